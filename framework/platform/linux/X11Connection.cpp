@@ -1,0 +1,75 @@
+#include "platform/linux/X11Connection.h"
+
+#include "system/Logging.h"
+
+// X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
+
+namespace tessvale {
+
+std::unique_ptr<X11Connection> X11Connection::open(QString* reason)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        if (reason)
+            *reason = describeMissingX11();
+        return nullptr;
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        if (reason)
+            *reason = QStringLiteral("Could not connect to the X server on display %1.").arg(qEnvironmentVariable("DISPLAY"));
+        return nullptr;
+    }
+    return std::unique_ptr<X11Connection>(new X11Connection(display));
+}
+
+X11Connection::X11Connection(Display* display)
+    : m_display(display)
+{
+}
+
+X11Connection::~X11Connection()
+{
+    XCloseDisplay(m_display);
+}
+
+int X11Connection::fileDescriptor() const
+{
+    return ConnectionNumber(m_display);
+}
+
+bool X11Connection::hasXInput2(int* opcode) const
+{
+    int xiOpcode = 0;
+    int event = 0;
+    int error = 0;
+    if (!XQueryExtension(m_display, "XInputExtension", &xiOpcode, &event, &error))
+        return false;
+    int major = 2;
+    int minor = 0;
+    if (XIQueryVersion(m_display, &major, &minor) != Success)
+        return false;
+    if (opcode)
+        *opcode = xiOpcode;
+    return true;
+}
+
+bool X11Connection::hasXTest() const
+{
+    int event = 0;
+    int error = 0;
+    int major = 0;
+    int minor = 0;
+    return XTestQueryExtension(m_display, &event, &error, &major, &minor);
+}
+
+QString describeMissingX11()
+{
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return QStringLiteral("This Wayland session has no X11 display (XWayland); global keyboard access needs X11.");
+    return QStringLiteral("No X11 display is available (DISPLAY is not set).");
+}
+
+} // namespace tessvale

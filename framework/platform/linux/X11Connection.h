@@ -1,0 +1,40 @@
+#pragma once
+
+#include <memory>
+
+#include <QString>
+
+// Xlib's Display, kept opaque so callers outside the Linux backends never see X11 headers.
+typedef struct _XDisplay Display;
+
+namespace tessvale {
+
+// One connection to the X server, closed on destruction. Each backend that watches events opens its
+// own, so its event queue is not shared with another component's.
+class X11Connection
+{
+public:
+    // Returns nullptr with reason set when no X server can be reached (no DISPLAY, Wayland without
+    // XWayland, refused connection).
+    static std::unique_ptr<X11Connection> open(QString* reason = nullptr);
+
+    ~X11Connection();
+    X11Connection(const X11Connection&) = delete;
+    X11Connection& operator=(const X11Connection&) = delete;
+
+    Display* display() const { return m_display; }
+    int fileDescriptor() const;
+
+    // Queries XInput2 (2.0 or later); fills opcode with its major opcode.
+    bool hasXInput2(int* opcode = nullptr) const;
+    bool hasXTest() const;
+
+private:
+    explicit X11Connection(Display* display);
+    Display* m_display;
+};
+
+// Whether a session without X11 is running (Wayland with no XWayland display), for clear errors.
+QString describeMissingX11();
+
+} // namespace tessvale
