@@ -45,6 +45,14 @@ ManualSleeper::ManualSleeper(QObject* parent)
 {
 }
 
+ManualSleeper::~ManualSleeper()
+{
+    auto waiters = std::move(m_waiters);
+    m_waiters.clear();
+    for (auto& waiter : waiters)
+        waiter->done.fail(CancelledError());
+}
+
 QCoro::Task<> ManualSleeper::sleep(Duration duration, CancelToken token)
 {
     token.throwIfCancelled();

@@ -47,6 +47,8 @@ class ManualSleeper final : public QObject, public Sleeper
 
 public:
     explicit ManualSleeper(QObject* parent = nullptr);
+    // Sleepers still pending end with CancelledError, so their coroutines finish instead of leaking.
+    ~ManualSleeper() override;
 
     QCoro::Task<> sleep(Duration duration, CancelToken token = {}) override;
     MonotonicTime now() const override { return m_now; }

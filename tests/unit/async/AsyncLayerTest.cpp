@@ -273,3 +273,14 @@ TEST(OneShotBridge, SignalAwaitResumesOnEmissionAndHonoursCancellation)
     EXPECT_TRUE(cancelled.cancelled);
     EXPECT_FALSE(cancelled.finished);
 }
+
+TEST(ManualClock, PendingSleepersEndWithCancellationWhenTheClockGoesAway)
+{
+    SleepOutcome outcome;
+    {
+        ManualSleeper sleeper;
+        auto task = sleepAndReport(&sleeper, 1s, {}, &outcome);
+    }
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_FALSE(outcome.finished);
+}
