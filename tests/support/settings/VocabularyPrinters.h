@@ -1,0 +1,28 @@
+#pragma once
+
+#include <ostream>
+
+#include <QString>
+
+#include "settings/DictationShortcutAction.h"
+#include "settings/DictationShortcutRole.h"
+#include "settings/ShortcutBinding.h"
+#include "settings/ShortcutGesture.h"
+#include "settings/ShortcutModifiers.h"
+
+// Readable GoogleTest failure messages for the shortcut vocabulary.
+namespace tessvale {
+void PrintTo(const ShortcutBinding& binding, std::ostream* out);
+void PrintTo(ShortcutModifiers modifiers, std::ostream* out);
+void PrintTo(ShortcutGesture gesture, std::ostream* out);
+void PrintTo(DictationShortcutRole role, std::ostream* out);
+void PrintTo(DictationShortcutAction action, std::ostream* out);
+} // namespace tessvale
+
+#ifndef TESSVALE_QSTRING_PRINTTO
+#define TESSVALE_QSTRING_PRINTTO
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+#endif
