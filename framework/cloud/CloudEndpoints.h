@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+namespace tessvale {
+
+// Where the cloud service lives and which domain the URLs it hands out must belong to.
+struct CloudEndpoints
+{
+    QUrl webOrigin;
+    QUrl restOrigin;
+    // Lower-case domain name; service-supplied URLs must have this host or a subdomain of it.
+    QString serviceDomain;
+
+    // The compiled-in deployment configuration.
+    static CloudEndpoints defaults();
+    // The defaults, each overridden by TESSVALE_WEB_ORIGIN, TESSVALE_REST_ORIGIN and
+    // TESSVALE_SERVICE_DOMAIN when those are set and not empty (runs against a local service).
+    static CloudEndpoints configured();
+
+    bool operator==(const CloudEndpoints& other) const = default;
+};
+
+} // namespace tessvale

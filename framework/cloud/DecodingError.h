@@ -1,0 +1,50 @@
+#pragma once
+
+#include <stdexcept>
+
+#include <QString>
+#include <QStringList>
+
+namespace tessvale {
+
+// Keys (and array indices written as decimal text) from the top of a document to a value.
+using CodingPath = QStringList;
+
+// Why a wire value could not be read. Every decoder in the cloud wire model throws this (or
+// CloudClientError where a message text is part of the protocol); none returns a partial record.
+class DecodingError : public std::exception
+{
+public:
+    enum class Kind {
+        typeMismatch,
+        valueNotFound,
+        keyNotFound,
+        dataCorrupted,
+    };
+
+    static DecodingError typeMismatch(const CodingPath& path, const QString& description);
+    static DecodingError valueNotFound(const CodingPath& path, const QString& description);
+    // path is the container's path; key is the (first) key that was looked for.
+    static DecodingError keyNotFound(const QString& key, const CodingPath& path, const QString& description);
+    static DecodingError dataCorrupted(const CodingPath& path, const QString& description);
+
+    Kind kind() const { return m_kind; }
+    const CodingPath& codingPath() const { return m_codingPath; }
+    // The key of keyNotFound; empty otherwise.
+    const QString& key() const { return m_key; }
+    // The fixed description texts ("Missing required keys: ...", "Untrusted WebSocket URL.", ...).
+    const QString& debugDescription() const { return m_description; }
+
+    const char* what() const noexcept override;
+
+private:
+    DecodingError(Kind kind, const QString& key, const CodingPath& path, const QString& description);
+
+    Kind m_kind;
+    QString m_key;
+    CodingPath m_codingPath;
+    QString m_description;
+    QByteArray m_what;
+};
+
+} // namespace tessvale

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+#include "cloud/WireDecoding.h"
+
+namespace tessvale {
+
+namespace ServiceURLTrust {
+inline const QString webSocketScheme = QStringLiteral("wss");
+inline const QString httpsScheme = QStringLiteral("https");
+inline const QString untrustedWebSocketURL = QStringLiteral("Untrusted WebSocket URL.");
+inline const QString untrustedAuthorizationURL = QStringLiteral("Untrusted authorization URL.");
+inline const QString untrustedDownloadURL = QStringLiteral("Untrusted download URL.");
+} // namespace ServiceURLTrust
+
+// True when url's scheme (lower-cased) is requiredScheme and its host (lower-cased) is
+// trustedDomain or ends with "." + trustedDomain. Port, user, path, query and fragment are ignored.
+// An empty trusted domain trusts nothing.
+bool isTrustedServiceURL(const QUrl& url, const QString& requiredScheme, const QString& trustedDomain);
+
+// Returns url when it passes the trust check for decoder's trusted domain, else throws dataCorrupted
+// with failureText at decoder's coding path.
+QUrl validatedServiceURL(const QUrl& url, const QString& requiredScheme, const QString& failureText,
+    const WireDecoder& decoder);
+
+} // namespace tessvale
