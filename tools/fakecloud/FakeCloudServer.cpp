@@ -1,0 +1,205 @@
+#include "FakeCloudServer.h"
+
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSslSocket>
+
+#include "FakeHttpConnection.h"
+#include "FakeTlsServer.h"
+#include "TestCertificateAuthority.h"
+
+namespace tessvale {
+
+namespace {
+
+const QString kClient = QStringLiteral("/client/v1");
+
+QByteArray compact(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString lowerID(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces).toLower();
+}
+
+QJsonObject unauthorized()
+{
+    return QJsonObject{{QStringLiteral("error"), QStringLiteral("Invalid API key")}};
+}
+
+} // namespace
+
+FakeCloudServer::FakeCloudServer(const TestCertificateAuthority& authority, QObject* parent)
+    : QObject(parent)
+    , m_authority(authority)
+{
+}
+
+FakeCloudServer::~FakeCloudServer()
+{
+    dropOpenConnections();
+}
+
+bool FakeCloudServer::listen(QString* error)
+{
+    m_restServer = std::make_unique<FakeTlsServer>(m_authority.serverConfiguration());
+    connect(m_restServer.get(), &QTcpServer::newConnection, this, &FakeCloudServer::acceptPending);
+    if (!m_restServer->listen(QHostAddress::LocalHost, 0)) {
+        if (error)
+            *error = m_restServer->errorString();
+        return false;
+    }
+    return m_stream.listen(m_authority.serverConfiguration(), error);
+}
+
+quint16 FakeCloudServer::restPort() const
+{
+    return m_restServer ? m_restServer->serverPort() : 0;
+}
+
+QUrl FakeCloudServer::restOrigin() const
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("https"));
+    url.setHost(QStringLiteral("localhost"));
+    url.setPort(restPort());
+    return url;
+}
+
+void FakeCloudServer::setResponse(const QByteArray& method, const QString& path, const FakeHttpResponse& response)
+{
+    m_responses.insert(QString::fromLatin1(method) + QLatin1Char(' ') + path, response);
+}
+
+void FakeCloudServer::clearResponses()
+{
+    m_responses.clear();
+}
+
+void FakeCloudServer::dropOpenConnections()
+{
+    const auto connections = m_connections;
+    m_connections.clear();
+    for (const auto& connection : connections) {
+        if (connection)
+            connection->abort();
+    }
+}
+
+void FakeCloudServer::acceptPending()
+{
+    while (QTcpSocket* pending = m_restServer->nextPendingConnection()) {
+        auto* socket = qobject_cast<QSslSocket*>(pending);
+        if (!socket) {
+            pending->abort();
+            pending->deleteLater();
+            continue;
+        }
+        auto* connection = new FakeHttpConnection(
+            socket, [this](const FakeHttpRequest& request) { return answer(request); }, this);
+        m_connections.append(connection);
+        connect(connection, &FakeHttpConnection::finished, this,
+            [this, connection] { m_connections.removeAll(connection); });
+    }
+}
+
+FakeHttpResponse FakeCloudServer::answer(const FakeHttpRequest& request)
+{
+    m_requests.append(request);
+    emit requestReceived();
+    const auto scripted = m_responses.constFind(QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path);
+    if (scripted != m_responses.constEnd())
+        return *scripted;
+    return defaultAnswer(request);
+}
+
+bool FakeCloudServer::hasAcceptedKey(const FakeHttpRequest& request) const
+{
+    return request.headerCount("x-tessvale-api-key") == 1
+        && QString::fromUtf8(request.header("x-tessvale-api-key")) == m_acceptedApiKey;
+}
+
+QByteArray FakeCloudServer::meBody() const
+{
+    const QJsonObject user{{QStringLiteral("Id"), QStringLiteral("user-1")}, {QStringLiteral("Email"), m_accountEmail}};
+    const QJsonObject device{{QStringLiteral("Id"), lowerID(m_deviceID)}, {QStringLiteral("Name"), QStringLiteral("Test Device")},
+        {QStringLiteral("Platform"), QJsonObject{{QStringLiteral("Case"), QStringLiteral("MacOS")}}},
+        {QStringLiteral("AppVersion"), QStringLiteral("1.0.0")}, {QStringLiteral("CreatedAt"), QStringLiteral("2024-01-01T00:00:00Z")},
+        {QStringLiteral("LastUsedAt"), QJsonValue::Null}, {QStringLiteral("RevokedAt"), QJsonValue::Null}};
+    return compact(QJsonObject{{QStringLiteral("User"), user}, {QStringLiteral("Device"), device}});
+}
+
+QByteArray FakeCloudServer::configBody() const
+{
+    return compact(QJsonObject{{QStringLiteral("WebSocketUrl"), m_stream.url().toString()},
+        {QStringLiteral("MaxChunkBytes"), 32000}, {QStringLiteral("SampleRate"), 16000},
+        {QStringLiteral("WebSocketPingIntervalSeconds"), 15}});
+}
+
+FakeHttpResponse FakeCloudServer::defaultAnswer(const FakeHttpRequest& request) const
+{
+    static const QRegularExpression deviceAuthPoll(QStringLiteral("^/client/v1/device-auth/([0-9a-fA-F-]{36})$"));
+    static const QRegularExpression nativeAuthCancel(QStringLiteral("^/client/v1/native-auth/([0-9a-fA-F-]{36})/cancel$"));
+    static const QRegularExpression recovery(QStringLiteral("^/client/v1/dictation-sessions/([0-9a-fA-F-]{36})/recovery$"));
+
+    const QByteArray& method = request.method;
+    const QString& path = request.path;
+    QUrl origin = restOrigin();
+
+    if (method == "GET" && path == QStringLiteral("/health"))
+        return FakeHttpResponse::text(200, "ok\n");
+
+    if (method == "POST" && path == kClient + QStringLiteral("/device-auth/start")) {
+        return FakeHttpResponse::json(200, compact(QJsonObject{{QStringLiteral("RequestId"), QStringLiteral("3d2c1b0a-9e8f-4a7b-8c6d-5e4f3a2b1c0d")},
+            {QStringLiteral("ExpiresAt"), QStringLiteral("2030-01-01T00:10:00Z")}, {QStringLiteral("PollAfterSeconds"), 5},
+            {QStringLiteral("ApprovalUrl"), origin.resolved(QUrl(QStringLiteral("/approve"))).toString()}}));
+    }
+    if (const auto match = deviceAuthPoll.match(path); method == "GET" && match.hasMatch()) {
+        return FakeHttpResponse::json(200, compact(QJsonObject{{QStringLiteral("RequestId"), match.captured(1)},
+            {QStringLiteral("Status"), QJsonObject{{QStringLiteral("Case"), QStringLiteral("Pending")}}}}));
+    }
+    if (method == "POST" && path == kClient + QStringLiteral("/native-auth/start")) {
+        const QString state = QJsonDocument::fromJson(request.body).object().value(QStringLiteral("State")).toString();
+        QUrl authorization = origin.resolved(QUrl(QStringLiteral("/authorize")));
+        authorization.setQuery(QStringLiteral("state=") + QString::fromLatin1(QUrl::toPercentEncoding(state)));
+        return FakeHttpResponse::json(200, compact(QJsonObject{{QStringLiteral("AttemptId"), lowerID(m_attemptID)},
+            {QStringLiteral("AuthorizationUrl"), authorization.toString()},
+            {QStringLiteral("ExpiresAt"), QStringLiteral("2030-01-01T00:10:00Z")}}));
+    }
+    if (method == "POST" && path == kClient + QStringLiteral("/native-auth/token")) {
+        const QJsonObject me = QJsonDocument::fromJson(meBody()).object();
+        const QJsonObject config = QJsonDocument::fromJson(configBody()).object();
+        return FakeHttpResponse::json(200, compact(QJsonObject{{QStringLiteral("ApiKey"), m_acceptedApiKey},
+            {QStringLiteral("Me"), me}, {QStringLiteral("Config"), config}}));
+    }
+    if (method == "POST" && nativeAuthCancel.match(path).hasMatch())
+        return FakeHttpResponse::json(204, {});
+    if (method == "GET" && path == kClient + QStringLiteral("/me"))
+        return hasAcceptedKey(request) ? FakeHttpResponse::json(200, meBody()) : FakeHttpResponse::json(401, compact(unauthorized()));
+    if (method == "GET" && path == kClient + QStringLiteral("/config"))
+        return hasAcceptedKey(request) ? FakeHttpResponse::json(200, configBody()) : FakeHttpResponse::json(401, compact(unauthorized()));
+    if (const auto match = recovery.match(path); method == "GET" && match.hasMatch()) {
+        if (!hasAcceptedKey(request))
+            return FakeHttpResponse::json(401, compact(unauthorized()));
+        return FakeHttpResponse::json(200, compact(QJsonObject{{QStringLiteral("SessionId"), match.captured(1)},
+            {QStringLiteral("Status"), QJsonObject{{QStringLiteral("Case"), QStringLiteral("Failed")}}},
+            {QStringLiteral("ErrorCode"), QJsonValue::Null}, {QStringLiteral("ErrorDetail"), QJsonValue::Null},
+            {QStringLiteral("RawText"), QJsonValue::Null}, {QStringLiteral("FinalText"), QJsonValue::Null},
+            {QStringLiteral("CheckpointedAt"), QJsonValue::Null}, {QStringLiteral("HasRecoverableText"), false}}));
+    }
+    if (method == "GET" && path == kClient + QStringLiteral("/update/macos")) {
+        const QString current = request.query.queryItemValue(QStringLiteral("currentVersion"), QUrl::FullyDecoded);
+        return FakeHttpResponse::json(200, compact(QJsonObject{{QStringLiteral("Platform"), QStringLiteral("MacOS")},
+            {QStringLiteral("CurrentVersion"), current}, {QStringLiteral("LatestVersion"), current},
+            {QStringLiteral("UpdateAvailable"), false},
+            {QStringLiteral("DownloadUrl"), origin.resolved(QUrl(QStringLiteral("/download/Tessvale.zip"))).toString()},
+            {QStringLiteral("ReleaseNotes"), QJsonValue::Null}}));
+    }
+    return FakeHttpResponse::json(404, compact(QJsonObject{{QStringLiteral("error"), QStringLiteral("Not found")}}));
+}
+
+} // namespace tessvale

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <memory>
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include "FakeCloudStreamService.h"
+#include "FakeHttpExchange.h"
+
+namespace tessvale {
+
+class FakeHttpConnection;
+class FakeTlsServer;
+class TestCertificateAuthority;
+
+// A loopback fake of the cloud service over TLS: every REST endpoint under "/client/v1/" plus
+// "/health", and the streaming endpoint. Each endpoint answers like the service by default; a test
+// replaces any answer with setResponse() and reads back what was received with requests().
+class FakeCloudServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FakeCloudServer(const TestCertificateAuthority& authority, QObject* parent = nullptr);
+    ~FakeCloudServer() override;
+
+    // Listens on 127.0.0.1 with system-chosen ports (REST and streaming).
+    bool listen(QString* error = nullptr);
+
+    quint16 restPort() const;
+    // https://localhost:<port>
+    QUrl restOrigin() const;
+    FakeCloudStreamService& stream() { return m_stream; }
+    const FakeCloudStreamService& stream() const { return m_stream; }
+
+    // Replaces the answer for one method and path (path without query, e.g. "/client/v1/me").
+    // The answer sticks until it is replaced or cleared.
+    void setResponse(const QByteArray& method, const QString& path, const FakeHttpResponse& response);
+    void clearResponses();
+
+    // The key that the account, configuration and recovery endpoints accept; any other gets 401.
+    void setAcceptedApiKey(const QString& apiKey) { m_acceptedApiKey = apiKey; }
+    QString acceptedApiKey() const { return m_acceptedApiKey; }
+
+    // The account the default answers describe.
+    QString accountEmail() const { return m_accountEmail; }
+    QUuid deviceID() const { return m_deviceID; }
+    QUuid attemptID() const { return m_attemptID; }
+
+    QList<FakeHttpRequest> requests() const { return m_requests; }
+    FakeHttpRequest lastRequest() const { return m_requests.value(m_requests.size() - 1); }
+    void clearRequests() { m_requests.clear(); }
+    // Ends every open REST connection at once (hanging ones included).
+    void dropOpenConnections();
+
+    // The default answer bodies, also used by other fakes and tests.
+    QByteArray meBody() const;
+    QByteArray configBody() const;
+
+signals:
+    void requestReceived();
+
+private:
+    void acceptPending();
+    FakeHttpResponse answer(const FakeHttpRequest& request);
+    FakeHttpResponse defaultAnswer(const FakeHttpRequest& request) const;
+    bool hasAcceptedKey(const FakeHttpRequest& request) const;
+
+    const TestCertificateAuthority& m_authority;
+    std::unique_ptr<FakeTlsServer> m_restServer;
+    FakeCloudStreamService m_stream;
+    QHash<QString, FakeHttpResponse> m_responses;
+    QList<FakeHttpRequest> m_requests;
+    QList<QPointer<FakeHttpConnection>> m_connections;
+    QString m_acceptedApiKey = QStringLiteral("tv_test_fakecloudkey");
+    QString m_accountEmail = QStringLiteral("dictation@example.com");
+    QUuid m_deviceID = QUuid(QStringLiteral("{6f1c2a9e-3b4d-4e5f-8a6b-7c8d9e0f1a2b}"));
+    QUuid m_attemptID = QUuid(QStringLiteral("{0b7e4c1d-2a3f-4b5c-9d6e-1f2a3b4c5d6e}"));
+};
+
+} // namespace tessvale

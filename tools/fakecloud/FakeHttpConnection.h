@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QSslSocket>
+
+#include "FakeHttpExchange.h"
+
+namespace tessvale {
+
+// Serves one HTTP/1.1 request on one TLS connection, then closes it ("Connection: close").
+class FakeHttpConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Responder = std::function<FakeHttpResponse(const FakeHttpRequest&)>;
+
+    // Largest request head and body the fake accepts; bigger requests are answered with 413.
+    static constexpr qsizetype maxHeadBytes = 64 * 1024;
+    static constexpr qsizetype maxBodyBytes = 4 * 1024 * 1024;
+
+    FakeHttpConnection(QSslSocket* socket, Responder responder, QObject* parent = nullptr);
+    ~FakeHttpConnection() override;
+
+    // Drops the connection at once (server shutdown, hanging requests).
+    void abort();
+
+signals:
+    void finished();
+
+private:
+    void readAvailable();
+    bool parseHead(const QByteArray& head);
+    void respond(const FakeHttpResponse& response);
+    void finish();
+
+    QPointer<QSslSocket> m_socket;
+    Responder m_responder;
+    QByteArray m_buffer;
+    FakeHttpRequest m_request;
+    qsizetype m_bodyLength = -1;
+    bool m_answered = false;
+};
+
+} // namespace tessvale
