@@ -1,0 +1,42 @@
+#include "AudioCaptureError.h"
+
+namespace tessvale {
+
+namespace {
+
+QString describe(AudioCaptureError::Case kind)
+{
+    switch (kind) {
+    case AudioCaptureError::Case::inputUnavailable:
+        return QStringLiteral("No microphone input is available.");
+    case AudioCaptureError::Case::outputFormatUnavailable:
+        return QStringLiteral("Unable to create the recorder output format.");
+    case AudioCaptureError::Case::converterUnavailable:
+        return QStringLiteral("Unable to create the recorder audio converter.");
+    case AudioCaptureError::Case::alreadyRunning:
+        return QStringLiteral("Recorder is already running.");
+    case AudioCaptureError::Case::deviceSelectionFailed:
+        return QStringLiteral("Unable to switch to the selected microphone.");
+    }
+    return {};
+}
+
+} // namespace
+
+AudioCaptureError::AudioCaptureError(Case kind)
+    : m_kind(kind)
+    , m_what(describe(kind).toStdString())
+{
+}
+
+QString AudioCaptureError::description() const
+{
+    return describe(m_kind);
+}
+
+const char* AudioCaptureError::what() const noexcept
+{
+    return m_what.c_str();
+}
+
+} // namespace tessvale

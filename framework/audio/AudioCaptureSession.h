@@ -1,0 +1,58 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <QByteArray>
+#include <QList>
+
+#include "audio/AudioChunkAccumulator.h"
+
+namespace tessvale {
+
+// The serial worker of one recording: takes converted blocks from the capture thread and, one at a
+// time and in capture order, reports the level, cuts chunks and calls the handlers.
+class AudioCaptureSession : public std::enable_shared_from_this<AudioCaptureSession>
+{
+public:
+    using ChunkHandler = std::function<void(const QByteArray&)>;
+    using LevelHandler = std::function<void(float)>;
+
+    static std::shared_ptr<AudioCaptureSession> create(qint64 bytesPerChunk, ChunkHandler chunkHandler,
+        LevelHandler levelHandler);
+    ~AudioCaptureSession();
+    AudioCaptureSession(const AudioCaptureSession&) = delete;
+    AudioCaptureSession& operator=(const AudioCaptureSession&) = delete;
+
+    // From the capture thread. Ignored once the session is finished.
+    void submit(QByteArray block);
+
+    // Waits up to drainTimeout for the submitted blocks to be handled, then returns what was not
+    // handed on: the held-back remainder plus, after a stall, every block still waiting. The
+    // handlers are not called for anything returned here, nor for anything afterwards.
+    QList<QByteArray> finish(std::chrono::milliseconds drainTimeout, bool* stalled = nullptr);
+
+private:
+    AudioCaptureSession(qint64 bytesPerChunk, ChunkHandler chunkHandler, LevelHandler levelHandler);
+    void run();
+    bool handleNext(std::unique_lock<std::mutex>& lock);
+
+    const ChunkHandler m_chunkHandler;
+    const LevelHandler m_levelHandler;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::deque<QByteArray> m_waiting;
+    AudioChunkAccumulator m_accumulator;
+    bool m_busy = false;
+    bool m_closed = false;
+    std::thread m_worker;
+};
+
+} // namespace tessvale

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace tessvale {
+
+// A microphone the user can choose; identified by the sound server's device id.
+struct AudioInputDevice
+{
+    QString uid;
+    QString name;
+
+    AudioInputDevice() = default;
+    AudioInputDevice(QString uid, QString name)
+        : uid(std::move(uid))
+        , name(std::move(name))
+    {
+    }
+
+    const QString& id() const { return uid; }
+    bool operator==(const AudioInputDevice&) const = default;
+};
+
+} // namespace tessvale

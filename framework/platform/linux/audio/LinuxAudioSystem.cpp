@@ -1,0 +1,81 @@
+#include "LinuxAudioSystem.h"
+
+#include <mutex>
+
+#include <QMediaDevices>
+
+#include "platform/linux/audio/PulseAudioServer.h"
+#include "platform/linux/audio/QtAudioCaptureStream.h"
+#include "system/Logging.h"
+
+namespace tessvale {
+
+namespace {
+
+class PulseChangeSubscription : public AudioChangeSubscription
+{
+public:
+    PulseChangeSubscription(std::shared_ptr<PulseAudioServer> server, int id)
+        : m_server(std::move(server))
+        , m_id(id)
+    {
+    }
+    ~PulseChangeSubscription() override { m_server->removeListener(m_id); }
+
+private:
+    std::shared_ptr<PulseAudioServer> m_server;
+    int m_id;
+};
+
+} // namespace
+
+std::shared_ptr<AudioSystem> AudioSystem::platformDefault()
+{
+    static std::mutex mutex;
+    static std::weak_ptr<AudioSystem> shared;
+    std::lock_guard lock(mutex);
+    std::shared_ptr<AudioSystem> system = shared.lock();
+    if (!system) {
+        system = std::make_shared<LinuxAudioSystem>();
+        shared = system;
+    }
+    return system;
+}
+
+LinuxAudioSystem::LinuxAudioSystem()
+    : m_server(std::make_shared<PulseAudioServer>())
+{
+}
+
+LinuxAudioSystem::~LinuxAudioSystem() = default;
+
+QList<AudioSystemDevice> LinuxAudioSystem::devices()
+{
+    return m_server->query().sources;
+}
+
+std::optional<QString> LinuxAudioSystem::defaultInputUID()
+{
+    return m_server->query().defaultSource;
+}
+
+std::unique_ptr<AudioCaptureStream> LinuxAudioSystem::openCaptureStream(const QString& uid)
+{
+    const QByteArray id = uid.toUtf8();
+    const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
+    for (const QAudioDevice& device : inputs) {
+        if (device.id() == id) {
+            return std::make_unique<QtAudioCaptureStream>(device, m_server);
+        }
+    }
+    qCWarning(lcAudioCapture) << "Qt Multimedia does not offer the input" << uid;
+    return nullptr;
+}
+
+std::unique_ptr<AudioChangeSubscription> LinuxAudioSystem::subscribeToChanges(std::function<void()> onChange)
+{
+    const int id = m_server->addListener(std::move(onChange));
+    return std::make_unique<PulseChangeSubscription>(m_server, id);
+}
+
+} // namespace tessvale

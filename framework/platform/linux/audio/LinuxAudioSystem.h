@@ -1,0 +1,29 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/audio/AudioSystem.h"
+
+namespace tessvale {
+
+class PulseAudioServer;
+
+// The desktop's sound server: device list, default input and change events straight from
+// PulseAudio (or PipeWire's PulseAudio service), capture through Qt Multimedia.
+// Device uid is the server's source name, the name is its description.
+class LinuxAudioSystem : public AudioSystem
+{
+public:
+    LinuxAudioSystem();
+    ~LinuxAudioSystem() override;
+
+    QList<AudioSystemDevice> devices() override;
+    std::optional<QString> defaultInputUID() override;
+    std::unique_ptr<AudioCaptureStream> openCaptureStream(const QString& uid) override;
+    std::unique_ptr<AudioChangeSubscription> subscribeToChanges(std::function<void()> onChange) override;
+
+private:
+    std::shared_ptr<PulseAudioServer> m_server;
+};
+
+} // namespace tessvale
