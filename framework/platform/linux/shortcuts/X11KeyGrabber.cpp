@@ -1,0 +1,195 @@
+#include "platform/linux/shortcuts/X11KeyGrabber.h"
+
+#include <QSocketNotifier>
+
+#include "platform/linux/X11Connection.h"
+#include "platform/linux/shortcuts/X11KeyMap.h"
+#include "platform/shortcuts/ModifierKeyCodes.h"
+#include "system/Logging.h"
+
+// X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
+#include <X11/Xlib.h>
+
+namespace tessvale {
+
+namespace {
+
+// Grab errors arrive asynchronously; while a grab is checked, errors of that display are recorded
+// here instead of going to the process's handler (which would exit).
+Display* trappedDisplay = nullptr;
+int trappedErrorCode = 0;
+XErrorHandler previousErrorHandler = nullptr;
+
+int trapError(Display* display, XErrorEvent* error)
+{
+    if (display == trappedDisplay) {
+        if (trappedErrorCode == 0)
+            trappedErrorCode = error->error_code;
+        return 0;
+    }
+    return previousErrorHandler ? previousErrorHandler(display, error) : 0;
+}
+
+class ErrorTrap
+{
+public:
+    explicit ErrorTrap(Display* display)
+        : m_display(display)
+    {
+        XSync(display, False);
+        trappedDisplay = display;
+        trappedErrorCode = 0;
+        previousErrorHandler = XSetErrorHandler(trapError);
+    }
+    ~ErrorTrap()
+    {
+        XSync(m_display, False);
+        XSetErrorHandler(previousErrorHandler);
+        trappedDisplay = nullptr;
+    }
+    int errorCode()
+    {
+        XSync(m_display, False);
+        return trappedErrorCode;
+    }
+
+private:
+    Display* m_display;
+};
+
+struct ModifierKey
+{
+    ShortcutModifiers modifier;
+    quint16 keyCode;
+    const char* name;
+};
+
+constexpr ModifierKey modifierKeys[] = {
+    {ShortcutModifiers::control, MacKeyCode::control, "Control"},
+    {ShortcutModifiers::option, MacKeyCode::option, "Option"},
+    {ShortcutModifiers::shift, MacKeyCode::shift, "Shift"},
+    {ShortcutModifiers::command, MacKeyCode::command, "Command"},
+    {ShortcutModifiers::function, MacKeyCode::function, "Fn"},
+};
+
+} // namespace
+
+X11KeyGrabber::X11KeyGrabber(QObject* parent)
+    : QObject(parent)
+{
+}
+
+X11KeyGrabber::~X11KeyGrabber()
+{
+    ungrabAll();
+}
+
+bool X11KeyGrabber::ensureConnection(QString* reason)
+{
+    if (m_connection)
+        return true;
+    QString openReason;
+    m_connection = X11Connection::open(&openReason);
+    if (!m_connection) {
+        if (reason)
+            *reason = openReason;
+        return false;
+    }
+    m_keyMap = std::make_unique<X11KeyMap>(m_connection->display());
+    m_notifier = new QSocketNotifier(m_connection->fileDescriptor(), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &X11KeyGrabber::readEvents);
+    return true;
+}
+
+bool X11KeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers, QString* reason)
+{
+    if (!ensureConnection(reason))
+        return false;
+    Display* display = m_connection->display();
+    m_keyMap->refresh();
+    const std::vector<unsigned> nativeCodes = m_keyMap->nativeKeyCodes(keyCode);
+    if (nativeCodes.empty()) {
+        if (reason)
+            *reason = QStringLiteral("The keyboard has no key for this shortcut.");
+        return false;
+    }
+    unsigned mask = 0;
+    for (const auto& key : modifierKeys) {
+        if (!modifiers.contains(key.modifier))
+            continue;
+        const unsigned modifierMask = m_keyMap->modifierMask(key.keyCode);
+        if (modifierMask == 0) {
+            if (reason)
+                *reason = QStringLiteral("The %1 modifier is not available on this keyboard.").arg(key.name);
+            return false;
+        }
+        mask |= modifierMask;
+    }
+
+    std::vector<unsigned> lockVariants{0, m_keyMap->capsLockMask()};
+    if (m_keyMap->numLockMask() != 0) {
+        lockVariants.push_back(m_keyMap->numLockMask());
+        lockVariants.push_back(m_keyMap->numLockMask() | m_keyMap->capsLockMask());
+    }
+
+    std::vector<Grab> added;
+    int errorCode = 0;
+    {
+        ErrorTrap trap(display);
+        for (unsigned nativeCode : nativeCodes) {
+            for (unsigned variant : lockVariants) {
+                XGrabKey(display, static_cast<int>(nativeCode), mask | variant, DefaultRootWindow(display), False,
+                         GrabModeAsync, GrabModeAsync);
+                added.push_back({nativeCode, mask | variant});
+            }
+        }
+        errorCode = trap.errorCode();
+        if (errorCode != 0) {
+            for (const Grab& grab : added)
+                XUngrabKey(display, static_cast<int>(grab.nativeKeyCode), grab.mask, DefaultRootWindow(display));
+        }
+    }
+    if (errorCode != 0) {
+        qCWarning(lcHotKey) << "key grab refused, X error" << errorCode << "key code" << keyCode << "modifiers"
+                            << modifiers;
+        if (reason) {
+            *reason = errorCode == BadAccess
+                ? QStringLiteral("Another application already uses this key combination.")
+                : QStringLiteral("The X server refused the key grab (error %1).").arg(errorCode);
+        }
+        return false;
+    }
+    m_grabs.insert(m_grabs.end(), added.begin(), added.end());
+    return true;
+}
+
+void X11KeyGrabber::ungrabAll()
+{
+    if (!m_connection)
+        return;
+    Display* display = m_connection->display();
+    for (const Grab& grab : m_grabs)
+        XUngrabKey(display, static_cast<int>(grab.nativeKeyCode), grab.mask, DefaultRootWindow(display));
+    m_grabs.clear();
+    XFlush(display);
+}
+
+void X11KeyGrabber::readEvents()
+{
+    if (!m_connection)
+        return;
+    Display* display = m_connection->display();
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);
+            m_keyMap->refresh();
+        } else if (event.type == KeyPress && m_pressHandler) {
+            if (const auto keyCode = m_keyMap->keyCode(event.xkey.keycode))
+                m_pressHandler(*keyCode);
+        }
+    }
+}
+
+} // namespace tessvale

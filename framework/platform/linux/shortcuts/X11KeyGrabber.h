@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include <QObject>
+
+#include "platform/shortcuts/KeyGrabber.h"
+
+class QSocketNotifier;
+
+namespace tessvale {
+
+class X11Connection;
+class X11KeyMap;
+
+// Passive XGrabKey grabs on the root window, on a connection of its own that is read on the main
+// thread (the grabbed presses arrive there as core key events).
+class X11KeyGrabber final : public QObject, public KeyGrabber
+{
+    Q_OBJECT
+
+public:
+    explicit X11KeyGrabber(QObject* parent = nullptr);
+    ~X11KeyGrabber() override;
+
+    bool grab(quint16 keyCode, ShortcutModifiers modifiers, QString* reason) override;
+    void ungrabAll() override;
+    void setPressHandler(PressHandler handler) override { m_pressHandler = std::move(handler); }
+
+private:
+    struct Grab
+    {
+        unsigned nativeKeyCode;
+        unsigned mask;
+    };
+
+    bool ensureConnection(QString* reason);
+    void readEvents();
+
+    std::unique_ptr<X11Connection> m_connection;
+    std::unique_ptr<X11KeyMap> m_keyMap;
+    QSocketNotifier* m_notifier = nullptr;
+    std::vector<Grab> m_grabs;
+    PressHandler m_pressHandler;
+};
+
+} // namespace tessvale

@@ -1,0 +1,194 @@
+#include "shortcuts/KeyboardEventMonitor.h"
+
+#include <algorithm>
+
+#include "async/Sleeper.h"
+#include "platform/SyntheticInputTracker.h"
+#include "platform/linux/shortcuts/X11KeyGrabber.h"
+#include "platform/linux/shortcuts/X11KeySource.h"
+#include "platform/shortcuts/KeyGrabber.h"
+#include "platform/shortcuts/KeySource.h"
+#include "platform/shortcuts/ModifierKeyCodes.h"
+#include "system/Logging.h"
+
+namespace tessvale {
+
+namespace {
+
+double seconds(MonotonicTime time)
+{
+    return std::chrono::duration<double>(time).count();
+}
+
+} // namespace
+
+KeyboardEventMonitor::KeyboardEventMonitor()
+    : KeyboardEventMonitor(std::make_unique<X11KeySource>(), std::make_unique<X11KeyGrabber>(), Sleeper::system())
+{
+}
+
+KeyboardEventMonitor::KeyboardEventMonitor(std::unique_ptr<KeySource> source, std::unique_ptr<KeyGrabber> grabber,
+                                           Sleeper& clock)
+    : m_source(std::move(source))
+    , m_grabber(std::move(grabber))
+    , m_clock(clock)
+{
+}
+
+KeyboardEventMonitor::~KeyboardEventMonitor()
+{
+    stop();
+}
+
+void KeyboardEventMonitor::start(Handler handler)
+{
+    stop();
+    m_handler = std::move(handler);
+    QString reason;
+    const bool started = m_source->start([this](const RawKeyEvent& event) { handleRawEvent(event); },
+                                         [this]() { handleInterruption(); }, &reason);
+    if (!started) {
+        qCWarning(lcKeyboardEvents).noquote() << "keyboard listener unavailable:" << reason;
+        throw KeyboardEventMonitorError(KeyboardEventMonitorError::Case::unavailable, reason);
+    }
+    m_running = true;
+    QString grabReason;
+    if (!m_swallowedCombos.empty() && !setSwallowedKeyCombos(m_swallowedCombos, &grabReason))
+        qCWarning(lcKeyboardEvents).noquote() << "key combination not grabbed:" << grabReason;
+}
+
+void KeyboardEventMonitor::stop()
+{
+    if (m_running) {
+        m_source->stop();
+        m_grabber->ungrabAll();
+    }
+    m_running = false;
+    m_handler = nullptr;
+    m_heldKeys.clear();
+    m_reportedModifiers = {};
+}
+
+bool KeyboardEventMonitor::setSwallowedKeyCombos(const std::vector<KeyCombo>& combos, QString* reason)
+{
+    m_swallowedCombos = combos;
+    if (!m_running)
+        return true;
+    m_grabber->ungrabAll();
+    bool allGrabbed = true;
+    for (const KeyCombo& combo : combos) {
+        QString grabReason;
+        if (!m_grabber->grab(combo.keyCode, combo.modifiers, &grabReason)) {
+            if (allGrabbed && reason)
+                *reason = grabReason;
+            allGrabbed = false;
+        }
+    }
+    return allGrabbed;
+}
+
+bool KeyboardEventMonitor::canObserve(ShortcutModifiers modifiers) const
+{
+    return !modifiers.contains(ShortcutModifiers::function) || m_source->hasFunctionKey();
+}
+
+void KeyboardEventMonitor::handleRawEvent(const RawKeyEvent& event)
+{
+    if (!m_handler)
+        return;
+    if (event.isSynthetic && SyntheticInputTracker::processWide().isSynthesizing()) {
+        qCDebug(lcKeyboardEvents) << "ignored key event synthesized by our injector, native code"
+                                  << event.nativeKeyCode;
+        return;
+    }
+    const bool isModifierKey = event.keyCode && modifierForKeyCode(*event.keyCode);
+    const bool isCapsLock = event.keyCode == MacKeyCode::capsLock;
+
+    if (event.kind == RawKeyEvent::Kind::press) {
+        const bool isRepeat = m_heldKeys.count(event.nativeKeyCode) > 0;
+        m_heldKeys[event.nativeKeyCode] = event.keyCode;
+        if (isModifierKey) {
+            reportModifiersIfChanged(event.timestamp);
+        } else if (!isCapsLock) {
+            const KeyboardShortcutEvent keyDown{
+                KeyboardShortcutEvent::Kind::keyDown, m_reportedModifiers, event.keyCode, event.timestamp, isRepeat,
+            };
+            const Handler handler = m_handler; // the handler may stop this monitor
+            const bool swallow = handler(keyDown);
+            if (swallow && event.keyCode && !isSwallowed(*event.keyCode, m_reportedModifiers))
+                qCDebug(lcKeyboardEvents) << "key press answered as swallowed but not grabbed:" << keyDown;
+        }
+    } else if (m_heldKeys.erase(event.nativeKeyCode) > 0 && isModifierKey) {
+        reportModifiersIfChanged(event.timestamp);
+    }
+    reconcileHeldKeys(event.timestamp);
+}
+
+void KeyboardEventMonitor::handleInterruption()
+{
+    if (!m_handler)
+        return;
+    qCInfo(lcKeyboardEvents) << "keyboard listener interrupted";
+    const KeyboardShortcutEvent interrupted{
+        KeyboardShortcutEvent::Kind::monitorInterrupted, {}, std::nullopt, seconds(m_clock.now()), false,
+    };
+    const Handler handler = m_handler; // the handler may stop this monitor
+    handler(interrupted);
+    if (!m_running)
+        return;
+    // Held keys are unknown now: keep only those the platform still reports, without announcing them.
+    const auto held = m_source->heldKeys();
+    std::erase_if(m_heldKeys, [&](const auto& entry) {
+        return !held || std::find(held->begin(), held->end(), entry.first) == held->end();
+    });
+    m_reportedModifiers = heldModifiers();
+}
+
+// A release may go unseen (a keyboard removed mid-press, a listener restart): whenever the platform's
+// own state can be compared with the events delivered so far, keys it no longer holds are released.
+void KeyboardEventMonitor::reconcileHeldKeys(double timestamp)
+{
+    if (m_heldKeys.empty() || !m_handler)
+        return;
+    const auto held = m_source->heldKeys();
+    if (!held)
+        return;
+    const auto released = std::erase_if(m_heldKeys, [&](const auto& entry) {
+        return std::find(held->begin(), held->end(), entry.first) == held->end();
+    });
+    if (released > 0) {
+        qCInfo(lcKeyboardEvents) << released << "held keys were released unseen";
+        reportModifiersIfChanged(timestamp);
+    }
+}
+
+void KeyboardEventMonitor::reportModifiersIfChanged(double timestamp)
+{
+    const ShortcutModifiers modifiers = heldModifiers();
+    if (modifiers == m_reportedModifiers || !m_handler)
+        return;
+    m_reportedModifiers = modifiers;
+    const Handler handler = m_handler; // the handler may stop this monitor
+    handler({KeyboardShortcutEvent::Kind::flagsChanged, modifiers, std::nullopt, timestamp, false});
+}
+
+ShortcutModifiers KeyboardEventMonitor::heldModifiers() const
+{
+    ShortcutModifiers modifiers;
+    for (const auto& [nativeCode, keyCode] : m_heldKeys) {
+        if (keyCode) {
+            if (const auto modifier = modifierForKeyCode(*keyCode))
+                modifiers |= *modifier;
+        }
+    }
+    return modifiers;
+}
+
+bool KeyboardEventMonitor::isSwallowed(quint16 keyCode, ShortcutModifiers modifiers) const
+{
+    return std::any_of(m_swallowedCombos.begin(), m_swallowedCombos.end(), [&](const KeyCombo& combo) {
+        return combo.keyCode == keyCode && combo.modifiers == modifiers;
+    });
+}
+
+} // namespace tessvale

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QString>
+
+#include "settings/ShortcutModifiers.h"
+#include "shortcuts/KeyboardEventMonitorError.h"
+#include "shortcuts/KeyboardShortcutEvent.h"
+
+namespace tessvale {
+
+class KeyGrabber;
+class KeySource;
+class Sleeper;
+struct RawKeyEvent;
+
+// Sees every key press and every change of the held modifiers in the session and hands each to one
+// handler, on the main thread. Modifier state is derived from the keys held, tracked as a set, so a
+// release reported twice changes nothing. Key events our own injector synthesizes are ignored.
+//
+// The handler's answer swallows an event only where the platform allows: a listener cannot withhold
+// an event after the fact, so the key combinations the handler will swallow are declared ahead with
+// setSwallowedKeyCombos() and grabbed.
+class KeyboardEventMonitor
+{
+public:
+    using Handler = std::function<bool(const KeyboardShortcutEvent&)>;
+
+    struct KeyCombo
+    {
+        quint16 keyCode;
+        ShortcutModifiers modifiers;
+    };
+
+    // The X11 listener and grabber.
+    KeyboardEventMonitor();
+    KeyboardEventMonitor(std::unique_ptr<KeySource> source, std::unique_ptr<KeyGrabber> grabber, Sleeper& clock);
+    ~KeyboardEventMonitor();
+    KeyboardEventMonitor(const KeyboardEventMonitor&) = delete;
+    KeyboardEventMonitor& operator=(const KeyboardEventMonitor&) = delete;
+
+    // Replaces any running listener with one that reports to handler. Throws KeyboardEventMonitorError.
+    void start(Handler handler);
+    void stop();
+    bool isRunning() const { return m_running; }
+
+    // Grabs exactly these combinations (releasing earlier ones); false with reason when one of them
+    // cannot be grabbed (the others stay grabbed).
+    bool setSwallowedKeyCombos(const std::vector<KeyCombo>& combos, QString* reason);
+    // Whether every modifier of the set can be seen on this keyboard (the Fn key often cannot).
+    bool canObserve(ShortcutModifiers modifiers) const;
+
+private:
+    void handleRawEvent(const RawKeyEvent& event);
+    void handleInterruption();
+    void reconcileHeldKeys(double timestamp);
+    void reportModifiersIfChanged(double timestamp);
+    ShortcutModifiers heldModifiers() const;
+    bool isSwallowed(quint16 keyCode, ShortcutModifiers modifiers) const;
+
+    std::unique_ptr<KeySource> m_source;
+    std::unique_ptr<KeyGrabber> m_grabber;
+    Sleeper& m_clock;
+    Handler m_handler;
+    bool m_running = false;
+    // Held keys by native code, with their virtual code when they have one.
+    std::map<quint32, std::optional<quint16>> m_heldKeys;
+    ShortcutModifiers m_reportedModifiers;
+    std::vector<KeyCombo> m_swallowedCombos;
+};
+
+} // namespace tessvale
