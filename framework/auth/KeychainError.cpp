@@ -1,0 +1,50 @@
+#include "auth/KeychainError.h"
+
+namespace tessvale {
+
+KeychainError::KeychainError(Kind kind, SecretStatus status)
+    : m_kind(kind)
+    , m_status(status)
+{
+    m_what = description().toUtf8();
+}
+
+KeychainError KeychainError::unexpectedStatus(SecretStatus status)
+{
+    return KeychainError(Kind::unexpectedStatus, status);
+}
+
+KeychainError KeychainError::invalidData()
+{
+    return KeychainError(Kind::invalidData, 0);
+}
+
+QString KeychainError::description() const
+{
+    if (m_kind == Kind::invalidData)
+        return QStringLiteral("Keychain returned invalid data.");
+    switch (m_status) {
+    case SecretStatusCode::interactionNotAllowed:
+    case SecretStatusCode::authFailed:
+        return QStringLiteral("Tessvale could not access secure keychain storage. Allow keychain access and try signing in again.");
+    case SecretStatusCode::userCanceled:
+        return QStringLiteral("Keychain access was canceled. Allow Tessvale to access secure keychain storage and try again.");
+    case SecretStatusCode::notAvailable:
+        // No Secret Service on the session bus: say what is missing rather than a bare number.
+        return QStringLiteral("Tessvale could not reach secure keychain storage. Make sure a keyring service (Secret Service) is running and try again.");
+    default:
+        return QStringLiteral("Keychain error: ") + QString::number(m_status);
+    }
+}
+
+const char* KeychainError::what() const noexcept
+{
+    return m_what.constData();
+}
+
+bool KeychainError::operator==(const KeychainError& other) const
+{
+    return m_kind == other.m_kind && m_status == other.m_status;
+}
+
+} // namespace tessvale

@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "auth/KeychainStore.h"
+#include "platform/linux/auth/LibsecretSecretStore.h"
+#include "support/auth/InMemorySecretStore.h"
+
+// GIO names a struct member "signals", which Qt defines as a keyword macro.
+#pragma push_macro("signals")
+#undef signals
+#include <libsecret/secret.h>
+#pragma pop_macro("signals")
+
+using namespace tessvale;
+
+namespace {
+
+const QString kService = QStringLiteral("com.tessvale.tests");
+const QString kAccount = QStringLiteral("cloud-api-key");
+
+struct StoreFixture : ::testing::Test
+{
+    std::shared_ptr<InMemorySecretStore> secrets = std::make_shared<InMemorySecretStore>();
+    KeychainStore store{kService, secrets};
+};
+
+template <typename Body>
+KeychainError caught(Body body)
+{
+    try {
+        body();
+    } catch (const KeychainError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no KeychainError was thrown";
+    return KeychainError::invalidData();
+}
+
+} // namespace
+
+using KeychainRead = StoreFixture;
+
+TEST_F(KeychainRead, MissingItemIsAbsentNotAnError)
+{
+    EXPECT_EQ(store.read(kAccount), std::nullopt);
+}
+
+TEST_F(KeychainRead, ReturnsTheStoredUtf8Text)
+{
+    secrets->put(kService, kAccount, QStringLiteral("tv_live_Ä€😀").toUtf8());
+    EXPECT_EQ(store.read(kAccount), QStringLiteral("tv_live_Ä€😀"));
+}
+
+TEST_F(KeychainRead, EmptySecretIsAnEmptyTextNotAbsent)
+{
+    secrets->put(kService, kAccount, QByteArray());
+    EXPECT_EQ(store.read(kAccount), QString());
+}
+
+TEST_F(KeychainRead, BytesThatAreNotUtf8AreInvalidData)
+{
+    secrets->put(kService, kAccount, QByteArray("\xff\xfe key", 6));
+    const KeychainError error = caught([&] { store.read(kAccount); });
+    EXPECT_EQ(error.kind(), KeychainError::Kind::invalidData);
+    EXPECT_EQ(error.description(), QStringLiteral("Keychain returned invalid data."));
+}
+
+TEST_F(KeychainRead, TruncatedMultiByteSequenceIsInvalidData)
+{
+    secrets->put(kService, kAccount, QByteArray("key\xe2\x82", 5));
+    EXPECT_EQ(caught([&] { store.read(kAccount); }).kind(), KeychainError::Kind::invalidData);
+}
+
+TEST_F(KeychainRead, LeadingByteOrderMarkIsKeptAsPartOfTheSecret)
+{
+    secrets->put(kService, kAccount, QByteArray("\xef\xbb\xbfkey"));
+    EXPECT_EQ(store.read(kAccount), QString(QChar(0xFEFF)) + QStringLiteral("key"));
+}
+
+TEST_F(KeychainRead, SuccessWithoutDataIsInvalidData)
+{
+    secrets->returnNoDataFor(kService, kAccount);
+    EXPECT_EQ(caught([&] { store.read(kAccount); }).kind(), KeychainError::Kind::invalidData);
+}
+
+TEST_F(KeychainRead, OtherStatusesFailWithThatStatus)
+{
+    secrets->failWith(InMemorySecretStore::Call::copyMatching, SecretStatusCode::interactionNotAllowed);
+    const KeychainError error = caught([&] { store.read(kAccount); });
+    EXPECT_EQ(error, KeychainError::unexpectedStatus(-25308));
+}
+
+TEST_F(KeychainRead, AsksForTheItemOfTheStoresServiceAndTheAccount)
+{
+    store.read(kAccount);
+    ASSERT_EQ(secrets->calls().size(), 1u);
+    EXPECT_EQ(secrets->calls()[0].service, kService);
+    EXPECT_EQ(secrets->calls()[0].account, kAccount);
+}
+
+using KeychainSave = StoreFixture;
+
+TEST_F(KeychainSave, NewItemIsAddedOnce)
+{
+    store.save(QStringLiteral("first"), kAccount);
+    EXPECT_EQ(secrets->item(kService, kAccount), QByteArray("first"));
+    ASSERT_EQ(secrets->calls().size(), 1u);
+    EXPECT_EQ(secrets->calls()[0].call, InMemorySecretStore::Call::add);
+}
+
+TEST_F(KeychainSave, SavingTwiceUpdatesTheOneItemInPlace)
+{
+    store.save(QStringLiteral("first"), kAccount);
+    store.save(QStringLiteral("second"), kAccount);
+    EXPECT_EQ(secrets->itemCount(), 1u);
+    EXPECT_EQ(store.read(kAccount), QStringLiteral("second"));
+    ASSERT_GE(secrets->calls().size(), 3u);
+    EXPECT_EQ(secrets->calls()[1].call, InMemorySecretStore::Call::add);
+    EXPECT_EQ(secrets->calls()[2].call, InMemorySecretStore::Call::update);
+    EXPECT_EQ(secrets->calls()[2].value, QByteArray("second"));
+}
+
+TEST_F(KeychainSave, StoresTheUtf8BytesOfTheText)
+{
+    store.save(QStringLiteral("schlüssel"), kAccount);
+    EXPECT_EQ(secrets->item(kService, kAccount), QStringLiteral("schlüssel").toUtf8());
+}
+
+TEST_F(KeychainSave, FailedAddOtherThanDuplicateIsNotRetriedAsUpdate)
+{
+    secrets->failWith(InMemorySecretStore::Call::add, SecretStatusCode::userCanceled);
+    EXPECT_EQ(caught([&] { store.save(QStringLiteral("v"), kAccount); }), KeychainError::unexpectedStatus(-128));
+    EXPECT_EQ(secrets->calls().size(), 1u);
+}
+
+TEST_F(KeychainSave, UpdateStatusReplacesTheDuplicateStatus)
+{
+    secrets->put(kService, kAccount, "old");
+    secrets->failWith(InMemorySecretStore::Call::update, SecretStatusCode::authFailed);
+    EXPECT_EQ(caught([&] { store.save(QStringLiteral("new"), kAccount); }), KeychainError::unexpectedStatus(-25293));
+    EXPECT_EQ(secrets->item(kService, kAccount), QByteArray("old"));
+}
+
+using KeychainDelete = StoreFixture;
+
+TEST_F(KeychainDelete, RemovesTheItem)
+{
+    store.save(QStringLiteral("v"), kAccount);
+    store.deleteItem(kAccount);
+    EXPECT_EQ(store.read(kAccount), std::nullopt);
+}
+
+TEST_F(KeychainDelete, MissingItemIsSuccess)
+{
+    EXPECT_NO_THROW(store.deleteItem(kAccount));
+}
+
+TEST_F(KeychainDelete, OtherStatusesFail)
+{
+    secrets->failWith(InMemorySecretStore::Call::deleteItem, -34018);
+    EXPECT_EQ(caught([&] { store.deleteItem(kAccount); }), KeychainError::unexpectedStatus(-34018));
+}
+
+TEST(KeychainService, GivenNameWins)
+{
+    EXPECT_EQ(KeychainStore::resolvedService(QStringLiteral("x.y"), QStringLiteral("a.b")), QStringLiteral("x.y"));
+}
+
+TEST(KeychainService, BundleIdentifierWhenNoNameIsGiven)
+{
+    EXPECT_EQ(KeychainStore::resolvedService(std::nullopt, QStringLiteral("a.b")), QStringLiteral("a.b"));
+}
+
+TEST(KeychainService, FallsBackWithoutNameOrBundleIdentifier)
+{
+    EXPECT_EQ(KeychainStore::resolvedService(std::nullopt, std::nullopt), QStringLiteral("com.tessvale.mac"));
+    EXPECT_EQ(KeychainStore::resolvedService(std::nullopt, QString()), QStringLiteral("com.tessvale.mac"));
+}
+
+TEST(KeychainService, ApplicationStoreUsesTheBundleIdentifier)
+{
+    EXPECT_EQ(KeychainStore().service(), QStringLiteral("com.tessvale.mac"));
+}
+
+TEST(KeychainErrorText, AccessRefusedStatusesShareOneSentence)
+{
+    const QString text = QStringLiteral(
+        "Tessvale could not access secure keychain storage. Allow keychain access and try signing in again.");
+    EXPECT_EQ(KeychainError::unexpectedStatus(-25308).description(), text);
+    EXPECT_EQ(KeychainError::unexpectedStatus(-25293).description(), text);
+}
+
+TEST(KeychainErrorText, CancellationHasItsOwnSentence)
+{
+    EXPECT_EQ(KeychainError::unexpectedStatus(-128).description(),
+              QStringLiteral("Keychain access was canceled. Allow Tessvale to access secure keychain storage and try again."));
+}
+
+TEST(KeychainErrorText, OtherStatusesShowTheSignedNumber)
+{
+    EXPECT_EQ(KeychainError::unexpectedStatus(-34018).description(), QStringLiteral("Keychain error: -34018"));
+    EXPECT_EQ(KeychainError::unexpectedStatus(7).description(), QStringLiteral("Keychain error: 7"));
+    EXPECT_STREQ(KeychainError::unexpectedStatus(-1).what(), "Keychain error: -1");
+}
+
+TEST(KeychainErrorText, MissingKeyringServiceSaysWhatIsMissing)
+{
+    EXPECT_EQ(KeychainError::unexpectedStatus(SecretStatusCode::notAvailable).description(),
+              QStringLiteral("Tessvale could not reach secure keychain storage. Make sure a keyring service "
+                             "(Secret Service) is running and try again."));
+}
+
+TEST(SecretServiceErrors, MapToTheStatusesTheUserTextsKnow)
+{
+    struct Row
+    {
+        quint32 domain;
+        int code;
+        SecretStatus status;
+    };
+    const Row rows[] = {
+        {G_IO_ERROR, G_IO_ERROR_CANCELLED, SecretStatusCode::userCanceled},
+        {SECRET_ERROR, SECRET_ERROR_IS_LOCKED, SecretStatusCode::interactionNotAllowed},
+        {G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN, SecretStatusCode::notAvailable},
+        {G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER, SecretStatusCode::notAvailable},
+        {G_DBUS_ERROR, G_DBUS_ERROR_ACCESS_DENIED, SecretStatusCode::authFailed},
+        {G_IO_ERROR, G_IO_ERROR_NOT_FOUND, SecretStatusCode::notAvailable},
+        {G_IO_ERROR, G_IO_ERROR_FAILED, SecretStatusCode::notAvailable},
+        {SECRET_ERROR, SECRET_ERROR_PROTOCOL, SecretStatusCode::internalError},
+        {g_quark_from_static_string("some-other-domain"), 3, SecretStatusCode::internalError},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(LibsecretSecretStore::statusForError(row.domain, row.code), row.status)
+            << g_quark_to_string(row.domain) << " " << row.code;
+}
