@@ -110,6 +110,10 @@ QByteArray PcmConverter::convert(const char* data, qsizetype size)
     if (frameCount == 0) {
         return {};
     }
+    if (m_resampler == nullptr && m_input.channelCount == 1 && m_input.sampleType == AudioSampleType::Int16) {
+        // Already the wire format: pass the samples through bit for bit.
+        return QByteArray(frames, frameCount * frameBytes);
+    }
 
     mixDown(frames, frameCount);
     const float* output = m_mono.data();
