@@ -1,0 +1,229 @@
+#include "platform/linux/system/XdgAutostartLoginItem.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include "system/Logging.h"
+
+namespace tessvale {
+
+namespace {
+
+struct EntryFields
+{
+    bool hasDesktopEntryGroup = false;
+    QString type;
+    QString exec;
+    QString hidden;
+    QString autostartEnabled;
+};
+
+EntryFields parseEntry(const QByteArray& contents)
+{
+    EntryFields fields;
+    bool inMainGroup = false;
+    const QList<QByteArray> lines = contents.split('\n');
+    for (const QByteArray& rawLine : lines) {
+        const QString line = QString::fromUtf8(rawLine).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('['))) {
+            inMainGroup = line == QLatin1String("[Desktop Entry]");
+            fields.hasDesktopEntryGroup = fields.hasDesktopEntryGroup || inMainGroup;
+            continue;
+        }
+        if (!inMainGroup)
+            continue;
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            continue;
+        const QString key = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        if (key == QLatin1String("Type"))
+            fields.type = value;
+        else if (key == QLatin1String("Exec"))
+            fields.exec = value;
+        else if (key == QLatin1String("Hidden"))
+            fields.hidden = value;
+        else if (key == QLatin1String("X-GNOME-Autostart-enabled"))
+            fields.autostartEnabled = value;
+    }
+    return fields;
+}
+
+// The program of an Exec value: undoes the string escapes, then the argument quoting.
+QString execProgram(const QString& exec)
+{
+    QString unescaped;
+    for (qsizetype i = 0; i < exec.size(); ++i) {
+        if (exec[i] == QLatin1Char('\\') && i + 1 < exec.size()) {
+            const QChar next = exec[++i];
+            if (next == QLatin1Char('s'))
+                unescaped += QLatin1Char(' ');
+            else if (next == QLatin1Char('n'))
+                unescaped += QLatin1Char('\n');
+            else if (next == QLatin1Char('t'))
+                unescaped += QLatin1Char('\t');
+            else if (next == QLatin1Char('r'))
+                unescaped += QLatin1Char('\r');
+            else
+                unescaped += next;
+        } else {
+            unescaped += exec[i];
+        }
+    }
+    QString program;
+    if (unescaped.startsWith(QLatin1Char('"'))) {
+        for (qsizetype i = 1; i < unescaped.size(); ++i) {
+            const QChar c = unescaped[i];
+            if (c == QLatin1Char('\\') && i + 1 < unescaped.size())
+                program += unescaped[++i];
+            else if (c == QLatin1Char('"'))
+                break;
+            else
+                program += c;
+        }
+    } else {
+        program = unescaped.section(QLatin1Char(' '), 0, 0);
+    }
+    return program.replace(QLatin1String("%%"), QLatin1String("%"));
+}
+
+} // namespace
+
+XdgAutostartLoginItem::XdgAutostartLoginItem()
+    : XdgAutostartLoginItem(defaultAutostartDirectory(), QCoreApplication::applicationFilePath())
+{
+}
+
+XdgAutostartLoginItem::XdgAutostartLoginItem(QString autostartDirectory, QString executablePath)
+    : m_directory(std::move(autostartDirectory))
+    , m_executablePath(std::move(executablePath))
+{
+}
+
+QString XdgAutostartLoginItem::defaultAutostartDirectory()
+{
+    // A relative XDG_CONFIG_HOME is invalid and must be ignored.
+    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (configHome.isEmpty() || !QDir::isAbsolutePath(configHome))
+        configHome = QDir::homePath() + QStringLiteral("/.config");
+    return configHome + QStringLiteral("/autostart");
+}
+
+QString XdgAutostartLoginItem::execValue(const QString& executablePath)
+{
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    bool needsQuotes = false;
+    for (QChar c : executablePath)
+        needsQuotes = needsQuotes || reserved.contains(c);
+    QString argument;
+    if (needsQuotes) {
+        argument += QLatin1Char('"');
+        for (QChar c : executablePath) {
+            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+                argument += QLatin1Char('\\');
+            argument += c;
+        }
+        argument += QLatin1Char('"');
+    } else {
+        argument = executablePath;
+    }
+    argument.replace(QLatin1String("%"), QLatin1String("%%"));
+    // The file's string escapes apply on top of the argument quoting.
+    QString value;
+    for (QChar c : argument) {
+        if (c == QLatin1Char('\\'))
+            value += QLatin1String("\\\\");
+        else if (c == QLatin1Char('\n'))
+            value += QLatin1String("\\n");
+        else if (c == QLatin1Char('\t'))
+            value += QLatin1String("\\t");
+        else if (c == QLatin1Char('\r'))
+            value += QLatin1String("\\r");
+        else
+            value += c;
+    }
+    return value;
+}
+
+QByteArray XdgAutostartLoginItem::entryContents(const QString& executablePath)
+{
+    QString text;
+    text += QStringLiteral("[Desktop Entry]\n");
+    text += QStringLiteral("Type=Application\n");
+    text += QStringLiteral("Name=Tessvale\n");
+    text += QStringLiteral("Comment=Dictation into any application\n");
+    text += QStringLiteral("Exec=") + execValue(executablePath) + QLatin1Char('\n');
+    text += QStringLiteral("Icon=tessvale\n");
+    text += QStringLiteral("Terminal=false\n");
+    text += QStringLiteral("X-GNOME-Autostart-enabled=true\n");
+    return text.toUtf8();
+}
+
+QString XdgAutostartLoginItem::entryPath() const
+{
+    return m_directory + QLatin1Char('/') + entryFileName();
+}
+
+LoginItemStatus XdgAutostartLoginItem::status() const
+{
+    QFile file(entryPath());
+    if (!file.exists())
+        return LoginItemStatus::notRegistered;
+    if (!file.open(QIODevice::ReadOnly))
+        return LoginItemStatus::unknown;
+    const EntryFields fields = parseEntry(file.readAll());
+    if (!fields.hasDesktopEntryGroup || fields.type != QLatin1String("Application") || fields.exec.isEmpty())
+        return LoginItemStatus::unknown;
+    if (fields.hidden.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
+        || fields.autostartEnabled.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+        return LoginItemStatus::requiresApproval;
+    // The desktop would run whatever Exec names; if it is gone, login starts nothing.
+    const QFileInfo program(execProgram(fields.exec));
+    if (!program.isAbsolute() || !program.isFile() || !program.isExecutable())
+        return LoginItemStatus::notFound;
+    return LoginItemStatus::enabled;
+}
+
+bool XdgAutostartLoginItem::registerApplication(QString* error)
+{
+    const QFileInfo executable(m_executablePath);
+    if (m_executablePath.isEmpty() || !executable.isFile()) {
+        *error = QStringLiteral("The application executable could not be found.");
+        qCWarning(lcLaunchAtLogin).noquote() << "Not registering: no executable at" << m_executablePath;
+        return false;
+    }
+    if (!QDir().mkpath(m_directory)) {
+        *error = QStringLiteral("Could not create the folder %1.").arg(m_directory);
+        qCWarning(lcLaunchAtLogin).noquote() << *error;
+        return false;
+    }
+    QSaveFile file(entryPath());
+    if (!file.open(QIODevice::WriteOnly) || file.write(entryContents(executable.absoluteFilePath())) < 0 || !file.commit()) {
+        *error = QStringLiteral("Could not write %1: %2").arg(entryPath(), file.errorString());
+        qCWarning(lcLaunchAtLogin).noquote() << *error;
+        return false;
+    }
+    qCInfo(lcLaunchAtLogin).noquote() << "Wrote autostart entry" << entryPath();
+    return true;
+}
+
+bool XdgAutostartLoginItem::unregisterApplication(QString* error)
+{
+    QFile file(entryPath());
+    if (!file.exists())
+        return true;
+    if (!file.remove()) {
+        *error = QStringLiteral("Could not remove %1: %2").arg(entryPath(), file.errorString());
+        qCWarning(lcLaunchAtLogin).noquote() << *error;
+        return false;
+    }
+    qCInfo(lcLaunchAtLogin).noquote() << "Removed autostart entry" << entryPath();
+    return true;
+}
+
+} // namespace tessvale

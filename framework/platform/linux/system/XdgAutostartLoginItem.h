@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+#include "platform/system/LoginItemService.h"
+
+namespace tessvale {
+
+// The login item as an XDG autostart entry, "tessvale.desktop" in $XDG_CONFIG_HOME/autostart
+// (~/.config/autostart by default). A present entry is enabled unless it carries "Hidden=true" or
+// "X-GNOME-Autostart-enabled=false" (what desktops write when the user switches it off), which reads
+// as awaiting the user's approval.
+class XdgAutostartLoginItem : public LoginItemService
+{
+public:
+    // The installed executable of this process, in the user's autostart folder.
+    XdgAutostartLoginItem();
+    XdgAutostartLoginItem(QString autostartDirectory, QString executablePath);
+
+    static QString defaultAutostartDirectory();
+    static QString entryFileName() { return QStringLiteral("tessvale.desktop"); }
+    // The executable as one Exec argument: quoted where the Desktop Entry rules require it, with
+    // the string escapes of the file format applied.
+    static QString execValue(const QString& executablePath);
+    // The complete entry written for the executable.
+    static QByteArray entryContents(const QString& executablePath);
+
+    QString entryPath() const;
+
+    LoginItemStatus status() const override;
+    bool registerApplication(QString* error) override;
+    bool unregisterApplication(QString* error) override;
+
+private:
+    QString m_directory;
+    QString m_executablePath;
+};
+
+} // namespace tessvale

@@ -1,0 +1,212 @@
+#include "system/ErrorReporter.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMetaObject>
+#include <QPointer>
+
+#include "async/Spawn.h"
+#include "platform/linux/system/NetworkEnvelopeTransport.h"
+#include "system/CrashHandler.h"
+#include "system/HangWatchdog.h"
+#include "system/Logging.h"
+#include "system/ReportScrubber.h"
+
+namespace tessvale {
+
+std::unique_ptr<ErrorReporter> ErrorReporter::create(const ErrorMonitoringConfiguration& configuration,
+                                                     ErrorReporterOptions options,
+                                                     QString* error)
+{
+    QString reason;
+    std::optional<SentryDsn> dsn = SentryDsn::parse(configuration.dsn, &reason);
+    if (!dsn) {
+        qCWarning(lcErrorMonitoring).noquote() << "Error monitoring stays off:" << reason;
+        if (error)
+            *error = reason;
+        return nullptr;
+    }
+    return std::unique_ptr<ErrorReporter>(new ErrorReporter(configuration, std::move(*dsn), std::move(options)));
+}
+
+ErrorReporter::ErrorReporter(ErrorMonitoringConfiguration configuration, SentryDsn dsn, ErrorReporterOptions options)
+    : m_configuration(std::move(configuration))
+    , m_dsn(std::move(dsn))
+    , m_queue(options.queueDirectory)
+    , m_transport(options.transport ? options.transport : std::make_shared<NetworkEnvelopeTransport>())
+    , m_breadcrumbs(options.breadcrumbCapacity)
+{
+    qRegisterMetaType<tessvale::EnvelopeDelivery>();
+    m_queue.ensureDirectory();
+    if (options.installCrashHandler && !CrashHandler::isInstalled()) {
+        m_crashEventId = SentryEvent::newEventId();
+        const QString path = QStringLiteral("%1/%2-crash-%3%4")
+                                 .arg(m_queue.directory())
+                                 .arg(QDateTime::currentMSecsSinceEpoch(), 13, 10, QLatin1Char('0'))
+                                 .arg(m_crashEventId, EnvelopeQueue::fileSuffix());
+        CrashHandler::install(path, crashEnvelopes({}));
+        m_crashHandlerInstalled = true;
+    }
+    if (options.hangThreshold.count() > 0) {
+        const auto threshold = options.hangThreshold;
+        m_watchdog = std::make_unique<HangWatchdog>(this, threshold, [this, threshold](std::chrono::milliseconds) {
+            SentryException hang;
+            hang.type = QStringLiteral("App Hanging");
+            hang.value = QStringLiteral("App hanging for at least %1 ms.").arg(threshold.count());
+            hang.mechanism = QStringLiteral("AppHang");
+            captureException(hang, {}, SentryLevel::error);
+        });
+    }
+    qCInfo(lcErrorMonitoring).noquote() << "Error monitoring started: release" << m_configuration.releaseName
+                                        << "environment" << m_configuration.environment;
+    sendQueued();
+}
+
+ErrorReporter::~ErrorReporter()
+{
+    if (m_watchdog)
+        m_watchdog->stop();
+    m_watchdog.reset();
+    if (m_crashHandlerInstalled)
+        CrashHandler::uninstall();
+}
+
+void ErrorReporter::addBreadcrumb(Breadcrumb breadcrumb)
+{
+    if (!breadcrumb.timestamp.isValid())
+        breadcrumb.timestamp = QDateTime::currentDateTimeUtc();
+    breadcrumb.message = scrubSecrets(breadcrumb.message);
+    breadcrumb.category = scrubSecrets(breadcrumb.category);
+    breadcrumb.data = scrubSecrets(breadcrumb.data);
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_breadcrumbs.add(std::move(breadcrumb));
+    if (m_crashHandlerInstalled)
+        CrashHandler::update(crashEnvelopes(m_breadcrumbs.snapshot()));
+}
+
+QList<Breadcrumb> ErrorReporter::breadcrumbs() const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_breadcrumbs.snapshot();
+}
+
+QString ErrorReporter::captureMessage(const QString& message, const QString& category, const QMap<QString, QString>& extras, SentryLevel level)
+{
+    SentryEvent event;
+    event.level = level;
+    event.logger = category;
+    event.message = message;
+    event.extras = extras;
+    return capture(std::move(event));
+}
+
+QString ErrorReporter::captureException(const SentryException& exception, const QMap<QString, QString>& extras, SentryLevel level)
+{
+    SentryEvent event;
+    event.level = level;
+    event.exception = exception;
+    event.extras = extras;
+    return capture(std::move(event));
+}
+
+QString ErrorReporter::capture(SentryEvent event)
+{
+    event.eventId = SentryEvent::newEventId();
+    event.timestamp = QDateTime::currentDateTimeUtc();
+    if (event.message)
+        event.message = scrubSecrets(*event.message);
+    if (event.exception) {
+        event.exception->type = scrubSecrets(event.exception->type);
+        event.exception->value = scrubSecrets(event.exception->value);
+    }
+    event.extras = scrubSecrets(event.extras);
+    event.breadcrumbs = breadcrumbs();
+    const std::optional<QString> path = m_queue.store(event.eventId, envelopeFor(event));
+    if (path)
+        scheduleSend(*path);
+    return event.eventId;
+}
+
+QByteArray ErrorReporter::envelopeFor(const SentryEvent& event) const
+{
+    return sentryEnvelope(event.eventId, m_dsn.text, sentryEventPayload(event, m_configuration), QDateTime::currentDateTimeUtc());
+}
+
+QMap<int, QByteArray> ErrorReporter::crashEnvelopes(const QList<Breadcrumb>& breadcrumbs) const
+{
+    static const QByteArray marker = QByteArrayLiteral("TESSVALE_CRASH_TIME");
+    QMap<int, QByteArray> envelopes;
+    for (int signalNumber : CrashHandler::handledSignals()) {
+        SentryEvent event;
+        event.eventId = m_crashEventId;
+        event.level = SentryLevel::fatal;
+        SentryException exception;
+        exception.type = CrashHandler::signalName(signalNumber);
+        exception.value = QStringLiteral("Fatal signal %1 (%2)").arg(CrashHandler::signalName(signalNumber), CrashHandler::signalDescription(signalNumber));
+        exception.mechanism = QStringLiteral("signalhandler");
+        exception.handled = false;
+        event.exception = exception;
+        event.breadcrumbs = breadcrumbs;
+        // The handler fills in the crash time as ten digits, so the item length known now stays right.
+        QJsonObject object = sentryEventObject(event, m_configuration);
+        object.insert(QStringLiteral("timestamp"), QString::fromLatin1(marker));
+        QByteArray payload = QJsonDocument(object).toJson(QJsonDocument::Compact);
+        payload.replace('"' + marker + '"', CrashHandler::timePlaceholder());
+        const QJsonObject header{{QStringLiteral("event_id"), m_crashEventId}, {QStringLiteral("dsn"), m_dsn.text}};
+        QByteArray envelope = QJsonDocument(header).toJson(QJsonDocument::Compact) + '\n';
+        envelope += QByteArrayLiteral("{\"type\":\"event\",\"length\":") + QByteArray::number(payload.size())
+                    + QByteArrayLiteral(",\"content_type\":\"application/json\"}\n");
+        envelope += payload;
+        envelope += '\n';
+        envelopes.insert(signalNumber, envelope);
+    }
+    return envelopes;
+}
+
+void ErrorReporter::scheduleSend(const QString& path)
+{
+    QPointer<ErrorReporter> self(this);
+    QMetaObject::invokeMethod(this, [self, path] {
+        if (self)
+            self->startSend(path);
+    }, Qt::QueuedConnection);
+}
+
+void ErrorReporter::sendQueued()
+{
+    const QStringList pending = m_queue.pending();
+    if (!pending.isEmpty())
+        qCInfo(lcErrorMonitoring) << "Sending" << pending.size() << "queued report(s).";
+    for (const QString& path : pending)
+        scheduleSend(path);
+}
+
+void ErrorReporter::startSend(const QString& path)
+{
+    if (m_inFlight.contains(path))
+        return;
+    m_inFlight.insert(path);
+    runDetached([this, path](CancelToken) { return send(path); }, {}, QStringLiteral("Sending an error report"));
+}
+
+QCoro::Task<> ErrorReporter::send(QString path)
+{
+    QPointer<ErrorReporter> self(this);
+    std::shared_ptr<EnvelopeTransport> transport = m_transport;
+    EnvelopeDelivery delivery = EnvelopeDelivery::rejected;
+    const std::optional<QByteArray> envelope = m_queue.read(path);
+    if (envelope) {
+        delivery = co_await transport->send(m_dsn.envelopeEndpoint, m_dsn.authHeader(), *envelope);
+        if (!self)
+            co_return;
+    }
+    if (delivery != EnvelopeDelivery::retryLater)
+        m_queue.remove(path);
+    m_inFlight.remove(path);
+    emit envelopeFinished(path, delivery);
+    if (m_inFlight.isEmpty())
+        emit idle();
+}
+
+} // namespace tessvale

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+
+#include <QMap>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include "platform/system/EnvelopeTransport.h"
+#include "system/BreadcrumbRing.h"
+#include "system/EnvelopeQueue.h"
+#include "system/ErrorMonitoringConfiguration.h"
+#include "system/SentryDsn.h"
+#include "system/SentryEvent.h"
+
+namespace tessvale {
+
+class HangWatchdog;
+
+struct ErrorReporterOptions
+{
+    QString queueDirectory = EnvelopeQueue::defaultDirectory();
+    // Null: HTTPS through Qt's network stack.
+    std::shared_ptr<EnvelopeTransport> transport;
+    int breadcrumbCapacity = BreadcrumbRing::defaultCapacity;
+    bool installCrashHandler = true;
+    // Zero: no hang watchdog.
+    std::chrono::milliseconds hangThreshold{2000};
+};
+
+// The client behind ErrorMonitoring: keeps breadcrumbs, turns messages and errors into events,
+// queues each envelope on disk and sends it to the ingest endpoint, retrying what is still queued
+// at the next start. Captures may come from any thread; sending happens on the reporter's thread.
+// Every text is scrubbed of API keys before it is kept.
+class ErrorReporter : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Null with error set when the configuration's reporting key is unusable.
+    static std::unique_ptr<ErrorReporter> create(const ErrorMonitoringConfiguration& configuration,
+                                                 ErrorReporterOptions options = {},
+                                                 QString* error = nullptr);
+    ~ErrorReporter() override;
+
+    const ErrorMonitoringConfiguration& configuration() const { return m_configuration; }
+    const SentryDsn& dsn() const { return m_dsn; }
+    QString queueDirectory() const { return m_queue.directory(); }
+
+    void addBreadcrumb(Breadcrumb breadcrumb);
+    QList<Breadcrumb> breadcrumbs() const;
+    // Both return the new event's identifier.
+    QString captureMessage(const QString& message, const QString& category, const QMap<QString, QString>& extras, SentryLevel level);
+    QString captureException(const SentryException& exception, const QMap<QString, QString>& extras, SentryLevel level = SentryLevel::error);
+
+    // Sends everything waiting in the queue (reports of earlier runs included).
+    void sendQueued();
+    int sendsInFlight() const { return m_inFlight.size(); }
+
+signals:
+    void envelopeFinished(const QString& path, tessvale::EnvelopeDelivery delivery);
+    // Nothing is being sent any more.
+    void idle();
+
+private:
+    ErrorReporter(ErrorMonitoringConfiguration configuration, SentryDsn dsn, ErrorReporterOptions options);
+
+    QString capture(SentryEvent event);
+    QByteArray envelopeFor(const SentryEvent& event) const;
+    QMap<int, QByteArray> crashEnvelopes(const QList<Breadcrumb>& breadcrumbs) const;
+    void scheduleSend(const QString& path);
+    void startSend(const QString& path);
+    QCoro::Task<> send(QString path);
+
+    const ErrorMonitoringConfiguration m_configuration;
+    const SentryDsn m_dsn;
+    EnvelopeQueue m_queue;
+    std::shared_ptr<EnvelopeTransport> m_transport;
+    bool m_crashHandlerInstalled = false;
+    mutable std::mutex m_mutex;
+    BreadcrumbRing m_breadcrumbs;
+    QString m_crashEventId;
+    QSet<QString> m_inFlight;
+    std::unique_ptr<HangWatchdog> m_watchdog;
+};
+
+} // namespace tessvale

@@ -1,0 +1,80 @@
+#include "system/LaunchAtLoginService.h"
+
+#include "platform/linux/system/XdgAutostartLoginItem.h"
+#include "platform/system/LoginItemService.h"
+#include "system/Logging.h"
+
+namespace tessvale {
+
+LaunchAtLoginService::LaunchAtLoginService(QObject* parent)
+    : LaunchAtLoginService(std::make_shared<XdgAutostartLoginItem>(), parent)
+{
+}
+
+LaunchAtLoginService::LaunchAtLoginService(std::shared_ptr<LoginItemService> loginItem, QObject* parent)
+    : QObject(parent)
+    , m_loginItem(std::move(loginItem))
+{
+    refresh();
+}
+
+LaunchAtLoginService::~LaunchAtLoginService() = default;
+
+void LaunchAtLoginService::setIsEnabled(bool value)
+{
+    m_isEnabled = value;
+    emit isEnabledChanged(value);
+}
+
+void LaunchAtLoginService::setStatusDescription(const QString& value)
+{
+    m_statusDescription = value;
+    emit statusDescriptionChanged(value);
+}
+
+void LaunchAtLoginService::setLastError(const QString& value)
+{
+    m_lastError = value;
+    emit lastErrorChanged(value);
+}
+
+void LaunchAtLoginService::refresh()
+{
+    switch (m_loginItem->status()) {
+    case LoginItemStatus::notRegistered:
+        setIsEnabled(false);
+        setStatusDescription(QStringLiteral("Disabled"));
+        return;
+    case LoginItemStatus::enabled:
+        setIsEnabled(true);
+        setStatusDescription(QStringLiteral("Enabled"));
+        return;
+    case LoginItemStatus::requiresApproval:
+        setIsEnabled(false);
+        setStatusDescription(QStringLiteral("Requires approval in Login Items"));
+        return;
+    case LoginItemStatus::notFound:
+        setIsEnabled(false);
+        setStatusDescription(QStringLiteral("App bundle not found"));
+        return;
+    case LoginItemStatus::unknown:
+        break;
+    }
+    setIsEnabled(false);
+    setStatusDescription(QStringLiteral("Unknown"));
+}
+
+void LaunchAtLoginService::setEnabled(bool enabled)
+{
+    QString error;
+    const bool succeeded = enabled ? m_loginItem->registerApplication(&error) : m_loginItem->unregisterApplication(&error);
+    if (succeeded) {
+        setLastError(QString());
+    } else {
+        qCWarning(lcLaunchAtLogin).noquote() << (enabled ? "Enabling" : "Disabling") << "launch at login failed:" << error;
+        setLastError(error);
+    }
+    refresh();
+}
+
+} // namespace tessvale
