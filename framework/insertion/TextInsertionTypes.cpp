@@ -1,0 +1,74 @@
+#include "insertion/TextInsertionTypes.h"
+
+#include <QStringList>
+#include <QTextBoundaryFinder>
+
+namespace tessvale {
+
+QString rawValue(TextInsertionDriver driver)
+{
+    switch (driver) {
+    case TextInsertionDriver::pasteboard:
+        return QStringLiteral("pasteboard");
+    case TextInsertionDriver::selectedText:
+        return QStringLiteral("selectedText");
+    case TextInsertionDriver::unicodeTyping:
+        return QStringLiteral("unicodeTyping");
+    }
+    return {};
+}
+
+std::optional<TextInsertionDriver> textInsertionDriverFromRawValue(const QString& raw)
+{
+    for (auto driver : {TextInsertionDriver::pasteboard, TextInsertionDriver::selectedText, TextInsertionDriver::unicodeTyping}) {
+        if (rawValue(driver) == raw)
+            return driver;
+    }
+    return std::nullopt;
+}
+
+TextInsertionError::TextInsertionError(Case errorCase)
+    : m_case(errorCase)
+    , m_what(errorDescription().toUtf8())
+{
+}
+
+QString TextInsertionError::errorDescription() const
+{
+    switch (m_case) {
+    case missingAccessibilityPermission:
+        return QStringLiteral("Accessibility permission is required to insert text into the focused application.");
+    case unableToWritePasteboard:
+        return QStringLiteral("Unable to write to the pasteboard.");
+    case unableToEmitPaste:
+        return QStringLiteral("Unable to emit the Command-V paste shortcut.");
+    case unableToTypeUnicode:
+        return QStringLiteral("Unable to type text into the focused application.");
+    case noFocusedElement:
+        return QStringLiteral("No focused accessibility element is available.");
+    case unableToRestoreFocus:
+        return QStringLiteral("Tessvale could not restore focus to the original text field. Click back into the field and try again.");
+    case unableToSetSelectedText:
+        return QStringLiteral("Unable to replace selected text in the focused accessibility element.");
+    case modifierKeysHeld:
+        return QStringLiteral("Modifier keys (Ctrl, Alt, Shift or Super) are still held down. Release them and try again.");
+    }
+    return {};
+}
+
+TextInsertionServiceError::TextInsertionServiceError(const QStringList& failures)
+    : m_description(QStringLiteral("All insertion strategies failed: ") + failures.join(QStringLiteral("; ")))
+    , m_what(m_description.toUtf8())
+{
+}
+
+qsizetype characterCount(const QString& text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
+}
+
+} // namespace tessvale

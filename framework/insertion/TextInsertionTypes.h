@@ -1,0 +1,81 @@
+#pragma once
+
+#include <exception>
+#include <optional>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include "focus/FocusedAppDiagnostics.h"
+
+namespace tessvale {
+
+enum class TextInsertionDriver {
+    pasteboard,
+    selectedText,
+    unicodeTyping,
+};
+
+QString rawValue(TextInsertionDriver driver);
+std::optional<TextInsertionDriver> textInsertionDriverFromRawValue(const QString& raw);
+
+struct TextInsertionResult
+{
+    TextInsertionDriver driver = TextInsertionDriver::pasteboard;
+    std::optional<FocusedAppDiagnostics> diagnostics;
+
+    friend bool operator==(const TextInsertionResult&, const TextInsertionResult&) = default;
+};
+
+// The failures of one insertion step, thrown as an exception that compares by its case.
+class TextInsertionError : public std::exception
+{
+public:
+    enum class Case {
+        missingAccessibilityPermission,
+        unableToWritePasteboard,
+        unableToEmitPaste,
+        unableToTypeUnicode,
+        noFocusedElement,
+        unableToRestoreFocus,
+        unableToSetSelectedText,
+        // The user kept a modifier key held down, which would turn typed text into shortcuts.
+        modifierKeysHeld,
+    };
+    using enum Case;
+
+    TextInsertionError(Case errorCase);
+
+    Case errorCase() const { return m_case; }
+    QString errorDescription() const;
+    const char* what() const noexcept override { return m_what.constData(); }
+
+    friend bool operator==(const TextInsertionError& a, const TextInsertionError& b) { return a.m_case == b.m_case; }
+    friend bool operator==(const TextInsertionError& a, Case b) { return a.m_case == b; }
+
+private:
+    Case m_case;
+    QByteArray m_what;
+};
+
+// Every driver failed: domain "TextInsertionService", code 1, with the joined failure list.
+class TextInsertionServiceError : public std::exception
+{
+public:
+    explicit TextInsertionServiceError(const QStringList& failures);
+
+    static QString domain() { return QStringLiteral("TextInsertionService"); }
+    int code() const { return 1; }
+    QString localizedDescription() const { return m_description; }
+    const char* what() const noexcept override { return m_what.constData(); }
+
+private:
+    QString m_description;
+    QByteArray m_what;
+};
+
+// The number of user-perceived characters (grapheme clusters) of text.
+qsizetype characterCount(const QString& text);
+
+} // namespace tessvale

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+
+#include <QString>
+
+namespace tessvale {
+
+// The frontmost application as the window system names it.
+struct FrontmostApplication
+{
+    // The application's display name; empty when it has none.
+    QString name;
+    std::optional<QString> bundleIdentifier;
+    qint32 processIdentifier = 0;
+    QString windowTitle;
+    quint64 windowId = 0;
+};
+
+// Frontmost application and activation by process: the workspace's part of the platform.
+class WindowSystem
+{
+public:
+    virtual ~WindowSystem() = default;
+
+    virtual std::optional<FrontmostApplication> frontmostApplication() = 0;
+
+    // Whether a window of that process is shown.
+    virtual bool isRunning(qint32 processIdentifier) = 0;
+
+    // Asks the window manager to bring that process's window to the front; false when the request
+    // could not be made (no such window, no window manager).
+    virtual bool requestActivation(qint32 processIdentifier) = 0;
+};
+
+} // namespace tessvale

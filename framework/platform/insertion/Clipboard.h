@@ -1,0 +1,62 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+namespace tessvale {
+
+enum class ClipboardSelection {
+    clipboard,
+    primary,
+};
+
+// One type of one clipboard item, with every form in which the owner offers it.
+struct ClipboardTypeContent
+{
+    QString type;
+    std::optional<QByteArray> data;
+    std::optional<QString> string;
+    std::optional<QVariant> propertyList;
+};
+
+struct ClipboardItemContent
+{
+    QList<ClipboardTypeContent> types;
+};
+
+// One representation to write back for a type.
+struct ClipboardWriteEntry
+{
+    QString type;
+    QVariant value; // QByteArray for data, QString for a string, anything else a property list
+};
+
+// The system selections (CLIPBOARD and PRIMARY on X11). Used from the main thread only; the event
+// loop must keep running while other applications fetch what we offer.
+class Clipboard
+{
+public:
+    virtual ~Clipboard() = default;
+
+    // What the selection holds now; an empty list when it is empty or unowned.
+    virtual QList<ClipboardItemContent> items(ClipboardSelection selection) = 0;
+
+    // Offers text on the selection; false when the selection could not be taken.
+    virtual bool writeText(ClipboardSelection selection, const QString& text) = 0;
+
+    // Whether the selection still holds what our last writeText offered (nobody copied since).
+    virtual bool holdsOurText(ClipboardSelection selection) = 0;
+
+    // Puts items back (one item per entry list); an empty list leaves the selection empty.
+    virtual void restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items) = 0;
+
+    // Called each time another application fetches the text of our last writeText.
+    virtual void setFetchObserver(std::function<void(ClipboardSelection)> observer) = 0;
+};
+
+} // namespace tessvale

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "platform/focus/Accessibility.h"
+
+namespace tessvale {
+
+// Elements of other applications through AT-SPI2. Switches the desktop's accessibility bus on when it
+// is off. Every call is a synchronous D-Bus round trip to the answering application, bounded by a
+// short time-out so a hung application cannot stall the main thread for long. Main thread only.
+class AtspiAccessibility final : public Accessibility
+{
+public:
+    AtspiAccessibility();
+    ~AtspiAccessibility() override;
+
+    bool isTrusted() override;
+    AccessibilityElement focusedElement() override;
+    AccessibilityElement window(const AccessibilityElement& element) override;
+    std::optional<QString> stringAttribute(const AccessibilityElement& element, AccessibilityStringAttribute attribute) override;
+    std::optional<bool> isSettable(const AccessibilityElement& element, AccessibilitySettableAttribute attribute) override;
+    bool raiseWindow(const AccessibilityElement& window) override;
+    bool setFocused(const AccessibilityElement& element) override;
+    std::optional<AccessibleTextState> textState(const AccessibilityElement& element) override;
+    bool replaceSelection(const AccessibilityElement& element, const QString& text) override;
+
+    // Turns the accessibility bus on (org.a11y.Status IsEnabled) when it is off; true when it is on.
+    static bool ensureAccessibilityBusEnabled();
+
+private:
+    bool ensureInitialized();
+
+    bool m_initialized = false;
+    std::optional<bool> m_trusted;
+};
+
+} // namespace tessvale
