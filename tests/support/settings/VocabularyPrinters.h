@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include <QByteArray>
 #include <QString>
 
 #include "settings/DictationShortcutAction.h"
@@ -24,5 +25,13 @@ void PrintTo(DictationShortcutAction action, std::ostream* out);
 inline void PrintTo(const QString& text, std::ostream* out)
 {
     *out << '"' << text.toStdString() << '"';
+}
+#endif
+
+#ifndef TESSVALE_QBYTEARRAY_PRINTTO
+#define TESSVALE_QBYTEARRAY_PRINTTO
+inline void PrintTo(const QByteArray& bytes, std::ostream* out)
+{
+    *out << "QByteArray(\"" << bytes.toStdString() << "\")";
 }
 #endif
