@@ -1,0 +1,79 @@
+#include "support/focus/FakeFocusPlatform.h"
+
+namespace tessvale::testing {
+
+AccessibilityElement fakeElement(const QString& identity)
+{
+    return std::make_shared<const FakeNode>(identity);
+}
+
+bool FakeWindowSystem::requestActivation(qint32 processIdentifier)
+{
+    activationRequests << processIdentifier;
+    const auto window = windows.find(processIdentifier);
+    if (window == windows.end())
+        return false;
+    if (activationBringsToFront)
+        frontmost = window->second;
+    return true;
+}
+
+AccessibilityElement FakeAccessibility::window(const AccessibilityElement& element)
+{
+    const auto found = windows.find(element->identity());
+    return found == windows.end() ? nullptr : found->second;
+}
+
+std::optional<QString> FakeAccessibility::stringAttribute(const AccessibilityElement& element, AccessibilityStringAttribute attribute)
+{
+    const auto found = strings.find({element->identity(), attribute});
+    if (found == strings.end())
+        return std::nullopt;
+    return found->second;
+}
+
+std::optional<bool> FakeAccessibility::isSettable(const AccessibilityElement& element, AccessibilitySettableAttribute attribute)
+{
+    calls << QStringLiteral("settable:%1:%2").arg(element->identity()).arg(static_cast<int>(attribute));
+    const auto found = settable.find({element->identity(), attribute});
+    return found == settable.end() ? std::optional<bool>(false) : found->second;
+}
+
+bool FakeAccessibility::raiseWindow(const AccessibilityElement& window)
+{
+    calls << QStringLiteral("raise:") + window->identity();
+    return true;
+}
+
+bool FakeAccessibility::setFocused(const AccessibilityElement& element)
+{
+    calls << QStringLiteral("focus:") + element->identity();
+    if (focusFollowsRequests)
+        focused = element;
+    return focusFollowsRequests;
+}
+
+std::optional<AccessibleTextState> FakeAccessibility::textState(const AccessibilityElement& element)
+{
+    const auto found = texts.find(element->identity());
+    if (found == texts.end())
+        return std::nullopt;
+    return found->second;
+}
+
+bool FakeAccessibility::replaceSelection(const AccessibilityElement& element, const QString& text)
+{
+    calls << QStringLiteral("replace:") + element->identity();
+    auto found = texts.find(element->identity());
+    if (found == texts.end() || replaceBehaviour == ReplaceBehaviour::refuses)
+        return false;
+    if (replaceBehaviour == ReplaceBehaviour::reportsSuccessAndDoesNothing)
+        return true;
+    AccessibleTextState& state = found->second;
+    const QString inserted = replaceBehaviour == ReplaceBehaviour::truncates ? text.left(text.size() / 2) : text;
+    state.text = state.text.left(state.selectionStart) + inserted + state.text.mid(state.selectionEnd);
+    state.selectionStart = state.selectionEnd = state.selectionStart + static_cast<int>(inserted.size());
+    return true;
+}
+
+} // namespace tessvale::testing

@@ -1,0 +1,95 @@
+#include "support/insertion/FakeInsertionPlatform.h"
+
+namespace tessvale::testing {
+
+ClipboardItemContent plainTextItem(const QString& text)
+{
+    ClipboardTypeContent content;
+    content.type = QStringLiteral("text/plain");
+    content.data = text.toUtf8();
+    return ClipboardItemContent{{content}};
+}
+
+void FakeClipboard::copyByUser(ClipboardSelection selection, const QString& text)
+{
+    state(selection).items = {plainTextItem(text)};
+    state(selection).ourText.reset();
+}
+
+void FakeClipboard::fetch(ClipboardSelection selection)
+{
+    if (state(selection).ourText && observer)
+        observer(selection);
+}
+
+std::optional<QString> FakeClipboard::text(ClipboardSelection selection)
+{
+    const auto& items = state(selection).items;
+    if (items.isEmpty() || items.first().types.isEmpty() || !items.first().types.first().data)
+        return std::nullopt;
+    return QString::fromUtf8(*items.first().types.first().data);
+}
+
+bool FakeClipboard::writeText(ClipboardSelection selection, const QString& text)
+{
+    if (state(selection).writeFails)
+        return false;
+    state(selection).items = {plainTextItem(text)};
+    state(selection).ourText = text;
+    return true;
+}
+
+void FakeClipboard::restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items)
+{
+    SelectionState& s = state(selection);
+    s.lastRestore = items;
+    ++s.restoreCount;
+    s.ourText.reset();
+    s.items.clear();
+    for (const auto& entries : items) {
+        ClipboardItemContent item;
+        for (const auto& entry : entries) {
+            ClipboardTypeContent content;
+            content.type = entry.type;
+            if (entry.value.typeId() == QMetaType::QByteArray)
+                content.data = entry.value.toByteArray();
+            else if (entry.value.typeId() == QMetaType::QString)
+                content.string = entry.value.toString();
+            else
+                content.propertyList = entry.value;
+            item.types.append(content);
+        }
+        s.items.append(item);
+    }
+}
+
+QStringList RecordingInputInjector::heldModifiers()
+{
+    ++heldQueries;
+    if (heldSequence.isEmpty())
+        return {};
+    if (heldSequence.size() == 1)
+        return heldSequence.first();
+    return heldSequence.takeFirst();
+}
+
+bool RecordingInputInjector::emitPasteShortcut()
+{
+    if (!pasteWorks)
+        return false;
+    events << QStringLiteral("paste");
+    if (onPaste)
+        onPaste();
+    return true;
+}
+
+QCoro::Task<bool> RecordingInputInjector::typeText(QString text, CancelToken token)
+{
+    token.throwIfCancelled();
+    if (!typingWorks)
+        co_return false;
+    events << QStringLiteral("type:") + text;
+    co_return true;
+}
+
+} // namespace tessvale::testing

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <functional>
+
+#include <QList>
+#include <QStringList>
+
+#include "platform/insertion/Clipboard.h"
+#include "platform/insertion/InputInjector.h"
+
+namespace tessvale::testing {
+
+// The two selections in memory. writeText marks the selection as ours until something else writes.
+class FakeClipboard final : public Clipboard
+{
+public:
+    struct SelectionState
+    {
+        QList<ClipboardItemContent> items;
+        std::optional<QString> ourText;
+        bool writeFails = false;
+        QList<QList<ClipboardWriteEntry>> lastRestore;
+        int restoreCount = 0;
+    };
+
+    SelectionState clipboard;
+    SelectionState primary;
+    std::function<void(ClipboardSelection)> observer;
+
+    SelectionState& state(ClipboardSelection selection) { return selection == ClipboardSelection::clipboard ? clipboard : primary; }
+    // Another application (or the user) copies text.
+    void copyByUser(ClipboardSelection selection, const QString& text);
+    // The target fetches our text.
+    void fetch(ClipboardSelection selection);
+    // The text now held, when it is plain text.
+    std::optional<QString> text(ClipboardSelection selection);
+
+    QList<ClipboardItemContent> items(ClipboardSelection selection) override { return state(selection).items; }
+    bool writeText(ClipboardSelection selection, const QString& text) override;
+    bool holdsOurText(ClipboardSelection selection) override { return state(selection).ourText.has_value(); }
+    void restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items) override;
+    void setFetchObserver(std::function<void(ClipboardSelection)> callback) override { observer = std::move(callback); }
+};
+
+ClipboardItemContent plainTextItem(const QString& text);
+
+// Records what would have been pasted and typed.
+class RecordingInputInjector final : public InputInjector
+{
+public:
+    bool available = true;
+    bool pasteWorks = true;
+    bool typingWorks = true;
+    // Returned by successive heldModifiers() calls; the last entry repeats.
+    QList<QStringList> heldSequence;
+    int heldQueries = 0;
+    QStringList events; // "paste" and "type:<text>" in order
+    std::function<void()> onPaste;
+
+    bool isAvailable() override { return available; }
+    QStringList heldModifiers() override;
+    bool emitPasteShortcut() override;
+    QCoro::Task<bool> typeText(QString text, CancelToken token) override;
+};
+
+} // namespace tessvale::testing

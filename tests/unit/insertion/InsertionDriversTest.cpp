@@ -1,0 +1,256 @@
+#include "InsertionFixture.h"
+
+using namespace tessvale;
+using namespace tessvale::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Driver = TextInsertionDriver;
+
+class PasteboardDriverTest : public InsertionFixture
+{
+protected:
+    void SetUp() override
+    {
+        InsertionFixture::SetUp();
+        hooks.enabledDrivers = QList<Driver>{Driver::pasteboard};
+    }
+};
+
+TEST_F(PasteboardDriverTest, SnapshotKeepsDataBeforeStringAndEveryItem)
+{
+    ClipboardTypeContent both{QStringLiteral("text/html"), QByteArray("<b>x</b>"), QStringLiteral("x"), std::nullopt};
+    ClipboardTypeContent stringOnly{QStringLiteral("text/plain"), std::nullopt, QStringLiteral("x"), std::nullopt};
+    ClipboardTypeContent nothing{QStringLiteral("application/x-empty"), std::nullopt, std::nullopt, std::nullopt};
+    ClipboardTypeContent plist{QStringLiteral("application/x-list"), std::nullopt, std::nullopt, QVariant(QStringList{"a"})};
+    const PasteboardSnapshot snapshot = makePasteboardSnapshot({ClipboardItemContent{{both, stringOnly, nothing, plist}}, ClipboardItemContent{{nothing}}});
+    ASSERT_EQ(snapshot.size(), 2);
+    ASSERT_EQ(snapshot[0].representations.size(), 3);
+    EXPECT_TRUE(std::holds_alternative<PasteboardSnapshotItem::Data>(snapshot[0].representations[0].second));
+    EXPECT_TRUE(std::holds_alternative<PasteboardSnapshotItem::String>(snapshot[0].representations[1].second));
+    EXPECT_EQ(snapshot[0].representations[2].first, QStringLiteral("application/x-list"));
+    EXPECT_TRUE(snapshot[1].representations.isEmpty());
+    const auto entries = restoreEntries(snapshot);
+    EXPECT_EQ(entries[0][0].value.typeId(), QMetaType::QByteArray);
+    EXPECT_EQ(entries[0][1].value.typeId(), QMetaType::QString);
+}
+
+TEST_F(PasteboardDriverTest, OffersTextOnBothSelectionsAndRestoresAfterTheTargetFetched)
+{
+    clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("user clip"));
+    clipboard->copyByUser(ClipboardSelection::primary, QStringLiteral("user primary"));
+    injector->onPaste = [this] {
+        EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("dictated"));
+        EXPECT_EQ(clipboard->text(ClipboardSelection::primary), QStringLiteral("dictated"));
+        clipboard->fetch(ClipboardSelection::clipboard);
+    };
+    auto outcome = start(QStringLiteral("dictated"));
+    advance(340ms);
+    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("dictated")) << "kept at least 0.35 s";
+    advance(20ms);
+    EXPECT_TRUE(outcome->done);
+    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("user clip"));
+    EXPECT_EQ(clipboard->text(ClipboardSelection::primary), QStringLiteral("user primary"));
+}
+
+TEST_F(PasteboardDriverTest, UnfetchedTextIsKeptUntilTheTwoSecondCap)
+{
+    clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("user clip"));
+    auto outcome = start(QStringLiteral("dictated"));
+    advance(1500ms);
+    EXPECT_FALSE(outcome->done);
+    clipboard->fetch(ClipboardSelection::primary); // a slow terminal fetches late
+    advance(30ms);
+    EXPECT_TRUE(outcome->done);
+    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("user clip"));
+
+    auto never = start(QStringLiteral("again"));
+    advance(1990ms);
+    EXPECT_FALSE(never->done);
+    advance(20ms);
+    EXPECT_TRUE(never->done);
+    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("user clip"));
+}
+
+TEST_F(PasteboardDriverTest, WhatTheUserCopiedDuringTheWaitIsNotOverwritten)
+{
+    clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("old"));
+    auto outcome = start(QStringLiteral("dictated"));
+    advance(100ms);
+    clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("copied meanwhile"));
+    runUntilDone(outcome);
+    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("copied meanwhile"));
+    EXPECT_EQ(clipboard->clipboard.restoreCount, 0);
+    EXPECT_EQ(clipboard->primary.restoreCount, 1);
+}
+
+TEST_F(PasteboardDriverTest, EmptySelectionsStayEmpty)
+{
+    auto outcome = start(QStringLiteral("dictated"));
+    runUntilDone(outcome);
+    ASSERT_TRUE(outcome->result);
+    EXPECT_TRUE(clipboard->clipboard.items.isEmpty());
+    EXPECT_TRUE(clipboard->primary.items.isEmpty());
+    EXPECT_EQ(clipboard->clipboard.restoreCount, 1);
+}
+
+TEST_F(PasteboardDriverTest, WithoutRestoreTheTextStaysAndNothingWaits)
+{
+    clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("old"));
+    auto outcome = start(QStringLiteral("dictated"), nullptr, false);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(outcome->done);
+    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("dictated"));
+    EXPECT_EQ(clipboard->clipboard.restoreCount, 0);
+}
+
+TEST_F(PasteboardDriverTest, FailedPasteRestoresBeforeTheErrorIsReported)
+{
+    clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("old"));
+    injector->pasteWorks = false;
+    auto outcome = start(QStringLiteral("dictated"));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(outcome->done);
+    EXPECT_EQ(outcome->errorText(), QStringLiteral("All insertion strategies failed: pasteboard: Unable to emit the Command-V paste shortcut."));
+    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("old"));
+}
+
+TEST_F(PasteboardDriverTest, FailedWriteRestoresAndReportsUnableToWrite)
+{
+    clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("old"));
+    clipboard->primary.writeFails = true;
+    auto outcome = start(QStringLiteral("dictated"));
+    runUntilDone(outcome);
+    EXPECT_EQ(outcome->errorText(), QStringLiteral("All insertion strategies failed: pasteboard: Unable to write to the pasteboard."));
+    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("old"));
+    EXPECT_TRUE(injector->events.isEmpty());
+}
+
+TEST_F(PasteboardDriverTest, WaitsForHeldModifiersToBeReleased)
+{
+    injector->heldSequence = {{QStringLiteral("Control_L")}, {QStringLiteral("Control_L")}, {}};
+    auto outcome = start(QStringLiteral("dictated"), nullptr, false);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(injector->events.isEmpty());
+    advance(40ms);
+    EXPECT_TRUE(injector->events.isEmpty());
+    advance(40ms);
+    EXPECT_EQ(injector->events, QStringList{QStringLiteral("paste")});
+}
+
+TEST_F(PasteboardDriverTest, ModifiersHeldTooLongFailWithAClearErrorAndTouchNothing)
+{
+    clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("old"));
+    injector->heldSequence = {{QStringLiteral("Alt_L")}};
+    auto outcome = start(QStringLiteral("dictated"));
+    advance(1990ms);
+    EXPECT_FALSE(outcome->done);
+    runUntilDone(outcome);
+    EXPECT_EQ(outcome->errorText(),
+              QStringLiteral("All insertion strategies failed: pasteboard: Modifier keys (Ctrl, Alt, Shift or Super) are still held down. Release them and try again."));
+    EXPECT_TRUE(injector->events.isEmpty());
+    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("old"));
+}
+
+// --- serialization and cancellation ---------------------------------------------------------------
+
+TEST_F(PasteboardDriverTest, ASecondInsertionWaitsForTheFirstToRestoreTheClipboard)
+{
+    clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("user"));
+    auto first = start(QStringLiteral("one"));
+    auto second = start(QStringLiteral("two"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(injector->events, QStringList{QStringLiteral("paste")});
+    runUntilDone(first);
+    runUntilDone(second);
+    EXPECT_EQ(injector->events, (QStringList{QStringLiteral("paste"), QStringLiteral("paste")}));
+    EXPECT_TRUE(first->result && second->result);
+    // The second snapshot saw the user's text again, not the first dictation.
+    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("user"));
+}
+
+TEST_F(PasteboardDriverTest, CancelledInsertionEmitsNothingAfterItsCancellation)
+{
+    clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("user"));
+    injector->heldSequence = {{QStringLiteral("Control_L")}, {QStringLiteral("Control_L")}, {}};
+    CancelSource source;
+    auto outcome = start(QStringLiteral("dictated"), nullptr, true, false, source.token());
+    advance(10ms);
+    source.cancel();
+    runUntilDone(outcome);
+    EXPECT_TRUE(outcome->cancelled());
+    EXPECT_TRUE(injector->events.isEmpty());
+    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("user"));
+}
+
+TEST_F(PasteboardDriverTest, InsertionCancelledWhileQueuedNeverRuns)
+{
+    auto first = start(QStringLiteral("one"));
+    CancelSource source;
+    auto second = start(QStringLiteral("two"), nullptr, true, false, source.token());
+    auto third = start(QStringLiteral("three"));
+    source.cancel();
+    runUntilDone(first);
+    runUntilDone(third);
+    EXPECT_TRUE(second->cancelled());
+    EXPECT_TRUE(third->result);
+    EXPECT_EQ(injector->events.size(), 2);
+}
+
+// --- selected text ---------------------------------------------------------------------------------
+
+class SelectedTextDriverTest : public InsertionFixture
+{
+protected:
+    void SetUp() override
+    {
+        InsertionFixture::SetUp();
+        hooks.enabledDrivers = QList<Driver>{Driver::selectedText};
+    }
+};
+
+TEST_F(SelectedTextDriverTest, ReplacesTheSelectionAndConfirmsByReadingBack)
+{
+    focusTargetField(QStringLiteral("Hello world"));
+    accessibility->texts[QStringLiteral("field")].selectionStart = 6;
+    auto outcome = start(QStringLiteral("Grüße 🎤"));
+    runUntilDone(outcome);
+    ASSERT_TRUE(outcome->result) << outcome->errorText().toStdString();
+    EXPECT_EQ(accessibility->texts[QStringLiteral("field")].text, QStringLiteral("Hello Grüße 🎤"));
+}
+
+TEST_F(SelectedTextDriverTest, ReportedSuccessWithoutChangeIsAFailure)
+{
+    focusTargetField(QStringLiteral("abc"));
+    accessibility->replaceBehaviour = FakeAccessibility::ReplaceBehaviour::reportsSuccessAndDoesNothing;
+    auto outcome = start(QStringLiteral("text"));
+    runUntilDone(outcome);
+    EXPECT_EQ(outcome->errorText(), QStringLiteral("All insertion strategies failed: selectedText: Unable to replace selected text in the focused accessibility element."));
+}
+
+TEST_F(SelectedTextDriverTest, TruncatedInsertionIsAFailure)
+{
+    focusTargetField();
+    accessibility->replaceBehaviour = FakeAccessibility::ReplaceBehaviour::truncates;
+    auto outcome = start(QStringLiteral("naïve café"));
+    runUntilDone(outcome);
+    EXPECT_TRUE(outcome->error);
+}
+
+TEST_F(SelectedTextDriverTest, UsesTheElementFocusedNowNotTheCapturedOne)
+{
+    accessibility->focused = fakeElement(QStringLiteral("second"));
+    accessibility->texts[QStringLiteral("second")] = AccessibleTextState{};
+    auto outcome = start(QStringLiteral("x"));
+    runUntilDone(outcome);
+    ASSERT_TRUE(outcome->result);
+    EXPECT_EQ(accessibility->texts[QStringLiteral("second")].text, QStringLiteral("x"));
+}
+
+TEST_F(SelectedTextDriverTest, CharacterCountIsGraphemeClusters)
+{
+    EXPECT_EQ(characterCount(QStringLiteral("e\u0301🎤a")), 3);
+}
+
+} // namespace
