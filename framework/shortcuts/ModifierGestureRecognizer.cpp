@@ -2,6 +2,14 @@
 
 namespace tessvale {
 
+namespace {
+
+// Times are sums of decimal seconds, which binary doubles do not hold exactly: a difference within a
+// nanosecond of a threshold counts as reaching it.
+constexpr double timeTolerance = 1e-9;
+
+} // namespace
+
 ModifierGestureRecognizer::ModifierGestureRecognizer(ShortcutBinding pushToTalkBinding,
                                                      ShortcutBinding handsFreeBinding, double holdThreshold,
                                                      double doubleTapThreshold)
@@ -37,7 +45,7 @@ ModifierGestureRecognizer::Actions ModifierGestureRecognizer::processModifierCha
         }
         if (previous == pushSet && m_holdArmedAt) {
             Actions result;
-            if (at - *m_holdArmedAt < m_holdThreshold) {
+            if (at - *m_holdArmedAt < m_holdThreshold - timeTolerance) {
                 m_pendingPushModifierTap = true;
                 if (tapSet && previous == *tapSet)
                     result = registerTap(previous, at);
@@ -57,7 +65,7 @@ ModifierGestureRecognizer::Actions ModifierGestureRecognizer::processModifierCha
 
 ModifierGestureRecognizer::Actions ModifierGestureRecognizer::registerTap(ShortcutModifiers modifiers, double at)
 {
-    if (m_lastTapModifiers == modifiers && m_lastTapAt && at - *m_lastTapAt <= m_doubleTapThreshold) {
+    if (m_lastTapModifiers == modifiers && m_lastTapAt && at - *m_lastTapAt <= m_doubleTapThreshold + timeTolerance) {
         m_lastTapAt.reset();
         m_lastTapModifiers.reset();
         return {DictationShortcutAction::toggleHandsFree};
@@ -70,7 +78,7 @@ ModifierGestureRecognizer::Actions ModifierGestureRecognizer::registerTap(Shortc
 ModifierGestureRecognizer::Actions ModifierGestureRecognizer::processHoldDeadline(double at)
 {
     if (m_pushToTalkActive || !m_holdArmedAt || m_activeModifiers != pushToTalkSet()
-        || at - *m_holdArmedAt < m_holdThreshold)
+        || at - *m_holdArmedAt < m_holdThreshold - timeTolerance)
         return {};
     m_pushToTalkActive = true;
     m_holdArmedAt.reset();

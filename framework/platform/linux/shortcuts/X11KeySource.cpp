@@ -186,10 +186,11 @@ void X11KeySource::handleEvent(void* xevent)
     }
     XFreeEventData(display, cookie);
 
-    if (keyEvent && m_eventHandler)
-        m_eventHandler(*keyEvent);
-    else if (interrupted && m_interruptionHandler)
-        m_interruptionHandler();
+    // Copies: a handler may stop this source.
+    if (const EventHandler handler = m_eventHandler; keyEvent && handler)
+        handler(*keyEvent);
+    else if (const InterruptionHandler interruption = m_interruptionHandler; interrupted && interruption)
+        interruption();
 }
 
 void X11KeySource::findSyntheticDevice()

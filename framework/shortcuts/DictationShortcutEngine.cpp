@@ -1,0 +1,267 @@
+#include "shortcuts/DictationShortcutEngine.h"
+
+#include <chrono>
+
+#include <QTimer>
+
+#include "async/Spawn.h"
+#include "system/Logging.h"
+
+namespace tessvale {
+
+namespace {
+
+double seconds(MonotonicTime time)
+{
+    return std::chrono::duration<double>(time).count();
+}
+
+const char* actionName(DictationShortcutAction action)
+{
+    switch (action) {
+    case DictationShortcutAction::startPushToTalk:
+        return "startPushToTalk";
+    case DictationShortcutAction::stopPushToTalk:
+        return "stopPushToTalk";
+    case DictationShortcutAction::toggleHandsFree:
+        return "toggleHandsFree";
+    }
+    return "unknown";
+}
+
+} // namespace
+
+DictationShortcutEngine::DictationShortcutEngine(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
+                                                 ActionHandler actionHandler, ErrorHandler errorHandler,
+                                                 HandsFreeQuery isHandsFreeActive, QObject* parent)
+    : DictationShortcutEngine(
+        std::move(pushToTalkBinding), std::move(handsFreeBinding), std::move(actionHandler), std::move(errorHandler),
+        std::move(isHandsFreeActive), [] { return std::make_unique<KeyboardEventMonitor>(); }, Sleeper::system(),
+        parent)
+{
+}
+
+DictationShortcutEngine::DictationShortcutEngine(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
+                                                 ActionHandler actionHandler, ErrorHandler errorHandler,
+                                                 HandsFreeQuery isHandsFreeActive, MonitorFactory monitorFactory,
+                                                 Sleeper& sleeper, QObject* parent)
+    : QObject(parent)
+    , m_actionHandler(std::move(actionHandler))
+    , m_errorHandler(std::move(errorHandler))
+    , m_isHandsFreeActive(std::move(isHandsFreeActive))
+    , m_pushToTalkBinding(std::move(pushToTalkBinding))
+    , m_handsFreeBinding(std::move(handsFreeBinding))
+    , m_recognizer(m_pushToTalkBinding, m_handsFreeBinding, holdThreshold, doubleTapThreshold)
+    , m_monitorFactory(std::move(monitorFactory))
+    , m_sleeper(sleeper)
+{
+}
+
+DictationShortcutEngine::~DictationShortcutEngine()
+{
+    invalidateHoldTimer();
+}
+
+void DictationShortcutEngine::start()
+{
+    configureBindings(m_pushToTalkBinding, m_handsFreeBinding);
+}
+
+void DictationShortcutEngine::configureBindings(const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree)
+{
+    auto validation = pushToTalk.validationError(DictationShortcutRole::pushToTalk);
+    if (!validation)
+        validation = handsFree.validationError(DictationShortcutRole::handsFreeToggle);
+    if (validation) {
+        qCCritical(lcShortcutEngine).noquote() << "shortcut validation failed error=" + *validation;
+        m_errorHandler(validation);
+        return;
+    }
+
+    m_pushToTalkBinding = pushToTalk;
+    m_handsFreeBinding = handsFree;
+    // All gesture state is forgotten; a pending hold timer finds nothing armed when it fires.
+    m_recognizer = ModifierGestureRecognizer(pushToTalk, handsFree, holdThreshold, doubleTapThreshold);
+
+    if (!m_keyboardMonitor) {
+        auto monitor = m_monitorFactory();
+        QPointer<DictationShortcutEngine> self(this);
+        try {
+            monitor->start([self](const KeyboardShortcutEvent& event) { return self && self->handleEvent(event); });
+        } catch (const KeyboardEventMonitorError& error) {
+            const QString text = "Unable to register shortcut " + handsFree.displayLabel() + ": "
+                + error.localizedDescription();
+            qCCritical(lcShortcutEngine).noquote() << text;
+            m_errorHandler(text);
+            return;
+        }
+        m_keyboardMonitor = std::move(monitor);
+    }
+
+    const auto problem = platformProblem();
+    if (problem)
+        qCCritical(lcShortcutEngine).noquote() << *problem;
+    m_errorHandler(problem);
+    qCInfo(lcShortcutEngine).noquote() << "shortcut bindings configured pushToTalk=" + pushToTalk.displayLabel()
+            + " handsFree=" + handsFree.displayLabel();
+}
+
+// What keeps valid bindings from working on this keyboard and display: an invisible Fn key, or a key
+// combination that cannot be claimed (its key press would also reach the focused application).
+std::optional<QString> DictationShortcutEngine::platformProblem()
+{
+    std::vector<KeyboardEventMonitor::KeyCombo> combos;
+    if (m_handsFreeBinding.gesture == ShortcutGesture::keyComboPress && m_handsFreeBinding.keyCode)
+        combos.push_back({*m_handsFreeBinding.keyCode, m_handsFreeBinding.modifiers});
+    QString grabReason;
+    const bool grabbed = m_keyboardMonitor->setSwallowedKeyCombos(combos, &grabReason);
+
+    for (const ShortcutBinding* binding : {&m_pushToTalkBinding, &m_handsFreeBinding}) {
+        if (!m_keyboardMonitor->canObserve(binding->modifiers)) {
+            return "This keyboard does not report the Fn key, so the shortcut " + binding->displayLabel()
+                + " cannot work. Record another shortcut.";
+        }
+    }
+    if (!grabbed)
+        return "Unable to register shortcut " + m_handsFreeBinding.displayLabel() + ": " + grabReason;
+    return std::nullopt;
+}
+
+void DictationShortcutEngine::stop()
+{
+    invalidateHoldTimer();
+    if (!m_keyboardMonitor)
+        return;
+    m_keyboardMonitor->stop();
+    m_retiredMonitor = std::move(m_keyboardMonitor);
+    QTimer::singleShot(0, this, [this] { m_retiredMonitor.reset(); });
+}
+
+bool DictationShortcutEngine::handleEvent(const KeyboardShortcutEvent& event)
+{
+    switch (event.kind) {
+    case KeyboardShortcutEvent::Kind::flagsChanged:
+        return handleModifierChange(event);
+    case KeyboardShortcutEvent::Kind::keyDown:
+        return handleKeyDown(event);
+    case KeyboardShortcutEvent::Kind::monitorInterrupted:
+        return handleInterruption();
+    }
+    return false;
+}
+
+bool DictationShortcutEngine::handleModifierChange(const KeyboardShortcutEvent& event)
+{
+    const ShortcutModifiers previous = m_recognizer.activeModifiers();
+    qCDebug(lcShortcutEngine).noquote() << "modifier event active=" + event.modifiers.displayLabel();
+    const auto actions = m_recognizer.processModifierChange(event.modifiers, event.timestamp);
+
+    // Pressing the push-to-talk modifiers ends a hands-free dictation at once.
+    if (m_isHandsFreeActive() && event.modifiers == m_pushToTalkBinding.modifiers) {
+        m_recognizer.cancelPendingHold();
+        invalidateHoldTimer();
+        emitAction(DictationShortcutAction::toggleHandsFree, "pushShortcutWhileHandsFree");
+        return true;
+    }
+
+    const bool tapPending = m_recognizer.consumePendingPushModifierTap();
+    updateHoldTimer();
+    const bool swallow = shouldSwallowModifierChange(previous, event.modifiers);
+    for (const auto action : actions)
+        emitAction(action, "modifierChange");
+    if (tapPending && m_isHandsFreeActive()) {
+        emitAction(DictationShortcutAction::toggleHandsFree, "pushShortcutTapWhileHandsFree");
+        return true;
+    }
+    return swallow;
+}
+
+bool DictationShortcutEngine::handleKeyDown(const KeyboardShortcutEvent& event)
+{
+    const ShortcutBinding& combo = m_handsFreeBinding;
+    if (combo.gesture != ShortcutGesture::keyComboPress || !combo.keyCode || !event.keyCode
+        || *combo.keyCode != *event.keyCode || event.modifiers != combo.modifiers)
+        return false;
+    if (event.isRepeat) {
+        qCDebug(lcShortcutEngine) << "ignored repeated keyDown for hands-free shortcut";
+        return true;
+    }
+    m_recognizer.cancelPendingHold();
+    invalidateHoldTimer();
+    emitAction(DictationShortcutAction::toggleHandsFree, "keyCombo");
+    return true;
+}
+
+bool DictationShortcutEngine::handleInterruption()
+{
+    invalidateHoldTimer();
+    const auto actions = m_recognizer.processMonitoringInterruption();
+    for (const auto action : actions)
+        emitAction(action, "monitorInterrupted");
+    return !actions.empty();
+}
+
+bool DictationShortcutEngine::shouldSwallowModifierChange(ShortcutModifiers previous, ShortcutModifiers active) const
+{
+    for (const ShortcutBinding* binding : {&m_pushToTalkBinding, &m_handsFreeBinding}) {
+        const ShortcutModifiers set = binding->modifiers;
+        if (set.contains(ShortcutModifiers::function) && (set == previous || set == active))
+            return true;
+    }
+    return false;
+}
+
+void DictationShortcutEngine::updateHoldTimer()
+{
+    invalidateHoldTimer();
+    if (!m_recognizer.hasPendingHold())
+        return;
+    m_holdTimer.emplace();
+    const auto delay = std::chrono::duration_cast<Duration>(std::chrono::duration<double>(m_recognizer.holdThreshold()));
+    const quint64 generation = m_holdTimerGeneration;
+    QPointer<DictationShortcutEngine> self(this);
+    Sleeper* sleeper = &m_sleeper;
+    runDetached([self, sleeper, delay, generation](CancelToken token) {
+        return runHoldTimer(self, sleeper, delay, generation, std::move(token));
+    },
+                m_holdTimer->token(), QStringLiteral("hold timer"));
+}
+
+void DictationShortcutEngine::invalidateHoldTimer()
+{
+    if (!m_holdTimer)
+        return;
+    m_holdTimer->cancel();
+    m_holdTimer.reset();
+    ++m_holdTimerGeneration;
+}
+
+QCoro::Task<> DictationShortcutEngine::runHoldTimer(QPointer<DictationShortcutEngine> engine, Sleeper* sleeper,
+                                                    Duration delay, quint64 generation, CancelToken token)
+{
+    co_await sleeper->sleep(delay, token);
+    if (!engine || token.isCancelled())
+        co_return;
+    engine->holdTimerFired(generation);
+}
+
+void DictationShortcutEngine::holdTimerFired(quint64 generation)
+{
+    if (generation != m_holdTimerGeneration || !m_holdTimer)
+        return;
+    m_holdTimer.reset();
+    ++m_holdTimerGeneration;
+    const auto actions = m_recognizer.processHoldDeadline(seconds(m_sleeper.now()));
+    // An early firing re-arms a fresh timer while the hold is still pending.
+    updateHoldTimer();
+    for (const auto action : actions)
+        emitAction(action, "holdTimer");
+}
+
+void DictationShortcutEngine::emitAction(DictationShortcutAction action, const char* reason)
+{
+    qCInfo(lcShortcutEngine).noquote() << QStringLiteral("shortcut action=%1 reason=%2").arg(actionName(action), reason);
+    m_actionHandler(action);
+}
+
+} // namespace tessvale

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include "async/CancelToken.h"
+#include "async/Sleeper.h"
+#include "settings/DictationShortcutAction.h"
+#include "settings/ShortcutBinding.h"
+#include "shortcuts/KeyboardEventMonitor.h"
+#include "shortcuts/ModifierGestureRecognizer.h"
+
+namespace tessvale {
+
+// Turns the keyboard into dictation commands: keeps the push-to-talk and hands-free bindings, listens
+// through a KeyboardEventMonitor, recognizes holds and double taps, runs the hold timer, recognizes the
+// hands-free key combination and reports actions and configuration problems. Main thread only; the
+// handlers are called synchronously from keyboard events, so they must return quickly.
+class DictationShortcutEngine final : public QObject
+{
+    Q_OBJECT
+
+public:
+    using ActionHandler = std::function<void(DictationShortcutAction)>;
+    using ErrorHandler = std::function<void(const std::optional<QString>&)>;
+    using HandsFreeQuery = std::function<bool()>;
+    using MonitorFactory = std::function<std::unique_ptr<KeyboardEventMonitor>()>;
+
+    static constexpr double holdThreshold = 0.22;
+    static constexpr double doubleTapThreshold = 0.3;
+
+    DictationShortcutEngine(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
+                            ActionHandler actionHandler, ErrorHandler errorHandler, HandsFreeQuery isHandsFreeActive,
+                            QObject* parent = nullptr);
+    // With the monitor and the clock of the hold timer chosen by the caller (tests).
+    DictationShortcutEngine(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
+                            ActionHandler actionHandler, ErrorHandler errorHandler, HandsFreeQuery isHandsFreeActive,
+                            MonitorFactory monitorFactory, Sleeper& sleeper, QObject* parent = nullptr);
+    ~DictationShortcutEngine() override;
+
+    void start();
+    void configureBindings(const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree);
+    void stop();
+
+    const ShortcutBinding& pushToTalkBinding() const { return m_pushToTalkBinding; }
+    const ShortcutBinding& handsFreeBinding() const { return m_handsFreeBinding; }
+    const ModifierGestureRecognizer& recognizer() const { return m_recognizer; }
+    bool isMonitoring() const { return m_keyboardMonitor != nullptr; }
+    bool hasHoldTimer() const { return m_holdTimer.has_value(); }
+
+private:
+    bool handleEvent(const KeyboardShortcutEvent& event);
+    bool handleModifierChange(const KeyboardShortcutEvent& event);
+    bool handleKeyDown(const KeyboardShortcutEvent& event);
+    bool handleInterruption();
+    bool shouldSwallowModifierChange(ShortcutModifiers previous, ShortcutModifiers active) const;
+    std::optional<QString> platformProblem();
+
+    void updateHoldTimer();
+    void invalidateHoldTimer();
+    void holdTimerFired(quint64 generation);
+    static QCoro::Task<> runHoldTimer(QPointer<DictationShortcutEngine> engine, Sleeper* sleeper, Duration delay,
+                                      quint64 generation, CancelToken token);
+
+    void emitAction(DictationShortcutAction action, const char* reason);
+
+    ActionHandler m_actionHandler;
+    ErrorHandler m_errorHandler;
+    HandsFreeQuery m_isHandsFreeActive;
+    ShortcutBinding m_pushToTalkBinding;
+    ShortcutBinding m_handsFreeBinding;
+    ModifierGestureRecognizer m_recognizer;
+    std::unique_ptr<KeyboardEventMonitor> m_keyboardMonitor;
+    // A stopped monitor lives until the event loop runs again: stop() may be called from its handler.
+    std::unique_ptr<KeyboardEventMonitor> m_retiredMonitor;
+    std::optional<CancelSource> m_holdTimer;
+    quint64 m_holdTimerGeneration = 0;
+    MonitorFactory m_monitorFactory;
+    Sleeper& m_sleeper;
+};
+
+} // namespace tessvale

@@ -1,0 +1,71 @@
+#include "shortcuts/HotKeyMonitor.h"
+
+#include <chrono>
+
+#include "async/Sleeper.h"
+#include "platform/linux/shortcuts/X11KeyGrabber.h"
+#include "platform/shortcuts/KeyGrabber.h"
+#include "system/Logging.h"
+
+namespace tessvale {
+
+HotKeyMonitorError::HotKeyMonitorError(int code, QString description)
+    : m_code(code)
+    , m_description(std::move(description))
+    , m_what(QStringLiteral("%1 (%2)").arg(m_description).arg(code).toUtf8())
+{
+}
+
+HotKeyMonitor::HotKeyMonitor()
+    : HotKeyMonitor(std::make_unique<X11KeyGrabber>(), Sleeper::system())
+{
+}
+
+HotKeyMonitor::HotKeyMonitor(std::unique_ptr<KeyGrabber> grabber, Sleeper& clock)
+    : m_grabber(std::move(grabber))
+    , m_clock(clock)
+{
+    m_grabber->setPressHandler([this](quint16) { handlePress(); });
+}
+
+HotKeyMonitor::~HotKeyMonitor()
+{
+    unregister();
+}
+
+void HotKeyMonitor::registerBinding(const ShortcutBinding& binding, std::function<void()> action)
+{
+    if (binding.gesture != ShortcutGesture::keyComboPress || !binding.keyCode)
+        throw HotKeyMonitorError(HotKeyMonitorError::invalidParameter,
+                                 QStringLiteral("A hot key needs a key combination with a key."));
+    unregister();
+    m_action = std::move(action);
+    QString reason;
+    if (!m_grabber->grab(*binding.keyCode, binding.modifiers, &reason)) {
+        qCWarning(lcHotKey).noquote() << "hot key" << binding.displayLabel() << "not registered:" << reason;
+        throw HotKeyMonitorError(HotKeyMonitorError::registrationFailed, reason);
+    }
+    m_registered = true;
+    qCInfo(lcHotKey).noquote() << "hot key registered" << binding.displayLabel();
+}
+
+void HotKeyMonitor::unregister()
+{
+    if (!m_registered)
+        return;
+    m_grabber->ungrabAll();
+    m_registered = false;
+}
+
+void HotKeyMonitor::handlePress()
+{
+    const double now = std::chrono::duration<double>(m_clock.now()).count();
+    // Within a nanosecond of the interval counts as reaching it (decimal seconds in binary doubles).
+    if (now - m_lastTriggerTime < minimumTriggerInterval - 1e-9)
+        return;
+    m_lastTriggerTime = now;
+    if (m_action)
+        m_action();
+}
+
+} // namespace tessvale

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "platform/shortcuts/KeyGrabber.h"
+#include "platform/shortcuts/KeySource.h"
+
+namespace tessvale {
+
+// A keyboard in memory: the test presses and releases virtual key codes; the "server" state that
+// heldKeys() reports follows them unless a release is lost on purpose.
+class FakeKeySource final : public KeySource
+{
+public:
+    bool start(EventHandler eventHandler, InterruptionHandler interruptionHandler, QString* reason) override;
+    void stop() override;
+    std::optional<std::vector<quint32>> heldKeys() override;
+    bool hasFunctionKey() const override { return functionKeyPresent; }
+
+    void press(quint16 keyCode, double timestamp, bool synthetic = false);
+    void release(quint16 keyCode, double timestamp, bool synthetic = false);
+    // The key goes up without an event reaching the listener.
+    void loseRelease(quint16 keyCode);
+    void interrupt();
+
+    static quint32 nativeCode(quint16 keyCode) { return keyCode + 1000u; }
+
+    bool functionKeyPresent = false;
+    std::optional<QString> startFailure;
+    bool heldKeysStale = false;
+    int startCount = 0;
+    bool running = false;
+
+private:
+    void deliver(RawKeyEvent::Kind kind, quint16 keyCode, double timestamp, bool synthetic);
+
+    EventHandler m_eventHandler;
+    InterruptionHandler m_interruptionHandler;
+    std::set<quint32> m_serverHeld;
+};
+
+// Records grabs; refuses those listed in refused.
+class FakeKeyGrabber final : public KeyGrabber
+{
+public:
+    struct Grab
+    {
+        quint16 keyCode;
+        ShortcutModifiers modifiers;
+        bool operator==(const Grab&) const = default;
+    };
+
+    bool grab(quint16 keyCode, ShortcutModifiers modifiers, QString* reason) override;
+    void ungrabAll() override { grabs.clear(); }
+    void setPressHandler(PressHandler handler) override { m_pressHandler = std::move(handler); }
+
+    // A grabbed combination is pressed.
+    void pressGrabbed(quint16 keyCode);
+
+    std::vector<Grab> grabs;
+    std::vector<Grab> refused;
+
+private:
+    PressHandler m_pressHandler;
+};
+
+} // namespace tessvale

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "async/Sleeper.h"
+#include "platform/SyntheticInputTracker.h"
+#include "platform/shortcuts/ModifierKeyCodes.h"
+#include "shortcuts/KeyboardEventMonitor.h"
+#include "support/shortcuts/FakeKeySource.h"
+
+using namespace tessvale;
+
+namespace {
+
+using Kind = KeyboardShortcutEvent::Kind;
+const ShortcutModifiers control = ShortcutModifiers::control;
+const ShortcutModifiers option = ShortcutModifiers::option;
+const ShortcutModifiers shift = ShortcutModifiers::shift;
+
+class KeyboardEventMonitorTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        auto source = std::make_unique<FakeKeySource>();
+        auto grabber = std::make_unique<FakeKeyGrabber>();
+        m_source = source.get();
+        m_grabber = grabber.get();
+        m_monitor = std::make_unique<KeyboardEventMonitor>(std::move(source), std::move(grabber), m_clock);
+    }
+
+    void startRecording(bool answer = false)
+    {
+        m_monitor->start([this, answer](const KeyboardShortcutEvent& event) {
+            m_events.push_back(event);
+            return answer;
+        });
+    }
+
+    static KeyboardShortcutEvent flags(ShortcutModifiers modifiers, double at)
+    {
+        return {Kind::flagsChanged, modifiers, std::nullopt, at, false};
+    }
+    static KeyboardShortcutEvent keyDown(ShortcutModifiers modifiers, quint16 keyCode, double at, bool repeat)
+    {
+        return {Kind::keyDown, modifiers, keyCode, at, repeat};
+    }
+
+    ManualSleeper m_clock;
+    FakeKeySource* m_source = nullptr;
+    FakeKeyGrabber* m_grabber = nullptr;
+    std::unique_ptr<KeyboardEventMonitor> m_monitor;
+    std::vector<KeyboardShortcutEvent> m_events;
+};
+
+TEST_F(KeyboardEventMonitorTest, BothSidesOfAModifierMakeOneMember)
+{
+    startRecording();
+    m_source->press(MacKeyCode::control, 1.0);
+    m_source->press(MacKeyCode::rightControl, 1.1);
+    m_source->release(MacKeyCode::control, 1.2);
+    m_source->press(MacKeyCode::rightOption, 1.3);
+    m_source->release(MacKeyCode::rightControl, 1.4);
+    m_source->release(MacKeyCode::rightOption, 1.5);
+    const std::vector<KeyboardShortcutEvent> expected{
+        flags(control, 1.0), flags(control | option, 1.3), flags(option, 1.4), flags({}, 1.5)};
+    EXPECT_EQ(m_events, expected);
+}
+
+TEST_F(KeyboardEventMonitorTest, ReleaseReportedTwiceChangesTheSetOnce)
+{
+    startRecording();
+    m_source->press(MacKeyCode::option, 1.0);
+    m_source->release(MacKeyCode::option, 1.1);
+    m_source->release(MacKeyCode::option, 1.1);
+    const std::vector<KeyboardShortcutEvent> expected{flags(option, 1.0), flags({}, 1.1)};
+    EXPECT_EQ(m_events, expected);
+}
+
+TEST_F(KeyboardEventMonitorTest, KeyPressCarriesHeldModifiersAndRepeatFlag)
+{
+    startRecording();
+    m_source->press(MacKeyCode::shift, 1.0);
+    m_source->press(MacKeyCode::space, 1.1);
+    m_source->press(MacKeyCode::space, 1.2);
+    m_source->release(MacKeyCode::space, 1.3);
+    m_source->press(MacKeyCode::space, 1.4);
+    m_source->press(MacKeyCode::capsLock, 1.5);
+    const std::vector<KeyboardShortcutEvent> expected{
+        flags(shift, 1.0), keyDown(shift, MacKeyCode::space, 1.1, false), keyDown(shift, MacKeyCode::space, 1.2, true),
+        keyDown(shift, MacKeyCode::space, 1.4, false)};
+    EXPECT_EQ(m_events, expected);
+}
+
+TEST_F(KeyboardEventMonitorTest, SyntheticKeysCountUnlessOurInjectorIsTyping)
+{
+    startRecording();
+    // Another program's synthetic keys (xdotool, tests) are the user's as far as we can tell.
+    m_source->press(MacKeyCode::control, 1.0, true);
+    m_source->release(MacKeyCode::control, 1.1, true);
+    ASSERT_EQ(m_events.size(), 2u);
+
+    m_events.clear();
+    {
+        auto scope = SyntheticInputTracker::processWide().begin();
+        m_source->press(MacKeyCode::control, 2.0, true);
+        m_source->press(MacKeyCode::v, 2.0, true);
+        m_source->release(MacKeyCode::v, 2.0, true);
+        // Real keys pressed meanwhile still count.
+        m_source->press(MacKeyCode::option, 2.1, false);
+        m_source->release(MacKeyCode::control, 2.2, true);
+    }
+    const std::vector<KeyboardShortcutEvent> expected{flags(option, 2.1)};
+    EXPECT_EQ(m_events, expected);
+}
+
+TEST_F(KeyboardEventMonitorTest, ReleaseLostOnTheWayIsTakenFromThePlatformStateAtTheNextEvent)
+{
+    startRecording();
+    m_source->press(MacKeyCode::control, 1.0);
+    m_source->press(MacKeyCode::option, 1.1);
+    m_source->loseRelease(MacKeyCode::option);
+    m_source->loseRelease(MacKeyCode::control);
+    m_source->press(MacKeyCode::k, 5.0);
+    const std::vector<KeyboardShortcutEvent> expected{
+        flags(control, 1.0), flags(control | option, 1.1), keyDown(control | option, MacKeyCode::k, 5.0, false),
+        flags({}, 5.0)};
+    EXPECT_EQ(m_events, expected);
+}
+
+TEST_F(KeyboardEventMonitorTest, PlatformStateBehindTheEventsIsNotUsed)
+{
+    startRecording();
+    m_source->heldKeysStale = true;
+    m_source->press(MacKeyCode::control, 1.0);
+    m_source->loseRelease(MacKeyCode::control);
+    m_source->press(MacKeyCode::k, 2.0);
+    ASSERT_EQ(m_events.size(), 2u);
+    EXPECT_EQ(m_events.back().modifiers, control);
+}
+
+TEST_F(KeyboardEventMonitorTest, InterruptionReportsEmptyModifiersAndKeepsKeysStillHeld)
+{
+    startRecording();
+    m_clock.advance(std::chrono::seconds(3));
+    m_source->press(MacKeyCode::control, 1.0);
+    m_source->interrupt();
+    m_source->release(MacKeyCode::control, 4.0);
+    const std::vector<KeyboardShortcutEvent> expected{
+        flags(control, 1.0), {Kind::monitorInterrupted, {}, std::nullopt, 3.0, false}, flags({}, 4.0)};
+    EXPECT_EQ(m_events, expected);
+}
+
+TEST_F(KeyboardEventMonitorTest, StartWithoutListenerThrowsUnavailable)
+{
+    m_source->startFailure = QStringLiteral("No X11 display is available (DISPLAY is not set).");
+    try {
+        startRecording();
+        FAIL() << "start succeeded";
+    } catch (const KeyboardEventMonitorError& error) {
+        EXPECT_EQ(error.errorCase(), KeyboardEventMonitorError::Case::unavailable);
+        EXPECT_EQ(error.localizedDescription(),
+                  "Keyboard shortcut monitoring is unavailable. Allow Tessvale to observe keyboard input and try "
+                  "again.");
+    }
+    EXPECT_FALSE(m_monitor->isRunning());
+}
+
+TEST_F(KeyboardEventMonitorTest, SecondStartReportsToTheSecondHandlerOnly)
+{
+    int first = 0;
+    int second = 0;
+    m_monitor->start([&](const KeyboardShortcutEvent&) { return ++first, false; });
+    m_monitor->start([&](const KeyboardShortcutEvent&) { return ++second, false; });
+    m_source->press(MacKeyCode::control, 1.0);
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(m_source->startCount, 2);
+}
+
+TEST_F(KeyboardEventMonitorTest, SwallowedCombinationsAreGrabbedOnlyWhileRunning)
+{
+    QString reason;
+    EXPECT_TRUE(m_monitor->setSwallowedKeyCombos({{MacKeyCode::space, control | option}}, &reason));
+    EXPECT_TRUE(m_grabber->grabs.empty());
+    startRecording(true);
+    const std::vector<FakeKeyGrabber::Grab> expected{{MacKeyCode::space, control | option}};
+    EXPECT_EQ(m_grabber->grabs, expected);
+
+    m_grabber->refused = {{MacKeyCode::k, control}};
+    EXPECT_FALSE(m_monitor->setSwallowedKeyCombos({{MacKeyCode::k, control}}, &reason));
+    EXPECT_EQ(reason, "Another application already uses this key combination.");
+    EXPECT_TRUE(m_grabber->grabs.empty());
+
+    m_monitor->setSwallowedKeyCombos({{MacKeyCode::space, control}}, &reason);
+    m_monitor->stop();
+    EXPECT_TRUE(m_grabber->grabs.empty());
+    EXPECT_FALSE(m_source->running);
+}
+
+TEST_F(KeyboardEventMonitorTest, FnIsObservableOnlyWithAnFnKey)
+{
+    EXPECT_TRUE(m_monitor->canObserve(control | option));
+    EXPECT_FALSE(m_monitor->canObserve(ShortcutModifiers::function));
+    m_source->functionKeyPresent = true;
+    EXPECT_TRUE(m_monitor->canObserve(ShortcutModifiers::function | control));
+}
+
+TEST_F(KeyboardEventMonitorTest, HandlerMayStopTheMonitor)
+{
+    m_monitor->start([this](const KeyboardShortcutEvent& event) {
+        m_events.push_back(event);
+        m_monitor->stop();
+        return false;
+    });
+    m_source->press(MacKeyCode::control, 1.0);
+    m_source->press(MacKeyCode::option, 1.1);
+    EXPECT_EQ(m_events.size(), 1u);
+    EXPECT_FALSE(m_monitor->isRunning());
+}
+
+} // namespace
