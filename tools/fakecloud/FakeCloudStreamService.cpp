@@ -173,6 +173,7 @@ void FakeCloudStreamService::acceptPending()
         });
         connect(socket, &QWebSocket::disconnected, this, [this, connection, socket] {
             connection->closed = true;
+            connection->closeCode = socket->closeCode();
             socket->deleteLater();
             emit connectionClosed();
         });

@@ -37,6 +37,8 @@ public:
         QStringList textFrames;
         QList<QByteArray> binaryFrames;
         bool closed = false;
+        // The code of the client's close frame, as the server saw it once closed.
+        QWebSocketProtocol::CloseCode closeCode = QWebSocketProtocol::CloseCodeNormal;
 
         QByteArray header(const QByteArray& name) const;
         int headerCount(const QByteArray& name) const;
