@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <initializer_list>
 
 #include <QDebug>
 #include <QString>
@@ -18,6 +19,13 @@ public:
     constexpr explicit ShortcutModifiers(qint64 rawValue)
         : m_rawValue(rawValue)
     {
+    }
+
+    // A list of members: ShortcutModifiers{ShortcutModifiers::control, ShortcutModifiers::option}.
+    constexpr ShortcutModifiers(std::initializer_list<ShortcutModifiers> members)
+    {
+        for (ShortcutModifiers member : members)
+            m_rawValue |= member.m_rawValue;
     }
 
     static const ShortcutModifiers control;
