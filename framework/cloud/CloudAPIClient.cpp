@@ -1,0 +1,290 @@
+#include "cloud/CloudAPIClient.h"
+
+#include <memory>
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QTextBoundaryFinder>
+
+#include <qcoro/qcoronetworkreply.h>
+
+#include "cloud/CloudClientError.h"
+#include "cloud/CloudTransportError.h"
+#include "system/Logging.h"
+
+namespace tessvale {
+
+namespace {
+
+const QString kNoHTTPResponse = QStringLiteral("Cloud API did not return an HTTP response.");
+const QString kHealthNoHTTPResponse = QStringLiteral("Health check did not return an HTTP response.");
+const QString kUndecodable = QStringLiteral("Unable to decode cloud response.");
+const QString kUnreadable = QStringLiteral("<unreadable>");
+
+struct ReplyDeleter
+{
+    void operator()(QNetworkReply* reply) const
+    {
+        if (reply)
+            reply->deleteLater();
+    }
+};
+
+bool sameOrigin(const QUrl& first, const QUrl& second)
+{
+    return first.scheme().compare(second.scheme(), Qt::CaseInsensitive) == 0
+        && first.host().compare(second.host(), Qt::CaseInsensitive) == 0
+        && first.port(first.scheme() == QStringLiteral("http") ? 80 : 443)
+        == second.port(second.scheme() == QStringLiteral("http") ? 80 : 443);
+}
+
+std::optional<QString> decodedUTF8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+template<typename T>
+T decodeBody(const QByteArray& body, const WireDecoder& decoder)
+{
+    try {
+        return decodeWireJSON<T>(body, decoder);
+    } catch (const std::exception& error) {
+        qCDebug(lcCloudAPI).noquote() << "Response did not decode:" << error.what();
+    } catch (...) {
+    }
+    throw CloudClientError::invalidResponse(kUndecodable);
+}
+
+QString lowerID(const QUuid& id)
+{
+    return lowercaseUUIDText(id);
+}
+
+} // namespace
+
+CloudAPIClient::CloudAPIClient(QNetworkAccessManager* session)
+    : CloudAPIClient(session, Options{})
+{
+}
+
+CloudAPIClient::CloudAPIClient(QNetworkAccessManager* session, Options options)
+    : m_session(session)
+    , m_options(std::move(options))
+{
+}
+
+QUrl CloudAPIClient::appendingPath(const QUrl& baseURL, const QString& path)
+{
+    QString trimmed = path;
+    while (trimmed.startsWith(QLatin1Char('/')))
+        trimmed.remove(0, 1);
+    while (trimmed.endsWith(QLatin1Char('/')))
+        trimmed.chop(1);
+    QUrl url = baseURL;
+    QString basePath = url.path();
+    if (!basePath.endsWith(QLatin1Char('/')))
+        basePath += QLatin1Char('/');
+    url.setPath(basePath + trimmed);
+    return url;
+}
+
+QString CloudAPIClient::sanitizedErrorBody(const QByteArray& body)
+{
+    const std::optional<QString> decoded = decodedUTF8(body);
+    if (!decoded)
+        return kUnreadable;
+    QString text = *decoded;
+
+    // The value is read as a JSON string, escapes included, so an escaped quote inside the key
+    // cannot end the match early and leave the key's tail behind. An unterminated value is
+    // redacted to the end of the text.
+    static const QRegularExpression apiKeyMember(
+        QStringLiteral(R"re((?i)"apiKey"\s*:\s*"(?:[^"\\]|\\[\s\S]|\\\z)+(?:"|\z))re"));
+    static const QRegularExpression keyToken(QStringLiteral(R"re(tv_(live|test)_[A-Za-z0-9_\-]+)re"));
+    text.replace(apiKeyMember, QStringLiteral("\"apiKey\":\"<redacted>\""));
+    text.replace(keyToken, QStringLiteral("tv_\\1_<redacted>"));
+
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (clusters.toNextBoundary() >= 0) {
+        ++count;
+        if (count == maxErrorBodyCharacters) {
+            const qsizetype end = clusters.position();
+            if (end < text.size())
+                return text.left(end) + QStringLiteral("...");
+            break;
+        }
+    }
+    return text;
+}
+
+QCoro::Task<CloudAPIClient::Reply> CloudAPIClient::perform(Request request) const
+{
+    if (!m_session)
+        throw CloudTransportError(CloudTransportError::Code::other, QStringLiteral("The network session is gone."));
+
+    QNetworkRequest networkRequest(request.url);
+    networkRequest.setTransferTimeout(
+        int(std::chrono::duration_cast<std::chrono::milliseconds>(m_options.requestTimeout).count()));
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    if (m_options.sslConfiguration)
+        networkRequest.setSslConfiguration(*m_options.sslConfiguration);
+    if (request.jsonContentType)
+        networkRequest.setRawHeader(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/json"));
+    if (request.apiKey)
+        networkRequest.setRawHeader(apiKeyHeader, request.apiKey->toUtf8());
+
+    std::unique_ptr<QNetworkReply, ReplyDeleter> reply;
+    if (request.body)
+        reply.reset(m_session->sendCustomRequest(networkRequest, request.method, *request.body));
+    else if (request.method == "GET")
+        reply.reset(m_session->get(networkRequest));
+    else
+        reply.reset(m_session->sendCustomRequest(networkRequest, request.method));
+
+    // The API key header goes along with a followed redirect: never to another origin.
+    auto refusedRedirect = std::make_shared<std::optional<QUrl>>();
+    QNetworkReply* raw = reply.get();
+    const QUrl origin = request.url;
+    QObject::connect(raw, &QNetworkReply::redirected, raw, [raw, origin, refusedRedirect](const QUrl& target) {
+        if (sameOrigin(origin, target)) {
+            emit raw->redirectAllowed();
+            return;
+        }
+        *refusedRedirect = target;
+        raw->abort();
+    });
+
+    co_await qCoro(raw).waitForFinished();
+
+    if (refusedRedirect->has_value()) {
+        qCWarning(lcCloudAPI).noquote() << "Refused a redirect to another origin:" << (*refusedRedirect)->host();
+        throw CloudTransportError(CloudTransportError::Code::redirectRefused,
+            QStringLiteral("The cloud service redirected the request to another origin; it was not followed."));
+    }
+    const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid())
+        co_return Reply{status.toInt(), raw->readAll()};
+    if (raw->error() != QNetworkReply::NoError)
+        throw CloudTransportError::fromNetworkError(raw->error(), raw->errorString());
+    co_return Reply{std::nullopt, raw->readAll()};
+}
+
+QCoro::Task<QByteArray> CloudAPIClient::performChecked(Request request) const
+{
+    const Reply reply = co_await perform(std::move(request));
+    if (!reply.statusCode)
+        throw CloudClientError::invalidResponse(kNoHTTPResponse);
+    const int status = *reply.statusCode;
+    if (status < 200 || status > 299)
+        throw CloudClientError::requestFailed(status, sanitizedErrorBody(reply.body));
+    co_return reply.body;
+}
+
+QCoro::Task<DeviceAuthStartResponse> CloudAPIClient::startDeviceAuth(
+    QUrl baseURL, QString email, QString deviceName, QString appVersion) const
+{
+    const WireDecoder decoder = m_options.decoder;
+    const QByteArray body = DeviceAuthStartRequest(email, deviceName, appVersion).encoded();
+    const QByteArray answer = co_await performChecked(
+        Request{"POST", appendingPath(baseURL, QStringLiteral("/client/v1/device-auth/start")), std::nullopt, body});
+    co_return decodeBody<DeviceAuthStartResponse>(answer, decoder);
+}
+
+QCoro::Task<DeviceAuthStatusResponse> CloudAPIClient::pollDeviceAuth(QUrl baseURL, QUuid requestID) const
+{
+    const WireDecoder decoder = m_options.decoder;
+    const QByteArray answer = co_await performChecked(
+        Request{"GET", appendingPath(baseURL, QStringLiteral("/client/v1/device-auth/") + lowerID(requestID))});
+    co_return decodeBody<DeviceAuthStatusResponse>(answer, decoder);
+}
+
+QCoro::Task<NativeAuthStartResponse> CloudAPIClient::startNativeAuth(QUrl baseURL, QString deviceName,
+    QString appVersion, QString codeChallenge, QString redirectURI, QString state) const
+{
+    const WireDecoder decoder = m_options.decoder;
+    const QByteArray body = NativeAuthStartRequest(deviceName, appVersion, codeChallenge, redirectURI, state).encoded();
+    const QByteArray answer = co_await performChecked(
+        Request{"POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/start")), std::nullopt, body});
+    co_return decodeBody<NativeAuthStartResponse>(answer, decoder);
+}
+
+QCoro::Task<NativeAuthTokenResponse> CloudAPIClient::exchangeNativeAuthToken(
+    QUrl baseURL, QUuid attemptID, QString code, QString codeVerifier, QString redirectURI) const
+{
+    const WireDecoder decoder = m_options.decoder;
+    const QByteArray body = NativeAuthTokenRequest(attemptID, code, codeVerifier, redirectURI).encoded();
+    const QByteArray answer = co_await performChecked(
+        Request{"POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/token")), std::nullopt, body});
+    co_return decodeBody<NativeAuthTokenResponse>(answer, decoder);
+}
+
+QCoro::Task<> CloudAPIClient::cancelNativeAuth(QUrl baseURL, QUuid attemptID) const
+{
+    // Any 2xx is success; the body is not read.
+    co_await performChecked(Request{
+        "POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/") + lowerID(attemptID) + QStringLiteral("/cancel"))});
+}
+
+QCoro::Task<ClientMeResponse> CloudAPIClient::fetchMe(QUrl baseURL, QString apiKey) const
+{
+    const WireDecoder decoder = m_options.decoder;
+    const QByteArray answer
+        = co_await performChecked(Request{"GET", appendingPath(baseURL, QStringLiteral("/client/v1/me")), apiKey});
+    co_return decodeBody<ClientMeResponse>(answer, decoder);
+}
+
+QCoro::Task<ClientConfigResponse> CloudAPIClient::fetchClientConfig(QUrl baseURL, QString apiKey) const
+{
+    const WireDecoder decoder = m_options.decoder;
+    const QByteArray answer
+        = co_await performChecked(Request{"GET", appendingPath(baseURL, QStringLiteral("/client/v1/config")), apiKey});
+    co_return decodeBody<ClientConfigResponse>(answer, decoder);
+}
+
+QCoro::Task<DictationSessionRecoveryResponse> CloudAPIClient::fetchDictationRecovery(
+    QUrl baseURL, QString apiKey, QUuid sessionID) const
+{
+    const WireDecoder decoder = m_options.decoder;
+    const QString path = QStringLiteral("/client/v1/dictation-sessions/") + lowerID(sessionID) + QStringLiteral("/recovery");
+    const QByteArray answer = co_await performChecked(Request{"GET", appendingPath(baseURL, path), apiKey});
+    co_return decodeBody<DictationSessionRecoveryResponse>(answer, decoder);
+}
+
+QCoro::Task<ClientUpdateResponse> CloudAPIClient::fetchMacOSUpdate(QUrl baseURL, QString currentVersion) const
+{
+    const WireDecoder decoder = m_options.decoder;
+    QUrl url = appendingPath(baseURL, QStringLiteral("client/v1/update/macos"));
+    if (!url.isValid() || url.scheme().isEmpty())
+        throw CloudClientError::invalidBaseURL();
+    // Exactly one query item; any query of the base URL is replaced.
+    url.setQuery(QStringLiteral("currentVersion=") + QString::fromLatin1(QUrl::toPercentEncoding(currentVersion)),
+        QUrl::StrictMode);
+    if (!url.isValid())
+        throw CloudClientError::invalidBaseURL();
+    const QByteArray answer = co_await performChecked(Request{"GET", url});
+    co_return decodeBody<ClientUpdateResponse>(answer, decoder);
+}
+
+QCoro::Task<QString> CloudAPIClient::fetchHealth(QUrl baseURL) const
+{
+    Request request{"GET", appendingPath(baseURL, QStringLiteral("health"))};
+    request.jsonContentType = false;
+    const Reply reply = co_await perform(std::move(request));
+    if (!reply.statusCode)
+        throw CloudClientError::invalidResponse(kHealthNoHTTPResponse);
+    const int status = *reply.statusCode;
+    // The failure text comes from the network like any other: bounded and redacted.
+    if (status < 200 || status > 299)
+        throw CloudClientError::requestFailed(status, sanitizedErrorBody(reply.body));
+    co_return decodedUTF8(reply.body).value_or(QString()).trimmed();
+}
+
+} // namespace tessvale
