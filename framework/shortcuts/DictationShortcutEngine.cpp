@@ -1,5 +1,6 @@
 #include "shortcuts/DictationShortcutEngine.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include <QTimer>
@@ -217,7 +218,12 @@ void DictationShortcutEngine::updateHoldTimer()
     if (!m_recognizer.hasPendingHold())
         return;
     m_holdTimer.emplace();
-    const auto delay = std::chrono::duration_cast<Duration>(std::chrono::duration<double>(m_recognizer.holdThreshold()));
+    // The deadline counts from the key event's own time, so a hold whose events were read late (a busy
+    // main thread) starts as soon as it is seen to be long enough, not a full threshold later.
+    const double threshold = m_recognizer.holdThreshold();
+    const double remaining = *m_recognizer.holdArmedAt() + threshold - seconds(m_sleeper.now());
+    const auto delay = std::chrono::duration_cast<Duration>(
+        std::chrono::duration<double>(std::clamp(remaining, 0.0, threshold)));
     const quint64 generation = m_holdTimerGeneration;
     QPointer<DictationShortcutEngine> self(this);
     Sleeper* sleeper = &m_sleeper;

@@ -31,6 +31,8 @@ public:
     double doubleTapThreshold() const { return m_doubleTapThreshold; }
     ShortcutModifiers activeModifiers() const { return m_activeModifiers; }
     bool isPushToTalkActive() const { return m_pushToTalkActive; }
+    // When the held set last became exactly the push-to-talk set, while that hold is in progress.
+    std::optional<double> holdArmedAt() const { return m_holdArmedAt; }
 
 private:
     Actions registerTap(ShortcutModifiers modifiers, double at);

@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "platform/SyntheticInputTracker.h"
+#include "shortcuts/DictationShortcutEngine.h"
+#include "shortcuts/HotKeyMonitor.h"
+#include "shortcuts/KeyboardEventMonitor.h"
+#include "platform/shortcuts/ModifierKeyCodes.h"
+
+// X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+using namespace tessvale;
+
+namespace {
+
+using Action = DictationShortcutAction;
+using Clock = std::chrono::steady_clock;
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // The tick only bounds the wait; socket activity wakes the loop at once.
+    QTimer tick;
+    tick.start(10);
+    while (!condition()) {
+        if (elapsed.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+void spin(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Presses keys the way a user's keyboard would reach the server, from a connection of the test's own.
+class XTestKeyboard
+{
+public:
+    XTestKeyboard()
+        : m_display(XOpenDisplay(nullptr))
+    {
+    }
+    ~XTestKeyboard()
+    {
+        if (m_display)
+            XCloseDisplay(m_display);
+    }
+    Display* display() const { return m_display; }
+    void down(KeySym keysym) { send(keysym, true); }
+    void up(KeySym keysym) { send(keysym, false); }
+
+private:
+    void send(KeySym keysym, bool press)
+    {
+        XTestFakeKeyEvent(m_display, XKeysymToKeycode(m_display, keysym), press ? True : False, CurrentTime);
+        XSync(m_display, False);
+    }
+
+    Display* m_display;
+};
+
+class GlobalShortcutsX11Test : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            GTEST_SKIP() << "needs the X server of scripts/test-env";
+        m_keyboard = std::make_unique<XTestKeyboard>();
+        ASSERT_NE(m_keyboard->display(), nullptr);
+    }
+
+    void TearDown() override
+    {
+        m_engine.reset();
+        QCoreApplication::processEvents();
+    }
+
+    void startEngine(ShortcutBinding handsFree = ShortcutBinding::defaultHandsFreeToggle)
+    {
+        m_engine = std::make_unique<DictationShortcutEngine>(
+            ShortcutBinding::defaultPushToTalk, handsFree,
+            [this](Action action) {
+                m_actions.push_back(action);
+                m_actionTimes.push_back(Clock::now());
+            },
+            [this](const std::optional<QString>& error) { m_errors.push_back(error); }, [] { return false; });
+        m_engine->start();
+        ASSERT_EQ(m_errors, std::vector<std::optional<QString>>{std::nullopt});
+        spin(50);
+    }
+
+    void pressControlOption()
+    {
+        m_keyboard->down(XK_Control_L);
+        m_keyboard->down(XK_Alt_L);
+    }
+    void releaseControlOption()
+    {
+        m_keyboard->up(XK_Alt_L);
+        m_keyboard->up(XK_Control_L);
+    }
+
+    std::unique_ptr<XTestKeyboard> m_keyboard;
+    std::unique_ptr<DictationShortcutEngine> m_engine;
+    std::vector<Action> m_actions;
+    std::vector<Clock::time_point> m_actionTimes;
+    std::vector<std::optional<QString>> m_errors;
+};
+
+TEST_F(GlobalShortcutsX11Test, HoldingControlOptionStartsThenStopsOnRelease)
+{
+    startEngine();
+    pressControlOption();
+    spin(300);
+    EXPECT_EQ(m_actions, std::vector<Action>{Action::startPushToTalk});
+    releaseControlOption();
+    ASSERT_TRUE(waitUntil([this] { return m_actions.size() >= 2; }, 2000));
+    EXPECT_EQ(m_actions, (std::vector<Action>{Action::startPushToTalk, Action::stopPushToTalk}));
+}
+
+TEST_F(GlobalShortcutsX11Test, ShortTapEmitsNothing)
+{
+    startEngine();
+    pressControlOption();
+    spin(100);
+    releaseControlOption();
+    spin(400);
+    EXPECT_TRUE(m_actions.empty());
+}
+
+TEST_F(GlobalShortcutsX11Test, HoldReadLateByABusyMainThreadStartsAsSoonAsItIsSeen)
+{
+    startEngine();
+    pressControlOption();
+    // The main thread is blocked for longer than the hold threshold; only the server's time stamps
+    // tell how long the keys have been down.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    spin(100);
+    EXPECT_EQ(m_actions, std::vector<Action>{Action::startPushToTalk});
+    releaseControlOption();
+    ASSERT_TRUE(waitUntil([this] { return m_actions.size() >= 2; }, 2000));
+    EXPECT_EQ(m_actions, (std::vector<Action>{Action::startPushToTalk, Action::stopPushToTalk}));
+}
+
+TEST_F(GlobalShortcutsX11Test, KeysSynthesizedByOurInjectorAreIgnored)
+{
+    startEngine();
+    {
+        auto scope = SyntheticInputTracker::processWide().begin();
+        pressControlOption();
+        spin(300);
+        releaseControlOption();
+        spin(50);
+    }
+    spin(300);
+    EXPECT_TRUE(m_actions.empty());
+}
+
+// Types modifiers + key and then "x" into a focused text field; returns the field's text.
+QString typeComboIntoTextField(XTestKeyboard& keyboard, const std::vector<KeySym>& modifiers, KeySym key,
+                               const std::function<void()>& beforeTyping)
+{
+    const QString binDir = qEnvironmentVariable("TESSVALE_BIN_DIR");
+    QTemporaryDir dir;
+    const QString report = dir.filePath("field.txt");
+    QProcess target;
+    target.start(QDir(binDir).filePath("tessvale-text-target"), {"--report", report});
+    if (!target.waitForStarted(5000))
+        return "<target did not start>";
+    if (!waitUntil([&] { return target.canReadLine() || target.waitForReadyRead(10); }, 10000)
+        || !target.readLine().startsWith("READY"))
+        return "<target not ready>";
+    spin(200);
+    beforeTyping();
+
+    for (KeySym modifier : modifiers)
+        keyboard.down(modifier);
+    keyboard.down(key);
+    keyboard.up(key);
+    for (KeySym modifier : modifiers)
+        keyboard.up(modifier);
+    // A plain key afterwards shows that the field is receiving keys, and what came before it.
+    keyboard.down(XK_x);
+    keyboard.up(XK_x);
+    auto fieldText = [&] {
+        QFile file(report);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    waitUntil([&] { return fieldText().contains('x'); }, 5000);
+    const QString text = fieldText();
+    target.kill();
+    target.waitForFinished(2000);
+    return text;
+}
+
+TEST_F(GlobalShortcutsX11Test, ComboTogglesAndItsSpaceNeverReachesTheFocusedField)
+{
+    EXPECT_EQ(typeComboIntoTextField(*m_keyboard, {XK_Control_L, XK_Alt_L}, XK_space, [this] { startEngine(); }), "x");
+    EXPECT_EQ(m_actions, std::vector<Action>{Action::toggleHandsFree});
+}
+
+// A text field ignores Control + Option + Space by itself, so the same check with a combination whose
+// key it would type shows that the grab is what keeps the key away (Option + Space belongs to the
+// window manager's window menu).
+TEST_F(GlobalShortcutsX11Test, OptionKeyReachesTheFieldUnlessItIsTheHandsFreeCombo)
+{
+    EXPECT_EQ(typeComboIntoTextField(*m_keyboard, {XK_Alt_L}, XK_k, [] {}), "kx");
+    const ShortcutBinding optionK{ShortcutGesture::keyComboPress, ShortcutModifiers::option, MacKeyCode::k};
+    EXPECT_EQ(typeComboIntoTextField(*m_keyboard, {XK_Alt_L}, XK_k, [&] { startEngine(optionK); }), "x");
+    EXPECT_EQ(m_actions, std::vector<Action>{Action::toggleHandsFree});
+}
+
+TEST_F(GlobalShortcutsX11Test, StopFollowsTheKeyReleaseWithinMilliseconds)
+{
+    startEngine();
+    std::vector<double> latencies;
+    for (int i = 0; i < 15; ++i) {
+        m_actions.clear();
+        m_actionTimes.clear();
+        pressControlOption();
+        ASSERT_TRUE(waitUntil([this] { return m_actions.size() == 1; }, 2000));
+        spin(20);
+        const auto released = Clock::now();
+        m_keyboard->up(XK_Alt_L);
+        ASSERT_TRUE(waitUntil([this] { return m_actions.size() == 2; }, 2000));
+        ASSERT_EQ(m_actions.back(), Action::stopPushToTalk);
+        latencies.push_back(std::chrono::duration<double, std::milli>(m_actionTimes.back() - released).count());
+        m_keyboard->up(XK_Control_L);
+        spin(30);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    const double median = latencies[latencies.size() / 2];
+    std::printf("key release to stop action: median %.3f ms, min %.3f ms, max %.3f ms\n", median, latencies.front(),
+                latencies.back());
+    RecordProperty("median_release_to_stop_ms", std::to_string(median));
+    EXPECT_LT(median, 5.0);
+}
+
+TEST_F(GlobalShortcutsX11Test, HotKeyTriggersOncePerIntervalAndATakenComboIsRefused)
+{
+    HotKeyMonitor monitor;
+    int triggers = 0;
+    const ShortcutBinding binding{ShortcutGesture::keyComboPress,
+                                  ShortcutModifiers::control | ShortcutModifiers::option, MacKeyCode::k};
+    monitor.registerBinding(binding, [&] { ++triggers; });
+    spin(50);
+    for (int i = 0; i < 2; ++i) {
+        pressControlOption();
+        m_keyboard->down(XK_k);
+        m_keyboard->up(XK_k);
+        releaseControlOption();
+        spin(150);
+    }
+    EXPECT_EQ(triggers, 1);
+
+    // Another client holds Control + Alt + J.
+    Display* other = m_keyboard->display();
+    XGrabKey(other, XKeysymToKeycode(other, XK_j), ControlMask | Mod1Mask, DefaultRootWindow(other), False,
+             GrabModeAsync, GrabModeAsync);
+    XSync(other, False);
+    try {
+        monitor.registerBinding({ShortcutGesture::keyComboPress,
+                                 ShortcutModifiers::control | ShortcutModifiers::option, MacKeyCode::j},
+                                [] {});
+        FAIL() << "registered a combination another client holds";
+    } catch (const HotKeyMonitorError& error) {
+        EXPECT_EQ(error.code(), HotKeyMonitorError::registrationFailed);
+        EXPECT_EQ(error.localizedDescription(), "Another application already uses this key combination.");
+    }
+    XUngrabKey(other, XKeysymToKeycode(other, XK_j), ControlMask | Mod1Mask, DefaultRootWindow(other));
+    XSync(other, False);
+}
+
+TEST(GlobalShortcutsWithoutDisplay, MonitorIsUnavailableAndTheEngineSaysSo)
+{
+    const QByteArray display = qgetenv("DISPLAY");
+    qunsetenv("DISPLAY");
+    KeyboardEventMonitor monitor;
+    EXPECT_THROW(monitor.start([](const KeyboardShortcutEvent&) { return false; }), KeyboardEventMonitorError);
+
+    std::vector<std::optional<QString>> errors;
+    DictationShortcutEngine engine(
+        ShortcutBinding::defaultPushToTalk, ShortcutBinding::defaultHandsFreeToggle, [](Action) {},
+        [&](const std::optional<QString>& error) { errors.push_back(error); }, [] { return false; });
+    engine.start();
+    if (!display.isEmpty())
+        qputenv("DISPLAY", display);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], QStringLiteral("Unable to register shortcut Control + Option + Space: Keyboard shortcut "
+                                        "monitoring is unavailable. Allow Tessvale to observe keyboard input and try "
+                                        "again."));
+    EXPECT_FALSE(engine.isMonitoring());
+}
+
+} // namespace
