@@ -40,6 +40,15 @@ ErrorReporter* startedReporter()
     return state.didStart ? state.reporter : nullptr;
 }
 
+// Once the application object goes, the main thread no longer answers the hang watchdog.
+void stopHangTrackingAtExit()
+{
+    ErrorMonitoringState& state = sharedState();
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (state.reporter)
+        state.reporter->stopHangTracking();
+}
+
 QString demangled(const char* name)
 {
     int status = 0;
@@ -85,11 +94,13 @@ void ErrorMonitoring::start(const BundleInfo& bundle, ErrorReporterOptions optio
     std::lock_guard<std::mutex> guard(state.lock);
     if (state.didStart)
         return;
-    if (!QCoreApplication::instance())
-        qCWarning(lcErrorMonitoring) << "Error monitoring started before the application object; reports wait for its event loop.";
     std::unique_ptr<ErrorReporter> reporter = ErrorReporter::create(*configuration, std::move(options));
     if (!reporter)
         return;
+    if (QCoreApplication::instance())
+        qAddPostRoutine(stopHangTrackingAtExit);
+    else
+        qCWarning(lcErrorMonitoring) << "Error monitoring started before the application object; reports wait for its event loop.";
     state.reporter = reporter.release();
     state.didStart = true;
 }

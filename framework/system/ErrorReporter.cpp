@@ -65,11 +65,15 @@ ErrorReporter::ErrorReporter(ErrorMonitoringConfiguration configuration, SentryD
 
 ErrorReporter::~ErrorReporter()
 {
-    if (m_watchdog)
-        m_watchdog->stop();
-    m_watchdog.reset();
+    stopHangTracking();
     if (m_crashHandlerInstalled)
         CrashHandler::uninstall();
+}
+
+void ErrorReporter::stopHangTracking()
+{
+    if (m_watchdog)
+        m_watchdog->stop();
 }
 
 void ErrorReporter::addBreadcrumb(Breadcrumb breadcrumb)

@@ -15,12 +15,11 @@
 #include "system/BreadcrumbRing.h"
 #include "system/EnvelopeQueue.h"
 #include "system/ErrorMonitoringConfiguration.h"
+#include "system/HangWatchdog.h"
 #include "system/SentryDsn.h"
 #include "system/SentryEvent.h"
 
 namespace tessvale {
-
-class HangWatchdog;
 
 struct ErrorReporterOptions
 {
@@ -29,8 +28,8 @@ struct ErrorReporterOptions
     std::shared_ptr<EnvelopeTransport> transport;
     int breadcrumbCapacity = BreadcrumbRing::defaultCapacity;
     bool installCrashHandler = true;
-    // Zero: no hang watchdog.
-    std::chrono::milliseconds hangThreshold{2000};
+    // How long the reporter's thread may stop answering before it counts as hanging; zero: never.
+    std::chrono::milliseconds hangThreshold = HangWatchdog::defaultThreshold;
 };
 
 // The client behind ErrorMonitoring: keeps breadcrumbs, turns messages and errors into events,
@@ -57,6 +56,9 @@ public:
     // Both return the new event's identifier.
     QString captureMessage(const QString& message, const QString& category, const QMap<QString, QString>& extras, SentryLevel level);
     QString captureException(const SentryException& exception, const QMap<QString, QString>& extras, SentryLevel level = SentryLevel::error);
+
+    // For the end of the event loop, when the thread stops answering on purpose.
+    void stopHangTracking();
 
     // Sends everything waiting in the queue (reports of earlier runs included).
     void sendQueued();

@@ -13,8 +13,9 @@
 
 namespace {
 
-// Out of line so the compiler cannot prove the fault and drop it.
-[[gnu::noinline]] void writeThrough(volatile int* pointer)
+// Out of line so the compiler cannot prove the fault and drop it; unchecked so the sanitizers
+// let the real fault happen.
+[[gnu::noinline, gnu::no_sanitize("address", "undefined")]] void writeThrough(volatile int* pointer)
 {
     *pointer = 42;
 }
