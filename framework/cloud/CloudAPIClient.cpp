@@ -24,9 +24,11 @@ const QString kHealthNoHTTPResponse = QStringLiteral("Health check did not retur
 const QString kUndecodable = QStringLiteral("Unable to decode cloud response.");
 const QString kUnreadable = QStringLiteral("<unreadable>");
 
-struct ReplyDeleter
+// Disposes of a reply on every way out; the reply may already be gone with its network session.
+struct ReplyGuard
 {
-    void operator()(QNetworkReply* reply) const
+    QPointer<QNetworkReply> reply;
+    ~ReplyGuard()
     {
         if (reply)
             reply->deleteLater();
@@ -141,17 +143,17 @@ QCoro::Task<CloudAPIClient::Reply> CloudAPIClient::perform(Request request) cons
     if (request.apiKey)
         networkRequest.setRawHeader(apiKeyHeader, request.apiKey->toUtf8());
 
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply;
+    QNetworkReply* raw = nullptr;
     if (request.body)
-        reply.reset(m_session->sendCustomRequest(networkRequest, request.method, *request.body));
+        raw = m_session->sendCustomRequest(networkRequest, request.method, *request.body);
     else if (request.method == "GET")
-        reply.reset(m_session->get(networkRequest));
+        raw = m_session->get(networkRequest);
     else
-        reply.reset(m_session->sendCustomRequest(networkRequest, request.method));
+        raw = m_session->sendCustomRequest(networkRequest, request.method);
+    ReplyGuard guard{raw};
 
     // The API key header goes along with a followed redirect: never to another origin.
     auto refusedRedirect = std::make_shared<std::optional<QUrl>>();
-    QNetworkReply* raw = reply.get();
     const QUrl origin = request.url;
     QObject::connect(raw, &QNetworkReply::redirected, raw, [raw, origin, refusedRedirect](const QUrl& target) {
         if (sameOrigin(origin, target)) {
@@ -163,15 +165,20 @@ QCoro::Task<CloudAPIClient::Reply> CloudAPIClient::perform(Request request) cons
     });
 
     co_await qCoro(raw).waitForFinished();
+    if (!guard.reply)
+        throw CloudTransportError(CloudTransportError::Code::cancelled, QStringLiteral("The request was cancelled."));
 
     if (refusedRedirect->has_value()) {
-        qCWarning(lcCloudAPI).noquote() << "Refused a redirect to another origin:" << (*refusedRedirect)->host();
+        qCWarning(lcCloudAPI).noquote() << "Refused a redirect to another origin:" << (*refusedRedirect)->authority();
         throw CloudTransportError(CloudTransportError::Code::redirectRefused,
             QStringLiteral("The cloud service redirected the request to another origin; it was not followed."));
     }
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid())
         co_return Reply{status.toInt(), raw->readAll()};
+    // The transfer time-out shows as a cancellation; nothing else cancels these replies.
+    if (raw->error() == QNetworkReply::OperationCanceledError)
+        throw CloudTransportError::fromNetworkError(QNetworkReply::TimeoutError, raw->errorString());
     if (raw->error() != QNetworkReply::NoError)
         throw CloudTransportError::fromNetworkError(raw->error(), raw->errorString());
     co_return Reply{std::nullopt, raw->readAll()};
@@ -188,21 +195,24 @@ QCoro::Task<QByteArray> CloudAPIClient::performChecked(Request request) const
     co_return reply.body;
 }
 
+// Requests are named variables, never braced temporaries inside a co_await expression: GCC 12
+// destroys such temporaries twice.
+
 QCoro::Task<DeviceAuthStartResponse> CloudAPIClient::startDeviceAuth(
     QUrl baseURL, QString email, QString deviceName, QString appVersion) const
 {
     const WireDecoder decoder = m_options.decoder;
     const QByteArray body = DeviceAuthStartRequest(email, deviceName, appVersion).encoded();
-    const QByteArray answer = co_await performChecked(
-        Request{"POST", appendingPath(baseURL, QStringLiteral("/client/v1/device-auth/start")), std::nullopt, body});
+    Request request{"POST", appendingPath(baseURL, QStringLiteral("/client/v1/device-auth/start")), std::nullopt, body};
+    const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<DeviceAuthStartResponse>(answer, decoder);
 }
 
 QCoro::Task<DeviceAuthStatusResponse> CloudAPIClient::pollDeviceAuth(QUrl baseURL, QUuid requestID) const
 {
     const WireDecoder decoder = m_options.decoder;
-    const QByteArray answer = co_await performChecked(
-        Request{"GET", appendingPath(baseURL, QStringLiteral("/client/v1/device-auth/") + lowerID(requestID))});
+    Request request{"GET", appendingPath(baseURL, QStringLiteral("/client/v1/device-auth/") + lowerID(requestID))};
+    const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<DeviceAuthStatusResponse>(answer, decoder);
 }
 
@@ -211,8 +221,8 @@ QCoro::Task<NativeAuthStartResponse> CloudAPIClient::startNativeAuth(QUrl baseUR
 {
     const WireDecoder decoder = m_options.decoder;
     const QByteArray body = NativeAuthStartRequest(deviceName, appVersion, codeChallenge, redirectURI, state).encoded();
-    const QByteArray answer = co_await performChecked(
-        Request{"POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/start")), std::nullopt, body});
+    Request request{"POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/start")), std::nullopt, body};
+    const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<NativeAuthStartResponse>(answer, decoder);
 }
 
@@ -221,31 +231,32 @@ QCoro::Task<NativeAuthTokenResponse> CloudAPIClient::exchangeNativeAuthToken(
 {
     const WireDecoder decoder = m_options.decoder;
     const QByteArray body = NativeAuthTokenRequest(attemptID, code, codeVerifier, redirectURI).encoded();
-    const QByteArray answer = co_await performChecked(
-        Request{"POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/token")), std::nullopt, body});
+    Request request{"POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/token")), std::nullopt, body};
+    const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<NativeAuthTokenResponse>(answer, decoder);
 }
 
 QCoro::Task<> CloudAPIClient::cancelNativeAuth(QUrl baseURL, QUuid attemptID) const
 {
     // Any 2xx is success; the body is not read.
-    co_await performChecked(Request{
-        "POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/") + lowerID(attemptID) + QStringLiteral("/cancel"))});
+    Request request{
+        "POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/") + lowerID(attemptID) + QStringLiteral("/cancel"))};
+    co_await performChecked(std::move(request));
 }
 
 QCoro::Task<ClientMeResponse> CloudAPIClient::fetchMe(QUrl baseURL, QString apiKey) const
 {
     const WireDecoder decoder = m_options.decoder;
-    const QByteArray answer
-        = co_await performChecked(Request{"GET", appendingPath(baseURL, QStringLiteral("/client/v1/me")), apiKey});
+    Request request{"GET", appendingPath(baseURL, QStringLiteral("/client/v1/me")), apiKey};
+    const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<ClientMeResponse>(answer, decoder);
 }
 
 QCoro::Task<ClientConfigResponse> CloudAPIClient::fetchClientConfig(QUrl baseURL, QString apiKey) const
 {
     const WireDecoder decoder = m_options.decoder;
-    const QByteArray answer
-        = co_await performChecked(Request{"GET", appendingPath(baseURL, QStringLiteral("/client/v1/config")), apiKey});
+    Request request{"GET", appendingPath(baseURL, QStringLiteral("/client/v1/config")), apiKey};
+    const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<ClientConfigResponse>(answer, decoder);
 }
 
@@ -254,7 +265,8 @@ QCoro::Task<DictationSessionRecoveryResponse> CloudAPIClient::fetchDictationReco
 {
     const WireDecoder decoder = m_options.decoder;
     const QString path = QStringLiteral("/client/v1/dictation-sessions/") + lowerID(sessionID) + QStringLiteral("/recovery");
-    const QByteArray answer = co_await performChecked(Request{"GET", appendingPath(baseURL, path), apiKey});
+    Request request{"GET", appendingPath(baseURL, path), apiKey};
+    const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<DictationSessionRecoveryResponse>(answer, decoder);
 }
 
@@ -269,7 +281,8 @@ QCoro::Task<ClientUpdateResponse> CloudAPIClient::fetchMacOSUpdate(QUrl baseURL,
         QUrl::StrictMode);
     if (!url.isValid())
         throw CloudClientError::invalidBaseURL();
-    const QByteArray answer = co_await performChecked(Request{"GET", url});
+    Request request{"GET", url};
+    const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<ClientUpdateResponse>(answer, decoder);
 }
 
