@@ -12,29 +12,28 @@ namespace tessvale {
 
 namespace {
 
-double seconds(MonotonicTime time)
-{
-    return std::chrono::duration<double>(time).count();
-}
-
-const char* actionName(DictationShortcutAction action)
-{
-    switch (action) {
-    case DictationShortcutAction::startPushToTalk:
-        return "startPushToTalk";
-    case DictationShortcutAction::stopPushToTalk:
-        return "stopPushToTalk";
-    case DictationShortcutAction::toggleHandsFree:
-        return "toggleHandsFree";
+    double seconds(MonotonicTime time)
+    {
+        return std::chrono::duration<double>(time).count();
     }
-    return "unknown";
-}
+
+    const char* actionName(DictationShortcutAction action)
+    {
+        switch (action) {
+        case DictationShortcutAction::startPushToTalk:
+            return "startPushToTalk";
+        case DictationShortcutAction::stopPushToTalk:
+            return "stopPushToTalk";
+        case DictationShortcutAction::toggleHandsFree:
+            return "toggleHandsFree";
+        }
+        return "unknown";
+    }
 
 } // namespace
 
 DictationShortcutEngine::DictationShortcutEngine(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
-                                                 ActionHandler actionHandler, ErrorHandler errorHandler,
-                                                 HandsFreeQuery isHandsFreeActive, QObject* parent)
+    ActionHandler actionHandler, ErrorHandler errorHandler, HandsFreeQuery isHandsFreeActive, QObject* parent)
     : DictationShortcutEngine(
         std::move(pushToTalkBinding), std::move(handsFreeBinding), std::move(actionHandler), std::move(errorHandler),
         std::move(isHandsFreeActive), [] { return std::make_unique<KeyboardEventMonitor>(); }, Sleeper::system(),
@@ -43,9 +42,8 @@ DictationShortcutEngine::DictationShortcutEngine(ShortcutBinding pushToTalkBindi
 }
 
 DictationShortcutEngine::DictationShortcutEngine(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
-                                                 ActionHandler actionHandler, ErrorHandler errorHandler,
-                                                 HandsFreeQuery isHandsFreeActive, MonitorFactory monitorFactory,
-                                                 Sleeper& sleeper, QObject* parent)
+    ActionHandler actionHandler, ErrorHandler errorHandler, HandsFreeQuery isHandsFreeActive,
+    MonitorFactory monitorFactory, Sleeper& sleeper, QObject* parent)
     : QObject(parent)
     , m_actionHandler(std::move(actionHandler))
     , m_errorHandler(std::move(errorHandler))
@@ -90,8 +88,8 @@ void DictationShortcutEngine::configureBindings(const ShortcutBinding& pushToTal
         try {
             monitor->start([self](const KeyboardShortcutEvent& event) { return self && self->handleEvent(event); });
         } catch (const KeyboardEventMonitorError& error) {
-            const QString text = "Unable to register shortcut " + handsFree.displayLabel() + ": "
-                + error.localizedDescription();
+            const QString text
+                = "Unable to register shortcut " + handsFree.displayLabel() + ": " + error.localizedDescription();
             qCCritical(lcShortcutEngine).noquote() << text;
             m_errorHandler(text);
             return;
@@ -113,11 +111,11 @@ std::optional<QString> DictationShortcutEngine::platformProblem()
 {
     std::vector<KeyboardEventMonitor::KeyCombo> combos;
     if (m_handsFreeBinding.gesture == ShortcutGesture::keyComboPress && m_handsFreeBinding.keyCode)
-        combos.push_back({*m_handsFreeBinding.keyCode, m_handsFreeBinding.modifiers});
+        combos.push_back({ *m_handsFreeBinding.keyCode, m_handsFreeBinding.modifiers });
     QString grabReason;
     const bool grabbed = m_keyboardMonitor->setSwallowedKeyCombos(combos, &grabReason);
 
-    for (const ShortcutBinding* binding : {&m_pushToTalkBinding, &m_handsFreeBinding}) {
+    for (const ShortcutBinding* binding : { &m_pushToTalkBinding, &m_handsFreeBinding }) {
         if (!m_keyboardMonitor->canObserve(binding->modifiers)) {
             return "This keyboard does not report the Fn key, so the shortcut " + binding->displayLabel()
                 + " cannot work. Record another shortcut.";
@@ -204,7 +202,7 @@ bool DictationShortcutEngine::handleInterruption()
 
 bool DictationShortcutEngine::shouldSwallowModifierChange(ShortcutModifiers previous, ShortcutModifiers active) const
 {
-    for (const ShortcutBinding* binding : {&m_pushToTalkBinding, &m_handsFreeBinding}) {
+    for (const ShortcutBinding* binding : { &m_pushToTalkBinding, &m_handsFreeBinding }) {
         const ShortcutModifiers set = binding->modifiers;
         if (set.contains(ShortcutModifiers::function) && (set == previous || set == active))
             return true;
@@ -222,15 +220,14 @@ void DictationShortcutEngine::updateHoldTimer()
     // main thread) starts as soon as it is seen to be long enough, not a full threshold later.
     const double threshold = m_recognizer.holdThreshold();
     const double remaining = *m_recognizer.holdArmedAt() + threshold - seconds(m_sleeper.now());
-    const auto delay = std::chrono::duration_cast<Duration>(
-        std::chrono::duration<double>(std::clamp(remaining, 0.0, threshold)));
+    const auto delay
+        = std::chrono::duration_cast<Duration>(std::chrono::duration<double>(std::clamp(remaining, 0.0, threshold)));
     const quint64 generation = m_holdTimerGeneration;
     QPointer<DictationShortcutEngine> self(this);
     Sleeper* sleeper = &m_sleeper;
-    runDetached([self, sleeper, delay, generation](CancelToken token) {
-        return runHoldTimer(self, sleeper, delay, generation, std::move(token));
-    },
-                m_holdTimer->token(), QStringLiteral("hold timer"));
+    runDetached([self, sleeper, delay, generation](
+                    CancelToken token) { return runHoldTimer(self, sleeper, delay, generation, std::move(token)); },
+        m_holdTimer->token(), QStringLiteral("hold timer"));
 }
 
 void DictationShortcutEngine::invalidateHoldTimer()
@@ -242,8 +239,8 @@ void DictationShortcutEngine::invalidateHoldTimer()
     ++m_holdTimerGeneration;
 }
 
-QCoro::Task<> DictationShortcutEngine::runHoldTimer(QPointer<DictationShortcutEngine> engine, Sleeper* sleeper,
-                                                    Duration delay, quint64 generation, CancelToken token)
+QCoro::Task<> DictationShortcutEngine::runHoldTimer(
+    QPointer<DictationShortcutEngine> engine, Sleeper* sleeper, Duration delay, quint64 generation, CancelToken token)
 {
     co_await sleeper->sleep(delay, token);
     if (!engine || token.isCancelled())
@@ -266,7 +263,8 @@ void DictationShortcutEngine::holdTimerFired(quint64 generation)
 
 void DictationShortcutEngine::emitAction(DictationShortcutAction action, const char* reason)
 {
-    qCInfo(lcShortcutEngine).noquote() << QStringLiteral("shortcut action=%1 reason=%2").arg(actionName(action), reason);
+    qCInfo(lcShortcutEngine).noquote()
+        << QStringLiteral("shortcut action=%1 reason=%2").arg(actionName(action), reason);
     m_actionHandler(action);
 }
 

@@ -37,12 +37,12 @@ public:
     static constexpr double doubleTapThreshold = 0.3;
 
     DictationShortcutEngine(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
-                            ActionHandler actionHandler, ErrorHandler errorHandler, HandsFreeQuery isHandsFreeActive,
-                            QObject* parent = nullptr);
+        ActionHandler actionHandler, ErrorHandler errorHandler, HandsFreeQuery isHandsFreeActive,
+        QObject* parent = nullptr);
     // With the monitor and the clock of the hold timer chosen by the caller (tests).
     DictationShortcutEngine(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
-                            ActionHandler actionHandler, ErrorHandler errorHandler, HandsFreeQuery isHandsFreeActive,
-                            MonitorFactory monitorFactory, Sleeper& sleeper, QObject* parent = nullptr);
+        ActionHandler actionHandler, ErrorHandler errorHandler, HandsFreeQuery isHandsFreeActive,
+        MonitorFactory monitorFactory, Sleeper& sleeper, QObject* parent = nullptr);
     ~DictationShortcutEngine() override;
 
     void start();
@@ -67,7 +67,7 @@ private:
     void invalidateHoldTimer();
     void holdTimerFired(quint64 generation);
     static QCoro::Task<> runHoldTimer(QPointer<DictationShortcutEngine> engine, Sleeper* sleeper, Duration delay,
-                                      quint64 generation, CancelToken token);
+        quint64 generation, CancelToken token);
 
     void emitAction(DictationShortcutAction action, const char* reason);
 

@@ -36,8 +36,8 @@ HotKeyMonitor::~HotKeyMonitor()
 void HotKeyMonitor::registerBinding(const ShortcutBinding& binding, std::function<void()> action)
 {
     if (binding.gesture != ShortcutGesture::keyComboPress || !binding.keyCode)
-        throw HotKeyMonitorError(HotKeyMonitorError::invalidParameter,
-                                 QStringLiteral("A hot key needs a key combination with a key."));
+        throw HotKeyMonitorError(
+            HotKeyMonitorError::invalidParameter, QStringLiteral("A hot key needs a key combination with a key."));
     unregister();
     m_action = std::move(action);
     QString reason;

@@ -15,10 +15,10 @@ namespace tessvale {
 
 namespace {
 
-double seconds(MonotonicTime time)
-{
-    return std::chrono::duration<double>(time).count();
-}
+    double seconds(MonotonicTime time)
+    {
+        return std::chrono::duration<double>(time).count();
+    }
 
 } // namespace
 
@@ -27,8 +27,8 @@ KeyboardEventMonitor::KeyboardEventMonitor()
 {
 }
 
-KeyboardEventMonitor::KeyboardEventMonitor(std::unique_ptr<KeySource> source, std::unique_ptr<KeyGrabber> grabber,
-                                           Sleeper& clock)
+KeyboardEventMonitor::KeyboardEventMonitor(
+    std::unique_ptr<KeySource> source, std::unique_ptr<KeyGrabber> grabber, Sleeper& clock)
     : m_source(std::move(source))
     , m_grabber(std::move(grabber))
     , m_clock(clock)
@@ -45,8 +45,8 @@ void KeyboardEventMonitor::start(Handler handler)
     stop();
     m_handler = std::move(handler);
     QString reason;
-    const bool started = m_source->start([this](const RawKeyEvent& event) { handleRawEvent(event); },
-                                         [this]() { handleInterruption(); }, &reason);
+    const bool started = m_source->start(
+        [this](const RawKeyEvent& event) { handleRawEvent(event); }, [this]() { handleInterruption(); }, &reason);
     if (!started) {
         qCWarning(lcKeyboardEvents).noquote() << "keyboard listener unavailable:" << reason;
         throw KeyboardEventMonitorError(KeyboardEventMonitorError::Case::unavailable, reason);
@@ -110,8 +110,12 @@ void KeyboardEventMonitor::handleRawEvent(const RawKeyEvent& event)
         if (isModifierKey) {
             reportModifiersIfChanged(event.timestamp);
         } else if (!isCapsLock) {
-            const KeyboardShortcutEvent keyDown{
-                KeyboardShortcutEvent::Kind::keyDown, m_reportedModifiers, event.keyCode, event.timestamp, isRepeat,
+            const KeyboardShortcutEvent keyDown {
+                KeyboardShortcutEvent::Kind::keyDown,
+                m_reportedModifiers,
+                event.keyCode,
+                event.timestamp,
+                isRepeat,
             };
             const Handler handler = m_handler; // the handler may stop this monitor
             const bool swallow = handler(keyDown);
@@ -129,8 +133,12 @@ void KeyboardEventMonitor::handleInterruption()
     if (!m_handler)
         return;
     qCInfo(lcKeyboardEvents) << "keyboard listener interrupted";
-    const KeyboardShortcutEvent interrupted{
-        KeyboardShortcutEvent::Kind::monitorInterrupted, {}, std::nullopt, seconds(m_clock.now()), false,
+    const KeyboardShortcutEvent interrupted {
+        KeyboardShortcutEvent::Kind::monitorInterrupted,
+        {},
+        std::nullopt,
+        seconds(m_clock.now()),
+        false,
     };
     const Handler handler = m_handler; // the handler may stop this monitor
     handler(interrupted);
@@ -138,9 +146,8 @@ void KeyboardEventMonitor::handleInterruption()
         return;
     // Held keys are unknown now: keep only those the platform still reports, without announcing them.
     const auto held = m_source->heldKeys();
-    std::erase_if(m_heldKeys, [&](const auto& entry) {
-        return !held || std::find(held->begin(), held->end(), entry.first) == held->end();
-    });
+    std::erase_if(m_heldKeys,
+        [&](const auto& entry) { return !held || std::find(held->begin(), held->end(), entry.first) == held->end(); });
     m_reportedModifiers = heldModifiers();
 }
 
@@ -153,9 +160,8 @@ void KeyboardEventMonitor::reconcileHeldKeys(double timestamp)
     const auto held = m_source->heldKeys();
     if (!held)
         return;
-    const auto released = std::erase_if(m_heldKeys, [&](const auto& entry) {
-        return std::find(held->begin(), held->end(), entry.first) == held->end();
-    });
+    const auto released = std::erase_if(m_heldKeys,
+        [&](const auto& entry) { return std::find(held->begin(), held->end(), entry.first) == held->end(); });
     if (released > 0) {
         qCInfo(lcKeyboardEvents) << released << "held keys were released unseen";
         reportModifiersIfChanged(timestamp);
@@ -169,7 +175,7 @@ void KeyboardEventMonitor::reportModifiersIfChanged(double timestamp)
         return;
     m_reportedModifiers = modifiers;
     const Handler handler = m_handler; // the handler may stop this monitor
-    handler({KeyboardShortcutEvent::Kind::flagsChanged, modifiers, std::nullopt, timestamp, false});
+    handler({ KeyboardShortcutEvent::Kind::flagsChanged, modifiers, std::nullopt, timestamp, false });
 }
 
 ShortcutModifiers KeyboardEventMonitor::heldModifiers() const
@@ -186,9 +192,8 @@ ShortcutModifiers KeyboardEventMonitor::heldModifiers() const
 
 bool KeyboardEventMonitor::isSwallowed(quint16 keyCode, ShortcutModifiers modifiers) const
 {
-    return std::any_of(m_swallowedCombos.begin(), m_swallowedCombos.end(), [&](const KeyCombo& combo) {
-        return combo.keyCode == keyCode && combo.modifiers == modifiers;
-    });
+    return std::any_of(m_swallowedCombos.begin(), m_swallowedCombos.end(),
+        [&](const KeyCombo& combo) { return combo.keyCode == keyCode && combo.modifiers == modifiers; });
 }
 
 } // namespace tessvale

@@ -5,7 +5,7 @@ namespace tessvale {
 QDebug operator<<(QDebug debug, const KeyboardShortcutEvent& event)
 {
     QDebugStateSaver saver(debug);
-    static const char* const kinds[] = {"flagsChanged", "keyDown", "monitorInterrupted"};
+    static const char* const kinds[] = { "flagsChanged", "keyDown", "monitorInterrupted" };
     debug.nospace() << kinds[static_cast<int>(event.kind)] << "(" << event.modifiers.displayLabel();
     if (event.keyCode)
         debug << ", key " << *event.keyCode;

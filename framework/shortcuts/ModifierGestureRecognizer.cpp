@@ -4,15 +4,14 @@ namespace tessvale {
 
 namespace {
 
-// Times are sums of decimal seconds, which binary doubles do not hold exactly: a difference within a
-// nanosecond of a threshold counts as reaching it.
-constexpr double timeTolerance = 1e-9;
+    // Times are sums of decimal seconds, which binary doubles do not hold exactly: a difference within a
+    // nanosecond of a threshold counts as reaching it.
+    constexpr double timeTolerance = 1e-9;
 
 } // namespace
 
 ModifierGestureRecognizer::ModifierGestureRecognizer(ShortcutBinding pushToTalkBinding,
-                                                     ShortcutBinding handsFreeBinding, double holdThreshold,
-                                                     double doubleTapThreshold)
+    ShortcutBinding handsFreeBinding, double holdThreshold, double doubleTapThreshold)
     : m_holdThreshold(holdThreshold)
     , m_doubleTapThreshold(doubleTapThreshold)
     , m_pushToTalkBinding(std::move(pushToTalkBinding))
@@ -27,8 +26,8 @@ std::optional<ShortcutModifiers> ModifierGestureRecognizer::doubleTapSet() const
     return m_handsFreeBinding.modifiers;
 }
 
-ModifierGestureRecognizer::Actions ModifierGestureRecognizer::processModifierChange(ShortcutModifiers activeModifiers,
-                                                                                    double at)
+ModifierGestureRecognizer::Actions ModifierGestureRecognizer::processModifierChange(
+    ShortcutModifiers activeModifiers, double at)
 {
     const ShortcutModifiers previous = m_activeModifiers;
     const ShortcutModifiers pushSet = pushToTalkSet();
@@ -41,7 +40,7 @@ ModifierGestureRecognizer::Actions ModifierGestureRecognizer::processModifierCha
         if (m_pushToTalkActive) {
             m_pushToTalkActive = false;
             m_holdArmedAt.reset();
-            return {DictationShortcutAction::stopPushToTalk};
+            return { DictationShortcutAction::stopPushToTalk };
         }
         if (previous == pushSet && m_holdArmedAt) {
             Actions result;
@@ -68,7 +67,7 @@ ModifierGestureRecognizer::Actions ModifierGestureRecognizer::registerTap(Shortc
     if (m_lastTapModifiers == modifiers && m_lastTapAt && at - *m_lastTapAt <= m_doubleTapThreshold + timeTolerance) {
         m_lastTapAt.reset();
         m_lastTapModifiers.reset();
-        return {DictationShortcutAction::toggleHandsFree};
+        return { DictationShortcutAction::toggleHandsFree };
     }
     m_lastTapAt = at;
     m_lastTapModifiers = modifiers;
@@ -85,7 +84,7 @@ ModifierGestureRecognizer::Actions ModifierGestureRecognizer::processHoldDeadlin
     // A hold cancels any half-done double tap.
     m_lastTapAt.reset();
     m_lastTapModifiers.reset();
-    return {DictationShortcutAction::startPushToTalk};
+    return { DictationShortcutAction::startPushToTalk };
 }
 
 ModifierGestureRecognizer::Actions ModifierGestureRecognizer::processMonitoringInterruption()
@@ -97,7 +96,7 @@ ModifierGestureRecognizer::Actions ModifierGestureRecognizer::processMonitoringI
     m_pendingPushModifierTap = false;
     if (m_pushToTalkActive) {
         m_pushToTalkActive = false;
-        return {DictationShortcutAction::stopPushToTalk};
+        return { DictationShortcutAction::stopPushToTalk };
     }
     return {};
 }

@@ -16,8 +16,8 @@ class ModifierGestureRecognizer
 public:
     using Actions = std::vector<DictationShortcutAction>;
 
-    ModifierGestureRecognizer(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
-                              double holdThreshold, double doubleTapThreshold);
+    ModifierGestureRecognizer(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding, double holdThreshold,
+        double doubleTapThreshold);
 
     Actions processModifierChange(ShortcutModifiers activeModifiers, double at);
     Actions processHoldDeadline(double at);

@@ -11,10 +11,7 @@ namespace tessvale {
 // One physical key going down or up, as the platform's global keyboard listener saw it.
 struct RawKeyEvent
 {
-    enum class Kind {
-        press,
-        release
-    };
+    enum class Kind { press, release };
 
     Kind kind = Kind::press;
     // The platform's own code of the key; identifies a held key even when it has no virtual code.

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "platform/SyntheticInputTracker.h"
+#include "platform/shortcuts/ModifierKeyCodes.h"
 #include "shortcuts/DictationShortcutEngine.h"
 #include "shortcuts/HotKeyMonitor.h"
 #include "shortcuts/KeyboardEventMonitor.h"
-#include "platform/shortcuts/ModifierKeyCodes.h"
 
 // X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
 #include <X11/Xlib.h>
@@ -110,7 +110,7 @@ protected:
             },
             [this](const std::optional<QString>& error) { m_errors.push_back(error); }, [] { return false; });
         m_engine->start();
-        ASSERT_EQ(m_errors, std::vector<std::optional<QString>>{std::nullopt});
+        ASSERT_EQ(m_errors, std::vector<std::optional<QString>> { std::nullopt });
         spin(50);
     }
 
@@ -137,10 +137,10 @@ TEST_F(GlobalShortcutsX11Test, HoldingControlOptionStartsThenStopsOnRelease)
     startEngine();
     pressControlOption();
     spin(300);
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::startPushToTalk});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
     releaseControlOption();
     ASSERT_TRUE(waitUntil([this] { return m_actions.size() >= 2; }, 2000));
-    EXPECT_EQ(m_actions, (std::vector<Action>{Action::startPushToTalk, Action::stopPushToTalk}));
+    EXPECT_EQ(m_actions, (std::vector<Action> { Action::startPushToTalk, Action::stopPushToTalk }));
 }
 
 TEST_F(GlobalShortcutsX11Test, ShortTapEmitsNothing)
@@ -161,10 +161,10 @@ TEST_F(GlobalShortcutsX11Test, HoldReadLateByABusyMainThreadStartsAsSoonAsItIsSe
     // tell how long the keys have been down.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     spin(100);
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::startPushToTalk});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
     releaseControlOption();
     ASSERT_TRUE(waitUntil([this] { return m_actions.size() >= 2; }, 2000));
-    EXPECT_EQ(m_actions, (std::vector<Action>{Action::startPushToTalk, Action::stopPushToTalk}));
+    EXPECT_EQ(m_actions, (std::vector<Action> { Action::startPushToTalk, Action::stopPushToTalk }));
 }
 
 TEST_F(GlobalShortcutsX11Test, KeysSynthesizedByOurInjectorAreIgnored)
@@ -183,13 +183,13 @@ TEST_F(GlobalShortcutsX11Test, KeysSynthesizedByOurInjectorAreIgnored)
 
 // Types modifiers + key and then "x" into a focused text field; returns the field's text.
 QString typeComboIntoTextField(XTestKeyboard& keyboard, const std::vector<KeySym>& modifiers, KeySym key,
-                               const std::function<void()>& beforeTyping)
+    const std::function<void()>& beforeTyping)
 {
     const QString binDir = qEnvironmentVariable("TESSVALE_BIN_DIR");
     QTemporaryDir dir;
     const QString report = dir.filePath("field.txt");
     QProcess target;
-    target.start(QDir(binDir).filePath("tessvale-text-target"), {"--report", report});
+    target.start(QDir(binDir).filePath("tessvale-text-target"), { "--report", report });
     if (!target.waitForStarted(5000))
         return "<target did not start>";
     if (!waitUntil([&] { return target.canReadLine() || target.waitForReadyRead(10); }, 10000)
@@ -220,8 +220,9 @@ QString typeComboIntoTextField(XTestKeyboard& keyboard, const std::vector<KeySym
 
 TEST_F(GlobalShortcutsX11Test, ComboTogglesAndItsSpaceNeverReachesTheFocusedField)
 {
-    EXPECT_EQ(typeComboIntoTextField(*m_keyboard, {XK_Control_L, XK_Alt_L}, XK_space, [this] { startEngine(); }), "x");
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::toggleHandsFree});
+    EXPECT_EQ(
+        typeComboIntoTextField(*m_keyboard, { XK_Control_L, XK_Alt_L }, XK_space, [this] { startEngine(); }), "x");
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree });
 }
 
 // A text field ignores Control + Option + Space by itself, so the same check with a combination whose
@@ -229,10 +230,10 @@ TEST_F(GlobalShortcutsX11Test, ComboTogglesAndItsSpaceNeverReachesTheFocusedFiel
 // window manager's window menu).
 TEST_F(GlobalShortcutsX11Test, OptionKeyReachesTheFieldUnlessItIsTheHandsFreeCombo)
 {
-    EXPECT_EQ(typeComboIntoTextField(*m_keyboard, {XK_Alt_L}, XK_k, [] {}), "kx");
-    const ShortcutBinding optionK{ShortcutGesture::keyComboPress, ShortcutModifiers::option, MacKeyCode::k};
-    EXPECT_EQ(typeComboIntoTextField(*m_keyboard, {XK_Alt_L}, XK_k, [&] { startEngine(optionK); }), "x");
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::toggleHandsFree});
+    EXPECT_EQ(typeComboIntoTextField(*m_keyboard, { XK_Alt_L }, XK_k, [] {}), "kx");
+    const ShortcutBinding optionK { ShortcutGesture::keyComboPress, ShortcutModifiers::option, MacKeyCode::k };
+    EXPECT_EQ(typeComboIntoTextField(*m_keyboard, { XK_Alt_L }, XK_k, [&] { startEngine(optionK); }), "x");
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree });
 }
 
 TEST_F(GlobalShortcutsX11Test, StopFollowsTheKeyReleaseWithinMilliseconds)
@@ -256,7 +257,7 @@ TEST_F(GlobalShortcutsX11Test, StopFollowsTheKeyReleaseWithinMilliseconds)
     std::sort(latencies.begin(), latencies.end());
     const double median = latencies[latencies.size() / 2];
     std::printf("key release to stop action: median %.3f ms, min %.3f ms, max %.3f ms\n", median, latencies.front(),
-                latencies.back());
+        latencies.back());
     RecordProperty("median_release_to_stop_ms", std::to_string(median));
     EXPECT_LT(median, 5.0);
 }
@@ -265,8 +266,8 @@ TEST_F(GlobalShortcutsX11Test, HotKeyTriggersOncePerIntervalAndATakenComboIsRefu
 {
     HotKeyMonitor monitor;
     int triggers = 0;
-    const ShortcutBinding binding{ShortcutGesture::keyComboPress,
-                                  ShortcutModifiers::control | ShortcutModifiers::option, MacKeyCode::k};
+    const ShortcutBinding binding { ShortcutGesture::keyComboPress,
+        ShortcutModifiers::control | ShortcutModifiers::option, MacKeyCode::k };
     monitor.registerBinding(binding, [&] { ++triggers; });
     spin(50);
     for (int i = 0; i < 2; ++i) {
@@ -281,12 +282,12 @@ TEST_F(GlobalShortcutsX11Test, HotKeyTriggersOncePerIntervalAndATakenComboIsRefu
     // Another client holds Control + Alt + J.
     Display* other = m_keyboard->display();
     XGrabKey(other, XKeysymToKeycode(other, XK_j), ControlMask | Mod1Mask, DefaultRootWindow(other), False,
-             GrabModeAsync, GrabModeAsync);
+        GrabModeAsync, GrabModeAsync);
     XSync(other, False);
     try {
-        monitor.registerBinding({ShortcutGesture::keyComboPress,
-                                 ShortcutModifiers::control | ShortcutModifiers::option, MacKeyCode::j},
-                                [] {});
+        monitor.registerBinding(
+            { ShortcutGesture::keyComboPress, ShortcutModifiers::control | ShortcutModifiers::option, MacKeyCode::j },
+            [] {});
         FAIL() << "registered a combination another client holds";
     } catch (const HotKeyMonitorError& error) {
         EXPECT_EQ(error.code(), HotKeyMonitorError::registrationFailed);
@@ -311,9 +312,10 @@ TEST(GlobalShortcutsWithoutDisplay, MonitorIsUnavailableAndTheEngineSaysSo)
     if (!display.isEmpty())
         qputenv("DISPLAY", display);
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0], QStringLiteral("Unable to register shortcut Control + Option + Space: Keyboard shortcut "
-                                        "monitoring is unavailable. Allow Tessvale to observe keyboard input and try "
-                                        "again."));
+    EXPECT_EQ(errors[0],
+        QStringLiteral("Unable to register shortcut Control + Option + Space: Keyboard shortcut "
+                       "monitoring is unavailable. Allow Tessvale to observe keyboard input and try "
+                       "again."));
     EXPECT_FALSE(engine.isMonitoring());
 }
 

@@ -71,7 +71,7 @@ void FakeKeySource::deliver(RawKeyEvent::Kind kind, quint16 keyCode, double time
 
 bool FakeKeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers, QString* reason)
 {
-    const Grab wanted{keyCode, modifiers};
+    const Grab wanted { keyCode, modifiers };
     if (std::find(refused.begin(), refused.end(), wanted) != refused.end()) {
         if (reason)
             *reason = QStringLiteral("Another application already uses this key combination.");
@@ -83,7 +83,8 @@ bool FakeKeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers, QString*
 
 void FakeKeyGrabber::pressGrabbed(quint16 keyCode)
 {
-    const bool grabbed = std::any_of(grabs.begin(), grabs.end(), [&](const Grab& grab) { return grab.keyCode == keyCode; });
+    const bool grabbed
+        = std::any_of(grabs.begin(), grabs.end(), [&](const Grab& grab) { return grab.keyCode == keyCode; });
     if (grabbed && m_pressHandler)
         m_pressHandler(keyCode);
 }

@@ -21,15 +21,15 @@ const ShortcutModifiers fn = ShortcutModifiers::function;
 
 ShortcutBinding hold(ShortcutModifiers modifiers)
 {
-    return {ShortcutGesture::holdModifiers, modifiers, std::nullopt};
+    return { ShortcutGesture::holdModifiers, modifiers, std::nullopt };
 }
 ShortcutBinding doubleTap(ShortcutModifiers modifiers)
 {
-    return {ShortcutGesture::doubleTapModifiers, modifiers, std::nullopt};
+    return { ShortcutGesture::doubleTapModifiers, modifiers, std::nullopt };
 }
 ShortcutBinding combo(ShortcutModifiers modifiers, quint16 keyCode)
 {
-    return {ShortcutGesture::keyComboPress, modifiers, keyCode};
+    return { ShortcutGesture::keyComboPress, modifiers, keyCode };
 }
 
 class DictationShortcutEngineTest : public ::testing::Test
@@ -42,7 +42,7 @@ protected:
     }
 
     void create(ShortcutBinding pushToTalk = ShortcutBinding::defaultPushToTalk,
-                ShortcutBinding handsFree = ShortcutBinding::defaultHandsFreeToggle)
+        ShortcutBinding handsFree = ShortcutBinding::defaultHandsFreeToggle)
     {
         m_engine = std::make_unique<DictationShortcutEngine>(
             pushToTalk, handsFree, [this](Action action) { recordAction(action); },
@@ -102,18 +102,18 @@ TEST_F(DictationShortcutEngineTest, HoldStartsAfterTheThresholdAndReleaseStops)
 {
     create();
     m_engine->start();
-    ASSERT_EQ(m_errors, std::vector<std::optional<QString>>{std::nullopt});
+    ASSERT_EQ(m_errors, std::vector<std::optional<QString>> { std::nullopt });
     advance(10s);
     pressControlOption();
     EXPECT_TRUE(m_engine->hasHoldTimer());
     advance(219ms);
     EXPECT_TRUE(m_actions.empty());
     advance(1ms);
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::startPushToTalk});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
     EXPECT_FALSE(m_engine->hasHoldTimer());
     advance(1s);
     release(MacKeyCode::option);
-    EXPECT_EQ(m_actions, (std::vector<Action>{Action::startPushToTalk, Action::stopPushToTalk}));
+    EXPECT_EQ(m_actions, (std::vector<Action> { Action::startPushToTalk, Action::stopPushToTalk }));
 }
 
 TEST_F(DictationShortcutEngineTest, ShortTapEmitsNothing)
@@ -141,7 +141,7 @@ TEST_F(DictationShortcutEngineTest, HoldTimerFiringBeforeTheHoldIsLongEnoughRear
     EXPECT_TRUE(m_actions.empty());
     EXPECT_TRUE(m_engine->hasHoldTimer());
     advance(220ms);
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::startPushToTalk});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
     EXPECT_FALSE(m_engine->hasHoldTimer());
 }
 
@@ -149,13 +149,13 @@ TEST_F(DictationShortcutEngineTest, KeyComboTogglesCancelsTheHoldAndSwallowsRepe
 {
     create();
     m_engine->start();
-    const std::vector<FakeKeyGrabber::Grab> grabbed{{MacKeyCode::space, control | option}};
+    const std::vector<FakeKeyGrabber::Grab> grabbed { { MacKeyCode::space, control | option } };
     EXPECT_EQ(m_grabber->grabs, grabbed);
     advance(10s);
     pressControlOption();
     advance(50ms);
     press(MacKeyCode::space);
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::toggleHandsFree});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree });
     for (int i = 0; i < 5; ++i) {
         advance(30ms);
         press(MacKeyCode::space);
@@ -163,7 +163,7 @@ TEST_F(DictationShortcutEngineTest, KeyComboTogglesCancelsTheHoldAndSwallowsRepe
     advance(1s);
     release(MacKeyCode::space);
     releaseControlOption();
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::toggleHandsFree});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree });
 }
 
 TEST_F(DictationShortcutEngineTest, KeyWithOtherModifiersIsNotTheCombo)
@@ -181,7 +181,7 @@ TEST_F(DictationShortcutEngineTest, KeyWithOtherModifiersIsNotTheCombo)
     // Another key during a hold does not disturb it.
     press(MacKeyCode::k);
     advance(300ms);
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::startPushToTalk});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
 }
 
 TEST_F(DictationShortcutEngineTest, PushModifiersDuringHandsFreeEndItAtThePress)
@@ -191,11 +191,11 @@ TEST_F(DictationShortcutEngineTest, PushModifiersDuringHandsFreeEndItAtThePress)
     m_handsFreeActive = true;
     advance(10s);
     pressControlOption();
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::toggleHandsFree});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree });
     EXPECT_FALSE(m_engine->hasHoldTimer());
     advance(1s);
     releaseControlOption();
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::toggleHandsFree});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree });
 }
 
 TEST_F(DictationShortcutEngineTest, PushTapEndingWhileHandsFreeIsActiveToggles)
@@ -208,9 +208,9 @@ TEST_F(DictationShortcutEngineTest, PushTapEndingWhileHandsFreeIsActiveToggles)
     m_handsFreeActive = true;
     advance(100ms);
     release(MacKeyCode::option);
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::toggleHandsFree});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree });
     advance(1s);
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::toggleHandsFree});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree });
 }
 
 TEST_F(DictationShortcutEngineTest, DoubleTapTogglesHandsFree)
@@ -226,7 +226,7 @@ TEST_F(DictationShortcutEngineTest, DoubleTapTogglesHandsFree)
     press(MacKeyCode::rightCommand);
     advance(50ms);
     release(MacKeyCode::rightCommand);
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::toggleHandsFree});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree });
 }
 
 TEST_F(DictationShortcutEngineTest, ReconfigurationDropsGestureState)
@@ -264,7 +264,7 @@ TEST_F(DictationShortcutEngineTest, InvalidBindingsKeepTheRunningConfiguration)
     advance(10s);
     pressControlOption();
     advance(300ms);
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::startPushToTalk});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
 }
 
 TEST_F(DictationShortcutEngineTest, MonitorFailureIsReportedAndALaterConfigurationRetries)
@@ -273,9 +273,10 @@ TEST_F(DictationShortcutEngineTest, MonitorFailureIsReportedAndALaterConfigurati
     create();
     m_engine->start();
     ASSERT_EQ(m_errors.size(), 1u);
-    EXPECT_EQ(m_errors[0], QStringLiteral("Unable to register shortcut Control + Option + Space: Keyboard shortcut "
-                                          "monitoring is unavailable. Allow Tessvale to observe keyboard input and "
-                                          "try again."));
+    EXPECT_EQ(m_errors[0],
+        QStringLiteral("Unable to register shortcut Control + Option + Space: Keyboard shortcut "
+                       "monitoring is unavailable. Allow Tessvale to observe keyboard input and "
+                       "try again."));
     EXPECT_FALSE(m_engine->isMonitoring());
 
     m_startFailure.reset();
@@ -289,11 +290,13 @@ TEST_F(DictationShortcutEngineTest, FnBindingWithoutAnFnKeyIsReported)
     create(hold(fn), combo(fn, MacKeyCode::space));
     m_engine->start();
     ASSERT_EQ(m_errors.size(), 1u);
-    EXPECT_EQ(m_errors[0], QStringLiteral("This keyboard does not report the Fn key, so the shortcut Hold Fn cannot "
-                                          "work. Record another shortcut."));
+    EXPECT_EQ(m_errors[0],
+        QStringLiteral("This keyboard does not report the Fn key, so the shortcut Hold Fn cannot "
+                       "work. Record another shortcut."));
     m_engine->configureBindings(hold(control), combo(fn, MacKeyCode::space));
-    EXPECT_EQ(m_errors.back(), QStringLiteral("This keyboard does not report the Fn key, so the shortcut Fn + Space "
-                                              "cannot work. Record another shortcut."));
+    EXPECT_EQ(m_errors.back(),
+        QStringLiteral("This keyboard does not report the Fn key, so the shortcut Fn + Space "
+                       "cannot work. Record another shortcut."));
     m_engine->configureBindings(hold(control), combo(control, MacKeyCode::space));
     EXPECT_EQ(m_errors.back(), std::nullopt);
 }
@@ -308,16 +311,17 @@ TEST_F(DictationShortcutEngineTest, FnBindingWithAnFnKeyWorks)
     press(MacKeyCode::function);
     advance(220ms);
     release(MacKeyCode::function);
-    EXPECT_EQ(m_actions, (std::vector<Action>{Action::startPushToTalk, Action::stopPushToTalk}));
+    EXPECT_EQ(m_actions, (std::vector<Action> { Action::startPushToTalk, Action::stopPushToTalk }));
 }
 
 TEST_F(DictationShortcutEngineTest, ComboTakenByAnotherApplicationIsReported)
 {
-    m_refusedGrabs = {{MacKeyCode::space, control | option}};
+    m_refusedGrabs = { { MacKeyCode::space, control | option } };
     create();
     m_engine->start();
-    EXPECT_EQ(m_errors.back(), QStringLiteral("Unable to register shortcut Control + Option + Space: Another "
-                                              "application already uses this key combination."));
+    EXPECT_EQ(m_errors.back(),
+        QStringLiteral("Unable to register shortcut Control + Option + Space: Another "
+                       "application already uses this key combination."));
     EXPECT_TRUE(m_engine->isMonitoring());
 }
 
@@ -328,12 +332,12 @@ TEST_F(DictationShortcutEngineTest, MissedReleaseStopsPushToTalkAtTheNextEvent)
     advance(10s);
     pressControlOption();
     advance(300ms);
-    ASSERT_EQ(m_actions, std::vector<Action>{Action::startPushToTalk});
+    ASSERT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
     m_source->loseRelease(MacKeyCode::option);
     m_source->loseRelease(MacKeyCode::control);
     advance(5s);
     press(MacKeyCode::a);
-    EXPECT_EQ(m_actions, (std::vector<Action>{Action::startPushToTalk, Action::stopPushToTalk}));
+    EXPECT_EQ(m_actions, (std::vector<Action> { Action::startPushToTalk, Action::stopPushToTalk }));
 }
 
 TEST_F(DictationShortcutEngineTest, InterruptionDuringPushToTalkStops)
@@ -344,7 +348,7 @@ TEST_F(DictationShortcutEngineTest, InterruptionDuringPushToTalkStops)
     pressControlOption();
     advance(300ms);
     m_source->interrupt();
-    EXPECT_EQ(m_actions, (std::vector<Action>{Action::startPushToTalk, Action::stopPushToTalk}));
+    EXPECT_EQ(m_actions, (std::vector<Action> { Action::startPushToTalk, Action::stopPushToTalk }));
     releaseControlOption();
     EXPECT_EQ(m_actions.size(), 2u);
 }
@@ -364,7 +368,7 @@ TEST_F(DictationShortcutEngineTest, StopEndsMonitoringUntilTheNextConfiguration)
     EXPECT_EQ(m_monitorsCreated, 2);
     pressControlOption();
     advance(300ms);
-    EXPECT_EQ(m_actions, std::vector<Action>{Action::startPushToTalk});
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
 }
 
 } // namespace

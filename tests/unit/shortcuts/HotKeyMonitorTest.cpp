@@ -32,9 +32,9 @@ protected:
 TEST_F(HotKeyMonitorTest, ModifierGesturesAndCombosWithoutKeyAreRefused)
 {
     const ShortcutBinding refused[] = {
-        {ShortcutGesture::holdModifiers, controlOption, std::nullopt},
-        {ShortcutGesture::doubleTapModifiers, controlOption, std::nullopt},
-        {ShortcutGesture::keyComboPress, controlOption, std::nullopt},
+        { ShortcutGesture::holdModifiers, controlOption, std::nullopt },
+        { ShortcutGesture::doubleTapModifiers, controlOption, std::nullopt },
+        { ShortcutGesture::keyComboPress, controlOption, std::nullopt },
     };
     for (const auto& binding : refused) {
         try {
@@ -61,19 +61,20 @@ TEST_F(HotKeyMonitorTest, PressesCloserThanTheIntervalTriggerOnce)
 
 TEST_F(HotKeyMonitorTest, SecondRegistrationReplacesTheFirst)
 {
-    m_monitor->registerBinding({ShortcutGesture::keyComboPress, controlOption, quint16(40)}, [this] { ++m_triggers; });
+    m_monitor->registerBinding(
+        { ShortcutGesture::keyComboPress, controlOption, quint16(40) }, [this] { ++m_triggers; });
     m_monitor->registerBinding(ShortcutBinding::defaultHandsFreeToggle, [this] { m_triggers += 10; });
     m_grabber->pressGrabbed(40);
     EXPECT_EQ(m_triggers, 0);
     m_grabber->pressGrabbed(49);
     EXPECT_EQ(m_triggers, 10);
-    const std::vector<FakeKeyGrabber::Grab> expected{{49, controlOption}};
+    const std::vector<FakeKeyGrabber::Grab> expected { { 49, controlOption } };
     EXPECT_EQ(m_grabber->grabs, expected);
 }
 
 TEST_F(HotKeyMonitorTest, RefusedGrabIsThrownAndUnregisterReleases)
 {
-    m_grabber->refused = {{49, controlOption}};
+    m_grabber->refused = { { 49, controlOption } };
     try {
         m_monitor->registerBinding(ShortcutBinding::defaultHandsFreeToggle, [] {});
         FAIL() << "registered";

@@ -40,11 +40,11 @@ protected:
 
     static KeyboardShortcutEvent flags(ShortcutModifiers modifiers, double at)
     {
-        return {Kind::flagsChanged, modifiers, std::nullopt, at, false};
+        return { Kind::flagsChanged, modifiers, std::nullopt, at, false };
     }
     static KeyboardShortcutEvent keyDown(ShortcutModifiers modifiers, quint16 keyCode, double at, bool repeat)
     {
-        return {Kind::keyDown, modifiers, keyCode, at, repeat};
+        return { Kind::keyDown, modifiers, keyCode, at, repeat };
     }
 
     ManualSleeper m_clock;
@@ -63,8 +63,8 @@ TEST_F(KeyboardEventMonitorTest, BothSidesOfAModifierMakeOneMember)
     m_source->press(MacKeyCode::rightOption, 1.3);
     m_source->release(MacKeyCode::rightControl, 1.4);
     m_source->release(MacKeyCode::rightOption, 1.5);
-    const std::vector<KeyboardShortcutEvent> expected{
-        flags(control, 1.0), flags(control | option, 1.3), flags(option, 1.4), flags({}, 1.5)};
+    const std::vector<KeyboardShortcutEvent> expected { flags(control, 1.0), flags(control | option, 1.3),
+        flags(option, 1.4), flags({}, 1.5) };
     EXPECT_EQ(m_events, expected);
 }
 
@@ -74,7 +74,7 @@ TEST_F(KeyboardEventMonitorTest, ReleaseReportedTwiceChangesTheSetOnce)
     m_source->press(MacKeyCode::option, 1.0);
     m_source->release(MacKeyCode::option, 1.1);
     m_source->release(MacKeyCode::option, 1.1);
-    const std::vector<KeyboardShortcutEvent> expected{flags(option, 1.0), flags({}, 1.1)};
+    const std::vector<KeyboardShortcutEvent> expected { flags(option, 1.0), flags({}, 1.1) };
     EXPECT_EQ(m_events, expected);
 }
 
@@ -87,9 +87,9 @@ TEST_F(KeyboardEventMonitorTest, KeyPressCarriesHeldModifiersAndRepeatFlag)
     m_source->release(MacKeyCode::space, 1.3);
     m_source->press(MacKeyCode::space, 1.4);
     m_source->press(MacKeyCode::capsLock, 1.5);
-    const std::vector<KeyboardShortcutEvent> expected{
-        flags(shift, 1.0), keyDown(shift, MacKeyCode::space, 1.1, false), keyDown(shift, MacKeyCode::space, 1.2, true),
-        keyDown(shift, MacKeyCode::space, 1.4, false)};
+    const std::vector<KeyboardShortcutEvent> expected { flags(shift, 1.0),
+        keyDown(shift, MacKeyCode::space, 1.1, false), keyDown(shift, MacKeyCode::space, 1.2, true),
+        keyDown(shift, MacKeyCode::space, 1.4, false) };
     EXPECT_EQ(m_events, expected);
 }
 
@@ -111,7 +111,7 @@ TEST_F(KeyboardEventMonitorTest, SyntheticKeysCountUnlessOurInjectorIsTyping)
         m_source->press(MacKeyCode::option, 2.1, false);
         m_source->release(MacKeyCode::control, 2.2, true);
     }
-    const std::vector<KeyboardShortcutEvent> expected{flags(option, 2.1)};
+    const std::vector<KeyboardShortcutEvent> expected { flags(option, 2.1) };
     EXPECT_EQ(m_events, expected);
 }
 
@@ -123,9 +123,8 @@ TEST_F(KeyboardEventMonitorTest, ReleaseLostOnTheWayIsTakenFromThePlatformStateA
     m_source->loseRelease(MacKeyCode::option);
     m_source->loseRelease(MacKeyCode::control);
     m_source->press(MacKeyCode::k, 5.0);
-    const std::vector<KeyboardShortcutEvent> expected{
-        flags(control, 1.0), flags(control | option, 1.1), keyDown(control | option, MacKeyCode::k, 5.0, false),
-        flags({}, 5.0)};
+    const std::vector<KeyboardShortcutEvent> expected { flags(control, 1.0), flags(control | option, 1.1),
+        keyDown(control | option, MacKeyCode::k, 5.0, false), flags({}, 5.0) };
     EXPECT_EQ(m_events, expected);
 }
 
@@ -147,8 +146,8 @@ TEST_F(KeyboardEventMonitorTest, InterruptionReportsEmptyModifiersAndKeepsKeysSt
     m_source->press(MacKeyCode::control, 1.0);
     m_source->interrupt();
     m_source->release(MacKeyCode::control, 4.0);
-    const std::vector<KeyboardShortcutEvent> expected{
-        flags(control, 1.0), {Kind::monitorInterrupted, {}, std::nullopt, 3.0, false}, flags({}, 4.0)};
+    const std::vector<KeyboardShortcutEvent> expected { flags(control, 1.0),
+        { Kind::monitorInterrupted, {}, std::nullopt, 3.0, false }, flags({}, 4.0) };
     EXPECT_EQ(m_events, expected);
 }
 
@@ -161,8 +160,8 @@ TEST_F(KeyboardEventMonitorTest, StartWithoutListenerThrowsUnavailable)
     } catch (const KeyboardEventMonitorError& error) {
         EXPECT_EQ(error.errorCase(), KeyboardEventMonitorError::Case::unavailable);
         EXPECT_EQ(error.localizedDescription(),
-                  "Keyboard shortcut monitoring is unavailable. Allow Tessvale to observe keyboard input and try "
-                  "again.");
+            "Keyboard shortcut monitoring is unavailable. Allow Tessvale to observe keyboard input and try "
+            "again.");
     }
     EXPECT_FALSE(m_monitor->isRunning());
 }
@@ -182,18 +181,18 @@ TEST_F(KeyboardEventMonitorTest, SecondStartReportsToTheSecondHandlerOnly)
 TEST_F(KeyboardEventMonitorTest, SwallowedCombinationsAreGrabbedOnlyWhileRunning)
 {
     QString reason;
-    EXPECT_TRUE(m_monitor->setSwallowedKeyCombos({{MacKeyCode::space, control | option}}, &reason));
+    EXPECT_TRUE(m_monitor->setSwallowedKeyCombos({ { MacKeyCode::space, control | option } }, &reason));
     EXPECT_TRUE(m_grabber->grabs.empty());
     startRecording(true);
-    const std::vector<FakeKeyGrabber::Grab> expected{{MacKeyCode::space, control | option}};
+    const std::vector<FakeKeyGrabber::Grab> expected { { MacKeyCode::space, control | option } };
     EXPECT_EQ(m_grabber->grabs, expected);
 
-    m_grabber->refused = {{MacKeyCode::k, control}};
-    EXPECT_FALSE(m_monitor->setSwallowedKeyCombos({{MacKeyCode::k, control}}, &reason));
+    m_grabber->refused = { { MacKeyCode::k, control } };
+    EXPECT_FALSE(m_monitor->setSwallowedKeyCombos({ { MacKeyCode::k, control } }, &reason));
     EXPECT_EQ(reason, "Another application already uses this key combination.");
     EXPECT_TRUE(m_grabber->grabs.empty());
 
-    m_monitor->setSwallowedKeyCombos({{MacKeyCode::space, control}}, &reason);
+    m_monitor->setSwallowedKeyCombos({ { MacKeyCode::space, control } }, &reason);
     m_monitor->stop();
     EXPECT_TRUE(m_grabber->grabs.empty());
     EXPECT_FALSE(m_source->running);

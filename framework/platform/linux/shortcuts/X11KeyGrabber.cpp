@@ -14,63 +14,63 @@ namespace tessvale {
 
 namespace {
 
-// Grab errors arrive asynchronously; while a grab is checked, errors of that display are recorded
-// here instead of going to the process's handler (which would exit).
-Display* trappedDisplay = nullptr;
-int trappedErrorCode = 0;
-XErrorHandler previousErrorHandler = nullptr;
+    // Grab errors arrive asynchronously; while a grab is checked, errors of that display are recorded
+    // here instead of going to the process's handler (which would exit).
+    Display* trappedDisplay = nullptr;
+    int trappedErrorCode = 0;
+    XErrorHandler previousErrorHandler = nullptr;
 
-int trapError(Display* display, XErrorEvent* error)
-{
-    if (display == trappedDisplay) {
-        if (trappedErrorCode == 0)
-            trappedErrorCode = error->error_code;
-        return 0;
-    }
-    return previousErrorHandler ? previousErrorHandler(display, error) : 0;
-}
-
-class ErrorTrap
-{
-public:
-    explicit ErrorTrap(Display* display)
-        : m_display(display)
+    int trapError(Display* display, XErrorEvent* error)
     {
-        XSync(display, False);
-        trappedDisplay = display;
-        trappedErrorCode = 0;
-        previousErrorHandler = XSetErrorHandler(trapError);
+        if (display == trappedDisplay) {
+            if (trappedErrorCode == 0)
+                trappedErrorCode = error->error_code;
+            return 0;
+        }
+        return previousErrorHandler ? previousErrorHandler(display, error) : 0;
     }
-    ~ErrorTrap()
+
+    class ErrorTrap
     {
-        XSync(m_display, False);
-        XSetErrorHandler(previousErrorHandler);
-        trappedDisplay = nullptr;
-    }
-    int errorCode()
+    public:
+        explicit ErrorTrap(Display* display)
+            : m_display(display)
+        {
+            XSync(display, False);
+            trappedDisplay = display;
+            trappedErrorCode = 0;
+            previousErrorHandler = XSetErrorHandler(trapError);
+        }
+        ~ErrorTrap()
+        {
+            XSync(m_display, False);
+            XSetErrorHandler(previousErrorHandler);
+            trappedDisplay = nullptr;
+        }
+        int errorCode()
+        {
+            XSync(m_display, False);
+            return trappedErrorCode;
+        }
+
+    private:
+        Display* m_display;
+    };
+
+    struct ModifierKey
     {
-        XSync(m_display, False);
-        return trappedErrorCode;
-    }
+        ShortcutModifiers modifier;
+        quint16 keyCode;
+        const char* name;
+    };
 
-private:
-    Display* m_display;
-};
-
-struct ModifierKey
-{
-    ShortcutModifiers modifier;
-    quint16 keyCode;
-    const char* name;
-};
-
-constexpr ModifierKey modifierKeys[] = {
-    {ShortcutModifiers::control, MacKeyCode::control, "Control"},
-    {ShortcutModifiers::option, MacKeyCode::option, "Option"},
-    {ShortcutModifiers::shift, MacKeyCode::shift, "Shift"},
-    {ShortcutModifiers::command, MacKeyCode::command, "Command"},
-    {ShortcutModifiers::function, MacKeyCode::function, "Fn"},
-};
+    constexpr ModifierKey modifierKeys[] = {
+        { ShortcutModifiers::control, MacKeyCode::control, "Control" },
+        { ShortcutModifiers::option, MacKeyCode::option, "Option" },
+        { ShortcutModifiers::shift, MacKeyCode::shift, "Shift" },
+        { ShortcutModifiers::command, MacKeyCode::command, "Command" },
+        { ShortcutModifiers::function, MacKeyCode::function, "Fn" },
+    };
 
 } // namespace
 
@@ -126,7 +126,7 @@ bool X11KeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers, QString* 
         mask |= modifierMask;
     }
 
-    std::vector<unsigned> lockVariants{0, m_keyMap->capsLockMask()};
+    std::vector<unsigned> lockVariants { 0, m_keyMap->capsLockMask() };
     if (m_keyMap->numLockMask() != 0) {
         lockVariants.push_back(m_keyMap->numLockMask());
         lockVariants.push_back(m_keyMap->numLockMask() | m_keyMap->capsLockMask());
@@ -139,8 +139,8 @@ bool X11KeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers, QString* 
         for (unsigned nativeCode : nativeCodes) {
             for (unsigned variant : lockVariants) {
                 XGrabKey(display, static_cast<int>(nativeCode), mask | variant, DefaultRootWindow(display), False,
-                         GrabModeAsync, GrabModeAsync);
-                added.push_back({nativeCode, mask | variant});
+                    GrabModeAsync, GrabModeAsync);
+                added.push_back({ nativeCode, mask | variant });
             }
         }
         errorCode = trap.errorCode();

@@ -38,8 +38,8 @@ public:
 
 private:
     Display* m_display;
-    std::array<std::optional<quint16>, 256> m_keyCodes{};
-    std::array<unsigned, 256> m_modifierMasks{};
+    std::array<std::optional<quint16>, 256> m_keyCodes {};
+    std::array<unsigned, 256> m_modifierMasks {};
     unsigned m_numLockMask = 0;
 };
 

@@ -19,19 +19,19 @@ namespace tessvale {
 
 namespace {
 
-// Our own injector types through this device; other programs' XTest keys come from it too.
-constexpr char syntheticDeviceName[] = "Virtual core XTEST keyboard";
+    // Our own injector types through this device; other programs' XTest keys come from it too.
+    constexpr char syntheticDeviceName[] = "Virtual core XTEST keyboard";
 
-qint64 monotonicNowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+    qint64 monotonicNowNs()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 
-Bool isPropertyNotifyFor(Display*, XEvent* event, XPointer window)
-{
-    return event->type == PropertyNotify && event->xproperty.window == *reinterpret_cast<Window*>(window);
-}
+    Bool isPropertyNotifyFor(Display*, XEvent* event, XPointer window)
+    {
+        return event->type == PropertyNotify && event->xproperty.window == *reinterpret_cast<Window*>(window);
+    }
 
 } // namespace
 
@@ -94,8 +94,8 @@ bool X11KeySource::start(EventHandler eventHandler, InterruptionHandler interrup
 
     m_notifier = new QSocketNotifier(m_connection->fileDescriptor(), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &X11KeySource::readEvents);
-    qCInfo(lcKeyboardEvents) << "listening to raw key events, synthetic device id" << m_syntheticDeviceId
-                             << "fn key" << m_keyMap->hasFunctionKey();
+    qCInfo(lcKeyboardEvents) << "listening to raw key events, synthetic device id" << m_syntheticDeviceId << "fn key"
+                             << m_keyMap->hasFunctionKey();
     readEvents();
     return true;
 }
@@ -211,8 +211,8 @@ void X11KeySource::synchronizeServerClock()
     Display* display = m_connection->display();
     XSetWindowAttributes attributes;
     attributes.event_mask = PropertyChangeMask;
-    Window window = XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, 0, InputOnly,
-                                  CopyFromParent, CWEventMask, &attributes);
+    Window window = XCreateWindow(
+        display, DefaultRootWindow(display), -1, -1, 1, 1, 0, 0, InputOnly, CopyFromParent, CWEventMask, &attributes);
     const Atom atom = XInternAtom(display, "_TESSVALE_CLOCK", False);
     XChangeProperty(display, window, atom, XA_ATOM, 32, PropModeReplace, nullptr, 0);
     XEvent event;
