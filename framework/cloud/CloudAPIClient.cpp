@@ -19,60 +19,59 @@ namespace tessvale {
 
 namespace {
 
-const QString kNoHTTPResponse = QStringLiteral("Cloud API did not return an HTTP response.");
-const QString kHealthNoHTTPResponse = QStringLiteral("Health check did not return an HTTP response.");
-const QString kUndecodable = QStringLiteral("Unable to decode cloud response.");
-const QString kUnreadable = QStringLiteral("<unreadable>");
+    const QString kNoHTTPResponse = QStringLiteral("Cloud API did not return an HTTP response.");
+    const QString kHealthNoHTTPResponse = QStringLiteral("Health check did not return an HTTP response.");
+    const QString kUndecodable = QStringLiteral("Unable to decode cloud response.");
+    const QString kUnreadable = QStringLiteral("<unreadable>");
 
-// Disposes of a reply on every way out; the reply may already be gone with its network session.
-struct ReplyGuard
-{
-    QPointer<QNetworkReply> reply;
-    ~ReplyGuard()
+    // Disposes of a reply on every way out; the reply may already be gone with its network session.
+    struct ReplyGuard
     {
-        if (reply)
-            reply->deleteLater();
+        QPointer<QNetworkReply> reply;
+        ~ReplyGuard()
+        {
+            if (reply)
+                reply->deleteLater();
+        }
+    };
+
+    bool sameOrigin(const QUrl& first, const QUrl& second)
+    {
+        return first.scheme().compare(second.scheme(), Qt::CaseInsensitive) == 0
+            && first.host().compare(second.host(), Qt::CaseInsensitive) == 0
+            && first.port(first.scheme() == QStringLiteral("http") ? 80 : 443)
+            == second.port(second.scheme() == QStringLiteral("http") ? 80 : 443);
     }
-};
 
-bool sameOrigin(const QUrl& first, const QUrl& second)
-{
-    return first.scheme().compare(second.scheme(), Qt::CaseInsensitive) == 0
-        && first.host().compare(second.host(), Qt::CaseInsensitive) == 0
-        && first.port(first.scheme() == QStringLiteral("http") ? 80 : 443)
-        == second.port(second.scheme() == QStringLiteral("http") ? 80 : 443);
-}
-
-std::optional<QString> decodedUTF8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
-
-template<typename T>
-T decodeBody(const QByteArray& body, const WireDecoder& decoder)
-{
-    try {
-        return decodeWireJSON<T>(body, decoder);
-    } catch (const std::exception& error) {
-        qCDebug(lcCloudAPI).noquote() << "Response did not decode:" << error.what();
-    } catch (...) {
+    std::optional<QString> decodedUTF8(const QByteArray& bytes)
+    {
+        QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        QString text = decoder.decode(bytes);
+        if (decoder.hasError())
+            return std::nullopt;
+        return text;
     }
-    throw CloudClientError::invalidResponse(kUndecodable);
-}
 
-QString lowerID(const QUuid& id)
-{
-    return lowercaseUUIDText(id);
-}
+    template <typename T> T decodeBody(const QByteArray& body, const WireDecoder& decoder)
+    {
+        try {
+            return decodeWireJSON<T>(body, decoder);
+        } catch (const std::exception& error) {
+            qCDebug(lcCloudAPI).noquote() << "Response did not decode:" << error.what();
+        } catch (...) {
+        }
+        throw CloudClientError::invalidResponse(kUndecodable);
+    }
+
+    QString lowerID(const QUuid& id)
+    {
+        return lowercaseUUIDText(id);
+    }
 
 } // namespace
 
 CloudAPIClient::CloudAPIClient(QNetworkAccessManager* session)
-    : CloudAPIClient(session, Options{})
+    : CloudAPIClient(session, Options {})
 {
 }
 
@@ -150,7 +149,7 @@ QCoro::Task<CloudAPIClient::Reply> CloudAPIClient::perform(Request request) cons
         raw = m_session->get(networkRequest);
     else
         raw = m_session->sendCustomRequest(networkRequest, request.method);
-    ReplyGuard guard{raw};
+    ReplyGuard guard { raw };
 
     // The API key header goes along with a followed redirect: never to another origin.
     auto refusedRedirect = std::make_shared<std::optional<QUrl>>();
@@ -175,13 +174,13 @@ QCoro::Task<CloudAPIClient::Reply> CloudAPIClient::perform(Request request) cons
     }
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid())
-        co_return Reply{status.toInt(), raw->readAll()};
+        co_return Reply { status.toInt(), raw->readAll() };
     // The transfer time-out shows as a cancellation; nothing else cancels these replies.
     if (raw->error() == QNetworkReply::OperationCanceledError)
         throw CloudTransportError::fromNetworkError(QNetworkReply::TimeoutError, raw->errorString());
     if (raw->error() != QNetworkReply::NoError)
         throw CloudTransportError::fromNetworkError(raw->error(), raw->errorString());
-    co_return Reply{std::nullopt, raw->readAll()};
+    co_return Reply { std::nullopt, raw->readAll() };
 }
 
 QCoro::Task<QByteArray> CloudAPIClient::performChecked(Request request) const
@@ -203,7 +202,8 @@ QCoro::Task<DeviceAuthStartResponse> CloudAPIClient::startDeviceAuth(
 {
     const WireDecoder decoder = m_options.decoder;
     const QByteArray body = DeviceAuthStartRequest(email, deviceName, appVersion).encoded();
-    Request request{"POST", appendingPath(baseURL, QStringLiteral("/client/v1/device-auth/start")), std::nullopt, body};
+    Request request { "POST", appendingPath(baseURL, QStringLiteral("/client/v1/device-auth/start")), std::nullopt,
+        body };
     const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<DeviceAuthStartResponse>(answer, decoder);
 }
@@ -211,7 +211,7 @@ QCoro::Task<DeviceAuthStartResponse> CloudAPIClient::startDeviceAuth(
 QCoro::Task<DeviceAuthStatusResponse> CloudAPIClient::pollDeviceAuth(QUrl baseURL, QUuid requestID) const
 {
     const WireDecoder decoder = m_options.decoder;
-    Request request{"GET", appendingPath(baseURL, QStringLiteral("/client/v1/device-auth/") + lowerID(requestID))};
+    Request request { "GET", appendingPath(baseURL, QStringLiteral("/client/v1/device-auth/") + lowerID(requestID)) };
     const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<DeviceAuthStatusResponse>(answer, decoder);
 }
@@ -221,7 +221,8 @@ QCoro::Task<NativeAuthStartResponse> CloudAPIClient::startNativeAuth(QUrl baseUR
 {
     const WireDecoder decoder = m_options.decoder;
     const QByteArray body = NativeAuthStartRequest(deviceName, appVersion, codeChallenge, redirectURI, state).encoded();
-    Request request{"POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/start")), std::nullopt, body};
+    Request request { "POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/start")), std::nullopt,
+        body };
     const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<NativeAuthStartResponse>(answer, decoder);
 }
@@ -231,7 +232,8 @@ QCoro::Task<NativeAuthTokenResponse> CloudAPIClient::exchangeNativeAuthToken(
 {
     const WireDecoder decoder = m_options.decoder;
     const QByteArray body = NativeAuthTokenRequest(attemptID, code, codeVerifier, redirectURI).encoded();
-    Request request{"POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/token")), std::nullopt, body};
+    Request request { "POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/token")), std::nullopt,
+        body };
     const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<NativeAuthTokenResponse>(answer, decoder);
 }
@@ -239,15 +241,16 @@ QCoro::Task<NativeAuthTokenResponse> CloudAPIClient::exchangeNativeAuthToken(
 QCoro::Task<> CloudAPIClient::cancelNativeAuth(QUrl baseURL, QUuid attemptID) const
 {
     // Any 2xx is success; the body is not read.
-    Request request{
-        "POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/") + lowerID(attemptID) + QStringLiteral("/cancel"))};
+    Request request { "POST",
+        appendingPath(
+            baseURL, QStringLiteral("/client/v1/native-auth/") + lowerID(attemptID) + QStringLiteral("/cancel")) };
     co_await performChecked(std::move(request));
 }
 
 QCoro::Task<ClientMeResponse> CloudAPIClient::fetchMe(QUrl baseURL, QString apiKey) const
 {
     const WireDecoder decoder = m_options.decoder;
-    Request request{"GET", appendingPath(baseURL, QStringLiteral("/client/v1/me")), apiKey};
+    Request request { "GET", appendingPath(baseURL, QStringLiteral("/client/v1/me")), apiKey };
     const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<ClientMeResponse>(answer, decoder);
 }
@@ -255,7 +258,7 @@ QCoro::Task<ClientMeResponse> CloudAPIClient::fetchMe(QUrl baseURL, QString apiK
 QCoro::Task<ClientConfigResponse> CloudAPIClient::fetchClientConfig(QUrl baseURL, QString apiKey) const
 {
     const WireDecoder decoder = m_options.decoder;
-    Request request{"GET", appendingPath(baseURL, QStringLiteral("/client/v1/config")), apiKey};
+    Request request { "GET", appendingPath(baseURL, QStringLiteral("/client/v1/config")), apiKey };
     const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<ClientConfigResponse>(answer, decoder);
 }
@@ -264,8 +267,9 @@ QCoro::Task<DictationSessionRecoveryResponse> CloudAPIClient::fetchDictationReco
     QUrl baseURL, QString apiKey, QUuid sessionID) const
 {
     const WireDecoder decoder = m_options.decoder;
-    const QString path = QStringLiteral("/client/v1/dictation-sessions/") + lowerID(sessionID) + QStringLiteral("/recovery");
-    Request request{"GET", appendingPath(baseURL, path), apiKey};
+    const QString path
+        = QStringLiteral("/client/v1/dictation-sessions/") + lowerID(sessionID) + QStringLiteral("/recovery");
+    Request request { "GET", appendingPath(baseURL, path), apiKey };
     const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<DictationSessionRecoveryResponse>(answer, decoder);
 }
@@ -281,14 +285,14 @@ QCoro::Task<ClientUpdateResponse> CloudAPIClient::fetchMacOSUpdate(QUrl baseURL,
         QUrl::StrictMode);
     if (!url.isValid())
         throw CloudClientError::invalidBaseURL();
-    Request request{"GET", url};
+    Request request { "GET", url };
     const QByteArray answer = co_await performChecked(std::move(request));
     co_return decodeBody<ClientUpdateResponse>(answer, decoder);
 }
 
 QCoro::Task<QString> CloudAPIClient::fetchHealth(QUrl baseURL) const
 {
-    Request request{"GET", appendingPath(baseURL, QStringLiteral("health"))};
+    Request request { "GET", appendingPath(baseURL, QStringLiteral("health")) };
     request.jsonContentType = false;
     const Reply reply = co_await perform(std::move(request));
     if (!reply.statusCode)

@@ -22,15 +22,18 @@ CloudTransportError CloudTransportError::fromNetworkError(QNetworkReply::Network
     case QNetworkReply::NetworkSessionFailedError:
     case QNetworkReply::TemporaryNetworkFailureError:
     case QNetworkReply::UnknownNetworkError:
-        return CloudTransportError(Code::cannotConnect, QStringLiteral("Could not connect to the cloud service") + suffix + QLatin1Char('.'));
+        return CloudTransportError(
+            Code::cannotConnect, QStringLiteral("Could not connect to the cloud service") + suffix + QLatin1Char('.'));
     case QNetworkReply::SslHandshakeFailedError:
         return CloudTransportError(Code::secureConnectionFailed,
             QStringLiteral("A secure connection to the cloud service could not be made") + suffix + QLatin1Char('.'));
     case QNetworkReply::RemoteHostClosedError:
-        return CloudTransportError(Code::connectionLost, QStringLiteral("The connection to the cloud service was lost."));
+        return CloudTransportError(
+            Code::connectionLost, QStringLiteral("The connection to the cloud service was lost."));
     case QNetworkReply::InsecureRedirectError:
     case QNetworkReply::TooManyRedirectsError:
-        return CloudTransportError(Code::redirectRefused, QStringLiteral("The cloud service redirected the request; it was not followed."));
+        return CloudTransportError(
+            Code::redirectRefused, QStringLiteral("The cloud service redirected the request; it was not followed."));
     default:
         return CloudTransportError(Code::other, QStringLiteral("The cloud request failed") + suffix + QLatin1Char('.'));
     }

@@ -21,13 +21,13 @@ namespace tessvale {
 
 namespace {
 
-const QString kNotConnected = QStringLiteral("WebSocket session is not connected.");
-const QString kUnencodable = QStringLiteral("Unable to encode websocket message.");
+    const QString kNotConnected = QStringLiteral("WebSocket session is not connected.");
+    const QString kUnencodable = QStringLiteral("Unable to encode websocket message.");
 
-std::exception_ptr notConnectedError()
-{
-    return std::make_exception_ptr(CloudClientError::invalidResponse(kNotConnected));
-}
+    std::exception_ptr notConnectedError()
+    {
+        return std::make_exception_ptr(CloudClientError::invalidResponse(kNotConnected));
+    }
 
 } // namespace
 
@@ -72,7 +72,7 @@ struct CloudWebSocketSession::Connection
         auto report = std::exchange(terminationHandler, nullptr);
         wakeWaiters(error ? error
                           : std::make_exception_ptr(CloudTransportError(CloudTransportError::Code::connectionLost,
-                                QStringLiteral("The streaming connection is closed."))));
+                              QStringLiteral("The streaming connection is closed."))));
         if (report)
             report(error);
     }
@@ -105,8 +105,8 @@ struct CloudWebSocketSession::Connection
         using Code = CloudTransportError::Code;
         if (!opened) {
             const QString reason = socketErrorText.isEmpty() ? QStringLiteral("the handshake failed") : socketErrorText;
-            return std::make_exception_ptr(CloudTransportError(Code::cannotConnect,
-                QStringLiteral("The streaming connection could not be opened: ") + reason));
+            return std::make_exception_ptr(CloudTransportError(
+                Code::cannotConnect, QStringLiteral("The streaming connection could not be opened: ") + reason));
         }
         if (!closeFrameReceived) {
             return std::make_exception_ptr(
@@ -119,13 +119,13 @@ struct CloudWebSocketSession::Connection
             return std::make_exception_ptr(CloudTransportError(Code::messageTooLarge,
                 QStringLiteral("The cloud service sent a message larger than the 1 MiB limit.")));
         }
-        return std::make_exception_ptr(CloudTransportError(Code::closedAbnormally,
-            QStringLiteral("The streaming connection closed with code %1.").arg(int(code))));
+        return std::make_exception_ptr(CloudTransportError(
+            Code::closedAbnormally, QStringLiteral("The streaming connection closed with code %1.").arg(int(code))));
     }
 };
 
 CloudWebSocketSession::CloudWebSocketSession(const QUrl& url, const QString& apiKey, QObject* parent)
-    : CloudWebSocketSession(url, apiKey, Options{}, parent)
+    : CloudWebSocketSession(url, apiKey, Options {}, parent)
 {
 }
 
@@ -183,20 +183,21 @@ void CloudWebSocketSession::connect(MessageHandler handler, TerminationHandler t
         if (state && !state->closingLocally && !state->socketFailed && state->opened)
             state->closeFrameReceived = true;
     });
-    QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), socket, [weak, socket](QAbstractSocket::SocketError) {
-        auto state = weak.lock();
-        if (!state || state->ended)
-            return;
-        if (!state->socketFailed) {
-            state->socketFailed = true;
-            state->socketErrorText = socket->errorString();
-        }
-        // Before the handshake completes no disconnected signal is guaranteed.
-        if (!state->opened) {
-            state->finish(state->endError(socket));
-            socket->abort();
-        }
-    });
+    QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), socket,
+        [weak, socket](QAbstractSocket::SocketError) {
+            auto state = weak.lock();
+            if (!state || state->ended)
+                return;
+            if (!state->socketFailed) {
+                state->socketFailed = true;
+                state->socketErrorText = socket->errorString();
+            }
+            // Before the handshake completes no disconnected signal is guaranteed.
+            if (!state->opened) {
+                state->finish(state->endError(socket));
+                socket->abort();
+            }
+        });
     QObject::connect(socket, &QWebSocket::disconnected, socket, [weak, socket] {
         auto state = weak.lock();
         if (!state || state->ended)
@@ -219,8 +220,7 @@ void CloudWebSocketSession::connect(MessageHandler handler, TerminationHandler t
 
     Sleeper* sleeper = m_options.sleeper ? m_options.sleeper : &Sleeper::system();
     const Duration timeout = m_options.openingTimeout;
-    runDetached(
-        [weak, sleeper, timeout](CancelToken token) { return watchOpening(weak, sleeper, timeout, token); },
+    runDetached([weak, sleeper, timeout](CancelToken token) { return watchOpening(weak, sleeper, timeout, token); },
         connection->openingWatch.token(), QStringLiteral("websocket opening watch"));
 }
 

@@ -37,7 +37,7 @@ public:
     // Frames and messages from the service larger than this end the connection with an error.
     static constexpr quint64 maxIncomingMessageBytes = 1024 * 1024;
     // How long a closing socket may take to finish its close handshake before it is dropped.
-    static constexpr std::chrono::milliseconds closeHandshakeGrace{2000};
+    static constexpr std::chrono::milliseconds closeHandshakeGrace { 2000 };
     static inline const QByteArray apiKeyHeader = QByteArrayLiteral("x-tessvale-api-key");
 
     struct Options
@@ -77,8 +77,8 @@ private:
     struct Connection;
 
     void retire(const std::shared_ptr<Connection>& connection, bool graceful);
-    static QCoro::Task<> watchOpening(std::weak_ptr<Connection> connection, Sleeper* sleeper, Duration timeout,
-        CancelToken token);
+    static QCoro::Task<> watchOpening(
+        std::weak_ptr<Connection> connection, Sleeper* sleeper, Duration timeout, CancelToken token);
 
     QUrl m_url;
     QString m_apiKey;

@@ -14,22 +14,22 @@ namespace tessvale {
 
 namespace {
 
-const QString kClient = QStringLiteral("/client/v1");
+    const QString kClient = QStringLiteral("/client/v1");
 
-QByteArray compact(const QJsonObject& object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
+    QByteArray compact(const QJsonObject& object)
+    {
+        return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    }
 
-QString lowerID(const QUuid& id)
-{
-    return id.toString(QUuid::WithoutBraces).toLower();
-}
+    QString lowerID(const QUuid& id)
+    {
+        return id.toString(QUuid::WithoutBraces).toLower();
+    }
 
-QJsonObject unauthorized()
-{
-    return QJsonObject{{QStringLiteral("error"), QStringLiteral("Invalid API key")}};
-}
+    QJsonObject unauthorized()
+    {
+        return QJsonObject { { QStringLiteral("error"), QStringLiteral("Invalid API key") } };
+    }
 
 } // namespace
 
@@ -125,26 +125,31 @@ bool FakeCloudServer::hasAcceptedKey(const FakeHttpRequest& request) const
 
 QByteArray FakeCloudServer::meBody() const
 {
-    const QJsonObject user{{QStringLiteral("Id"), QStringLiteral("user-1")}, {QStringLiteral("Email"), m_accountEmail}};
-    const QJsonObject device{{QStringLiteral("Id"), lowerID(m_deviceID)}, {QStringLiteral("Name"), QStringLiteral("Test Device")},
-        {QStringLiteral("Platform"), QJsonObject{{QStringLiteral("Case"), QStringLiteral("MacOS")}}},
-        {QStringLiteral("AppVersion"), QStringLiteral("1.0.0")}, {QStringLiteral("CreatedAt"), QStringLiteral("2024-01-01T00:00:00Z")},
-        {QStringLiteral("LastUsedAt"), QJsonValue::Null}, {QStringLiteral("RevokedAt"), QJsonValue::Null}};
-    return compact(QJsonObject{{QStringLiteral("User"), user}, {QStringLiteral("Device"), device}});
+    const QJsonObject user { { QStringLiteral("Id"), QStringLiteral("user-1") },
+        { QStringLiteral("Email"), m_accountEmail } };
+    const QJsonObject device { { QStringLiteral("Id"), lowerID(m_deviceID) },
+        { QStringLiteral("Name"), QStringLiteral("Test Device") },
+        { QStringLiteral("Platform"), QJsonObject { { QStringLiteral("Case"), QStringLiteral("MacOS") } } },
+        { QStringLiteral("AppVersion"), QStringLiteral("1.0.0") },
+        { QStringLiteral("CreatedAt"), QStringLiteral("2024-01-01T00:00:00Z") },
+        { QStringLiteral("LastUsedAt"), QJsonValue::Null }, { QStringLiteral("RevokedAt"), QJsonValue::Null } };
+    return compact(QJsonObject { { QStringLiteral("User"), user }, { QStringLiteral("Device"), device } });
 }
 
 QByteArray FakeCloudServer::configBody() const
 {
-    return compact(QJsonObject{{QStringLiteral("WebSocketUrl"), m_stream.url().toString()},
-        {QStringLiteral("MaxChunkBytes"), 32000}, {QStringLiteral("SampleRate"), 16000},
-        {QStringLiteral("WebSocketPingIntervalSeconds"), 15}});
+    return compact(QJsonObject { { QStringLiteral("WebSocketUrl"), m_stream.url().toString() },
+        { QStringLiteral("MaxChunkBytes"), 32000 }, { QStringLiteral("SampleRate"), 16000 },
+        { QStringLiteral("WebSocketPingIntervalSeconds"), 15 } });
 }
 
 FakeHttpResponse FakeCloudServer::defaultAnswer(const FakeHttpRequest& request) const
 {
     static const QRegularExpression deviceAuthPoll(QStringLiteral("^/client/v1/device-auth/([0-9a-fA-F-]{36})$"));
-    static const QRegularExpression nativeAuthCancel(QStringLiteral("^/client/v1/native-auth/([0-9a-fA-F-]{36})/cancel$"));
-    static const QRegularExpression recovery(QStringLiteral("^/client/v1/dictation-sessions/([0-9a-fA-F-]{36})/recovery$"));
+    static const QRegularExpression nativeAuthCancel(
+        QStringLiteral("^/client/v1/native-auth/([0-9a-fA-F-]{36})/cancel$"));
+    static const QRegularExpression recovery(
+        QStringLiteral("^/client/v1/dictation-sessions/([0-9a-fA-F-]{36})/recovery$"));
 
     const QByteArray& method = request.method;
     const QString& path = request.path;
@@ -154,52 +159,65 @@ FakeHttpResponse FakeCloudServer::defaultAnswer(const FakeHttpRequest& request) 
         return FakeHttpResponse::text(200, "ok\n");
 
     if (method == "POST" && path == kClient + QStringLiteral("/device-auth/start")) {
-        return FakeHttpResponse::json(200, compact(QJsonObject{{QStringLiteral("RequestId"), QStringLiteral("3d2c1b0a-9e8f-4a7b-8c6d-5e4f3a2b1c0d")},
-            {QStringLiteral("ExpiresAt"), QStringLiteral("2030-01-01T00:10:00Z")}, {QStringLiteral("PollAfterSeconds"), 5},
-            {QStringLiteral("ApprovalUrl"), origin.resolved(QUrl(QStringLiteral("/approve"))).toString()}}));
+        return FakeHttpResponse::json(200,
+            compact(
+                QJsonObject { { QStringLiteral("RequestId"), QStringLiteral("3d2c1b0a-9e8f-4a7b-8c6d-5e4f3a2b1c0d") },
+                    { QStringLiteral("ExpiresAt"), QStringLiteral("2030-01-01T00:10:00Z") },
+                    { QStringLiteral("PollAfterSeconds"), 5 },
+                    { QStringLiteral("ApprovalUrl"), origin.resolved(QUrl(QStringLiteral("/approve"))).toString() } }));
     }
     if (const auto match = deviceAuthPoll.match(path); method == "GET" && match.hasMatch()) {
-        return FakeHttpResponse::json(200, compact(QJsonObject{{QStringLiteral("RequestId"), match.captured(1)},
-            {QStringLiteral("Status"), QJsonObject{{QStringLiteral("Case"), QStringLiteral("Pending")}}}}));
+        return FakeHttpResponse::json(200,
+            compact(QJsonObject { { QStringLiteral("RequestId"), match.captured(1) },
+                { QStringLiteral("Status"), QJsonObject { { QStringLiteral("Case"), QStringLiteral("Pending") } } } }));
     }
     if (method == "POST" && path == kClient + QStringLiteral("/native-auth/start")) {
         const QString state = QJsonDocument::fromJson(request.body).object().value(QStringLiteral("State")).toString();
         QUrl authorization = origin.resolved(QUrl(QStringLiteral("/authorize")));
         authorization.setQuery(QStringLiteral("state=") + QString::fromLatin1(QUrl::toPercentEncoding(state)));
-        return FakeHttpResponse::json(200, compact(QJsonObject{{QStringLiteral("AttemptId"), lowerID(m_attemptID)},
-            {QStringLiteral("AuthorizationUrl"), authorization.toString()},
-            {QStringLiteral("ExpiresAt"), QStringLiteral("2030-01-01T00:10:00Z")}}));
+        return FakeHttpResponse::json(200,
+            compact(QJsonObject { { QStringLiteral("AttemptId"), lowerID(m_attemptID) },
+                { QStringLiteral("AuthorizationUrl"), authorization.toString() },
+                { QStringLiteral("ExpiresAt"), QStringLiteral("2030-01-01T00:10:00Z") } }));
     }
     if (method == "POST" && path == kClient + QStringLiteral("/native-auth/token")) {
         const QJsonObject me = QJsonDocument::fromJson(meBody()).object();
         const QJsonObject config = QJsonDocument::fromJson(configBody()).object();
-        return FakeHttpResponse::json(200, compact(QJsonObject{{QStringLiteral("ApiKey"), m_acceptedApiKey},
-            {QStringLiteral("Me"), me}, {QStringLiteral("Config"), config}}));
+        return FakeHttpResponse::json(200,
+            compact(QJsonObject { { QStringLiteral("ApiKey"), m_acceptedApiKey }, { QStringLiteral("Me"), me },
+                { QStringLiteral("Config"), config } }));
     }
     if (method == "POST" && nativeAuthCancel.match(path).hasMatch())
         return FakeHttpResponse::json(204, {});
     if (method == "GET" && path == kClient + QStringLiteral("/me"))
-        return hasAcceptedKey(request) ? FakeHttpResponse::json(200, meBody()) : FakeHttpResponse::json(401, compact(unauthorized()));
+        return hasAcceptedKey(request) ? FakeHttpResponse::json(200, meBody())
+                                       : FakeHttpResponse::json(401, compact(unauthorized()));
     if (method == "GET" && path == kClient + QStringLiteral("/config"))
-        return hasAcceptedKey(request) ? FakeHttpResponse::json(200, configBody()) : FakeHttpResponse::json(401, compact(unauthorized()));
+        return hasAcceptedKey(request) ? FakeHttpResponse::json(200, configBody())
+                                       : FakeHttpResponse::json(401, compact(unauthorized()));
     if (const auto match = recovery.match(path); method == "GET" && match.hasMatch()) {
         if (!hasAcceptedKey(request))
             return FakeHttpResponse::json(401, compact(unauthorized()));
-        return FakeHttpResponse::json(200, compact(QJsonObject{{QStringLiteral("SessionId"), match.captured(1)},
-            {QStringLiteral("Status"), QJsonObject{{QStringLiteral("Case"), QStringLiteral("Failed")}}},
-            {QStringLiteral("ErrorCode"), QJsonValue::Null}, {QStringLiteral("ErrorDetail"), QJsonValue::Null},
-            {QStringLiteral("RawText"), QJsonValue::Null}, {QStringLiteral("FinalText"), QJsonValue::Null},
-            {QStringLiteral("CheckpointedAt"), QJsonValue::Null}, {QStringLiteral("HasRecoverableText"), false}}));
+        return FakeHttpResponse::json(200,
+            compact(QJsonObject { { QStringLiteral("SessionId"), match.captured(1) },
+                { QStringLiteral("Status"), QJsonObject { { QStringLiteral("Case"), QStringLiteral("Failed") } } },
+                { QStringLiteral("ErrorCode"), QJsonValue::Null }, { QStringLiteral("ErrorDetail"), QJsonValue::Null },
+                { QStringLiteral("RawText"), QJsonValue::Null }, { QStringLiteral("FinalText"), QJsonValue::Null },
+                { QStringLiteral("CheckpointedAt"), QJsonValue::Null },
+                { QStringLiteral("HasRecoverableText"), false } }));
     }
     if (method == "GET" && path == kClient + QStringLiteral("/update/macos")) {
         const QString current = request.query.queryItemValue(QStringLiteral("currentVersion"), QUrl::FullyDecoded);
-        return FakeHttpResponse::json(200, compact(QJsonObject{{QStringLiteral("Platform"), QStringLiteral("MacOS")},
-            {QStringLiteral("CurrentVersion"), current}, {QStringLiteral("LatestVersion"), current},
-            {QStringLiteral("UpdateAvailable"), false},
-            {QStringLiteral("DownloadUrl"), origin.resolved(QUrl(QStringLiteral("/download/Tessvale.zip"))).toString()},
-            {QStringLiteral("ReleaseNotes"), QJsonValue::Null}}));
+        return FakeHttpResponse::json(200,
+            compact(QJsonObject { { QStringLiteral("Platform"), QStringLiteral("MacOS") },
+                { QStringLiteral("CurrentVersion"), current }, { QStringLiteral("LatestVersion"), current },
+                { QStringLiteral("UpdateAvailable"), false },
+                { QStringLiteral("DownloadUrl"),
+                    origin.resolved(QUrl(QStringLiteral("/download/Tessvale.zip"))).toString() },
+                { QStringLiteral("ReleaseNotes"), QJsonValue::Null } }));
     }
-    return FakeHttpResponse::json(404, compact(QJsonObject{{QStringLiteral("error"), QStringLiteral("Not found")}}));
+    return FakeHttpResponse::json(
+        404, compact(QJsonObject { { QStringLiteral("error"), QStringLiteral("Not found") } }));
 }
 
 } // namespace tessvale

@@ -11,18 +11,18 @@ namespace tessvale {
 
 namespace {
 
-QString frame(const QString& caseName, const QJsonArray& fields)
-{
-    QJsonObject envelope{{QStringLiteral("Case"), caseName}};
-    if (!fields.isEmpty())
-        envelope.insert(QStringLiteral("Fields"), fields);
-    return QString::fromUtf8(QJsonDocument(envelope).toJson(QJsonDocument::Compact));
-}
+    QString frame(const QString& caseName, const QJsonArray& fields)
+    {
+        QJsonObject envelope { { QStringLiteral("Case"), caseName } };
+        if (!fields.isEmpty())
+            envelope.insert(QStringLiteral("Fields"), fields);
+        return QString::fromUtf8(QJsonDocument(envelope).toJson(QJsonDocument::Compact));
+    }
 
-QJsonObject stateEnvelope(const QString& state)
-{
-    return QJsonObject{{QStringLiteral("Case"), state}};
-}
+    QJsonObject stateEnvelope(const QString& state)
+    {
+        return QJsonObject { { QStringLiteral("Case"), state } };
+    }
 
 } // namespace
 
@@ -162,7 +162,7 @@ void FakeCloudStreamService::acceptPending()
         const QNetworkRequest request = socket->request();
         connection->requestURL = request.url();
         for (const QByteArray& name : request.rawHeaderList())
-            connection->headers.append({name, request.rawHeader(name)});
+            connection->headers.append({ name, request.rawHeader(name) });
         m_connections.push_back(std::move(record));
 
         connect(socket, &QWebSocket::textMessageReceived, this,
@@ -203,31 +203,40 @@ void FakeCloudStreamService::answer(Connection* connection, const QString& text)
     for (const QString& earlier : connection->textFrames) {
         const QJsonObject start = QJsonDocument::fromJson(earlier.toUtf8()).object();
         if (start.value(QStringLiteral("Case")).toString() == QStringLiteral("StartSession")) {
-            sessionID = start.value(QStringLiteral("Fields")).toArray().at(0).toObject().value(QStringLiteral("SessionId")).toString();
+            sessionID = start.value(QStringLiteral("Fields"))
+                            .toArray()
+                            .at(0)
+                            .toObject()
+                            .value(QStringLiteral("SessionId"))
+                            .toString();
             break;
         }
     }
 
     if (caseName == QStringLiteral("StartSession")) {
-        socket->sendTextMessage(frame(QStringLiteral("SessionStarted"), {sessionID}));
+        socket->sendTextMessage(frame(QStringLiteral("SessionStarted"), { sessionID }));
         socket->sendTextMessage(frame(QStringLiteral("SessionStateChanged"),
-            {QJsonObject{{QStringLiteral("SessionId"), sessionID}, {QStringLiteral("State"), stateEnvelope(QStringLiteral("Recording"))}}}));
+            { QJsonObject { { QStringLiteral("SessionId"), sessionID },
+                { QStringLiteral("State"), stateEnvelope(QStringLiteral("Recording")) } } }));
     } else if (caseName == QStringLiteral("Ping")) {
-        socket->sendTextMessage(frame(QStringLiteral("Pong"), {fields.at(0)}));
+        socket->sendTextMessage(frame(QStringLiteral("Pong"), { fields.at(0) }));
     } else if (caseName == QStringLiteral("StopSession")) {
         socket->sendTextMessage(frame(QStringLiteral("SessionStateChanged"),
-            {QJsonObject{{QStringLiteral("SessionId"), sessionID}, {QStringLiteral("State"), stateEnvelope(QStringLiteral("FinalizingStt"))}}}));
+            { QJsonObject { { QStringLiteral("SessionId"), sessionID },
+                { QStringLiteral("State"), stateEnvelope(QStringLiteral("FinalizingStt")) } } }));
         socket->sendTextMessage(frame(QStringLiteral("FinalTranscript"),
-            {QJsonObject{{QStringLiteral("SessionId"), sessionID}, {QStringLiteral("RawText"), m_committedText},
-                {QStringLiteral("FinalText"), m_committedText}}}));
+            { QJsonObject { { QStringLiteral("SessionId"), sessionID }, { QStringLiteral("RawText"), m_committedText },
+                { QStringLiteral("FinalText"), m_committedText } } }));
         socket->sendTextMessage(frame(QStringLiteral("TranscriptCommitted"),
-            {QJsonObject{{QStringLiteral("SessionId"), sessionID}, {QStringLiteral("FinalText"), m_committedText}}}));
-        socket->sendTextMessage(frame(QStringLiteral("SessionCompleted"), {sessionID}));
+            { QJsonObject {
+                { QStringLiteral("SessionId"), sessionID }, { QStringLiteral("FinalText"), m_committedText } } }));
+        socket->sendTextMessage(frame(QStringLiteral("SessionCompleted"), { sessionID }));
         if (m_closeAfterCompletion)
             socket->close(QWebSocketProtocol::CloseCodeNormal);
     } else if (caseName == QStringLiteral("CancelSession")) {
         socket->sendTextMessage(frame(QStringLiteral("SessionStateChanged"),
-            {QJsonObject{{QStringLiteral("SessionId"), sessionID}, {QStringLiteral("State"), stateEnvelope(QStringLiteral("CanceledByClient"))}}}));
+            { QJsonObject { { QStringLiteral("SessionId"), sessionID },
+                { QStringLiteral("State"), stateEnvelope(QStringLiteral("CanceledByClient")) } } }));
         socket->close(QWebSocketProtocol::CloseCodeNormal);
     }
 }

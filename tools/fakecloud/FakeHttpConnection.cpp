@@ -96,7 +96,7 @@ bool FakeHttpConnection::parseHead(const QByteArray& head)
             continue;
         const QByteArray name = line.left(colon).trimmed();
         const QByteArray value = line.mid(colon + 1).trimmed();
-        m_request.headers.append({name, value});
+        m_request.headers.append({ name, value });
         if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
             bool ok = false;
             m_bodyLength = value.toLongLong(&ok);

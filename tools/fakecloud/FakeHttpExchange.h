@@ -46,7 +46,7 @@ struct FakeHttpResponse
     QByteArray body;
     QByteArray contentType = "application/json";
     FakeHeaders headers;
-    std::chrono::milliseconds delay{0};
+    std::chrono::milliseconds delay { 0 };
     Behaviour behaviour = Behaviour::respond;
 
     static FakeHttpResponse json(int statusCode, const QByteArray& body);

@@ -9,34 +9,34 @@ namespace tessvale {
 
 namespace {
 
-bool runOpenSSL(const QString& folder, const QStringList& arguments, QString* error)
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("openssl"), arguments);
-    if (!process.waitForStarted(10000)) {
-        if (error)
-            *error = QStringLiteral("openssl could not be started: ") + process.errorString();
-        return false;
+    bool runOpenSSL(const QString& folder, const QStringList& arguments, QString* error)
+    {
+        QProcess process;
+        process.setWorkingDirectory(folder);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("openssl"), arguments);
+        if (!process.waitForStarted(10000)) {
+            if (error)
+                *error = QStringLiteral("openssl could not be started: ") + process.errorString();
+            return false;
+        }
+        process.waitForFinished(30000);
+        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+            if (error)
+                *error = QStringLiteral("openssl %1 failed: %2")
+                             .arg(arguments.value(0), QString::fromLocal8Bit(process.readAll()));
+            return false;
+        }
+        return true;
     }
-    process.waitForFinished(30000);
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        if (error)
-            *error = QStringLiteral("openssl %1 failed: %2")
-                         .arg(arguments.value(0), QString::fromLocal8Bit(process.readAll()));
-        return false;
-    }
-    return true;
-}
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
+    QByteArray readFile(const QString& path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return file.readAll();
+    }
 
 } // namespace
 
@@ -49,8 +49,8 @@ std::unique_ptr<TestCertificateAuthority> TestCertificateAuthority::create(QStri
         return nullptr;
     }
     const QString folder = authority->m_directory.path();
-    const QStringList ecKey = {QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-        QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+    const QStringList ecKey = { QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+        QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes") };
 
     QFile extensions(folder + QStringLiteral("/server.ext"));
     if (!extensions.open(QIODevice::WriteOnly)) {
@@ -65,23 +65,24 @@ std::unique_ptr<TestCertificateAuthority> TestCertificateAuthority::create(QStri
     extensions.close();
 
     const bool made = runOpenSSL(folder,
-                          QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey
-                              + QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
-                                  QStringLiteral("ca.pem"), QStringLiteral("-days"), QStringLiteral("2"),
-                                  QStringLiteral("-subj"), QStringLiteral("/CN=Tessvale Test CA"),
+                          QStringList { QStringLiteral("req"), QStringLiteral("-x509") } + ecKey
+                              + QStringList { QStringLiteral("-keyout"), QStringLiteral("ca.key"),
+                                  QStringLiteral("-out"), QStringLiteral("ca.pem"), QStringLiteral("-days"),
+                                  QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=Tessvale Test CA"),
                                   QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
-                                  QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")},
+                                  QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign") },
                           error)
         && runOpenSSL(folder,
-            QStringList{QStringLiteral("req")} + ecKey
-                + QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
-                    QStringLiteral("server.csr"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost")},
+            QStringList { QStringLiteral("req") } + ecKey
+                + QStringList { QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
+                    QStringLiteral("server.csr"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost") },
             error)
         && runOpenSSL(folder,
-            QStringList{QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), QStringLiteral("server.csr"),
-                QStringLiteral("-CA"), QStringLiteral("ca.pem"), QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
-                QStringLiteral("-CAcreateserial"), QStringLiteral("-out"), QStringLiteral("server.pem"),
-                QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("server.ext")},
+            QStringList { QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"), QStringLiteral("-CAkey"),
+                QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"), QStringLiteral("-out"),
+                QStringLiteral("server.pem"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"),
+                QStringLiteral("server.ext") },
             error);
     if (!made)
         return nullptr;
