@@ -25,8 +25,7 @@ void requireTrusted(const QUrl& url, const QString& scheme)
         std::abort();
 }
 
-template <typename T, typename Check>
-void decodeAs(const QJsonValue& value, const WireDecoder& decoder, Check check)
+template <typename T, typename Check> void decodeAs(const QJsonValue& value, const WireDecoder& decoder, Check check)
 {
     try {
         check(T::decode(value, decoder));

@@ -59,7 +59,7 @@ void checkDecodedMessage(const ServerStreamMessage& message)
 void checkEnvelopeRoundTrip(const QByteArray& bytes)
 {
     try {
-        const WireDecoder decoder{QString()};
+        const WireDecoder decoder { QString() };
         const FSharpUnionCase envelope = FSharpUnionCase::decode(parseWireJSON(bytes), decoder);
         const FSharpUnionCase again = FSharpUnionCase::decode(envelope.toJSON(), decoder);
         if (again.Case != envelope.Case || again.Fields.has_value() != envelope.Fields.has_value())

@@ -37,8 +37,9 @@ BENCHMARK(EncodeAudioChunkFrame);
 
 void DecodePartialTranscriptFrame(benchmark::State& state)
 {
-    const QByteArray frame = R"({"Case":"PartialTranscript","Fields":[{"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427",)"
-                             R"("Text":"so the quick brown fox jumps over the lazy dog and then"}]})";
+    const QByteArray frame
+        = R"({"Case":"PartialTranscript","Fields":[{"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427",)"
+          R"("Text":"so the quick brown fox jumps over the lazy dog and then"}]})";
     for (auto _ : state) {
         const ServerStreamMessage message = ServerStreamMessage::decode(frame);
         benchmark::DoNotOptimize(message.partialTranscriptPayload());

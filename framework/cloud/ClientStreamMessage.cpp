@@ -72,18 +72,18 @@ QJsonObject ClientStreamMessage::toJSON() const
         payload.insert(QStringLiteral("DeviceId"), lowercaseUUIDText(start.deviceID));
         payload.insert(QStringLiteral("AppVersion"), start.appVersion);
         payload.insert(QStringLiteral("FocusApp"), start.focusApp ? QJsonValue(*start.focusApp) : QJsonValue());
-        envelope.insert(QStringLiteral("Fields"), QJsonArray{payload});
+        envelope.insert(QStringLiteral("Fields"), QJsonArray { payload });
         break;
     }
     case Case::audioChunk: {
         QJsonObject payload;
         payload.insert(QStringLiteral("Sequence"), double(m_sequence));
         payload.insert(QStringLiteral("DataBase64"), m_text);
-        envelope.insert(QStringLiteral("Fields"), QJsonArray{payload});
+        envelope.insert(QStringLiteral("Fields"), QJsonArray { payload });
         break;
     }
     case Case::ping:
-        envelope.insert(QStringLiteral("Fields"), QJsonArray{m_text});
+        envelope.insert(QStringLiteral("Fields"), QJsonArray { m_text });
         break;
     case Case::stopSession:
     case Case::cancelSession:

@@ -36,7 +36,8 @@ QString CloudClientError::errorDescription() const
     case Case::invalidResponse:
         return m_message;
     case Case::requestFailed:
-        return QStringLiteral("Cloud request failed (") + QString::number(m_statusCode) + QStringLiteral("): ") + m_message;
+        return QStringLiteral("Cloud request failed (") + QString::number(m_statusCode) + QStringLiteral("): ")
+            + m_message;
     case Case::invalidBaseURL:
         return QStringLiteral("The configured cloud base URL is invalid.");
     case Case::missingAPIKey:

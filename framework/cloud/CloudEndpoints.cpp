@@ -18,7 +18,7 @@ QString environmentOr(const char* name, const QString& fallback)
 
 CloudEndpoints CloudEndpoints::defaults()
 {
-    return CloudEndpoints{
+    return CloudEndpoints {
         QUrl(QStringLiteral(TESSVALE_DEFAULT_WEB_ORIGIN)),
         QUrl(QStringLiteral(TESSVALE_DEFAULT_REST_ORIGIN)),
         QStringLiteral(TESSVALE_DEFAULT_SERVICE_DOMAIN).toLower(),
@@ -28,7 +28,7 @@ CloudEndpoints CloudEndpoints::defaults()
 CloudEndpoints CloudEndpoints::configured()
 {
     const CloudEndpoints base = defaults();
-    return CloudEndpoints{
+    return CloudEndpoints {
         QUrl(environmentOr("TESSVALE_WEB_ORIGIN", base.webOrigin.toString())),
         QUrl(environmentOr("TESSVALE_REST_ORIGIN", base.restOrigin.toString())),
         environmentOr("TESSVALE_SERVICE_DOMAIN", base.serviceDomain).trimmed().toLower(),

@@ -9,8 +9,8 @@ const QString macOSCase = QStringLiteral("MacOS");
 const QString s256Case = QStringLiteral("S256");
 } // namespace
 
-DeviceAuthStartRequest::DeviceAuthStartRequest(const QString& email, const QString& deviceName,
-    const QString& appVersion)
+DeviceAuthStartRequest::DeviceAuthStartRequest(
+    const QString& email, const QString& deviceName, const QString& appVersion)
     : email(email)
     , deviceName(deviceName)
     , platform(macOSCase)
@@ -20,11 +20,11 @@ DeviceAuthStartRequest::DeviceAuthStartRequest(const QString& email, const QStri
 
 QJsonObject DeviceAuthStartRequest::toJSON() const
 {
-    return QJsonObject{
-        {QStringLiteral("Email"), email},
-        {QStringLiteral("DeviceName"), deviceName},
-        {QStringLiteral("Platform"), platform.toJSON()},
-        {QStringLiteral("AppVersion"), appVersion},
+    return QJsonObject {
+        { QStringLiteral("Email"), email },
+        { QStringLiteral("DeviceName"), deviceName },
+        { QStringLiteral("Platform"), platform.toJSON() },
+        { QStringLiteral("AppVersion"), appVersion },
     };
 }
 
@@ -47,14 +47,14 @@ NativeAuthStartRequest::NativeAuthStartRequest(const QString& deviceName, const 
 
 QJsonObject NativeAuthStartRequest::toJSON() const
 {
-    return QJsonObject{
-        {QStringLiteral("DeviceName"), deviceName},
-        {QStringLiteral("Platform"), platform.toJSON()},
-        {QStringLiteral("AppVersion"), appVersion},
-        {QStringLiteral("CodeChallenge"), codeChallenge},
-        {QStringLiteral("CodeChallengeMethod"), codeChallengeMethod.toJSON()},
-        {QStringLiteral("RedirectUri"), redirectURI},
-        {QStringLiteral("State"), state},
+    return QJsonObject {
+        { QStringLiteral("DeviceName"), deviceName },
+        { QStringLiteral("Platform"), platform.toJSON() },
+        { QStringLiteral("AppVersion"), appVersion },
+        { QStringLiteral("CodeChallenge"), codeChallenge },
+        { QStringLiteral("CodeChallengeMethod"), codeChallengeMethod.toJSON() },
+        { QStringLiteral("RedirectUri"), redirectURI },
+        { QStringLiteral("State"), state },
     };
 }
 
@@ -63,8 +63,8 @@ QByteArray NativeAuthStartRequest::encoded() const
     return encodeWireJSON(toJSON());
 }
 
-NativeAuthTokenRequest::NativeAuthTokenRequest(const QUuid& attemptID, const QString& code,
-    const QString& codeVerifier, const QString& redirectURI)
+NativeAuthTokenRequest::NativeAuthTokenRequest(
+    const QUuid& attemptID, const QString& code, const QString& codeVerifier, const QString& redirectURI)
     : attemptID(attemptID)
     , code(code)
     , codeVerifier(codeVerifier)
@@ -74,11 +74,11 @@ NativeAuthTokenRequest::NativeAuthTokenRequest(const QUuid& attemptID, const QSt
 
 QJsonObject NativeAuthTokenRequest::toJSON() const
 {
-    return QJsonObject{
-        {QStringLiteral("AttemptId"), lowercaseUUIDText(attemptID)},
-        {QStringLiteral("Code"), code},
-        {QStringLiteral("CodeVerifier"), codeVerifier},
-        {QStringLiteral("RedirectUri"), redirectURI},
+    return QJsonObject {
+        { QStringLiteral("AttemptId"), lowercaseUUIDText(attemptID) },
+        { QStringLiteral("Code"), code },
+        { QStringLiteral("CodeVerifier"), codeVerifier },
+        { QStringLiteral("RedirectUri"), redirectURI },
     };
 }
 

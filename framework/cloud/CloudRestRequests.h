@@ -18,7 +18,7 @@ struct DeviceAuthStartRequest
 
     QString email;
     QString deviceName;
-    FSharpUnionCase platform;  // always {"Case":"MacOS"}
+    FSharpUnionCase platform; // always {"Case":"MacOS"}
     QString appVersion;
 
     QJsonObject toJSON() const;
@@ -31,10 +31,10 @@ struct NativeAuthStartRequest
         const QString& redirectURI, const QString& state);
 
     QString deviceName;
-    FSharpUnionCase platform;  // always {"Case":"MacOS"}
+    FSharpUnionCase platform; // always {"Case":"MacOS"}
     QString appVersion;
     QString codeChallenge;
-    FSharpUnionCase codeChallengeMethod;  // always {"Case":"S256"}
+    FSharpUnionCase codeChallengeMethod; // always {"Case":"S256"}
     QString redirectURI;
     QString state;
 
@@ -44,8 +44,8 @@ struct NativeAuthStartRequest
 
 struct NativeAuthTokenRequest
 {
-    NativeAuthTokenRequest(const QUuid& attemptID, const QString& code, const QString& codeVerifier,
-        const QString& redirectURI);
+    NativeAuthTokenRequest(
+        const QUuid& attemptID, const QString& code, const QString& codeVerifier, const QString& redirectURI);
 
     QUuid attemptID;
     QString code;

@@ -13,12 +13,12 @@ QStringList keys(const char* pascalCase)
     const QString pascal = QString::fromLatin1(pascalCase);
     QString camel = pascal;
     camel[0] = camel[0].toLower();
-    return {pascal, camel};
+    return { pascal, camel };
 }
 
 // Reads a URL member and runs the trust check on it before anything else is read.
-QUrl trustedURL(const KeyedDecodingContainer& container, const char* pascalCase, const QString& scheme,
-    const QString& failureText)
+QUrl trustedURL(
+    const KeyedDecodingContainer& container, const char* pascalCase, const QString& scheme, const QString& failureText)
 {
     const QStringList candidates = keys(pascalCase);
     const QUrl url = decodeFirstPresent<QUrl>(container, candidates);
@@ -44,8 +44,8 @@ NativeAuthStartResponse NativeAuthStartResponse::decode(const QJsonValue& value,
     const KeyedDecodingContainer container(value, decoder);
     NativeAuthStartResponse response;
     response.attemptID = decodeFirstPresent<QUuid>(container, keys("AttemptId"));
-    response.authorizationURL = trustedURL(container, "AuthorizationUrl", ServiceURLTrust::httpsScheme,
-        ServiceURLTrust::untrustedAuthorizationURL);
+    response.authorizationURL = trustedURL(
+        container, "AuthorizationUrl", ServiceURLTrust::httpsScheme, ServiceURLTrust::untrustedAuthorizationURL);
     response.expiresAt = decodeFirstPresent<QString>(container, keys("ExpiresAt"));
     return response;
 }
@@ -86,8 +86,8 @@ ClientConfigResponse ClientConfigResponse::decode(const QJsonValue& value, const
 {
     const KeyedDecodingContainer container(value, decoder);
     ClientConfigResponse config;
-    config.webSocketURL = trustedURL(container, "WebSocketUrl", ServiceURLTrust::webSocketScheme,
-        ServiceURLTrust::untrustedWebSocketURL);
+    config.webSocketURL = trustedURL(
+        container, "WebSocketUrl", ServiceURLTrust::webSocketScheme, ServiceURLTrust::untrustedWebSocketURL);
     config.maxChunkBytes = decodeFirstPresent<qint64>(container, keys("MaxChunkBytes"));
     config.sampleRate = decodeFirstPresent<qint64>(container, keys("SampleRate"));
     config.webSocketPingIntervalSeconds
@@ -106,8 +106,8 @@ NativeAuthTokenResponse NativeAuthTokenResponse::decode(const QJsonValue& value,
     return response;
 }
 
-DictationSessionRecoveryResponse DictationSessionRecoveryResponse::decode(const QJsonValue& value,
-    const WireDecoder& decoder)
+DictationSessionRecoveryResponse DictationSessionRecoveryResponse::decode(
+    const QJsonValue& value, const WireDecoder& decoder)
 {
     const KeyedDecodingContainer container(value, decoder);
     DictationSessionRecoveryResponse response;
@@ -135,8 +135,8 @@ ClientUpdateResponse ClientUpdateResponse::decode(const QJsonValue& value, const
     response.currentVersion = decodeFirstPresent<QString>(container, keys("CurrentVersion"));
     response.latestVersion = decodeFirstPresent<QString>(container, keys("LatestVersion"));
     response.updateAvailable = decodeFirstPresent<bool>(container, keys("UpdateAvailable"));
-    response.downloadURL = trustedURL(container, "DownloadUrl", ServiceURLTrust::httpsScheme,
-        ServiceURLTrust::untrustedDownloadURL);
+    response.downloadURL
+        = trustedURL(container, "DownloadUrl", ServiceURLTrust::httpsScheme, ServiceURLTrust::untrustedDownloadURL);
     response.releaseNotes = decodeFirstPresentIfPresent<QString>(container, keys("ReleaseNotes"));
     return response;
 }
@@ -183,7 +183,7 @@ DeviceAuthStatus DeviceAuthStatusResponse::status() const
     DeviceAuthStatus::Approved approved;
     approved.apiKey = fields.at(0).stringValue();
     // A fresh decoder, as for any payload carried inside "Fields".
-    const WireDecoder payloadDecoder{QString{}};
+    const WireDecoder payloadDecoder { QString {} };
     approved.device = fields.at(1).decode<DeviceSummary>(payloadDecoder);
     approved.summary = fields.at(2).decode<ApiKeySummary>(payloadDecoder);
     status.statusCase = DeviceAuthStatus::Case::approved;

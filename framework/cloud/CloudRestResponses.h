@@ -23,7 +23,7 @@ struct DeviceAuthStartResponse
     QUuid requestID;
     QString expiresAt;
     qint64 pollAfterSeconds = 0;
-    QUrl approvalURL;  // shown to the user only; not trust-checked
+    QUrl approvalURL; // shown to the user only; not trust-checked
 
     static DeviceAuthStartResponse decode(const QJsonValue& value, const WireDecoder& decoder);
 };
@@ -31,7 +31,7 @@ struct DeviceAuthStartResponse
 struct NativeAuthStartResponse
 {
     QUuid attemptID;
-    QUrl authorizationURL;  // https on the trusted domain
+    QUrl authorizationURL; // https on the trusted domain
     QString expiresAt;
 
     static NativeAuthStartResponse decode(const QJsonValue& value, const WireDecoder& decoder);
@@ -73,7 +73,7 @@ inline constexpr qint64 kDefaultWebSocketPingIntervalSeconds = 15;
 
 struct ClientConfigResponse
 {
-    QUrl webSocketURL;  // wss on the trusted domain
+    QUrl webSocketURL; // wss on the trusted domain
     qint64 maxChunkBytes = 0;
     qint64 sampleRate = 0;
     qint64 webSocketPingIntervalSeconds = kDefaultWebSocketPingIntervalSeconds;
@@ -113,7 +113,7 @@ struct ClientUpdateResponse
     QString currentVersion;
     QString latestVersion;
     bool updateAvailable = false;
-    QUrl downloadURL;  // https on the trusted domain
+    QUrl downloadURL; // https on the trusted domain
     std::optional<QString> releaseNotes;
 
     bool operator==(const ClientUpdateResponse& other) const = default;
@@ -148,7 +148,7 @@ struct DeviceAuthStatus
     };
 
     Case statusCase = Case::pending;
-    std::optional<Approved> approved;  // present exactly for Case::approved
+    std::optional<Approved> approved; // present exactly for Case::approved
 
     bool operator==(const DeviceAuthStatus& other) const = default;
 };
@@ -156,7 +156,7 @@ struct DeviceAuthStatus
 struct DeviceAuthStatusResponse
 {
     QUuid requestIDValue;
-    FSharpUnionCase statusValue;  // must arrive as an envelope
+    FSharpUnionCase statusValue; // must arrive as an envelope
 
     QUuid requestID() const { return requestIDValue; }
     // Computed from statusValue on every call. Throws CloudClientError::invalidResponse

@@ -42,8 +42,7 @@ std::optional<DevicePlatform> devicePlatformFromString(const QString& text)
     return std::nullopt;
 }
 
-template <>
-DevicePlatform decodeWireValue<DevicePlatform>(const QJsonValue& value, const WireDecoder& decoder)
+template <> DevicePlatform decodeWireValue<DevicePlatform>(const QJsonValue& value, const WireDecoder& decoder)
 {
     std::optional<FSharpUnionCase> envelope;
     try {

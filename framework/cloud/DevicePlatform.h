@@ -23,8 +23,7 @@ std::optional<DevicePlatform> devicePlatformFromString(const QString& text);
 
 // An envelope {"Case": ...} (its "Fields" ignored) or else a plain string, each mapped by
 // devicePlatformFromString; an unknown text fails with dataCorrupted "Unsupported platform <text>".
-template <>
-DevicePlatform decodeWireValue<DevicePlatform>(const QJsonValue& value, const WireDecoder& decoder);
+template <> DevicePlatform decodeWireValue<DevicePlatform>(const QJsonValue& value, const WireDecoder& decoder);
 // The raw value as a plain string, not an envelope.
 QJsonValue toJSON(DevicePlatform platform);
 

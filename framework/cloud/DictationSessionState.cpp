@@ -7,16 +7,16 @@ namespace tessvale {
 
 namespace {
 
-constexpr std::array<std::pair<DictationSessionState, const char*>, 8> rawValues{{
-    {DictationSessionState::starting, "Starting"},
-    {DictationSessionState::recording, "Recording"},
-    {DictationSessionState::finalizingStt, "FinalizingStt"},
-    {DictationSessionState::postProcessing, "PostProcessing"},
-    {DictationSessionState::completed, "Completed"},
-    {DictationSessionState::completedEmpty, "CompletedEmpty"},
-    {DictationSessionState::canceledByClient, "CanceledByClient"},
-    {DictationSessionState::failed, "Failed"},
-}};
+constexpr std::array<std::pair<DictationSessionState, const char*>, 8> rawValues { {
+    { DictationSessionState::starting, "Starting" },
+    { DictationSessionState::recording, "Recording" },
+    { DictationSessionState::finalizingStt, "FinalizingStt" },
+    { DictationSessionState::postProcessing, "PostProcessing" },
+    { DictationSessionState::completed, "Completed" },
+    { DictationSessionState::completedEmpty, "CompletedEmpty" },
+    { DictationSessionState::canceledByClient, "CanceledByClient" },
+    { DictationSessionState::failed, "Failed" },
+} };
 
 } // namespace
 

@@ -20,8 +20,8 @@ FSharpUnionCase FSharpUnionCase::decode(const QJsonValue& value, const WireDecod
     const KeyedDecodingContainer container(value, decoder);
     const AnyCodingKey caseCodingKey(caseKey);
     if (!container.contains(caseCodingKey)) {
-        throw DecodingError::keyNotFound(caseKey, decoder.codingPath(),
-            QStringLiteral("No value associated with key \"Case\"."));
+        throw DecodingError::keyNotFound(
+            caseKey, decoder.codingPath(), QStringLiteral("No value associated with key \"Case\"."));
     }
     FSharpUnionCase envelope;
     envelope.Case = decodeWireValue<QString>(container.value(caseCodingKey), container.decoderForKey(caseCodingKey));

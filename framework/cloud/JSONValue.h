@@ -26,7 +26,7 @@ public:
         null,
     };
 
-    JSONValue();  // null
+    JSONValue(); // null
     static JSONValue string(const QString& text);
     static JSONValue number(double value);
     static JSONValue boolean(bool value);
@@ -47,8 +47,7 @@ public:
 
     // Turns the value into T by that type's own decoding rules, as if it had been written as JSON
     // and read back; the decoding error propagates unchanged.
-    template <typename T>
-    T decode(const WireDecoder& decoder = WireDecoder()) const
+    template <typename T> T decode(const WireDecoder& decoder = WireDecoder()) const
     {
         return decodeWireValue<T>(m_value, decoder);
     }

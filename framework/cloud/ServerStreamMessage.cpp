@@ -6,7 +6,7 @@ namespace tessvale {
 
 namespace {
 
-const QStringList sessionIdKeys{QStringLiteral("SessionId"), QStringLiteral("sessionId")};
+const QStringList sessionIdKeys { QStringLiteral("SessionId"), QStringLiteral("sessionId") };
 
 // A UUID field of a frame; the text may use either letter case.
 std::optional<QUuid> uuidField(const JSONValue* field)
@@ -34,8 +34,10 @@ SessionStateChangedPayload SessionStateChangedPayload::decode(const QJsonValue& 
     const KeyedDecodingContainer container(value, decoder);
     SessionStateChangedPayload payload;
     payload.sessionID = decodeFirstPresent<QUuid>(container, sessionIdKeys);
-    payload.state = decodeFirstPresent<FSharpUnionCase>(container, {QStringLiteral("State"), QStringLiteral("state")});
-    payload.detail = decodeFirstPresentIfPresent<QString>(container, {QStringLiteral("Detail"), QStringLiteral("detail")});
+    payload.state
+        = decodeFirstPresent<FSharpUnionCase>(container, { QStringLiteral("State"), QStringLiteral("state") });
+    payload.detail
+        = decodeFirstPresentIfPresent<QString>(container, { QStringLiteral("Detail"), QStringLiteral("detail") });
     return payload;
 }
 
@@ -44,7 +46,7 @@ PartialTranscriptPayload PartialTranscriptPayload::decode(const QJsonValue& valu
     const KeyedDecodingContainer container(value, decoder);
     PartialTranscriptPayload payload;
     payload.sessionID = decodeFirstPresent<QUuid>(container, sessionIdKeys);
-    payload.text = decodeFirstPresent<QString>(container, {QStringLiteral("Text"), QStringLiteral("text")});
+    payload.text = decodeFirstPresent<QString>(container, { QStringLiteral("Text"), QStringLiteral("text") });
     return payload;
 }
 
@@ -53,9 +55,9 @@ FinalTranscriptPayload FinalTranscriptPayload::decode(const QJsonValue& value, c
     const KeyedDecodingContainer container(value, decoder);
     FinalTranscriptPayload payload;
     payload.sessionID = decodeFirstPresent<QUuid>(container, sessionIdKeys);
-    payload.rawText = decodeFirstPresent<QString>(container, {QStringLiteral("RawText"), QStringLiteral("rawText")});
+    payload.rawText = decodeFirstPresent<QString>(container, { QStringLiteral("RawText"), QStringLiteral("rawText") });
     payload.finalText
-        = decodeFirstPresent<QString>(container, {QStringLiteral("FinalText"), QStringLiteral("finalText")});
+        = decodeFirstPresent<QString>(container, { QStringLiteral("FinalText"), QStringLiteral("finalText") });
     return payload;
 }
 
@@ -65,7 +67,7 @@ TranscriptCommittedPayload TranscriptCommittedPayload::decode(const QJsonValue& 
     TranscriptCommittedPayload payload;
     payload.sessionID = decodeFirstPresent<QUuid>(container, sessionIdKeys);
     payload.finalText
-        = decodeFirstPresent<QString>(container, {QStringLiteral("FinalText"), QStringLiteral("finalText")});
+        = decodeFirstPresent<QString>(container, { QStringLiteral("FinalText"), QStringLiteral("finalText") });
     return payload;
 }
 
@@ -74,8 +76,8 @@ UsageSnapshotPayload UsageSnapshotPayload::decode(const QJsonValue& value, const
     const KeyedDecodingContainer container(value, decoder);
     UsageSnapshotPayload payload;
     payload.sessionID = decodeFirstPresentIfPresent<QUuid>(container, sessionIdKeys);
-    payload.usedMinutesThisPeriod = decodeFirstPresent<double>(container,
-        {QStringLiteral("UsedMinutesThisPeriod"), QStringLiteral("usedMinutesThisPeriod")});
+    payload.usedMinutesThisPeriod = decodeFirstPresent<double>(
+        container, { QStringLiteral("UsedMinutesThisPeriod"), QStringLiteral("usedMinutesThisPeriod") });
     return payload;
 }
 
@@ -132,7 +134,7 @@ ServerStreamMessage ServerStreamMessage::pong(const QString& value)
 
 ServerStreamMessage ServerStreamMessage::decode(const QByteArray& data)
 {
-    const WireDecoder decoder{QString{}};
+    const WireDecoder decoder { QString {} };
     const FSharpUnionCase envelope = FSharpUnionCase::decode(parseWireJSON(data), decoder);
     // Only the first field is ever used.
     const JSONValue* first = envelope.Fields && !envelope.Fields->isEmpty() ? &envelope.Fields->first() : nullptr;

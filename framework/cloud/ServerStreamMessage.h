@@ -112,13 +112,8 @@ public:
     const UsageSnapshotPayload* usageSnapshotPayload() const;
 
 private:
-    using Value = std::variant<QUuid,
-        QString,
-        SessionStateChangedPayload,
-        PartialTranscriptPayload,
-        FinalTranscriptPayload,
-        TranscriptCommittedPayload,
-        UsageSnapshotPayload>;
+    using Value = std::variant<QUuid, QString, SessionStateChangedPayload, PartialTranscriptPayload,
+        FinalTranscriptPayload, TranscriptCommittedPayload, UsageSnapshotPayload>;
 
     ServerStreamMessage(Case messageCase, Value value);
 

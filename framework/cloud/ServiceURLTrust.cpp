@@ -14,8 +14,8 @@ bool isTrustedServiceURL(const QUrl& url, const QString& requiredScheme, const Q
     return host == domain || host.endsWith(QLatin1Char('.') + domain);
 }
 
-QUrl validatedServiceURL(const QUrl& url, const QString& requiredScheme, const QString& failureText,
-    const WireDecoder& decoder)
+QUrl validatedServiceURL(
+    const QUrl& url, const QString& requiredScheme, const QString& failureText, const WireDecoder& decoder)
 {
     if (!isTrustedServiceURL(url, requiredScheme, decoder.trustedServiceDomain()))
         throw DecodingError::dataCorrupted(decoder.codingPath(), failureText);

@@ -22,7 +22,7 @@ bool isTrustedServiceURL(const QUrl& url, const QString& requiredScheme, const Q
 
 // Returns url when it passes the trust check for decoder's trusted domain, else throws dataCorrupted
 // with failureText at decoder's coding path.
-QUrl validatedServiceURL(const QUrl& url, const QString& requiredScheme, const QString& failureText,
-    const WireDecoder& decoder);
+QUrl validatedServiceURL(
+    const QUrl& url, const QString& requiredScheme, const QString& failureText, const WireDecoder& decoder);
 
 } // namespace tessvale

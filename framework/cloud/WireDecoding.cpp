@@ -40,7 +40,8 @@ QString jsonTypeName(const QJsonValue& value)
             QStringLiteral("Expected %1 value but found null instead.").arg(QLatin1String(expected)));
     }
     throw DecodingError::typeMismatch(decoder.codingPath(),
-        QStringLiteral("Expected to decode %1 but found %2 instead.").arg(QLatin1String(expected), jsonTypeName(value)));
+        QStringLiteral("Expected to decode %1 but found %2 instead.")
+            .arg(QLatin1String(expected), jsonTypeName(value)));
 }
 
 // Nesting depth of the text, counted without parsing so that hostile input costs no allocation.
@@ -156,20 +157,18 @@ QString KeyedDecodingContainer::requireFirstPresentKey(const QStringList& keys) 
 {
     if (const std::optional<QString> key = firstPresentKey(keys))
         return *key;
-    throw DecodingError::keyNotFound(keys.value(0), codingPath(),
-        QStringLiteral("Missing required keys: ") + keys.join(QStringLiteral(", ")));
+    throw DecodingError::keyNotFound(
+        keys.value(0), codingPath(), QStringLiteral("Missing required keys: ") + keys.join(QStringLiteral(", ")));
 }
 
-template <>
-QString decodeWireValue<QString>(const QJsonValue& value, const WireDecoder& decoder)
+template <> QString decodeWireValue<QString>(const QJsonValue& value, const WireDecoder& decoder)
 {
     if (!value.isString())
         throwWrongType(value, decoder, "String");
     return value.toString();
 }
 
-template <>
-qint64 decodeWireValue<qint64>(const QJsonValue& value, const WireDecoder& decoder)
+template <> qint64 decodeWireValue<qint64>(const QJsonValue& value, const WireDecoder& decoder)
 {
     if (!value.isDouble())
         throwWrongType(value, decoder, "Int");
@@ -177,45 +176,41 @@ qint64 decodeWireValue<qint64>(const QJsonValue& value, const WireDecoder& decod
     const qint64 first = value.toInteger(0);
     const qint64 second = value.toInteger(1);
     if (first != second) {
-        throw DecodingError::dataCorrupted(decoder.codingPath(),
-            QStringLiteral("Parsed JSON number <%1> does not fit in Int.").arg(value.toDouble()));
+        throw DecodingError::dataCorrupted(
+            decoder.codingPath(), QStringLiteral("Parsed JSON number <%1> does not fit in Int.").arg(value.toDouble()));
     }
     return first;
 }
 
-template <>
-bool decodeWireValue<bool>(const QJsonValue& value, const WireDecoder& decoder)
+template <> bool decodeWireValue<bool>(const QJsonValue& value, const WireDecoder& decoder)
 {
     if (!value.isBool())
         throwWrongType(value, decoder, "Bool");
     return value.toBool();
 }
 
-template <>
-double decodeWireValue<double>(const QJsonValue& value, const WireDecoder& decoder)
+template <> double decodeWireValue<double>(const QJsonValue& value, const WireDecoder& decoder)
 {
     if (!value.isDouble())
         throwWrongType(value, decoder, "Double");
     const double number = value.toDouble();
     if (!std::isfinite(number)) {
-        throw DecodingError::dataCorrupted(decoder.codingPath(),
-            QStringLiteral("Parsed JSON number does not fit in Double."));
+        throw DecodingError::dataCorrupted(
+            decoder.codingPath(), QStringLiteral("Parsed JSON number does not fit in Double."));
     }
     return number;
 }
 
-template <>
-QUuid decodeWireValue<QUuid>(const QJsonValue& value, const WireDecoder& decoder)
+template <> QUuid decodeWireValue<QUuid>(const QJsonValue& value, const WireDecoder& decoder)
 {
     const QString text = decodeWireValue<QString>(value, decoder);
     if (const std::optional<QUuid> uuid = uuidFromCanonicalText(text))
         return *uuid;
-    throw DecodingError::dataCorrupted(decoder.codingPath(),
-        QStringLiteral("Attempted to decode UUID from invalid UUID string."));
+    throw DecodingError::dataCorrupted(
+        decoder.codingPath(), QStringLiteral("Attempted to decode UUID from invalid UUID string."));
 }
 
-template <>
-QUrl decodeWireValue<QUrl>(const QJsonValue& value, const WireDecoder& decoder)
+template <> QUrl decodeWireValue<QUrl>(const QJsonValue& value, const WireDecoder& decoder)
 {
     const QString text = decodeWireValue<QString>(value, decoder);
     const QUrl url(text, QUrl::StrictMode);
@@ -227,12 +222,13 @@ QUrl decodeWireValue<QUrl>(const QJsonValue& value, const WireDecoder& decoder)
 QJsonValue parseWireJSON(const QByteArray& data)
 {
     if (data.size() > kMaxWireMessageBytes) {
-        throw DecodingError::dataCorrupted({},
-            QStringLiteral("The given data was not valid JSON: larger than %1 bytes.").arg(kMaxWireMessageBytes));
+        throw DecodingError::dataCorrupted(
+            {}, QStringLiteral("The given data was not valid JSON: larger than %1 bytes.").arg(kMaxWireMessageBytes));
     }
     if (!nestingWithin(data, kMaxWireNestingDepth)) {
         throw DecodingError::dataCorrupted({},
-            QStringLiteral("The given data was not valid JSON: nested deeper than %1 levels.").arg(kMaxWireNestingDepth));
+            QStringLiteral("The given data was not valid JSON: nested deeper than %1 levels.")
+                .arg(kMaxWireNestingDepth));
     }
     if (!data.isValidUtf8())
         throw DecodingError::dataCorrupted({}, QStringLiteral("The given data was not valid JSON: invalid UTF-8."));
@@ -240,7 +236,9 @@ QJsonValue parseWireJSON(const QByteArray& data)
     const QJsonDocument document = QJsonDocument::fromJson(data, &error);
     if (error.error != QJsonParseError::NoError || document.isNull()) {
         throw DecodingError::dataCorrupted({},
-            QStringLiteral("The given data was not valid JSON: %1 at offset %2.").arg(error.errorString()).arg(error.offset));
+            QStringLiteral("The given data was not valid JSON: %1 at offset %2.")
+                .arg(error.errorString())
+                .arg(error.offset));
     }
     if (document.isArray())
         return document.array();

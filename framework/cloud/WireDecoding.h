@@ -72,29 +72,21 @@ private:
 // Decodes one JSON value as T. Records provide `static T decode(const QJsonValue&, const WireDecoder&)`;
 // the primitive types below are specialised (QString, qint64, bool, double, QUuid from its
 // 36-character text, QUrl from a string).
-template <typename T>
-T decodeWireValue(const QJsonValue& value, const WireDecoder& decoder)
+template <typename T> T decodeWireValue(const QJsonValue& value, const WireDecoder& decoder)
 {
     return T::decode(value, decoder);
 }
 
-template <>
-QString decodeWireValue<QString>(const QJsonValue& value, const WireDecoder& decoder);
-template <>
-qint64 decodeWireValue<qint64>(const QJsonValue& value, const WireDecoder& decoder);
-template <>
-bool decodeWireValue<bool>(const QJsonValue& value, const WireDecoder& decoder);
-template <>
-double decodeWireValue<double>(const QJsonValue& value, const WireDecoder& decoder);
-template <>
-QUuid decodeWireValue<QUuid>(const QJsonValue& value, const WireDecoder& decoder);
-template <>
-QUrl decodeWireValue<QUrl>(const QJsonValue& value, const WireDecoder& decoder);
+template <> QString decodeWireValue<QString>(const QJsonValue& value, const WireDecoder& decoder);
+template <> qint64 decodeWireValue<qint64>(const QJsonValue& value, const WireDecoder& decoder);
+template <> bool decodeWireValue<bool>(const QJsonValue& value, const WireDecoder& decoder);
+template <> double decodeWireValue<double>(const QJsonValue& value, const WireDecoder& decoder);
+template <> QUuid decodeWireValue<QUuid>(const QJsonValue& value, const WireDecoder& decoder);
+template <> QUrl decodeWireValue<QUrl>(const QJsonValue& value, const WireDecoder& decoder);
 
 // Reads the member under the first of keys that is present (PascalCase spelling first, camelCase
 // second). The first present key decides, even when its value is null or of the wrong type.
-template <typename T>
-T decodeFirstPresent(const KeyedDecodingContainer& container, const QStringList& keys)
+template <typename T> T decodeFirstPresent(const KeyedDecodingContainer& container, const QStringList& keys)
 {
     const QString key = container.requireFirstPresentKey(keys);
     const AnyCodingKey codingKey(key);
@@ -120,8 +112,7 @@ std::optional<T> decodeFirstPresentIfPresent(const KeyedDecodingContainer& conta
 QJsonValue parseWireJSON(const QByteArray& data);
 
 // Parses data and decodes it as T.
-template <typename T>
-T decodeWireJSON(const QByteArray& data, const WireDecoder& decoder = WireDecoder())
+template <typename T> T decodeWireJSON(const QByteArray& data, const WireDecoder& decoder = WireDecoder())
 {
     return decodeWireValue<T>(parseWireJSON(data), decoder);
 }

@@ -27,19 +27,19 @@ TEST_P(CloudErrorDescription, IsTheUserFacingText)
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCases, CloudErrorDescription,
-    ::testing::Values(
-        DescriptionCase{"InvalidResponseIsItsMessage",
-            CloudClientError::invalidResponse(QStringLiteral("Unable to decode cloud response.")),
-            QStringLiteral("Unable to decode cloud response.")},
-        DescriptionCase{"EmptyInvalidResponseIsEmpty", CloudClientError::invalidResponse(QString()), QString()},
-        DescriptionCase{"RequestFailedNamesStatusAndMessage",
-            CloudClientError::requestFailed(503, QStringLiteral("down")), QStringLiteral("Cloud request failed (503): down")},
-        DescriptionCase{"RequestFailedKeepsNegativeStatus", CloudClientError::requestFailed(-1, QStringLiteral("x")),
-            QStringLiteral("Cloud request failed (-1): x")},
-        DescriptionCase{"InvalidBaseURL", CloudClientError::invalidBaseURL(),
-            QStringLiteral("The configured cloud base URL is invalid.")},
-        DescriptionCase{"MissingAPIKey", CloudClientError::missingAPIKey(),
-            QStringLiteral("No cloud API key is available.")}),
+    ::testing::Values(DescriptionCase { "InvalidResponseIsItsMessage",
+                          CloudClientError::invalidResponse(QStringLiteral("Unable to decode cloud response.")),
+                          QStringLiteral("Unable to decode cloud response.") },
+        DescriptionCase { "EmptyInvalidResponseIsEmpty", CloudClientError::invalidResponse(QString()), QString() },
+        DescriptionCase { "RequestFailedNamesStatusAndMessage",
+            CloudClientError::requestFailed(503, QStringLiteral("down")),
+            QStringLiteral("Cloud request failed (503): down") },
+        DescriptionCase { "RequestFailedKeepsNegativeStatus", CloudClientError::requestFailed(-1, QStringLiteral("x")),
+            QStringLiteral("Cloud request failed (-1): x") },
+        DescriptionCase { "InvalidBaseURL", CloudClientError::invalidBaseURL(),
+            QStringLiteral("The configured cloud base URL is invalid.") },
+        DescriptionCase {
+            "MissingAPIKey", CloudClientError::missingAPIKey(), QStringLiteral("No cloud API key is available.") }),
     [](const ::testing::TestParamInfo<DescriptionCase>& info) { return std::string(info.param.name); });
 
 TEST(CloudClientErrorMatching, RejectedKeyIsToldByCaseAndStatus)

@@ -12,16 +12,14 @@ using Kind = DecodingError::Kind;
 
 namespace {
 
-const WireDecoder decoder{QStringLiteral("tessvale.test")};
+const WireDecoder decoder { QStringLiteral("tessvale.test") };
 
-template <typename T>
-T decodeText(const char* text)
+template <typename T> T decodeText(const char* text)
 {
     return decodeWireJSON<T>(QByteArray(text), decoder);
 }
 
-template <typename T>
-::testing::AssertionResult rejects(const char* text, const ExpectedFailure& failure)
+template <typename T>::testing::AssertionResult rejects(const char* text, const ExpectedFailure& failure)
 {
     return failsWith([&] { decodeText<T>(text); }, failure);
 }
@@ -30,10 +28,11 @@ template <typename T>
 
 TEST(RestRequests, DeviceAuthStartWritesEveryMember)
 {
-    const DeviceAuthStartRequest request(QStringLiteral(" Ada@Example.com "), QStringLiteral("Ada's PC"),
-        QStringLiteral("1.0.0"));
+    const DeviceAuthStartRequest request(
+        QStringLiteral(" Ada@Example.com "), QStringLiteral("Ada's PC"), QStringLiteral("1.0.0"));
     EXPECT_EQ(jsonObject(request.encoded()),
-        json(R"({"Email":" Ada@Example.com ","DeviceName":"Ada's PC","Platform":{"Case":"MacOS"},"AppVersion":"1.0.0"})")
+        json(
+            R"({"Email":" Ada@Example.com ","DeviceName":"Ada's PC","Platform":{"Case":"MacOS"},"AppVersion":"1.0.0"})")
             .toObject());
 }
 
@@ -61,7 +60,7 @@ TEST(RestRequests, TokenRequestWritesLowerCaseAttempt)
 
 TEST(RestRequests, EmptyStringsAreStillWritten)
 {
-    const NativeAuthTokenRequest request{QUuid(), QString(), QString(), QString()};
+    const NativeAuthTokenRequest request { QUuid(), QString(), QString(), QString() };
     EXPECT_EQ(jsonObject(request.encoded()),
         json(R"({"AttemptId":"00000000-0000-0000-0000-000000000000","Code":"","CodeVerifier":"","RedirectUri":""})")
             .toObject());
@@ -110,22 +109,22 @@ const ExpectedFailure untrustedAuthorization
 
 INSTANTIATE_TEST_SUITE_P(Bodies, NativeAuthStartRejected,
     ::testing::Values(
-        FailureCase{"HttpScheme",
+        FailureCase { "HttpScheme",
             R"({"AttemptId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","AuthorizationUrl":"http://tessvale.test/a","ExpiresAt":"x"})",
-            untrustedAuthorization},
-        FailureCase{"ForeignHost",
+            untrustedAuthorization },
+        FailureCase { "ForeignHost",
             R"({"AttemptId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","AuthorizationUrl":"https://evil.example/a","ExpiresAt":"x"})",
-            untrustedAuthorization},
+            untrustedAuthorization },
         // The URL is checked before the next member is read.
-        FailureCase{"UntrustedBeforeMissingExpiry",
+        FailureCase { "UntrustedBeforeMissingExpiry",
             R"({"AttemptId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","authorizationUrl":"https://evil.example/a"})",
-            untrustedAuthorization},
-        FailureCase{"MissingAttempt", R"({"AuthorizationUrl":"https://tessvale.test/a","ExpiresAt":"x"})",
-            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: AttemptId, attemptId"))},
-        FailureCase{"AttemptNotUUID",
+            untrustedAuthorization },
+        FailureCase { "MissingAttempt", R"({"AuthorizationUrl":"https://tessvale.test/a","ExpiresAt":"x"})",
+            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: AttemptId, attemptId")) },
+        FailureCase { "AttemptNotUUID",
             R"({"AttemptId":"abc","AuthorizationUrl":"https://tessvale.test/a","ExpiresAt":"x"})",
-            decodingFailure(Kind::dataCorrupted)},
-        FailureCase{"NotAnObject", R"(["x"])", decodingFailure(Kind::typeMismatch)}),
+            decodingFailure(Kind::dataCorrupted) },
+        FailureCase { "NotAnObject", R"(["x"])", decodingFailure(Kind::typeMismatch) }),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- account
@@ -137,12 +136,12 @@ TEST(AccountResponses, MeReadsNestedRecords)
 {
     const QByteArray text = QByteArray(R"({"user":{"id":"u1","email":"a@b.c"},"Device":)") + deviceJSON + "}";
     const auto me = decodeWireJSON<ClientMeResponse>(text, decoder);
-    EXPECT_EQ(me.user, (User{QStringLiteral("u1"), QStringLiteral("a@b.c")}));
+    EXPECT_EQ(me.user, (User { QStringLiteral("u1"), QStringLiteral("a@b.c") }));
     EXPECT_EQ(me.device.id, QUuid(QStringLiteral("6fa459ea-ee8a-3ca4-894e-db77e160355e")));
     EXPECT_EQ(me.device.platform, DevicePlatform::macOS);
     EXPECT_EQ(me.device.createdAt, QStringLiteral("2024-01-01"));
     EXPECT_EQ(me.device.lastUsedAt, std::nullopt);
-    EXPECT_EQ(me.device.revokedAt, std::nullopt);  // the null PascalCase member decides
+    EXPECT_EQ(me.device.revokedAt, std::nullopt); // the null PascalCase member decides
 }
 
 TEST(AccountResponses, DevicePlatformAsPlainLowerCaseString)
@@ -165,19 +164,20 @@ TEST_P(AccountRejected, Body)
 INSTANTIATE_TEST_SUITE_P(Bodies, AccountRejected,
     ::testing::Values(
         // The user is read first, so its absence is reported even though the device is broken too.
-        FailureCase{"NoUser", R"({"Device":5})",
-            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: User, user"))},
-        FailureCase{"UserNull", R"({"User":null,"user":{"Id":"u","Email":"e"}})", decodingFailure(Kind::valueNotFound)},
-        FailureCase{"UserMissingEmail", R"({"User":{"Id":"u"},"Device":{}})",
-            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: Email, email"))},
-        FailureCase{"NoDevice", R"({"User":{"Id":"u","Email":"e"}})",
-            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: Device, device"))},
-        FailureCase{"UnknownPlatform",
+        FailureCase { "NoUser", R"({"Device":5})",
+            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: User, user")) },
+        FailureCase {
+            "UserNull", R"({"User":null,"user":{"Id":"u","Email":"e"}})", decodingFailure(Kind::valueNotFound) },
+        FailureCase { "UserMissingEmail", R"({"User":{"Id":"u"},"Device":{}})",
+            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: Email, email")) },
+        FailureCase { "NoDevice", R"({"User":{"Id":"u","Email":"e"}})",
+            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: Device, device")) },
+        FailureCase { "UnknownPlatform",
             R"({"User":{"Id":"u","Email":"e"},"Device":{"Id":"6fa459ea-ee8a-3ca4-894e-db77e160355e","Name":"n","Platform":"Windows","AppVersion":"1"}})",
-            decodingFailure(Kind::dataCorrupted, QStringLiteral("Unsupported platform Windows"))},
-        FailureCase{"CreatedAtNumber",
+            decodingFailure(Kind::dataCorrupted, QStringLiteral("Unsupported platform Windows")) },
+        FailureCase { "CreatedAtNumber",
             R"({"User":{"Id":"u","Email":"e"},"Device":{"Id":"6fa459ea-ee8a-3ca4-894e-db77e160355e","Name":"n","Platform":"MacOS","AppVersion":"1","CreatedAt":5}})",
-            decodingFailure(Kind::typeMismatch)}),
+            decodingFailure(Kind::typeMismatch) }),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- configuration and token
@@ -189,9 +189,10 @@ TEST(ConfigResponses, PingIntervalDefaultsOnlyWhenAbsentOrNull)
         const char* member;
         qint64 expected;
     };
-    for (const Row& row : {Row{"", 15}, Row{R"(,"WebSocketPingIntervalSeconds":null)", 15},
-             Row{R"(,"webSocketPingIntervalSeconds":null)", 15}, Row{R"(,"WebSocketPingIntervalSeconds":0)", 0},
-             Row{R"(,"webSocketPingIntervalSeconds":-4)", -4}, Row{R"(,"WebSocketPingIntervalSeconds":30)", 30}}) {
+    for (const Row& row : { Row { "", 15 }, Row { R"(,"WebSocketPingIntervalSeconds":null)", 15 },
+             Row { R"(,"webSocketPingIntervalSeconds":null)", 15 }, Row { R"(,"WebSocketPingIntervalSeconds":0)", 0 },
+             Row { R"(,"webSocketPingIntervalSeconds":-4)", -4 },
+             Row { R"(,"WebSocketPingIntervalSeconds":30)", 30 } }) {
         const QByteArray text
             = QByteArray(R"({"WebSocketUrl":"wss://stream.tessvale.test/v1","MaxChunkBytes":32000,"sampleRate":16000)")
             + row.member + "}";
@@ -212,29 +213,32 @@ TEST_P(ConfigRejected, Body)
     EXPECT_TRUE(rejects<ClientConfigResponse>(GetParam().text, GetParam().failure));
 }
 
-const ExpectedFailure untrustedSocket = decodingFailure(Kind::dataCorrupted, QStringLiteral("Untrusted WebSocket URL."));
+const ExpectedFailure untrustedSocket
+    = decodingFailure(Kind::dataCorrupted, QStringLiteral("Untrusted WebSocket URL."));
 
 INSTANTIATE_TEST_SUITE_P(Bodies, ConfigRejected,
-    ::testing::Values(FailureCase{"PlainWs", R"({"WebSocketUrl":"ws://tessvale.test/s","MaxChunkBytes":1,"SampleRate":1})",
-                          untrustedSocket},
-        FailureCase{"HttpsScheme", R"({"WebSocketUrl":"https://tessvale.test/s","MaxChunkBytes":1,"SampleRate":1})",
-            untrustedSocket},
-        FailureCase{"LookalikeHost", R"({"WebSocketUrl":"wss://tessvale.test.evil.example/s","MaxChunkBytes":1,"SampleRate":1})",
-            untrustedSocket},
-        FailureCase{"NoDotHost", R"({"WebSocketUrl":"wss://eviltessvale.test/s","MaxChunkBytes":1,"SampleRate":1})",
-            untrustedSocket},
-        FailureCase{"NoHost", R"({"WebSocketUrl":"wss:/s","MaxChunkBytes":1,"SampleRate":1})", untrustedSocket},
-        FailureCase{"UrlNotString", R"({"WebSocketUrl":7,"MaxChunkBytes":1,"SampleRate":1})",
-            decodingFailure(Kind::typeMismatch)},
-        FailureCase{"ChunkAsString", R"({"WebSocketUrl":"wss://tessvale.test/s","MaxChunkBytes":"1","SampleRate":1})",
-            decodingFailure(Kind::typeMismatch)},
-        FailureCase{"ChunkFraction", R"({"WebSocketUrl":"wss://tessvale.test/s","MaxChunkBytes":1.5,"SampleRate":1})",
-            decodingFailure(Kind::dataCorrupted)},
-        FailureCase{"PingAsString",
+    ::testing::Values(
+        FailureCase {
+            "PlainWs", R"({"WebSocketUrl":"ws://tessvale.test/s","MaxChunkBytes":1,"SampleRate":1})", untrustedSocket },
+        FailureCase { "HttpsScheme", R"({"WebSocketUrl":"https://tessvale.test/s","MaxChunkBytes":1,"SampleRate":1})",
+            untrustedSocket },
+        FailureCase { "LookalikeHost",
+            R"({"WebSocketUrl":"wss://tessvale.test.evil.example/s","MaxChunkBytes":1,"SampleRate":1})",
+            untrustedSocket },
+        FailureCase { "NoDotHost", R"({"WebSocketUrl":"wss://eviltessvale.test/s","MaxChunkBytes":1,"SampleRate":1})",
+            untrustedSocket },
+        FailureCase { "NoHost", R"({"WebSocketUrl":"wss:/s","MaxChunkBytes":1,"SampleRate":1})", untrustedSocket },
+        FailureCase { "UrlNotString", R"({"WebSocketUrl":7,"MaxChunkBytes":1,"SampleRate":1})",
+            decodingFailure(Kind::typeMismatch) },
+        FailureCase { "ChunkAsString", R"({"WebSocketUrl":"wss://tessvale.test/s","MaxChunkBytes":"1","SampleRate":1})",
+            decodingFailure(Kind::typeMismatch) },
+        FailureCase { "ChunkFraction", R"({"WebSocketUrl":"wss://tessvale.test/s","MaxChunkBytes":1.5,"SampleRate":1})",
+            decodingFailure(Kind::dataCorrupted) },
+        FailureCase { "PingAsString",
             R"({"WebSocketUrl":"wss://tessvale.test/s","MaxChunkBytes":1,"SampleRate":1,"WebSocketPingIntervalSeconds":"15"})",
-            decodingFailure(Kind::typeMismatch)},
-        FailureCase{"NoSampleRate", R"({"WebSocketUrl":"wss://tessvale.test/s","MaxChunkBytes":1})",
-            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: SampleRate, sampleRate"))}),
+            decodingFailure(Kind::typeMismatch) },
+        FailureCase { "NoSampleRate", R"({"WebSocketUrl":"wss://tessvale.test/s","MaxChunkBytes":1})",
+            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: SampleRate, sampleRate")) }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConfigResponses, TrustFollowsTheDecodersDomain)
@@ -242,16 +246,16 @@ TEST(ConfigResponses, TrustFollowsTheDecodersDomain)
     const QByteArray text = R"({"WebSocketUrl":"wss://localhost:4433/stream","MaxChunkBytes":1,"SampleRate":1})";
     EXPECT_NO_THROW(decodeWireJSON<ClientConfigResponse>(text, WireDecoder(QStringLiteral("localhost"))));
     EXPECT_TRUE(failsWith([&] { decodeWireJSON<ClientConfigResponse>(text, decoder); }, untrustedSocket));
-    EXPECT_TRUE(failsWith([&] { decodeWireJSON<ClientConfigResponse>(text, WireDecoder(QString())); }, untrustedSocket));
+    EXPECT_TRUE(
+        failsWith([&] { decodeWireJSON<ClientConfigResponse>(text, WireDecoder(QString())); }, untrustedSocket));
 }
 
 TEST(TokenResponses, NestedRecordsAndTheirFailures)
 {
     const QByteArray config = R"({"WebSocketUrl":"wss://tessvale.test/s","MaxChunkBytes":3200,"SampleRate":16000})";
     const QByteArray me = QByteArray(R"({"User":{"Id":"u","Email":"e"},"Device":)") + deviceJSON + "}";
-    const auto token
-        = decodeWireJSON<NativeAuthTokenResponse>(R"({"apiKey":"tv_live_x","Me":)" + me + R"(,"config":)" + config + "}",
-            decoder);
+    const auto token = decodeWireJSON<NativeAuthTokenResponse>(
+        R"({"apiKey":"tv_live_x","Me":)" + me + R"(,"config":)" + config + "}", decoder);
     EXPECT_EQ(token.apiKey, QStringLiteral("tv_live_x"));
     EXPECT_EQ(token.me.user.email, QStringLiteral("e"));
     EXPECT_EQ(token.config.maxChunkBytes, 3200);
@@ -259,10 +263,14 @@ TEST(TokenResponses, NestedRecordsAndTheirFailures)
 
     const QByteArray untrusted = R"({"WebSocketUrl":"wss://evil.example/s","MaxChunkBytes":1,"SampleRate":1})";
     EXPECT_TRUE(failsWith(
-        [&] { decodeWireJSON<NativeAuthTokenResponse>(R"({"ApiKey":"k","Me":)" + me + R"(,"Config":)" + untrusted + "}", decoder); },
+        [&] {
+            decodeWireJSON<NativeAuthTokenResponse>(
+                R"({"ApiKey":"k","Me":)" + me + R"(,"Config":)" + untrusted + "}", decoder);
+        },
         untrustedSocket));
-    EXPECT_TRUE(failsWith([&] { decodeWireJSON<NativeAuthTokenResponse>(R"({"ApiKey":"k","Me":)" + me + "}", decoder); },
-        decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: Config, config"))));
+    EXPECT_TRUE(
+        failsWith([&] { decodeWireJSON<NativeAuthTokenResponse>(R"({"ApiKey":"k","Me":)" + me + "}", decoder); },
+            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: Config, config"))));
 }
 
 // ---- recovery
@@ -295,20 +303,21 @@ TEST_P(RecoveryRejected, Body)
 }
 
 INSTANTIATE_TEST_SUITE_P(Bodies, RecoveryRejected,
-    ::testing::Values(FailureCase{"StatusNumber",
-                          R"({"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","Status":5,"HasRecoverableText":true})",
-                          decodingFailure(Kind::typeMismatch)},
-        FailureCase{"NoStatus", R"({"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","HasRecoverableText":true})",
-            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: Status, status"))},
-        FailureCase{"NoRecoverableFlag", R"({"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","Status":"Failed"})",
-            decodingFailure(Kind::keyNotFound,
-                QStringLiteral("Missing required keys: HasRecoverableText, hasRecoverableText"))},
-        FailureCase{"FlagAsNumber",
+    ::testing::Values(
+        FailureCase { "StatusNumber",
+            R"({"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","Status":5,"HasRecoverableText":true})",
+            decodingFailure(Kind::typeMismatch) },
+        FailureCase { "NoStatus", R"({"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","HasRecoverableText":true})",
+            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: Status, status")) },
+        FailureCase { "NoRecoverableFlag", R"({"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","Status":"Failed"})",
+            decodingFailure(
+                Kind::keyNotFound, QStringLiteral("Missing required keys: HasRecoverableText, hasRecoverableText")) },
+        FailureCase { "FlagAsNumber",
             R"({"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","Status":"Failed","HasRecoverableText":1})",
-            decodingFailure(Kind::typeMismatch)},
-        FailureCase{"RawTextNumber",
+            decodingFailure(Kind::typeMismatch) },
+        FailureCase { "RawTextNumber",
             R"({"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","Status":"Failed","RawText":[],"HasRecoverableText":true})",
-            decodingFailure(Kind::typeMismatch)}),
+            decodingFailure(Kind::typeMismatch) }),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- update offer
@@ -335,10 +344,11 @@ TEST(UpdateResponses, DecodesAndComparesEveryField)
 
 TEST(UpdateResponses, UntrustedDownloadIsRejected)
 {
-    for (const char* url : {"http://downloads.tessvale.test/a.zip", "https://downloads.evil.example/a.zip",
-             "https://tessvale.test.evil.example/a.zip", "ftp://tessvale.test/a.zip"}) {
+    for (const char* url : { "http://downloads.tessvale.test/a.zip", "https://downloads.evil.example/a.zip",
+             "https://tessvale.test.evil.example/a.zip", "ftp://tessvale.test/a.zip" }) {
         const QByteArray text = QByteArray(R"({"Platform":"MacOS","CurrentVersion":"1.0","LatestVersion":"1.1",
-            "UpdateAvailable":true,"DownloadUrl":")") + url + "\"}";
+            "UpdateAvailable":true,"DownloadUrl":")")
+            + url + "\"}";
         EXPECT_TRUE(failsWith([&] { decodeWireJSON<ClientUpdateResponse>(text, decoder); },
             decodingFailure(Kind::dataCorrupted, QStringLiteral("Untrusted download URL."))))
             << url;
@@ -366,7 +376,8 @@ DeviceAuthStatusResponse statusResponse(const QByteArray& status)
 TEST(DeviceAuthStatuses, SimpleCases)
 {
     EXPECT_EQ(statusResponse(R"({"Case":"Pending"})").status().statusCase, DeviceAuthStatus::Case::pending);
-    EXPECT_EQ(statusResponse(R"({"Case":"Expired","Fields":[1]})").status().statusCase, DeviceAuthStatus::Case::expired);
+    EXPECT_EQ(
+        statusResponse(R"({"Case":"Expired","Fields":[1]})").status().statusCase, DeviceAuthStatus::Case::expired);
     EXPECT_EQ(statusResponse(R"({"Case":"Canceled"})").status().statusCase, DeviceAuthStatus::Case::canceled);
     EXPECT_EQ(statusResponse(R"({"Case":"Pending"})").requestID(),
         QUuid(QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427")));
@@ -401,13 +412,16 @@ TEST(DeviceAuthStatuses, FailuresAreRaisedOnEveryRead)
         ExpectedFailure failure;
     };
     const ExpectedFailure malformed = invalidResponse(QStringLiteral("Approved device auth payload was malformed."));
-    for (const Row& row : {Row{R"({"Case":"Approved"})", malformed}, Row{R"({"Case":"Approved","Fields":[null,{}]})", malformed},
-             Row{R"({"Case":"Approved","Fields":[null,{},{},{}]})", malformed},
-             Row{R"({"Case":"approved","Fields":[]})", invalidResponse(QStringLiteral("Unsupported device auth status: approved"))},
-             Row{R"({"Case":"Approved","Fields":[null,{"Id":"6fa459ea-ee8a-3ca4-894e-db77e160355e"},{"Prefix":"p"}]})",
-                 decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: Name, name"))},
-             Row{R"({"Case":"Approved","Fields":[null,{"Id":"6fa459ea-ee8a-3ca4-894e-db77e160355e","Name":"d","Platform":"MacOS","AppVersion":"1"},"p"]})",
-                 decodingFailure(Kind::typeMismatch)}}) {
+    for (const Row& row :
+        { Row { R"({"Case":"Approved"})", malformed }, Row { R"({"Case":"Approved","Fields":[null,{}]})", malformed },
+            Row { R"({"Case":"Approved","Fields":[null,{},{},{}]})", malformed },
+            Row { R"({"Case":"approved","Fields":[]})",
+                invalidResponse(QStringLiteral("Unsupported device auth status: approved")) },
+            Row { R"({"Case":"Approved","Fields":[null,{"Id":"6fa459ea-ee8a-3ca4-894e-db77e160355e"},{"Prefix":"p"}]})",
+                decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: Name, name")) },
+            Row {
+                R"({"Case":"Approved","Fields":[null,{"Id":"6fa459ea-ee8a-3ca4-894e-db77e160355e","Name":"d","Platform":"MacOS","AppVersion":"1"},"p"]})",
+                decodingFailure(Kind::typeMismatch) } }) {
         const DeviceAuthStatusResponse response = statusResponse(row.status);
         EXPECT_TRUE(failsWith([&] { response.status(); }, row.failure)) << row.status;
         EXPECT_TRUE(failsWith([&] { response.status(); }, row.failure)) << row.status;
@@ -416,8 +430,9 @@ TEST(DeviceAuthStatuses, FailuresAreRaisedOnEveryRead)
 
 TEST(DeviceAuthStatuses, PlainStringStatusDoesNotDecode)
 {
-    EXPECT_TRUE(rejects<DeviceAuthStatusResponse>(
-        R"({"RequestId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","Status":"Pending"})", decodingFailure(Kind::typeMismatch)));
+    EXPECT_TRUE(
+        rejects<DeviceAuthStatusResponse>(R"({"RequestId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","Status":"Pending"})",
+            decodingFailure(Kind::typeMismatch)));
 }
 
 TEST(DeviceAuthStatuses, PascalCaseWinsOverCamelCase)

@@ -21,13 +21,13 @@ using Kind = DecodingError::Kind;
 
 namespace {
 
-const WireDecoder decoder{QStringLiteral("tessvale.test")};
+const WireDecoder decoder { QStringLiteral("tessvale.test") };
 
 // ---- the envelope
 
 TEST(UnionEnvelope, BareCaseHasNoFields)
 {
-    for (const char* text : {R"({"Case":"StopSession"})", R"({"Case":"StopSession","Fields":null})"}) {
+    for (const char* text : { R"({"Case":"StopSession"})", R"({"Case":"StopSession","Fields":null})" }) {
         const FSharpUnionCase envelope = FSharpUnionCase::decode(json(text), decoder);
         EXPECT_EQ(envelope.Case, QStringLiteral("StopSession"));
         EXPECT_FALSE(envelope.Fields.has_value()) << text;
@@ -61,28 +61,28 @@ class UnionEnvelopeRejects : public ::testing::TestWithParam<EnvelopeFailure>
 
 TEST_P(UnionEnvelopeRejects, Malformed)
 {
-    EXPECT_TRUE(failsWith([&] { FSharpUnionCase::decode(json(GetParam().text), decoder); },
-        decodingFailure(GetParam().kind)));
+    EXPECT_TRUE(
+        failsWith([&] { FSharpUnionCase::decode(json(GetParam().text), decoder); }, decodingFailure(GetParam().kind)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, UnionEnvelopeRejects,
-    ::testing::Values(EnvelopeFailure{"NoCase", R"({"Fields":[]})", Kind::keyNotFound},
-        EnvelopeFailure{"LowerCaseKey", R"({"case":"StopSession"})", Kind::keyNotFound},
-        EnvelopeFailure{"CaseNotString", R"({"Case":5})", Kind::typeMismatch},
-        EnvelopeFailure{"CaseNull", R"({"Case":null})", Kind::valueNotFound},
-        EnvelopeFailure{"FieldsNotArray", R"({"Case":"X","Fields":{}})", Kind::typeMismatch},
-        EnvelopeFailure{"PlainString", R"("StopSession")", Kind::typeMismatch},
-        EnvelopeFailure{"Null", "null", Kind::valueNotFound}),
+    ::testing::Values(EnvelopeFailure { "NoCase", R"({"Fields":[]})", Kind::keyNotFound },
+        EnvelopeFailure { "LowerCaseKey", R"({"case":"StopSession"})", Kind::keyNotFound },
+        EnvelopeFailure { "CaseNotString", R"({"Case":5})", Kind::typeMismatch },
+        EnvelopeFailure { "CaseNull", R"({"Case":null})", Kind::valueNotFound },
+        EnvelopeFailure { "FieldsNotArray", R"({"Case":"X","Fields":{}})", Kind::typeMismatch },
+        EnvelopeFailure { "PlainString", R"("StopSession")", Kind::typeMismatch },
+        EnvelopeFailure { "Null", "null", Kind::valueNotFound }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UnionEnvelope, EncodingLeavesOutAbsentFields)
 {
     EXPECT_EQ(encodeWireJSON(FSharpUnionCase(QStringLiteral("StopSession")).toJSON()),
         QByteArray(R"({"Case":"StopSession"})"));
-    EXPECT_EQ(encodeWireJSON(FSharpUnionCase(QStringLiteral("X"), QList<JSONValue>{}).toJSON()),
+    EXPECT_EQ(encodeWireJSON(FSharpUnionCase(QStringLiteral("X"), QList<JSONValue> {}).toJSON()),
         QByteArray(R"({"Case":"X","Fields":[]})"));
     EXPECT_EQ(encodeWireJSON(
-                  FSharpUnionCase(QStringLiteral("Ping"), QList{JSONValue::string(QStringLiteral("p"))}).toJSON()),
+                  FSharpUnionCase(QStringLiteral("Ping"), QList { JSONValue::string(QStringLiteral("p")) }).toJSON()),
         QByteArray(R"({"Case":"Ping","Fields":["p"]})"));
 }
 
@@ -118,7 +118,8 @@ TEST(JsonValue, EqualityIsStructural)
     EXPECT_FALSE(JSONValue::number(nan) == JSONValue::number(nan));
     EXPECT_EQ(JSONValue::decode(json(R"({"a":1,"b":[true,null]})"), decoder),
         JSONValue::decode(json(R"({"b":[true,null],"a":1})"), decoder));
-    EXPECT_FALSE(JSONValue::decode(json(R"({"a":1})"), decoder) == JSONValue::decode(json(R"({"a":1,"b":2})"), decoder));
+    EXPECT_FALSE(
+        JSONValue::decode(json(R"({"a":1})"), decoder) == JSONValue::decode(json(R"({"a":1,"b":2})"), decoder));
     EXPECT_FALSE(JSONValue::decode(json("[1,2]"), decoder) == JSONValue::decode(json("[2,1]"), decoder));
     EXPECT_FALSE(JSONValue::number(1) == JSONValue::boolean(true));
     EXPECT_FALSE(JSONValue::string(QStringLiteral("1")) == JSONValue::number(1));
@@ -127,8 +128,9 @@ TEST(JsonValue, EqualityIsStructural)
 
 TEST(JsonValue, EncodesEachKindAsItsJsonForm)
 {
-    const JSONValue value = JSONValue::array({JSONValue::string(QStringLiteral("s")), JSONValue::number(7),
-        JSONValue::boolean(false), JSONValue::null(), JSONValue::object({{QStringLiteral("k"), JSONValue::number(0.5)}})});
+    const JSONValue value
+        = JSONValue::array({ JSONValue::string(QStringLiteral("s")), JSONValue::number(7), JSONValue::boolean(false),
+            JSONValue::null(), JSONValue::object({ { QStringLiteral("k"), JSONValue::number(0.5) } }) });
     EXPECT_EQ(value.toJSON(), json(R"(["s",7,false,null,{"k":0.5}])"));
 }
 
@@ -138,7 +140,7 @@ TEST(TwoSpellingReaders, PascalCaseDecidesEvenWhenNull)
 {
     const KeyedDecodingContainer container(
         json(R"({"SessionId":null,"sessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427"})"), decoder);
-    const QStringList keys{QStringLiteral("SessionId"), QStringLiteral("sessionId")};
+    const QStringList keys { QStringLiteral("SessionId"), QStringLiteral("sessionId") };
     EXPECT_TRUE(failsWith([&] { decodeFirstPresent<QUuid>(container, keys); }, decodingFailure(Kind::valueNotFound)));
     EXPECT_EQ(decodeFirstPresentIfPresent<QUuid>(container, keys), std::nullopt);
 }
@@ -146,7 +148,7 @@ TEST(TwoSpellingReaders, PascalCaseDecidesEvenWhenNull)
 TEST(TwoSpellingReaders, PascalCaseOfWrongTypeFailsDespiteGoodCamelCase)
 {
     const KeyedDecodingContainer container(json(R"({"Text":5,"text":"hello"})"), decoder);
-    const QStringList keys{QStringLiteral("Text"), QStringLiteral("text")};
+    const QStringList keys { QStringLiteral("Text"), QStringLiteral("text") };
     EXPECT_TRUE(failsWith([&] { decodeFirstPresent<QString>(container, keys); }, decodingFailure(Kind::typeMismatch)));
     EXPECT_TRUE(
         failsWith([&] { decodeFirstPresentIfPresent<QString>(container, keys); }, decodingFailure(Kind::typeMismatch)));
@@ -155,7 +157,7 @@ TEST(TwoSpellingReaders, PascalCaseOfWrongTypeFailsDespiteGoodCamelCase)
 TEST(TwoSpellingReaders, CamelCaseAloneIsRead)
 {
     const KeyedDecodingContainer container(json(R"({"sessionId":"1B4E28BA-2FA1-11D2-883F-0016D3CCA427"})"), decoder);
-    const QStringList keys{QStringLiteral("SessionId"), QStringLiteral("sessionId")};
+    const QStringList keys { QStringLiteral("SessionId"), QStringLiteral("sessionId") };
     const QUuid expected(QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427"));
     EXPECT_EQ(decodeFirstPresent<QUuid>(container, keys), expected);
     EXPECT_EQ(decodeFirstPresentIfPresent<QUuid>(container, keys), expected);
@@ -166,15 +168,16 @@ TEST(TwoSpellingReaders, MissingBothNamesEveryCandidate)
     const WireDecoder nestedDecoder = decoder.nested(QStringLiteral("Fields")).nested(0);
     const KeyedDecodingContainer container(json(R"({"SESSIONID":"x"})"), nestedDecoder);
     try {
-        decodeFirstPresent<QUuid>(container, {QStringLiteral("SessionId"), QStringLiteral("sessionId")});
+        decodeFirstPresent<QUuid>(container, { QStringLiteral("SessionId"), QStringLiteral("sessionId") });
         FAIL() << "decoded";
     } catch (const DecodingError& error) {
         EXPECT_EQ(error.kind(), Kind::keyNotFound);
         EXPECT_EQ(error.key(), QStringLiteral("SessionId"));
-        EXPECT_EQ(error.codingPath(), (QStringList{QStringLiteral("Fields"), QStringLiteral("0")}));
+        EXPECT_EQ(error.codingPath(), (QStringList { QStringLiteral("Fields"), QStringLiteral("0") }));
         EXPECT_EQ(error.debugDescription(), QStringLiteral("Missing required keys: SessionId, sessionId"));
     }
-    EXPECT_EQ(decodeFirstPresentIfPresent<QString>(container, {QStringLiteral("SessionId"), QStringLiteral("sessionId")}),
+    EXPECT_EQ(
+        decodeFirstPresentIfPresent<QString>(container, { QStringLiteral("SessionId"), QStringLiteral("sessionId") }),
         std::nullopt);
 }
 
@@ -200,7 +203,7 @@ TEST_P(PrimitiveMembers, AcceptOnlyTheirOwnJsonType)
         EXPECT_NO_THROW(row.read(container));
 }
 
-const QStringList vKeys{QStringLiteral("V"), QStringLiteral("v")};
+const QStringList vKeys { QStringLiteral("V"), QStringLiteral("v") };
 auto readText = [](const KeyedDecodingContainer& c) { decodeFirstPresent<QString>(c, vKeys); };
 auto readInt = [](const KeyedDecodingContainer& c) { decodeFirstPresent<qint64>(c, vKeys); };
 auto readBool = [](const KeyedDecodingContainer& c) { decodeFirstPresent<bool>(c, vKeys); };
@@ -209,26 +212,27 @@ auto readUUID = [](const KeyedDecodingContainer& c) { decodeFirstPresent<QUuid>(
 auto readURL = [](const KeyedDecodingContainer& c) { decodeFirstPresent<QUrl>(c, vKeys); };
 
 INSTANTIATE_TEST_SUITE_P(Types, PrimitiveMembers,
-    ::testing::Values(PrimitiveCase{"TextFromString", R"("x")", readText, {}},
-        PrimitiveCase{"TextFromNumber", "1", readText, Kind::typeMismatch},
-        PrimitiveCase{"TextFromNull", "null", readText, Kind::valueNotFound},
-        PrimitiveCase{"IntFromInteger", "9223372036854775807", readInt, {}},
-        PrimitiveCase{"IntFromFraction", "1.5", readInt, Kind::dataCorrupted},
-        PrimitiveCase{"IntBeyondRange", "1e300", readInt, Kind::dataCorrupted},
-        PrimitiveCase{"IntFromNumericString", R"("5")", readInt, Kind::typeMismatch},
-        PrimitiveCase{"IntFromBool", "true", readInt, Kind::typeMismatch},
-        PrimitiveCase{"BoolFromBool", "false", readBool, {}},
-        PrimitiveCase{"BoolFromNumber", "1", readBool, Kind::typeMismatch},
-        PrimitiveCase{"DoubleFromInteger", "3", readDouble, {}},
-        PrimitiveCase{"DoubleFromString", R"("3")", readDouble, Kind::typeMismatch},
-        PrimitiveCase{"UUIDUpperCase", R"("1B4E28BA-2FA1-11D2-883F-0016D3CCA427")", readUUID, {}},
-        PrimitiveCase{"UUIDWithBraces", R"("{1b4e28ba-2fa1-11d2-883f-0016d3cca427}")", readUUID, Kind::dataCorrupted},
-        PrimitiveCase{"UUIDWithoutHyphens", R"("1b4e28ba2fa111d2883f0016d3cca427")", readUUID, Kind::dataCorrupted},
-        PrimitiveCase{"UUIDNotHex", R"("zb4e28ba-2fa1-11d2-883f-0016d3cca427")", readUUID, Kind::dataCorrupted},
-        PrimitiveCase{"UUIDFromNumber", "5", readUUID, Kind::typeMismatch},
-        PrimitiveCase{"URLFromString", R"("https://tessvale.test/a?b=c")", readURL, {}},
-        PrimitiveCase{"URLWithSpace", R"("https://tess vale.test/")", readURL, Kind::dataCorrupted},
-        PrimitiveCase{"URLEmpty", R"("")", readURL, Kind::dataCorrupted}),
+    ::testing::Values(PrimitiveCase { "TextFromString", R"("x")", readText, {} },
+        PrimitiveCase { "TextFromNumber", "1", readText, Kind::typeMismatch },
+        PrimitiveCase { "TextFromNull", "null", readText, Kind::valueNotFound },
+        PrimitiveCase { "IntFromInteger", "9223372036854775807", readInt, {} },
+        PrimitiveCase { "IntFromFraction", "1.5", readInt, Kind::dataCorrupted },
+        PrimitiveCase { "IntBeyondRange", "1e300", readInt, Kind::dataCorrupted },
+        PrimitiveCase { "IntFromNumericString", R"("5")", readInt, Kind::typeMismatch },
+        PrimitiveCase { "IntFromBool", "true", readInt, Kind::typeMismatch },
+        PrimitiveCase { "BoolFromBool", "false", readBool, {} },
+        PrimitiveCase { "BoolFromNumber", "1", readBool, Kind::typeMismatch },
+        PrimitiveCase { "DoubleFromInteger", "3", readDouble, {} },
+        PrimitiveCase { "DoubleFromString", R"("3")", readDouble, Kind::typeMismatch },
+        PrimitiveCase { "UUIDUpperCase", R"("1B4E28BA-2FA1-11D2-883F-0016D3CCA427")", readUUID, {} },
+        PrimitiveCase {
+            "UUIDWithBraces", R"("{1b4e28ba-2fa1-11d2-883f-0016d3cca427}")", readUUID, Kind::dataCorrupted },
+        PrimitiveCase { "UUIDWithoutHyphens", R"("1b4e28ba2fa111d2883f0016d3cca427")", readUUID, Kind::dataCorrupted },
+        PrimitiveCase { "UUIDNotHex", R"("zb4e28ba-2fa1-11d2-883f-0016d3cca427")", readUUID, Kind::dataCorrupted },
+        PrimitiveCase { "UUIDFromNumber", "5", readUUID, Kind::typeMismatch },
+        PrimitiveCase { "URLFromString", R"("https://tessvale.test/a?b=c")", readURL, {} },
+        PrimitiveCase { "URLWithSpace", R"("https://tess vale.test/")", readURL, Kind::dataCorrupted },
+        PrimitiveCase { "URLEmpty", R"("")", readURL, Kind::dataCorrupted }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AnyCodingKeyConstruction, FromTextAndFromInteger)
@@ -267,15 +271,14 @@ TEST_P(DevicePlatformDecoding, EnvelopeOrPlainString)
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, DevicePlatformDecoding,
-    ::testing::Values(PlatformCase{"PlainMacOS", R"("MacOS")", DevicePlatform::macOS, {}},
-        PlatformCase{"PlainLowerMacOS", R"("macos")", DevicePlatform::macOS, {}},
-        PlatformCase{"EnvelopeLinux", R"({"Case":"Linux"})", DevicePlatform::linux, {}},
-        PlatformCase{"EnvelopeLowerLinuxWithFields", R"({"Case":"linux","Fields":[]})", DevicePlatform::linux, {}},
-        PlatformCase{"PlainCapitals", R"("MACOS")", {}, QStringLiteral("Unsupported platform MACOS")},
-        PlatformCase{"EnvelopeCapitals", R"({"Case":"MACOS"})", {}, QStringLiteral("Unsupported platform MACOS")},
-        PlatformCase{"EnvelopeWindows", R"({"Case":"Windows"})", {}, QStringLiteral("Unsupported platform Windows")},
-        PlatformCase{"Number", "3", {}, {}},
-        PlatformCase{"ObjectWithoutCase", R"({"case":"MacOS"})", {}, {}}),
+    ::testing::Values(PlatformCase { "PlainMacOS", R"("MacOS")", DevicePlatform::macOS, {} },
+        PlatformCase { "PlainLowerMacOS", R"("macos")", DevicePlatform::macOS, {} },
+        PlatformCase { "EnvelopeLinux", R"({"Case":"Linux"})", DevicePlatform::linux, {} },
+        PlatformCase { "EnvelopeLowerLinuxWithFields", R"({"Case":"linux","Fields":[]})", DevicePlatform::linux, {} },
+        PlatformCase { "PlainCapitals", R"("MACOS")", {}, QStringLiteral("Unsupported platform MACOS") },
+        PlatformCase { "EnvelopeCapitals", R"({"Case":"MACOS"})", {}, QStringLiteral("Unsupported platform MACOS") },
+        PlatformCase { "EnvelopeWindows", R"({"Case":"Windows"})", {}, QStringLiteral("Unsupported platform Windows") },
+        PlatformCase { "Number", "3", {}, {} }, PlatformCase { "ObjectWithoutCase", R"({"case":"MacOS"})", {}, {} }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DevicePlatformRawValue, OnlyExactRawValues)
@@ -316,7 +319,7 @@ TEST_P(ServiceURLTrustCheck, SchemeAndHostUnderTheDomain)
     } catch (const DecodingError& error) {
         EXPECT_EQ(error.kind(), Kind::dataCorrupted);
         EXPECT_EQ(error.debugDescription(), QStringLiteral("Untrusted WebSocket URL."));
-        EXPECT_EQ(error.codingPath(), QStringList{QStringLiteral("WebSocketUrl")});
+        EXPECT_EQ(error.codingPath(), QStringList { QStringLiteral("WebSocketUrl") });
     }
 }
 
@@ -324,24 +327,25 @@ const QString* wss = &ServiceURLTrust::webSocketScheme;
 const QString* https = &ServiceURLTrust::httpsScheme;
 
 INSTANTIATE_TEST_SUITE_P(Urls, ServiceURLTrustCheck,
-    ::testing::Values(TrustCase{"Domain", "wss://tessvale.test", wss, true},
-        TrustCase{"SubdomainWithPath", "wss://api.tessvale.test/stream?x=1", wss, true},
-        TrustCase{"Capitals", "WSS://API.TESSVALE.TEST/stream", wss, true},
-        TrustCase{"HttpsWithPort", "https://tessvale.test:8443/authorize", https, true},
-        TrustCase{"UserInfoIgnored", "wss://user:pw@tessvale.test/", wss, true},
-        TrustCase{"PlainWs", "ws://tessvale.test/stream", wss, false},
-        TrustCase{"HttpsForSocket", "https://tessvale.test/stream", wss, false},
-        TrustCase{"DomainAsPrefix", "wss://tessvale.test.example/stream", wss, false},
-        TrustCase{"NoDotBeforeDomain", "wss://eviltessvale.test/stream", wss, false},
-        TrustCase{"NoHost", "wss:/stream", wss, false},
-        TrustCase{"NoScheme", "//tessvale.test/stream", wss, false},
-        TrustCase{"DomainInUserInfo", "wss://tessvale.test@evil.example/", wss, false},
-        TrustCase{"HttpForHttps", "http://tessvale.test/authorize", https, false}),
+    ::testing::Values(TrustCase { "Domain", "wss://tessvale.test", wss, true },
+        TrustCase { "SubdomainWithPath", "wss://api.tessvale.test/stream?x=1", wss, true },
+        TrustCase { "Capitals", "WSS://API.TESSVALE.TEST/stream", wss, true },
+        TrustCase { "HttpsWithPort", "https://tessvale.test:8443/authorize", https, true },
+        TrustCase { "UserInfoIgnored", "wss://user:pw@tessvale.test/", wss, true },
+        TrustCase { "PlainWs", "ws://tessvale.test/stream", wss, false },
+        TrustCase { "HttpsForSocket", "https://tessvale.test/stream", wss, false },
+        TrustCase { "DomainAsPrefix", "wss://tessvale.test.example/stream", wss, false },
+        TrustCase { "NoDotBeforeDomain", "wss://eviltessvale.test/stream", wss, false },
+        TrustCase { "NoHost", "wss:/stream", wss, false },
+        TrustCase { "NoScheme", "//tessvale.test/stream", wss, false },
+        TrustCase { "DomainInUserInfo", "wss://tessvale.test@evil.example/", wss, false },
+        TrustCase { "HttpForHttps", "http://tessvale.test/authorize", https, false }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ServiceURLTrustDomain, EmptyDomainTrustsNothing)
 {
-    EXPECT_FALSE(isTrustedServiceURL(QUrl(QStringLiteral("wss://tessvale.test")), ServiceURLTrust::webSocketScheme, {}));
+    EXPECT_FALSE(
+        isTrustedServiceURL(QUrl(QStringLiteral("wss://tessvale.test")), ServiceURLTrust::webSocketScheme, {}));
     EXPECT_FALSE(isTrustedServiceURL(QUrl(QStringLiteral("wss://.")), ServiceURLTrust::webSocketScheme, {}));
 }
 
@@ -379,10 +383,12 @@ TEST(HostileInput, RefusedBeforeParsing)
     EXPECT_TRUE(failsWith([&] { parseWireJSON(huge); }, decodingFailure(Kind::dataCorrupted)));
 
     EXPECT_TRUE(failsWith([] { parseWireJSON(QByteArray("[\"\xff\xfe\"]")); }, decodingFailure(Kind::dataCorrupted)));
-    EXPECT_TRUE(failsWith([] { parseWireJSON(QByteArray("[\"\xed\xa0\x80\"]")); }, decodingFailure(Kind::dataCorrupted)));
+    EXPECT_TRUE(
+        failsWith([] { parseWireJSON(QByteArray("[\"\xed\xa0\x80\"]")); }, decodingFailure(Kind::dataCorrupted)));
     EXPECT_TRUE(failsWith([] { parseWireJSON(QByteArray("[1e400]")); }, decodingFailure(Kind::dataCorrupted)));
     EXPECT_TRUE(failsWith([] { parseWireJSON(QByteArray("")); }, decodingFailure(Kind::dataCorrupted)));
-    EXPECT_TRUE(failsWith([] { parseWireJSON(QByteArray("{\"a\":1} trailing")); }, decodingFailure(Kind::dataCorrupted)));
+    EXPECT_TRUE(
+        failsWith([] { parseWireJSON(QByteArray("{\"a\":1} trailing")); }, decodingFailure(Kind::dataCorrupted)));
 }
 
 TEST(HostileInput, BracketsInsideStringsDoNotCountAsNesting)

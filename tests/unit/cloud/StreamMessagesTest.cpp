@@ -24,7 +24,7 @@ struct ClientFrameCase
 {
     const char* name;
     ClientStreamMessage message;
-    const char* expected;  // compared as JSON, member order ignored
+    const char* expected; // compared as JSON, member order ignored
 };
 
 class ClientFrames : public ::testing::TestWithParam<ClientFrameCase>
@@ -40,27 +40,27 @@ TEST_P(ClientFrames, EncodeToTheEnvelope)
 }
 
 INSTANTIATE_TEST_SUITE_P(AllCases, ClientFrames,
-    ::testing::Values(
-        ClientFrameCase{"StartWithFocusApp",
-            ClientStreamMessage::startSession({sessionUUID, deviceUUID, QStringLiteral("1.2.3"), QStringLiteral("Notes")}),
+    ::testing::Values(ClientFrameCase { "StartWithFocusApp",
+                          ClientStreamMessage::startSession(
+                              { sessionUUID, deviceUUID, QStringLiteral("1.2.3"), QStringLiteral("Notes") }),
+                          R"({"Case":"StartSession","Fields":[{"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427",
+                "DeviceId":"6fa459ea-ee8a-3ca4-894e-db77e160355e","AppVersion":"1.2.3","FocusApp":"Notes"}]})" },
+        ClientFrameCase { "StartWithoutFocusAppWritesNull",
+            ClientStreamMessage::startSession({ sessionUUID, deviceUUID, QStringLiteral("1.2.3"), std::nullopt }),
             R"({"Case":"StartSession","Fields":[{"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427",
-                "DeviceId":"6fa459ea-ee8a-3ca4-894e-db77e160355e","AppVersion":"1.2.3","FocusApp":"Notes"}]})"},
-        ClientFrameCase{"StartWithoutFocusAppWritesNull",
-            ClientStreamMessage::startSession({sessionUUID, deviceUUID, QStringLiteral("1.2.3"), std::nullopt}),
+                "DeviceId":"6fa459ea-ee8a-3ca4-894e-db77e160355e","AppVersion":"1.2.3","FocusApp":null}]})" },
+        ClientFrameCase { "StartWithEmptyFocusAppKeepsIt",
+            ClientStreamMessage::startSession({ sessionUUID, deviceUUID, QString(), QString() }),
             R"({"Case":"StartSession","Fields":[{"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427",
-                "DeviceId":"6fa459ea-ee8a-3ca4-894e-db77e160355e","AppVersion":"1.2.3","FocusApp":null}]})"},
-        ClientFrameCase{"StartWithEmptyFocusAppKeepsIt",
-            ClientStreamMessage::startSession({sessionUUID, deviceUUID, QString(), QString()}),
-            R"({"Case":"StartSession","Fields":[{"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427",
-                "DeviceId":"6fa459ea-ee8a-3ca4-894e-db77e160355e","AppVersion":"","FocusApp":""}]})"},
-        ClientFrameCase{"AudioChunkSequenceZero", ClientStreamMessage::audioChunk(0, QStringLiteral("AAEC/w==")),
-            R"({"Case":"AudioChunk","Fields":[{"Sequence":0,"DataBase64":"AAEC/w=="}]})"},
-        ClientFrameCase{"AudioChunkSequenceSeven", ClientStreamMessage::audioChunk(7, QStringLiteral("not base64!")),
-            R"({"Case":"AudioChunk","Fields":[{"Sequence":7,"DataBase64":"not base64!"}]})"},
-        ClientFrameCase{"Ping", ClientStreamMessage::ping(QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427")),
-            R"({"Case":"Ping","Fields":["1b4e28ba-2fa1-11d2-883f-0016d3cca427"]})"},
-        ClientFrameCase{"Stop", ClientStreamMessage::stopSession(), R"({"Case":"StopSession"})"},
-        ClientFrameCase{"Cancel", ClientStreamMessage::cancelSession(), R"({"Case":"CancelSession"})"}),
+                "DeviceId":"6fa459ea-ee8a-3ca4-894e-db77e160355e","AppVersion":"","FocusApp":""}]})" },
+        ClientFrameCase { "AudioChunkSequenceZero", ClientStreamMessage::audioChunk(0, QStringLiteral("AAEC/w==")),
+            R"({"Case":"AudioChunk","Fields":[{"Sequence":0,"DataBase64":"AAEC/w=="}]})" },
+        ClientFrameCase { "AudioChunkSequenceSeven", ClientStreamMessage::audioChunk(7, QStringLiteral("not base64!")),
+            R"({"Case":"AudioChunk","Fields":[{"Sequence":7,"DataBase64":"not base64!"}]})" },
+        ClientFrameCase { "Ping", ClientStreamMessage::ping(QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427")),
+            R"({"Case":"Ping","Fields":["1b4e28ba-2fa1-11d2-883f-0016d3cca427"]})" },
+        ClientFrameCase { "Stop", ClientStreamMessage::stopSession(), R"({"Case":"StopSession"})" },
+        ClientFrameCase { "Cancel", ClientStreamMessage::cancelSession(), R"({"Case":"CancelSession"})" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ClientFrameText, StopAndCancelAreExactly)
@@ -78,7 +78,7 @@ TEST(ClientFrameText, SequenceIsAnIntegralNumber)
 TEST(ClientFrameText, NonAsciiTextIsUtf8)
 {
     const QByteArray bytes = ClientStreamMessage::startSession(
-        {sessionUUID, deviceUUID, QStringLiteral("1"), QStringLiteral("Café \"Ω\"")})
+        { sessionUUID, deviceUUID, QStringLiteral("1"), QStringLiteral("Café \"Ω\"") })
                                  .encoded();
     EXPECT_TRUE(bytes.contains("Caf\xc3\xa9 \\\"\xce\xa9\\\"")) << bytes.constData();
 }
@@ -95,8 +95,8 @@ TEST(ServerFrames, SessionStartedAcceptsCapitalUUID)
 
 TEST(ServerFrames, SessionCompletedCarriesItsUUID)
 {
-    const ServerStreamMessage message
-        = ServerStreamMessage::decode(R"({"Fields":["1b4e28ba-2fa1-11d2-883f-0016d3cca427"],"Case":"SessionCompleted"})");
+    const ServerStreamMessage message = ServerStreamMessage::decode(
+        R"({"Fields":["1b4e28ba-2fa1-11d2-883f-0016d3cca427"],"Case":"SessionCompleted"})");
     EXPECT_EQ(message.messageCase(), ServerStreamMessage::Case::sessionCompleted);
     EXPECT_EQ(message.sessionID(), sessionUUID);
 }
@@ -131,13 +131,13 @@ TEST(ServerFrames, TranscriptPayloads)
     const auto partial = ServerStreamMessage::decode(
         R"({"Case":"PartialTranscript","Fields":[{"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","Text":"hel"}]})");
     ASSERT_TRUE(partial.partialTranscriptPayload());
-    EXPECT_EQ(*partial.partialTranscriptPayload(), (PartialTranscriptPayload{sessionUUID, QStringLiteral("hel")}));
+    EXPECT_EQ(*partial.partialTranscriptPayload(), (PartialTranscriptPayload { sessionUUID, QStringLiteral("hel") }));
 
     const auto final = ServerStreamMessage::decode(
         R"({"Case":"FinalTranscript","Fields":[{"sessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","rawText":"hello  world","finalText":"Hello world."}]})");
     ASSERT_TRUE(final.finalTranscriptPayload());
     EXPECT_EQ(*final.finalTranscriptPayload(),
-        (FinalTranscriptPayload{sessionUUID, QStringLiteral("hello  world"), QStringLiteral("Hello world.")}));
+        (FinalTranscriptPayload { sessionUUID, QStringLiteral("hello  world"), QStringLiteral("Hello world.") }));
 
     const auto committed = ServerStreamMessage::decode(
         R"({"Case":"TranscriptCommitted","Fields":[{"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","FinalText":"Hello world.","Extra":[1,2]}]})");
@@ -150,7 +150,7 @@ TEST(ServerFrames, UsageSnapshotWithoutSession)
     const auto usage
         = ServerStreamMessage::decode(R"({"Case":"UsageSnapshot","Fields":[{"UsedMinutesThisPeriod":12.5}]})");
     ASSERT_TRUE(usage.usageSnapshotPayload());
-    EXPECT_EQ(*usage.usageSnapshotPayload(), (UsageSnapshotPayload{std::nullopt, 12.5}));
+    EXPECT_EQ(*usage.usageSnapshotPayload(), (UsageSnapshotPayload { std::nullopt, 12.5 }));
 }
 
 TEST(ServerFrames, ErrorAndPongCarryText)
@@ -192,61 +192,62 @@ TEST_P(ServerFramesRejected, WithTheirError)
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, ServerFramesRejected,
-    ::testing::Values(
-        ServerFailureCase{"StartedWithNumber", R"({"Case":"SessionStarted","Fields":[5]})",
-            invalidResponse(QStringLiteral("SessionStarted did not include a UUID."))},
-        ServerFailureCase{"StartedWithoutFields", R"({"Case":"SessionStarted"})",
-            invalidResponse(QStringLiteral("SessionStarted did not include a UUID."))},
-        ServerFailureCase{"StartedWithBadUUID", R"({"Case":"SessionStarted","Fields":["1b4e28ba"]})",
-            invalidResponse(QStringLiteral("SessionStarted did not include a UUID."))},
-        ServerFailureCase{"CompletedWithEmptyFields", R"({"Case":"SessionCompleted","Fields":[]})",
-            invalidResponse(QStringLiteral("SessionCompleted did not include a UUID."))},
-        ServerFailureCase{"StateChangedWithoutPayload", R"({"Case":"SessionStateChanged","Fields":[]})",
-            invalidResponse(QStringLiteral("SessionStateChanged did not include a payload."))},
-        ServerFailureCase{"PartialWithoutPayload", R"({"Case":"PartialTranscript"})",
-            invalidResponse(QStringLiteral("PartialTranscript did not include a payload."))},
-        ServerFailureCase{"FinalWithoutPayload", R"({"Case":"FinalTranscript","Fields":null})",
-            invalidResponse(QStringLiteral("FinalTranscript did not include a payload."))},
-        ServerFailureCase{"CommittedWithoutPayload", R"({"Case":"TranscriptCommitted","Fields":[]})",
-            invalidResponse(QStringLiteral("TranscriptCommitted did not include a payload."))},
-        ServerFailureCase{"UsageWithoutPayload", R"({"Case":"UsageSnapshot"})",
-            invalidResponse(QStringLiteral("UsageSnapshot did not include a payload."))},
-        ServerFailureCase{"ErrorWithEmptyFields", R"({"Case":"SessionError","Fields":[]})",
-            invalidResponse(QStringLiteral("SessionError did not include a message."))},
-        ServerFailureCase{"ErrorWithObject", R"({"Case":"SessionError","Fields":[{"Message":"x"}]})",
-            invalidResponse(QStringLiteral("SessionError did not include a message."))},
-        ServerFailureCase{"PongWithoutFields", R"({"Case":"Pong"})",
-            invalidResponse(QStringLiteral("Pong did not include a value."))},
-        ServerFailureCase{"LowerCasePong", R"({"Case":"pong","Fields":["x"]})",
-            invalidResponse(QStringLiteral("Unsupported websocket message: pong"))},
-        ServerFailureCase{"UnknownCase", R"({"Case":"Hello"})",
-            invalidResponse(QStringLiteral("Unsupported websocket message: Hello"))},
-        ServerFailureCase{"StateAsPlainString",
+    ::testing::Values(ServerFailureCase { "StartedWithNumber", R"({"Case":"SessionStarted","Fields":[5]})",
+                          invalidResponse(QStringLiteral("SessionStarted did not include a UUID.")) },
+        ServerFailureCase { "StartedWithoutFields", R"({"Case":"SessionStarted"})",
+            invalidResponse(QStringLiteral("SessionStarted did not include a UUID.")) },
+        ServerFailureCase { "StartedWithBadUUID", R"({"Case":"SessionStarted","Fields":["1b4e28ba"]})",
+            invalidResponse(QStringLiteral("SessionStarted did not include a UUID.")) },
+        ServerFailureCase { "CompletedWithEmptyFields", R"({"Case":"SessionCompleted","Fields":[]})",
+            invalidResponse(QStringLiteral("SessionCompleted did not include a UUID.")) },
+        ServerFailureCase { "StateChangedWithoutPayload", R"({"Case":"SessionStateChanged","Fields":[]})",
+            invalidResponse(QStringLiteral("SessionStateChanged did not include a payload.")) },
+        ServerFailureCase { "PartialWithoutPayload", R"({"Case":"PartialTranscript"})",
+            invalidResponse(QStringLiteral("PartialTranscript did not include a payload.")) },
+        ServerFailureCase { "FinalWithoutPayload", R"({"Case":"FinalTranscript","Fields":null})",
+            invalidResponse(QStringLiteral("FinalTranscript did not include a payload.")) },
+        ServerFailureCase { "CommittedWithoutPayload", R"({"Case":"TranscriptCommitted","Fields":[]})",
+            invalidResponse(QStringLiteral("TranscriptCommitted did not include a payload.")) },
+        ServerFailureCase { "UsageWithoutPayload", R"({"Case":"UsageSnapshot"})",
+            invalidResponse(QStringLiteral("UsageSnapshot did not include a payload.")) },
+        ServerFailureCase { "ErrorWithEmptyFields", R"({"Case":"SessionError","Fields":[]})",
+            invalidResponse(QStringLiteral("SessionError did not include a message.")) },
+        ServerFailureCase { "ErrorWithObject", R"({"Case":"SessionError","Fields":[{"Message":"x"}]})",
+            invalidResponse(QStringLiteral("SessionError did not include a message.")) },
+        ServerFailureCase { "PongWithoutFields", R"({"Case":"Pong"})",
+            invalidResponse(QStringLiteral("Pong did not include a value.")) },
+        ServerFailureCase { "LowerCasePong", R"({"Case":"pong","Fields":["x"]})",
+            invalidResponse(QStringLiteral("Unsupported websocket message: pong")) },
+        ServerFailureCase { "UnknownCase", R"({"Case":"Hello"})",
+            invalidResponse(QStringLiteral("Unsupported websocket message: Hello")) },
+        ServerFailureCase { "StateAsPlainString",
             R"({"Case":"SessionStateChanged","Fields":[{"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","State":"Recording"}]})",
-            decodingFailure(Kind::typeMismatch)},
-        ServerFailureCase{"UsageWithoutMinutes",
+            decodingFailure(Kind::typeMismatch) },
+        ServerFailureCase { "UsageWithoutMinutes",
             R"({"Case":"UsageSnapshot","Fields":[{"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427"}]})",
             decodingFailure(Kind::keyNotFound,
-                QStringLiteral("Missing required keys: UsedMinutesThisPeriod, usedMinutesThisPeriod"))},
-        ServerFailureCase{"PartialWithoutSession", R"({"Case":"PartialTranscript","Fields":[{"Text":"x"}]})",
-            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: SessionId, sessionId"))},
-        ServerFailureCase{"PartialPayloadNotObject", R"({"Case":"PartialTranscript","Fields":["text"]})",
-            decodingFailure(Kind::typeMismatch)},
-        ServerFailureCase{"FinalTextNull",
+                QStringLiteral("Missing required keys: UsedMinutesThisPeriod, usedMinutesThisPeriod")) },
+        ServerFailureCase { "PartialWithoutSession", R"({"Case":"PartialTranscript","Fields":[{"Text":"x"}]})",
+            decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: SessionId, sessionId")) },
+        ServerFailureCase { "PartialPayloadNotObject", R"({"Case":"PartialTranscript","Fields":["text"]})",
+            decodingFailure(Kind::typeMismatch) },
+        ServerFailureCase { "FinalTextNull",
             R"({"Case":"FinalTranscript","Fields":[{"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","RawText":"a","FinalText":null,"finalText":"b"}]})",
-            decodingFailure(Kind::valueNotFound)},
-        ServerFailureCase{"UsageMinutesAsString", R"({"Case":"UsageSnapshot","Fields":[{"UsedMinutesThisPeriod":"3"}]})",
-            decodingFailure(Kind::typeMismatch)},
-        ServerFailureCase{"NotJson", "Case: Pong", decodingFailure(Kind::dataCorrupted)},
-        ServerFailureCase{"NotEnvelope", R"(["Pong"])", decodingFailure(Kind::typeMismatch)},
-        ServerFailureCase{"EnvelopeLowerCaseKeys", R"({"case":"Pong","fields":["x"]})", decodingFailure(Kind::keyNotFound)},
-        ServerFailureCase{"InvalidUtf8", "{\"Case\":\"Pong\",\"Fields\":[\"\xc3\x28\"]}", decodingFailure(Kind::dataCorrupted)}),
+            decodingFailure(Kind::valueNotFound) },
+        ServerFailureCase { "UsageMinutesAsString",
+            R"({"Case":"UsageSnapshot","Fields":[{"UsedMinutesThisPeriod":"3"}]})",
+            decodingFailure(Kind::typeMismatch) },
+        ServerFailureCase { "NotJson", "Case: Pong", decodingFailure(Kind::dataCorrupted) },
+        ServerFailureCase { "NotEnvelope", R"(["Pong"])", decodingFailure(Kind::typeMismatch) },
+        ServerFailureCase {
+            "EnvelopeLowerCaseKeys", R"({"case":"Pong","fields":["x"]})", decodingFailure(Kind::keyNotFound) },
+        ServerFailureCase {
+            "InvalidUtf8", "{\"Case\":\"Pong\",\"Fields\":[\"\xc3\x28\"]}", decodingFailure(Kind::dataCorrupted) }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ServerFrameLimits, OversizedFrameIsRefused)
 {
-    const QByteArray frame
-        = R"({"Case":"Pong","Fields":[")" + QByteArray(kMaxWireMessageBytes, 'x') + R"("]})";
+    const QByteArray frame = R"({"Case":"Pong","Fields":[")" + QByteArray(kMaxWireMessageBytes, 'x') + R"("]})";
     EXPECT_TRUE(failsWith([&] { ServerStreamMessage::decode(frame); }, decodingFailure(Kind::dataCorrupted)));
 }
 
@@ -261,26 +262,25 @@ TEST(ServerFrameLimits, DeeplyNestedFieldIsRefused)
 TEST(DictationSessionStates, RawValuesRoundTripExactly)
 {
     const std::pair<DictationSessionState, const char*> table[] = {
-        {DictationSessionState::starting, "Starting"},
-        {DictationSessionState::recording, "Recording"},
-        {DictationSessionState::finalizingStt, "FinalizingStt"},
-        {DictationSessionState::postProcessing, "PostProcessing"},
-        {DictationSessionState::completed, "Completed"},
-        {DictationSessionState::completedEmpty, "CompletedEmpty"},
-        {DictationSessionState::canceledByClient, "CanceledByClient"},
-        {DictationSessionState::failed, "Failed"},
+        { DictationSessionState::starting, "Starting" },
+        { DictationSessionState::recording, "Recording" },
+        { DictationSessionState::finalizingStt, "FinalizingStt" },
+        { DictationSessionState::postProcessing, "PostProcessing" },
+        { DictationSessionState::completed, "Completed" },
+        { DictationSessionState::completedEmpty, "CompletedEmpty" },
+        { DictationSessionState::canceledByClient, "CanceledByClient" },
+        { DictationSessionState::failed, "Failed" },
     };
     for (const auto& [state, raw] : table) {
         EXPECT_EQ(rawValue(state), QString::fromLatin1(raw));
         EXPECT_EQ(dictationSessionStateFromRawValue(QString::fromLatin1(raw)), state);
         EXPECT_EQ(toJSON(state), QJsonValue(QString::fromLatin1(raw)));
-        EXPECT_EQ(decodeWireValue<DictationSessionState>(json((QByteArray("\"") + raw + "\"").constData()),
-                      WireDecoder(QString())),
+        EXPECT_EQ(decodeWireValue<DictationSessionState>(
+                      json((QByteArray("\"") + raw + "\"").constData()), WireDecoder(QString())),
             state);
     }
     EXPECT_EQ(dictationSessionStateFromRawValue(QStringLiteral("recording")), std::nullopt);
-    EXPECT_TRUE(failsWith(
-        [] { decodeWireValue<DictationSessionState>(json(R"("Paused")"), WireDecoder(QString())); },
+    EXPECT_TRUE(failsWith([] { decodeWireValue<DictationSessionState>(json(R"("Paused")"), WireDecoder(QString())); },
         decodingFailure(Kind::dataCorrupted)));
 }
 

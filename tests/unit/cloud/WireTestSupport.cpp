@@ -22,12 +22,12 @@ QJsonObject jsonObject(const QByteArray& text)
 
 ExpectedFailure decodingFailure(DecodingError::Kind kind, const QString& description)
 {
-    return ExpectedFailure{kind, description};
+    return ExpectedFailure { kind, description };
 }
 
 ExpectedFailure invalidResponse(const QString& message)
 {
-    return ExpectedFailure{std::nullopt, message};
+    return ExpectedFailure { std::nullopt, message };
 }
 
 ::testing::AssertionResult failsWith(const std::function<void()>& body, const ExpectedFailure& expected)
@@ -38,8 +38,8 @@ ExpectedFailure invalidResponse(const QString& message)
         if (!expected.decodingKind)
             return ::testing::AssertionFailure() << "decoding error instead of invalidResponse: " << error.what();
         if (error.kind() != *expected.decodingKind)
-            return ::testing::AssertionFailure() << "wrong decoding error kind " << int(error.kind()) << ": "
-                                                 << error.what();
+            return ::testing::AssertionFailure()
+                << "wrong decoding error kind " << int(error.kind()) << ": " << error.what();
         if (!expected.description.isEmpty() && error.debugDescription() != expected.description)
             return ::testing::AssertionFailure() << "description \"" << error.debugDescription().toStdString()
                                                  << "\", expected \"" << expected.description.toStdString() << "\"";

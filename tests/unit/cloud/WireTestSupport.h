@@ -22,8 +22,8 @@ QJsonObject jsonObject(const QByteArray& text);
 // What a decode is expected to throw.
 struct ExpectedFailure
 {
-    std::optional<DecodingError::Kind> decodingKind;  // unset: a CloudClientError::invalidResponse
-    QString description;                               // empty: any description
+    std::optional<DecodingError::Kind> decodingKind; // unset: a CloudClientError::invalidResponse
+    QString description; // empty: any description
 };
 
 ExpectedFailure decodingFailure(DecodingError::Kind kind, const QString& description = {});
