@@ -444,3 +444,20 @@ TEST(DeviceAuthStatuses, PascalCaseWinsOverCamelCase)
 }
 
 } // namespace
+
+namespace {
+
+TEST(DecodingErrorPaths, PointAtTheFailingNestedMember)
+{
+    try {
+        tessvale::decodeWireJSON<tessvale::ClientMeResponse>(
+            R"({"User":{"Id":"u","Email":"e"},"device":{"Id":"6fa459ea-ee8a-3ca4-894e-db77e160355e","Name":7}})",
+            tessvale::WireDecoder(QStringLiteral("tessvale.test")));
+        FAIL() << "decoded";
+    } catch (const tessvale::DecodingError& error) {
+        EXPECT_EQ(error.kind(), tessvale::DecodingError::Kind::typeMismatch);
+        EXPECT_EQ(error.codingPath(), (QStringList { QStringLiteral("device"), QStringLiteral("Name") }));
+    }
+}
+
+} // namespace
