@@ -2,11 +2,8 @@
 
 #include <mutex>
 
-#include <QMediaDevices>
-
 #include "platform/linux/audio/PulseAudioServer.h"
-#include "platform/linux/audio/QtAudioCaptureStream.h"
-#include "system/Logging.h"
+#include "platform/linux/audio/PulseCaptureStream.h"
 
 namespace tessvale {
 
@@ -61,15 +58,7 @@ std::optional<QString> LinuxAudioSystem::defaultInputUID()
 
 std::unique_ptr<AudioCaptureStream> LinuxAudioSystem::openCaptureStream(const QString& uid)
 {
-    const QByteArray id = uid.toUtf8();
-    const QList<QAudioDevice> inputs = QMediaDevices::audioInputs();
-    for (const QAudioDevice& device : inputs) {
-        if (device.id() == id) {
-            return std::make_unique<QtAudioCaptureStream>(device, m_server);
-        }
-    }
-    qCWarning(lcAudioCapture) << "Qt Multimedia does not offer the input" << uid;
-    return nullptr;
+    return PulseCaptureStream::open(uid);
 }
 
 std::unique_ptr<AudioChangeSubscription> LinuxAudioSystem::subscribeToChanges(std::function<void()> onChange)

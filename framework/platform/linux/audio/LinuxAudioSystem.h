@@ -9,7 +9,7 @@ namespace tessvale {
 class PulseAudioServer;
 
 // The desktop's sound server: device list, default input and change events straight from
-// PulseAudio (or PipeWire's PulseAudio service), capture through Qt Multimedia.
+// PulseAudio (or PipeWire's PulseAudio service), capture through a libpulse record stream.
 // Device uid is the server's source name, the name is its description.
 class LinuxAudioSystem : public AudioSystem
 {

@@ -16,9 +16,7 @@ struct pa_threaded_mainloop;
 
 namespace tessvale {
 
-// A libpulse connection of our own for what the Qt backend keeps stale: the source list, the
-// default source and change events (Qt 6.4 neither signals device changes nor follows the
-// default source).
+// A libpulse connection for the device list: the sources, the default source and change events.
 class PulseAudioServer
 {
 public:
