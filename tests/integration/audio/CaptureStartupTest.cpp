@@ -215,3 +215,29 @@ TEST(CaptureStreamEnd, RemovedSourceEndsTheStreamWithAReasonAndNoFurtherBlocks)
 
     EXPECT_FALSE(AudioSystem::platformDefault()->openCaptureStream(name)) << "a removed source can still be opened";
 }
+
+TEST(CaptureStreamEnd, SourceGoneBeforeStartFailsTheStartWithoutReportingAnEnd)
+{
+    if (!soundServerAvailable()) {
+        GTEST_SKIP() << "no sound server (run under scripts/test-env)";
+    }
+    const QString name = QStringLiteral("fleeting%1").arg(QCoreApplication::applicationPid());
+    const QString module = runTool("pactl",
+        { "load-module", "module-virtual-source", "source_name=" + name, "master=virt.monitor" });
+    ASSERT_FALSE(module.isNull());
+    ASSERT_TRUE(waitUntil([&] { return sourceListed(name); }, 2000));
+    std::unique_ptr<tessvale::AudioCaptureStream> stream = AudioSystem::platformDefault()->openCaptureStream(name);
+    ASSERT_TRUE(stream);
+    ASSERT_FALSE(runTool("pactl", { "unload-module", module }).isNull());
+
+    std::atomic<int> ends { 0 };
+    try {
+        stream->start([](const char*, qsizetype) {}, [&](const QString&) { ++ends; });
+        ADD_FAILURE() << "recording started from a source that is gone";
+    } catch (const tessvale::AudioEngineError& error) {
+        EXPECT_EQ(QString::fromUtf8(error.what()), "Unable to start the microphone: the device was removed.");
+    }
+    stream->stop();
+    QThread::msleep(100);
+    EXPECT_EQ(ends.load(), 0);
+}

@@ -53,8 +53,8 @@ protected:
     {
         AudioCaptureService service;
         service.start(QString("mic"), recorder.chunkHandler(), recorder.levelHandler());
-        // The Qt PulseAudio source delivers its first block about two seconds after it starts;
-        // the recording's own clock starts with that block.
+        // While nothing plays, the null sink behind the test microphone renders two seconds at a
+        // time, so its first block can take that long; the recording's own clock starts with it.
         EXPECT_TRUE(recorder.waitForChunks(1, 5s));
         QElapsedTimer elapsed;
         elapsed.start();

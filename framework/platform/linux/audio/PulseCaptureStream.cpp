@@ -221,7 +221,8 @@ void PulseCaptureStream::start(BlockHandler onBlock, EndHandler onEnded)
     }
     m_onBlock = std::move(onBlock);
     m_onEnded = std::move(onEnded);
-    m_stopping = false;
+    // A stream that fails while connecting is reported by the exception below, not as an end.
+    m_stopping = true;
     pa_stream_set_state_callback(m_stream, streamStateChanged, this);
     pa_stream_set_read_callback(m_stream, streamReadable, this);
 
@@ -245,11 +246,11 @@ void PulseCaptureStream::start(BlockHandler onBlock, EndHandler onEnded)
     }
     if (!ready) {
         const QString reason = describeFailure(m_context);
-        m_stopping = true;
         releaseStreamLocked();
         pa_threaded_mainloop_unlock(m_loop);
         throw AudioEngineError(QStringLiteral("Unable to start the microphone: %1.").arg(reason));
     }
+    m_stopping = false;
     pa_threaded_mainloop_unlock(m_loop);
 }
 
