@@ -26,12 +26,15 @@ QString KeychainError::description() const
     switch (m_status) {
     case SecretStatusCode::interactionNotAllowed:
     case SecretStatusCode::authFailed:
-        return QStringLiteral("Tessvale could not access secure keychain storage. Allow keychain access and try signing in again.");
+        return QStringLiteral(
+            "Tessvale could not access secure keychain storage. Allow keychain access and try signing in again.");
     case SecretStatusCode::userCanceled:
-        return QStringLiteral("Keychain access was canceled. Allow Tessvale to access secure keychain storage and try again.");
+        return QStringLiteral(
+            "Keychain access was canceled. Allow Tessvale to access secure keychain storage and try again.");
     case SecretStatusCode::notAvailable:
         // No Secret Service on the session bus: say what is missing rather than a bare number.
-        return QStringLiteral("Tessvale could not reach secure keychain storage. Make sure a keyring service (Secret Service) is running and try again.");
+        return QStringLiteral("Tessvale could not reach secure keychain storage. Make sure a keyring service (Secret "
+                              "Service) is running and try again.");
     default:
         return QStringLiteral("Keychain error: ") + QString::number(m_status);
     }

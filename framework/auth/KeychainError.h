@@ -13,8 +13,7 @@ namespace tessvale {
 class KeychainError : public std::exception
 {
 public:
-    enum class Kind
-    {
+    enum class Kind {
         unexpectedStatus,
         invalidData,
     };

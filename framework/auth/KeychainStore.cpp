@@ -11,27 +11,29 @@ namespace tessvale {
 
 namespace {
 
-const QString kFallbackService = QStringLiteral("com.tessvale.mac");
+    const QString kFallbackService = QStringLiteral("com.tessvale.mac");
 
-std::optional<QString> bundleIdentifier()
-{
-    QFile file(QStringLiteral(":/tessvale/Info.json"));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QJsonValue identifier = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("CFBundleIdentifier"));
-    if (!identifier.isString())
-        return std::nullopt;
-    return identifier.toString();
-}
+    std::optional<QString> bundleIdentifier()
+    {
+        QFile file(QStringLiteral(":/tessvale/Info.json"));
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        const QJsonValue identifier
+            = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("CFBundleIdentifier"));
+        if (!identifier.isString())
+            return std::nullopt;
+        return identifier.toString();
+    }
 
-std::optional<QString> strictUtf8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
+    std::optional<QString> strictUtf8(const QByteArray& bytes)
+    {
+        QStringDecoder decoder(
+            QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+        QString text = decoder.decode(bytes);
+        if (decoder.hasError())
+            return std::nullopt;
+        return text;
+    }
 
 } // namespace
 
@@ -46,8 +48,8 @@ KeychainStore::KeychainStore(std::optional<QString> service, std::shared_ptr<Sec
 {
 }
 
-QString KeychainStore::resolvedService(const std::optional<QString>& service,
-                                       const std::optional<QString>& bundleIdentifier)
+QString KeychainStore::resolvedService(
+    const std::optional<QString>& service, const std::optional<QString>& bundleIdentifier)
 {
     if (service)
         return *service;
@@ -58,7 +60,7 @@ QString KeychainStore::resolvedService(const std::optional<QString>& service,
 
 SecretItemQuery KeychainStore::baseQuery(const QString& account) const
 {
-    return SecretItemQuery{m_service, account};
+    return SecretItemQuery { m_service, account };
 }
 
 std::optional<QString> KeychainStore::read(const QString& account) const

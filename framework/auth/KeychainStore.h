@@ -22,8 +22,8 @@ public:
     KeychainStore(std::optional<QString> service, std::shared_ptr<SecretStore> security);
 
     // The service name a store gets from its argument and the bundle's identifier.
-    static QString resolvedService(const std::optional<QString>& service,
-                                   const std::optional<QString>& bundleIdentifier);
+    static QString resolvedService(
+        const std::optional<QString>& service, const std::optional<QString>& bundleIdentifier);
 
     const QString& service() const { return m_service; }
 

@@ -15,44 +15,43 @@ namespace tessvale {
 
 namespace {
 
-const QByteArray kHeadTerminator = QByteArrayLiteral("\r\n\r\n");
-const QByteArray kLineTerminator = QByteArrayLiteral("\r\n");
+    const QByteArray kHeadTerminator = QByteArrayLiteral("\r\n\r\n");
+    const QByteArray kLineTerminator = QByteArrayLiteral("\r\n");
 
-const QByteArray kPageBody = QByteArrayLiteral(
-    "<html><body><h1>Tessvale</h1><p>You can return to the app now.</p></body></html>");
-const QByteArray kHtml = QByteArrayLiteral("text/html; charset=utf-8");
-const QByteArray kText = QByteArrayLiteral("text/plain; charset=utf-8");
+    const QByteArray kPageBody
+        = QByteArrayLiteral("<html><body><h1>Tessvale</h1><p>You can return to the app now.</p></body></html>");
+    const QByteArray kHtml = QByteArrayLiteral("text/html; charset=utf-8");
+    const QByteArray kText = QByteArrayLiteral("text/plain; charset=utf-8");
 
-struct RequestLine
-{
-    QByteArray method;
-    QByteArray target;
-};
+    struct RequestLine
+    {
+        QByteArray method;
+        QByteArray target;
+    };
 
-// "METHOD SP origin-form-target SP HTTP/1.x"; anything else is malformed.
-std::optional<RequestLine> parseRequestLine(const QByteArray& head)
-{
-    const qsizetype end = head.indexOf(kLineTerminator);
-    const QByteArray line = end < 0 ? head : head.left(end);
-    const QList<QByteArray> parts = line.split(' ');
-    if (parts.size() != 3 || parts[0].isEmpty() || !parts[1].startsWith('/')
-        || !parts[2].startsWith("HTTP/1."))
-        return std::nullopt;
-    return RequestLine{parts[0], parts[1]};
-}
+    // "METHOD SP origin-form-target SP HTTP/1.x"; anything else is malformed.
+    std::optional<RequestLine> parseRequestLine(const QByteArray& head)
+    {
+        const qsizetype end = head.indexOf(kLineTerminator);
+        const QByteArray line = end < 0 ? head : head.left(end);
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() != 3 || parts[0].isEmpty() || !parts[1].startsWith('/') || !parts[2].startsWith("HTTP/1."))
+            return std::nullopt;
+        return RequestLine { parts[0], parts[1] };
+    }
 
-// Compares without leaking through timing how much of the expected text matched.
-bool sameText(const QString& left, const QString& right)
-{
-    const QByteArray a = left.toUtf8();
-    const QByteArray b = right.toUtf8();
-    if (a.size() != b.size())
-        return false;
-    unsigned char difference = 0;
-    for (qsizetype i = 0; i < a.size(); ++i)
-        difference |= uchar(a[i]) ^ uchar(b[i]);
-    return difference == 0;
-}
+    // Compares without leaking through timing how much of the expected text matched.
+    bool sameText(const QString& left, const QString& right)
+    {
+        const QByteArray a = left.toUtf8();
+        const QByteArray b = right.toUtf8();
+        if (a.size() != b.size())
+            return false;
+        unsigned char difference = 0;
+        for (qsizetype i = 0; i < a.size(); ++i)
+            difference |= uchar(a[i]) ^ uchar(b[i]);
+        return difference == 0;
+    }
 
 } // namespace
 
@@ -95,8 +94,8 @@ QCoro::Task<std::shared_ptr<NativeAuthCallbackListener>> NativeAuthCallbackListe
     co_return listener;
 }
 
-NativeAuthCallbackListener::NativeAuthCallbackListener(QString callbackPath, CallbackHandler callbackHandler,
-                                                       NativeAuthCallbackListenerOptions options)
+NativeAuthCallbackListener::NativeAuthCallbackListener(
+    QString callbackPath, CallbackHandler callbackHandler, NativeAuthCallbackListenerOptions options)
     : m_server(new QTcpServer(this))
     , m_callbackPath(std::move(callbackPath))
     , m_options(std::move(options))
@@ -114,17 +113,20 @@ void NativeAuthCallbackListener::listen()
     // The path must stay a path: a "?" or "#" would turn part of it into a query or fragment.
     if (!m_callbackPath.startsWith(QLatin1Char('/')) || m_callbackPath.contains(QLatin1Char('?'))
         || m_callbackPath.contains(QLatin1Char('#')))
-        throw NativeAuthListenerError(QStringLiteral("The sign-in callback path \"%1\" is not a URL path.").arg(m_callbackPath));
+        throw NativeAuthListenerError(
+            QStringLiteral("The sign-in callback path \"%1\" is not a URL path.").arg(m_callbackPath));
 
     // Loopback only: the listener must never be reachable from another machine.
     if (!m_server->listen(QHostAddress(QHostAddress::LocalHost), 0))
-        throw NativeAuthListenerError(QStringLiteral("Could not listen for the sign-in callback: %1").arg(m_server->errorString()));
+        throw NativeAuthListenerError(
+            QStringLiteral("Could not listen for the sign-in callback: %1").arg(m_server->errorString()));
 
     const QUrl redirect(QStringLiteral("http://127.0.0.1:") + QString::number(m_server->serverPort()) + m_callbackPath,
-                        QUrl::StrictMode);
+        QUrl::StrictMode);
     if (!redirect.isValid() || redirect.hasQuery() || redirect.hasFragment()) {
         m_server->close();
-        throw NativeAuthListenerError(QStringLiteral("The sign-in callback path \"%1\" is not a URL path.").arg(m_callbackPath));
+        throw NativeAuthListenerError(
+            QStringLiteral("The sign-in callback path \"%1\" is not a URL path.").arg(m_callbackPath));
     }
     m_redirectURL = redirect;
     connect(m_server, &QTcpServer::newConnection, this, &NativeAuthCallbackListener::acceptCallbackConnection);
@@ -216,7 +218,8 @@ void NativeAuthCallbackListener::readRequest(QTcpSocket* socket)
         return;
     }
     if (connection.buffer.size() > m_options.maxRequestBytes) {
-        qCWarning(lcNativeAuth) << "Refused a sign-in callback request larger than" << m_options.maxRequestBytes << "bytes.";
+        qCWarning(lcNativeAuth) << "Refused a sign-in callback request larger than" << m_options.maxRequestBytes
+                                << "bytes.";
         socket->readAll();
         reply(socket, 431, "Request Header Fields Too Large", kText, "Request too large.\n");
     }
@@ -262,7 +265,8 @@ void NativeAuthCallbackListener::handleCallbackRequest(QTcpSocket* socket, const
         const QString state = QUrlQuery(requested).queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded);
         if (!QUrlQuery(requested).hasQueryItem(QStringLiteral("state")) || !sameText(state, *m_options.expectedState)) {
             qCWarning(lcNativeAuth) << "Refused a sign-in callback whose state does not match the attempt.";
-            reply(socket, 400, "Bad Request", kText, "This sign-in response does not belong to the current sign-in attempt.\n");
+            reply(socket, 400, "Bad Request", kText,
+                "This sign-in response does not belong to the current sign-in attempt.\n");
             return;
         }
     }
@@ -275,7 +279,8 @@ void NativeAuthCallbackListener::handleCallbackRequest(QTcpSocket* socket, const
     if (requested.hasQuery())
         callback.setQuery(requested.query(QUrl::FullyEncoded), QUrl::StrictMode);
     // From the event loop, so the handler may stop or release the listener.
-    QMetaObject::invokeMethod(this, [this, callback] { deliver(callback); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, callback] { deliver(callback); }, Qt::QueuedConnection);
 }
 
 void NativeAuthCallbackListener::deliver(const QUrl& url)
@@ -293,8 +298,8 @@ void NativeAuthCallbackListener::deliver(const QUrl& url)
     m_delivering = false;
 }
 
-void NativeAuthCallbackListener::reply(QTcpSocket* socket, int status, const QByteArray& reason,
-                                       const QByteArray& contentType, const QByteArray& body)
+void NativeAuthCallbackListener::reply(
+    QTcpSocket* socket, int status, const QByteArray& reason, const QByteArray& contentType, const QByteArray& body)
 {
     const auto found = m_connections.find(socket);
     if (found == m_connections.end() || found->second->answered)

@@ -35,7 +35,7 @@ struct NativeAuthCallbackListenerOptions
     // one delivery, so a stray local request cannot end the attempt.
     std::optional<QString> expectedState;
     // A connection that has not sent a whole request by then is closed without an answer.
-    std::chrono::milliseconds requestTimeout{10'000};
+    std::chrono::milliseconds requestTimeout { 10'000 };
     // A request head larger than this is refused.
     qsizetype maxRequestBytes = 16 * 1024;
     // Further simultaneous connections are closed at once.
@@ -71,8 +71,8 @@ public:
 private:
     struct Connection;
 
-    NativeAuthCallbackListener(QString callbackPath, CallbackHandler callbackHandler,
-                               NativeAuthCallbackListenerOptions options);
+    NativeAuthCallbackListener(
+        QString callbackPath, CallbackHandler callbackHandler, NativeAuthCallbackListenerOptions options);
 
     void listen();
     void acceptCallbackConnection();
@@ -80,7 +80,7 @@ private:
     void handleEndOfInput(QTcpSocket* socket);
     void handleCallbackRequest(QTcpSocket* socket, const QByteArray& head);
     void reply(QTcpSocket* socket, int status, const QByteArray& reason, const QByteArray& contentType,
-               const QByteArray& body);
+        const QByteArray& body);
     void closeConnection(QTcpSocket* socket);
     void deliver(const QUrl& url);
     void shutdown();

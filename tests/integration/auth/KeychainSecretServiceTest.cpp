@@ -31,8 +31,8 @@ protected:
     void TearDown() override
     {
         if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
-            for (const QString& account : {kAccount, QStringLiteral("other-account")})
-                LibsecretSecretStore().deleteItem(SecretItemQuery{m_service, account});
+            for (const QString& account : { kAccount, QStringLiteral("other-account") })
+                LibsecretSecretStore().deleteItem(SecretItemQuery { m_service, account });
         }
     }
 
@@ -45,15 +45,14 @@ protected:
             "org.freedesktop.Secret.Generic",
             SECRET_SCHEMA_DONT_MATCH_NAME,
             {
-                {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+                { "service", SECRET_SCHEMA_ATTRIBUTE_STRING },
+                { "account", SECRET_SCHEMA_ATTRIBUTE_STRING },
+                { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING },
             },
         };
         GError* error = nullptr;
-        GList* items = secret_password_search_sync(&schema, SECRET_SEARCH_ALL, nullptr, &error,
-                                                   "service", service.constData(),
-                                                   "account", accountBytes.constData(), nullptr);
+        GList* items = secret_password_search_sync(&schema, SECRET_SEARCH_ALL, nullptr, &error, "service",
+            service.constData(), "account", accountBytes.constData(), nullptr);
         if (error) {
             ADD_FAILURE() << error->message;
             g_error_free(error);
@@ -68,7 +67,7 @@ protected:
     {
         QProcess tool;
         tool.start(QStringLiteral("secret-tool"),
-                   {QStringLiteral("lookup"), QStringLiteral("service"), m_service, QStringLiteral("account"), account});
+            { QStringLiteral("lookup"), QStringLiteral("service"), m_service, QStringLiteral("account"), account });
         if (!tool.waitForFinished(10'000)) {
             ADD_FAILURE() << "secret-tool did not finish";
             return {};
@@ -77,7 +76,7 @@ protected:
     }
 
     QString m_service = QStringLiteral("com.tessvale.tests.") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    KeychainStore m_store{m_service};
+    KeychainStore m_store { m_service };
 };
 
 } // namespace
@@ -137,7 +136,8 @@ TEST_F(SecretServiceKeychain, ItemIsPlainTextUnderServiceAndAccountForOtherClien
 TEST_F(SecretServiceKeychain, SecretThatIsNotUtf8ReadsAsInvalidData)
 {
     LibsecretSecretStore backend;
-    ASSERT_EQ(backend.add(SecretItemQuery{m_service, kAccount}, QByteArray("\xff\x00\xfe", 3)), SecretStatusCode::success);
+    ASSERT_EQ(
+        backend.add(SecretItemQuery { m_service, kAccount }, QByteArray("\xff\x00\xfe", 3)), SecretStatusCode::success);
     try {
         m_store.read(kAccount);
         FAIL() << "read did not fail";
@@ -150,7 +150,7 @@ TEST_F(SecretServiceKeychain, SecretThatIsNotUtf8ReadsAsInvalidData)
 TEST_F(SecretServiceKeychain, BackendReportsDuplicateAndMissingItems)
 {
     LibsecretSecretStore backend;
-    const SecretItemQuery query{m_service, kAccount};
+    const SecretItemQuery query { m_service, kAccount };
     EXPECT_EQ(backend.update(query, "x"), SecretStatusCode::itemNotFound);
     EXPECT_EQ(backend.deleteItem(query), SecretStatusCode::itemNotFound);
     EXPECT_EQ(backend.add(query, "x"), SecretStatusCode::success);
@@ -166,11 +166,12 @@ TEST(SecretServiceMissing, ReadFailsWithTheMissingServiceText)
     const QString probe = qEnvironmentVariable("TESSVALE_BIN_DIR") + QStringLiteral("/tessvale-keychain-probe");
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/tessvale-bus"));
+    environment.insert(
+        QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/tessvale-bus"));
     process.setProcessEnvironment(environment);
-    process.start(probe, {QStringLiteral("com.tessvale.tests"), kAccount});
+    process.start(probe, { QStringLiteral("com.tessvale.tests"), kAccount });
     ASSERT_TRUE(process.waitForFinished(20'000)) << probe.toStdString();
     ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()).trimmed(),
-              QStringLiteral("error -25291 ") + KeychainError::unexpectedStatus(-25291).description());
+        QStringLiteral("error -25291 ") + KeychainError::unexpectedStatus(-25291).description());
 }

@@ -39,12 +39,14 @@ public:
 
     bool connected()
     {
-        (void)QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState || m_refused || m_closed; }, 3000);
+        (void)QTest::qWaitFor(
+            [this] { return m_socket.state() == QAbstractSocket::ConnectedState || m_refused || m_closed; }, 3000);
         return m_socket.state() == QAbstractSocket::ConnectedState;
     }
     bool refused()
     {
-        (void)QTest::qWaitFor([this] { return m_refused || m_socket.state() == QAbstractSocket::ConnectedState; }, 3000);
+        (void)QTest::qWaitFor(
+            [this] { return m_refused || m_socket.state() == QAbstractSocket::ConnectedState; }, 3000);
         return m_refused;
     }
     void send(const QByteArray& bytes)
@@ -119,8 +121,8 @@ TEST_F(CallbackListener, RedirectUrlIsTheIpv4LoopbackWithTheChosenPortAndPath)
 {
     start();
     EXPECT_GT(m_port, 0);
-    EXPECT_EQ(m_listener->redirectURL().toString(),
-              QStringLiteral("http://127.0.0.1:%1/native-auth/callback").arg(m_port));
+    EXPECT_EQ(
+        m_listener->redirectURL().toString(), QStringLiteral("http://127.0.0.1:%1/native-auth/callback").arg(m_port));
 }
 
 TEST_F(CallbackListener, IsNotReachableOnAnyOtherAddressOfThisMachine)
@@ -143,12 +145,12 @@ TEST_F(CallbackListener, DeliversTheCallbackWithItsQueryAndAnswersWithThePage)
     start();
     const QByteArray response = roundTrip(m_port, getRequest("/native-auth/callback?code=a%2Bb&state=s-1"));
     EXPECT_EQ(response,
-              "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
-                  + QByteArray::number(kPage.size()) + "\r\nConnection: close\r\n\r\n" + kPage);
+        "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: "
+            + QByteArray::number(kPage.size()) + "\r\nConnection: close\r\n\r\n" + kPage);
     ASSERT_TRUE(QTest::qWaitFor([this] { return !m_delivered.empty(); }, 2000));
     const QUrl url = m_delivered.front();
     EXPECT_EQ(url.toString(QUrl::FullyEncoded),
-              QStringLiteral("http://127.0.0.1:%1/native-auth/callback?code=a%2Bb&state=s-1").arg(m_port));
+        QStringLiteral("http://127.0.0.1:%1/native-auth/callback?code=a%2Bb&state=s-1").arg(m_port));
     EXPECT_EQ(QUrlQuery(url).queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded), QStringLiteral("a+b"));
 }
 
@@ -165,9 +167,9 @@ TEST_F(CallbackListener, CallsTheHandlerAtMostOnce)
 TEST_F(CallbackListener, AnswersOtherPathsWith404WithoutCallingTheHandler)
 {
     start();
-    for (const QByteArray& target : {QByteArray("/favicon.ico"), QByteArray("/"), QByteArray("/native-auth"),
-                                    QByteArray("/native-auth/callbackx?code=1&state=s"),
-                                    QByteArray("/native-auth/callback/extra?code=1"), QByteArray("//native-auth/callback")}) {
+    for (const QByteArray& target : { QByteArray("/favicon.ico"), QByteArray("/"), QByteArray("/native-auth"),
+             QByteArray("/native-auth/callbackx?code=1&state=s"), QByteArray("/native-auth/callback/extra?code=1"),
+             QByteArray("//native-auth/callback") }) {
         EXPECT_EQ(statusLine(roundTrip(m_port, getRequest(target))), "HTTP/1.1 404 Not Found") << target.constData();
     }
     settle();
@@ -179,11 +181,12 @@ TEST_F(CallbackListener, AnswersOtherPathsWith404WithoutCallingTheHandler)
 TEST_F(CallbackListener, RefusesMethodsOtherThanGetAndMalformedRequests)
 {
     start();
-    EXPECT_EQ(statusLine(roundTrip(m_port, "POST /native-auth/callback?code=1&state=s HTTP/1.1\r\nContent-Length: 0\r\n\r\n")),
-              "HTTP/1.1 405 Method Not Allowed");
+    EXPECT_EQ(statusLine(
+                  roundTrip(m_port, "POST /native-auth/callback?code=1&state=s HTTP/1.1\r\nContent-Length: 0\r\n\r\n")),
+        "HTTP/1.1 405 Method Not Allowed");
     EXPECT_EQ(statusLine(roundTrip(m_port, "GARBAGE\r\n\r\n")), "HTTP/1.1 400 Bad Request");
     EXPECT_EQ(statusLine(roundTrip(m_port, "GET http://evil.example/native-auth/callback?code=1 HTTP/1.1\r\n\r\n")),
-              "HTTP/1.1 400 Bad Request");
+        "HTTP/1.1 400 Bad Request");
     settle();
     EXPECT_TRUE(m_delivered.empty());
 }
@@ -193,8 +196,8 @@ TEST_F(CallbackListener, AssemblesARequestSplitAcrossSegments)
     start();
     Client client(m_port);
     ASSERT_TRUE(client.connected());
-    for (const QByteArray& segment : {QByteArray("GET /native-"), QByteArray("auth/callback?code=a"),
-                                     QByteArray("b&state=s HTTP/1.1\r\nHost: 127.0.0.1\r"), QByteArray("\n\r")}) {
+    for (const QByteArray& segment : { QByteArray("GET /native-"), QByteArray("auth/callback?code=a"),
+             QByteArray("b&state=s HTTP/1.1\r\nHost: 127.0.0.1\r"), QByteArray("\n\r") }) {
         client.send(segment);
         QTest::qWait(30);
         EXPECT_TRUE(client.received().isEmpty());
@@ -286,12 +289,15 @@ TEST_F(CallbackListener, WrongStateIsRefusedAndLeavesTheDeliveryForTheRightOne)
     NativeAuthCallbackListenerOptions options;
     options.expectedState = QStringLiteral("state-1");
     start(options);
-    EXPECT_EQ(statusLine(roundTrip(m_port, getRequest("/native-auth/callback?code=x&state=STATE-1"))), "HTTP/1.1 400 Bad Request");
-    EXPECT_EQ(statusLine(roundTrip(m_port, getRequest("/native-auth/callback?code=x&state=state-"))), "HTTP/1.1 400 Bad Request");
+    EXPECT_EQ(statusLine(roundTrip(m_port, getRequest("/native-auth/callback?code=x&state=STATE-1"))),
+        "HTTP/1.1 400 Bad Request");
+    EXPECT_EQ(statusLine(roundTrip(m_port, getRequest("/native-auth/callback?code=x&state=state-"))),
+        "HTTP/1.1 400 Bad Request");
     EXPECT_EQ(statusLine(roundTrip(m_port, getRequest("/native-auth/callback?code=x"))), "HTTP/1.1 400 Bad Request");
     settle();
     EXPECT_TRUE(m_delivered.empty());
-    EXPECT_EQ(statusLine(roundTrip(m_port, getRequest("/native-auth/callback?code=y&state=state-1"))), "HTTP/1.1 200 OK");
+    EXPECT_EQ(
+        statusLine(roundTrip(m_port, getRequest("/native-auth/callback?code=y&state=state-1"))), "HTTP/1.1 200 OK");
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_delivered.size() == 1; }, 2000));
     EXPECT_EQ(QUrlQuery(m_delivered.front()).queryItemValue(QStringLiteral("code")), QStringLiteral("y"));
 }
@@ -314,11 +320,11 @@ TEST_F(CallbackListener, AfterStopNothingIsAcceptedOrDelivered)
 
 TEST_F(CallbackListener, HandlerMayReleaseTheListener)
 {
-    std::shared_ptr<NativeAuthCallbackListener> listener = QCoro::waitFor(NativeAuthCallbackListener::start(
-        kCallbackPath, [&listener, this](const QUrl& url) {
-            m_delivered.push_back(url);
-            listener.reset();
-        }));
+    std::shared_ptr<NativeAuthCallbackListener> listener
+        = QCoro::waitFor(NativeAuthCallbackListener::start(kCallbackPath, [&listener, this](const QUrl& url) {
+              m_delivered.push_back(url);
+              listener.reset();
+          }));
     const quint16 port = quint16(listener->redirectURL().port());
     roundTrip(port, getRequest("/native-auth/callback?code=1&state=s"));
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_delivered.size() == 1; }, 2000));
@@ -374,8 +380,8 @@ QCoro::Task<std::shared_ptr<NativeAuthCallbackListener>> startCatching(QString p
 
 TEST(CallbackListenerStart, RefusesACallbackPathThatIsNotAUrlPath)
 {
-    for (const QString& path : {QStringLiteral("native-auth/callback"), QStringLiteral("/cb?x=1"), QStringLiteral("/cb#top"),
-                               QStringLiteral("/a b")}) {
+    for (const QString& path : { QStringLiteral("native-auth/callback"), QStringLiteral("/cb?x=1"),
+             QStringLiteral("/cb#top"), QStringLiteral("/a b") }) {
         QString failure;
         EXPECT_EQ(QCoro::waitFor(startCatching(path, &failure)), nullptr) << path.toStdString();
         EXPECT_TRUE(failure.contains(path)) << failure.toStdString();

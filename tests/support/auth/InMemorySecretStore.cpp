@@ -6,10 +6,10 @@ namespace tessvale {
 
 SecretStatus InMemorySecretStore::add(const SecretItemQuery& query, const QByteArray& value)
 {
-    m_calls.push_back({Call::add, query.service, query.account, value});
+    m_calls.push_back({ Call::add, query.service, query.account, value });
     if (auto status = scripted(Call::add))
         return *status;
-    const Key key{query.service, query.account};
+    const Key key { query.service, query.account };
     if (m_items.count(key))
         return SecretStatusCode::duplicateItem;
     m_items[key] = value;
@@ -18,10 +18,10 @@ SecretStatus InMemorySecretStore::add(const SecretItemQuery& query, const QByteA
 
 SecretStatus InMemorySecretStore::update(const SecretItemQuery& query, const QByteArray& value)
 {
-    m_calls.push_back({Call::update, query.service, query.account, value});
+    m_calls.push_back({ Call::update, query.service, query.account, value });
     if (auto status = scripted(Call::update))
         return *status;
-    const auto found = m_items.find(Key{query.service, query.account});
+    const auto found = m_items.find(Key { query.service, query.account });
     if (found == m_items.end())
         return SecretStatusCode::itemNotFound;
     found->second = value;
@@ -30,10 +30,10 @@ SecretStatus InMemorySecretStore::update(const SecretItemQuery& query, const QBy
 
 SecretStatus InMemorySecretStore::copyMatching(const SecretItemQuery& query, std::optional<QByteArray>* result)
 {
-    m_calls.push_back({Call::copyMatching, query.service, query.account, {}});
+    m_calls.push_back({ Call::copyMatching, query.service, query.account, {} });
     if (auto status = scripted(Call::copyMatching))
         return *status;
-    const Key key{query.service, query.account};
+    const Key key { query.service, query.account };
     if (std::find(m_noData.begin(), m_noData.end(), key) != m_noData.end()) {
         *result = std::nullopt;
         return SecretStatusCode::success;
@@ -47,11 +47,11 @@ SecretStatus InMemorySecretStore::copyMatching(const SecretItemQuery& query, std
 
 SecretStatus InMemorySecretStore::deleteItem(const SecretItemQuery& query)
 {
-    m_calls.push_back({Call::deleteItem, query.service, query.account, {}});
+    m_calls.push_back({ Call::deleteItem, query.service, query.account, {} });
     if (auto status = scripted(Call::deleteItem))
         return *status;
-    return m_items.erase(Key{query.service, query.account}) ? SecretStatusCode::success
-                                                             : SecretStatusCode::itemNotFound;
+    return m_items.erase(Key { query.service, query.account }) ? SecretStatusCode::success
+                                                               : SecretStatusCode::itemNotFound;
 }
 
 void InMemorySecretStore::failWith(Call call, SecretStatus status)
@@ -61,17 +61,17 @@ void InMemorySecretStore::failWith(Call call, SecretStatus status)
 
 void InMemorySecretStore::returnNoDataFor(const QString& service, const QString& account)
 {
-    m_noData.push_back(Key{service, account});
+    m_noData.push_back(Key { service, account });
 }
 
 void InMemorySecretStore::put(const QString& service, const QString& account, const QByteArray& value)
 {
-    m_items[Key{service, account}] = value;
+    m_items[Key { service, account }] = value;
 }
 
 std::optional<QByteArray> InMemorySecretStore::item(const QString& service, const QString& account) const
 {
-    const auto found = m_items.find(Key{service, account});
+    const auto found = m_items.find(Key { service, account });
     if (found == m_items.end())
         return std::nullopt;
     return found->second;

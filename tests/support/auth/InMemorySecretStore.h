@@ -17,8 +17,7 @@ namespace tessvale {
 class InMemorySecretStore final : public SecretStore
 {
 public:
-    enum class Call
-    {
+    enum class Call {
         add,
         update,
         copyMatching,

@@ -22,11 +22,10 @@ const QString kAccount = QStringLiteral("cloud-api-key");
 struct StoreFixture : ::testing::Test
 {
     std::shared_ptr<InMemorySecretStore> secrets = std::make_shared<InMemorySecretStore>();
-    KeychainStore store{kService, secrets};
+    KeychainStore store { kService, secrets };
 };
 
-template <typename Body>
-KeychainError caught(Body body)
+template <typename Body> KeychainError caught(Body body)
 {
     try {
         body();
@@ -194,7 +193,8 @@ TEST(KeychainErrorText, AccessRefusedStatusesShareOneSentence)
 TEST(KeychainErrorText, CancellationHasItsOwnSentence)
 {
     EXPECT_EQ(KeychainError::unexpectedStatus(-128).description(),
-              QStringLiteral("Keychain access was canceled. Allow Tessvale to access secure keychain storage and try again."));
+        QStringLiteral(
+            "Keychain access was canceled. Allow Tessvale to access secure keychain storage and try again."));
 }
 
 TEST(KeychainErrorText, OtherStatusesShowTheSignedNumber)
@@ -207,8 +207,8 @@ TEST(KeychainErrorText, OtherStatusesShowTheSignedNumber)
 TEST(KeychainErrorText, MissingKeyringServiceSaysWhatIsMissing)
 {
     EXPECT_EQ(KeychainError::unexpectedStatus(SecretStatusCode::notAvailable).description(),
-              QStringLiteral("Tessvale could not reach secure keychain storage. Make sure a keyring service "
-                             "(Secret Service) is running and try again."));
+        QStringLiteral("Tessvale could not reach secure keychain storage. Make sure a keyring service "
+                       "(Secret Service) is running and try again."));
 }
 
 TEST(SecretServiceErrors, MapToTheStatusesTheUserTextsKnow)
@@ -220,15 +220,15 @@ TEST(SecretServiceErrors, MapToTheStatusesTheUserTextsKnow)
         SecretStatus status;
     };
     const Row rows[] = {
-        {G_IO_ERROR, G_IO_ERROR_CANCELLED, SecretStatusCode::userCanceled},
-        {SECRET_ERROR, SECRET_ERROR_IS_LOCKED, SecretStatusCode::interactionNotAllowed},
-        {G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN, SecretStatusCode::notAvailable},
-        {G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER, SecretStatusCode::notAvailable},
-        {G_DBUS_ERROR, G_DBUS_ERROR_ACCESS_DENIED, SecretStatusCode::authFailed},
-        {G_IO_ERROR, G_IO_ERROR_NOT_FOUND, SecretStatusCode::notAvailable},
-        {G_IO_ERROR, G_IO_ERROR_FAILED, SecretStatusCode::notAvailable},
-        {SECRET_ERROR, SECRET_ERROR_PROTOCOL, SecretStatusCode::internalError},
-        {g_quark_from_static_string("some-other-domain"), 3, SecretStatusCode::internalError},
+        { G_IO_ERROR, G_IO_ERROR_CANCELLED, SecretStatusCode::userCanceled },
+        { SECRET_ERROR, SECRET_ERROR_IS_LOCKED, SecretStatusCode::interactionNotAllowed },
+        { G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN, SecretStatusCode::notAvailable },
+        { G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER, SecretStatusCode::notAvailable },
+        { G_DBUS_ERROR, G_DBUS_ERROR_ACCESS_DENIED, SecretStatusCode::authFailed },
+        { G_IO_ERROR, G_IO_ERROR_NOT_FOUND, SecretStatusCode::notAvailable },
+        { G_IO_ERROR, G_IO_ERROR_FAILED, SecretStatusCode::notAvailable },
+        { SECRET_ERROR, SECRET_ERROR_PROTOCOL, SecretStatusCode::internalError },
+        { g_quark_from_static_string("some-other-domain"), 3, SecretStatusCode::internalError },
     };
     for (const Row& row : rows)
         EXPECT_EQ(LibsecretSecretStore::statusForError(row.domain, row.code), row.status)

@@ -12,20 +12,21 @@ using namespace tessvale;
 TEST(PkceCodeChallenge, ReproducesTheS256ExampleOfTheProofKeyRfc)
 {
     EXPECT_EQ(NativeAuthChallenge::pkceCodeChallenge(QStringLiteral("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk")),
-              QStringLiteral("E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM"));
+        QStringLiteral("E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM"));
 }
 
 TEST(PkceCodeChallenge, HashesTheUtf8BytesOfTheVerifier)
 {
     EXPECT_EQ(NativeAuthChallenge::pkceCodeChallenge(QStringLiteral("ä€")),
-              QStringLiteral("L7innYjfifg3CzEts_9o_WqoV1ScxBpoW0Ai6Z5fxaI"));
+        QStringLiteral("L7innYjfifg3CzEts_9o_WqoV1ScxBpoW0Ai6Z5fxaI"));
     EXPECT_EQ(NativeAuthChallenge::pkceCodeChallenge(QString()),
-              QStringLiteral("47DEQpj8HBSa-_TImW-5JCeuQeRkm5NMpJWZG3hSuFU"));
+        QStringLiteral("47DEQpj8HBSa-_TImW-5JCeuQeRkm5NMpJWZG3hSuFU"));
 }
 
 TEST(NativeAuthChallengeMaterial, HasTheDocumentedShapes)
 {
-    static const QRegularExpression state(QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$"));
+    static const QRegularExpression state(
+        QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$"));
     static const QRegularExpression verifier(QStringLiteral("^[0-9a-f]{64}$"));
     static const QRegularExpression challenge(QStringLiteral("^[A-Za-z0-9_-]{43}$"));
     for (int i = 0; i < 200; ++i) {
@@ -67,7 +68,8 @@ TEST(BrowserSignInStateValue, EqualOnlyWhenEveryFieldIsEqual)
 
     EXPECT_EQ(state, BrowserSignInState(attempt, page, false));
     EXPECT_FALSE(state == BrowserSignInState(QUuid::createUuid(), page, false));
-    EXPECT_FALSE(state == BrowserSignInState(attempt, QUrl(QStringLiteral("https://tessvale.example/native-auth?attempt=2")), false));
+    EXPECT_FALSE(state
+        == BrowserSignInState(attempt, QUrl(QStringLiteral("https://tessvale.example/native-auth?attempt=2")), false));
     EXPECT_FALSE(state == BrowserSignInState(attempt, page, true));
     EXPECT_EQ(state.attemptID(), attempt);
     EXPECT_EQ(state.authorizationURL(), page);

@@ -12,95 +12,89 @@ namespace tessvale {
 
 namespace {
 
-const SecretSchema* itemSchema()
-{
-    static const SecretSchema schema = {
-        LibsecretSecretStore::schemaName(),
-        SECRET_SCHEMA_DONT_MATCH_NAME,
+    const SecretSchema* itemSchema()
+    {
+        static const SecretSchema schema = {
+            LibsecretSecretStore::schemaName(),
+            SECRET_SCHEMA_DONT_MATCH_NAME,
+            {
+                { "service", SECRET_SCHEMA_ATTRIBUTE_STRING },
+                { "account", SECRET_SCHEMA_ATTRIBUTE_STRING },
+                { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING },
+            },
+        };
+        return &schema;
+    }
+
+    // Owns a GError and turns it into a status, logging what went wrong (never the secret).
+    class ErrorHolder
+    {
+    public:
+        ErrorHolder() = default;
+        ErrorHolder(const ErrorHolder&) = delete;
+        ErrorHolder& operator=(const ErrorHolder&) = delete;
+        ~ErrorHolder()
         {
-            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
-        },
+            if (m_error)
+                g_error_free(m_error);
+        }
+
+        GError** out() { return &m_error; }
+        bool isSet() const { return m_error != nullptr; }
+
+        SecretStatus status(const char* operation, const SecretItemQuery& query) const
+        {
+            const SecretStatus status = LibsecretSecretStore::statusForError(m_error->domain, m_error->code);
+            qCWarning(lcKeychain).noquote() << "Secret Service" << operation << "failed for account" << query.account
+                                            << "status" << status << ":" << QString::fromUtf8(m_error->message);
+            return status;
+        }
+
+    private:
+        GError* m_error = nullptr;
     };
-    return &schema;
-}
 
-// Owns a GError and turns it into a status, logging what went wrong (never the secret).
-class ErrorHolder
-{
-public:
-    ErrorHolder() = default;
-    ErrorHolder(const ErrorHolder&) = delete;
-    ErrorHolder& operator=(const ErrorHolder&) = delete;
-    ~ErrorHolder()
+    QByteArray utf8(const QString& text)
     {
-        if (m_error)
-            g_error_free(m_error);
+        return text.toUtf8();
     }
 
-    GError** out() { return &m_error; }
-    bool isSet() const { return m_error != nullptr; }
-
-    SecretStatus status(const char* operation, const SecretItemQuery& query) const
+    // Whether an item with the query's attributes exists, without unlocking or reading its secret.
+    SecretStatus itemExists(const SecretItemQuery& query, bool* exists)
     {
-        const SecretStatus status = LibsecretSecretStore::statusForError(m_error->domain, m_error->code);
-        qCWarning(lcKeychain).noquote() << "Secret Service" << operation << "failed for account"
-                                        << query.account << "status" << status << ":"
-                                        << QString::fromUtf8(m_error->message);
-        return status;
+        ErrorHolder error;
+        const QByteArray service = utf8(query.service);
+        const QByteArray account = utf8(query.account);
+        GList* items = secret_password_search_sync(itemSchema(), SECRET_SEARCH_NONE, nullptr, error.out(), "service",
+            service.constData(), "account", account.constData(), nullptr);
+        if (error.isSet())
+            return error.status("search", query);
+        *exists = items != nullptr;
+        g_list_free_full(items, g_object_unref);
+        return SecretStatusCode::success;
     }
 
-private:
-    GError* m_error = nullptr;
-};
-
-QByteArray utf8(const QString& text)
-{
-    return text.toUtf8();
-}
-
-// Whether an item with the query's attributes exists, without unlocking or reading its secret.
-SecretStatus itemExists(const SecretItemQuery& query, bool* exists)
-{
-    ErrorHolder error;
-    const QByteArray service = utf8(query.service);
-    const QByteArray account = utf8(query.account);
-    GList* items = secret_password_search_sync(itemSchema(), SECRET_SEARCH_NONE, nullptr, error.out(),
-                                               "service", service.constData(),
-                                               "account", account.constData(),
-                                               nullptr);
-    if (error.isSet())
-        return error.status("search", query);
-    *exists = items != nullptr;
-    g_list_free_full(items, g_object_unref);
-    return SecretStatusCode::success;
-}
-
-SecretStatus storeItem(const SecretItemQuery& query, const QByteArray& value, const char* operation)
-{
-    ErrorHolder error;
-    const QByteArray service = utf8(query.service);
-    const QByteArray account = utf8(query.account);
-    const QByteArray label = utf8(QStringLiteral("%1 (%2)").arg(query.service, query.account));
-    SecretValue* secret = secret_value_new(value.constData(), value.size(), "text/plain");
-    const gboolean stored = secret_password_store_binary_sync(itemSchema(), SECRET_COLLECTION_DEFAULT,
-                                                              label.constData(), secret, nullptr,
-                                                              error.out(),
-                                                              "service", service.constData(),
-                                                              "account", account.constData(),
-                                                              nullptr);
-    secret_value_unref(secret);
-    if (error.isSet())
-        return error.status(operation, query);
-    if (!stored) {
-        // Refused without a reason: the user dismissed the unlock prompt.
-        qCWarning(lcKeychain).noquote() << "Secret Service" << operation << "was refused for account"
-                                        << query.account;
-        return SecretStatusCode::userCanceled;
+    SecretStatus storeItem(const SecretItemQuery& query, const QByteArray& value, const char* operation)
+    {
+        ErrorHolder error;
+        const QByteArray service = utf8(query.service);
+        const QByteArray account = utf8(query.account);
+        const QByteArray label = utf8(QStringLiteral("%1 (%2)").arg(query.service, query.account));
+        SecretValue* secret = secret_value_new(value.constData(), value.size(), "text/plain");
+        const gboolean stored
+            = secret_password_store_binary_sync(itemSchema(), SECRET_COLLECTION_DEFAULT, label.constData(), secret,
+                nullptr, error.out(), "service", service.constData(), "account", account.constData(), nullptr);
+        secret_value_unref(secret);
+        if (error.isSet())
+            return error.status(operation, query);
+        if (!stored) {
+            // Refused without a reason: the user dismissed the unlock prompt.
+            qCWarning(lcKeychain).noquote()
+                << "Secret Service" << operation << "was refused for account" << query.account;
+            return SecretStatusCode::userCanceled;
+        }
+        return SecretStatusCode::success;
     }
-    return SecretStatusCode::success;
-}
 
 } // namespace
 
@@ -142,10 +136,8 @@ SecretStatus LibsecretSecretStore::copyMatching(const SecretItemQuery& query, st
     ErrorHolder error;
     const QByteArray service = utf8(query.service);
     const QByteArray account = utf8(query.account);
-    SecretValue* secret = secret_password_lookup_binary_sync(itemSchema(), nullptr, error.out(),
-                                                             "service", service.constData(),
-                                                             "account", account.constData(),
-                                                             nullptr);
+    SecretValue* secret = secret_password_lookup_binary_sync(
+        itemSchema(), nullptr, error.out(), "service", service.constData(), "account", account.constData(), nullptr);
     if (error.isSet())
         return error.status("lookup", query);
     if (!secret)
@@ -163,10 +155,8 @@ SecretStatus LibsecretSecretStore::deleteItem(const SecretItemQuery& query)
     ErrorHolder error;
     const QByteArray service = utf8(query.service);
     const QByteArray account = utf8(query.account);
-    const gboolean removed = secret_password_clear_sync(itemSchema(), nullptr, error.out(),
-                                                        "service", service.constData(),
-                                                        "account", account.constData(),
-                                                        nullptr);
+    const gboolean removed = secret_password_clear_sync(
+        itemSchema(), nullptr, error.out(), "service", service.constData(), "account", account.constData(), nullptr);
     if (error.isSet())
         return error.status("delete", query);
     return removed ? SecretStatusCode::success : SecretStatusCode::itemNotFound;
