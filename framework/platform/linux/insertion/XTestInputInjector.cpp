@@ -68,6 +68,8 @@ public:
     KeymapLease& operator=(const KeymapLease&) = delete;
 
     int spareCount() const { return static_cast<int>(m_spare.size()); }
+    bool inUse() const { return m_used > 0; }
+    std::vector<int> codesFor(size_t count) const { return {m_spare.begin(), m_spare.begin() + static_cast<long>(count)}; }
 
     // Maps keysyms[i] onto the i-th spare keycode (one request per run of consecutive keycodes) and
     // waits until the server has applied it. Returns the keycodes.
@@ -115,6 +117,40 @@ private:
     std::vector<int> m_spare;
     size_t m_used = 0;
 };
+
+// How a character already on the keyboard is typed: its keycode, with Shift for the second level.
+struct DirectKey
+{
+    int code = 0;
+    bool shift = false;
+};
+
+// Characters on the first two levels of the first group, usable only while that group is active and
+// no lock (Caps Lock) would change them; the spare keycodes cover everything else.
+std::map<KeySym, DirectKey> directKeys(Display* display)
+{
+    std::map<KeySym, DirectKey> keys;
+    XkbStateRec state{};
+    if (XkbGetState(display, XkbUseCoreKbd, &state) != Success || state.group != 0 || (state.locked_mods & (LockMask | Mod5Mask)) != 0)
+        return keys;
+    int min = 0;
+    int max = 0;
+    XDisplayKeycodes(display, &min, &max);
+    int perCode = 0;
+    KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(min), max - min + 1, &perCode);
+    if (!map)
+        return keys;
+    for (int code = min; code <= max; ++code) {
+        for (int level = 0; level < std::min(perCode, 2); ++level) {
+            const KeySym keysym = map[(code - min) * perCode + level];
+            // Printable Latin-1 only: keypad and function keys may behave differently.
+            if (keysym >= 0x20 && keysym <= 0x7e && !keys.count(keysym))
+                keys[keysym] = DirectKey{code, level == 1};
+        }
+    }
+    XFree(map);
+    return keys;
+}
 
 } // namespace
 
@@ -208,47 +244,74 @@ QCoro::Task<bool> XTestInputInjector::typeText(QString text, CancelToken token)
         sequence.push_back(*keysym);
     }
     Display* display = m_connection->display();
+    const std::map<KeySym, DirectKey> direct = directKeys(display);
+    const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
     KeymapLease keymap(display);
-    if (keymap.spareCount() == 0) {
-        qCWarning(lcTextInsertion) << "no spare keycodes to type with";
-        co_return false;
-    }
+    qCDebug(lcTextInsertion) << "typing" << sequence.size() << "keys with" << keymap.spareCount() << "spare keycodes";
     size_t position = 0;
+    size_t previousBatchKeys = 0;
     while (position < sequence.size()) {
-        // The longest run of text whose distinct characters fit the spare keycodes.
+        // The longest run of text whose characters missing from the keyboard fit the spare keycodes.
         std::map<KeySym, size_t> slot;
         std::vector<KeySym> batchKeysyms;
         size_t end = position;
         while (end < sequence.size()) {
-            if (!slot.count(sequence[end])) {
+            const KeySym keysym = sequence[end];
+            if (!direct.count(keysym) && !slot.count(keysym)) {
                 if (static_cast<int>(batchKeysyms.size()) == keymap.spareCount())
                     break;
-                slot[sequence[end]] = batchKeysyms.size();
-                batchKeysyms.push_back(sequence[end]);
+                slot[keysym] = batchKeysyms.size();
+                batchKeysyms.push_back(keysym);
             }
             ++end;
         }
-        const std::vector<int> codes = keymap.map(batchKeysyms);
+        if (end == position) {
+            qCWarning(lcTextInsertion) << "no spare keycodes to type with";
+            co_return false;
+        }
+        if (!batchKeysyms.empty()) {
+            if (position > 0) {
+                // A target that reads the keymap when it handles the change must have handled the
+                // previous batch's keys before their keycodes change meaning.
+                try {
+                    co_await m_sleeper->sleep(keymapSettleDelay + std::chrono::duration_cast<std::chrono::milliseconds>(keymapRemapPerKey * static_cast<int>(previousBatchKeys)));
+                } catch (const CancelledError&) {
+                }
+                if (token.isCancelled())
+                    break;
+            }
+            keymap.map(batchKeysyms);
+        }
+        const std::vector<int> codes = batchKeysyms.empty() ? std::vector<int>{} : keymap.codesFor(batchKeysyms.size());
         for (size_t i = position; i < end; i += keysPerChunk) {
             if (token.isCancelled())
                 break;
             auto scope = SyntheticInputTracker::processWide().begin();
             const size_t chunkEnd = std::min(end, i + keysPerChunk);
             for (size_t k = i; k < chunkEnd; ++k) {
-                const auto code = static_cast<unsigned int>(codes[slot[sequence[k]]]);
+                const auto found = direct.find(sequence[k]);
+                const bool useShift = found != direct.end() && found->second.shift && shift != 0;
+                const auto code = static_cast<unsigned int>(found != direct.end() ? found->second.code : codes[slot[sequence[k]]]);
+                if (useShift)
+                    XTestFakeKeyEvent(display, shift, True, CurrentTime);
                 XTestFakeKeyEvent(display, code, True, CurrentTime);
                 XTestFakeKeyEvent(display, code, False, CurrentTime);
+                if (useShift)
+                    XTestFakeKeyEvent(display, shift, False, CurrentTime);
             }
             XSync(display, False);
         }
-        const auto settle = keymapSettleDelay + std::chrono::duration_cast<std::chrono::milliseconds>(keymapSettlePerKey * static_cast<int>(end - position));
-        try {
-            co_await m_sleeper->sleep(settle);
-        } catch (const CancelledError&) {
-        }
+        previousBatchKeys = end - position;
+        position = end;
         if (token.isCancelled())
             break;
-        position = end;
+    }
+    if (keymap.inUse()) {
+        // The keycodes keep this batch's meaning until a lazily reading target has looked them up.
+        try {
+            co_await m_sleeper->sleep(keymapSettleDelay + std::chrono::duration_cast<std::chrono::milliseconds>(keymapSettlePerKey * static_cast<int>(previousBatchKeys)));
+        } catch (const CancelledError&) {
+        }
     }
     keymap.clear();
     token.throwIfCancelled();

@@ -1,0 +1,241 @@
+#include <chrono>
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QTemporaryDir>
+
+#include <qcoro/qcorotask.h>
+
+#include "InsertionTexts.h"
+#include "focus/FocusAppService.h"
+#include "insertion/TextInsertionService.h"
+#include "support/focus/TextTargetProcess.h"
+
+using namespace tessvale;
+using namespace tessvale::testing;
+
+namespace {
+
+using Driver = TextInsertionDriver;
+
+struct Outcome
+{
+    bool done = false;
+    std::optional<TextInsertionResult> result;
+    std::exception_ptr error;
+};
+
+QCoro::Task<> capture(QCoro::Task<TextInsertionResult> task, std::shared_ptr<Outcome> outcome)
+{
+    try {
+        outcome->result = co_await std::move(task);
+    } catch (...) {
+        outcome->error = std::current_exception();
+    }
+    outcome->done = true;
+}
+
+// Runs the insertion on the real event loop; rethrows what it threw.
+TextInsertionResult run(QCoro::Task<TextInsertionResult> task)
+{
+    auto outcome = std::make_shared<Outcome>();
+    capture(std::move(task), outcome);
+    pumpUntil([&] { return outcome->done; }, 60000);
+    if (outcome->error)
+        std::rethrow_exception(outcome->error);
+    if (!outcome->result)
+        throw std::runtime_error("insertion did not finish");
+    return *outcome->result;
+}
+
+class DesktopTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!hasDesktop())
+            GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+        diagnostics = std::make_shared<FocusedAppDiagnosticsService>();
+    }
+
+    // The focused field of the target, once the accessibility bus shows it.
+    FocusedInsertionTargetRef captureTextField(qint64 pid)
+    {
+        FocusedInsertionTargetRef target;
+        pumpUntil(
+            [&] {
+                target = FocusAppService::currentInsertionTarget(*diagnostics);
+                return target && target->application().processIdentifier == pid && target->focusedElement();
+            },
+            10000);
+        return target;
+    }
+
+    std::unique_ptr<TextInsertionService> makeService(QList<Driver> drivers, TextInsertionHooks hooks = {})
+    {
+        hooks.enabledDrivers = std::move(drivers);
+        return std::make_unique<TextInsertionService>(diagnostics, std::move(hooks));
+    }
+
+    static std::optional<TextInsertionError::Case> insertionError(TextInsertionService& service, const QString& text, FocusedInsertionTargetRef target)
+    {
+        try {
+            run(service.insert(text, false, true, false, std::move(target)));
+        } catch (const TextInsertionError& error) {
+            return error.errorCase();
+        } catch (...) {
+        }
+        return std::nullopt;
+    }
+
+    std::shared_ptr<FocusedAppDiagnosticsService> diagnostics;
+};
+
+class EachDriverTest : public DesktopTest, public ::testing::WithParamInterface<std::tuple<Driver, int>>
+{
+};
+
+TEST_P(EachDriverTest, InsertsTheTextExactly)
+{
+    const auto [driver, sample] = GetParam();
+    const QString text = sample == 0 ? accentedSample() : capitalAccentedParagraph();
+    TextTargetProcess target;
+    ASSERT_TRUE(target.start());
+    const auto captured = captureTextField(target.processId());
+    ASSERT_TRUE(captured && captured->focusedElement());
+    auto service = makeService({driver});
+    const TextInsertionResult result = run(service->insert(text, false, true, false, captured));
+    EXPECT_EQ(result.driver, driver);
+    EXPECT_EQ(target.waitForText(text), text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers,
+                         EachDriverTest,
+                         ::testing::Combine(::testing::Values(Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping), ::testing::Values(0, 1)),
+                         [](const auto& info) {
+                             return rawValue(std::get<0>(info.param)).toStdString() + (std::get<1>(info.param) == 0 ? "Sample" : "Paragraph");
+                         });
+
+TEST_F(DesktopTest, PasteReachesARawCatInAnXterm)
+{
+    QTemporaryDir dir;
+    const QString output = dir.filePath(QStringLiteral("cat.txt"));
+    DesktopProcess xterm;
+    ASSERT_TRUE(xterm.start(QStringLiteral("xterm"),
+                            {QStringLiteral("-u8"), QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
+                             QStringLiteral("stty raw -echo; exec cat > '%1'").arg(output)},
+                            {QStringLiteral("LC_ALL=C.UTF-8"), QStringLiteral("LANG=C.UTF-8")}));
+    FocusedInsertionTargetRef captured;
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            captured = FocusAppService::currentInsertionTarget(*diagnostics);
+            return captured && captured->application().processIdentifier == xterm.processId() && QFile::exists(output);
+        },
+        10000));
+    pumpEvents(300); // the shell switches the terminal to raw mode
+    auto service = makeService({Driver::pasteboard});
+    const QString text = accentedSample() + QLatin1Char(' ') + capitalAccentedParagraph();
+    run(service->insert(text, false, true, false, captured));
+    QString arrived;
+    pumpUntil(
+        [&] {
+            QFile file(output);
+            arrived = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+            return arrived == text;
+        },
+        5000);
+    EXPECT_EQ(arrived, text);
+}
+
+TEST_F(DesktopTest, PasteRestoresThePreviousClipboardAndPrimary)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText(QStringLiteral("previous clipboard ✓"), QClipboard::Clipboard);
+    clipboard->setText(QStringLiteral("previous primary"), QClipboard::Selection);
+    TextTargetProcess target;
+    ASSERT_TRUE(target.start());
+    auto service = makeService({Driver::pasteboard});
+    run(service->insert(accentedSample(), false, true, false, captureTextField(target.processId())));
+    EXPECT_EQ(target.waitForText(accentedSample()), accentedSample());
+    EXPECT_EQ(clipboard->text(QClipboard::Clipboard), QStringLiteral("previous clipboard ✓"));
+    EXPECT_EQ(clipboard->text(QClipboard::Selection), QStringLiteral("previous primary"));
+}
+
+TEST_F(DesktopTest, PasteLeavesEmptySelectionsEmpty)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear(QClipboard::Clipboard);
+    clipboard->clear(QClipboard::Selection);
+    TextTargetProcess target;
+    ASSERT_TRUE(target.start());
+    auto service = makeService({Driver::pasteboard});
+    run(service->insert(QStringLiteral("dictated"), false, true, false, captureTextField(target.processId())));
+    EXPECT_EQ(target.waitForText(QStringLiteral("dictated")), QStringLiteral("dictated"));
+    EXPECT_TRUE(clipboard->text(QClipboard::Clipboard).isEmpty());
+    EXPECT_TRUE(clipboard->text(QClipboard::Selection).isEmpty());
+}
+
+TEST_F(DesktopTest, TargetThatEndedFailsWithUnableToRestoreFocusAndLeavesTheOtherWindowAlone)
+{
+    TextTargetProcess first(QStringLiteral("First"));
+    ASSERT_TRUE(first.start());
+    const auto captured = captureTextField(first.processId());
+    ASSERT_TRUE(captured);
+    TextTargetProcess second(QStringLiteral("Second"));
+    ASSERT_TRUE(second.start());
+    first.kill();
+    pumpEvents(200);
+    auto service = makeService({Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping});
+    EXPECT_EQ(insertionError(*service, QStringLiteral("misplaced"), captured), TextInsertionError::unableToRestoreFocus);
+    pumpEvents(300);
+    EXPECT_EQ(second.text(), QString());
+}
+
+TEST_F(DesktopTest, TargetThatCannotBeBroughtBackIsNeverTypedIntoAnotherWindow)
+{
+    TextTargetProcess first(QStringLiteral("First"));
+    ASSERT_TRUE(first.start());
+    TextTargetProcess second(QStringLiteral("Second"));
+    ASSERT_TRUE(second.start());
+    // An application-level target (no text field) whose window the window manager does not raise.
+    const auto captured = std::make_shared<const FocusedInsertionTarget>(
+        FocusedApplicationTarget{QStringLiteral("First"), static_cast<qint32>(first.processId())}, nullptr, nullptr, std::nullopt, std::nullopt, false);
+    TextInsertionHooks hooks;
+    hooks.appActivator = [](qint32) -> QCoro::Task<bool> { co_return false; };
+    auto service = makeService({Driver::pasteboard, Driver::unicodeTyping}, hooks);
+    EXPECT_EQ(insertionError(*service, QStringLiteral("misplaced"), captured), TextInsertionError::unableToRestoreFocus);
+    pumpEvents(300);
+    EXPECT_EQ(second.text(), QString());
+    EXPECT_EQ(first.text(), QString());
+}
+
+TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExactAndFast)
+{
+    TextTargetProcess target;
+    ASSERT_TRUE(target.start());
+    const auto captured = captureTextField(target.processId());
+    auto service = makeService({Driver::unicodeTyping});
+    const QString text = mixedTypingText();
+    QElapsedTimer timer;
+    timer.start();
+    run(service->insert(text, false, true, false, captured));
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const QString arrived = target.waitForText(text);
+    EXPECT_EQ(arrived, text);
+    for (qsizetype i = 0; i < std::min(arrived.size(), text.size()); ++i) {
+        if (arrived[i] != text[i]) {
+            ADD_FAILURE() << "first difference at " << i << ": " << arrived.mid(i, 20).toStdString() << " vs " << text.mid(i, 20).toStdString();
+            break;
+        }
+    }
+    const double rate = characterCount(text) / seconds;
+    RecordProperty("charactersPerSecond", static_cast<int>(rate));
+    std::printf("typed %lld characters in %.3f s (%.0f characters per second)\n", static_cast<long long>(characterCount(text)), seconds, rate);
+    EXPECT_GE(rate, 200.0);
+}
+
+} // namespace

@@ -1,0 +1,152 @@
+#include "support/focus/TextTargetProcess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QThread>
+
+#include "platform/linux/X11Connection.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+namespace tessvale::testing {
+
+DesktopProcess::DesktopProcess() = default;
+
+DesktopProcess::~DesktopProcess()
+{
+    kill();
+}
+
+bool DesktopProcess::start(const QString& program, const QStringList& arguments, const QStringList& extraEnvironment)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : extraEnvironment)
+        environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    m_process.setProcessEnvironment(environment);
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_process.start(program, arguments);
+    return m_process.waitForStarted(5000);
+}
+
+qint64 DesktopProcess::processId() const
+{
+    return m_process.processId();
+}
+
+void DesktopProcess::kill()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+}
+
+TextTargetProcess::TextTargetProcess(QString title, bool multiline, QString initialText)
+    : m_title(std::move(title))
+    , m_multiline(multiline)
+    , m_initialText(std::move(initialText))
+{
+}
+
+bool TextTargetProcess::start(int timeoutMs)
+{
+    QStringList arguments{QStringLiteral("--report"), m_dir.filePath(QStringLiteral("report.txt")), QStringLiteral("--title"), m_title};
+    if (m_multiline)
+        arguments << QStringLiteral("--multiline");
+    if (!m_initialText.isEmpty())
+        arguments << QStringLiteral("--text") << m_initialText;
+    if (!m_process.start(binaryPath(QStringLiteral("tessvale-text-target")), arguments))
+        return false;
+    QByteArray output;
+    const bool ready = pumpUntil(
+        [&] {
+            output += m_process.process().readAllStandardOutput();
+            return output.contains('\n') && output.startsWith("READY ");
+        },
+        timeoutMs);
+    if (!ready)
+        return false;
+    m_windowId = output.mid(6, output.indexOf('\n') - 6).trimmed().toULongLong();
+    return pumpUntil([this] { return activeWindowId() == m_windowId; }, timeoutMs);
+}
+
+QString TextTargetProcess::text() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("report.txt")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+QString TextTargetProcess::waitForText(const QString& expected, int timeoutMs) const
+{
+    QString last;
+    pumpUntil(
+        [&] {
+            last = text();
+            return last == expected;
+        },
+        timeoutMs);
+    return last;
+}
+
+bool hasDesktop()
+{
+    return X11Connection::open() != nullptr;
+}
+
+quint64 activeWindowId()
+{
+    const auto connection = X11Connection::open();
+    if (!connection)
+        return 0;
+    Display* display = connection->display();
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    quint64 window = 0;
+    if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_ACTIVE_WINDOW", False), 0, 1, False,
+                           XA_WINDOW, &type, &format, &count, &after, &data) == Success && data) {
+        if (count > 0)
+            window = *reinterpret_cast<unsigned long*>(data);
+        XFree(data);
+    }
+    return window;
+}
+
+void pumpEvents(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+}
+
+bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+QString binaryPath(const QString& name)
+{
+    QString directory = qEnvironmentVariable("TESSVALE_BIN_DIR");
+    if (directory.isEmpty())
+        directory = QCoreApplication::applicationDirPath();
+    return QDir(directory).filePath(name);
+}
+
+} // namespace tessvale::testing

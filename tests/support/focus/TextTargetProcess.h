@@ -1,0 +1,65 @@
+#pragma once
+
+#include <memory>
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace tessvale::testing {
+
+// Runs a program of the private desktop until destroyed, and waits for things on the real event loop.
+class DesktopProcess
+{
+public:
+    DesktopProcess();
+    ~DesktopProcess();
+    DesktopProcess(const DesktopProcess&) = delete;
+    DesktopProcess& operator=(const DesktopProcess&) = delete;
+
+    bool start(const QString& program, const QStringList& arguments, const QStringList& extraEnvironment = {});
+    qint64 processId() const;
+    QProcess& process() { return m_process; }
+    void kill();
+
+private:
+    QProcess m_process;
+};
+
+// tessvale-text-target (found through TESSVALE_BIN_DIR): one focused text field whose content is
+// reported to a file after every change.
+class TextTargetProcess
+{
+public:
+    explicit TextTargetProcess(QString title = QStringLiteral("Tessvale Text Target"), bool multiline = false, QString initialText = {});
+
+    // Starts the target and waits until it printed READY and its window is the active one.
+    bool start(int timeoutMs = 10000);
+    qint64 processId() const { return m_process.processId(); }
+    quint64 windowId() const { return m_windowId; }
+    QString text() const;
+    // Waits until the reported text equals expected (or the time is up); returns the last text.
+    QString waitForText(const QString& expected, int timeoutMs = 5000) const;
+    void kill() { m_process.kill(); }
+
+private:
+    QString m_title;
+    bool m_multiline;
+    QString m_initialText;
+    QTemporaryDir m_dir;
+    DesktopProcess m_process;
+    quint64 m_windowId = 0;
+};
+
+// Whether the private desktop's X server is there (tests skip without it).
+bool hasDesktop();
+// The id of the active window per _NET_ACTIVE_WINDOW, 0 when none.
+quint64 activeWindowId();
+// Runs the event loop for ms milliseconds.
+void pumpEvents(int ms);
+// Runs the event loop until condition holds or timeoutMs passed; returns the condition.
+bool pumpUntil(const std::function<bool()>& condition, int timeoutMs);
+QString binaryPath(const QString& name);
+
+} // namespace tessvale::testing
