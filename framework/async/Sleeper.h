@@ -17,7 +17,7 @@ using Duration = std::chrono::nanoseconds;
 // A reading of a monotonic clock (time since an arbitrary start); only differences mean anything.
 using MonotonicTime = std::chrono::nanoseconds;
 
-// Every documented wait goes through a Sleeper, so tests can run on virtual time.
+// Every timed wait goes through a Sleeper, so tests can run on virtual time.
 class Sleeper
 {
 public:

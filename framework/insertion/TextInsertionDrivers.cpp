@@ -136,6 +136,7 @@ void TextInsertionService::replaceSelectedText(const QString& text)
     const std::optional<AccessibleTextState> after = accessibility.textState(element);
     if (!after || after->text != expected) {
         qCWarning(lcTextInsertion) << "selectedText replace not confirmed by the element's text";
+        qCDebug(lcTextInsertion) << "expected" << expected.size() << "UTF-16 units, read back" << (after ? after->text.size() : -1);
         throw TextInsertionError(TextInsertionError::unableToSetSelectedText);
     }
     qCInfo(lcTextInsertion) << "selectedText replace success";

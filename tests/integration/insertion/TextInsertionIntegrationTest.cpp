@@ -108,9 +108,13 @@ TEST_P(EachDriverTest, InsertsTheTextExactly)
     const auto captured = captureTextField(target.processId());
     ASSERT_TRUE(captured && captured->focusedElement());
     auto service = makeService({driver});
-    const TextInsertionResult result = run(service->insert(text, false, true, false, captured));
-    EXPECT_EQ(result.driver, driver);
-    EXPECT_EQ(target.waitForText(text), text);
+    try {
+        const TextInsertionResult result = run(service->insert(text, false, true, false, captured));
+        EXPECT_EQ(result.driver, driver);
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << error.what();
+    }
+    EXPECT_EQ(target.waitForText(text).toStdString(), text.toStdString());
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers,

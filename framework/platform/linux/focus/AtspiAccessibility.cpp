@@ -138,8 +138,11 @@ enum class Toolkit {
 
 Toolkit toolkitOf(AtspiAccessible* accessible)
 {
+    // The toolkit is a property of the application object, not of its elements.
     GError* error = nullptr;
-    gchar* name = atspi_accessible_get_toolkit_name(accessible, &error);
+    GRef<AtspiAccessible> application(atspi_accessible_get_application(accessible, &error));
+    failed(error, "application");
+    gchar* name = atspi_accessible_get_toolkit_name(application ? application.get() : accessible, &error);
     failed(error, "toolkit name");
     const QString toolkit = QString::fromUtf8(name ? name : "").toLower();
     g_free(name);
@@ -147,6 +150,7 @@ Toolkit toolkitOf(AtspiAccessible* accessible)
         return Toolkit::gtk;
     if (toolkit.startsWith(QLatin1String("qt")))
         return Toolkit::qt;
+    qCDebug(lcFocus) << "toolkit" << toolkit << "counts characters";
     return Toolkit::other;
 }
 
