@@ -338,7 +338,14 @@ std::optional<QString> AtspiAccessibility::stringAttribute(const AccessibilityEl
     const AtspiRole role = atspi_accessible_get_role(accessible, &error);
     if (failed(error, "role"))
         return std::nullopt;
-    const MappedRole mapped = mapAtspiRole(role, hasState(accessible, ATSPI_STATE_MULTI_LINE));
+    MappedRole mapped = mapAtspiRole(role, hasState(accessible, ATSPI_STATE_MULTI_LINE));
+    // A top-level child of the application is its window, whatever role the toolkit gives it (Qt
+    // reports a plain widget window as a filler).
+    GRef<AtspiAccessible> parent(atspi_accessible_get_parent(accessible, &error));
+    failed(error, "parent");
+    if (parent && atspi_accessible_get_role(parent.get(), &error) == ATSPI_ROLE_APPLICATION && mapped.role != QLatin1String("AXWindow"))
+        mapped = MappedRole{QStringLiteral("AXWindow"), QStringLiteral("AXStandardWindow")};
+    failed(error, "parent role");
     return attribute == AccessibilityStringAttribute::role ? std::optional<QString>(mapped.role) : mapped.subrole;
 }
 
