@@ -24,7 +24,7 @@ QCoreApplication& application()
 {
     static int argc = 1;
     static char name[] = "UnicodeTypingBench";
-    static char* argv[] = {name, nullptr};
+    static char* argv[] = { name, nullptr };
     static QCoreApplication app(argc, argv);
     return app;
 }
@@ -43,14 +43,16 @@ bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
 
 QString mixedText()
 {
-    const QString seed = QStringLiteral("The quick brown fox jumps over 13 lazy dogs; Ärger über Öl, Ça coûte 5 € — ÉTÉ à Łódź, ñ, ß, Ø! ");
+    const QString seed = QStringLiteral(
+        "The quick brown fox jumps over 13 lazy dogs; Ärger über Öl, Ça coûte 5 € — ÉTÉ à Łódź, ñ, ß, Ø! ");
     QString text;
     while (text.size() < 498)
         text += seed;
     return text.left(498) + QStringLiteral("🎤");
 }
 
-QCoro::Task<> typeInto(TextInsertionService& service, QString text, FocusedInsertionTargetRef target, std::shared_ptr<bool> done)
+QCoro::Task<> typeInto(
+    TextInsertionService& service, QString text, FocusedInsertionTargetRef target, std::shared_ptr<bool> done)
 {
     try {
         co_await service.insert(std::move(text), false, false, false, std::move(target));
@@ -72,7 +74,7 @@ void UnicodeTyping(benchmark::State& state)
         binDir = QCoreApplication::applicationDirPath();
     auto diagnostics = std::make_shared<FocusedAppDiagnosticsService>();
     TextInsertionHooks hooks;
-    hooks.enabledDrivers = QList<TextInsertionDriver>{TextInsertionDriver::unicodeTyping};
+    hooks.enabledDrivers = QList<TextInsertionDriver> { TextInsertionDriver::unicodeTyping };
     TextInsertionService service(diagnostics, hooks);
     const QString text = mixedText();
     const auto characters = characterCount(text);
@@ -84,26 +86,36 @@ void UnicodeTyping(benchmark::State& state)
         QTemporaryDir dir;
         const QString report = dir.filePath(QStringLiteral("report.txt"));
         QProcess target;
-        target.start(QDir(binDir).filePath(QStringLiteral("tessvale-text-target")), {QStringLiteral("--report"), report});
+        target.start(
+            QDir(binDir).filePath(QStringLiteral("tessvale-text-target")), { QStringLiteral("--report"), report });
         QByteArray output;
-        pumpUntil([&] { output += target.readAllStandardOutput(); return output.contains('\n'); }, 10000);
+        pumpUntil(
+            [&] {
+                output += target.readAllStandardOutput();
+                return output.contains('\n');
+            },
+            10000);
         const auto pid = static_cast<qint32>(target.processId());
-        const bool active = pumpUntil([&] {
-            const auto app = diagnostics->windowSystem().frontmostApplication();
-            if (app && app->processIdentifier == pid)
-                return true;
-            diagnostics->windowSystem().requestActivation(pid);
-            QThread::msleep(20);
-            return false;
-        }, 10000);
+        const bool active = pumpUntil(
+            [&] {
+                const auto app = diagnostics->windowSystem().frontmostApplication();
+                if (app && app->processIdentifier == pid)
+                    return true;
+                diagnostics->windowSystem().requestActivation(pid);
+                QThread::msleep(20);
+                return false;
+            },
+            10000);
         if (!active)
             std::fprintf(stderr, "target window never became active\n");
         // The insertion goes through the whole service: activation, focus restore, readiness, typing.
         FocusedInsertionTargetRef captured;
-        pumpUntil([&] {
-            captured = FocusAppService::currentInsertionTarget(*diagnostics);
-            return captured && captured->application().processIdentifier == pid && captured->focusedElement();
-        }, 10000);
+        pumpUntil(
+            [&] {
+                captured = FocusAppService::currentInsertionTarget(*diagnostics);
+                return captured && captured->application().processIdentifier == pid && captured->focusedElement();
+            },
+            10000);
         state.ResumeTiming();
 
         QElapsedTimer timer;
@@ -115,16 +127,19 @@ void UnicodeTyping(benchmark::State& state)
 
         state.PauseTiming();
         QString arrived;
-        pumpUntil([&] {
-            QFile file(report);
-            arrived = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-            return arrived == text;
-        }, 5000);
+        pumpUntil(
+            [&] {
+                QFile file(report);
+                arrived = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+                return arrived == text;
+            },
+            5000);
         ++runs;
         correct += arrived == text ? 1 : 0;
         if (arrived != text)
-            std::fprintf(stderr, "run %d arrived %lld of %lld UTF-16 units: %s\n", runs, static_cast<long long>(arrived.size()),
-                         static_cast<long long>(text.size()), qPrintable(arrived.left(120)));
+            std::fprintf(stderr, "run %d arrived %lld of %lld UTF-16 units: %s\n", runs,
+                static_cast<long long>(arrived.size()), static_cast<long long>(text.size()),
+                qPrintable(arrived.left(120)));
         target.kill();
         target.waitForFinished(3000);
         state.ResumeTiming();
@@ -132,7 +147,8 @@ void UnicodeTyping(benchmark::State& state)
     state.counters["runs"] = runs;
     state.counters["correct_runs"] = correct;
     state.counters["chars_per_second"] = typingSeconds > 0 ? characters * runs / typingSeconds : 0;
-    std::fprintf(stderr, "%d of %d runs exact, %.0f characters per second\n", correct, runs, typingSeconds > 0 ? characters * runs / typingSeconds : 0.0);
+    std::fprintf(stderr, "%d of %d runs exact, %.0f characters per second\n", correct, runs,
+        typingSeconds > 0 ? characters * runs / typingSeconds : 0.0);
     if (correct != runs)
         state.SkipWithError("some runs did not arrive exactly");
 }

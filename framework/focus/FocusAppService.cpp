@@ -4,12 +4,14 @@
 
 namespace tessvale {
 
-std::optional<FocusedApplicationTarget> FocusAppService::currentApplicationTarget(const FocusedAppDiagnosticsService& diagnosticsService)
+std::optional<FocusedApplicationTarget> FocusAppService::currentApplicationTarget(
+    const FocusedAppDiagnosticsService& diagnosticsService)
 {
     const auto app = diagnosticsService.windowSystem().frontmostApplication();
     if (!app)
         return std::nullopt;
-    return FocusedApplicationTarget{app->name.isEmpty() ? QStringLiteral("Unknown App") : app->name, app->processIdentifier};
+    return FocusedApplicationTarget { app->name.isEmpty() ? QStringLiteral("Unknown App") : app->name,
+        app->processIdentifier };
 }
 
 std::optional<QString> FocusAppService::currentApplicationName(const FocusedAppDiagnosticsService& diagnosticsService)
@@ -20,7 +22,8 @@ std::optional<QString> FocusAppService::currentApplicationName(const FocusedAppD
     return target->name;
 }
 
-FocusedInsertionTargetRef FocusAppService::currentInsertionTarget(const FocusedAppDiagnosticsService& diagnosticsService)
+FocusedInsertionTargetRef FocusAppService::currentInsertionTarget(
+    const FocusedAppDiagnosticsService& diagnosticsService)
 {
     auto application = currentApplicationTarget(diagnosticsService);
     if (!application)
@@ -28,13 +31,11 @@ FocusedInsertionTargetRef FocusAppService::currentInsertionTarget(const FocusedA
     // The element is read separately from the application, as the desktop reports it.
     AccessibilityElement element = diagnosticsService.currentFocusedElement();
     if (!element)
-        return std::make_shared<const FocusedInsertionTarget>(std::move(*application), nullptr, nullptr, std::nullopt, std::nullopt, false);
-    auto target = std::make_shared<const FocusedInsertionTarget>(std::move(*application),
-                                                                 element,
-                                                                 diagnosticsService.window(element),
-                                                                 diagnosticsService.role(element),
-                                                                 diagnosticsService.title(element),
-                                                                 diagnosticsService.isTextInputElement(element));
+        return std::make_shared<const FocusedInsertionTarget>(
+            std::move(*application), nullptr, nullptr, std::nullopt, std::nullopt, false);
+    auto target = std::make_shared<const FocusedInsertionTarget>(std::move(*application), element,
+        diagnosticsService.window(element), diagnosticsService.role(element), diagnosticsService.title(element),
+        diagnosticsService.isTextInputElement(element));
     qCDebug(lcFocus).noquote() << "captured" << target->summary();
     return target;
 }

@@ -16,7 +16,8 @@ class FocusAppService
 public:
     FocusAppService() = delete;
 
-    static std::optional<FocusedApplicationTarget> currentApplicationTarget(const FocusedAppDiagnosticsService& diagnosticsService);
+    static std::optional<FocusedApplicationTarget> currentApplicationTarget(
+        const FocusedAppDiagnosticsService& diagnosticsService);
     static std::optional<QString> currentApplicationName(const FocusedAppDiagnosticsService& diagnosticsService);
     static FocusedInsertionTargetRef currentInsertionTarget(const FocusedAppDiagnosticsService& diagnosticsService);
 };

@@ -5,9 +5,8 @@ namespace tessvale {
 QString FocusedAppDiagnostics::summary() const
 {
     return QStringLiteral("%1 (%2) role=%3")
-        .arg(appName,
-             bundleIdentifier.value_or(QStringLiteral("unknown-bundle")),
-             role.value_or(QStringLiteral("unknown-role")));
+        .arg(appName, bundleIdentifier.value_or(QStringLiteral("unknown-bundle")),
+            role.value_or(QStringLiteral("unknown-role")));
 }
 
 QString FocusedAppDiagnostics::detailedSummary() const

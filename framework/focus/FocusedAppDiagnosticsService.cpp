@@ -14,8 +14,8 @@ FocusedAppDiagnosticsService::FocusedAppDiagnosticsService()
 {
 }
 
-FocusedAppDiagnosticsService::FocusedAppDiagnosticsService(std::shared_ptr<WindowSystem> windowSystem,
-                                                           std::shared_ptr<Accessibility> accessibility)
+FocusedAppDiagnosticsService::FocusedAppDiagnosticsService(
+    std::shared_ptr<WindowSystem> windowSystem, std::shared_ptr<Accessibility> accessibility)
     : m_windowSystem(std::move(windowSystem))
     , m_accessibility(std::move(accessibility))
 {
@@ -81,7 +81,8 @@ bool FocusedAppDiagnosticsService::sameElement(const AccessibilityElement& a, co
     return a && b && a->identity() == b->identity();
 }
 
-bool FocusedAppDiagnosticsService::isSettable(const AccessibilityElement& element, AccessibilitySettableAttribute attribute) const
+bool FocusedAppDiagnosticsService::isSettable(
+    const AccessibilityElement& element, AccessibilitySettableAttribute attribute) const
 {
     return m_accessibility->isSettable(element, attribute).value_or(false);
 }

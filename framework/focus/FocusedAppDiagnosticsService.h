@@ -18,7 +18,8 @@ class FocusedAppDiagnosticsService
 public:
     // Over the desktop's own window system and accessibility bus.
     FocusedAppDiagnosticsService();
-    FocusedAppDiagnosticsService(std::shared_ptr<WindowSystem> windowSystem, std::shared_ptr<Accessibility> accessibility);
+    FocusedAppDiagnosticsService(
+        std::shared_ptr<WindowSystem> windowSystem, std::shared_ptr<Accessibility> accessibility);
 
     std::optional<FocusedAppDiagnostics> current() const;
 

@@ -5,11 +5,8 @@
 namespace tessvale {
 
 FocusedInsertionTarget::FocusedInsertionTarget(FocusedApplicationTarget application,
-                                               AccessibilityElement focusedElement,
-                                               AccessibilityElement focusedWindow,
-                                               std::optional<QString> focusedElementRole,
-                                               std::optional<QString> focusedElementTitle,
-                                               bool requiresTextFocusRestore)
+    AccessibilityElement focusedElement, AccessibilityElement focusedWindow, std::optional<QString> focusedElementRole,
+    std::optional<QString> focusedElementTitle, bool requiresTextFocusRestore)
     : m_application(std::move(application))
     , m_focusedElement(std::move(focusedElement))
     , m_focusedWindow(std::move(focusedWindow))
@@ -25,12 +22,12 @@ QString FocusedInsertionTarget::summary() const
         .arg(m_application.name)
         .arg(m_application.processIdentifier)
         .arg(m_focusedElementRole.value_or(QStringLiteral("unknown-role")),
-             m_requiresTextFocusRestore ? QStringLiteral("true") : QStringLiteral("false"));
+            m_requiresTextFocusRestore ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 QString FocusedInsertionTarget::userFacingLocationSummary() const
 {
-    QStringList parts{m_application.name};
+    QStringList parts { m_application.name };
     if (m_focusedElementRole && !m_focusedElementRole->isEmpty())
         parts << *m_focusedElementRole;
     if (m_focusedElementTitle && !m_focusedElementTitle->isEmpty())

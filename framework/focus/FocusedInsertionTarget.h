@@ -23,12 +23,9 @@ struct FocusedApplicationTarget
 class FocusedInsertionTarget
 {
 public:
-    FocusedInsertionTarget(FocusedApplicationTarget application,
-                           AccessibilityElement focusedElement,
-                           AccessibilityElement focusedWindow,
-                           std::optional<QString> focusedElementRole,
-                           std::optional<QString> focusedElementTitle,
-                           bool requiresTextFocusRestore);
+    FocusedInsertionTarget(FocusedApplicationTarget application, AccessibilityElement focusedElement,
+        AccessibilityElement focusedWindow, std::optional<QString> focusedElementRole,
+        std::optional<QString> focusedElementTitle, bool requiresTextFocusRestore);
 
     const FocusedApplicationTarget& application() const { return m_application; }
     const AccessibilityElement& focusedElement() const { return m_focusedElement; }

@@ -9,11 +9,11 @@ PasteboardSnapshot makePasteboardSnapshot(const QList<ClipboardItemContent>& ite
         PasteboardSnapshotItem kept;
         for (const auto& type : item.types) {
             if (type.data)
-                kept.representations.append({type.type, PasteboardSnapshotItem::Data{*type.data}});
+                kept.representations.append({ type.type, PasteboardSnapshotItem::Data { *type.data } });
             else if (type.string)
-                kept.representations.append({type.type, PasteboardSnapshotItem::String{*type.string}});
+                kept.representations.append({ type.type, PasteboardSnapshotItem::String { *type.string } });
             else if (type.propertyList)
-                kept.representations.append({type.type, PasteboardSnapshotItem::PropertyList{*type.propertyList}});
+                kept.representations.append({ type.type, PasteboardSnapshotItem::PropertyList { *type.propertyList } });
         }
         snapshot.append(std::move(kept));
     }
@@ -27,11 +27,11 @@ QList<QList<ClipboardWriteEntry>> restoreEntries(const PasteboardSnapshot& snaps
         QList<ClipboardWriteEntry> entries;
         for (const auto& [type, representation] : item.representations) {
             if (const auto* data = std::get_if<PasteboardSnapshotItem::Data>(&representation))
-                entries.append({type, QVariant(data->bytes)});
+                entries.append({ type, QVariant(data->bytes) });
             else if (const auto* string = std::get_if<PasteboardSnapshotItem::String>(&representation))
-                entries.append({type, QVariant(string->text)});
+                entries.append({ type, QVariant(string->text) });
             else
-                entries.append({type, std::get<PasteboardSnapshotItem::PropertyList>(representation).value});
+                entries.append({ type, std::get<PasteboardSnapshotItem::PropertyList>(representation).value });
         }
         items.append(std::move(entries));
     }

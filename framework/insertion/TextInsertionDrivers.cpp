@@ -35,9 +35,11 @@ QCoro::Task<> TextInsertionService::insertWithPasteboard(QString text, bool rest
     co_await waitForModifierRelease(token);
     token.throwIfCancelled();
 
-    const PasteboardSnapshot clipboardSnapshot = makePasteboardSnapshot(m_clipboard->items(ClipboardSelection::clipboard));
+    const PasteboardSnapshot clipboardSnapshot
+        = makePasteboardSnapshot(m_clipboard->items(ClipboardSelection::clipboard));
     const PasteboardSnapshot primarySnapshot = makePasteboardSnapshot(m_clipboard->items(ClipboardSelection::primary));
-    qCInfo(lcTextInsertion).noquote() << QStringLiteral("pasteboard write start restoreClipboard=%1 previousItemCount=%2 charCount=%3")
+    qCInfo(lcTextInsertion).noquote() << QStringLiteral(
+        "pasteboard write start restoreClipboard=%1 previousItemCount=%2 charCount=%3")
                                              .arg(boolText(restoreClipboard))
                                              .arg(clipboardSnapshot.size())
                                              .arg(characterCount(text));
@@ -46,7 +48,7 @@ QCoro::Task<> TextInsertionService::insertWithPasteboard(QString text, bool rest
     auto fetched = std::make_shared<bool>(false);
     m_clipboard->setFetchObserver([fetched](ClipboardSelection) { *fetched = true; });
     const bool written = m_clipboard->writeText(ClipboardSelection::clipboard, text)
-                      && m_clipboard->writeText(ClipboardSelection::primary, text);
+        && m_clipboard->writeText(ClipboardSelection::primary, text);
     if (!written) {
         m_clipboard->setFetchObserver({});
         if (restoreClipboard)
@@ -82,12 +84,13 @@ QCoro::Task<> TextInsertionService::insertWithPasteboard(QString text, bool rest
     if (!sawFetch)
         qCInfo(lcTextInsertion) << "pasteboard not fetched before the cap; restoring";
     restoreSelections(clipboardSnapshot, primarySnapshot);
-    qCInfo(lcTextInsertion).noquote() << QStringLiteral("pasteboard restore completed restoredItemCount=%1").arg(clipboardSnapshot.size());
+    qCInfo(lcTextInsertion).noquote()
+        << QStringLiteral("pasteboard restore completed restoredItemCount=%1").arg(clipboardSnapshot.size());
 }
 
 QCoro::Task<bool> TextInsertionService::waitForFetchOrCap(std::shared_ptr<bool> fetched, MonotonicTime pastedAt)
 {
-    constexpr std::chrono::milliseconds pollInterval{20};
+    constexpr std::chrono::milliseconds pollInterval { 20 };
     while (true) {
         const MonotonicTime elapsed = m_sleeper->now() - pastedAt;
         if (*fetched && elapsed >= pasteboardRestoreDelay)
@@ -102,15 +105,17 @@ QCoro::Task<bool> TextInsertionService::waitForFetchOrCap(std::shared_ptr<bool> 
     }
 }
 
-void TextInsertionService::restoreSelections(const PasteboardSnapshot& clipboardSnapshot, const PasteboardSnapshot& primarySnapshot)
+void TextInsertionService::restoreSelections(
+    const PasteboardSnapshot& clipboardSnapshot, const PasteboardSnapshot& primarySnapshot)
 {
     // Whatever the user copied since the paste stays: only our own text is replaced.
-    for (auto [selection, snapshot] : {std::pair{ClipboardSelection::clipboard, &clipboardSnapshot},
-                                       std::pair{ClipboardSelection::primary, &primarySnapshot}}) {
+    for (auto [selection, snapshot] : { std::pair { ClipboardSelection::clipboard, &clipboardSnapshot },
+             std::pair { ClipboardSelection::primary, &primarySnapshot } }) {
         if (m_clipboard->holdsOurText(selection))
             m_clipboard->restore(selection, restoreEntries(*snapshot));
         else
-            qCInfo(lcTextInsertion) << "selection changed since the paste; left as it is" << static_cast<int>(selection);
+            qCInfo(lcTextInsertion) << "selection changed since the paste; left as it is"
+                                    << static_cast<int>(selection);
     }
 }
 
@@ -126,7 +131,8 @@ void TextInsertionService::replaceSelectedText(const QString& text)
     const AccessibilityElement element = m_diagnosticsService->currentFocusedElement();
     if (!element)
         throw TextInsertionError(TextInsertionError::noFocusedElement);
-    qCInfo(lcTextInsertion).noquote() << QStringLiteral("selectedText replace start charCount=%1").arg(characterCount(text));
+    qCInfo(lcTextInsertion).noquote()
+        << QStringLiteral("selectedText replace start charCount=%1").arg(characterCount(text));
     Accessibility& accessibility = m_diagnosticsService->accessibility();
     const std::optional<AccessibleTextState> before = accessibility.textState(element);
     if (!before || !accessibility.replaceSelection(element, text))
@@ -136,7 +142,8 @@ void TextInsertionService::replaceSelectedText(const QString& text)
     const std::optional<AccessibleTextState> after = accessibility.textState(element);
     if (!after || after->text != expected) {
         qCWarning(lcTextInsertion) << "selectedText replace not confirmed by the element's text";
-        qCDebug(lcTextInsertion) << "expected" << expected.size() << "UTF-16 units, read back" << (after ? after->text.size() : -1);
+        qCDebug(lcTextInsertion) << "expected" << expected.size() << "UTF-16 units, read back"
+                                 << (after ? after->text.size() : -1);
         throw TextInsertionError(TextInsertionError::unableToSetSelectedText);
     }
     qCInfo(lcTextInsertion) << "selectedText replace success";

@@ -20,9 +20,7 @@ QString boolText(bool value)
 } // namespace
 
 TextInsertionService::TextInsertionService(std::shared_ptr<FocusedAppDiagnosticsService> diagnosticsService,
-                                           TextInsertionHooks hooks,
-                                           TextInsertionPlatform platform,
-                                           QObject* parent)
+    TextInsertionHooks hooks, TextInsertionPlatform platform, QObject* parent)
     : QObject(parent)
     , m_diagnosticsService(std::move(diagnosticsService))
     , m_hooks(std::move(hooks))
@@ -36,7 +34,8 @@ TextInsertionService::TextInsertionService(std::shared_ptr<FocusedAppDiagnostics
     if (!m_hooks.appActivator)
         m_hooks.appActivator = [this](qint32 pid) { return activateApplication(pid); };
     if (!m_hooks.targetRestorer)
-        m_hooks.targetRestorer = [this](FocusedInsertionTargetRef target) { return restoreTextFocus(std::move(target)); };
+        m_hooks.targetRestorer
+            = [this](FocusedInsertionTargetRef target) { return restoreTextFocus(std::move(target)); };
     if (!m_hooks.currentFrontmostApplicationPID) {
         m_hooks.currentFrontmostApplicationPID = [this]() -> std::optional<qint32> {
             const auto app = m_diagnosticsService->windowSystem().frontmostApplication();
@@ -46,29 +45,27 @@ TextInsertionService::TextInsertionService(std::shared_ptr<FocusedAppDiagnostics
     if (!m_hooks.currentFocusedElementProvider)
         m_hooks.currentFocusedElementProvider = [this] { return m_diagnosticsService->currentFocusedElement(); };
     if (!m_hooks.targetReadinessWaiter)
-        m_hooks.targetReadinessWaiter = [this](FocusedInsertionTargetRef target) { return waitUntilTargetReady(std::move(target)); };
+        m_hooks.targetReadinessWaiter
+            = [this](FocusedInsertionTargetRef target) { return waitUntilTargetReady(std::move(target)); };
     if (!m_hooks.pasteCommandEmitter)
         m_hooks.pasteCommandEmitter = [this] { emitCommandV(); };
 }
 
 TextInsertionService::~TextInsertionService() = default;
 
-QList<TextInsertionDriver> TextInsertionService::driverOrder(const std::optional<QList<TextInsertionDriver>>& enabledDrivers,
-                                                             bool preferDirectTyping)
+QList<TextInsertionDriver> TextInsertionService::driverOrder(
+    const std::optional<QList<TextInsertionDriver>>& enabledDrivers, bool preferDirectTyping)
 {
     if (enabledDrivers)
         return *enabledDrivers;
     if (preferDirectTyping)
-        return {TextInsertionDriver::selectedText, TextInsertionDriver::unicodeTyping, TextInsertionDriver::pasteboard};
-    return {TextInsertionDriver::pasteboard, TextInsertionDriver::selectedText, TextInsertionDriver::unicodeTyping};
+        return { TextInsertionDriver::selectedText, TextInsertionDriver::unicodeTyping,
+            TextInsertionDriver::pasteboard };
+    return { TextInsertionDriver::pasteboard, TextInsertionDriver::selectedText, TextInsertionDriver::unicodeTyping };
 }
 
-QCoro::Task<TextInsertionResult> TextInsertionService::insert(QString text,
-                                                              bool appendTrailingSpace,
-                                                              bool restoreClipboard,
-                                                              bool preferDirectTyping,
-                                                              FocusedInsertionTargetRef targetInsertion,
-                                                              CancelToken token)
+QCoro::Task<TextInsertionResult> TextInsertionService::insert(QString text, bool appendTrailingSpace,
+    bool restoreClipboard, bool preferDirectTyping, FocusedInsertionTargetRef targetInsertion, CancelToken token)
 {
     if (!m_hooks.accessibilityTrusted())
         throw TextInsertionError(TextInsertionError::missingAccessibilityPermission);
@@ -76,15 +73,13 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insert(QString text,
         text += QLatin1Char(' ');
     // One insertion at a time: two pastes racing over the clipboard would lose the user's data.
     InsertionQueue::Turn turn = co_await m_queue.enter(token);
-    TextInsertionResult result = co_await insertInTurn(std::move(text), restoreClipboard, preferDirectTyping, std::move(targetInsertion), token);
+    TextInsertionResult result = co_await insertInTurn(
+        std::move(text), restoreClipboard, preferDirectTyping, std::move(targetInsertion), token);
     co_return result;
 }
 
-QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(QString text,
-                                                                    bool restoreClipboard,
-                                                                    bool preferDirectTyping,
-                                                                    FocusedInsertionTargetRef target,
-                                                                    CancelToken token)
+QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(
+    QString text, bool restoreClipboard, bool preferDirectTyping, FocusedInsertionTargetRef target, CancelToken token)
 {
     if (target) {
         co_await prepareTarget(target, token);
@@ -97,22 +92,29 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(QString text
     for (auto driver : drivers)
         strategies << rawValue(driver);
     const qsizetype count = characterCount(text);
-    qCInfo(lcTextInsertion).noquote() << QStringLiteral("insert start target=%1 strategies=%2 charCount=%3").arg(label, strategies.join(QLatin1Char(','))).arg(count);
+    qCInfo(lcTextInsertion).noquote() << QStringLiteral("insert start target=%1 strategies=%2 charCount=%3")
+                                             .arg(label, strategies.join(QLatin1Char(',')))
+                                             .arg(count);
 
     QStringList failures;
     for (auto driver : drivers) {
         token.throwIfCancelled();
         // Focus may have moved while an earlier driver worked: never put text into another window.
         if (target && !isFrontmost(target->application().processIdentifier)) {
-            qCWarning(lcTextInsertion).noquote() << "target no longer frontmost before driver" << rawValue(driver) << "target=" << target->summary();
+            qCWarning(lcTextInsertion).noquote()
+                << "target no longer frontmost before driver" << rawValue(driver) << "target=" << target->summary();
             throw TextInsertionError(TextInsertionError::unableToRestoreFocus);
         }
-        qCInfo(lcTextInsertion).noquote() << QStringLiteral("insert attempt driver=%1 target=%2 charCount=%3").arg(rawValue(driver), label).arg(count);
+        qCInfo(lcTextInsertion).noquote() << QStringLiteral("insert attempt driver=%1 target=%2 charCount=%3")
+                                                 .arg(rawValue(driver), label)
+                                                 .arg(count);
         QString failure;
         try {
             co_await runDriver(driver, text, restoreClipboard, token);
-            qCInfo(lcTextInsertion).noquote() << QStringLiteral("insert success driver=%1 target=%2 charCount=%3").arg(rawValue(driver), label).arg(count);
-            co_return TextInsertionResult{driver, diagnostics};
+            qCInfo(lcTextInsertion).noquote() << QStringLiteral("insert success driver=%1 target=%2 charCount=%3")
+                                                     .arg(rawValue(driver), label)
+                                                     .arg(count);
+            co_return TextInsertionResult { driver, diagnostics };
         } catch (const TextInsertionError& error) {
             failure = error.errorDescription();
         } catch (const CancelledError&) {
@@ -120,7 +122,8 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(QString text
         } catch (const std::exception& error) {
             failure = QString::fromUtf8(error.what());
         }
-        qCCritical(lcTextInsertion).noquote() << QStringLiteral("insert failure driver=%1 target=%2 error=%3").arg(rawValue(driver), label, failure);
+        qCCritical(lcTextInsertion).noquote()
+            << QStringLiteral("insert failure driver=%1 target=%2 error=%3").arg(rawValue(driver), label, failure);
         failures << rawValue(driver) + QStringLiteral(": ") + failure;
     }
     throw TextInsertionServiceError(failures);
@@ -131,28 +134,33 @@ QCoro::Task<> TextInsertionService::prepareTarget(FocusedInsertionTargetRef targ
     const qint32 pid = target->application().processIdentifier;
     const bool activated = co_await m_hooks.appActivator(pid);
     token.throwIfCancelled();
-    qCInfo(lcTextInsertion).noquote() << QStringLiteral("target app activation pid=%1 activated=%2").arg(pid).arg(boolText(activated));
+    qCInfo(lcTextInsertion).noquote()
+        << QStringLiteral("target app activation pid=%1 activated=%2").arg(pid).arg(boolText(activated));
 
     const bool restored = co_await m_hooks.targetRestorer(target);
     token.throwIfCancelled();
-    qCInfo(lcTextInsertion).noquote() << QStringLiteral("target field restore target=%1 restored=%2").arg(target->summary(), boolText(restored));
+    qCInfo(lcTextInsertion).noquote()
+        << QStringLiteral("target field restore target=%1 restored=%2").arg(target->summary(), boolText(restored));
     if (target->requiresTextFocusRestore() && !restored)
         throw TextInsertionError(TextInsertionError::unableToRestoreFocus);
 
     const bool ready = co_await m_hooks.targetReadinessWaiter(target);
     token.throwIfCancelled();
-    qCInfo(lcTextInsertion).noquote() << QStringLiteral("target readiness target=%1 ready=%2").arg(target->summary(), boolText(ready));
+    qCInfo(lcTextInsertion).noquote()
+        << QStringLiteral("target readiness target=%1 ready=%2").arg(target->summary(), boolText(ready));
     // Also for targets without a text field: when the application never came to the front, the keys
     // and the paste would land in whatever window has focus now.
     if (!ready) {
         const auto current = m_diagnosticsService->current();
-        qCCritical(lcTextInsertion).noquote() << QStringLiteral("target readiness failed expected=%1 current=%2")
-                                                     .arg(target->summary(), current ? current->detailedSummary() : unknownTarget);
+        qCCritical(lcTextInsertion).noquote()
+            << QStringLiteral("target readiness failed expected=%1 current=%2")
+                   .arg(target->summary(), current ? current->detailedSummary() : unknownTarget);
         throw TextInsertionError(TextInsertionError::unableToRestoreFocus);
     }
 }
 
-QCoro::Task<> TextInsertionService::runDriver(TextInsertionDriver driver, QString text, bool restoreClipboard, CancelToken token)
+QCoro::Task<> TextInsertionService::runDriver(
+    TextInsertionDriver driver, QString text, bool restoreClipboard, CancelToken token)
 {
     switch (driver) {
     case TextInsertionDriver::pasteboard:
@@ -195,7 +203,8 @@ QCoro::Task<bool> TextInsertionService::restoreTextFocus(FocusedInsertionTargetR
         co_return true;
     if (!target->focusedElement())
         co_return false;
-    if (FocusedAppDiagnosticsService::sameElement(m_diagnosticsService->currentFocusedElement(), target->focusedElement()))
+    if (FocusedAppDiagnosticsService::sameElement(
+            m_diagnosticsService->currentFocusedElement(), target->focusedElement()))
         co_return true;
     Accessibility& accessibility = m_diagnosticsService->accessibility();
     if (target->focusedWindow())
@@ -205,7 +214,8 @@ QCoro::Task<bool> TextInsertionService::restoreTextFocus(FocusedInsertionTargetR
         co_await m_sleeper->sleep(focusRestoreSettleDelay);
     } catch (const CancelledError&) {
     }
-    co_return FocusedAppDiagnosticsService::sameElement(m_diagnosticsService->currentFocusedElement(), target->focusedElement());
+    co_return FocusedAppDiagnosticsService::sameElement(
+        m_diagnosticsService->currentFocusedElement(), target->focusedElement());
 }
 
 QCoro::Task<bool> TextInsertionService::waitUntilTargetReady(FocusedInsertionTargetRef target)
@@ -218,7 +228,8 @@ QCoro::Task<bool> TextInsertionService::waitUntilTargetReady(FocusedInsertionTar
         bool ready = pidMatches;
         bool counted = true;
         if (target->requiresTextFocusRestore()) {
-            const AccessibilityElement focused = target->focusedElement() ? m_hooks.currentFocusedElementProvider() : nullptr;
+            const AccessibilityElement focused
+                = target->focusedElement() ? m_hooks.currentFocusedElementProvider() : nullptr;
             if (!focused)
                 counted = false;
             else

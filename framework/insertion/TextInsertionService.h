@@ -54,31 +54,25 @@ class TextInsertionService final : public QObject
     Q_OBJECT
 
 public:
-    static constexpr std::chrono::milliseconds activationSettleDelay{120};
-    static constexpr std::chrono::milliseconds focusRestoreSettleDelay{120};
-    static constexpr std::chrono::milliseconds readinessPollInterval{40};
-    static constexpr std::chrono::milliseconds readinessTimeout{400};
-    static constexpr std::chrono::milliseconds pasteboardRestoreDelay{350};
+    static constexpr std::chrono::milliseconds activationSettleDelay { 120 };
+    static constexpr std::chrono::milliseconds focusRestoreSettleDelay { 120 };
+    static constexpr std::chrono::milliseconds readinessPollInterval { 40 };
+    static constexpr std::chrono::milliseconds readinessTimeout { 400 };
+    static constexpr std::chrono::milliseconds pasteboardRestoreDelay { 350 };
     // The target may fetch the pasted text late; the user's clipboard comes back no later than this.
-    static constexpr std::chrono::milliseconds pasteboardFetchCap{2000};
+    static constexpr std::chrono::milliseconds pasteboardFetchCap { 2000 };
     // How long the user may keep modifiers held before pasting or typing gives up.
-    static constexpr std::chrono::milliseconds modifierReleaseTimeout{2000};
-    static constexpr std::chrono::milliseconds modifierPollInterval{40};
+    static constexpr std::chrono::milliseconds modifierReleaseTimeout { 2000 };
+    static constexpr std::chrono::milliseconds modifierPollInterval { 40 };
 
     explicit TextInsertionService(std::shared_ptr<FocusedAppDiagnosticsService> diagnosticsService,
-                                  TextInsertionHooks hooks = {},
-                                  TextInsertionPlatform platform = {},
-                                  QObject* parent = nullptr);
+        TextInsertionHooks hooks = {}, TextInsertionPlatform platform = {}, QObject* parent = nullptr);
     ~TextInsertionService() override;
 
     // Throws TextInsertionError (missingAccessibilityPermission, unableToRestoreFocus),
     // TextInsertionServiceError when every driver failed, or CancelledError.
-    QCoro::Task<TextInsertionResult> insert(QString text,
-                                            bool appendTrailingSpace,
-                                            bool restoreClipboard,
-                                            bool preferDirectTyping,
-                                            FocusedInsertionTargetRef targetInsertion,
-                                            CancelToken token = {});
+    QCoro::Task<TextInsertionResult> insert(QString text, bool appendTrailingSpace, bool restoreClipboard,
+        bool preferDirectTyping, FocusedInsertionTargetRef targetInsertion, CancelToken token = {});
 
     // The drivers and the default paste command.
     QCoro::Task<> insertWithPasteboard(QString text, bool restoreClipboard, CancelToken token = {});
@@ -91,11 +85,12 @@ public:
     QCoro::Task<bool> restoreTextFocus(FocusedInsertionTargetRef target);
     QCoro::Task<bool> waitUntilTargetReady(FocusedInsertionTargetRef target);
 
-    static QList<TextInsertionDriver> driverOrder(const std::optional<QList<TextInsertionDriver>>& enabledDrivers, bool preferDirectTyping);
+    static QList<TextInsertionDriver> driverOrder(
+        const std::optional<QList<TextInsertionDriver>>& enabledDrivers, bool preferDirectTyping);
 
 private:
     QCoro::Task<TextInsertionResult> insertInTurn(QString text, bool restoreClipboard, bool preferDirectTyping,
-                                                  FocusedInsertionTargetRef target, CancelToken token);
+        FocusedInsertionTargetRef target, CancelToken token);
     QCoro::Task<> prepareTarget(FocusedInsertionTargetRef target, CancelToken token);
     QCoro::Task<> runDriver(TextInsertionDriver driver, QString text, bool restoreClipboard, CancelToken token);
     QCoro::Task<> waitForModifierRelease(CancelToken token);

@@ -20,7 +20,8 @@ QString rawValue(TextInsertionDriver driver)
 
 std::optional<TextInsertionDriver> textInsertionDriverFromRawValue(const QString& raw)
 {
-    for (auto driver : {TextInsertionDriver::pasteboard, TextInsertionDriver::selectedText, TextInsertionDriver::unicodeTyping}) {
+    for (auto driver :
+        { TextInsertionDriver::pasteboard, TextInsertionDriver::selectedText, TextInsertionDriver::unicodeTyping }) {
         if (rawValue(driver) == raw)
             return driver;
     }
@@ -47,11 +48,13 @@ QString TextInsertionError::errorDescription() const
     case noFocusedElement:
         return QStringLiteral("No focused accessibility element is available.");
     case unableToRestoreFocus:
-        return QStringLiteral("Tessvale could not restore focus to the original text field. Click back into the field and try again.");
+        return QStringLiteral(
+            "Tessvale could not restore focus to the original text field. Click back into the field and try again.");
     case unableToSetSelectedText:
         return QStringLiteral("Unable to replace selected text in the focused accessibility element.");
     case modifierKeysHeld:
-        return QStringLiteral("Modifier keys (Ctrl, Alt, Shift or Super) are still held down. Release them and try again.");
+        return QStringLiteral(
+            "Modifier keys (Ctrl, Alt, Shift or Super) are still held down. Release them and try again.");
     }
     return {};
 }

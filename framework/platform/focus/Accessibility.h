@@ -40,9 +40,13 @@ public:
 
     virtual AccessibilityElement focusedElement() = 0;
     virtual AccessibilityElement window(const AccessibilityElement& element) = 0;
-    virtual std::optional<QString> stringAttribute(const AccessibilityElement& element, AccessibilityStringAttribute attribute) = 0;
+    virtual std::optional<QString> stringAttribute(
+        const AccessibilityElement& element, AccessibilityStringAttribute attribute)
+        = 0;
     // Returns nullopt when the query itself fails.
-    virtual std::optional<bool> isSettable(const AccessibilityElement& element, AccessibilitySettableAttribute attribute) = 0;
+    virtual std::optional<bool> isSettable(
+        const AccessibilityElement& element, AccessibilitySettableAttribute attribute)
+        = 0;
 
     // Window raise and main-window request; results are advisory.
     virtual bool raiseWindow(const AccessibilityElement& window) = 0;

@@ -37,7 +37,7 @@ TEST(FocusCaptureIntegrationTest, ReportsNameProcessRoleAndWindowTitle)
     EXPECT_TRUE(reading->canSetSelectedTextRange);
     EXPECT_TRUE(reading->supportsUnicodeTypingFallback);
     EXPECT_EQ(reading->detailedSummary(),
-              QStringLiteral("tessvale-text-target pid=%1 role=AXTextField title=Target field").arg(target.processId()));
+        QStringLiteral("tessvale-text-target pid=%1 role=AXTextField title=Target field").arg(target.processId()));
 }
 
 TEST(FocusCaptureIntegrationTest, AnApplicationWithoutAccessibilityGivesAnApplicationOnlyTarget)
@@ -45,7 +45,7 @@ TEST(FocusCaptureIntegrationTest, AnApplicationWithoutAccessibilityGivesAnApplic
     if (!hasDesktop())
         GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
     DesktopProcess xterm;
-    ASSERT_TRUE(xterm.start(QStringLiteral("xterm"), {QStringLiteral("-title"), QStringLiteral("Plain Terminal")}));
+    ASSERT_TRUE(xterm.start(QStringLiteral("xterm"), { QStringLiteral("-title"), QStringLiteral("Plain Terminal") }));
     FocusedAppDiagnosticsService diagnostics;
     FocusedInsertionTargetRef captured;
     ASSERT_TRUE(pumpUntil(

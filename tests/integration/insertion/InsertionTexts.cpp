@@ -26,9 +26,10 @@ QString capitalAccentedParagraph()
 
 QString mixedTypingText()
 {
-    QString text = repeatToLength(QStringLiteral("The quick brown fox jumps over 13 lazy dogs; Ärger über Öl, Ça coûte 5 € — "
-                                                 "ÉTÉ à Łódź, ñ, ß, Ø! "),
-                                  498);
+    QString text
+        = repeatToLength(QStringLiteral("The quick brown fox jumps over 13 lazy dogs; Ärger über Öl, Ça coûte 5 € — "
+                                        "ÉTÉ à Łódź, ñ, ß, Ø! "),
+            498);
     return text + QStringLiteral("🎤");
 }
 

@@ -81,7 +81,8 @@ protected:
         return std::make_unique<TextInsertionService>(diagnostics, std::move(hooks));
     }
 
-    static std::optional<TextInsertionError::Case> insertionError(TextInsertionService& service, const QString& text, FocusedInsertionTargetRef target)
+    static std::optional<TextInsertionError::Case> insertionError(
+        TextInsertionService& service, const QString& text, FocusedInsertionTargetRef target)
     {
         try {
             run(service.insert(text, false, true, false, std::move(target)));
@@ -107,7 +108,7 @@ TEST_P(EachDriverTest, InsertsTheTextExactly)
     ASSERT_TRUE(target.start());
     const auto captured = captureTextField(target.processId());
     ASSERT_TRUE(captured && captured->focusedElement());
-    auto service = makeService({driver});
+    auto service = makeService({ driver });
     try {
         const TextInsertionResult result = run(service->insert(text, false, true, false, captured));
         EXPECT_EQ(result.driver, driver);
@@ -117,12 +118,13 @@ TEST_P(EachDriverTest, InsertsTheTextExactly)
     EXPECT_EQ(target.waitForText(text).toStdString(), text.toStdString());
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers,
-                         EachDriverTest,
-                         ::testing::Combine(::testing::Values(Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping), ::testing::Values(0, 1)),
-                         [](const auto& info) {
-                             return rawValue(std::get<0>(info.param)).toStdString() + (std::get<1>(info.param) == 0 ? "Sample" : "Paragraph");
-                         });
+INSTANTIATE_TEST_SUITE_P(Drivers, EachDriverTest,
+    ::testing::Combine(
+        ::testing::Values(Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping), ::testing::Values(0, 1)),
+    [](const auto& info) {
+        return rawValue(std::get<0>(info.param)).toStdString()
+            + (std::get<1>(info.param) == 0 ? "Sample" : "Paragraph");
+    });
 
 TEST_F(DesktopTest, PasteReachesARawCatInAnXterm)
 {
@@ -130,9 +132,9 @@ TEST_F(DesktopTest, PasteReachesARawCatInAnXterm)
     const QString output = dir.filePath(QStringLiteral("cat.txt"));
     DesktopProcess xterm;
     ASSERT_TRUE(xterm.start(QStringLiteral("xterm"),
-                            {QStringLiteral("-u8"), QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
-                             QStringLiteral("stty raw -echo; exec cat > '%1'").arg(output)},
-                            {QStringLiteral("LC_ALL=C.UTF-8"), QStringLiteral("LANG=C.UTF-8")}));
+        { QStringLiteral("-u8"), QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
+            QStringLiteral("stty raw -echo; exec cat > '%1'").arg(output) },
+        { QStringLiteral("LC_ALL=C.UTF-8"), QStringLiteral("LANG=C.UTF-8") }));
     FocusedInsertionTargetRef captured;
     ASSERT_TRUE(pumpUntil(
         [&] {
@@ -141,7 +143,7 @@ TEST_F(DesktopTest, PasteReachesARawCatInAnXterm)
         },
         10000));
     pumpEvents(300); // the shell switches the terminal to raw mode
-    auto service = makeService({Driver::pasteboard});
+    auto service = makeService({ Driver::pasteboard });
     const QString text = accentedSample() + QLatin1Char(' ') + capitalAccentedParagraph();
     run(service->insert(text, false, true, false, captured));
     QString arrived;
@@ -162,7 +164,7 @@ TEST_F(DesktopTest, PasteRestoresThePreviousClipboardAndPrimary)
     clipboard->setText(QStringLiteral("previous primary"), QClipboard::Selection);
     TextTargetProcess target;
     ASSERT_TRUE(target.start());
-    auto service = makeService({Driver::pasteboard});
+    auto service = makeService({ Driver::pasteboard });
     run(service->insert(accentedSample(), false, true, false, captureTextField(target.processId())));
     EXPECT_EQ(target.waitForText(accentedSample()), accentedSample());
     EXPECT_EQ(clipboard->text(QClipboard::Clipboard), QStringLiteral("previous clipboard ✓"));
@@ -176,7 +178,7 @@ TEST_F(DesktopTest, PasteLeavesEmptySelectionsEmpty)
     clipboard->clear(QClipboard::Selection);
     TextTargetProcess target;
     ASSERT_TRUE(target.start());
-    auto service = makeService({Driver::pasteboard});
+    auto service = makeService({ Driver::pasteboard });
     run(service->insert(QStringLiteral("dictated"), false, true, false, captureTextField(target.processId())));
     EXPECT_EQ(target.waitForText(QStringLiteral("dictated")), QStringLiteral("dictated"));
     EXPECT_TRUE(clipboard->text(QClipboard::Clipboard).isEmpty());
@@ -193,8 +195,9 @@ TEST_F(DesktopTest, TargetThatEndedFailsWithUnableToRestoreFocusAndLeavesTheOthe
     ASSERT_TRUE(second.start());
     first.kill();
     pumpEvents(200);
-    auto service = makeService({Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping});
-    EXPECT_EQ(insertionError(*service, QStringLiteral("misplaced"), captured), TextInsertionError::unableToRestoreFocus);
+    auto service = makeService({ Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping });
+    EXPECT_EQ(
+        insertionError(*service, QStringLiteral("misplaced"), captured), TextInsertionError::unableToRestoreFocus);
     pumpEvents(300);
     EXPECT_EQ(second.text(), QString());
 }
@@ -207,11 +210,13 @@ TEST_F(DesktopTest, TargetThatCannotBeBroughtBackIsNeverTypedIntoAnotherWindow)
     ASSERT_TRUE(second.start());
     // An application-level target (no text field) whose window the window manager does not raise.
     const auto captured = std::make_shared<const FocusedInsertionTarget>(
-        FocusedApplicationTarget{QStringLiteral("First"), static_cast<qint32>(first.processId())}, nullptr, nullptr, std::nullopt, std::nullopt, false);
+        FocusedApplicationTarget { QStringLiteral("First"), static_cast<qint32>(first.processId()) }, nullptr, nullptr,
+        std::nullopt, std::nullopt, false);
     TextInsertionHooks hooks;
     hooks.appActivator = [](qint32) -> QCoro::Task<bool> { co_return false; };
-    auto service = makeService({Driver::pasteboard, Driver::unicodeTyping}, hooks);
-    EXPECT_EQ(insertionError(*service, QStringLiteral("misplaced"), captured), TextInsertionError::unableToRestoreFocus);
+    auto service = makeService({ Driver::pasteboard, Driver::unicodeTyping }, hooks);
+    EXPECT_EQ(
+        insertionError(*service, QStringLiteral("misplaced"), captured), TextInsertionError::unableToRestoreFocus);
     pumpEvents(300);
     EXPECT_EQ(second.text(), QString());
     EXPECT_EQ(first.text(), QString());
@@ -222,7 +227,7 @@ TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExactAndFast)
     TextTargetProcess target;
     ASSERT_TRUE(target.start());
     const auto captured = captureTextField(target.processId());
-    auto service = makeService({Driver::unicodeTyping});
+    auto service = makeService({ Driver::unicodeTyping });
     const QString text = mixedTypingText();
     QElapsedTimer timer;
     timer.start();
@@ -232,13 +237,15 @@ TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExactAndFast)
     EXPECT_EQ(arrived, text);
     for (qsizetype i = 0; i < std::min(arrived.size(), text.size()); ++i) {
         if (arrived[i] != text[i]) {
-            ADD_FAILURE() << "first difference at " << i << ": " << arrived.mid(i, 20).toStdString() << " vs " << text.mid(i, 20).toStdString();
+            ADD_FAILURE() << "first difference at " << i << ": " << arrived.mid(i, 20).toStdString() << " vs "
+                          << text.mid(i, 20).toStdString();
             break;
         }
     }
     const double rate = characterCount(text) / seconds;
     RecordProperty("charactersPerSecond", static_cast<int>(rate));
-    std::printf("typed %lld characters in %.3f s (%.0f characters per second)\n", static_cast<long long>(characterCount(text)), seconds, rate);
+    std::printf("typed %lld characters in %.3f s (%.0f characters per second)\n",
+        static_cast<long long>(characterCount(text)), seconds, rate);
     EXPECT_GE(rate, 200.0);
 }
 

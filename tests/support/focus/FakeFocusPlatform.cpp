@@ -24,18 +24,20 @@ AccessibilityElement FakeAccessibility::window(const AccessibilityElement& eleme
     return found == windows.end() ? nullptr : found->second;
 }
 
-std::optional<QString> FakeAccessibility::stringAttribute(const AccessibilityElement& element, AccessibilityStringAttribute attribute)
+std::optional<QString> FakeAccessibility::stringAttribute(
+    const AccessibilityElement& element, AccessibilityStringAttribute attribute)
 {
-    const auto found = strings.find({element->identity(), attribute});
+    const auto found = strings.find({ element->identity(), attribute });
     if (found == strings.end())
         return std::nullopt;
     return found->second;
 }
 
-std::optional<bool> FakeAccessibility::isSettable(const AccessibilityElement& element, AccessibilitySettableAttribute attribute)
+std::optional<bool> FakeAccessibility::isSettable(
+    const AccessibilityElement& element, AccessibilitySettableAttribute attribute)
 {
     calls << QStringLiteral("settable:%1:%2").arg(element->identity()).arg(static_cast<int>(attribute));
-    const auto found = settable.find({element->identity(), attribute});
+    const auto found = settable.find({ element->identity(), attribute });
     return found == settable.end() ? std::optional<bool>(false) : found->second;
 }
 

@@ -66,8 +66,10 @@ public:
     bool isTrusted() override { return trusted; }
     AccessibilityElement focusedElement() override { return focused; }
     AccessibilityElement window(const AccessibilityElement& element) override;
-    std::optional<QString> stringAttribute(const AccessibilityElement& element, AccessibilityStringAttribute attribute) override;
-    std::optional<bool> isSettable(const AccessibilityElement& element, AccessibilitySettableAttribute attribute) override;
+    std::optional<QString> stringAttribute(
+        const AccessibilityElement& element, AccessibilityStringAttribute attribute) override;
+    std::optional<bool> isSettable(
+        const AccessibilityElement& element, AccessibilitySettableAttribute attribute) override;
     bool raiseWindow(const AccessibilityElement& window) override;
     bool setFocused(const AccessibilityElement& element) override;
     std::optional<AccessibleTextState> textState(const AccessibilityElement& element) override;

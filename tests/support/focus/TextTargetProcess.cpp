@@ -54,7 +54,8 @@ TextTargetProcess::TextTargetProcess(QString title, bool multiline, QString init
 
 bool TextTargetProcess::start(int timeoutMs)
 {
-    QStringList arguments{QStringLiteral("--report"), m_dir.filePath(QStringLiteral("report.txt")), QStringLiteral("--title"), m_title};
+    QStringList arguments { QStringLiteral("--report"), m_dir.filePath(QStringLiteral("report.txt")),
+        QStringLiteral("--title"), m_title };
     if (m_multiline)
         arguments << QStringLiteral("--multiline");
     if (!m_initialText.isEmpty())
@@ -111,8 +112,10 @@ quint64 activeWindowId()
     unsigned long after = 0;
     unsigned char* data = nullptr;
     quint64 window = 0;
-    if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_ACTIVE_WINDOW", False), 0, 1, False,
-                           XA_WINDOW, &type, &format, &count, &after, &data) == Success && data) {
+    if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_ACTIVE_WINDOW", False), 0, 1,
+            False, XA_WINDOW, &type, &format, &count, &after, &data)
+            == Success
+        && data) {
         if (count > 0)
             window = *reinterpret_cast<unsigned long*>(data);
         XFree(data);

@@ -32,7 +32,8 @@ private:
 class TextTargetProcess
 {
 public:
-    explicit TextTargetProcess(QString title = QStringLiteral("Tessvale Text Target"), bool multiline = false, QString initialText = {});
+    explicit TextTargetProcess(
+        QString title = QStringLiteral("Tessvale Text Target"), bool multiline = false, QString initialText = {});
 
     // Starts the target and waits until it printed READY and its window is the active one.
     bool start(int timeoutMs = 10000);

@@ -7,12 +7,12 @@ ClipboardItemContent plainTextItem(const QString& text)
     ClipboardTypeContent content;
     content.type = QStringLiteral("text/plain");
     content.data = text.toUtf8();
-    return ClipboardItemContent{{content}};
+    return ClipboardItemContent { { content } };
 }
 
 void FakeClipboard::copyByUser(ClipboardSelection selection, const QString& text)
 {
-    state(selection).items = {plainTextItem(text)};
+    state(selection).items = { plainTextItem(text) };
     state(selection).ourText.reset();
 }
 
@@ -34,7 +34,7 @@ bool FakeClipboard::writeText(ClipboardSelection selection, const QString& text)
 {
     if (state(selection).writeFails)
         return false;
-    state(selection).items = {plainTextItem(text)};
+    state(selection).items = { plainTextItem(text) };
     state(selection).ourText = text;
     return true;
 }

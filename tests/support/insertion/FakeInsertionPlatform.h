@@ -27,7 +27,10 @@ public:
     SelectionState primary;
     std::function<void(ClipboardSelection)> observer;
 
-    SelectionState& state(ClipboardSelection selection) { return selection == ClipboardSelection::clipboard ? clipboard : primary; }
+    SelectionState& state(ClipboardSelection selection)
+    {
+        return selection == ClipboardSelection::clipboard ? clipboard : primary;
+    }
     // Another application (or the user) copies text.
     void copyByUser(ClipboardSelection selection, const QString& text);
     // The target fetches our text.

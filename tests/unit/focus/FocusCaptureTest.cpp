@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "support/focus/FakeFocusPlatform.h"
 #include "focus/FocusAppService.h"
+#include "support/focus/FakeFocusPlatform.h"
 
 using namespace tessvale;
 using namespace tessvale::testing;
@@ -16,15 +16,16 @@ protected:
         windows = std::make_shared<FakeWindowSystem>();
         accessibility = std::make_shared<FakeAccessibility>();
         service = std::make_unique<FocusedAppDiagnosticsService>(windows, accessibility);
-        windows->frontmost = FrontmostApplication{QStringLiteral("Notes"), QStringLiteral("notes"), 4242, QStringLiteral("Draft"), 7};
+        windows->frontmost = FrontmostApplication { QStringLiteral("Notes"), QStringLiteral("notes"), 4242,
+            QStringLiteral("Draft"), 7 };
     }
 
     void focusField(const QString& id)
     {
         accessibility->focused = fakeElement(id);
         accessibility->windows[id] = fakeElement(QStringLiteral("window"));
-        accessibility->strings[{id, AccessibilityStringAttribute::role}] = QStringLiteral("AXTextField");
-        accessibility->strings[{id, AccessibilityStringAttribute::title}] = QStringLiteral("Subject");
+        accessibility->strings[{ id, AccessibilityStringAttribute::role }] = QStringLiteral("AXTextField");
+        accessibility->strings[{ id, AccessibilityStringAttribute::title }] = QStringLiteral("Subject");
     }
 
     std::shared_ptr<FakeWindowSystem> windows;
@@ -51,7 +52,7 @@ TEST_F(FocusCaptureTest, WithoutFocusedElementTargetNamesOnlyTheApplication)
 {
     const auto target = FocusAppService::currentInsertionTarget(*service);
     ASSERT_NE(target, nullptr);
-    EXPECT_EQ(target->application(), (FocusedApplicationTarget{QStringLiteral("Notes"), 4242}));
+    EXPECT_EQ(target->application(), (FocusedApplicationTarget { QStringLiteral("Notes"), 4242 }));
     EXPECT_FALSE(target->focusedElement());
     EXPECT_FALSE(target->focusedWindow());
     EXPECT_FALSE(target->requiresTextFocusRestore());
@@ -62,11 +63,13 @@ TEST_F(FocusCaptureTest, WithoutFocusedElementTargetNamesOnlyTheApplication)
 TEST_F(FocusCaptureTest, CapturesElementWindowRoleAndTitle)
 {
     focusField(QStringLiteral("field"));
-    accessibility->settable[{QStringLiteral("field"), AccessibilitySettableAttribute::value}] = true;
+    accessibility->settable[{ QStringLiteral("field"), AccessibilitySettableAttribute::value }] = true;
     const auto target = FocusAppService::currentInsertionTarget(*service);
     ASSERT_NE(target, nullptr);
-    EXPECT_TRUE(FocusedAppDiagnosticsService::sameElement(target->focusedElement(), fakeElement(QStringLiteral("field"))));
-    EXPECT_TRUE(FocusedAppDiagnosticsService::sameElement(target->focusedWindow(), fakeElement(QStringLiteral("window"))));
+    EXPECT_TRUE(
+        FocusedAppDiagnosticsService::sameElement(target->focusedElement(), fakeElement(QStringLiteral("field"))));
+    EXPECT_TRUE(
+        FocusedAppDiagnosticsService::sameElement(target->focusedWindow(), fakeElement(QStringLiteral("window"))));
     EXPECT_EQ(target->focusedElementRole(), QStringLiteral("AXTextField"));
     EXPECT_EQ(target->focusedElementTitle(), QStringLiteral("Subject"));
     EXPECT_TRUE(target->requiresTextFocusRestore());
@@ -76,32 +79,36 @@ TEST_F(FocusCaptureTest, CapturesElementWindowRoleAndTitle)
 TEST_F(FocusCaptureTest, SettableSelectedTextRangeAloneMakesATextInput)
 {
     focusField(QStringLiteral("field"));
-    accessibility->settable[{QStringLiteral("field"), AccessibilitySettableAttribute::value}] = std::nullopt; // query fails
-    accessibility->settable[{QStringLiteral("field"), AccessibilitySettableAttribute::selectedTextRange}] = true;
+    accessibility->settable[{ QStringLiteral("field"), AccessibilitySettableAttribute::value }]
+        = std::nullopt; // query fails
+    accessibility->settable[{ QStringLiteral("field"), AccessibilitySettableAttribute::selectedTextRange }] = true;
     EXPECT_TRUE(FocusAppService::currentInsertionTarget(*service)->requiresTextFocusRestore());
 }
 
 TEST_F(FocusCaptureTest, SettabilityQueriesStopAtTheFirstSettable)
 {
     focusField(QStringLiteral("field"));
-    accessibility->settable[{QStringLiteral("field"), AccessibilitySettableAttribute::value}] = true;
+    accessibility->settable[{ QStringLiteral("field"), AccessibilitySettableAttribute::value }] = true;
     EXPECT_TRUE(service->isTextInputElement(accessibility->focused));
     EXPECT_EQ(accessibility->calls.size(), 1);
 }
 
 TEST_F(FocusCaptureTest, LocationSummarySkipsEmptyTitle)
 {
-    const FocusedInsertionTarget target({QStringLiteral("Notes"), 1}, nullptr, nullptr, QStringLiteral("AXTextArea"), QString(), true);
+    const FocusedInsertionTarget target(
+        { QStringLiteral("Notes"), 1 }, nullptr, nullptr, QStringLiteral("AXTextArea"), QString(), true);
     EXPECT_EQ(target.userFacingLocationSummary(), QStringLiteral("Notes / AXTextArea"));
-    const FocusedInsertionTarget emptyRole({QStringLiteral("Notes"), 1}, nullptr, nullptr, QString(), std::nullopt, true);
+    const FocusedInsertionTarget emptyRole(
+        { QStringLiteral("Notes"), 1 }, nullptr, nullptr, QString(), std::nullopt, true);
     EXPECT_EQ(emptyRole.summary(), QStringLiteral("Notes pid=1 role= requiresTextFocusRestore=true"));
 }
 
 TEST_F(FocusCaptureTest, DiagnosticsReadEveryFlagSeparately)
 {
     focusField(QStringLiteral("field"));
-    accessibility->strings[{QStringLiteral("field"), AccessibilityStringAttribute::subrole}] = QStringLiteral("AXSearchField");
-    accessibility->settable[{QStringLiteral("field"), AccessibilitySettableAttribute::selectedText}] = true;
+    accessibility->strings[{ QStringLiteral("field"), AccessibilityStringAttribute::subrole }]
+        = QStringLiteral("AXSearchField");
+    accessibility->settable[{ QStringLiteral("field"), AccessibilitySettableAttribute::selectedText }] = true;
     accessibility->trusted = false;
     const auto diagnostics = service->current();
     ASSERT_TRUE(diagnostics);

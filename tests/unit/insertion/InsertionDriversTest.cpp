@@ -14,17 +14,20 @@ protected:
     void SetUp() override
     {
         InsertionFixture::SetUp();
-        hooks.enabledDrivers = QList<Driver>{Driver::pasteboard};
+        hooks.enabledDrivers = QList<Driver> { Driver::pasteboard };
     }
 };
 
 TEST_F(PasteboardDriverTest, SnapshotKeepsDataBeforeStringAndEveryItem)
 {
-    ClipboardTypeContent both{QStringLiteral("text/html"), QByteArray("<b>x</b>"), QStringLiteral("x"), std::nullopt};
-    ClipboardTypeContent stringOnly{QStringLiteral("text/plain"), std::nullopt, QStringLiteral("x"), std::nullopt};
-    ClipboardTypeContent nothing{QStringLiteral("application/x-empty"), std::nullopt, std::nullopt, std::nullopt};
-    ClipboardTypeContent plist{QStringLiteral("application/x-list"), std::nullopt, std::nullopt, QVariant(QStringList{"a"})};
-    const PasteboardSnapshot snapshot = makePasteboardSnapshot({ClipboardItemContent{{both, stringOnly, nothing, plist}}, ClipboardItemContent{{nothing}}});
+    ClipboardTypeContent both { QStringLiteral("text/html"), QByteArray("<b>x</b>"), QStringLiteral("x"),
+        std::nullopt };
+    ClipboardTypeContent stringOnly { QStringLiteral("text/plain"), std::nullopt, QStringLiteral("x"), std::nullopt };
+    ClipboardTypeContent nothing { QStringLiteral("application/x-empty"), std::nullopt, std::nullopt, std::nullopt };
+    ClipboardTypeContent plist { QStringLiteral("application/x-list"), std::nullopt, std::nullopt,
+        QVariant(QStringList { "a" }) };
+    const PasteboardSnapshot snapshot = makePasteboardSnapshot(
+        { ClipboardItemContent { { both, stringOnly, nothing, plist } }, ClipboardItemContent { { nothing } } });
     ASSERT_EQ(snapshot.size(), 2);
     ASSERT_EQ(snapshot[0].representations.size(), 3);
     EXPECT_TRUE(std::holds_alternative<PasteboardSnapshotItem::Data>(snapshot[0].representations[0].second));
@@ -112,7 +115,8 @@ TEST_F(PasteboardDriverTest, FailedPasteRestoresBeforeTheErrorIsReported)
     auto outcome = start(QStringLiteral("dictated"));
     QCoreApplication::processEvents();
     EXPECT_TRUE(outcome->done);
-    EXPECT_EQ(outcome->errorText(), QStringLiteral("All insertion strategies failed: pasteboard: Unable to emit the Command-V paste shortcut."));
+    EXPECT_EQ(outcome->errorText(),
+        QStringLiteral("All insertion strategies failed: pasteboard: Unable to emit the Command-V paste shortcut."));
     EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("old"));
 }
 
@@ -122,33 +126,35 @@ TEST_F(PasteboardDriverTest, FailedWriteRestoresAndReportsUnableToWrite)
     clipboard->primary.writeFails = true;
     auto outcome = start(QStringLiteral("dictated"));
     runUntilDone(outcome);
-    EXPECT_EQ(outcome->errorText(), QStringLiteral("All insertion strategies failed: pasteboard: Unable to write to the pasteboard."));
+    EXPECT_EQ(outcome->errorText(),
+        QStringLiteral("All insertion strategies failed: pasteboard: Unable to write to the pasteboard."));
     EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("old"));
     EXPECT_TRUE(injector->events.isEmpty());
 }
 
 TEST_F(PasteboardDriverTest, WaitsForHeldModifiersToBeReleased)
 {
-    injector->heldSequence = {{QStringLiteral("Control_L")}, {QStringLiteral("Control_L")}, {}};
+    injector->heldSequence = { { QStringLiteral("Control_L") }, { QStringLiteral("Control_L") }, {} };
     auto outcome = start(QStringLiteral("dictated"), nullptr, false);
     QCoreApplication::processEvents();
     EXPECT_TRUE(injector->events.isEmpty());
     advance(40ms);
     EXPECT_TRUE(injector->events.isEmpty());
     advance(40ms);
-    EXPECT_EQ(injector->events, QStringList{QStringLiteral("paste")});
+    EXPECT_EQ(injector->events, QStringList { QStringLiteral("paste") });
 }
 
 TEST_F(PasteboardDriverTest, ModifiersHeldTooLongFailWithAClearErrorAndTouchNothing)
 {
     clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("old"));
-    injector->heldSequence = {{QStringLiteral("Alt_L")}};
+    injector->heldSequence = { { QStringLiteral("Alt_L") } };
     auto outcome = start(QStringLiteral("dictated"));
     advance(1990ms);
     EXPECT_FALSE(outcome->done);
     runUntilDone(outcome);
     EXPECT_EQ(outcome->errorText(),
-              QStringLiteral("All insertion strategies failed: pasteboard: Modifier keys (Ctrl, Alt, Shift or Super) are still held down. Release them and try again."));
+        QStringLiteral("All insertion strategies failed: pasteboard: Modifier keys (Ctrl, Alt, Shift or Super) are "
+                       "still held down. Release them and try again."));
     EXPECT_TRUE(injector->events.isEmpty());
     EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("old"));
 }
@@ -161,10 +167,10 @@ TEST_F(PasteboardDriverTest, ASecondInsertionWaitsForTheFirstToRestoreTheClipboa
     auto first = start(QStringLiteral("one"));
     auto second = start(QStringLiteral("two"));
     QCoreApplication::processEvents();
-    EXPECT_EQ(injector->events, QStringList{QStringLiteral("paste")});
+    EXPECT_EQ(injector->events, QStringList { QStringLiteral("paste") });
     runUntilDone(first);
     runUntilDone(second);
-    EXPECT_EQ(injector->events, (QStringList{QStringLiteral("paste"), QStringLiteral("paste")}));
+    EXPECT_EQ(injector->events, (QStringList { QStringLiteral("paste"), QStringLiteral("paste") }));
     EXPECT_TRUE(first->result && second->result);
     // The second snapshot saw the user's text again, not the first dictation.
     EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("user"));
@@ -173,7 +179,7 @@ TEST_F(PasteboardDriverTest, ASecondInsertionWaitsForTheFirstToRestoreTheClipboa
 TEST_F(PasteboardDriverTest, CancelledInsertionEmitsNothingAfterItsCancellation)
 {
     clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("user"));
-    injector->heldSequence = {{QStringLiteral("Control_L")}, {QStringLiteral("Control_L")}, {}};
+    injector->heldSequence = { { QStringLiteral("Control_L") }, { QStringLiteral("Control_L") }, {} };
     CancelSource source;
     auto outcome = start(QStringLiteral("dictated"), nullptr, true, false, source.token());
     advance(10ms);
@@ -206,7 +212,7 @@ protected:
     void SetUp() override
     {
         InsertionFixture::SetUp();
-        hooks.enabledDrivers = QList<Driver>{Driver::selectedText};
+        hooks.enabledDrivers = QList<Driver> { Driver::selectedText };
     }
 };
 
@@ -226,7 +232,9 @@ TEST_F(SelectedTextDriverTest, ReportedSuccessWithoutChangeIsAFailure)
     accessibility->replaceBehaviour = FakeAccessibility::ReplaceBehaviour::reportsSuccessAndDoesNothing;
     auto outcome = start(QStringLiteral("text"));
     runUntilDone(outcome);
-    EXPECT_EQ(outcome->errorText(), QStringLiteral("All insertion strategies failed: selectedText: Unable to replace selected text in the focused accessibility element."));
+    EXPECT_EQ(outcome->errorText(),
+        QStringLiteral("All insertion strategies failed: selectedText: Unable to replace selected text in the focused "
+                       "accessibility element."));
 }
 
 TEST_F(SelectedTextDriverTest, TruncatedInsertionIsAFailure)
@@ -241,7 +249,7 @@ TEST_F(SelectedTextDriverTest, TruncatedInsertionIsAFailure)
 TEST_F(SelectedTextDriverTest, UsesTheElementFocusedNowNotTheCapturedOne)
 {
     accessibility->focused = fakeElement(QStringLiteral("second"));
-    accessibility->texts[QStringLiteral("second")] = AccessibleTextState{};
+    accessibility->texts[QStringLiteral("second")] = AccessibleTextState {};
     auto outcome = start(QStringLiteral("x"));
     runUntilDone(outcome);
     ASSERT_TRUE(outcome->result);

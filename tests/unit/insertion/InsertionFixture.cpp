@@ -64,7 +64,8 @@ void InsertionFixture::SetUp()
     clipboard = std::make_shared<FakeClipboard>();
     injector = std::make_shared<RecordingInputInjector>();
     sleeper = std::make_unique<ManualSleeper>();
-    const FrontmostApplication target{QStringLiteral("Notes"), QStringLiteral("notes"), targetPid, QStringLiteral("Draft"), 7};
+    const FrontmostApplication target { QStringLiteral("Notes"), QStringLiteral("notes"), targetPid,
+        QStringLiteral("Draft"), 7 };
     windows->frontmost = target;
     windows->windows[targetPid] = target;
     windows->running.insert(targetPid);
@@ -74,19 +75,18 @@ void InsertionFixture::SetUp()
 TextInsertionService& InsertionFixture::service()
 {
     if (!m_service)
-        m_service = std::make_unique<TextInsertionService>(m_diagnostics, hooks, TextInsertionPlatform{clipboard, injector, sleeper.get()});
+        m_service = std::make_unique<TextInsertionService>(
+            m_diagnostics, hooks, TextInsertionPlatform { clipboard, injector, sleeper.get() });
     return *m_service;
 }
 
-std::shared_ptr<InsertOutcome> InsertionFixture::start(const QString& text,
-                                                       FocusedInsertionTargetRef target,
-                                                       bool restoreClipboard,
-                                                       bool preferDirectTyping,
-                                                       CancelToken token,
-                                                       bool appendTrailingSpace)
+std::shared_ptr<InsertOutcome> InsertionFixture::start(const QString& text, FocusedInsertionTargetRef target,
+    bool restoreClipboard, bool preferDirectTyping, CancelToken token, bool appendTrailingSpace)
 {
     auto outcome = std::make_shared<InsertOutcome>();
-    capture(service().insert(text, appendTrailingSpace, restoreClipboard, preferDirectTyping, std::move(target), std::move(token)), outcome);
+    capture(service().insert(
+                text, appendTrailingSpace, restoreClipboard, preferDirectTyping, std::move(target), std::move(token)),
+        outcome);
     return outcome;
 }
 
@@ -100,32 +100,30 @@ void InsertionFixture::advance(Duration duration)
 void InsertionFixture::runUntilDone(const std::shared_ptr<InsertOutcome>& outcome, Duration limit)
 {
     const Duration step = std::chrono::milliseconds(10);
-    for (Duration elapsed{0}; !outcome->done && elapsed < limit; elapsed += step)
+    for (Duration elapsed { 0 }; !outcome->done && elapsed < limit; elapsed += step)
         advance(step);
     QCoreApplication::processEvents();
 }
 
 FocusedInsertionTargetRef InsertionFixture::textFieldTarget() const
 {
-    return std::make_shared<const FocusedInsertionTarget>(FocusedApplicationTarget{QStringLiteral("Notes"), targetPid},
-                                                          fakeElement(QStringLiteral("field")),
-                                                          fakeElement(QStringLiteral("window")),
-                                                          QStringLiteral("AXTextField"),
-                                                          std::nullopt,
-                                                          true);
+    return std::make_shared<const FocusedInsertionTarget>(
+        FocusedApplicationTarget { QStringLiteral("Notes"), targetPid }, fakeElement(QStringLiteral("field")),
+        fakeElement(QStringLiteral("window")), QStringLiteral("AXTextField"), std::nullopt, true);
 }
 
 FocusedInsertionTargetRef InsertionFixture::applicationOnlyTarget() const
 {
-    return std::make_shared<const FocusedInsertionTarget>(FocusedApplicationTarget{QStringLiteral("Notes"), targetPid},
-                                                          nullptr, nullptr, std::nullopt, std::nullopt, false);
+    return std::make_shared<const FocusedInsertionTarget>(
+        FocusedApplicationTarget { QStringLiteral("Notes"), targetPid }, nullptr, nullptr, std::nullopt, std::nullopt,
+        false);
 }
 
 void InsertionFixture::focusTargetField(const QString& text)
 {
     accessibility->focused = fakeElement(QStringLiteral("field"));
     const int end = static_cast<int>(text.size());
-    accessibility->texts[QStringLiteral("field")] = AccessibleTextState{text, end, end};
+    accessibility->texts[QStringLiteral("field")] = AccessibleTextState { text, end, end };
 }
 
 } // namespace tessvale::testing

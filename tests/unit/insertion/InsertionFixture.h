@@ -9,9 +9,9 @@
 #include <QCoreApplication>
 
 #include "async/Sleeper.h"
+#include "insertion/TextInsertionService.h"
 #include "support/focus/FakeFocusPlatform.h"
 #include "support/insertion/FakeInsertionPlatform.h"
-#include "insertion/TextInsertionService.h"
 
 namespace tessvale::testing {
 
@@ -35,12 +35,9 @@ protected:
     void SetUp() override;
     // Builds the service with the hooks set so far.
     TextInsertionService& service();
-    std::shared_ptr<InsertOutcome> start(const QString& text,
-                                         FocusedInsertionTargetRef target = nullptr,
-                                         bool restoreClipboard = true,
-                                         bool preferDirectTyping = false,
-                                         CancelToken token = {},
-                                         bool appendTrailingSpace = false);
+    std::shared_ptr<InsertOutcome> start(const QString& text, FocusedInsertionTargetRef target = nullptr,
+        bool restoreClipboard = true, bool preferDirectTyping = false, CancelToken token = {},
+        bool appendTrailingSpace = false);
     // Runs posted work, then moves virtual time by step until done or limit.
     void runUntilDone(const std::shared_ptr<InsertOutcome>& outcome, Duration limit = std::chrono::seconds(5));
     void advance(Duration duration);

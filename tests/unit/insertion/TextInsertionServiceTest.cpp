@@ -31,9 +31,12 @@ TEST_F(TextInsertionServiceTest, UntrustedFailsBeforeAnySideEffect)
 
 TEST_F(TextInsertionServiceTest, DriverOrderFollowsPreferDirectTypingUnlessDriversAreGiven)
 {
-    EXPECT_EQ(TextInsertionService::driverOrder(std::nullopt, false), (QList<Driver>{Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping}));
-    EXPECT_EQ(TextInsertionService::driverOrder(std::nullopt, true), (QList<Driver>{Driver::selectedText, Driver::unicodeTyping, Driver::pasteboard}));
-    EXPECT_EQ(TextInsertionService::driverOrder(QList<Driver>{Driver::unicodeTyping}, true), (QList<Driver>{Driver::unicodeTyping}));
+    EXPECT_EQ(TextInsertionService::driverOrder(std::nullopt, false),
+        (QList<Driver> { Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping }));
+    EXPECT_EQ(TextInsertionService::driverOrder(std::nullopt, true),
+        (QList<Driver> { Driver::selectedText, Driver::unicodeTyping, Driver::pasteboard }));
+    EXPECT_EQ(TextInsertionService::driverOrder(QList<Driver> { Driver::unicodeTyping }, true),
+        (QList<Driver> { Driver::unicodeTyping }));
 }
 
 TEST_F(TextInsertionServiceTest, AllDriversFailingJoinsTheirErrorsInTheOrderTried)
@@ -43,9 +46,9 @@ TEST_F(TextInsertionServiceTest, AllDriversFailingJoinsTheirErrorsInTheOrderTrie
     auto outcome = start(QStringLiteral("hello"), nullptr, true, false);
     runUntilDone(outcome);
     EXPECT_EQ(outcome->errorText(),
-              QStringLiteral("All insertion strategies failed: pasteboard: Unable to write to the pasteboard.; "
-                             "selectedText: No focused accessibility element is available.; "
-                             "unicodeTyping: Unable to type text into the focused application."));
+        QStringLiteral("All insertion strategies failed: pasteboard: Unable to write to the pasteboard.; "
+                       "selectedText: No focused accessibility element is available.; "
+                       "unicodeTyping: Unable to type text into the focused application."));
 }
 
 TEST_F(TextInsertionServiceTest, PreferDirectTypingTriesSelectedTextThenTypingThenPasteboard)
@@ -55,14 +58,14 @@ TEST_F(TextInsertionServiceTest, PreferDirectTypingTriesSelectedTextThenTypingTh
     auto outcome = start(QStringLiteral("hello"), nullptr, true, true);
     runUntilDone(outcome);
     EXPECT_EQ(outcome->errorText(),
-              QStringLiteral("All insertion strategies failed: selectedText: No focused accessibility element is available.; "
-                             "unicodeTyping: Unable to type text into the focused application.; "
-                             "pasteboard: Unable to write to the pasteboard."));
+        QStringLiteral("All insertion strategies failed: selectedText: No focused accessibility element is available.; "
+                       "unicodeTyping: Unable to type text into the focused application.; "
+                       "pasteboard: Unable to write to the pasteboard."));
 }
 
 TEST_F(TextInsertionServiceTest, EmptyDriverListFailsWithThePrefixAlone)
 {
-    hooks.enabledDrivers = QList<Driver>{};
+    hooks.enabledDrivers = QList<Driver> {};
     auto outcome = start(QStringLiteral("hello"));
     runUntilDone(outcome);
     EXPECT_EQ(outcome->errorText(), QStringLiteral("All insertion strategies failed: "));
@@ -76,27 +79,27 @@ TEST_F(TextInsertionServiceTest, EmptyDriverListFailsWithThePrefixAlone)
 
 TEST_F(TextInsertionServiceTest, SuccessfulDriverEndsTheLoopWithDiagnosticsReadBeforeIt)
 {
-    hooks.enabledDrivers = QList<Driver>{Driver::unicodeTyping, Driver::pasteboard};
+    hooks.enabledDrivers = QList<Driver> { Driver::unicodeTyping, Driver::pasteboard };
     auto outcome = start(QStringLiteral("hello"));
     runUntilDone(outcome);
     ASSERT_TRUE(outcome->result);
     EXPECT_EQ(outcome->result->driver, Driver::unicodeTyping);
     ASSERT_TRUE(outcome->result->diagnostics);
     EXPECT_EQ(outcome->result->diagnostics->appName, QStringLiteral("Notes"));
-    EXPECT_EQ(injector->events, QStringList{QStringLiteral("type:hello")});
+    EXPECT_EQ(injector->events, QStringList { QStringLiteral("type:hello") });
 }
 
 TEST_F(TextInsertionServiceTest, TrailingSpaceIsAppendedEvenAfterASpace)
 {
-    hooks.enabledDrivers = QList<Driver>{Driver::unicodeTyping};
+    hooks.enabledDrivers = QList<Driver> { Driver::unicodeTyping };
     auto outcome = start(QStringLiteral("hi "), nullptr, false, false, {}, true);
     runUntilDone(outcome);
-    EXPECT_EQ(injector->events, QStringList{QStringLiteral("type:hi  ")});
+    EXPECT_EQ(injector->events, QStringList { QStringLiteral("type:hi  ") });
 }
 
 TEST_F(TextInsertionServiceTest, DriverFailureMovesToTheNextDriver)
 {
-    hooks.enabledDrivers = QList<Driver>{Driver::selectedText, Driver::unicodeTyping};
+    hooks.enabledDrivers = QList<Driver> { Driver::selectedText, Driver::unicodeTyping };
     focusTargetField();
     accessibility->replaceBehaviour = FakeAccessibility::ReplaceBehaviour::refuses;
     auto outcome = start(QStringLiteral("hello"));
@@ -110,7 +113,7 @@ TEST_F(TextInsertionServiceTest, DriverFailureMovesToTheNextDriver)
 TEST_F(TextInsertionServiceTest, TargetAlreadyFocusedCostsNoRaiseFocusOrWait)
 {
     focusTargetField();
-    hooks.enabledDrivers = QList<Driver>{Driver::unicodeTyping};
+    hooks.enabledDrivers = QList<Driver> { Driver::unicodeTyping };
     auto outcome = start(QStringLiteral("hello"), textFieldTarget());
     advance(40ms);
     advance(1ms);
@@ -124,12 +127,12 @@ TEST_F(TextInsertionServiceTest, FocusIsRestoredIntoTheCapturedFieldBeforeInsert
 {
     focusTargetField();
     accessibility->focused = fakeElement(QStringLiteral("other"));
-    windows->frontmost = FrontmostApplication{QStringLiteral("Terminal"), std::nullopt, 99, {}, 8};
-    hooks.enabledDrivers = QList<Driver>{Driver::unicodeTyping};
+    windows->frontmost = FrontmostApplication { QStringLiteral("Terminal"), std::nullopt, 99, {}, 8 };
+    hooks.enabledDrivers = QList<Driver> { Driver::unicodeTyping };
     auto outcome = start(QStringLiteral("hello"), textFieldTarget());
     runUntilDone(outcome);
     ASSERT_TRUE(outcome->result) << outcome->errorText().toStdString();
-    EXPECT_EQ(windows->activationRequests, QList<qint32>{targetPid});
+    EXPECT_EQ(windows->activationRequests, QList<qint32> { targetPid });
     EXPECT_TRUE(accessibility->calls.contains(QStringLiteral("raise:window")));
     EXPECT_TRUE(accessibility->calls.contains(QStringLiteral("focus:field")));
 }
@@ -153,7 +156,7 @@ TEST_F(TextInsertionServiceTest, TargetNotFrontmostAfterActivationNeverGetsTextI
 {
     // The window manager refuses to raise the target: another application keeps focus.
     windows->activationBringsToFront = false;
-    windows->frontmost = FrontmostApplication{QStringLiteral("Terminal"), std::nullopt, 99, {}, 8};
+    windows->frontmost = FrontmostApplication { QStringLiteral("Terminal"), std::nullopt, 99, {}, 8 };
     auto outcome = start(QStringLiteral("hello"), applicationOnlyTarget());
     runUntilDone(outcome);
     EXPECT_EQ(outcome->errorCase(), TextInsertionError::unableToRestoreFocus);
@@ -163,7 +166,7 @@ TEST_F(TextInsertionServiceTest, TargetNotFrontmostAfterActivationNeverGetsTextI
 
 TEST_F(TextInsertionServiceTest, FocusLeavingTheTargetBetweenDriversStopsTheInsertion)
 {
-    hooks.enabledDrivers = QList<Driver>{Driver::selectedText, Driver::unicodeTyping};
+    hooks.enabledDrivers = QList<Driver> { Driver::selectedText, Driver::unicodeTyping };
     focusTargetField();
     accessibility->replaceBehaviour = FakeAccessibility::ReplaceBehaviour::refuses;
     int readings = 0;

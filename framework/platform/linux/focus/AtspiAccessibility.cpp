@@ -38,7 +38,7 @@ public:
     {
         const auto* object = reinterpret_cast<const AtspiObject*>(accessible);
         m_identity = QString::fromUtf8(object->app && object->app->bus_name ? object->app->bus_name : "")
-                     + QLatin1Char('|') + QString::fromUtf8(object->path ? object->path : "");
+            + QLatin1Char('|') + QString::fromUtf8(object->path ? object->path : "");
     }
     ~AtspiNode() override { g_object_unref(m_accessible); }
     AtspiNode(const AtspiNode&) = delete;
@@ -53,8 +53,7 @@ private:
 };
 
 // Takes ownership of a GObject reference returned by libatspi.
-template<typename T>
-class GRef
+template <typename T> class GRef
 {
 public:
     explicit GRef(T* object = nullptr)
@@ -222,20 +221,17 @@ AtspiAccessibility::~AtspiAccessibility() = default;
 
 bool AtspiAccessibility::ensureAccessibilityBusEnabled()
 {
-    QDBusInterface properties(QStringLiteral("org.a11y.Bus"),
-                              QStringLiteral("/org/a11y/bus"),
-                              QStringLiteral("org.freedesktop.DBus.Properties"),
-                              QDBusConnection::sessionBus());
+    QDBusInterface properties(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QDBusConnection::sessionBus());
     if (!properties.isValid())
         return false;
-    QDBusReply<QDBusVariant> enabled = properties.call(QStringLiteral("Get"), QStringLiteral("org.a11y.Status"), QStringLiteral("IsEnabled"));
+    QDBusReply<QDBusVariant> enabled
+        = properties.call(QStringLiteral("Get"), QStringLiteral("org.a11y.Status"), QStringLiteral("IsEnabled"));
     if (enabled.isValid() && enabled.value().variant().toBool())
         return true;
     qCInfo(lcFocus) << "switching the accessibility bus on";
-    QDBusReply<void> set = properties.call(QStringLiteral("Set"),
-                                           QStringLiteral("org.a11y.Status"),
-                                           QStringLiteral("IsEnabled"),
-                                           QVariant::fromValue(QDBusVariant(true)));
+    QDBusReply<void> set = properties.call(QStringLiteral("Set"), QStringLiteral("org.a11y.Status"),
+        QStringLiteral("IsEnabled"), QVariant::fromValue(QDBusVariant(true)));
     return set.isValid();
 }
 
@@ -321,7 +317,8 @@ AccessibilityElement AtspiAccessibility::window(const AccessibilityElement& elem
     return nullptr;
 }
 
-std::optional<QString> AtspiAccessibility::stringAttribute(const AccessibilityElement& element, AccessibilityStringAttribute attribute)
+std::optional<QString> AtspiAccessibility::stringAttribute(
+    const AccessibilityElement& element, AccessibilityStringAttribute attribute)
 {
     AtspiAccessible* accessible = accessibleOf(element);
     if (!accessible)
@@ -343,13 +340,15 @@ std::optional<QString> AtspiAccessibility::stringAttribute(const AccessibilityEl
     // reports a plain widget window as a filler).
     GRef<AtspiAccessible> parent(atspi_accessible_get_parent(accessible, &error));
     failed(error, "parent");
-    if (parent && atspi_accessible_get_role(parent.get(), &error) == ATSPI_ROLE_APPLICATION && mapped.role != QLatin1String("AXWindow"))
-        mapped = MappedRole{QStringLiteral("AXWindow"), QStringLiteral("AXStandardWindow")};
+    if (parent && atspi_accessible_get_role(parent.get(), &error) == ATSPI_ROLE_APPLICATION
+        && mapped.role != QLatin1String("AXWindow"))
+        mapped = MappedRole { QStringLiteral("AXWindow"), QStringLiteral("AXStandardWindow") };
     failed(error, "parent role");
     return attribute == AccessibilityStringAttribute::role ? std::optional<QString>(mapped.role) : mapped.subrole;
 }
 
-std::optional<bool> AtspiAccessibility::isSettable(const AccessibilityElement& element, AccessibilitySettableAttribute attribute)
+std::optional<bool> AtspiAccessibility::isSettable(
+    const AccessibilityElement& element, AccessibilitySettableAttribute attribute)
 {
     AtspiAccessible* accessible = accessibleOf(element);
     if (!accessible)
@@ -434,14 +433,15 @@ bool AtspiAccessibility::replaceSelection(const AccessibilityElement& element, c
             const int end = std::max(range->start_offset, range->end_offset);
             start = std::min(range->start_offset, range->end_offset);
             g_free(range);
-            if (end > start && (!atspi_editable_text_delete_text(editable.get(), start, end, &error) || failed(error, "delete")))
+            if (end > start
+                && (!atspi_editable_text_delete_text(editable.get(), start, end, &error) || failed(error, "delete")))
                 return false;
         }
     }
     failed(error, "selection");
     const QByteArray utf8 = insertion.toUtf8();
-    const gboolean inserted = atspi_editable_text_insert_text(editable.get(), std::max(start, 0), utf8.constData(),
-                                                              insertionLength(insertion, toolkit), &error);
+    const gboolean inserted = atspi_editable_text_insert_text(
+        editable.get(), std::max(start, 0), utf8.constData(), insertionLength(insertion, toolkit), &error);
     return !failed(error, "insert") && inserted;
 }
 

@@ -19,8 +19,10 @@ public:
     bool isTrusted() override;
     AccessibilityElement focusedElement() override;
     AccessibilityElement window(const AccessibilityElement& element) override;
-    std::optional<QString> stringAttribute(const AccessibilityElement& element, AccessibilityStringAttribute attribute) override;
-    std::optional<bool> isSettable(const AccessibilityElement& element, AccessibilitySettableAttribute attribute) override;
+    std::optional<QString> stringAttribute(
+        const AccessibilityElement& element, AccessibilityStringAttribute attribute) override;
+    std::optional<bool> isSettable(
+        const AccessibilityElement& element, AccessibilitySettableAttribute attribute) override;
     bool raiseWindow(const AccessibilityElement& window) override;
     bool setFocused(const AccessibilityElement& element) override;
     std::optional<AccessibleTextState> textState(const AccessibilityElement& element) override;

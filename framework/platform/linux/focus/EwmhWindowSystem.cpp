@@ -20,7 +20,9 @@ public:
         const Atom property = XInternAtom(display, name, False);
         int format = 0;
         unsigned long after = 0;
-        if (XGetWindowProperty(display, window, property, 0, maxItems, False, type, &m_type, &format, &m_count, &after, &m_data) != Success) {
+        if (XGetWindowProperty(
+                display, window, property, 0, maxItems, False, type, &m_type, &format, &m_count, &after, &m_data)
+            != Success) {
             m_data = nullptr;
             m_count = 0;
         }
@@ -39,7 +41,9 @@ public:
     unsigned long item(unsigned long index) const { return reinterpret_cast<const unsigned long*>(m_data)[index]; }
     QString text() const
     {
-        return m_data && m_format == 8 ? QString::fromUtf8(reinterpret_cast<const char*>(m_data), static_cast<int>(m_count)) : QString();
+        return m_data && m_format == 8
+            ? QString::fromUtf8(reinterpret_cast<const char*>(m_data), static_cast<int>(m_count))
+            : QString();
     }
 
 private:
@@ -92,7 +96,7 @@ std::optional<FrontmostApplication> EwmhWindowSystem::frontmostApplication()
         FrontmostApplication app;
         app.windowId = active;
         app.processIdentifier = processOf(active).value_or(0);
-        XClassHint hint{nullptr, nullptr};
+        XClassHint hint { nullptr, nullptr };
         if (XGetClassHint(display, active, &hint)) {
             app.name = QString::fromLocal8Bit(hint.res_class);
             if (hint.res_name && *hint.res_name)
@@ -117,7 +121,7 @@ std::vector<unsigned long> EwmhWindowSystem::clientWindows()
 {
     std::vector<unsigned long> windows;
     Display* display = m_connection->display();
-    for (const char* name : {"_NET_CLIENT_LIST_STACKING", "_NET_CLIENT_LIST"}) {
+    for (const char* name : { "_NET_CLIENT_LIST_STACKING", "_NET_CLIENT_LIST" }) {
         PropertyReader reader(display, DefaultRootWindow(display), name, XA_WINDOW, 4096);
         for (unsigned long i = 0; i < reader.count(); ++i)
             windows.push_back(reader.item(i));
@@ -165,14 +169,15 @@ bool EwmhWindowSystem::requestActivation(qint32 processIdentifier)
             target = window;
     }
     if (target != 0) {
-        XEvent event{};
+        XEvent event {};
         event.xclient.type = ClientMessage;
         event.xclient.window = target;
         event.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
         event.xclient.format = 32;
         event.xclient.data.l[0] = activationSourcePager;
         event.xclient.data.l[1] = CurrentTime;
-        XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+        XSendEvent(
+            display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
     }
     XSync(display, False);
     XSetErrorHandler(previous);

@@ -62,7 +62,7 @@ QList<ClipboardItemContent> QtClipboard::items(ClipboardSelection selection)
     }
     if (item.types.isEmpty())
         return {};
-    return {item};
+    return { item };
 }
 
 bool QtClipboard::writeText(ClipboardSelection selection, const QString& text)
@@ -86,9 +86,11 @@ bool QtClipboard::writeText(ClipboardSelection selection, const QString& text)
 bool QtClipboard::holdsOurText(ClipboardSelection selection)
 {
     QClipboard* clipboard = systemClipboard();
-    const QPointer<QMimeData>& offered = selection == ClipboardSelection::clipboard ? m_offeredClipboard : m_offeredPrimary;
+    const QPointer<QMimeData>& offered
+        = selection == ClipboardSelection::clipboard ? m_offeredClipboard : m_offeredPrimary;
     // Qt drops our data when another application takes the selection.
-    return clipboard && offered && owns(clipboard, selection) && clipboard->mimeData(modeOf(selection)) == offered.data();
+    return clipboard && offered && owns(clipboard, selection)
+        && clipboard->mimeData(modeOf(selection)) == offered.data();
 }
 
 void QtClipboard::restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items)

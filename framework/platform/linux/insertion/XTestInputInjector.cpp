@@ -69,7 +69,10 @@ public:
 
     int spareCount() const { return static_cast<int>(m_spare.size()); }
     bool inUse() const { return m_used > 0; }
-    std::vector<int> codesFor(size_t count) const { return {m_spare.begin(), m_spare.begin() + static_cast<long>(count)}; }
+    std::vector<int> codesFor(size_t count) const
+    {
+        return { m_spare.begin(), m_spare.begin() + static_cast<long>(count) };
+    }
 
     // Maps keysyms[i] onto the i-th spare keycode (one request per run of consecutive keycodes) and
     // waits until the server has applied it. Returns the keycodes.
@@ -130,8 +133,9 @@ struct DirectKey
 std::map<KeySym, DirectKey> directKeys(Display* display)
 {
     std::map<KeySym, DirectKey> keys;
-    XkbStateRec state{};
-    if (XkbGetState(display, XkbUseCoreKbd, &state) != Success || state.group != 0 || (state.locked_mods & (LockMask | Mod5Mask)) != 0)
+    XkbStateRec state {};
+    if (XkbGetState(display, XkbUseCoreKbd, &state) != Success || state.group != 0
+        || (state.locked_mods & (LockMask | Mod5Mask)) != 0)
         return keys;
     int min = 0;
     int max = 0;
@@ -145,7 +149,7 @@ std::map<KeySym, DirectKey> directKeys(Display* display)
             const KeySym keysym = map[(code - min) * perCode + level];
             // Printable Latin-1 only: keypad and function keys may behave differently.
             if (keysym >= 0x20 && keysym <= 0x7e && !keys.count(keysym))
-                keys[keysym] = DirectKey{code, level == 1};
+                keys[keysym] = DirectKey { code, level == 1 };
         }
     }
     XFree(map);
@@ -274,7 +278,9 @@ QCoro::Task<bool> XTestInputInjector::typeText(QString text, CancelToken token)
                 // A target that reads the keymap when it handles the change must have handled the
                 // previous batch's keys before their keycodes change meaning.
                 try {
-                    co_await m_sleeper->sleep(keymapSettleDelay + std::chrono::duration_cast<std::chrono::milliseconds>(keymapRemapPerKey * static_cast<int>(previousBatchKeys)));
+                    co_await m_sleeper->sleep(keymapSettleDelay
+                        + std::chrono::duration_cast<std::chrono::milliseconds>(
+                            keymapRemapPerKey * static_cast<int>(previousBatchKeys)));
                 } catch (const CancelledError&) {
                 }
                 if (token.isCancelled())
@@ -282,7 +288,8 @@ QCoro::Task<bool> XTestInputInjector::typeText(QString text, CancelToken token)
             }
             keymap.map(batchKeysyms);
         }
-        const std::vector<int> codes = batchKeysyms.empty() ? std::vector<int>{} : keymap.codesFor(batchKeysyms.size());
+        const std::vector<int> codes
+            = batchKeysyms.empty() ? std::vector<int> {} : keymap.codesFor(batchKeysyms.size());
         for (size_t i = position; i < end; i += keysPerChunk) {
             if (token.isCancelled())
                 break;
@@ -291,7 +298,8 @@ QCoro::Task<bool> XTestInputInjector::typeText(QString text, CancelToken token)
             for (size_t k = i; k < chunkEnd; ++k) {
                 const auto found = direct.find(sequence[k]);
                 const bool useShift = found != direct.end() && found->second.shift && shift != 0;
-                const auto code = static_cast<unsigned int>(found != direct.end() ? found->second.code : codes[slot[sequence[k]]]);
+                const auto code
+                    = static_cast<unsigned int>(found != direct.end() ? found->second.code : codes[slot[sequence[k]]]);
                 if (useShift)
                     XTestFakeKeyEvent(display, shift, True, CurrentTime);
                 XTestFakeKeyEvent(display, code, True, CurrentTime);
@@ -309,7 +317,9 @@ QCoro::Task<bool> XTestInputInjector::typeText(QString text, CancelToken token)
     if (keymap.inUse()) {
         // The keycodes keep this batch's meaning until a lazily reading target has looked them up.
         try {
-            co_await m_sleeper->sleep(keymapSettleDelay + std::chrono::duration_cast<std::chrono::milliseconds>(keymapSettlePerKey * static_cast<int>(previousBatchKeys)));
+            co_await m_sleeper->sleep(keymapSettleDelay
+                + std::chrono::duration_cast<std::chrono::milliseconds>(
+                    keymapSettlePerKey * static_cast<int>(previousBatchKeys)));
         } catch (const CancelledError&) {
         }
     }

@@ -18,11 +18,11 @@ class XTestInputInjector final : public InputInjector
 public:
     // After the last batch is typed, its keycodes keep their meaning this long (plus a little per key)
     // so a target that reads the keymap lazily still translates them with this batch's mapping.
-    static constexpr std::chrono::milliseconds keymapSettleDelay{60};
-    static constexpr std::chrono::microseconds keymapSettlePerKey{300};
+    static constexpr std::chrono::milliseconds keymapSettleDelay { 60 };
+    static constexpr std::chrono::microseconds keymapSettlePerKey { 300 };
     // Before the spare keycodes are remapped for the next batch, the target must have handled every key
     // of the previous one: a generous per-key allowance for slow targets.
-    static constexpr std::chrono::microseconds keymapRemapPerKey{4000};
+    static constexpr std::chrono::microseconds keymapRemapPerKey { 4000 };
 
     explicit XTestInputInjector(Sleeper* sleeper = nullptr);
     ~XTestInputInjector() override;
