@@ -3,9 +3,10 @@
 //
 //   tessvale-text-target --report FILE [--title TITLE] [--multiline] [--text INITIAL]
 //
-// Prints "READY <window id>" on stdout once the window is shown and its field has focus.
+// Prints "READY <window id>" on stdout once the window is active and its field has the focus.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -71,9 +72,19 @@ int main(int argc, char** argv)
     if (!reportPath.isEmpty())
         writeReport(reportPath, {});
 
-    QTimer::singleShot(200, [&window] {
+    // READY only once the window manager has given us the keyboard focus: keys typed before that
+    // would go elsewhere. After 5 s it is announced anyway and the test sees what arrives.
+    QTimer readyPoll;
+    QElapsedTimer sinceShown;
+    sinceShown.start();
+    QObject::connect(&readyPoll, &QTimer::timeout, [&] {
+        const bool focused = window.isActiveWindow() && field->hasFocus();
+        if (!focused && sinceShown.elapsed() < 5000)
+            return;
+        readyPoll.stop();
         std::printf("READY %llu\n", static_cast<unsigned long long>(window.winId()));
         std::fflush(stdout);
     });
+    readyPoll.start(20);
     return app.exec();
 }
