@@ -15,11 +15,13 @@
 #include "audio/AudioCaptureService.h"
 #include "platform/audio/AudioSystem.h"
 #include "PulseTestTools.h"
+#include "support/async/EventLoopWaits.h"
 #include "support/audio/CaptureRecorder.h"
 #include "support/audio/ToneAnalysis.h"
 
 using namespace std::chrono_literals;
 using namespace tessvale::testing;
+using tessvale::waitUntil;
 using tessvale::AudioCaptureService;
 using tessvale::AudioStreamFormat;
 using tessvale::AudioSystem;
@@ -51,7 +53,7 @@ public:
         m_module = runTool("pactl",
             { "load-module", "module-pipe-source", "source_name=" + m_name, "file=" + m_fifo, "format=s16le",
                 QStringLiteral("rate=%1").arg(pipeRate), "channels=2" });
-        if (!m_module.isNull() && waitUntil([this] { return sourceListed(m_name); }, 2000)) {
+        if (!m_module.isNull() && waitUntil([this] { return sourceListed(m_name); }, 2000ms)) {
             // The module keeps the FIFO open for reading, so this does not block.
             m_fd = ::open(m_fifo.toUtf8().constData(), O_WRONLY | O_CLOEXEC);
         }
@@ -170,7 +172,7 @@ TEST_F(CaptureStartup, StreamDeliversTheFirstBlockWithinAFragment)
         [](const QString&) {});
     ASSERT_TRUE(m_pipe.write(toneBurst()));
     const qsizetype floatBytes = static_cast<qsizetype>(burstSeconds * pipeRate) * 2 * 4;
-    EXPECT_TRUE(waitUntil([&] { return bytes.load() >= floatBytes; }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return bytes.load() >= floatBytes; }, 2000ms));
     stream->stop();
     std::printf("First block %lld ms after start\n", static_cast<long long>(firstBlockMs.load()));
     EXPECT_GE(firstBlockMs.load(), 0);
@@ -187,7 +189,7 @@ TEST(CaptureStreamEnd, RemovedSourceEndsTheStreamWithAReasonAndNoFurtherBlocks)
     const QString module = runTool("pactl",
         { "load-module", "module-virtual-source", "source_name=" + name, "master=virt.monitor" });
     ASSERT_FALSE(module.isNull());
-    ASSERT_TRUE(waitUntil([&] { return sourceListed(name); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return sourceListed(name); }, 2000ms));
 
     std::unique_ptr<tessvale::AudioCaptureStream> stream = AudioSystem::platformDefault()->openCaptureStream(name);
     ASSERT_TRUE(stream);
@@ -202,7 +204,7 @@ TEST(CaptureStreamEnd, RemovedSourceEndsTheStreamWithAReasonAndNoFurtherBlocks)
             ended = true;
         });
     ASSERT_FALSE(runTool("pactl", { "unload-module", module }).isNull());
-    EXPECT_TRUE(waitUntil([&] { return ended.load(); }, 1000));
+    EXPECT_TRUE(waitUntil([&] { return ended.load(); }, 1000ms));
     {
         std::lock_guard lock(mutex);
         EXPECT_EQ(reason, "the device was removed");
@@ -225,7 +227,7 @@ TEST(CaptureStreamEnd, SourceGoneBeforeStartFailsTheStartWithoutReportingAnEnd)
     const QString module = runTool("pactl",
         { "load-module", "module-virtual-source", "source_name=" + name, "master=virt.monitor" });
     ASSERT_FALSE(module.isNull());
-    ASSERT_TRUE(waitUntil([&] { return sourceListed(name); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return sourceListed(name); }, 2000ms));
     std::unique_ptr<tessvale::AudioCaptureStream> stream = AudioSystem::platformDefault()->openCaptureStream(name);
     ASSERT_TRUE(stream);
     ASSERT_FALSE(runTool("pactl", { "unload-module", module }).isNull());

@@ -12,11 +12,13 @@
 #include "audio/AudioCaptureService.h"
 #include "audio/AudioDeviceMonitor.h"
 #include "PulseTestTools.h"
+#include "support/async/EventLoopWaits.h"
 #include "support/audio/CaptureRecorder.h"
 #include "support/audio/ToneAnalysis.h"
 
 using namespace std::chrono_literals;
 using namespace tessvale::testing;
+using tessvale::waitUntil;
 using tessvale::AudioCaptureService;
 using tessvale::AudioDeviceMonitor;
 using tessvale::AudioInputDevice;
@@ -133,7 +135,7 @@ TEST_F(LiveAudioCapture, MonitorCallsBackWithinASecondWhenASourceComesAndGoes)
         { "load-module", "module-virtual-source", "source_name=probe", "master=virt.monitor",
             "source_properties=device.description=Probe" });
     ASSERT_FALSE(module.isNull());
-    EXPECT_TRUE(waitUntil([&] { return calls > before; }, 1000)) << "no callback after loading a source";
+    EXPECT_TRUE(waitUntil([&] { return calls > before; }, 1000ms)) << "no callback after loading a source";
     EXPECT_TRUE(waitUntil(
         [] {
             for (const AudioInputDevice& device : AudioCaptureService::availableInputDevices()) {
@@ -143,18 +145,18 @@ TEST_F(LiveAudioCapture, MonitorCallsBackWithinASecondWhenASourceComesAndGoes)
             }
             return false;
         },
-        1000));
+        1000ms));
 
     QThread::msleep(200);
     const int beforeDefault = calls;
     ASSERT_FALSE(runTool("pactl", { "set-default-source", "probe" }).isNull());
-    EXPECT_TRUE(waitUntil([&] { return calls > beforeDefault; }, 1000)) << "no callback for a new default input";
+    EXPECT_TRUE(waitUntil([&] { return calls > beforeDefault; }, 1000ms)) << "no callback for a new default input";
     EXPECT_EQ(AudioCaptureService::availableInputDevices().first().uid, "probe");
 
     QThread::msleep(200);
     const int beforeUnload = calls;
     ASSERT_FALSE(runTool("pactl", { "unload-module", module }).isNull());
-    EXPECT_TRUE(waitUntil([&] { return calls > beforeUnload; }, 1000)) << "no callback after unloading a source";
+    EXPECT_TRUE(waitUntil([&] { return calls > beforeUnload; }, 1000ms)) << "no callback after unloading a source";
     runTool("pactl", { "set-default-source", "mic" });
 
     monitor.stop();
@@ -183,7 +185,7 @@ TEST_F(LiveAudioCapture, SourceRemovedMidRecordingEndsTheCaptureWithoutHanging)
             }
             return false;
         },
-        2000));
+        2000ms));
 
     CaptureRecorder recorder;
     AudioCaptureService service;

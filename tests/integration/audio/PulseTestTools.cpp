@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QProcess>
 
 namespace tessvale::testing {
@@ -25,19 +24,6 @@ QString runTool(const QString& program, const QStringList& arguments, int timeou
     const QString output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     // Success with no output is an empty, not a null, string.
     return output.isNull() ? QStringLiteral("") : output;
-}
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
 }
 
 QString temporaryPath(const QString& name)

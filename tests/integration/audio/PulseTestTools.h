@@ -1,7 +1,5 @@
 #pragma once
 
-#include <functional>
-
 #include <QString>
 #include <QStringList>
 
@@ -11,8 +9,6 @@ namespace tessvale::testing {
 bool soundServerAvailable();
 // Runs a program to its end; its trimmed standard output, or a null string on failure.
 QString runTool(const QString& program, const QStringList& arguments, int timeoutMs = 15000);
-// Runs the event loop until condition holds or timeoutMs passes.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 QString temporaryPath(const QString& name);
 
 } // namespace tessvale::testing

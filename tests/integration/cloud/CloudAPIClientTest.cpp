@@ -14,7 +14,7 @@
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
 #include "support/cloud/FakeCloudFixture.h"
-#include "support/cloud/TaskRunner.h"
+#include "support/async/TaskRunner.h"
 
 using namespace std::chrono_literals;
 

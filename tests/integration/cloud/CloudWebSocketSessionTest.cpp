@@ -16,7 +16,7 @@
 #include "cloud/CloudTransportError.h"
 #include "cloud/CloudWebSocketSession.h"
 #include "support/cloud/FakeCloudFixture.h"
-#include "support/cloud/TaskRunner.h"
+#include "support/async/TaskRunner.h"
 
 using namespace std::chrono_literals;
 

@@ -1,10 +1,14 @@
+#include <chrono>
+
 #include <gtest/gtest.h>
 
 #include "focus/FocusAppService.h"
+#include "support/async/EventLoopWaits.h"
 #include "support/focus/TextTargetProcess.h"
 
 using namespace tessvale;
 using namespace tessvale::testing;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -16,12 +20,12 @@ TEST(FocusCaptureIntegrationTest, ReportsNameProcessRoleAndWindowTitle)
     ASSERT_TRUE(target.start());
     FocusedAppDiagnosticsService diagnostics;
     FocusedInsertionTargetRef captured;
-    ASSERT_TRUE(pumpUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
             captured = FocusAppService::currentInsertionTarget(diagnostics);
             return captured && captured->focusedElement();
         },
-        10000));
+        10000ms));
     EXPECT_EQ(captured->application().name, QStringLiteral("tessvale-text-target"));
     EXPECT_EQ(captured->application().processIdentifier, target.processId());
     EXPECT_EQ(captured->focusedElementRole(), QStringLiteral("AXTextField"));
@@ -48,12 +52,12 @@ TEST(FocusCaptureIntegrationTest, AnApplicationWithoutAccessibilityGivesAnApplic
     ASSERT_TRUE(xterm.start(QStringLiteral("xterm"), { QStringLiteral("-title"), QStringLiteral("Plain Terminal") }));
     FocusedAppDiagnosticsService diagnostics;
     FocusedInsertionTargetRef captured;
-    ASSERT_TRUE(pumpUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
             captured = FocusAppService::currentInsertionTarget(diagnostics);
             return captured && captured->application().processIdentifier == xterm.processId();
         },
-        10000));
+        10000ms));
     EXPECT_EQ(captured->application().name, QStringLiteral("XTerm"));
     EXPECT_FALSE(captured->focusedElement());
     EXPECT_FALSE(captured->requiresTextFocusRestore());

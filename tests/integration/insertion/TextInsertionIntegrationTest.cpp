@@ -13,43 +13,22 @@
 #include "InsertionTexts.h"
 #include "focus/FocusAppService.h"
 #include "insertion/TextInsertionService.h"
+#include "support/async/EventLoopWaits.h"
+#include "support/async/TaskRunner.h"
 #include "support/focus/TextTargetProcess.h"
 
 using namespace tessvale;
 using namespace tessvale::testing;
+using namespace std::chrono_literals;
 
 namespace {
 
 using Driver = TextInsertionDriver;
 
-struct Outcome
-{
-    bool done = false;
-    std::optional<TextInsertionResult> result;
-    std::exception_ptr error;
-};
-
-QCoro::Task<> capture(QCoro::Task<TextInsertionResult> task, std::shared_ptr<Outcome> outcome)
-{
-    try {
-        outcome->result = co_await std::move(task);
-    } catch (...) {
-        outcome->error = std::current_exception();
-    }
-    outcome->done = true;
-}
-
 // Runs the insertion on the real event loop; rethrows what it threw.
 TextInsertionResult run(QCoro::Task<TextInsertionResult> task)
 {
-    auto outcome = std::make_shared<Outcome>();
-    capture(std::move(task), outcome);
-    pumpUntil([&] { return outcome->done; }, 60000);
-    if (outcome->error)
-        std::rethrow_exception(outcome->error);
-    if (!outcome->result)
-        throw std::runtime_error("insertion did not finish");
-    return *outcome->result;
+    return runTask(std::move(task), 60s);
 }
 
 class DesktopTest : public ::testing::Test
@@ -66,12 +45,12 @@ protected:
     FocusedInsertionTargetRef captureTextField(qint64 pid)
     {
         FocusedInsertionTargetRef target;
-        pumpUntil(
+        waitUntil(
             [&] {
                 target = FocusAppService::currentInsertionTarget(*diagnostics);
                 return target && target->application().processIdentifier == pid && target->focusedElement();
             },
-            10000);
+            10000ms);
         return target;
     }
 
@@ -136,24 +115,24 @@ TEST_F(DesktopTest, PasteReachesARawCatInAnXterm)
             QStringLiteral("stty raw -echo; exec cat > '%1'").arg(output) },
         { QStringLiteral("LC_ALL=C.UTF-8"), QStringLiteral("LANG=C.UTF-8") }));
     FocusedInsertionTargetRef captured;
-    ASSERT_TRUE(pumpUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
             captured = FocusAppService::currentInsertionTarget(*diagnostics);
             return captured && captured->application().processIdentifier == xterm.processId() && QFile::exists(output);
         },
-        10000));
-    pumpEvents(300); // the shell switches the terminal to raw mode
+        10000ms));
+    spinEventLoop(300ms); // the shell switches the terminal to raw mode
     auto service = makeService({ Driver::pasteboard });
     const QString text = accentedSample() + QLatin1Char(' ') + capitalAccentedParagraph();
     run(service->insert(text, false, true, false, captured));
     QString arrived;
-    pumpUntil(
+    waitUntil(
         [&] {
             QFile file(output);
             arrived = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
             return arrived == text;
         },
-        5000);
+        5000ms);
     EXPECT_EQ(arrived, text);
 }
 
@@ -194,11 +173,11 @@ TEST_F(DesktopTest, TargetThatEndedFailsWithUnableToRestoreFocusAndLeavesTheOthe
     TextTargetProcess second(QStringLiteral("Second"));
     ASSERT_TRUE(second.start());
     first.kill();
-    pumpEvents(200);
+    spinEventLoop(200ms);
     auto service = makeService({ Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping });
     EXPECT_EQ(
         insertionError(*service, QStringLiteral("misplaced"), captured), TextInsertionError::unableToRestoreFocus);
-    pumpEvents(300);
+    spinEventLoop(300ms);
     EXPECT_EQ(second.text(), QString());
 }
 
@@ -217,7 +196,7 @@ TEST_F(DesktopTest, TargetThatCannotBeBroughtBackIsNeverTypedIntoAnotherWindow)
     auto service = makeService({ Driver::pasteboard, Driver::unicodeTyping }, hooks);
     EXPECT_EQ(
         insertionError(*service, QStringLiteral("misplaced"), captured), TextInsertionError::unableToRestoreFocus);
-    pumpEvents(300);
+    spinEventLoop(300ms);
     EXPECT_EQ(second.text(), QString());
     EXPECT_EQ(first.text(), QString());
 }

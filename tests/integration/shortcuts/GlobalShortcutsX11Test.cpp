@@ -2,12 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +18,7 @@
 #include "shortcuts/DictationShortcutEngine.h"
 #include "shortcuts/HotKeyMonitor.h"
 #include "shortcuts/KeyboardEventMonitor.h"
+#include "support/async/EventLoopWaits.h"
 
 // X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
 #include <X11/Xlib.h>
@@ -28,33 +26,12 @@
 #include <X11/keysym.h>
 
 using namespace tessvale;
+using namespace std::chrono_literals;
 
 namespace {
 
 using Action = DictationShortcutAction;
 using Clock = std::chrono::steady_clock;
-
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer elapsed;
-    elapsed.start();
-    // The tick only bounds the wait; socket activity wakes the loop at once.
-    QTimer tick;
-    tick.start(10);
-    while (!condition()) {
-        if (elapsed.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void spin(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 // Presses keys the way a user's keyboard would reach the server, from a connection of the test's own.
 class XTestKeyboard
@@ -111,7 +88,7 @@ protected:
             [this](const std::optional<QString>& error) { m_errors.push_back(error); }, [] { return false; });
         m_engine->start();
         ASSERT_EQ(m_errors, std::vector<std::optional<QString>> { std::nullopt });
-        spin(50);
+        spinEventLoop(50ms);
     }
 
     void pressControlOption()
@@ -136,10 +113,10 @@ TEST_F(GlobalShortcutsX11Test, HoldingControlOptionStartsThenStopsOnRelease)
 {
     startEngine();
     pressControlOption();
-    spin(300);
+    spinEventLoop(300ms);
     EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
     releaseControlOption();
-    ASSERT_TRUE(waitUntil([this] { return m_actions.size() >= 2; }, 2000));
+    ASSERT_TRUE(waitUntil([this] { return m_actions.size() >= 2; }, 2000ms));
     EXPECT_EQ(m_actions, (std::vector<Action> { Action::startPushToTalk, Action::stopPushToTalk }));
 }
 
@@ -147,9 +124,9 @@ TEST_F(GlobalShortcutsX11Test, ShortTapEmitsNothing)
 {
     startEngine();
     pressControlOption();
-    spin(100);
+    spinEventLoop(100ms);
     releaseControlOption();
-    spin(400);
+    spinEventLoop(400ms);
     EXPECT_TRUE(m_actions.empty());
 }
 
@@ -159,11 +136,11 @@ TEST_F(GlobalShortcutsX11Test, HoldReadLateByABusyMainThreadStartsAsSoonAsItIsSe
     pressControlOption();
     // The main thread is blocked for longer than the hold threshold; only the server's time stamps
     // tell how long the keys have been down.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    spin(100);
+    std::this_thread::sleep_for(300ms);
+    spinEventLoop(100ms);
     EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
     releaseControlOption();
-    ASSERT_TRUE(waitUntil([this] { return m_actions.size() >= 2; }, 2000));
+    ASSERT_TRUE(waitUntil([this] { return m_actions.size() >= 2; }, 2000ms));
     EXPECT_EQ(m_actions, (std::vector<Action> { Action::startPushToTalk, Action::stopPushToTalk }));
 }
 
@@ -173,11 +150,11 @@ TEST_F(GlobalShortcutsX11Test, KeysSynthesizedByOurInjectorAreIgnored)
     {
         auto scope = SyntheticInputTracker::processWide().begin();
         pressControlOption();
-        spin(300);
+        spinEventLoop(300ms);
         releaseControlOption();
-        spin(50);
+        spinEventLoop(50ms);
     }
-    spin(300);
+    spinEventLoop(300ms);
     EXPECT_TRUE(m_actions.empty());
 }
 
@@ -192,10 +169,10 @@ QString typeComboIntoTextField(XTestKeyboard& keyboard, const std::vector<KeySym
     target.start(QDir(binDir).filePath("tessvale-text-target"), { "--report", report });
     if (!target.waitForStarted(5000))
         return "<target did not start>";
-    if (!waitUntil([&] { return target.canReadLine() || target.waitForReadyRead(10); }, 10000)
+    if (!waitUntil([&] { return target.canReadLine() || target.waitForReadyRead(10); }, 10000ms)
         || !target.readLine().startsWith("READY"))
         return "<target not ready>";
-    spin(200);
+    spinEventLoop(200ms);
     beforeTyping();
 
     for (KeySym modifier : modifiers)
@@ -211,7 +188,7 @@ QString typeComboIntoTextField(XTestKeyboard& keyboard, const std::vector<KeySym
         QFile file(report);
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     };
-    waitUntil([&] { return fieldText().contains('x'); }, 5000);
+    waitUntil([&] { return fieldText().contains('x'); }, 5000ms);
     const QString text = fieldText();
     target.kill();
     target.waitForFinished(2000);
@@ -244,15 +221,15 @@ TEST_F(GlobalShortcutsX11Test, StopFollowsTheKeyReleaseWithinMilliseconds)
         m_actions.clear();
         m_actionTimes.clear();
         pressControlOption();
-        ASSERT_TRUE(waitUntil([this] { return m_actions.size() == 1; }, 2000));
-        spin(20);
+        ASSERT_TRUE(waitUntil([this] { return m_actions.size() == 1; }, 2000ms));
+        spinEventLoop(20ms);
         const auto released = Clock::now();
         m_keyboard->up(XK_Alt_L);
-        ASSERT_TRUE(waitUntil([this] { return m_actions.size() == 2; }, 2000));
+        ASSERT_TRUE(waitUntil([this] { return m_actions.size() == 2; }, 2000ms));
         ASSERT_EQ(m_actions.back(), Action::stopPushToTalk);
         latencies.push_back(std::chrono::duration<double, std::milli>(m_actionTimes.back() - released).count());
         m_keyboard->up(XK_Control_L);
-        spin(30);
+        spinEventLoop(30ms);
     }
     std::sort(latencies.begin(), latencies.end());
     const double median = latencies[latencies.size() / 2];
@@ -269,13 +246,13 @@ TEST_F(GlobalShortcutsX11Test, HotKeyTriggersOncePerIntervalAndATakenComboIsRefu
     const ShortcutBinding binding { ShortcutGesture::keyComboPress,
         ShortcutModifiers::control | ShortcutModifiers::option, MacKeyCode::k };
     monitor.registerBinding(binding, [&] { ++triggers; });
-    spin(50);
+    spinEventLoop(50ms);
     for (int i = 0; i < 2; ++i) {
         pressControlOption();
         m_keyboard->down(XK_k);
         m_keyboard->up(XK_k);
         releaseControlOption();
-        spin(150);
+        spinEventLoop(150ms);
     }
     EXPECT_EQ(triggers, 1);
 

@@ -1,29 +1,8 @@
 #include "support/cloud/FakeCloudFixture.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 namespace tessvale {
-
-bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!predicate()) {
-        if (timer.elapsed() > timeout.count())
-            return predicate();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-void spinEventLoop(std::chrono::milliseconds duration)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < duration.count())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
 
 const TestCertificateAuthority& FakeCloudFixture::authority()
 {

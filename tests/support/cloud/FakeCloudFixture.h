@@ -1,7 +1,5 @@
 #pragma once
 
-#include <chrono>
-#include <functional>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -10,13 +8,9 @@
 
 #include "FakeCloudServer.h"
 #include "TestCertificateAuthority.h"
+#include "support/async/EventLoopWaits.h"
 
 namespace tessvale {
-
-// Runs the event loop until predicate holds or timeout passes; returns the predicate's last value.
-bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-// Runs the event loop for a while (to show that something does not happen).
-void spinEventLoop(std::chrono::milliseconds duration);
 
 // A fresh fake cloud service per test over one test CA per process. Service-supplied URLs are
 // trusted for "localhost", the fake's host.

@@ -1,13 +1,14 @@
 #include "support/focus/TextTargetProcess.h"
 
+#include <chrono>
+
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
-#include <QThread>
 
 #include "platform/linux/X11Connection.h"
+#include "support/async/EventLoopWaits.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -63,16 +64,16 @@ bool TextTargetProcess::start(int timeoutMs)
     if (!m_process.start(binaryPath(QStringLiteral("tessvale-text-target")), arguments))
         return false;
     QByteArray output;
-    const bool ready = pumpUntil(
+    const bool ready = waitUntil(
         [&] {
             output += m_process.process().readAllStandardOutput();
             return output.contains('\n') && output.startsWith("READY ");
         },
-        timeoutMs);
+        std::chrono::milliseconds(timeoutMs));
     if (!ready)
         return false;
     m_windowId = output.mid(6, output.indexOf('\n') - 6).trimmed().toULongLong();
-    return pumpUntil([this] { return activeWindowId() == m_windowId; }, timeoutMs);
+    return waitUntil([this] { return activeWindowId() == m_windowId; }, std::chrono::milliseconds(timeoutMs));
 }
 
 QString TextTargetProcess::text() const
@@ -86,12 +87,12 @@ QString TextTargetProcess::text() const
 QString TextTargetProcess::waitForText(const QString& expected, int timeoutMs) const
 {
     QString last;
-    pumpUntil(
+    waitUntil(
         [&] {
             last = text();
             return last == expected;
         },
-        timeoutMs);
+        std::chrono::milliseconds(timeoutMs));
     return last;
 }
 
@@ -121,27 +122,6 @@ quint64 activeWindowId()
         XFree(data);
     }
     return window;
-}
-
-void pumpEvents(int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-}
-
-bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
 }
 
 QString binaryPath(const QString& name)

@@ -57,10 +57,6 @@ private:
 bool hasDesktop();
 // The id of the active window per _NET_ACTIVE_WINDOW, 0 when none.
 quint64 activeWindowId();
-// Runs the event loop for ms milliseconds.
-void pumpEvents(int ms);
-// Runs the event loop until condition holds or timeoutMs passed; returns the condition.
-bool pumpUntil(const std::function<bool()>& condition, int timeoutMs);
 QString binaryPath(const QString& name);
 
 } // namespace tessvale::testing

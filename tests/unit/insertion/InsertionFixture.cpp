@@ -2,20 +2,6 @@
 
 namespace tessvale::testing {
 
-namespace {
-
-QCoro::Task<> capture(QCoro::Task<TextInsertionResult> task, std::shared_ptr<InsertOutcome> outcome)
-{
-    try {
-        outcome->result = co_await std::move(task);
-    } catch (...) {
-        outcome->error = std::current_exception();
-    }
-    outcome->done = true;
-}
-
-} // namespace
-
 QString InsertOutcome::errorText() const
 {
     if (!error)
@@ -84,8 +70,8 @@ std::shared_ptr<InsertOutcome> InsertionFixture::start(const QString& text, Focu
     bool restoreClipboard, bool preferDirectTyping, CancelToken token, bool appendTrailingSpace)
 {
     auto outcome = std::make_shared<InsertOutcome>();
-    capture(service().insert(
-                text, appendTrailingSpace, restoreClipboard, preferDirectTyping, std::move(target), std::move(token)),
+    captureTask<TextInsertionResult>(service().insert(text, appendTrailingSpace, restoreClipboard, preferDirectTyping,
+                                         std::move(target), std::move(token)),
         outcome);
     return outcome;
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <exception>
 #include <memory>
 #include <optional>
 
@@ -10,18 +9,15 @@
 
 #include "async/Sleeper.h"
 #include "insertion/TextInsertionService.h"
+#include "support/async/TaskRunner.h"
 #include "support/focus/FakeFocusPlatform.h"
 #include "support/insertion/FakeInsertionPlatform.h"
 
 namespace tessvale::testing {
 
 // The outcome of an insertion started on virtual time.
-struct InsertOutcome
+struct InsertOutcome : TaskOutcome<TextInsertionResult>
 {
-    bool done = false;
-    std::optional<TextInsertionResult> result;
-    std::exception_ptr error;
-
     QString errorText() const;
     std::optional<TextInsertionError::Case> errorCase() const;
     bool cancelled() const;
