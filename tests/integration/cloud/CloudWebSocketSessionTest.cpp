@@ -90,9 +90,28 @@ namespace {
             EXPECT_TRUE(waitUntil([&] { return !log.terminations.empty(); }));
         }
 
-        bool waitForOpen(CloudWebSocketSession& session)
+        static void connect(CloudWebSocketSession& session, StreamLog& log)
         {
-            return waitUntil([&] { return session.isOpen() && server().stream().openConnectionCount() > 0; });
+            session.connect(log.messageHandler(), log.terminationHandler());
+        }
+
+        ::testing::AssertionResult connectAndOpen(CloudWebSocketSession& session, StreamLog& log)
+        {
+            connect(session, log);
+            if (waitUntil([&] { return session.isOpen() && server().stream().openConnectionCount() > 0; }))
+                return ::testing::AssertionSuccess();
+            return ::testing::AssertionFailure() << "the session did not open";
+        }
+
+        // Waits for the end report, then a while longer to show that it comes only once.
+        static ::testing::AssertionResult endedOnce(const StreamLog& log)
+        {
+            if (!waitUntil([&] { return !log.terminations.empty(); }))
+                return ::testing::AssertionFailure() << "no end was reported";
+            spinEventLoop(100ms);
+            if (log.terminations.size() != 1)
+                return ::testing::AssertionFailure() << log.terminations.size() << " ends were reported";
+            return ::testing::AssertionSuccess();
         }
     };
 
@@ -100,8 +119,7 @@ namespace {
     {
         auto session = makeSession();
         StreamLog log;
-        session->connect(log.messageHandler(), log.terminationHandler());
-        ASSERT_TRUE(waitForOpen(*session));
+        ASSERT_TRUE(connectAndOpen(*session, log));
 
         const auto& connection = server().stream().connection();
         EXPECT_EQ(connection.headerCount("x-tessvale-api-key"), 1);
@@ -116,7 +134,7 @@ namespace {
         auto session = makeSession();
         StreamLog log;
         const QUuid sessionID = QUuid::createUuid();
-        session->connect(log.messageHandler(), log.terminationHandler());
+        connect(*session, log);
         // Sent at once, while the TLS and WebSocket handshakes are still running.
         auto sending = session->send(startMessage(sessionID));
         runTask(std::move(sending));
@@ -136,7 +154,7 @@ namespace {
     {
         auto session = makeSession();
         StreamLog log;
-        session->connect(log.messageHandler(), log.terminationHandler());
+        connect(*session, log);
         std::vector<QCoro::Task<>> sends;
         sends.push_back(session->send(startMessage(QUuid::createUuid())));
         for (int sequence = 0; sequence < 5; ++sequence)
@@ -164,8 +182,7 @@ namespace {
     {
         auto session = makeSession();
         StreamLog log;
-        session->connect(log.messageHandler(), log.terminationHandler());
-        ASSERT_TRUE(waitForOpen(*session));
+        ASSERT_TRUE(connectAndOpen(*session, log));
 
         for (int index = 0; index < 40; ++index) {
             if (index % 2 == 0)
@@ -184,14 +201,11 @@ namespace {
     {
         auto session = makeSession();
         StreamLog log;
-        session->connect(log.messageHandler(), log.terminationHandler());
-        ASSERT_TRUE(waitForOpen(*session));
+        ASSERT_TRUE(connectAndOpen(*session, log));
 
         server().stream().sendText(pongFrame(1));
         server().stream().close(QWebSocketProtocol::CloseCodeNormal);
-        ASSERT_TRUE(waitUntil([&] { return !log.terminations.empty(); }));
-        spinEventLoop(100ms);
-        ASSERT_EQ(log.terminations.size(), 1u);
+        ASSERT_TRUE(endedOnce(log));
         EXPECT_EQ(log.terminations.front(), nullptr);
         EXPECT_EQ(log.messages.size(), 1u);
         EXPECT_EQ(log.lateMessages, 0);
@@ -206,13 +220,10 @@ namespace {
     {
         auto session = makeSession();
         StreamLog log;
-        session->connect(log.messageHandler(), log.terminationHandler());
-        ASSERT_TRUE(waitForOpen(*session));
+        ASSERT_TRUE(connectAndOpen(*session, log));
 
         server().stream().close(QWebSocketProtocol::CloseCode(1011), QStringLiteral("internal"));
-        ASSERT_TRUE(waitUntil([&] { return !log.terminations.empty(); }));
-        spinEventLoop(100ms);
-        ASSERT_EQ(log.terminations.size(), 1u);
+        ASSERT_TRUE(endedOnce(log));
         const auto error = errorOf<CloudTransportError>(log.terminations.front());
         EXPECT_EQ(error.code(), CloudTransportError::Code::closedAbnormally);
         EXPECT_TRUE(error.errorDescription().contains(QStringLiteral("1011")));
@@ -223,13 +234,10 @@ namespace {
     {
         auto session = makeSession();
         StreamLog log;
-        session->connect(log.messageHandler(), log.terminationHandler());
-        ASSERT_TRUE(waitForOpen(*session));
+        ASSERT_TRUE(connectAndOpen(*session, log));
 
         server().stream().drop();
-        ASSERT_TRUE(waitUntil([&] { return !log.terminations.empty(); }));
-        spinEventLoop(100ms);
-        ASSERT_EQ(log.terminations.size(), 1u);
+        ASSERT_TRUE(endedOnce(log));
         ASSERT_NE(log.terminations.front(), nullptr);
         EXPECT_EQ(
             errorOf<CloudTransportError>(log.terminations.front()).code(), CloudTransportError::Code::connectionLost);
@@ -244,7 +252,7 @@ namespace {
         auto session = makeSession(options);
         server().stream().setHandshakeHangs(true);
         StreamLog log;
-        session->connect(log.messageHandler(), log.terminationHandler());
+        connect(*session, log);
         auto sending = session->send(startMessage(QUuid::createUuid()));
         spinEventLoop(100ms);
         EXPECT_TRUE(log.terminations.empty());
@@ -268,8 +276,7 @@ namespace {
     {
         auto session = makeSession();
         StreamLog log;
-        session->connect(log.messageHandler(), log.terminationHandler());
-        ASSERT_TRUE(waitForOpen(*session));
+        ASSERT_TRUE(connectAndOpen(*session, log));
 
         runTask(session->disconnect());
         EXPECT_TRUE(log.terminations.empty()) << "the report comes after disconnect() returns";
@@ -296,8 +303,7 @@ namespace {
         }
         StreamLog log;
         runTask(session->disconnect());
-        session->connect(log.messageHandler(), log.terminationHandler());
-        ASSERT_TRUE(waitForOpen(*session));
+        ASSERT_TRUE(connectAndOpen(*session, log));
         disconnectAndWait(*session, log);
         EXPECT_THROW(runTask(session->send(ClientStreamMessage::stopSession())), CloudClientError);
     }
@@ -307,9 +313,8 @@ namespace {
         auto session = makeSession();
         StreamLog first;
         StreamLog second;
-        session->connect(first.messageHandler(), first.terminationHandler());
-        ASSERT_TRUE(waitForOpen(*session));
-        session->connect(second.messageHandler(), second.terminationHandler());
+        ASSERT_TRUE(connectAndOpen(*session, first));
+        connect(*session, second);
         ASSERT_TRUE(waitUntil([&] { return server().stream().connectionCount() == 2 && session->isOpen(); }));
         ASSERT_TRUE(waitUntil([&] { return server().stream().openConnectionCount() == 1; }));
         EXPECT_TRUE(server().stream().connection(0).closed);
@@ -327,16 +332,13 @@ namespace {
     {
         auto session = makeSession();
         StreamLog log;
-        session->connect(log.messageHandler(), log.terminationHandler());
-        ASSERT_TRUE(waitForOpen(*session));
+        ASSERT_TRUE(connectAndOpen(*session, log));
 
         QString huge = pongFrame(0);
         huge.insert(huge.size() - 2, QString(int(CloudWebSocketSession::maxIncomingMessageBytes), QLatin1Char('x')));
         server().stream().sendText(huge);
         server().stream().sendText(pongFrame(1));
-        ASSERT_TRUE(waitUntil([&] { return !log.terminations.empty(); }));
-        spinEventLoop(100ms);
-        ASSERT_EQ(log.terminations.size(), 1u);
+        ASSERT_TRUE(endedOnce(log));
         EXPECT_EQ(
             errorOf<CloudTransportError>(log.terminations.front()).code(), CloudTransportError::Code::messageTooLarge);
         EXPECT_TRUE(log.messages.empty());
@@ -347,15 +349,12 @@ namespace {
     {
         auto session = makeSession();
         StreamLog log;
-        session->connect(log.messageHandler(), log.terminationHandler());
-        ASSERT_TRUE(waitForOpen(*session));
+        ASSERT_TRUE(connectAndOpen(*session, log));
 
         server().stream().sendText(pongFrame(1));
         server().stream().sendText(QStringLiteral("{\"Case\":\"pong\",\"Fields\":[\"x\"]}"));
         server().stream().sendText(pongFrame(2));
-        ASSERT_TRUE(waitUntil([&] { return !log.terminations.empty(); }));
-        spinEventLoop(100ms);
-        ASSERT_EQ(log.terminations.size(), 1u);
+        ASSERT_TRUE(endedOnce(log));
         EXPECT_EQ(errorOf<CloudClientError>(log.terminations.front()).errorDescription(),
             QStringLiteral("Unsupported websocket message: pong"));
         ASSERT_EQ(log.messages.size(), 1u);
@@ -369,10 +368,8 @@ namespace {
         options.sslConfiguration = QSslConfiguration::defaultConfiguration();
         auto session = makeSession(options);
         StreamLog log;
-        session->connect(log.messageHandler(), log.terminationHandler());
-        ASSERT_TRUE(waitUntil([&] { return !log.terminations.empty(); }));
-        spinEventLoop(100ms);
-        ASSERT_EQ(log.terminations.size(), 1u);
+        connect(*session, log);
+        ASSERT_TRUE(endedOnce(log));
         EXPECT_NE(log.terminations.front(), nullptr);
         EXPECT_EQ(server().stream().connectionCount(), 0);
         disconnectAndWait(*session, log);
@@ -383,10 +380,8 @@ namespace {
         server().stream().setRejectUpgrades(true);
         auto session = makeSession();
         StreamLog log;
-        session->connect(log.messageHandler(), log.terminationHandler());
-        ASSERT_TRUE(waitUntil([&] { return !log.terminations.empty(); }));
-        spinEventLoop(100ms);
-        ASSERT_EQ(log.terminations.size(), 1u);
+        connect(*session, log);
+        ASSERT_TRUE(endedOnce(log));
         EXPECT_NE(log.terminations.front(), nullptr);
         disconnectAndWait(*session, log);
     }
