@@ -180,16 +180,37 @@ TEST_F(CaptureStartup, StreamDeliversTheFirstBlockWithinAFragment)
     EXPECT_EQ(bytes.load(), floatBytes);
 }
 
-TEST(CaptureStreamEnd, RemovedSourceEndsTheStreamWithAReasonAndNoFurtherBlocks)
+// Streams whose source goes away, on virtual sources of the test's own.
+class CaptureStreamEnd : public ::testing::Test
 {
-    if (!soundServerAvailable()) {
-        GTEST_SKIP() << "no sound server (run under scripts/test-env)";
+protected:
+    void SetUp() override
+    {
+        if (!soundServerAvailable()) {
+            GTEST_SKIP() << "no sound server (run under scripts/test-env)";
+        }
     }
+
+    // Loads a virtual source on the null sink's monitor and waits until it is listed; its module, or a null string.
+    static QString loadVirtualSource(const QString& name)
+    {
+        const QString module = runTool("pactl",
+            { "load-module", "module-virtual-source", "source_name=" + name, "master=virt.monitor" });
+        if (module.isNull())
+            return {};
+        if (!waitUntil([&] { return sourceListed(name); }, 2000ms)) {
+            runTool("pactl", { "unload-module", module });
+            return {};
+        }
+        return module;
+    }
+};
+
+TEST_F(CaptureStreamEnd, RemovedSourceEndsTheStreamWithAReasonAndNoFurtherBlocks)
+{
     const QString name = QStringLiteral("leaving%1").arg(QCoreApplication::applicationPid());
-    const QString module = runTool("pactl",
-        { "load-module", "module-virtual-source", "source_name=" + name, "master=virt.monitor" });
+    const QString module = loadVirtualSource(name);
     ASSERT_FALSE(module.isNull());
-    ASSERT_TRUE(waitUntil([&] { return sourceListed(name); }, 2000ms));
 
     std::unique_ptr<tessvale::AudioCaptureStream> stream = AudioSystem::platformDefault()->openCaptureStream(name);
     ASSERT_TRUE(stream);
@@ -218,16 +239,11 @@ TEST(CaptureStreamEnd, RemovedSourceEndsTheStreamWithAReasonAndNoFurtherBlocks)
     EXPECT_FALSE(AudioSystem::platformDefault()->openCaptureStream(name)) << "a removed source can still be opened";
 }
 
-TEST(CaptureStreamEnd, SourceGoneBeforeStartFailsTheStartWithoutReportingAnEnd)
+TEST_F(CaptureStreamEnd, SourceGoneBeforeStartFailsTheStartWithoutReportingAnEnd)
 {
-    if (!soundServerAvailable()) {
-        GTEST_SKIP() << "no sound server (run under scripts/test-env)";
-    }
     const QString name = QStringLiteral("fleeting%1").arg(QCoreApplication::applicationPid());
-    const QString module = runTool("pactl",
-        { "load-module", "module-virtual-source", "source_name=" + name, "master=virt.monitor" });
+    const QString module = loadVirtualSource(name);
     ASSERT_FALSE(module.isNull());
-    ASSERT_TRUE(waitUntil([&] { return sourceListed(name); }, 2000ms));
     std::unique_ptr<tessvale::AudioCaptureStream> stream = AudioSystem::platformDefault()->openCaptureStream(name);
     ASSERT_TRUE(stream);
     ASSERT_FALSE(runTool("pactl", { "unload-module", module }).isNull());
