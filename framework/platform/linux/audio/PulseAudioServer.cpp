@@ -1,11 +1,11 @@
 #include "PulseAudioServer.h"
 
 #include <pulse/context.h>
-#include <pulse/error.h>
 #include <pulse/introspect.h>
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 
+#include "PulseConnection.h"
 #include "system/Logging.h"
 
 namespace tessvale {
@@ -18,11 +18,6 @@ struct SourceQuery
     QList<AudioSystemDevice> sources;
     std::optional<QString> defaultSource;
 };
-
-void contextStateChanged(pa_context*, void* userdata)
-{
-    static_cast<PulseAudioServer*>(userdata)->signalLoop();
-}
 
 void subscriptionEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* userdata)
 {
@@ -94,69 +89,34 @@ bool PulseAudioServer::ensureConnectedLocked()
         return true;
     }
     disconnectLocked();
-    m_loop = pa_threaded_mainloop_new();
-    if (m_loop == nullptr) {
+    const char* failure = nullptr;
+    if (!connectPulse(m_loop, m_context, nullptr, std::nullopt, &failure)) {
+        if (failure != nullptr) {
+            qCWarning(lcAudioCapture) << "The sound server is not reachable:" << failure;
+        }
+        disconnectLocked();
         return false;
     }
     pa_threaded_mainloop_lock(m_loop);
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Tessvale");
-    bool ready = false;
-    if (m_context != nullptr) {
-        pa_context_set_state_callback(m_context, contextStateChanged, this);
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0
-            && pa_threaded_mainloop_start(m_loop) >= 0) {
-            while (true) {
-                const pa_context_state_t state = pa_context_get_state(m_context);
-                if (state == PA_CONTEXT_READY) {
-                    ready = true;
-                    break;
-                }
-                if (!PA_CONTEXT_IS_GOOD(state)) {
-                    break;
-                }
-                pa_threaded_mainloop_wait(m_loop);
-            }
-        }
+    pa_context_set_subscribe_callback(m_context, subscriptionEvent, this);
+    pa_operation* subscribed = pa_context_subscribe(m_context,
+        static_cast<pa_subscription_mask_t>(
+            PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER),
+        nullptr, nullptr);
+    if (subscribed != nullptr) {
+        pa_operation_unref(subscribed);
     }
-    if (ready) {
-        pa_context_set_subscribe_callback(m_context, subscriptionEvent, this);
-        pa_operation* subscribed = pa_context_subscribe(m_context,
-            static_cast<pa_subscription_mask_t>(
-                PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER),
-            nullptr, nullptr);
-        if (subscribed != nullptr) {
-            pa_operation_unref(subscribed);
-        }
-        SourceQuery query;
-        query.server = this;
-        waitFor(m_loop, m_context, pa_context_get_server_info(m_context, serverInfoForQuery, &query));
-        m_knownDefaultSource = query.defaultSource;
-    } else {
-        qCWarning(lcAudioCapture) << "The sound server is not reachable:"
-                                  << (m_context != nullptr ? pa_strerror(pa_context_errno(m_context)) : "no context");
-    }
+    SourceQuery query;
+    query.server = this;
+    waitFor(m_loop, m_context, pa_context_get_server_info(m_context, serverInfoForQuery, &query));
+    m_knownDefaultSource = query.defaultSource;
     pa_threaded_mainloop_unlock(m_loop);
-    if (!ready) {
-        disconnectLocked();
-    }
-    return ready;
+    return true;
 }
 
 void PulseAudioServer::disconnectLocked()
 {
-    if (m_loop == nullptr) {
-        return;
-    }
-    pa_threaded_mainloop_stop(m_loop);
-    if (m_context != nullptr) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
-    }
-    pa_threaded_mainloop_free(m_loop);
-    m_loop = nullptr;
+    disconnectPulse(m_loop, m_context);
 }
 
 PulseAudioServer::Snapshot PulseAudioServer::query()

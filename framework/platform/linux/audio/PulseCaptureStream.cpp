@@ -5,11 +5,11 @@
 #include <pulse/context.h>
 #include <pulse/error.h>
 #include <pulse/introspect.h>
-#include <pulse/rtclock.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
 
+#include "PulseConnection.h"
 #include "system/Logging.h"
 
 namespace tessvale {
@@ -17,12 +17,6 @@ namespace tessvale {
 namespace {
 
 constexpr std::chrono::milliseconds connectTimeout { 3000 };
-
-struct TimedWait
-{
-    pa_threaded_mainloop* loop = nullptr;
-    bool expired = false;
-};
 
 struct OperationDone
 {
@@ -38,18 +32,6 @@ struct SourceLookup
     pa_sample_spec spec {};
     pa_channel_map map {};
 };
-
-void timerExpired(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata)
-{
-    auto* wait = static_cast<TimedWait*>(userdata);
-    wait->expired = true;
-    pa_threaded_mainloop_signal(wait->loop, 0);
-}
-
-void contextStateChanged(pa_context*, void* userdata)
-{
-    static_cast<PulseCaptureStream*>(userdata)->signalLoop();
-}
 
 void streamStateChanged(pa_stream*, void* userdata)
 {
@@ -101,22 +83,6 @@ struct PulseCaptureStream::SourceLayout
     pa_channel_map map {};
 };
 
-// Waits on the loop (lock held) until done() holds or timeout passes; false on time-out.
-template<typename Done>
-static bool waitLocked(pa_threaded_mainloop* loop, pa_context* context, std::chrono::milliseconds timeout, Done done)
-{
-    TimedWait wait { loop };
-    pa_time_event* timer = pa_context_rttime_new(context,
-        pa_rtclock_now() + static_cast<pa_usec_t>(timeout.count()) * PA_USEC_PER_MSEC, timerExpired, &wait);
-    while (!done() && !wait.expired) {
-        pa_threaded_mainloop_wait(loop);
-    }
-    if (timer != nullptr) {
-        pa_threaded_mainloop_get_api(loop)->time_free(timer);
-    }
-    return done();
-}
-
 std::unique_ptr<PulseCaptureStream> PulseCaptureStream::open(const QString& sourceName)
 {
     std::unique_ptr<PulseCaptureStream> stream(new PulseCaptureStream(sourceName));
@@ -145,29 +111,11 @@ void PulseCaptureStream::signalLoop()
 
 bool PulseCaptureStream::connect()
 {
-    m_loop = pa_threaded_mainloop_new();
-    if (m_loop == nullptr) {
-        return false;
+    const char* failure = nullptr;
+    const bool ready = connectPulse(m_loop, m_context, "AudioCapture", connectTimeout, &failure);
+    if (!ready && failure != nullptr) {
+        qCWarning(lcAudioCapture) << "The sound server is not reachable for recording:" << failure;
     }
-    pa_threaded_mainloop_set_name(m_loop, "AudioCapture");
-    pa_threaded_mainloop_lock(m_loop);
-    m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Tessvale");
-    bool ready = false;
-    if (m_context != nullptr) {
-        pa_context_set_state_callback(m_context, contextStateChanged, this);
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0
-            && pa_threaded_mainloop_start(m_loop) >= 0) {
-            ready = waitLocked(m_loop, m_context, connectTimeout, [this] {
-                const pa_context_state_t state = pa_context_get_state(m_context);
-                return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-            }) && pa_context_get_state(m_context) == PA_CONTEXT_READY;
-        }
-    }
-    if (!ready) {
-        qCWarning(lcAudioCapture) << "The sound server is not reachable for recording:"
-                                  << (m_context != nullptr ? pa_strerror(pa_context_errno(m_context)) : "no context");
-    }
-    pa_threaded_mainloop_unlock(m_loop);
     return ready;
 }
 
@@ -179,7 +127,7 @@ bool PulseCaptureStream::lookUpSource()
     pa_operation* operation
         = pa_context_get_source_info_by_name(m_context, name.constData(), sourceInfoReceived, &lookup);
     if (operation != nullptr) {
-        waitLocked(m_loop, m_context, connectTimeout, [&] { return lookup.done; });
+        waitPulseLocked(m_loop, m_context, connectTimeout, [&] { return lookup.done; });
         pa_operation_cancel(operation);
         pa_operation_unref(operation);
     }
@@ -239,7 +187,7 @@ void PulseCaptureStream::start(BlockHandler onBlock, EndHandler onEnded)
     const QByteArray name = m_sourceName.toUtf8();
     bool ready = pa_stream_connect_record(m_stream, name.constData(), &attributes, flags) >= 0;
     if (ready) {
-        ready = waitLocked(m_loop, m_context, connectTimeout, [this] {
+        ready = waitPulseLocked(m_loop, m_context, connectTimeout, [this] {
             const pa_stream_state_t state = pa_stream_get_state(m_stream);
             return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
         }) && pa_stream_get_state(m_stream) == PA_STREAM_READY;
@@ -306,7 +254,7 @@ void PulseCaptureStream::drainLocked()
     if (operation == nullptr) {
         return;
     }
-    if (!waitLocked(m_loop, m_context, drainTimeout, [&] {
+    if (!waitPulseLocked(m_loop, m_context, drainTimeout, [&] {
             return sync.done || pa_stream_get_state(m_stream) != PA_STREAM_READY;
         })) {
         qCWarning(lcAudioCapture) << "The sound server did not hand over the last audio within"
@@ -355,18 +303,7 @@ void PulseCaptureStream::stop()
 
 void PulseCaptureStream::disconnect()
 {
-    if (m_loop == nullptr) {
-        return;
-    }
-    pa_threaded_mainloop_stop(m_loop);
-    if (m_context != nullptr) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
-    }
-    pa_threaded_mainloop_free(m_loop);
-    m_loop = nullptr;
+    disconnectPulse(m_loop, m_context);
 }
 
 } // namespace tessvale
