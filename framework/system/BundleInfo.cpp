@@ -19,7 +19,12 @@ std::optional<QString> BundleInfo::string(const QString& key) const
     const std::optional<QVariantMap> dictionary = infoDictionary();
     if (!dictionary)
         return std::nullopt;
-    const QVariant value = dictionary->value(key);
+    return string(*dictionary, key);
+}
+
+std::optional<QString> BundleInfo::string(const QVariantMap& dictionary, const QString& key)
+{
+    const QVariant value = dictionary.value(key);
     if (value.typeId() != QMetaType::QString)
         return std::nullopt;
     const QString trimmed = value.toString().trimmed();

@@ -24,6 +24,8 @@ public:
 
     // A string value trimmed of white space; absent when missing, not a string, or blank.
     std::optional<QString> string(const QString& key) const;
+    // The same rule for a dictionary at hand.
+    static std::optional<QString> string(const QVariantMap& dictionary, const QString& key);
     // Every scheme under "CFBundleURLTypes" / "CFBundleURLSchemes", in order.
     QStringList urlSchemes() const;
 };
