@@ -40,6 +40,17 @@ ErrorReporter* startedReporter()
     return state.didStart ? state.reporter : nullptr;
 }
 
+void leaveBreadcrumb(ErrorReporter& reporter, const QString& category, const QString& message,
+    const QMap<QString, QString>& data, SentryLevel level)
+{
+    Breadcrumb breadcrumb;
+    breadcrumb.category = category;
+    breadcrumb.message = message;
+    breadcrumb.level = level;
+    breadcrumb.data = data;
+    reporter.addBreadcrumb(std::move(breadcrumb));
+}
+
 // Once the application object goes, the main thread no longer answers the hang watchdog.
 void stopHangTrackingAtExit()
 {
@@ -114,36 +125,22 @@ bool ErrorMonitoring::isStarted()
 
 void ErrorMonitoring::addBreadcrumb(const QString& category, const QString& message, const QMap<QString, QString>& data, SentryLevel level)
 {
-    ErrorReporter* reporter = startedReporter();
-    if (!reporter)
-        return;
-    Breadcrumb breadcrumb;
-    breadcrumb.category = category;
-    breadcrumb.message = message;
-    breadcrumb.level = level;
-    breadcrumb.data = data;
-    reporter->addBreadcrumb(std::move(breadcrumb));
+    if (ErrorReporter* reporter = startedReporter())
+        leaveBreadcrumb(*reporter, category, message, data, level);
 }
 
 void ErrorMonitoring::capture(const CapturedError& error, const std::optional<QString>& context, const QMap<QString, QString>& extras)
 {
-    if (!startedReporter())
+    ErrorReporter* reporter = startedReporter();
+    if (!reporter)
         return;
     const QString message = context.value_or(error.description);
-    if (!message.isEmpty() || !extras.isEmpty()) {
-        if (ErrorReporter* reporter = startedReporter()) {
-            Breadcrumb breadcrumb;
-            breadcrumb.category = QStringLiteral("error");
-            breadcrumb.message = message;
-            breadcrumb.level = SentryLevel::error;
-            breadcrumb.data = extras;
-            reporter->addBreadcrumb(std::move(breadcrumb));
-        }
-    }
+    if (!message.isEmpty() || !extras.isEmpty())
+        leaveBreadcrumb(*reporter, QStringLiteral("error"), message, extras, SentryLevel::error);
     SentryException exception;
     exception.type = error.type;
     exception.value = error.description;
-    startedReporter()->captureException(exception, extras, SentryLevel::error);
+    reporter->captureException(exception, extras, SentryLevel::error);
 }
 
 void ErrorMonitoring::capture(const std::exception& error, const std::optional<QString>& context, const QMap<QString, QString>& extras)
@@ -156,14 +153,8 @@ void ErrorMonitoring::captureMessage(const QString& message, const QString& cate
     ErrorReporter* reporter = startedReporter();
     if (!reporter)
         return;
-    if (!message.isEmpty() || !extras.isEmpty()) {
-        Breadcrumb breadcrumb;
-        breadcrumb.category = category;
-        breadcrumb.message = message;
-        breadcrumb.level = level;
-        breadcrumb.data = extras;
-        reporter->addBreadcrumb(std::move(breadcrumb));
-    }
+    if (!message.isEmpty() || !extras.isEmpty())
+        leaveBreadcrumb(*reporter, category, message, extras, level);
     reporter->captureMessage(message, category, extras, level);
 }
 
