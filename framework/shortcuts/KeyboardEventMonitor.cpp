@@ -153,9 +153,11 @@ void KeyboardEventMonitor::handleInterruption()
 
 // A release may go unseen (a keyboard removed mid-press, a listener restart): whenever the platform's
 // own state can be compared with the events delivered so far, keys it no longer holds are released.
+// Only while a modifier is held can a lost release keep a gesture open, so ordinary typing costs no
+// round trip to the platform.
 void KeyboardEventMonitor::reconcileHeldKeys(double timestamp)
 {
-    if (m_heldKeys.empty() || !m_handler)
+    if (m_heldKeys.empty() || !m_handler || m_reportedModifiers.isEmpty())
         return;
     const auto held = m_source->heldKeys();
     if (!held)

@@ -27,6 +27,7 @@ void FakeKeySource::stop()
 
 std::optional<std::vector<quint32>> FakeKeySource::heldKeys()
 {
+    ++heldKeysQueries;
     if (heldKeysStale)
         return std::nullopt;
     return std::vector<quint32>(m_serverHeld.begin(), m_serverHeld.end());

@@ -30,6 +30,7 @@ public:
     bool functionKeyPresent = false;
     std::optional<QString> startFailure;
     bool heldKeysStale = false;
+    int heldKeysQueries = 0;
     int startCount = 0;
     bool running = false;
 

@@ -128,6 +128,19 @@ TEST_F(KeyboardEventMonitorTest, ReleaseLostOnTheWayIsTakenFromThePlatformStateA
     EXPECT_EQ(m_events, expected);
 }
 
+TEST_F(KeyboardEventMonitorTest, TypingWithoutModifiersNeverAsksThePlatformForHeldKeys)
+{
+    startRecording();
+    for (int i = 0; i < 5; ++i) {
+        m_source->press(MacKeyCode::k, 1.0 + i);
+        m_source->release(MacKeyCode::k, 1.05 + i);
+    }
+    EXPECT_EQ(m_source->heldKeysQueries, 0);
+    m_source->press(MacKeyCode::control, 10.0);
+    m_source->press(MacKeyCode::k, 10.1);
+    EXPECT_GT(m_source->heldKeysQueries, 0);
+}
+
 TEST_F(KeyboardEventMonitorTest, PlatformStateBehindTheEventsIsNotUsed)
 {
     startRecording();
