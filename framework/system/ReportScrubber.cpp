@@ -17,8 +17,9 @@ bool namesApiKey(const QString& key)
 QString scrubSecrets(const QString& text)
 {
     static const QRegularExpression apiKeys(QStringLiteral("tv_(?:live|test)_[A-Za-z0-9_\\-]*"));
-    // "apiKey": "..." in JSON, whatever the capitalization.
-    static const QRegularExpression jsonMember(QStringLiteral("(\"(?:x-tessvale-)?api[_-]?key\"\\s*:\\s*)\"(?:[^\"\\\\]|\\\\.)*\""),
+    // "apiKey": "..." in JSON, whatever the capitalization. Escapes are read whole (an escaped quote
+    // cannot end the value early), and a value cut off before its closing quote is removed to the end.
+    static const QRegularExpression jsonMember(QStringLiteral(R"re(("(?:x-tessvale-)?api[_-]?key"\s*:\s*)"(?:[^"\\]|\\[\s\S]|\\\z)*(?:"|\z))re"),
                                                QRegularExpression::CaseInsensitiveOption);
     // apiKey=... and x-tessvale-api-key: ... in query strings, headers and log lines.
     static const QRegularExpression assignment(QStringLiteral("(\\b(?:x-tessvale-)?api[_-]?key\"?\\s*[:=]\\s*)(?![\\s\"])[^\\s&,;}\"]+"),

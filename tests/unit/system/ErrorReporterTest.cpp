@@ -123,6 +123,9 @@ TEST(ReportScrubber, RemovesApiKeysAndApiKeyMembers)
     EXPECT_EQ(scrubSecrets("tv_test_abc"), "[Filtered]");
     EXPECT_EQ(scrubSecrets(R"({"ApiKey": "secret\"quoted", "Name":"x"})"), R"({"ApiKey": "[Filtered]", "Name":"x"})");
     EXPECT_EQ(scrubSecrets(R"({"apiKey":"s3cret"})"), R"({"apiKey":"[Filtered]"})");
+    // A value cut off before its closing quote (a truncated body) must not leave its tail behind.
+    EXPECT_EQ(scrubSecrets(R"({"apiKey":"s3cr\"et-tail...)"), R"({"apiKey":"[Filtered]")");
+    EXPECT_EQ(scrubSecrets(R"({"apiKey":"s3cret\)"), R"({"apiKey":"[Filtered]")");
     EXPECT_EQ(scrubSecrets("GET /x?apiKey=s3cret&y=1"), "GET /x?apiKey=[Filtered]&y=1");
     EXPECT_EQ(scrubSecrets("x-tessvale-api-key: s3cret"), "x-tessvale-api-key: [Filtered]");
     EXPECT_EQ(scrubSecrets("nothing secret here"), "nothing secret here");
