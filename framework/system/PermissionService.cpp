@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "platform/linux/system/PulseMicrophoneAuthorizer.h"
-#include "platform/linux/system/X11AccessibilityCheck.h"
+#include "platform/linux/X11Connection.h"
 #include "platform/linux/system/XdgSystemSettingsOpener.h"
 #include "system/Logging.h"
 
@@ -22,7 +22,7 @@ bool checkAccessibilityTrust()
 {
     static std::atomic<int> lastLogged{-1};
     QString reason;
-    const bool trusted = x11AccessibilityIsTrusted(&reason);
+    const bool trusted = x11InputAccessAvailable(&reason);
     if (lastLogged.exchange(trusted ? 1 : 0) != (trusted ? 1 : 0)) {
         if (trusted)
             qCInfo(lcPermissions) << "Accessibility available: X11 with XInput2 and XTest.";

@@ -72,4 +72,21 @@ QString describeMissingX11()
     return QStringLiteral("No X11 display is available (DISPLAY is not set).");
 }
 
+bool x11InputAccessAvailable(QString* reason)
+{
+    QString why;
+    bool available = false;
+    if (auto connection = X11Connection::open(&why)) {
+        if (!connection->hasXInput2())
+            why = QStringLiteral("The X server lacks the XInput2 extension needed to observe the keyboard.");
+        else if (!connection->hasXTest())
+            why = QStringLiteral("The X server lacks the XTest extension needed to type and paste.");
+        else
+            available = true;
+    }
+    if (reason)
+        *reason = available ? QString() : why;
+    return available;
+}
+
 } // namespace tessvale

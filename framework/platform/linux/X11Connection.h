@@ -37,4 +37,8 @@ private:
 // Whether a session without X11 is running (Wayland with no XWayland display), for clear errors.
 QString describeMissingX11();
 
+// "Trusted for accessibility" on Linux: an X11 display that offers XInput2 (to observe keys) and
+// XTest (to type and paste). Fills reason when it is not.
+bool x11InputAccessAvailable(QString* reason = nullptr);
+
 } // namespace tessvale

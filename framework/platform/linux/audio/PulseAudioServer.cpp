@@ -5,7 +5,7 @@
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 
-#include "PulseConnection.h"
+#include "platform/linux/PulseConnection.h"
 #include "system/Logging.h"
 
 namespace tessvale {

@@ -9,7 +9,7 @@
 #include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
 
-#include "PulseConnection.h"
+#include "platform/linux/PulseConnection.h"
 #include "system/Logging.h"
 
 namespace tessvale {

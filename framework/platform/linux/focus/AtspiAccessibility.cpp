@@ -252,10 +252,8 @@ bool AtspiAccessibility::ensureInitialized()
 
 bool AtspiAccessibility::isTrusted()
 {
-    if (!m_trusted) {
-        const auto connection = X11Connection::open();
-        m_trusted = connection && connection->hasXInput2() && connection->hasXTest();
-    }
+    if (!m_trusted)
+        m_trusted = x11InputAccessAvailable();
     return *m_trusted;
 }
 

@@ -1,12 +1,14 @@
 #include "platform/linux/system/PulseMicrophoneAuthorizer.h"
 
-#include <pulse/context.h>
-#include <pulse/error.h>
-#include <pulse/introspect.h>
-#include <pulse/mainloop.h>
-#include <pulse/operation.h>
+#include <algorithm>
 
+#include "platform/linux/PulseConnection.h"
 #include "system/Logging.h"
+
+#include <pulse/context.h>
+#include <pulse/introspect.h>
+#include <pulse/operation.h>
+#include <pulse/thread-mainloop.h>
 
 namespace tessvale {
 
@@ -14,6 +16,7 @@ namespace {
 
 struct SourceCount
 {
+    pa_threaded_mainloop* loop = nullptr;
     int inputs = 0;
     bool done = false;
 };
@@ -23,106 +26,36 @@ void countSource(pa_context*, const pa_source_info* info, int eol, void* userdat
     auto* count = static_cast<SourceCount*>(userdata);
     if (eol != 0) {
         count->done = true;
+        pa_threaded_mainloop_signal(count->loop, 0);
         return;
     }
     if (info && info->monitor_of_sink == PA_INVALID_INDEX)
         ++count->inputs;
 }
 
-// Owns a private main loop and context; iterates with a deadline so an unresponsive server cannot
-// hold the caller for long.
-class PulseSession
+// With the loop locked: lists the server's inputs that are not monitors of an output, by the deadline.
+bool countInputs(pa_threaded_mainloop* loop, pa_context* context, std::chrono::steady_clock::time_point deadline,
+    int* inputs, QString* reason)
 {
-public:
-    explicit PulseSession(std::chrono::milliseconds timeout)
-        : m_deadline(std::chrono::steady_clock::now() + timeout)
-        , m_loop(pa_mainloop_new())
-    {
-        if (m_loop)
-            m_context = pa_context_new(pa_mainloop_get_api(m_loop), "Tessvale permission check");
+    SourceCount count { loop };
+    pa_operation* operation = pa_context_get_source_info_list(context, countSource, &count);
+    if (!operation) {
+        *reason = QStringLiteral("The sound server did not list its inputs.");
+        return false;
     }
-
-    ~PulseSession()
-    {
-        if (m_context) {
-            pa_context_disconnect(m_context);
-            pa_context_unref(m_context);
-        }
-        if (m_loop)
-            pa_mainloop_free(m_loop);
+    const auto left = std::max(std::chrono::milliseconds(1),
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+    waitPulseLocked(loop, context, left,
+        [&] { return count.done || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)); });
+    pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    if (!count.done) {
+        *reason = QStringLiteral("The sound server did not list its inputs in time.");
+        return false;
     }
-
-    PulseSession(const PulseSession&) = delete;
-    PulseSession& operator=(const PulseSession&) = delete;
-
-    // Never spawns a server: asking for permission must not start one behind the user's back.
-    bool connect(QString* reason)
-    {
-        if (!m_context) {
-            *reason = QStringLiteral("Could not create a sound server client.");
-            return false;
-        }
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            *reason = QStringLiteral("Could not reach the sound server: %1.").arg(QString::fromUtf8(pa_strerror(pa_context_errno(m_context))));
-            return false;
-        }
-        for (;;) {
-            const pa_context_state_t state = pa_context_get_state(m_context);
-            if (state == PA_CONTEXT_READY)
-                return true;
-            if (!PA_CONTEXT_IS_GOOD(state)) {
-                *reason = QStringLiteral("Could not reach the sound server: %1.").arg(QString::fromUtf8(pa_strerror(pa_context_errno(m_context))));
-                return false;
-            }
-            if (!iterate()) {
-                *reason = QStringLiteral("The sound server did not answer in time.");
-                return false;
-            }
-        }
-    }
-
-    bool countInputs(int* inputs, QString* reason)
-    {
-        SourceCount count;
-        pa_operation* operation = pa_context_get_source_info_list(m_context, countSource, &count);
-        if (!operation) {
-            *reason = QStringLiteral("The sound server did not list its inputs.");
-            return false;
-        }
-        bool finished = true;
-        while (!count.done) {
-            if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) || !iterate()) {
-                finished = false;
-                break;
-            }
-        }
-        pa_operation_cancel(operation);
-        pa_operation_unref(operation);
-        if (!finished) {
-            *reason = QStringLiteral("The sound server did not list its inputs in time.");
-            return false;
-        }
-        *inputs = count.inputs;
-        return true;
-    }
-
-private:
-    bool iterate()
-    {
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(m_deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        if (pa_mainloop_prepare(m_loop, static_cast<int>(left.count())) < 0)
-            return false;
-        if (pa_mainloop_poll(m_loop) < 0)
-            return false;
-        return pa_mainloop_dispatch(m_loop) >= 0;
-    }
-
-    std::chrono::steady_clock::time_point m_deadline;
-    pa_mainloop* m_loop = nullptr;
-    pa_context* m_context = nullptr;
-};
+    *inputs = count.inputs;
+    return true;
+}
 
 } // namespace
 
@@ -133,11 +66,31 @@ PulseMicrophoneAuthorizer::PulseMicrophoneAuthorizer(std::chrono::milliseconds t
 
 MicrophoneAuthorizationStatus PulseMicrophoneAuthorizer::check(QString* reason)
 {
+    const auto deadline = std::chrono::steady_clock::now() + m_timeout;
     QString why;
     int inputs = 0;
-    PulseSession session(m_timeout);
+    bool listed = false;
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+    const char* failure = nullptr;
+    // Never spawns a server: asking for permission must not start one behind the user's back.
+    const bool connected = connectPulse(loop, context, nullptr, m_timeout, &failure);
+    if (loop) {
+        pa_threaded_mainloop_lock(loop);
+        if (connected)
+            listed = countInputs(loop, context, deadline, &inputs, &why);
+        else if (context && PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+            why = QStringLiteral("The sound server did not answer in time.");
+        else
+            why = QStringLiteral("Could not reach the sound server: %1.").arg(QString::fromUtf8(failure ? failure : "no client"));
+        pa_threaded_mainloop_unlock(loop);
+    } else {
+        why = QStringLiteral("Could not create a sound server client.");
+    }
+    disconnectPulse(loop, context);
+
     MicrophoneAuthorizationStatus status = MicrophoneAuthorizationStatus::denied;
-    if (session.connect(&why) && session.countInputs(&inputs, &why)) {
+    if (listed) {
         if (inputs > 0)
             status = MicrophoneAuthorizationStatus::authorized;
         else
