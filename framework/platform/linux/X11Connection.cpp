@@ -9,6 +9,47 @@
 
 namespace tessvale {
 
+namespace {
+
+// Errors arrive asynchronously; while a trap is open they are recorded here for its display.
+Display* trappedDisplay = nullptr;
+int trappedErrorCode = 0;
+XErrorHandler previousErrorHandler = nullptr;
+
+int trapError(Display* display, XErrorEvent* error)
+{
+    if (display == trappedDisplay) {
+        if (trappedErrorCode == 0)
+            trappedErrorCode = error->error_code;
+        return 0;
+    }
+    return previousErrorHandler ? previousErrorHandler(display, error) : 0;
+}
+
+} // namespace
+
+X11ErrorTrap::X11ErrorTrap(Display* display)
+    : m_display(display)
+{
+    XSync(display, False);
+    trappedDisplay = display;
+    trappedErrorCode = 0;
+    previousErrorHandler = XSetErrorHandler(trapError);
+}
+
+X11ErrorTrap::~X11ErrorTrap()
+{
+    XSync(m_display, False);
+    XSetErrorHandler(previousErrorHandler);
+    trappedDisplay = nullptr;
+}
+
+int X11ErrorTrap::errorCode()
+{
+    XSync(m_display, False);
+    return trappedErrorCode;
+}
+
 std::unique_ptr<X11Connection> X11Connection::open(QString* reason)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {

@@ -34,6 +34,24 @@ private:
     Display* m_display;
 };
 
+// Catches the X errors of one connection while it lives, so a window that vanished mid-call is a
+// failed call rather than the default handler ending the process; errors of other connections still
+// go to the handler that was there before. Main thread only; traps do not nest.
+class X11ErrorTrap
+{
+public:
+    explicit X11ErrorTrap(Display* display);
+    ~X11ErrorTrap();
+    X11ErrorTrap(const X11ErrorTrap&) = delete;
+    X11ErrorTrap& operator=(const X11ErrorTrap&) = delete;
+
+    // Waits for the server to process what was sent, then gives the first error code caught (0: none).
+    int errorCode();
+
+private:
+    Display* m_display;
+};
+
 // Whether a session without X11 is running (Wayland with no XWayland display), for clear errors.
 QString describeMissingX11();
 

@@ -54,11 +54,6 @@ private:
 };
 
 // Ignores BadWindow from windows that vanish between the lookup and the read.
-int ignoreErrors(Display*, XErrorEvent*)
-{
-    return 0;
-}
-
 // EWMH source indication "pager": window managers honour it without focus-stealing checks.
 constexpr long activationSourcePager = 2;
 
@@ -84,7 +79,7 @@ std::optional<FrontmostApplication> EwmhWindowSystem::frontmostApplication()
     if (!ensureConnection())
         return std::nullopt;
     Display* display = m_connection->display();
-    auto previous = XSetErrorHandler(ignoreErrors);
+    X11ErrorTrap trap(display);
     std::optional<FrontmostApplication> result;
     Window active = 0;
     {
@@ -112,8 +107,6 @@ std::optional<FrontmostApplication> EwmhWindowSystem::frontmostApplication()
         }
         result = app;
     }
-    XSync(display, False);
-    XSetErrorHandler(previous);
     return result;
 }
 
@@ -143,7 +136,7 @@ bool EwmhWindowSystem::isRunning(qint32 processIdentifier)
 {
     if (!ensureConnection())
         return false;
-    auto previous = XSetErrorHandler(ignoreErrors);
+    X11ErrorTrap trap(m_connection->display());
     bool found = false;
     for (unsigned long window : clientWindows()) {
         if (processOf(window) == processIdentifier) {
@@ -151,8 +144,6 @@ bool EwmhWindowSystem::isRunning(qint32 processIdentifier)
             break;
         }
     }
-    XSync(m_connection->display(), False);
-    XSetErrorHandler(previous);
     return found;
 }
 
@@ -161,7 +152,7 @@ bool EwmhWindowSystem::requestActivation(qint32 processIdentifier)
     if (!ensureConnection())
         return false;
     Display* display = m_connection->display();
-    auto previous = XSetErrorHandler(ignoreErrors);
+    X11ErrorTrap trap(display);
     // The top-most window of the process (stacking order lists the top last).
     Window target = 0;
     for (unsigned long window : clientWindows()) {
@@ -179,8 +170,6 @@ bool EwmhWindowSystem::requestActivation(qint32 processIdentifier)
         XSendEvent(
             display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
     }
-    XSync(display, False);
-    XSetErrorHandler(previous);
     if (target == 0)
         qCInfo(lcFocus) << "no window to activate for pid" << processIdentifier;
     return target != 0;

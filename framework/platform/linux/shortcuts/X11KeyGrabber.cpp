@@ -14,49 +14,6 @@ namespace tessvale {
 
 namespace {
 
-    // Grab errors arrive asynchronously; while a grab is checked, errors of that display are recorded
-    // here instead of going to the process's handler (which would exit).
-    Display* trappedDisplay = nullptr;
-    int trappedErrorCode = 0;
-    XErrorHandler previousErrorHandler = nullptr;
-
-    int trapError(Display* display, XErrorEvent* error)
-    {
-        if (display == trappedDisplay) {
-            if (trappedErrorCode == 0)
-                trappedErrorCode = error->error_code;
-            return 0;
-        }
-        return previousErrorHandler ? previousErrorHandler(display, error) : 0;
-    }
-
-    class ErrorTrap
-    {
-    public:
-        explicit ErrorTrap(Display* display)
-            : m_display(display)
-        {
-            XSync(display, False);
-            trappedDisplay = display;
-            trappedErrorCode = 0;
-            previousErrorHandler = XSetErrorHandler(trapError);
-        }
-        ~ErrorTrap()
-        {
-            XSync(m_display, False);
-            XSetErrorHandler(previousErrorHandler);
-            trappedDisplay = nullptr;
-        }
-        int errorCode()
-        {
-            XSync(m_display, False);
-            return trappedErrorCode;
-        }
-
-    private:
-        Display* m_display;
-    };
-
     struct ModifierKey
     {
         ShortcutModifiers modifier;
@@ -135,7 +92,7 @@ bool X11KeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers, QString* 
     std::vector<Grab> added;
     int errorCode = 0;
     {
-        ErrorTrap trap(display);
+        X11ErrorTrap trap(display);
         for (unsigned nativeCode : nativeCodes) {
             for (unsigned variant : lockVariants) {
                 XGrabKey(display, static_cast<int>(nativeCode), mask | variant, DefaultRootWindow(display), False,
