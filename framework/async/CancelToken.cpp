@@ -107,7 +107,7 @@ CancelRegistration CancelToken::onCancel(QObject* context, std::function<void()>
         return {};
     }
     const quint64 id = m_state->nextId++;
-    m_state->callbacks.push_back({id, QPointer<QObject>(context), std::move(callback)});
+    m_state->callbacks.push_back({ id, QPointer<QObject>(context), std::move(callback) });
     return CancelRegistration(m_state, id);
 }
 

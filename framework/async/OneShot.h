@@ -14,8 +14,7 @@ namespace tessvale {
 // Bridges one callback (or one signal) into a coroutine: the first resolve() or fail() wins, the
 // awaiting coroutine resumes inside that call, and later calls are ignored. Copies share the result,
 // so a copy can be captured by the callback while the coroutine awaits another.
-template<typename T = void>
-class OneShot
+template <typename T = void> class OneShot
 {
     using Stored = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
 
@@ -34,8 +33,7 @@ public:
 
     bool isDone() const { return m_state->value.has_value() || m_state->error; }
 
-    template<typename... Args>
-    void resolve(Args&&... args)
+    template <typename... Args> void resolve(Args&&... args)
     {
         if (isDone())
             return;
@@ -54,11 +52,7 @@ public:
         wake();
     }
 
-    template<typename E>
-    void fail(E error)
-    {
-        fail(std::make_exception_ptr(std::move(error)));
-    }
+    template <typename E> void fail(E error) { fail(std::make_exception_ptr(std::move(error))); }
 
     struct Awaiter
     {
@@ -75,7 +69,7 @@ public:
         }
     };
 
-    Awaiter operator co_await() const noexcept { return Awaiter{m_state}; }
+    Awaiter operator co_await() const noexcept { return Awaiter { m_state }; }
 
 private:
     void wake()

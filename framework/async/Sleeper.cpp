@@ -56,7 +56,8 @@ ManualSleeper::~ManualSleeper()
 QCoro::Task<> ManualSleeper::sleep(Duration duration, CancelToken token)
 {
     token.throwIfCancelled();
-    auto waiter = std::make_shared<Waiter>(Waiter{m_now + std::max(duration, Duration::zero()), m_nextSequence++, {}});
+    auto waiter
+        = std::make_shared<Waiter>(Waiter { m_now + std::max(duration, Duration::zero()), m_nextSequence++, {} });
     m_waiters.push_back(waiter);
     auto registration = token.onCancel(this, [this, waiter]() {
         remove(waiter);

@@ -69,7 +69,7 @@ private:
 
     void remove(const std::shared_ptr<Waiter>& waiter);
 
-    MonotonicTime m_now{0};
+    MonotonicTime m_now { 0 };
     quint64 m_nextSequence = 0;
     std::vector<std::shared_ptr<Waiter>> m_waiters;
 };

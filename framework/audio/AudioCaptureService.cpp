@@ -16,8 +16,8 @@ AudioCaptureService::AudioCaptureService()
 {
 }
 
-AudioCaptureService::AudioCaptureService(std::shared_ptr<AudioSystem> audioSystem,
-    std::chrono::milliseconds drainTimeout)
+AudioCaptureService::AudioCaptureService(
+    std::shared_ptr<AudioSystem> audioSystem, std::chrono::milliseconds drainTimeout)
     : m_audioSystem(std::move(audioSystem))
     , m_drainTimeout(drainTimeout)
 {
@@ -50,8 +50,8 @@ QString AudioCaptureService::selectDevice(const std::optional<QString>& preferre
     return *fallback;
 }
 
-void AudioCaptureService::start(const std::optional<QString>& preferredDeviceUID, ChunkHandler chunkHandler,
-    LevelHandler levelHandler)
+void AudioCaptureService::start(
+    const std::optional<QString>& preferredDeviceUID, ChunkHandler chunkHandler, LevelHandler levelHandler)
 {
     if (m_isRunning) {
         throw AudioCaptureError::alreadyRunning();

@@ -37,15 +37,15 @@ public:
 
     // Uses the desktop's sound server; touches no device until start().
     AudioCaptureService();
-    explicit AudioCaptureService(std::shared_ptr<AudioSystem> audioSystem,
-        std::chrono::milliseconds drainTimeout = defaultDrainTimeout);
+    explicit AudioCaptureService(
+        std::shared_ptr<AudioSystem> audioSystem, std::chrono::milliseconds drainTimeout = defaultDrainTimeout);
     ~AudioCaptureService();
     AudioCaptureService(const AudioCaptureService&) = delete;
     AudioCaptureService& operator=(const AudioCaptureService&) = delete;
 
     // Throws AudioCaptureError, or the sound server's AudioEngineError when the stream will not run.
-    void start(const std::optional<QString>& preferredDeviceUID, ChunkHandler chunkHandler,
-        LevelHandler levelHandler = {});
+    void start(
+        const std::optional<QString>& preferredDeviceUID, ChunkHandler chunkHandler, LevelHandler levelHandler = {});
     // The chunks still held back; the last may be shorter than bytesPerChunk. Not passed to the
     // chunk handler. Must not be called from inside a handler.
     QList<QByteArray> stop();

@@ -2,8 +2,8 @@
 
 namespace tessvale {
 
-std::shared_ptr<AudioCaptureSession> AudioCaptureSession::create(qint64 bytesPerChunk, ChunkHandler chunkHandler,
-    LevelHandler levelHandler)
+std::shared_ptr<AudioCaptureSession> AudioCaptureSession::create(
+    qint64 bytesPerChunk, ChunkHandler chunkHandler, LevelHandler levelHandler)
 {
     std::shared_ptr<AudioCaptureSession> session(
         new AudioCaptureSession(bytesPerChunk, std::move(chunkHandler), std::move(levelHandler)));
@@ -89,8 +89,8 @@ QList<QByteArray> AudioCaptureSession::finish(std::chrono::milliseconds drainTim
     const bool onWorker = std::this_thread::get_id() == m_worker.get_id();
     std::unique_lock lock(m_mutex);
     // A handler that calls stop() would wait for itself: there is nothing to wait for then.
-    const bool drained = !onWorker
-        && m_idle.wait_for(lock, drainTimeout, [this] { return m_waiting.empty() && !m_busy; });
+    const bool drained
+        = !onWorker && m_idle.wait_for(lock, drainTimeout, [this] { return m_waiting.empty() && !m_busy; });
     m_closed = true;
     for (const QByteArray& block : m_waiting) {
         m_accumulator.append(block);

@@ -23,8 +23,8 @@ public:
     using ChunkHandler = std::function<void(const QByteArray&)>;
     using LevelHandler = std::function<void(float)>;
 
-    static std::shared_ptr<AudioCaptureSession> create(qint64 bytesPerChunk, ChunkHandler chunkHandler,
-        LevelHandler levelHandler);
+    static std::shared_ptr<AudioCaptureSession> create(
+        qint64 bytesPerChunk, ChunkHandler chunkHandler, LevelHandler levelHandler);
     ~AudioCaptureSession();
     AudioCaptureSession(const AudioCaptureSession&) = delete;
     AudioCaptureSession& operator=(const AudioCaptureSession&) = delete;

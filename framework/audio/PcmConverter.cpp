@@ -120,7 +120,7 @@ QByteArray PcmConverter::convert(const char* data, qsizetype size)
     size_t outputCount = m_mono.size();
     if (m_resampler != nullptr) {
         const auto capacity = static_cast<size_t>(std::ceil(static_cast<double>(frameCount) * outputSampleRate
-                                                      / static_cast<double>(m_input.sampleRate)))
+                                  / static_cast<double>(m_input.sampleRate)))
             + 64;
         m_resampled.resize(capacity);
         spx_uint32_t inputLength = static_cast<spx_uint32_t>(frameCount);

@@ -11,29 +11,29 @@ namespace tessvale {
 
 namespace {
 
-    const QString kFallbackService = QStringLiteral("com.tessvale.mac");
+const QString kFallbackService = QStringLiteral("com.tessvale.mac");
 
-    std::optional<QString> bundleIdentifier()
-    {
-        QFile file(QStringLiteral(":/tessvale/Info.json"));
-        if (!file.open(QIODevice::ReadOnly))
-            return std::nullopt;
-        const QJsonValue identifier
-            = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("CFBundleIdentifier"));
-        if (!identifier.isString())
-            return std::nullopt;
-        return identifier.toString();
-    }
+std::optional<QString> bundleIdentifier()
+{
+    QFile file(QStringLiteral(":/tessvale/Info.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QJsonValue identifier
+        = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("CFBundleIdentifier"));
+    if (!identifier.isString())
+        return std::nullopt;
+    return identifier.toString();
+}
 
-    std::optional<QString> strictUtf8(const QByteArray& bytes)
-    {
-        QStringDecoder decoder(
-            QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-        QString text = decoder.decode(bytes);
-        if (decoder.hasError())
-            return std::nullopt;
-        return text;
-    }
+std::optional<QString> strictUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(
+        QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
 
 } // namespace
 

@@ -15,43 +15,43 @@ namespace tessvale {
 
 namespace {
 
-    const QByteArray kHeadTerminator = QByteArrayLiteral("\r\n\r\n");
-    const QByteArray kLineTerminator = QByteArrayLiteral("\r\n");
+const QByteArray kHeadTerminator = QByteArrayLiteral("\r\n\r\n");
+const QByteArray kLineTerminator = QByteArrayLiteral("\r\n");
 
-    const QByteArray kPageBody
-        = QByteArrayLiteral("<html><body><h1>Tessvale</h1><p>You can return to the app now.</p></body></html>");
-    const QByteArray kHtml = QByteArrayLiteral("text/html; charset=utf-8");
-    const QByteArray kText = QByteArrayLiteral("text/plain; charset=utf-8");
+const QByteArray kPageBody
+    = QByteArrayLiteral("<html><body><h1>Tessvale</h1><p>You can return to the app now.</p></body></html>");
+const QByteArray kHtml = QByteArrayLiteral("text/html; charset=utf-8");
+const QByteArray kText = QByteArrayLiteral("text/plain; charset=utf-8");
 
-    struct RequestLine
-    {
-        QByteArray method;
-        QByteArray target;
-    };
+struct RequestLine
+{
+    QByteArray method;
+    QByteArray target;
+};
 
-    // "METHOD SP origin-form-target SP HTTP/1.x"; anything else is malformed.
-    std::optional<RequestLine> parseRequestLine(const QByteArray& head)
-    {
-        const qsizetype end = head.indexOf(kLineTerminator);
-        const QByteArray line = end < 0 ? head : head.left(end);
-        const QList<QByteArray> parts = line.split(' ');
-        if (parts.size() != 3 || parts[0].isEmpty() || !parts[1].startsWith('/') || !parts[2].startsWith("HTTP/1."))
-            return std::nullopt;
-        return RequestLine { parts[0], parts[1] };
-    }
+// "METHOD SP origin-form-target SP HTTP/1.x"; anything else is malformed.
+std::optional<RequestLine> parseRequestLine(const QByteArray& head)
+{
+    const qsizetype end = head.indexOf(kLineTerminator);
+    const QByteArray line = end < 0 ? head : head.left(end);
+    const QList<QByteArray> parts = line.split(' ');
+    if (parts.size() != 3 || parts[0].isEmpty() || !parts[1].startsWith('/') || !parts[2].startsWith("HTTP/1."))
+        return std::nullopt;
+    return RequestLine { parts[0], parts[1] };
+}
 
-    // Compares without leaking through timing how much of the expected text matched.
-    bool sameText(const QString& left, const QString& right)
-    {
-        const QByteArray a = left.toUtf8();
-        const QByteArray b = right.toUtf8();
-        if (a.size() != b.size())
-            return false;
-        unsigned char difference = 0;
-        for (qsizetype i = 0; i < a.size(); ++i)
-            difference |= uchar(a[i]) ^ uchar(b[i]);
-        return difference == 0;
-    }
+// Compares without leaking through timing how much of the expected text matched.
+bool sameText(const QString& left, const QString& right)
+{
+    const QByteArray a = left.toUtf8();
+    const QByteArray b = right.toUtf8();
+    if (a.size() != b.size())
+        return false;
+    unsigned char difference = 0;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        difference |= uchar(a[i]) ^ uchar(b[i]);
+    return difference == 0;
+}
 
 } // namespace
 

@@ -19,54 +19,54 @@ namespace tessvale {
 
 namespace {
 
-    const QString kNoHTTPResponse = QStringLiteral("Cloud API did not return an HTTP response.");
-    const QString kHealthNoHTTPResponse = QStringLiteral("Health check did not return an HTTP response.");
-    const QString kUndecodable = QStringLiteral("Unable to decode cloud response.");
-    const QString kUnreadable = QStringLiteral("<unreadable>");
+const QString kNoHTTPResponse = QStringLiteral("Cloud API did not return an HTTP response.");
+const QString kHealthNoHTTPResponse = QStringLiteral("Health check did not return an HTTP response.");
+const QString kUndecodable = QStringLiteral("Unable to decode cloud response.");
+const QString kUnreadable = QStringLiteral("<unreadable>");
 
-    // Disposes of a reply on every way out; the reply may already be gone with its network session.
-    struct ReplyGuard
+// Disposes of a reply on every way out; the reply may already be gone with its network session.
+struct ReplyGuard
+{
+    QPointer<QNetworkReply> reply;
+    ~ReplyGuard()
     {
-        QPointer<QNetworkReply> reply;
-        ~ReplyGuard()
-        {
-            if (reply)
-                reply->deleteLater();
-        }
-    };
-
-    bool sameOrigin(const QUrl& first, const QUrl& second)
-    {
-        return first.scheme().compare(second.scheme(), Qt::CaseInsensitive) == 0
-            && first.host().compare(second.host(), Qt::CaseInsensitive) == 0
-            && first.port(first.scheme() == QStringLiteral("http") ? 80 : 443)
-            == second.port(second.scheme() == QStringLiteral("http") ? 80 : 443);
+        if (reply)
+            reply->deleteLater();
     }
+};
 
-    std::optional<QString> decodedUTF8(const QByteArray& bytes)
-    {
-        QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        QString text = decoder.decode(bytes);
-        if (decoder.hasError())
-            return std::nullopt;
-        return text;
-    }
+bool sameOrigin(const QUrl& first, const QUrl& second)
+{
+    return first.scheme().compare(second.scheme(), Qt::CaseInsensitive) == 0
+        && first.host().compare(second.host(), Qt::CaseInsensitive) == 0
+        && first.port(first.scheme() == QStringLiteral("http") ? 80 : 443)
+        == second.port(second.scheme() == QStringLiteral("http") ? 80 : 443);
+}
 
-    template <typename T> T decodeBody(const QByteArray& body, const WireDecoder& decoder)
-    {
-        try {
-            return decodeWireJSON<T>(body, decoder);
-        } catch (const std::exception& error) {
-            qCDebug(lcCloudAPI).noquote() << "Response did not decode:" << error.what();
-        } catch (...) {
-        }
-        throw CloudClientError::invalidResponse(kUndecodable);
-    }
+std::optional<QString> decodedUTF8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
 
-    QString lowerID(const QUuid& id)
-    {
-        return lowercaseUUIDText(id);
+template <typename T> T decodeBody(const QByteArray& body, const WireDecoder& decoder)
+{
+    try {
+        return decodeWireJSON<T>(body, decoder);
+    } catch (const std::exception& error) {
+        qCDebug(lcCloudAPI).noquote() << "Response did not decode:" << error.what();
+    } catch (...) {
     }
+    throw CloudClientError::invalidResponse(kUndecodable);
+}
+
+QString lowerID(const QUuid& id)
+{
+    return lowercaseUUIDText(id);
+}
 
 } // namespace
 

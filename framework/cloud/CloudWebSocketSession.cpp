@@ -21,13 +21,13 @@ namespace tessvale {
 
 namespace {
 
-    const QString kNotConnected = QStringLiteral("WebSocket session is not connected.");
-    const QString kUnencodable = QStringLiteral("Unable to encode websocket message.");
+const QString kNotConnected = QStringLiteral("WebSocket session is not connected.");
+const QString kUnencodable = QStringLiteral("Unable to encode websocket message.");
 
-    std::exception_ptr notConnectedError()
-    {
-        return std::make_exception_ptr(CloudClientError::invalidResponse(kNotConnected));
-    }
+std::exception_ptr notConnectedError()
+{
+    return std::make_exception_ptr(CloudClientError::invalidResponse(kNotConnected));
+}
 
 } // namespace
 

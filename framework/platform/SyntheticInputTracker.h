@@ -11,7 +11,7 @@ namespace tessvale {
 class SyntheticInputTracker
 {
 public:
-    static constexpr std::chrono::milliseconds trailingGrace{150};
+    static constexpr std::chrono::milliseconds trailingGrace { 150 };
 
     class Scope
     {
@@ -34,8 +34,8 @@ public:
     static SyntheticInputTracker& processWide();
 
 private:
-    std::atomic<int> m_open{0};
-    std::atomic<std::chrono::steady_clock::rep> m_lastEnd{0};
+    std::atomic<int> m_open { 0 };
+    std::atomic<std::chrono::steady_clock::rep> m_lastEnd { 0 };
 };
 
 } // namespace tessvale

@@ -9,15 +9,15 @@ namespace tessvale {
 
 namespace {
 
-    QString text(QLatin1StringView view)
-    {
-        return QString(view);
-    }
+QString text(QLatin1StringView view)
+{
+    return QString(view);
+}
 
-    const char* roleKeyName(DictationShortcutRole role)
-    {
-        return role == DictationShortcutRole::pushToTalk ? "pushToTalkShortcut" : "handsFreeToggleShortcut";
-    }
+const char* roleKeyName(DictationShortcutRole role)
+{
+    return role == DictationShortcutRole::pushToTalk ? "pushToTalkShortcut" : "handsFreeToggleShortcut";
+}
 
 } // namespace
 

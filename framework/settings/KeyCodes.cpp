@@ -4,7 +4,7 @@ namespace tessvale {
 
 namespace {
 
-    // clang-format off
+// clang-format off
 constexpr std::array<NamedKey, 53> table{{
     {MacKeyCode::space, "Space"}, {MacKeyCode::returnKey, "Return"}, {MacKeyCode::tab, "Tab"},
     {MacKeyCode::escape, "Escape"}, {MacKeyCode::deleteKey, "Delete"},
@@ -21,7 +21,7 @@ constexpr std::array<NamedKey, 53> table{{
     {MacKeyCode::f5, "F5"}, {MacKeyCode::f6, "F6"}, {MacKeyCode::f7, "F7"}, {MacKeyCode::f8, "F8"},
     {MacKeyCode::f9, "F9"}, {MacKeyCode::f10, "F10"}, {MacKeyCode::f11, "F11"}, {MacKeyCode::f12, "F12"},
 }};
-    // clang-format on
+// clang-format on
 
 } // namespace
 

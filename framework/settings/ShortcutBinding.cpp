@@ -14,48 +14,48 @@ namespace tessvale {
 
 namespace {
 
-    const QString gestureKey = QStringLiteral("gesture");
-    const QString modifiersKey = QStringLiteral("modifiers");
-    const QString keyCodeKey = QStringLiteral("keyCode");
+const QString gestureKey = QStringLiteral("gesture");
+const QString modifiersKey = QStringLiteral("modifiers");
+const QString keyCodeKey = QStringLiteral("keyCode");
 
-    // An integral JSON number within [minimum, maximum]; fractions, other kinds and out-of-range values
-    // give nothing.
-    std::optional<qint64> exactInteger(const QJsonValue& value, qint64 minimum, qint64 maximum)
-    {
-        if (!value.isDouble())
-            return std::nullopt;
-        const QVariant variant = value.toVariant();
-        qint64 integer = 0;
-        if (variant.typeId() == QMetaType::LongLong) {
-            integer = variant.toLongLong();
-        } else {
-            const double number = value.toDouble();
-            // 2^63 is exactly representable and is the first double outside qint64.
-            if (!std::isfinite(number) || std::trunc(number) != number || number < -9223372036854775808.0
-                || number >= 9223372036854775808.0)
-                return std::nullopt;
-            integer = static_cast<qint64>(number);
-        }
-        if (integer < minimum || integer > maximum)
-            return std::nullopt;
-        return integer;
-    }
-
-    std::optional<ShortcutBinding> fail(QString* error, const QString& message)
-    {
-        if (error)
-            *error = message;
+// An integral JSON number within [minimum, maximum]; fractions, other kinds and out-of-range values
+// give nothing.
+std::optional<qint64> exactInteger(const QJsonValue& value, qint64 minimum, qint64 maximum)
+{
+    if (!value.isDouble())
         return std::nullopt;
+    const QVariant variant = value.toVariant();
+    qint64 integer = 0;
+    if (variant.typeId() == QMetaType::LongLong) {
+        integer = variant.toLongLong();
+    } else {
+        const double number = value.toDouble();
+        // 2^63 is exactly representable and is the first double outside qint64.
+        if (!std::isfinite(number) || std::trunc(number) != number || number < -9223372036854775808.0
+            || number >= 9223372036854775808.0)
+            return std::nullopt;
+        integer = static_cast<qint64>(number);
     }
-
-    std::optional<QString> modifierGestureError(const ShortcutBinding& binding)
-    {
-        if (binding.keyCode)
-            return QStringLiteral("Modifier gestures cannot include a non-modifier key.");
-        if (!binding.modifiers.hasNonShiftModifier())
-            return QStringLiteral("Choose at least one non-Shift modifier.");
+    if (integer < minimum || integer > maximum)
         return std::nullopt;
-    }
+    return integer;
+}
+
+std::optional<ShortcutBinding> fail(QString* error, const QString& message)
+{
+    if (error)
+        *error = message;
+    return std::nullopt;
+}
+
+std::optional<QString> modifierGestureError(const ShortcutBinding& binding)
+{
+    if (binding.keyCode)
+        return QStringLiteral("Modifier gestures cannot include a non-modifier key.");
+    if (!binding.modifiers.hasNonShiftModifier())
+        return QStringLiteral("Choose at least one non-Shift modifier.");
+    return std::nullopt;
+}
 
 } // namespace
 

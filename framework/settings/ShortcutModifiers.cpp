@@ -9,25 +9,24 @@ namespace tessvale {
 
 namespace {
 
-    struct MemberInfo
-    {
-        ShortcutModifiers member;
-        const char* displayName;
-        quint64 eventFlag;
-        quint32 carbonMask;
-    };
+struct MemberInfo
+{
+    ShortcutModifiers member;
+    const char* displayName;
+    quint64 eventFlag;
+    quint32 carbonMask;
+};
 
-    // Display order is this order.
-    constexpr std::array<MemberInfo, 5> members { {
-        { ShortcutModifiers::control, "Control", ShortcutModifiers::controlEventFlag,
-            ShortcutModifiers::controlCarbonMask },
-        { ShortcutModifiers::option, "Option", ShortcutModifiers::optionEventFlag,
-            ShortcutModifiers::optionCarbonMask },
-        { ShortcutModifiers::shift, "Shift", ShortcutModifiers::shiftEventFlag, ShortcutModifiers::shiftCarbonMask },
-        { ShortcutModifiers::command, "Command", ShortcutModifiers::commandEventFlag,
-            ShortcutModifiers::commandCarbonMask },
-        { ShortcutModifiers::function, "Fn", ShortcutModifiers::functionEventFlag, 0 },
-    } };
+// Display order is this order.
+constexpr std::array<MemberInfo, 5> members { {
+    { ShortcutModifiers::control, "Control", ShortcutModifiers::controlEventFlag,
+        ShortcutModifiers::controlCarbonMask },
+    { ShortcutModifiers::option, "Option", ShortcutModifiers::optionEventFlag, ShortcutModifiers::optionCarbonMask },
+    { ShortcutModifiers::shift, "Shift", ShortcutModifiers::shiftEventFlag, ShortcutModifiers::shiftCarbonMask },
+    { ShortcutModifiers::command, "Command", ShortcutModifiers::commandEventFlag,
+        ShortcutModifiers::commandCarbonMask },
+    { ShortcutModifiers::function, "Fn", ShortcutModifiers::functionEventFlag, 0 },
+} };
 
 } // namespace
 

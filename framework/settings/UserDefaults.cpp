@@ -6,27 +6,27 @@ namespace tessvale {
 
 namespace {
 
-    bool isIntegerType(int typeId)
-    {
-        switch (typeId) {
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::LongLong:
-        case QMetaType::ULongLong:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-        case QMetaType::Long:
-        case QMetaType::ULong:
-            return true;
-        default:
-            return false;
-        }
+bool isIntegerType(int typeId)
+{
+    switch (typeId) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+        return true;
+    default:
+        return false;
     }
+}
 
-    bool isFloatingType(int typeId)
-    {
-        return typeId == QMetaType::Double || typeId == QMetaType::Float;
-    }
+bool isFloatingType(int typeId)
+{
+    return typeId == QMetaType::Double || typeId == QMetaType::Float;
+}
 
 } // namespace
 

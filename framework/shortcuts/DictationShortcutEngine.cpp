@@ -12,23 +12,23 @@ namespace tessvale {
 
 namespace {
 
-    double seconds(MonotonicTime time)
-    {
-        return std::chrono::duration<double>(time).count();
-    }
+double seconds(MonotonicTime time)
+{
+    return std::chrono::duration<double>(time).count();
+}
 
-    const char* actionName(DictationShortcutAction action)
-    {
-        switch (action) {
-        case DictationShortcutAction::startPushToTalk:
-            return "startPushToTalk";
-        case DictationShortcutAction::stopPushToTalk:
-            return "stopPushToTalk";
-        case DictationShortcutAction::toggleHandsFree:
-            return "toggleHandsFree";
-        }
-        return "unknown";
+const char* actionName(DictationShortcutAction action)
+{
+    switch (action) {
+    case DictationShortcutAction::startPushToTalk:
+        return "startPushToTalk";
+    case DictationShortcutAction::stopPushToTalk:
+        return "stopPushToTalk";
+    case DictationShortcutAction::toggleHandsFree:
+        return "toggleHandsFree";
     }
+    return "unknown";
+}
 
 } // namespace
 

@@ -15,10 +15,10 @@ namespace tessvale {
 
 namespace {
 
-    double seconds(MonotonicTime time)
-    {
-        return std::chrono::duration<double>(time).count();
-    }
+double seconds(MonotonicTime time)
+{
+    return std::chrono::duration<double>(time).count();
+}
 
 } // namespace
 

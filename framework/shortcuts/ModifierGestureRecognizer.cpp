@@ -4,9 +4,9 @@ namespace tessvale {
 
 namespace {
 
-    // Times are sums of decimal seconds, which binary doubles do not hold exactly: a difference within a
-    // nanosecond of a threshold counts as reaching it.
-    constexpr double timeTolerance = 1e-9;
+// Times are sums of decimal seconds, which binary doubles do not hold exactly: a difference within a
+// nanosecond of a threshold counts as reaching it.
+constexpr double timeTolerance = 1e-9;
 
 } // namespace
 

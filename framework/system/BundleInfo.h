@@ -34,7 +34,8 @@ public:
 class DictionaryBundleInfo : public BundleInfo
 {
 public:
-    explicit DictionaryBundleInfo(std::optional<QVariantMap> dictionary, std::optional<QString> identifier = std::nullopt);
+    explicit DictionaryBundleInfo(
+        std::optional<QVariantMap> dictionary, std::optional<QString> identifier = std::nullopt);
 
     std::optional<QVariantMap> infoDictionary() const override { return m_dictionary; }
     std::optional<QString> bundleIdentifier() const override { return m_identifier; }

@@ -17,7 +17,7 @@ namespace tessvale {
 
 namespace {
 
-constexpr std::array<int, 5> kSignals{SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL};
+constexpr std::array<int, 5> kSignals { SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL };
 constexpr int kTimeDigits = 10;
 // Large enough for a sanitizer's handler running on it after ours.
 constexpr size_t kAltStackSize = 256 * 1024;
@@ -30,13 +30,13 @@ struct Templates
     std::array<std::string, kSignals.size()> after;
 };
 
-std::atomic<Templates*> g_current{nullptr};
+std::atomic<Templates*> g_current { nullptr };
 // Replaced templates stay alive for a while, in case a handler on another thread still reads one.
-std::array<Templates*, 8> g_retired{};
+std::array<Templates*, 8> g_retired {};
 size_t g_retiredNext = 0;
 std::mutex g_installLock;
 bool g_installed = false;
-std::array<struct sigaction, kSignals.size()> g_previous{};
+std::array<struct sigaction, kSignals.size()> g_previous {};
 std::atomic_flag g_handling = ATOMIC_FLAG_INIT;
 alignas(16) char g_altStack[kAltStackSize];
 

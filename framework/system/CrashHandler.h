@@ -20,7 +20,7 @@ public:
     static QByteArray timePlaceholder() { return QByteArrayLiteral("##########"); }
 
     static QList<int> handledSignals();
-    static QString signalName(int signalNumber);        // "SIGSEGV"
+    static QString signalName(int signalNumber); // "SIGSEGV"
     static QString signalDescription(int signalNumber); // "Segmentation fault"
 
     // Installs the handlers; each template is a whole envelope holding timePlaceholder() once.

@@ -63,7 +63,7 @@ QStringList EnvelopeQueue::pending() const
 {
     const QDir dir(m_directory);
     QStringList paths;
-    const QStringList names = dir.entryList({QStringLiteral("*") + fileSuffix()}, QDir::Files, QDir::Name);
+    const QStringList names = dir.entryList({ QStringLiteral("*") + fileSuffix() }, QDir::Files, QDir::Name);
     for (const QString& name : names)
         paths.append(dir.filePath(name));
     return paths;

@@ -73,7 +73,7 @@ QString demangled(const char* name)
 
 CapturedError CapturedError::from(const std::exception& error)
 {
-    return CapturedError{demangled(typeid(error).name()), QString::fromUtf8(error.what())};
+    return CapturedError { demangled(typeid(error).name()), QString::fromUtf8(error.what()) };
 }
 
 CapturedError CapturedError::from(const std::exception_ptr& error)
@@ -85,12 +85,12 @@ CapturedError CapturedError::from(const std::exception_ptr& error)
         return from(exception);
     } catch (...) {
     }
-    return CapturedError{QStringLiteral("UnknownError"), QString()};
+    return CapturedError { QStringLiteral("UnknownError"), QString() };
 }
 
 void ErrorMonitoring::start(const BundleInfo& bundle)
 {
-    start(bundle, ErrorReporterOptions{});
+    start(bundle, ErrorReporterOptions {});
 }
 
 void ErrorMonitoring::start(const BundleInfo& bundle, ErrorReporterOptions options)
@@ -111,7 +111,8 @@ void ErrorMonitoring::start(const BundleInfo& bundle, ErrorReporterOptions optio
     if (QCoreApplication::instance())
         qAddPostRoutine(stopHangTrackingAtExit);
     else
-        qCWarning(lcErrorMonitoring) << "Error monitoring started before the application object; reports wait for its event loop.";
+        qCWarning(lcErrorMonitoring)
+            << "Error monitoring started before the application object; reports wait for its event loop.";
     state.reporter = reporter.release();
     state.didStart = true;
 }
@@ -123,13 +124,15 @@ bool ErrorMonitoring::isStarted()
     return state.didStart;
 }
 
-void ErrorMonitoring::addBreadcrumb(const QString& category, const QString& message, const QMap<QString, QString>& data, SentryLevel level)
+void ErrorMonitoring::addBreadcrumb(
+    const QString& category, const QString& message, const QMap<QString, QString>& data, SentryLevel level)
 {
     if (ErrorReporter* reporter = startedReporter())
         leaveBreadcrumb(*reporter, category, message, data, level);
 }
 
-void ErrorMonitoring::capture(const CapturedError& error, const std::optional<QString>& context, const QMap<QString, QString>& extras)
+void ErrorMonitoring::capture(
+    const CapturedError& error, const std::optional<QString>& context, const QMap<QString, QString>& extras)
 {
     ErrorReporter* reporter = startedReporter();
     if (!reporter)
@@ -143,12 +146,14 @@ void ErrorMonitoring::capture(const CapturedError& error, const std::optional<QS
     reporter->captureException(exception, extras, SentryLevel::error);
 }
 
-void ErrorMonitoring::capture(const std::exception& error, const std::optional<QString>& context, const QMap<QString, QString>& extras)
+void ErrorMonitoring::capture(
+    const std::exception& error, const std::optional<QString>& context, const QMap<QString, QString>& extras)
 {
     capture(CapturedError::from(error), context, extras);
 }
 
-void ErrorMonitoring::captureMessage(const QString& message, const QString& category, const QMap<QString, QString>& extras, SentryLevel level)
+void ErrorMonitoring::captureMessage(
+    const QString& message, const QString& category, const QMap<QString, QString>& extras, SentryLevel level)
 {
     ErrorReporter* reporter = startedReporter();
     if (!reporter)

@@ -38,10 +38,14 @@ public:
 
     static bool isStarted();
 
-    static void addBreadcrumb(const QString& category, const QString& message, const QMap<QString, QString>& data, SentryLevel level);
-    static void capture(const CapturedError& error, const std::optional<QString>& context = std::nullopt, const QMap<QString, QString>& extras = {});
-    static void capture(const std::exception& error, const std::optional<QString>& context = std::nullopt, const QMap<QString, QString>& extras = {});
-    static void captureMessage(const QString& message, const QString& category, const QMap<QString, QString>& extras, SentryLevel level);
+    static void addBreadcrumb(
+        const QString& category, const QString& message, const QMap<QString, QString>& data, SentryLevel level);
+    static void capture(const CapturedError& error, const std::optional<QString>& context = std::nullopt,
+        const QMap<QString, QString>& extras = {});
+    static void capture(const std::exception& error, const std::optional<QString>& context = std::nullopt,
+        const QMap<QString, QString>& extras = {});
+    static void captureMessage(
+        const QString& message, const QString& category, const QMap<QString, QString>& extras, SentryLevel level);
 };
 
 } // namespace tessvale

@@ -4,9 +4,8 @@
 
 namespace tessvale {
 
-std::optional<ErrorMonitoringConfiguration> ErrorMonitoringConfiguration::make(const std::optional<QVariantMap>& infoDictionary,
-                                                                               const std::optional<QString>& bundleIdentifier,
-                                                                               bool isDebugBuild)
+std::optional<ErrorMonitoringConfiguration> ErrorMonitoringConfiguration::make(
+    const std::optional<QVariantMap>& infoDictionary, const std::optional<QString>& bundleIdentifier, bool isDebugBuild)
 {
     const QVariantMap info = infoDictionary.value_or(QVariantMap());
     const std::optional<QString> dsn = BundleInfo::string(info, QStringLiteral("SENTRY_DSN"));

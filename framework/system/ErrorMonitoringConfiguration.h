@@ -18,8 +18,7 @@ struct ErrorMonitoringConfiguration
 
     // Absent unless the dictionary holds a usable "SENTRY_DSN".
     static std::optional<ErrorMonitoringConfiguration> make(const std::optional<QVariantMap>& infoDictionary,
-                                                            const std::optional<QString>& bundleIdentifier,
-                                                            bool isDebugBuild);
+        const std::optional<QString>& bundleIdentifier, bool isDebugBuild);
 };
 
 } // namespace tessvale

@@ -15,9 +15,8 @@
 
 namespace tessvale {
 
-std::unique_ptr<ErrorReporter> ErrorReporter::create(const ErrorMonitoringConfiguration& configuration,
-                                                     ErrorReporterOptions options,
-                                                     QString* error)
+std::unique_ptr<ErrorReporter> ErrorReporter::create(
+    const ErrorMonitoringConfiguration& configuration, ErrorReporterOptions options, QString* error)
 {
     QString reason;
     std::optional<SentryDsn> dsn = SentryDsn::parse(configuration.dsn, &reason);
@@ -95,7 +94,8 @@ QList<Breadcrumb> ErrorReporter::breadcrumbs() const
     return m_breadcrumbs.snapshot();
 }
 
-QString ErrorReporter::captureMessage(const QString& message, const QString& category, const QMap<QString, QString>& extras, SentryLevel level)
+QString ErrorReporter::captureMessage(
+    const QString& message, const QString& category, const QMap<QString, QString>& extras, SentryLevel level)
 {
     SentryEvent event;
     event.level = level;
@@ -105,7 +105,8 @@ QString ErrorReporter::captureMessage(const QString& message, const QString& cat
     return capture(std::move(event));
 }
 
-QString ErrorReporter::captureException(const SentryException& exception, const QMap<QString, QString>& extras, SentryLevel level)
+QString ErrorReporter::captureException(
+    const SentryException& exception, const QMap<QString, QString>& extras, SentryLevel level)
 {
     SentryEvent event;
     event.level = level;
@@ -134,7 +135,8 @@ QString ErrorReporter::capture(SentryEvent event)
 
 QByteArray ErrorReporter::envelopeFor(const SentryEvent& event) const
 {
-    return sentryEnvelope(event.eventId, m_dsn.text, sentryEventPayload(event, m_configuration), QDateTime::currentDateTimeUtc());
+    return sentryEnvelope(
+        event.eventId, m_dsn.text, sentryEventPayload(event, m_configuration), QDateTime::currentDateTimeUtc());
 }
 
 QMap<int, QByteArray> ErrorReporter::crashEnvelopes(const QList<Breadcrumb>& breadcrumbs) const
@@ -147,7 +149,9 @@ QMap<int, QByteArray> ErrorReporter::crashEnvelopes(const QList<Breadcrumb>& bre
         event.level = SentryLevel::fatal;
         SentryException exception;
         exception.type = CrashHandler::signalName(signalNumber);
-        exception.value = QStringLiteral("Fatal signal %1 (%2)").arg(CrashHandler::signalName(signalNumber), CrashHandler::signalDescription(signalNumber));
+        exception.value
+            = QStringLiteral("Fatal signal %1 (%2)")
+                  .arg(CrashHandler::signalName(signalNumber), CrashHandler::signalDescription(signalNumber));
         exception.mechanism = QStringLiteral("signalhandler");
         exception.handled = false;
         event.exception = exception;
@@ -157,10 +161,11 @@ QMap<int, QByteArray> ErrorReporter::crashEnvelopes(const QList<Breadcrumb>& bre
         object.insert(QStringLiteral("timestamp"), QString::fromLatin1(marker));
         QByteArray payload = QJsonDocument(object).toJson(QJsonDocument::Compact);
         payload.replace('"' + marker + '"', CrashHandler::timePlaceholder());
-        const QJsonObject header{{QStringLiteral("event_id"), m_crashEventId}, {QStringLiteral("dsn"), m_dsn.text}};
+        const QJsonObject header { { QStringLiteral("event_id"), m_crashEventId },
+            { QStringLiteral("dsn"), m_dsn.text } };
         QByteArray envelope = QJsonDocument(header).toJson(QJsonDocument::Compact) + '\n';
         envelope += QByteArrayLiteral("{\"type\":\"event\",\"length\":") + QByteArray::number(payload.size())
-                    + QByteArrayLiteral(",\"content_type\":\"application/json\"}\n");
+            + QByteArrayLiteral(",\"content_type\":\"application/json\"}\n");
         envelope += payload;
         envelope += '\n';
         envelopes.insert(signalNumber, envelope);
@@ -171,10 +176,13 @@ QMap<int, QByteArray> ErrorReporter::crashEnvelopes(const QList<Breadcrumb>& bre
 void ErrorReporter::scheduleSend(const QString& path)
 {
     QPointer<ErrorReporter> self(this);
-    QMetaObject::invokeMethod(this, [self, path] {
-        if (self)
-            self->startSend(path);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [self, path] {
+            if (self)
+                self->startSend(path);
+        },
+        Qt::QueuedConnection);
 }
 
 void ErrorReporter::sendQueued()

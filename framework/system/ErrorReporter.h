@@ -42,9 +42,8 @@ class ErrorReporter : public QObject
 
 public:
     // Null with error set when the configuration's reporting key is unusable.
-    static std::unique_ptr<ErrorReporter> create(const ErrorMonitoringConfiguration& configuration,
-                                                 ErrorReporterOptions options = {},
-                                                 QString* error = nullptr);
+    static std::unique_ptr<ErrorReporter> create(
+        const ErrorMonitoringConfiguration& configuration, ErrorReporterOptions options = {}, QString* error = nullptr);
     ~ErrorReporter() override;
 
     const ErrorMonitoringConfiguration& configuration() const { return m_configuration; }
@@ -54,8 +53,10 @@ public:
     void addBreadcrumb(Breadcrumb breadcrumb);
     QList<Breadcrumb> breadcrumbs() const;
     // Both return the new event's identifier.
-    QString captureMessage(const QString& message, const QString& category, const QMap<QString, QString>& extras, SentryLevel level);
-    QString captureException(const SentryException& exception, const QMap<QString, QString>& extras, SentryLevel level = SentryLevel::error);
+    QString captureMessage(
+        const QString& message, const QString& category, const QMap<QString, QString>& extras, SentryLevel level);
+    QString captureException(
+        const SentryException& exception, const QMap<QString, QString>& extras, SentryLevel level = SentryLevel::error);
 
     // For the end of the event loop, when the thread stops answering on purpose.
     void stopHangTracking();

@@ -11,10 +11,11 @@ namespace tessvale {
 // Shared with the posted pings, which may run after the watchdog is gone.
 struct HangWatchdog::Pings
 {
-    std::atomic<bool> answered{true};
+    std::atomic<bool> answered { true };
 };
 
-HangWatchdog::HangWatchdog(QObject* context, std::chrono::milliseconds threshold, std::function<void(std::chrono::milliseconds)> onHang)
+HangWatchdog::HangWatchdog(
+    QObject* context, std::chrono::milliseconds threshold, std::function<void(std::chrono::milliseconds)> onHang)
     : m_context(context)
     , m_threshold(threshold)
     , m_onHang(std::move(onHang))
@@ -55,7 +56,8 @@ void HangWatchdog::run()
             sentAt = Clock::now();
             m_pings->answered = false;
             std::shared_ptr<Pings> pings = m_pings;
-            QMetaObject::invokeMethod(m_context, [pings] { pings->answered = true; }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                m_context, [pings] { pings->answered = true; }, Qt::QueuedConnection);
         } else if (!reported) {
             const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sentAt);
             if (waited >= m_threshold) {

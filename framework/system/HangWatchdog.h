@@ -18,9 +18,10 @@ class HangWatchdog
 {
 public:
     // Long enough that ordinary slow work (a blocking X11 round trip, a large paste) is no hang.
-    static constexpr std::chrono::milliseconds defaultThreshold{2000};
+    static constexpr std::chrono::milliseconds defaultThreshold { 2000 };
 
-    HangWatchdog(QObject* context, std::chrono::milliseconds threshold, std::function<void(std::chrono::milliseconds)> onHang);
+    HangWatchdog(
+        QObject* context, std::chrono::milliseconds threshold, std::function<void(std::chrono::milliseconds)> onHang);
     ~HangWatchdog();
 
     HangWatchdog(const HangWatchdog&) = delete;

@@ -67,11 +67,13 @@ void LaunchAtLoginService::refresh()
 void LaunchAtLoginService::setEnabled(bool enabled)
 {
     QString error;
-    const bool succeeded = enabled ? m_loginItem->registerApplication(&error) : m_loginItem->unregisterApplication(&error);
+    const bool succeeded
+        = enabled ? m_loginItem->registerApplication(&error) : m_loginItem->unregisterApplication(&error);
     if (succeeded) {
         setLastError(QString());
     } else {
-        qCWarning(lcLaunchAtLogin).noquote() << (enabled ? "Enabling" : "Disabling") << "launch at login failed:" << error;
+        qCWarning(lcLaunchAtLogin).noquote()
+            << (enabled ? "Enabling" : "Disabling") << "launch at login failed:" << error;
         setLastError(error);
     }
     refresh();

@@ -15,7 +15,8 @@ class LaunchAtLoginService : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool isEnabled READ isEnabled WRITE setIsEnabled NOTIFY isEnabledChanged)
-    Q_PROPERTY(QString statusDescription READ statusDescription WRITE setStatusDescription NOTIFY statusDescriptionChanged)
+    Q_PROPERTY(
+        QString statusDescription READ statusDescription WRITE setStatusDescription NOTIFY statusDescriptionChanged)
     Q_PROPERTY(QString lastError READ lastError WRITE setLastError NOTIFY lastErrorChanged)
 
 public:

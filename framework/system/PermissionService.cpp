@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "platform/linux/system/PulseMicrophoneAuthorizer.h"
 #include "platform/linux/X11Connection.h"
+#include "platform/linux/system/PulseMicrophoneAuthorizer.h"
 #include "platform/linux/system/XdgSystemSettingsOpener.h"
 #include "system/Logging.h"
 
@@ -20,7 +20,7 @@ QCoro::Task<bool> checkMicrophoneAccess(std::shared_ptr<MicrophoneAuthorizer> mi
 // Logs the reason for a denied trust once per change, not on every poll.
 bool checkAccessibilityTrust()
 {
-    static std::atomic<int> lastLogged{-1};
+    static std::atomic<int> lastLogged { -1 };
     QString reason;
     const bool trusted = x11InputAccessAvailable(&reason);
     if (lastLogged.exchange(trusted ? 1 : 0) != (trusted ? 1 : 0)) {
@@ -35,7 +35,8 @@ bool checkAccessibilityTrust()
 } // namespace
 
 PermissionService::PermissionService()
-    : PermissionService(systemOperations(std::make_shared<PulseMicrophoneAuthorizer>(), std::make_shared<XdgSystemSettingsOpener>()))
+    : PermissionService(
+        systemOperations(std::make_shared<PulseMicrophoneAuthorizer>(), std::make_shared<XdgSystemSettingsOpener>()))
 {
 }
 
@@ -48,8 +49,8 @@ PermissionService::PermissionService(Operations operations)
 {
 }
 
-PermissionService::Operations PermissionService::systemOperations(std::shared_ptr<MicrophoneAuthorizer> microphone,
-                                                                  std::shared_ptr<SystemSettingsOpener> settings)
+PermissionService::Operations PermissionService::systemOperations(
+    std::shared_ptr<MicrophoneAuthorizer> microphone, std::shared_ptr<SystemSettingsOpener> settings)
 {
     Operations operations;
     operations.microphoneAuthorizationStatus = [microphone] { return microphone->check(); };

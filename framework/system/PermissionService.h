@@ -34,7 +34,8 @@ public:
     PermissionService();
     explicit PermissionService(Operations operations);
     // Builds the default operations over the given backends.
-    static Operations systemOperations(std::shared_ptr<MicrophoneAuthorizer> microphone, std::shared_ptr<SystemSettingsOpener> settings);
+    static Operations systemOperations(
+        std::shared_ptr<MicrophoneAuthorizer> microphone, std::shared_ptr<SystemSettingsOpener> settings);
 
     static QString microphonePrivacySettingsURLText();
 

@@ -17,7 +17,8 @@ QString rawValue(PermissionState state)
 
 std::optional<PermissionState> permissionStateFromRawValue(const QString& value)
 {
-    for (PermissionState state : {PermissionState::notDetermined, PermissionState::denied, PermissionState::authorized}) {
+    for (PermissionState state :
+        { PermissionState::notDetermined, PermissionState::denied, PermissionState::authorized }) {
         if (rawValue(state) == value)
             return state;
     }

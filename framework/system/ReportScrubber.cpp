@@ -8,7 +8,8 @@ namespace {
 
 bool namesApiKey(const QString& key)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(x-tessvale-)?api[_-]?key$"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression pattern(
+        QStringLiteral("^(x-tessvale-)?api[_-]?key$"), QRegularExpression::CaseInsensitiveOption);
     return pattern.match(key.trimmed()).hasMatch();
 }
 
@@ -19,11 +20,13 @@ QString scrubSecrets(const QString& text)
     static const QRegularExpression apiKeys(QStringLiteral("tv_(?:live|test)_[A-Za-z0-9_\\-]*"));
     // "apiKey": "..." in JSON, whatever the capitalization. Escapes are read whole (an escaped quote
     // cannot end the value early), and a value cut off before its closing quote is removed to the end.
-    static const QRegularExpression jsonMember(QStringLiteral(R"re(("(?:x-tessvale-)?api[_-]?key"\s*:\s*)"(?:[^"\\]|\\[\s\S]|\\\z)*(?:"|\z))re"),
-                                               QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression jsonMember(
+        QStringLiteral(R"re(("(?:x-tessvale-)?api[_-]?key"\s*:\s*)"(?:[^"\\]|\\[\s\S]|\\\z)*(?:"|\z))re"),
+        QRegularExpression::CaseInsensitiveOption);
     // apiKey=... and x-tessvale-api-key: ... in query strings, headers and log lines.
-    static const QRegularExpression assignment(QStringLiteral("(\\b(?:x-tessvale-)?api[_-]?key\"?\\s*[:=]\\s*)(?![\\s\"])[^\\s&,;}\"]+"),
-                                               QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression assignment(
+        QStringLiteral("(\\b(?:x-tessvale-)?api[_-]?key\"?\\s*[:=]\\s*)(?![\\s\"])[^\\s&,;}\"]+"),
+        QRegularExpression::CaseInsensitiveOption);
     QString scrubbed = text;
     scrubbed.replace(apiKeys, redactedText());
     scrubbed.replace(jsonMember, QStringLiteral("\\1\"") + redactedText() + QLatin1Char('"'));

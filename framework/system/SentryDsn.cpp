@@ -51,7 +51,8 @@ std::optional<SentryDsn> SentryDsn::parse(const QString& text, QString* error)
 
 QByteArray SentryDsn::authHeader() const
 {
-    return QByteArrayLiteral("Sentry sentry_version=7, sentry_client=tessvale-native/1.0, sentry_key=") + publicKey.toUtf8();
+    return QByteArrayLiteral("Sentry sentry_version=7, sentry_client=tessvale-native/1.0, sentry_key=")
+        + publicKey.toUtf8();
 }
 
 } // namespace tessvale

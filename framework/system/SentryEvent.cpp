@@ -68,41 +68,45 @@ QJsonObject sentryEventObject(const SentryEvent& event, const ErrorMonitoringCon
     if (configuration.dist)
         payload.insert(QStringLiteral("dist"), *configuration.dist);
     if (event.message)
-        payload.insert(QStringLiteral("message"), QJsonObject{{QStringLiteral("formatted"), *event.message}});
+        payload.insert(QStringLiteral("message"), QJsonObject { { QStringLiteral("formatted"), *event.message } });
     if (event.exception) {
-        const QJsonObject mechanism{{QStringLiteral("type"), event.exception->mechanism}, {QStringLiteral("handled"), event.exception->handled}};
-        const QJsonObject value{{QStringLiteral("type"), event.exception->type},
-                                {QStringLiteral("value"), event.exception->value},
-                                {QStringLiteral("mechanism"), mechanism}};
-        payload.insert(QStringLiteral("exception"), QJsonObject{{QStringLiteral("values"), QJsonArray{value}}});
+        const QJsonObject mechanism { { QStringLiteral("type"), event.exception->mechanism },
+            { QStringLiteral("handled"), event.exception->handled } };
+        const QJsonObject value { { QStringLiteral("type"), event.exception->type },
+            { QStringLiteral("value"), event.exception->value }, { QStringLiteral("mechanism"), mechanism } };
+        payload.insert(QStringLiteral("exception"), QJsonObject { { QStringLiteral("values"), QJsonArray { value } } });
     }
     if (!event.extras.isEmpty())
         payload.insert(QStringLiteral("extra"), stringObject(event.extras));
     if (!event.breadcrumbs.isEmpty()) {
         QJsonArray values;
         for (const Breadcrumb& crumb : event.breadcrumbs) {
-            QJsonObject object{{QStringLiteral("timestamp"), timestampText(crumb.timestamp)},
-                               {QStringLiteral("category"), crumb.category},
-                               {QStringLiteral("message"), crumb.message},
-                               {QStringLiteral("level"), sentryLevelName(crumb.level)}};
+            QJsonObject object { { QStringLiteral("timestamp"), timestampText(crumb.timestamp) },
+                { QStringLiteral("category"), crumb.category }, { QStringLiteral("message"), crumb.message },
+                { QStringLiteral("level"), sentryLevelName(crumb.level) } };
             if (!crumb.data.isEmpty())
                 object.insert(QStringLiteral("data"), stringObject(crumb.data));
             values.append(object);
         }
-        payload.insert(QStringLiteral("breadcrumbs"), QJsonObject{{QStringLiteral("values"), values}});
+        payload.insert(QStringLiteral("breadcrumbs"), QJsonObject { { QStringLiteral("values"), values } });
     }
-    const QJsonObject os{{QStringLiteral("name"), QStringLiteral("Linux")}, {QStringLiteral("kernel_version"), QSysInfo::kernelVersion()}};
-    payload.insert(QStringLiteral("contexts"), QJsonObject{{QStringLiteral("os"), os}});
-    payload.insert(QStringLiteral("sdk"), QJsonObject{{QStringLiteral("name"), QStringLiteral("tessvale.native")}, {QStringLiteral("version"), QStringLiteral("1.0")}});
+    const QJsonObject os { { QStringLiteral("name"), QStringLiteral("Linux") },
+        { QStringLiteral("kernel_version"), QSysInfo::kernelVersion() } };
+    payload.insert(QStringLiteral("contexts"), QJsonObject { { QStringLiteral("os"), os } });
+    payload.insert(QStringLiteral("sdk"),
+        QJsonObject { { QStringLiteral("name"), QStringLiteral("tessvale.native") },
+            { QStringLiteral("version"), QStringLiteral("1.0") } });
     return payload;
 }
 
-QByteArray sentryEnvelope(const QString& eventId, const QString& dsn, const QByteArray& payload, const QDateTime& sentAt)
+QByteArray sentryEnvelope(
+    const QString& eventId, const QString& dsn, const QByteArray& payload, const QDateTime& sentAt)
 {
-    const QJsonObject header{{QStringLiteral("event_id"), eventId}, {QStringLiteral("dsn"), dsn}, {QStringLiteral("sent_at"), timestampText(sentAt)}};
-    const QJsonObject itemHeader{{QStringLiteral("type"), QStringLiteral("event")},
-                                 {QStringLiteral("length"), payload.size()},
-                                 {QStringLiteral("content_type"), QStringLiteral("application/json")}};
+    const QJsonObject header { { QStringLiteral("event_id"), eventId }, { QStringLiteral("dsn"), dsn },
+        { QStringLiteral("sent_at"), timestampText(sentAt) } };
+    const QJsonObject itemHeader { { QStringLiteral("type"), QStringLiteral("event") },
+        { QStringLiteral("length"), payload.size() },
+        { QStringLiteral("content_type"), QStringLiteral("application/json") } };
     QByteArray envelope = QJsonDocument(header).toJson(QJsonDocument::Compact);
     envelope += '\n';
     envelope += QJsonDocument(itemHeader).toJson(QJsonDocument::Compact);

@@ -60,6 +60,7 @@ QJsonObject sentryEventObject(const SentryEvent& event, const ErrorMonitoringCon
 QByteArray sentryEventPayload(const SentryEvent& event, const ErrorMonitoringConfiguration& configuration);
 
 // One envelope holding one event item: the header line, the item header line and the payload.
-QByteArray sentryEnvelope(const QString& eventId, const QString& dsn, const QByteArray& payload, const QDateTime& sentAt);
+QByteArray sentryEnvelope(
+    const QString& eventId, const QString& dsn, const QByteArray& payload, const QDateTime& sentAt);
 
 } // namespace tessvale

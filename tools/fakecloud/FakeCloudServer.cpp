@@ -14,22 +14,22 @@ namespace tessvale {
 
 namespace {
 
-    const QString kClient = QStringLiteral("/client/v1");
+const QString kClient = QStringLiteral("/client/v1");
 
-    QByteArray compact(const QJsonObject& object)
-    {
-        return QJsonDocument(object).toJson(QJsonDocument::Compact);
-    }
+QByteArray compact(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
 
-    QString lowerID(const QUuid& id)
-    {
-        return id.toString(QUuid::WithoutBraces).toLower();
-    }
+QString lowerID(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces).toLower();
+}
 
-    QJsonObject unauthorized()
-    {
-        return QJsonObject { { QStringLiteral("error"), QStringLiteral("Invalid API key") } };
-    }
+QJsonObject unauthorized()
+{
+    return QJsonObject { { QStringLiteral("error"), QStringLiteral("Invalid API key") } };
+}
 
 } // namespace
 

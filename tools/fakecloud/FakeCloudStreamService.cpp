@@ -11,18 +11,18 @@ namespace tessvale {
 
 namespace {
 
-    QString frame(const QString& caseName, const QJsonArray& fields)
-    {
-        QJsonObject envelope { { QStringLiteral("Case"), caseName } };
-        if (!fields.isEmpty())
-            envelope.insert(QStringLiteral("Fields"), fields);
-        return QString::fromUtf8(QJsonDocument(envelope).toJson(QJsonDocument::Compact));
-    }
+QString frame(const QString& caseName, const QJsonArray& fields)
+{
+    QJsonObject envelope { { QStringLiteral("Case"), caseName } };
+    if (!fields.isEmpty())
+        envelope.insert(QStringLiteral("Fields"), fields);
+    return QString::fromUtf8(QJsonDocument(envelope).toJson(QJsonDocument::Compact));
+}
 
-    QJsonObject stateEnvelope(const QString& state)
-    {
-        return QJsonObject { { QStringLiteral("Case"), state } };
-    }
+QJsonObject stateEnvelope(const QString& state)
+{
+    return QJsonObject { { QStringLiteral("Case"), state } };
+}
 
 } // namespace
 

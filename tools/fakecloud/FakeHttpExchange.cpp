@@ -4,35 +4,35 @@ namespace tessvale {
 
 namespace {
 
-    QByteArray reasonPhrase(int statusCode)
-    {
-        switch (statusCode) {
-        case 200:
-            return "OK";
-        case 204:
-            return "No Content";
-        case 301:
-            return "Moved Permanently";
-        case 302:
-            return "Found";
-        case 307:
-            return "Temporary Redirect";
-        case 308:
-            return "Permanent Redirect";
-        case 400:
-            return "Bad Request";
-        case 401:
-            return "Unauthorized";
-        case 404:
-            return "Not Found";
-        case 500:
-            return "Internal Server Error";
-        case 503:
-            return "Service Unavailable";
-        default:
-            return "Status";
-        }
+QByteArray reasonPhrase(int statusCode)
+{
+    switch (statusCode) {
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
+}
 
 } // namespace
 

@@ -9,34 +9,34 @@ namespace tessvale {
 
 namespace {
 
-    bool runOpenSSL(const QString& folder, const QStringList& arguments, QString* error)
-    {
-        QProcess process;
-        process.setWorkingDirectory(folder);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("openssl"), arguments);
-        if (!process.waitForStarted(10000)) {
-            if (error)
-                *error = QStringLiteral("openssl could not be started: ") + process.errorString();
-            return false;
-        }
-        process.waitForFinished(30000);
-        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-            if (error)
-                *error = QStringLiteral("openssl %1 failed: %2")
-                             .arg(arguments.value(0), QString::fromLocal8Bit(process.readAll()));
-            return false;
-        }
-        return true;
+bool runOpenSSL(const QString& folder, const QStringList& arguments, QString* error)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("openssl"), arguments);
+    if (!process.waitForStarted(10000)) {
+        if (error)
+            *error = QStringLiteral("openssl could not be started: ") + process.errorString();
+        return false;
     }
+    process.waitForFinished(30000);
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        if (error)
+            *error = QStringLiteral("openssl %1 failed: %2")
+                         .arg(arguments.value(0), QString::fromLocal8Bit(process.readAll()));
+        return false;
+    }
+    return true;
+}
 
-    QByteArray readFile(const QString& path)
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return file.readAll();
-    }
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
 
 } // namespace
 

@@ -14,14 +14,14 @@ namespace tessvale {
 using SecretStatus = qint32;
 
 namespace SecretStatusCode {
-    inline constexpr SecretStatus success = 0;
-    inline constexpr SecretStatus userCanceled = -128;
-    inline constexpr SecretStatus notAvailable = -25291;
-    inline constexpr SecretStatus authFailed = -25293;
-    inline constexpr SecretStatus duplicateItem = -25299;
-    inline constexpr SecretStatus itemNotFound = -25300;
-    inline constexpr SecretStatus interactionNotAllowed = -25308;
-    inline constexpr SecretStatus internalError = -26276;
+inline constexpr SecretStatus success = 0;
+inline constexpr SecretStatus userCanceled = -128;
+inline constexpr SecretStatus notAvailable = -25291;
+inline constexpr SecretStatus authFailed = -25293;
+inline constexpr SecretStatus duplicateItem = -25299;
+inline constexpr SecretStatus itemNotFound = -25300;
+inline constexpr SecretStatus interactionNotAllowed = -25308;
+inline constexpr SecretStatus internalError = -26276;
 } // namespace SecretStatusCode
 
 // One generic-password item: a secret kept under a service name and an account name.

@@ -60,7 +60,8 @@ std::unique_ptr<X11Connection> X11Connection::open(QString* reason)
     Display* display = XOpenDisplay(nullptr);
     if (!display) {
         if (reason)
-            *reason = QStringLiteral("Could not connect to the X server on display %1.").arg(qEnvironmentVariable("DISPLAY"));
+            *reason = QStringLiteral("Could not connect to the X server on display %1.")
+                          .arg(qEnvironmentVariable("DISPLAY"));
         return nullptr;
     }
     return std::unique_ptr<X11Connection>(new X11Connection(display));

@@ -10,8 +10,8 @@ namespace tessvale {
 
 // What became of one envelope handed to the ingest endpoint.
 enum class EnvelopeDelivery {
-    delivered,  // accepted (2xx): forget it
-    rejected,   // refused for good (4xx other than 429): retrying cannot help
+    delivered, // accepted (2xx): forget it
+    rejected, // refused for good (4xx other than 429): retrying cannot help
     retryLater, // offline, time-out, 429 or 5xx: keep it queued
 };
 

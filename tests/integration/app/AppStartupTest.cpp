@@ -7,7 +7,7 @@ TEST(AppStartup, StartsAndExitsCleanlyWithCheck)
     const QString binDir = qEnvironmentVariable("TESSVALE_BIN_DIR");
     QProcess app;
     app.setProgram(binDir + QStringLiteral("/Tessvale"));
-    app.setArguments({QStringLiteral("--check")});
+    app.setArguments({ QStringLiteral("--check") });
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));

@@ -12,19 +12,19 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include "PulseTestTools.h"
 #include "audio/AudioCaptureService.h"
 #include "platform/audio/AudioSystem.h"
-#include "PulseTestTools.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/audio/CaptureRecorder.h"
 #include "support/audio/ToneAnalysis.h"
 
 using namespace std::chrono_literals;
 using namespace tessvale::testing;
-using tessvale::waitUntil;
 using tessvale::AudioCaptureService;
 using tessvale::AudioStreamFormat;
 using tessvale::AudioSystem;
+using tessvale::waitUntil;
 
 namespace {
 
@@ -104,8 +104,8 @@ protected:
 
     static QByteArray toneBurst()
     {
-        return sineWave(AudioStreamFormat { pipeRate, 2, tessvale::AudioSampleType::Int16 }, 1000.0, burstAmplitude,
-            burstSeconds);
+        return sineWave(
+            AudioStreamFormat { pipeRate, 2, tessvale::AudioSampleType::Int16 }, 1000.0, burstAmplitude, burstSeconds);
     }
 
     PipeSource m_pipe;
@@ -194,8 +194,8 @@ protected:
     // Loads a virtual source on the null sink's monitor and waits until it is listed; its module, or a null string.
     static QString loadVirtualSource(const QString& name)
     {
-        const QString module = runTool("pactl",
-            { "load-module", "module-virtual-source", "source_name=" + name, "master=virt.monitor" });
+        const QString module = runTool(
+            "pactl", { "load-module", "module-virtual-source", "source_name=" + name, "master=virt.monitor" });
         if (module.isNull())
             return {};
         if (!waitUntil([&] { return sourceListed(name); }, 2000ms)) {

@@ -9,19 +9,19 @@
 #include <QProcess>
 #include <QThread>
 
+#include "PulseTestTools.h"
 #include "audio/AudioCaptureService.h"
 #include "audio/AudioDeviceMonitor.h"
-#include "PulseTestTools.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/audio/CaptureRecorder.h"
 #include "support/audio/ToneAnalysis.h"
 
 using namespace std::chrono_literals;
 using namespace tessvale::testing;
-using tessvale::waitUntil;
 using tessvale::AudioCaptureService;
 using tessvale::AudioDeviceMonitor;
 using tessvale::AudioInputDevice;
+using tessvale::waitUntil;
 
 namespace {
 
@@ -173,8 +173,8 @@ TEST_F(LiveAudioCapture, MonitorCallsBackWithinASecondWhenASourceComesAndGoes)
 
 TEST_F(LiveAudioCapture, SourceRemovedMidRecordingEndsTheCaptureWithoutHanging)
 {
-    const QString module = runTool("pactl",
-        { "load-module", "module-virtual-source", "source_name=doomed", "master=virt.monitor" });
+    const QString module
+        = runTool("pactl", { "load-module", "module-virtual-source", "source_name=doomed", "master=virt.monitor" });
     ASSERT_FALSE(module.isNull());
     ASSERT_TRUE(waitUntil(
         [] {

@@ -5,8 +5,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include "audio/AudioCaptureService.h"
 #include "PulseTestTools.h"
+#include "audio/AudioCaptureService.h"
 #include "support/audio/CaptureRecorder.h"
 
 using namespace std::chrono_literals;

@@ -28,8 +28,8 @@ QString runTool(const QString& program, const QStringList& arguments, int timeou
 
 QString temporaryPath(const QString& name)
 {
-    const QString base = qEnvironmentVariableIsSet("TESSVALE_TEST_ENV") ? qEnvironmentVariable("TESSVALE_TEST_ENV")
-                                                                        : QDir::tempPath();
+    const QString base
+        = qEnvironmentVariableIsSet("TESSVALE_TEST_ENV") ? qEnvironmentVariable("TESSVALE_TEST_ENV") : QDir::tempPath();
     return QDir(base).filePath(QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(name));
 }
 

@@ -13,381 +13,375 @@
 #include "cloud/CloudAPIClient.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
-#include "support/cloud/FakeCloudFixture.h"
 #include "support/async/TaskRunner.h"
+#include "support/cloud/FakeCloudFixture.h"
 
 using namespace std::chrono_literals;
 
 namespace tessvale {
 namespace {
 
-    class CloudAPIClientTest : public FakeCloudFixture
+class CloudAPIClientTest : public FakeCloudFixture
+{
+protected:
+    void SetUp() override
     {
-    protected:
-        void SetUp() override
-        {
-            FakeCloudFixture::SetUp();
-            m_network = std::make_unique<QNetworkAccessManager>();
-            m_client = makeClient(CloudAPIClient::defaultRequestTimeout);
+        FakeCloudFixture::SetUp();
+        m_network = std::make_unique<QNetworkAccessManager>();
+        m_client = makeClient(CloudAPIClient::defaultRequestTimeout);
+    }
+
+    void TearDown() override
+    {
+        m_client.reset();
+        m_network.reset();
+        FakeCloudFixture::TearDown();
+    }
+
+    std::unique_ptr<CloudAPIClient> makeClient(Duration timeout, std::optional<QSslConfiguration> ssl = clientSsl())
+    {
+        CloudAPIClient::Options options;
+        options.sslConfiguration = std::move(ssl);
+        options.requestTimeout = timeout;
+        options.decoder = WireDecoder(trustedDomain);
+        return std::make_unique<CloudAPIClient>(m_network.get(), options);
+    }
+
+    CloudAPIClient& client() { return *m_client; }
+    QUrl origin() { return server().restOrigin(); }
+    QString key() { return server().acceptedApiKey(); }
+
+    // The request failure that call throws.
+    CloudClientError clientErrorOf(const std::function<void()>& call)
+    {
+        try {
+            call();
+        } catch (const CloudClientError& error) {
+            return error;
+        } catch (const std::exception& other) {
+            ADD_FAILURE() << "unexpected error: " << other.what();
+            return CloudClientError::invalidResponse(QStringLiteral("<wrong error>"));
         }
+        ADD_FAILURE() << "the call succeeded";
+        return CloudClientError::invalidResponse(QStringLiteral("<no error>"));
+    }
 
-        void TearDown() override
-        {
-            m_client.reset();
-            m_network.reset();
-            FakeCloudFixture::TearDown();
+    CloudTransportError transportErrorOf(const std::function<void()>& call)
+    {
+        try {
+            call();
+        } catch (const CloudTransportError& error) {
+            return error;
+        } catch (const std::exception& other) {
+            ADD_FAILURE() << "unexpected error: " << other.what();
+            return CloudTransportError(CloudTransportError::Code::other, QStringLiteral("<wrong error>"));
         }
+        ADD_FAILURE() << "the call succeeded";
+        return CloudTransportError(CloudTransportError::Code::other, QStringLiteral("<no error>"));
+    }
 
-        std::unique_ptr<CloudAPIClient> makeClient(Duration timeout, std::optional<QSslConfiguration> ssl = clientSsl())
-        {
-            CloudAPIClient::Options options;
-            options.sslConfiguration = std::move(ssl);
-            options.requestTimeout = timeout;
-            options.decoder = WireDecoder(trustedDomain);
-            return std::make_unique<CloudAPIClient>(m_network.get(), options);
-        }
+    std::unique_ptr<QNetworkAccessManager> m_network;
+    std::unique_ptr<CloudAPIClient> m_client;
+};
 
-        CloudAPIClient& client() { return *m_client; }
-        QUrl origin() { return server().restOrigin(); }
-        QString key() { return server().acceptedApiKey(); }
+// One endpoint as the tests exercise it: where it lives and a call that ends in success or throws.
+struct Endpoint
+{
+    const char* name;
+    QByteArray method;
+    QString path;
+    std::function<void(CloudAPIClient&, const QUrl&, const QString&)> call;
+};
 
-        // The request failure that call throws.
-        CloudClientError clientErrorOf(const std::function<void()>& call)
-        {
-            try {
-                call();
-            } catch (const CloudClientError& error) {
-                return error;
-            } catch (const std::exception& other) {
-                ADD_FAILURE() << "unexpected error: " << other.what();
-                return CloudClientError::invalidResponse(QStringLiteral("<wrong error>"));
-            }
-            ADD_FAILURE() << "the call succeeded";
-            return CloudClientError::invalidResponse(QStringLiteral("<no error>"));
-        }
+const QUuid kRequestID(QStringLiteral("{3D2C1B0A-9E8F-4A7B-8C6D-5E4F3A2B1C0D}"));
+const QUuid kAttemptID(QStringLiteral("{0B7E4C1D-2A3F-4B5C-9D6E-1F2A3B4C5D6E}"));
+const QUuid kSessionID(QStringLiteral("{AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE}"));
 
-        CloudTransportError transportErrorOf(const std::function<void()>& call)
-        {
-            try {
-                call();
-            } catch (const CloudTransportError& error) {
-                return error;
-            } catch (const std::exception& other) {
-                ADD_FAILURE() << "unexpected error: " << other.what();
-                return CloudTransportError(CloudTransportError::Code::other, QStringLiteral("<wrong error>"));
-            }
-            ADD_FAILURE() << "the call succeeded";
-            return CloudTransportError(CloudTransportError::Code::other, QStringLiteral("<no error>"));
-        }
-
-        std::unique_ptr<QNetworkAccessManager> m_network;
-        std::unique_ptr<CloudAPIClient> m_client;
+std::vector<Endpoint> endpoints()
+{
+    return {
+        { "startDeviceAuth", "POST", QStringLiteral("/client/v1/device-auth/start"),
+            [](CloudAPIClient& c, const QUrl& o, const QString&) {
+                runTask(c.startDeviceAuth(
+                    o, QStringLiteral("a@example.com"), QStringLiteral("Desk"), QStringLiteral("1.0.0")));
+            } },
+        { "pollDeviceAuth", "GET", QStringLiteral("/client/v1/device-auth/3d2c1b0a-9e8f-4a7b-8c6d-5e4f3a2b1c0d"),
+            [](CloudAPIClient& c, const QUrl& o, const QString&) { runTask(c.pollDeviceAuth(o, kRequestID)); } },
+        { "startNativeAuth", "POST", QStringLiteral("/client/v1/native-auth/start"),
+            [](CloudAPIClient& c, const QUrl& o, const QString&) {
+                runTask(c.startNativeAuth(o, QStringLiteral("Desk"), QStringLiteral("1.0.0"),
+                    QStringLiteral("challenge"), QStringLiteral("tessvale://auth"), QStringLiteral("state-1")));
+            } },
+        { "exchangeNativeAuthToken", "POST", QStringLiteral("/client/v1/native-auth/token"),
+            [](CloudAPIClient& c, const QUrl& o, const QString&) {
+                runTask(c.exchangeNativeAuthToken(o, kAttemptID, QStringLiteral("code"), QStringLiteral("verifier"),
+                    QStringLiteral("tessvale://auth")));
+            } },
+        { "cancelNativeAuth", "POST",
+            QStringLiteral("/client/v1/native-auth/0b7e4c1d-2a3f-4b5c-9d6e-1f2a3b4c5d6e/cancel"),
+            [](CloudAPIClient& c, const QUrl& o, const QString&) { runTask(c.cancelNativeAuth(o, kAttemptID)); } },
+        { "fetchMe", "GET", QStringLiteral("/client/v1/me"),
+            [](CloudAPIClient& c, const QUrl& o, const QString& k) { runTask(c.fetchMe(o, k)); } },
+        { "fetchClientConfig", "GET", QStringLiteral("/client/v1/config"),
+            [](CloudAPIClient& c, const QUrl& o, const QString& k) { runTask(c.fetchClientConfig(o, k)); } },
+        { "fetchDictationRecovery", "GET",
+            QStringLiteral("/client/v1/dictation-sessions/aaaaaaaa-bbbb-4ccc-8ddd-eeeeeeeeeeee/recovery"),
+            [](CloudAPIClient& c, const QUrl& o, const QString& k) {
+                runTask(c.fetchDictationRecovery(o, k, kSessionID));
+            } },
+        { "fetchMacOSUpdate", "GET", QStringLiteral("/client/v1/update/macos"),
+            [](CloudAPIClient& c, const QUrl& o, const QString&) {
+                runTask(c.fetchMacOSUpdate(o, QStringLiteral("1.2.0")));
+            } },
+        { "fetchHealth", "GET", QStringLiteral("/health"),
+            [](CloudAPIClient& c, const QUrl& o, const QString&) { runTask(c.fetchHealth(o)); } },
     };
+}
 
-    // One endpoint as the tests exercise it: where it lives and a call that ends in success or throws.
-    struct Endpoint
-    {
-        const char* name;
-        QByteArray method;
-        QString path;
-        std::function<void(CloudAPIClient&, const QUrl&, const QString&)> call;
+TEST_F(CloudAPIClientTest, EveryEndpointSucceedsAgainstTheServiceAndSendsOnlyItsOwnHeaders)
+{
+    for (const Endpoint& endpoint : endpoints()) {
+        SCOPED_TRACE(endpoint.name);
+        server().clearRequests();
+        ASSERT_NO_THROW(endpoint.call(client(), origin(), key()));
+        ASSERT_EQ(server().requests().size(), 1);
+        const FakeHttpRequest request = server().lastRequest();
+        EXPECT_EQ(request.method, endpoint.method);
+        EXPECT_EQ(request.path, endpoint.path);
+        const bool keyed = endpoint.path == QStringLiteral("/client/v1/me")
+            || endpoint.path == QStringLiteral("/client/v1/config")
+            || endpoint.path.endsWith(QStringLiteral("/recovery"));
+        EXPECT_EQ(request.headerCount("x-tessvale-api-key"), keyed ? 1 : 0);
+        if (endpoint.path == QStringLiteral("/health"))
+            EXPECT_FALSE(request.hasHeader("Content-Type"));
+        else
+            EXPECT_EQ(request.header("Content-Type"), QByteArray("application/json"));
+    }
+}
+
+TEST_F(CloudAPIClientTest, SuccessBodiesDecodeIntoTheirRecords)
+{
+    const ClientMeResponse me = runTask(client().fetchMe(origin(), key()));
+    EXPECT_EQ(me.user.email, server().accountEmail());
+    EXPECT_EQ(me.device.id, server().deviceID());
+
+    const ClientConfigResponse config = runTask(client().fetchClientConfig(origin(), key()));
+    EXPECT_EQ(config.webSocketURL, server().stream().url());
+    EXPECT_EQ(config.sampleRate, 16000);
+
+    const DictationSessionRecoveryResponse recovery
+        = runTask(client().fetchDictationRecovery(origin(), key(), kSessionID));
+    EXPECT_EQ(recovery.sessionID, kSessionID);
+    EXPECT_EQ(recovery.status, QStringLiteral("Failed"));
+    EXPECT_FALSE(recovery.hasRecoverableText);
+
+    const NativeAuthStartResponse start = runTask(client().startNativeAuth(origin(), QStringLiteral("Desk"),
+        QStringLiteral("1.0.0"), QStringLiteral("challenge"), QStringLiteral("tessvale://auth"), QStringLiteral("s")));
+    EXPECT_EQ(start.attemptID, server().attemptID());
+    EXPECT_EQ(start.authorizationURL.host(), QStringLiteral("localhost"));
+    const auto startBody = QJsonDocument::fromJson(server().lastRequest().body).object();
+    EXPECT_EQ(
+        startBody.value(QStringLiteral("CodeChallengeMethod")).toObject().value(QStringLiteral("Case")).toString(),
+        QStringLiteral("S256"));
+
+    const NativeAuthTokenResponse token = runTask(client().exchangeNativeAuthToken(
+        origin(), kAttemptID, QStringLiteral("code"), QStringLiteral("verifier"), QStringLiteral("tessvale://auth")));
+    EXPECT_EQ(token.apiKey, key());
+    EXPECT_EQ(
+        QJsonDocument::fromJson(server().lastRequest().body).object().value(QStringLiteral("AttemptId")).toString(),
+        QStringLiteral("0b7e4c1d-2a3f-4b5c-9d6e-1f2a3b4c5d6e"));
+
+    const ClientUpdateResponse update = runTask(client().fetchMacOSUpdate(origin(), QStringLiteral("1.2.0")));
+    EXPECT_EQ(update.currentVersion, QStringLiteral("1.2.0"));
+    EXPECT_EQ(server().lastRequest().target, QByteArray("/client/v1/update/macos?currentVersion=1.2.0"));
+
+    EXPECT_EQ(runTask(client().fetchHealth(origin())), QStringLiteral("ok"));
+}
+
+TEST_F(CloudAPIClientTest, UpdateCheckReplacesTheBaseQueryAndEncodesTheVersion)
+{
+    QUrl base = origin();
+    base.setQuery(QStringLiteral("stale=1"));
+    runTask(client().fetchMacOSUpdate(base, QStringLiteral("1.2.0 beta&x")));
+    EXPECT_EQ(server().lastRequest().query.queryItems(QUrl::FullyDecoded).size(), 1);
+    EXPECT_EQ(server().lastRequest().query.queryItemValue(QStringLiteral("currentVersion"), QUrl::FullyDecoded),
+        QStringLiteral("1.2.0 beta&x"));
+}
+
+TEST_F(CloudAPIClientTest, BasePathPrefixIsKept)
+{
+    server().setResponse("GET", QStringLiteral("/api/client/v1/me"), FakeHttpResponse::json(200, server().meBody()));
+    QUrl base = origin();
+    base.setPath(QStringLiteral("/api"));
+    runTask(client().fetchMe(base, key()));
+    base.setPath(QStringLiteral("/api/"));
+    runTask(client().fetchMe(base, key()));
+    ASSERT_EQ(server().requests().size(), 2);
+    EXPECT_EQ(server().requests().at(0).path, QStringLiteral("/api/client/v1/me"));
+    EXPECT_EQ(server().requests().at(1).path, QStringLiteral("/api/client/v1/me"));
+}
+
+TEST_F(CloudAPIClientTest, FailureStatusesBecomeRequestFailedWithTheSanitizedBody)
+{
+    for (const Endpoint& endpoint : endpoints()) {
+        for (const int status : { 401, 404, 500 }) {
+            SCOPED_TRACE(std::string(endpoint.name) + " " + std::to_string(status));
+            server().setResponse(endpoint.method, endpoint.path,
+                FakeHttpResponse::json(status, R"({"error":"nope","apiKey":"tv_live_abc"})"));
+            const CloudClientError error = clientErrorOf([&] { endpoint.call(client(), origin(), key()); });
+            EXPECT_EQ(error.errorCase(), CloudClientError::Case::requestFailed);
+            EXPECT_EQ(error.statusCode(), status);
+            EXPECT_EQ(error.message(), QStringLiteral(R"({"error":"nope","apiKey":"<redacted>"})"));
+        }
+    }
+}
+
+TEST_F(CloudAPIClientTest, StatusRangeBoundaries)
+{
+    server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::json(299, server().meBody()));
+    EXPECT_NO_THROW(runTask(client().fetchMe(origin(), key())));
+    server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::json(300, "multiple"));
+    const CloudClientError error = clientErrorOf([&] { runTask(client().fetchMe(origin(), key())); });
+    EXPECT_EQ(error.statusCode(), 300);
+    EXPECT_EQ(error.errorDescription(), QStringLiteral("Cloud request failed (300): multiple"));
+}
+
+TEST_F(CloudAPIClientTest, RejectedApiKeyIsA401)
+{
+    const CloudClientError error
+        = clientErrorOf([&] { runTask(client().fetchMe(origin(), QStringLiteral("tv_live_wrong"))); });
+    EXPECT_EQ(error.errorCase(), CloudClientError::Case::requestFailed);
+    EXPECT_EQ(error.statusCode(), 401);
+}
+
+TEST_F(CloudAPIClientTest, ErrorTextIsBoundedAndUnreadableBodiesAreNamedSo)
+{
+    server().setResponse("GET", QStringLiteral("/client/v1/config"), FakeHttpResponse::text(500, QByteArray(600, 'x')));
+    CloudClientError error = clientErrorOf([&] { runTask(client().fetchClientConfig(origin(), key())); });
+    EXPECT_EQ(error.message(), QString(512, QLatin1Char('x')) + QStringLiteral("..."));
+
+    server().setResponse("GET", QStringLiteral("/client/v1/config"), FakeHttpResponse::text(500, "bad \xff byte"));
+    error = clientErrorOf([&] { runTask(client().fetchClientConfig(origin(), key())); });
+    EXPECT_EQ(error.message(), QStringLiteral("<unreadable>"));
+}
+
+TEST_F(CloudAPIClientTest, HealthFailureTextGoesThroughTheSanitizer)
+{
+    server().setResponse("GET", QStringLiteral("/health"), FakeHttpResponse::text(503, "down"));
+    CloudClientError error = clientErrorOf([&] { runTask(client().fetchHealth(origin())); });
+    EXPECT_EQ(error.statusCode(), 503);
+    EXPECT_EQ(error.message(), QStringLiteral("down"));
+
+    server().setResponse("GET", QStringLiteral("/health"),
+        FakeHttpResponse::text(503, QByteArray("down for tv_test_SECRETKEY ") + QByteArray(700, 'y')));
+    error = clientErrorOf([&] { runTask(client().fetchHealth(origin())); });
+    EXPECT_FALSE(error.message().contains(QStringLiteral("SECRETKEY")));
+    EXPECT_TRUE(error.message().startsWith(QStringLiteral("down for tv_test_<redacted> ")));
+    EXPECT_EQ(error.message().size(), 515);
+}
+
+TEST_F(CloudAPIClientTest, CancelAcceptsAnEmptyNoContentAnswer)
+{
+    EXPECT_NO_THROW(runTask(client().cancelNativeAuth(origin(), kAttemptID)));
+    EXPECT_TRUE(server().lastRequest().body.isEmpty());
+}
+
+TEST_F(CloudAPIClientTest, UndecodableSuccessBodiesAreInvalidResponses)
+{
+    server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::json(200, "not json"));
+    CloudClientError error = clientErrorOf([&] { runTask(client().fetchMe(origin(), key())); });
+    EXPECT_EQ(error.errorCase(), CloudClientError::Case::invalidResponse);
+    EXPECT_EQ(error.errorDescription(), QStringLiteral("Unable to decode cloud response."));
+
+    server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::json(200, R"({"User":{"Id":"1"}})"));
+    error = clientErrorOf([&] { runTask(client().fetchMe(origin(), key())); });
+    EXPECT_EQ(error.errorDescription(), QStringLiteral("Unable to decode cloud response."));
+}
+
+TEST_F(CloudAPIClientTest, UntrustedServiceURLsAreRefused)
+{
+    const auto configWith = [&](const QString& url) {
+        QJsonObject config = QJsonDocument::fromJson(server().configBody()).object();
+        config.insert(QStringLiteral("WebSocketUrl"), url);
+        return QJsonDocument(config).toJson(QJsonDocument::Compact);
     };
-
-    const QUuid kRequestID(QStringLiteral("{3D2C1B0A-9E8F-4A7B-8C6D-5E4F3A2B1C0D}"));
-    const QUuid kAttemptID(QStringLiteral("{0B7E4C1D-2A3F-4B5C-9D6E-1F2A3B4C5D6E}"));
-    const QUuid kSessionID(QStringLiteral("{AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE}"));
-
-    std::vector<Endpoint> endpoints()
-    {
-        return {
-            { "startDeviceAuth", "POST", QStringLiteral("/client/v1/device-auth/start"),
-                [](CloudAPIClient& c, const QUrl& o, const QString&) {
-                    runTask(c.startDeviceAuth(
-                        o, QStringLiteral("a@example.com"), QStringLiteral("Desk"), QStringLiteral("1.0.0")));
-                } },
-            { "pollDeviceAuth", "GET", QStringLiteral("/client/v1/device-auth/3d2c1b0a-9e8f-4a7b-8c6d-5e4f3a2b1c0d"),
-                [](CloudAPIClient& c, const QUrl& o, const QString&) { runTask(c.pollDeviceAuth(o, kRequestID)); } },
-            { "startNativeAuth", "POST", QStringLiteral("/client/v1/native-auth/start"),
-                [](CloudAPIClient& c, const QUrl& o, const QString&) {
-                    runTask(c.startNativeAuth(o, QStringLiteral("Desk"), QStringLiteral("1.0.0"),
-                        QStringLiteral("challenge"), QStringLiteral("tessvale://auth"), QStringLiteral("state-1")));
-                } },
-            { "exchangeNativeAuthToken", "POST", QStringLiteral("/client/v1/native-auth/token"),
-                [](CloudAPIClient& c, const QUrl& o, const QString&) {
-                    runTask(c.exchangeNativeAuthToken(o, kAttemptID, QStringLiteral("code"), QStringLiteral("verifier"),
-                        QStringLiteral("tessvale://auth")));
-                } },
-            { "cancelNativeAuth", "POST",
-                QStringLiteral("/client/v1/native-auth/0b7e4c1d-2a3f-4b5c-9d6e-1f2a3b4c5d6e/cancel"),
-                [](CloudAPIClient& c, const QUrl& o, const QString&) { runTask(c.cancelNativeAuth(o, kAttemptID)); } },
-            { "fetchMe", "GET", QStringLiteral("/client/v1/me"),
-                [](CloudAPIClient& c, const QUrl& o, const QString& k) { runTask(c.fetchMe(o, k)); } },
-            { "fetchClientConfig", "GET", QStringLiteral("/client/v1/config"),
-                [](CloudAPIClient& c, const QUrl& o, const QString& k) { runTask(c.fetchClientConfig(o, k)); } },
-            { "fetchDictationRecovery", "GET",
-                QStringLiteral("/client/v1/dictation-sessions/aaaaaaaa-bbbb-4ccc-8ddd-eeeeeeeeeeee/recovery"),
-                [](CloudAPIClient& c, const QUrl& o, const QString& k) {
-                    runTask(c.fetchDictationRecovery(o, k, kSessionID));
-                } },
-            { "fetchMacOSUpdate", "GET", QStringLiteral("/client/v1/update/macos"),
-                [](CloudAPIClient& c, const QUrl& o, const QString&) {
-                    runTask(c.fetchMacOSUpdate(o, QStringLiteral("1.2.0")));
-                } },
-            { "fetchHealth", "GET", QStringLiteral("/health"),
-                [](CloudAPIClient& c, const QUrl& o, const QString&) { runTask(c.fetchHealth(o)); } },
-        };
-    }
-
-    TEST_F(CloudAPIClientTest, EveryEndpointSucceedsAgainstTheServiceAndSendsOnlyItsOwnHeaders)
-    {
-        for (const Endpoint& endpoint : endpoints()) {
-            SCOPED_TRACE(endpoint.name);
-            server().clearRequests();
-            ASSERT_NO_THROW(endpoint.call(client(), origin(), key()));
-            ASSERT_EQ(server().requests().size(), 1);
-            const FakeHttpRequest request = server().lastRequest();
-            EXPECT_EQ(request.method, endpoint.method);
-            EXPECT_EQ(request.path, endpoint.path);
-            const bool keyed = endpoint.path == QStringLiteral("/client/v1/me")
-                || endpoint.path == QStringLiteral("/client/v1/config")
-                || endpoint.path.endsWith(QStringLiteral("/recovery"));
-            EXPECT_EQ(request.headerCount("x-tessvale-api-key"), keyed ? 1 : 0);
-            if (endpoint.path == QStringLiteral("/health"))
-                EXPECT_FALSE(request.hasHeader("Content-Type"));
-            else
-                EXPECT_EQ(request.header("Content-Type"), QByteArray("application/json"));
-        }
-    }
-
-    TEST_F(CloudAPIClientTest, SuccessBodiesDecodeIntoTheirRecords)
-    {
-        const ClientMeResponse me = runTask(client().fetchMe(origin(), key()));
-        EXPECT_EQ(me.user.email, server().accountEmail());
-        EXPECT_EQ(me.device.id, server().deviceID());
-
-        const ClientConfigResponse config = runTask(client().fetchClientConfig(origin(), key()));
-        EXPECT_EQ(config.webSocketURL, server().stream().url());
-        EXPECT_EQ(config.sampleRate, 16000);
-
-        const DictationSessionRecoveryResponse recovery
-            = runTask(client().fetchDictationRecovery(origin(), key(), kSessionID));
-        EXPECT_EQ(recovery.sessionID, kSessionID);
-        EXPECT_EQ(recovery.status, QStringLiteral("Failed"));
-        EXPECT_FALSE(recovery.hasRecoverableText);
-
-        const NativeAuthStartResponse start
-            = runTask(client().startNativeAuth(origin(), QStringLiteral("Desk"), QStringLiteral("1.0.0"),
-                QStringLiteral("challenge"), QStringLiteral("tessvale://auth"), QStringLiteral("s")));
-        EXPECT_EQ(start.attemptID, server().attemptID());
-        EXPECT_EQ(start.authorizationURL.host(), QStringLiteral("localhost"));
-        const auto startBody = QJsonDocument::fromJson(server().lastRequest().body).object();
-        EXPECT_EQ(
-            startBody.value(QStringLiteral("CodeChallengeMethod")).toObject().value(QStringLiteral("Case")).toString(),
-            QStringLiteral("S256"));
-
-        const NativeAuthTokenResponse token = runTask(client().exchangeNativeAuthToken(origin(), kAttemptID,
-            QStringLiteral("code"), QStringLiteral("verifier"), QStringLiteral("tessvale://auth")));
-        EXPECT_EQ(token.apiKey, key());
-        EXPECT_EQ(
-            QJsonDocument::fromJson(server().lastRequest().body).object().value(QStringLiteral("AttemptId")).toString(),
-            QStringLiteral("0b7e4c1d-2a3f-4b5c-9d6e-1f2a3b4c5d6e"));
-
-        const ClientUpdateResponse update = runTask(client().fetchMacOSUpdate(origin(), QStringLiteral("1.2.0")));
-        EXPECT_EQ(update.currentVersion, QStringLiteral("1.2.0"));
-        EXPECT_EQ(server().lastRequest().target, QByteArray("/client/v1/update/macos?currentVersion=1.2.0"));
-
-        EXPECT_EQ(runTask(client().fetchHealth(origin())), QStringLiteral("ok"));
-    }
-
-    TEST_F(CloudAPIClientTest, UpdateCheckReplacesTheBaseQueryAndEncodesTheVersion)
-    {
-        QUrl base = origin();
-        base.setQuery(QStringLiteral("stale=1"));
-        runTask(client().fetchMacOSUpdate(base, QStringLiteral("1.2.0 beta&x")));
-        EXPECT_EQ(server().lastRequest().query.queryItems(QUrl::FullyDecoded).size(), 1);
-        EXPECT_EQ(server().lastRequest().query.queryItemValue(QStringLiteral("currentVersion"), QUrl::FullyDecoded),
-            QStringLiteral("1.2.0 beta&x"));
-    }
-
-    TEST_F(CloudAPIClientTest, BasePathPrefixIsKept)
-    {
-        server().setResponse(
-            "GET", QStringLiteral("/api/client/v1/me"), FakeHttpResponse::json(200, server().meBody()));
-        QUrl base = origin();
-        base.setPath(QStringLiteral("/api"));
-        runTask(client().fetchMe(base, key()));
-        base.setPath(QStringLiteral("/api/"));
-        runTask(client().fetchMe(base, key()));
-        ASSERT_EQ(server().requests().size(), 2);
-        EXPECT_EQ(server().requests().at(0).path, QStringLiteral("/api/client/v1/me"));
-        EXPECT_EQ(server().requests().at(1).path, QStringLiteral("/api/client/v1/me"));
-    }
-
-    TEST_F(CloudAPIClientTest, FailureStatusesBecomeRequestFailedWithTheSanitizedBody)
-    {
-        for (const Endpoint& endpoint : endpoints()) {
-            for (const int status : { 401, 404, 500 }) {
-                SCOPED_TRACE(std::string(endpoint.name) + " " + std::to_string(status));
-                server().setResponse(endpoint.method, endpoint.path,
-                    FakeHttpResponse::json(status, R"({"error":"nope","apiKey":"tv_live_abc"})"));
-                const CloudClientError error = clientErrorOf([&] { endpoint.call(client(), origin(), key()); });
-                EXPECT_EQ(error.errorCase(), CloudClientError::Case::requestFailed);
-                EXPECT_EQ(error.statusCode(), status);
-                EXPECT_EQ(error.message(), QStringLiteral(R"({"error":"nope","apiKey":"<redacted>"})"));
-            }
-        }
-    }
-
-    TEST_F(CloudAPIClientTest, StatusRangeBoundaries)
-    {
-        server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::json(299, server().meBody()));
-        EXPECT_NO_THROW(runTask(client().fetchMe(origin(), key())));
-        server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::json(300, "multiple"));
-        const CloudClientError error = clientErrorOf([&] { runTask(client().fetchMe(origin(), key())); });
-        EXPECT_EQ(error.statusCode(), 300);
-        EXPECT_EQ(error.errorDescription(), QStringLiteral("Cloud request failed (300): multiple"));
-    }
-
-    TEST_F(CloudAPIClientTest, RejectedApiKeyIsA401)
-    {
-        const CloudClientError error
-            = clientErrorOf([&] { runTask(client().fetchMe(origin(), QStringLiteral("tv_live_wrong"))); });
-        EXPECT_EQ(error.errorCase(), CloudClientError::Case::requestFailed);
-        EXPECT_EQ(error.statusCode(), 401);
-    }
-
-    TEST_F(CloudAPIClientTest, ErrorTextIsBoundedAndUnreadableBodiesAreNamedSo)
-    {
-        server().setResponse(
-            "GET", QStringLiteral("/client/v1/config"), FakeHttpResponse::text(500, QByteArray(600, 'x')));
-        CloudClientError error = clientErrorOf([&] { runTask(client().fetchClientConfig(origin(), key())); });
-        EXPECT_EQ(error.message(), QString(512, QLatin1Char('x')) + QStringLiteral("..."));
-
-        server().setResponse("GET", QStringLiteral("/client/v1/config"), FakeHttpResponse::text(500, "bad \xff byte"));
-        error = clientErrorOf([&] { runTask(client().fetchClientConfig(origin(), key())); });
-        EXPECT_EQ(error.message(), QStringLiteral("<unreadable>"));
-    }
-
-    TEST_F(CloudAPIClientTest, HealthFailureTextGoesThroughTheSanitizer)
-    {
-        server().setResponse("GET", QStringLiteral("/health"), FakeHttpResponse::text(503, "down"));
-        CloudClientError error = clientErrorOf([&] { runTask(client().fetchHealth(origin())); });
-        EXPECT_EQ(error.statusCode(), 503);
-        EXPECT_EQ(error.message(), QStringLiteral("down"));
-
-        server().setResponse("GET", QStringLiteral("/health"),
-            FakeHttpResponse::text(503, QByteArray("down for tv_test_SECRETKEY ") + QByteArray(700, 'y')));
-        error = clientErrorOf([&] { runTask(client().fetchHealth(origin())); });
-        EXPECT_FALSE(error.message().contains(QStringLiteral("SECRETKEY")));
-        EXPECT_TRUE(error.message().startsWith(QStringLiteral("down for tv_test_<redacted> ")));
-        EXPECT_EQ(error.message().size(), 515);
-    }
-
-    TEST_F(CloudAPIClientTest, CancelAcceptsAnEmptyNoContentAnswer)
-    {
-        EXPECT_NO_THROW(runTask(client().cancelNativeAuth(origin(), kAttemptID)));
-        EXPECT_TRUE(server().lastRequest().body.isEmpty());
-    }
-
-    TEST_F(CloudAPIClientTest, UndecodableSuccessBodiesAreInvalidResponses)
-    {
-        server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::json(200, "not json"));
-        CloudClientError error = clientErrorOf([&] { runTask(client().fetchMe(origin(), key())); });
-        EXPECT_EQ(error.errorCase(), CloudClientError::Case::invalidResponse);
-        EXPECT_EQ(error.errorDescription(), QStringLiteral("Unable to decode cloud response."));
-
-        server().setResponse(
-            "GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::json(200, R"({"User":{"Id":"1"}})"));
-        error = clientErrorOf([&] { runTask(client().fetchMe(origin(), key())); });
+    for (const QString& url : { QStringLiteral("wss://evil.example/stream"), QStringLiteral("ws://localhost/stream"),
+             QStringLiteral("wss://evillocalhost/stream") }) {
+        SCOPED_TRACE(url.toStdString());
+        server().setResponse("GET", QStringLiteral("/client/v1/config"), FakeHttpResponse::json(200, configWith(url)));
+        const CloudClientError error = clientErrorOf([&] { runTask(client().fetchClientConfig(origin(), key())); });
         EXPECT_EQ(error.errorDescription(), QStringLiteral("Unable to decode cloud response."));
     }
 
-    TEST_F(CloudAPIClientTest, UntrustedServiceURLsAreRefused)
-    {
-        const auto configWith = [&](const QString& url) {
-            QJsonObject config = QJsonDocument::fromJson(server().configBody()).object();
-            config.insert(QStringLiteral("WebSocketUrl"), url);
-            return QJsonDocument(config).toJson(QJsonDocument::Compact);
-        };
-        for (const QString& url : { QStringLiteral("wss://evil.example/stream"),
-                 QStringLiteral("ws://localhost/stream"), QStringLiteral("wss://evillocalhost/stream") }) {
-            SCOPED_TRACE(url.toStdString());
-            server().setResponse(
-                "GET", QStringLiteral("/client/v1/config"), FakeHttpResponse::json(200, configWith(url)));
-            const CloudClientError error = clientErrorOf([&] { runTask(client().fetchClientConfig(origin(), key())); });
-            EXPECT_EQ(error.errorDescription(), QStringLiteral("Unable to decode cloud response."));
-        }
+    server().setResponse("POST", QStringLiteral("/client/v1/native-auth/start"),
+        FakeHttpResponse::json(200,
+            R"({"AttemptId":"0b7e4c1d-2a3f-4b5c-9d6e-1f2a3b4c5d6e",)"
+            R"("AuthorizationUrl":"https://login.evil.example/authorize","ExpiresAt":"soon"})"));
+    const CloudClientError start = clientErrorOf([&] {
+        runTask(client().startNativeAuth(origin(), QStringLiteral("Desk"), QStringLiteral("1.0.0"), QStringLiteral("c"),
+            QStringLiteral("tessvale://auth"), QStringLiteral("s")));
+    });
+    EXPECT_EQ(start.errorDescription(), QStringLiteral("Unable to decode cloud response."));
 
-        server().setResponse("POST", QStringLiteral("/client/v1/native-auth/start"),
-            FakeHttpResponse::json(200,
-                R"({"AttemptId":"0b7e4c1d-2a3f-4b5c-9d6e-1f2a3b4c5d6e",)"
-                R"("AuthorizationUrl":"https://login.evil.example/authorize","ExpiresAt":"soon"})"));
-        const CloudClientError start = clientErrorOf([&] {
-            runTask(client().startNativeAuth(origin(), QStringLiteral("Desk"), QStringLiteral("1.0.0"),
-                QStringLiteral("c"), QStringLiteral("tessvale://auth"), QStringLiteral("s")));
-        });
-        EXPECT_EQ(start.errorDescription(), QStringLiteral("Unable to decode cloud response."));
+    server().setResponse("GET", QStringLiteral("/client/v1/update/macos"),
+        FakeHttpResponse::json(200,
+            R"({"Platform":"MacOS","CurrentVersion":"1","LatestVersion":"2",)"
+            R"("UpdateAvailable":true,"DownloadUrl":"http://localhost/Tessvale.zip"})"));
+    const CloudClientError update
+        = clientErrorOf([&] { runTask(client().fetchMacOSUpdate(origin(), QStringLiteral("1"))); });
+    EXPECT_EQ(update.errorDescription(), QStringLiteral("Unable to decode cloud response."));
+}
 
-        server().setResponse("GET", QStringLiteral("/client/v1/update/macos"),
-            FakeHttpResponse::json(200,
-                R"({"Platform":"MacOS","CurrentVersion":"1","LatestVersion":"2",)"
-                R"("UpdateAvailable":true,"DownloadUrl":"http://localhost/Tessvale.zip"})"));
-        const CloudClientError update
-            = clientErrorOf([&] { runTask(client().fetchMacOSUpdate(origin(), QStringLiteral("1"))); });
-        EXPECT_EQ(update.errorDescription(), QStringLiteral("Unable to decode cloud response."));
-    }
+TEST_F(CloudAPIClientTest, HangingServerHitsTheRequestTimeOut)
+{
+    auto impatient = makeClient(200ms);
+    server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::hang());
+    QElapsedTimer timer;
+    timer.start();
+    const CloudTransportError error = transportErrorOf([&] { runTask(impatient->fetchMe(origin(), key())); });
+    EXPECT_EQ(error.code(), CloudTransportError::Code::timedOut);
+    EXPECT_LT(timer.elapsed(), 3000);
+    EXPECT_EQ(server().requests().size(), 1);
+}
 
-    TEST_F(CloudAPIClientTest, HangingServerHitsTheRequestTimeOut)
-    {
-        auto impatient = makeClient(200ms);
-        server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::hang());
-        QElapsedTimer timer;
-        timer.start();
-        const CloudTransportError error = transportErrorOf([&] { runTask(impatient->fetchMe(origin(), key())); });
-        EXPECT_EQ(error.code(), CloudTransportError::Code::timedOut);
-        EXPECT_LT(timer.elapsed(), 3000);
-        EXPECT_EQ(server().requests().size(), 1);
-    }
+TEST_F(CloudAPIClientTest, DroppedConnectionIsATransportFailure)
+{
+    server().setResponse("GET", QStringLiteral("/client/v1/config"), FakeHttpResponse::drop());
+    const CloudTransportError error = transportErrorOf([&] { runTask(client().fetchClientConfig(origin(), key())); });
+    EXPECT_NE(error.code(), CloudTransportError::Code::timedOut);
+}
 
-    TEST_F(CloudAPIClientTest, DroppedConnectionIsATransportFailure)
-    {
-        server().setResponse("GET", QStringLiteral("/client/v1/config"), FakeHttpResponse::drop());
-        const CloudTransportError error
-            = transportErrorOf([&] { runTask(client().fetchClientConfig(origin(), key())); });
-        EXPECT_NE(error.code(), CloudTransportError::Code::timedOut);
-    }
+TEST_F(CloudAPIClientTest, UntrustedCertificateIsATransportFailure)
+{
+    auto strict = makeClient(CloudAPIClient::defaultRequestTimeout, QSslConfiguration::defaultConfiguration());
+    const CloudTransportError error = transportErrorOf([&] { runTask(strict->fetchHealth(origin())); });
+    EXPECT_EQ(error.code(), CloudTransportError::Code::secureConnectionFailed);
+    EXPECT_TRUE(server().requests().isEmpty());
+}
 
-    TEST_F(CloudAPIClientTest, UntrustedCertificateIsATransportFailure)
-    {
-        auto strict = makeClient(CloudAPIClient::defaultRequestTimeout, QSslConfiguration::defaultConfiguration());
-        const CloudTransportError error = transportErrorOf([&] { runTask(strict->fetchHealth(origin())); });
-        EXPECT_EQ(error.code(), CloudTransportError::Code::secureConnectionFailed);
-        EXPECT_TRUE(server().requests().isEmpty());
-    }
+TEST_F(CloudAPIClientTest, RedirectToAnotherOriginIsNotFollowed)
+{
+    FakeCloudServer elsewhere(authority());
+    ASSERT_TRUE(elsewhere.listen());
+    server().setResponse("GET", QStringLiteral("/client/v1/me"),
+        FakeHttpResponse::redirect(307, elsewhere.restOrigin().resolved(QUrl(QStringLiteral("/client/v1/me")))));
+    const CloudTransportError error = transportErrorOf([&] { runTask(client().fetchMe(origin(), key())); });
+    EXPECT_EQ(error.code(), CloudTransportError::Code::redirectRefused);
+    spinEventLoop(50ms);
+    EXPECT_TRUE(elsewhere.requests().isEmpty()) << "the API key left the service's origin";
+}
 
-    TEST_F(CloudAPIClientTest, RedirectToAnotherOriginIsNotFollowed)
-    {
-        FakeCloudServer elsewhere(authority());
-        ASSERT_TRUE(elsewhere.listen());
-        server().setResponse("GET", QStringLiteral("/client/v1/me"),
-            FakeHttpResponse::redirect(307, elsewhere.restOrigin().resolved(QUrl(QStringLiteral("/client/v1/me")))));
-        const CloudTransportError error = transportErrorOf([&] { runTask(client().fetchMe(origin(), key())); });
-        EXPECT_EQ(error.code(), CloudTransportError::Code::redirectRefused);
-        spinEventLoop(50ms);
-        EXPECT_TRUE(elsewhere.requests().isEmpty()) << "the API key left the service's origin";
-    }
-
-    TEST_F(CloudAPIClientTest, RedirectWithinTheOriginIsFollowedWithTheKey)
-    {
-        server().setResponse("GET", QStringLiteral("/old/client/v1/me"),
-            FakeHttpResponse::redirect(308, origin().resolved(QUrl(QStringLiteral("/client/v1/me")))));
-        QUrl base = origin();
-        base.setPath(QStringLiteral("/old"));
-        const ClientMeResponse me = runTask(client().fetchMe(base, key()));
-        EXPECT_EQ(me.user.email, server().accountEmail());
-        ASSERT_EQ(server().requests().size(), 2);
-        EXPECT_EQ(server().requests().at(1).header("x-tessvale-api-key"), key().toUtf8());
-    }
+TEST_F(CloudAPIClientTest, RedirectWithinTheOriginIsFollowedWithTheKey)
+{
+    server().setResponse("GET", QStringLiteral("/old/client/v1/me"),
+        FakeHttpResponse::redirect(308, origin().resolved(QUrl(QStringLiteral("/client/v1/me")))));
+    QUrl base = origin();
+    base.setPath(QStringLiteral("/old"));
+    const ClientMeResponse me = runTask(client().fetchMe(base, key()));
+    EXPECT_EQ(me.user.email, server().accountEmail());
+    ASSERT_EQ(server().requests().size(), 2);
+    EXPECT_EQ(server().requests().at(1).header("x-tessvale-api-key"), key().toUtf8());
+}
 
 } // namespace
 } // namespace tessvale

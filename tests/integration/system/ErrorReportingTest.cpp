@@ -39,7 +39,8 @@ void expectIngestRequest(const IngestRequest& request)
 {
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.path, "/api/1/envelope/");
-    EXPECT_EQ(request.headers.value("x-sentry-auth"), "Sentry sentry_version=7, sentry_client=tessvale-native/1.0, sentry_key=KEY");
+    EXPECT_EQ(request.headers.value("x-sentry-auth"),
+        "Sentry sentry_version=7, sentry_client=tessvale-native/1.0, sentry_key=KEY");
     EXPECT_EQ(request.headers.value("content-type"), "application/x-sentry-envelope");
 }
 
@@ -53,7 +54,8 @@ class ErrorReportingTest : public ::testing::Test
 protected:
     ErrorMonitoringConfiguration configurationFor(quint16 port) const
     {
-        return ErrorMonitoringConfiguration{QStringLiteral("http://KEY@127.0.0.1:%1/1").arg(port), "integration", "com.tessvale.mac@1.2+45", QString("45")};
+        return ErrorMonitoringConfiguration { QStringLiteral("http://KEY@127.0.0.1:%1/1").arg(port), "integration",
+            "com.tessvale.mac@1.2+45", QString("45") };
     }
 
     ErrorReporterOptions options(const QString& queue) const
@@ -65,7 +67,7 @@ protected:
         return options;
     }
 
-    QStringList queued(const QString& queue) const { return QDir(queue).entryList({"*.envelope"}, QDir::Files); }
+    QStringList queued(const QString& queue) const { return QDir(queue).entryList({ "*.envelope" }, QDir::Files); }
 
     QTemporaryDir m_dir;
     LoopbackIngestServer m_server;
@@ -89,9 +91,12 @@ TEST_F(ErrorReportingTest, CapturedMessageAndErrorArriveAsValidEnvelopes)
     const QString queue = m_dir.filePath("queue");
     auto reporter = ErrorReporter::create(configurationFor(m_server.port()), options(queue));
     ASSERT_TRUE(reporter);
-    reporter->addBreadcrumb(Breadcrumb{QDateTime(), "dictation", "Connected.", SentryLevel::info, {}});
-    const QString messageId = reporter->captureMessage("Stream stalled", "dictation", {{"session", "s1"}}, SentryLevel::warning);
-    const QString errorId = reporter->captureException(SentryException{"tessvale::CloudClientError", "The server answered 502."}, {{"operation", "Refreshing"}});
+    reporter->addBreadcrumb(Breadcrumb { QDateTime(), "dictation", "Connected.", SentryLevel::info, {} });
+    const QString messageId
+        = reporter->captureMessage("Stream stalled", "dictation", { { "session", "s1" } }, SentryLevel::warning);
+    const QString errorId
+        = reporter->captureException(SentryException { "tessvale::CloudClientError", "The server answered 502." },
+            { { "operation", "Refreshing" } });
     ASSERT_TRUE(m_server.waitForRequests(2));
 
     QMap<QString, QJsonObject> events;
@@ -124,7 +129,7 @@ TEST_F(ErrorReportingTest, ReportsMadeOfflineArriveAfterRestart)
         auto offline = ErrorReporter::create(configurationFor(port), options(queue));
         QSignalSpy finished(offline.get(), &ErrorReporter::envelopeFinished);
         offline->captureMessage("Offline message", "test", {}, SentryLevel::info);
-        offline->captureException(SentryException{"std::runtime_error", "Offline error"}, {});
+        offline->captureException(SentryException { "std::runtime_error", "Offline error" }, {});
         for (int i = 0; i < 500 && finished.size() < 2; ++i)
             QTest::qWait(10);
         ASSERT_EQ(finished.size(), 2);
@@ -139,17 +144,19 @@ TEST_F(ErrorReportingTest, ReportsMadeOfflineArriveAfterRestart)
     for (const IngestRequest& request : m_server.requests()) {
         expectIngestRequest(request);
         const QJsonObject event = eventOf(request);
-        received.append(event.contains("message") ? event["message"].toObject()["formatted"].toString()
-                                                  : event["exception"].toObject()["values"].toArray()[0].toObject()["value"].toString());
+        received.append(event.contains("message")
+                ? event["message"].toObject()["formatted"].toString()
+                : event["exception"].toObject()["values"].toArray()[0].toObject()["value"].toString());
     }
     received.sort();
-    EXPECT_EQ(received, (QStringList{"Offline error", "Offline message"}));
+    EXPECT_EQ(received, (QStringList { "Offline error", "Offline message" }));
     for (int i = 0; i < 100 && !queued(queue).isEmpty(); ++i)
         QTest::qWait(10);
     EXPECT_TRUE(queued(queue).isEmpty());
 }
 
-class CrashReportTest : public ErrorReportingTest, public ::testing::WithParamInterface<std::pair<const char*, const char*>>
+class CrashReportTest : public ErrorReportingTest,
+                        public ::testing::WithParamInterface<std::pair<const char*, const char*>>
 {
 };
 
@@ -169,15 +176,15 @@ TEST_P(CrashReportTest, CrashedChildIsReportedAtTheNextStart)
     // turn the crash into an ordinary exit.
     environment.insert("ASAN_OPTIONS", "handle_segv=0:handle_abort=0:detect_leaks=0");
     child.setProcessEnvironment(environment);
-    child.start(binDir + "/tessvale-crashing-child", {dsn, QString::fromLatin1(mode)});
+    child.start(binDir + "/tessvale-crashing-child", { dsn, QString::fromLatin1(mode) });
     ASSERT_TRUE(child.waitForFinished(20000));
     EXPECT_EQ(child.exitStatus(), QProcess::CrashExit) << child.readAllStandardError().toStdString();
     EXPECT_TRUE(child.readAllStandardOutput().contains("STARTED"));
 
     const QString queue = m_dir.filePath("cache/tessvale/error-monitoring");
-    const QStringList crashFiles = QDir(queue).entryList({"*-crash-*.envelope"}, QDir::Files);
+    const QStringList crashFiles = QDir(queue).entryList({ "*-crash-*.envelope" }, QDir::Files);
     ASSERT_EQ(crashFiles.size(), 1) << QDir(queue).entryList().join(' ').toStdString();
-    EXPECT_TRUE(QDir(queue).entryList({"*.part"}, QDir::Files).isEmpty());
+    EXPECT_TRUE(QDir(queue).entryList({ "*.part" }, QDir::Files).isEmpty());
     EXPECT_TRUE(m_server.requests().isEmpty()) << "nothing is sent from inside the dying process";
 
     auto nextStart = ErrorReporter::create(configurationFor(m_server.port()), options(queue));
@@ -199,8 +206,8 @@ TEST_P(CrashReportTest, CrashedChildIsReportedAtTheNextStart)
 }
 
 INSTANTIATE_TEST_SUITE_P(FatalSignals, CrashReportTest,
-                         ::testing::Values(std::make_pair("segv", "SIGSEGV"), std::make_pair("abort", "SIGABRT")),
-                         [](const auto& info) { return std::string(info.param.first); });
+    ::testing::Values(std::make_pair("segv", "SIGSEGV"), std::make_pair("abort", "SIGABRT")),
+    [](const auto& info) { return std::string(info.param.first); });
 
 TEST_F(ErrorReportingTest, BlockedMainThreadIsReportedAsAHang)
 {

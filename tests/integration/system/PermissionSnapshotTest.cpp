@@ -12,7 +12,7 @@ namespace {
 bool soundServerRunning()
 {
     QProcess pactl;
-    pactl.start("pactl", {"info"});
+    pactl.start("pactl", { "info" });
     return pactl.waitForFinished(5000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0;
 }
 
@@ -33,7 +33,8 @@ TEST(PermissionSnapshot, BothAuthorizedOnTheTestDesktopWithItsSoundServer)
     if (qEnvironmentVariableIsEmpty("DISPLAY") || !soundServerRunning())
         GTEST_SKIP() << "needs the X server and sound server of scripts/test-env";
     const PermissionService service;
-    EXPECT_EQ(service.currentSnapshot(), (PermissionSnapshot{PermissionState::authorized, PermissionState::authorized}));
+    EXPECT_EQ(
+        service.currentSnapshot(), (PermissionSnapshot { PermissionState::authorized, PermissionState::authorized }));
     EXPECT_TRUE(QCoro::waitFor(service.requestMicrophoneAccess()));
     EXPECT_EQ(probe(QProcessEnvironment::systemEnvironment()), "microphone=authorized\naccessibility=authorized\n");
 }

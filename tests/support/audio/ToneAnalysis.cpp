@@ -78,12 +78,13 @@ double goertzelAmplitude(const std::vector<double>& samples, double sampleRate, 
         beforePrevious = previous;
         previous = current;
     }
-    const double power = previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+    const double power
+        = previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
     return 2.0 * std::sqrt(std::max(power, 0.0)) / static_cast<double>(samples.size() - skip);
 }
 
-double dominantFrequency(const std::vector<double>& samples, double sampleRate, double from, double to, double step,
-    size_t skip)
+double dominantFrequency(
+    const std::vector<double>& samples, double sampleRate, double from, double to, double step, size_t skip)
 {
     double best = from;
     double bestAmplitude = -1.0;

@@ -16,7 +16,7 @@ double rootMeanSquare(const std::vector<double>& samples, size_t skip = 0);
 // Amplitude of one frequency component (a single DFT bin evaluated with the Goertzel recurrence).
 double goertzelAmplitude(const std::vector<double>& samples, double sampleRate, double frequency, size_t skip = 0);
 // The strongest frequency between from and to, scanned in steps of step Hz.
-double dominantFrequency(const std::vector<double>& samples, double sampleRate, double from, double to, double step,
-    size_t skip = 0);
+double dominantFrequency(
+    const std::vector<double>& samples, double sampleRate, double from, double to, double step, size_t skip = 0);
 
 } // namespace tessvale::testing

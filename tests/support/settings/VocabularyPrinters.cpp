@@ -6,12 +6,12 @@ namespace tessvale {
 
 namespace {
 
-    template <typename T> std::string describe(const T& value)
-    {
-        QString text;
-        QDebug(&text).nospace() << value;
-        return text.toStdString();
-    }
+template <typename T> std::string describe(const T& value)
+{
+    QString text;
+    QDebug(&text).nospace() << value;
+    return text.toStdString();
+}
 
 } // namespace
 

@@ -83,9 +83,11 @@ void LoopbackIngestServer::onReadyRead(QTcpSocket* socket)
         buffer.remove(0, headerEnd + 4 + length);
         m_requests.append(request);
 
-        const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("id"), QStringLiteral("accepted")}}).toJson(QJsonDocument::Compact);
+        const QByteArray body = QJsonDocument(QJsonObject { { QStringLiteral("id"), QStringLiteral("accepted") } })
+                                    .toJson(QJsonDocument::Compact);
         QByteArray response = "HTTP/1.1 " + QByteArray::number(m_status) + " Status\r\n";
-        response += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        response += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
+            + body;
         socket->write(response);
         emit requestReceived();
     }

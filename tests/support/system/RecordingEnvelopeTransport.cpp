@@ -2,9 +2,10 @@
 
 namespace tessvale::testing {
 
-QCoro::Task<EnvelopeDelivery> RecordingEnvelopeTransport::send(QUrl endpoint, QByteArray authHeader, QByteArray envelope)
+QCoro::Task<EnvelopeDelivery> RecordingEnvelopeTransport::send(
+    QUrl endpoint, QByteArray authHeader, QByteArray envelope)
 {
-    sent.append(Sent{endpoint, authHeader, envelope});
+    sent.append(Sent { endpoint, authHeader, envelope });
     co_return answer;
 }
 

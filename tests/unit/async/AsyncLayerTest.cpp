@@ -62,7 +62,7 @@ TEST(SpawnOnMain, RunsAfterTheCallerReturnsInPostingOrder)
         spawnOnMain(&context, [&order, i](CancelToken) { return record(&order, i); });
     order.push_back(-1);
     drainEvents();
-    EXPECT_EQ(order, (std::vector<int>{-1, 0, 1, 2, 3, 4}));
+    EXPECT_EQ(order, (std::vector<int> { -1, 0, 1, 2, 3, 4 }));
 }
 
 TEST(SpawnOnMain, IsDroppedWhenItsContextIsGoneBeforeItRuns)
@@ -80,13 +80,11 @@ TEST(SpawnOnMain, LogsAnExceptionThatEscapesTheBody)
 {
     static QStringList captured;
     captured.clear();
-    auto previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
-        captured << message;
-    });
+    auto previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& message) { captured << message; });
     QObject context;
     auto handle = spawnOnMain(
-        &context,
-        [](CancelToken) -> QCoro::Task<> { throw std::runtime_error("boom in body"); },
+        &context, [](CancelToken) -> QCoro::Task<> { throw std::runtime_error("boom in body"); },
         QStringLiteral("explode"));
     drainEvents();
     qInstallMessageHandler(previous);
@@ -109,7 +107,8 @@ public:
 
     void arm()
     {
-        m_timer = spawnOnMain(this, [this](CancelToken token) { return run(token); }, QStringLiteral("self-cancel"));
+        m_timer = spawnOnMain(
+            this, [this](CancelToken token) { return run(token); }, QStringLiteral("self-cancel"));
     }
 
     bool reachedEnd = false;
@@ -195,10 +194,10 @@ TEST(ManualClock, WakesDueSleepersInDeadlineOrder)
     auto c = sleepThenRecord(&sleeper, 200ms, &order, 2);
     auto d = sleepThenRecord(&sleeper, 500ms, &order, 5);
     sleeper.advance(250ms);
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(order, (std::vector<int> { 1, 2 }));
     EXPECT_EQ(sleeper.now(), MonotonicTime(250ms));
     sleeper.advance(100ms);
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(order, (std::vector<int> { 1, 2, 3 }));
     EXPECT_EQ(sleeper.pendingSleepers(), 1);
 }
 
@@ -218,7 +217,7 @@ TEST(ManualClock, SleepStartedByAWokenSleeperWakesWithinTheSameAdvance)
     std::vector<MonotonicTime> wakes;
     auto task = chainedSleeps(&sleeper, &wakes);
     sleeper.advance(1s);
-    EXPECT_EQ(wakes, (std::vector<MonotonicTime>{100ms, 200ms}));
+    EXPECT_EQ(wakes, (std::vector<MonotonicTime> { 100ms, 200ms }));
 }
 
 namespace {

@@ -81,8 +81,10 @@ TEST(AudioCaptureConstants, DescribeSixteenKilohertzMonoInTenthOfASecondChunks)
 TEST(AudioCaptureErrorTexts, AreTheOnesUsersSee)
 {
     EXPECT_EQ(AudioCaptureError::inputUnavailable().description(), "No microphone input is available.");
-    EXPECT_EQ(AudioCaptureError::outputFormatUnavailable().description(), "Unable to create the recorder output format.");
-    EXPECT_EQ(AudioCaptureError::converterUnavailable().description(), "Unable to create the recorder audio converter.");
+    EXPECT_EQ(
+        AudioCaptureError::outputFormatUnavailable().description(), "Unable to create the recorder output format.");
+    EXPECT_EQ(
+        AudioCaptureError::converterUnavailable().description(), "Unable to create the recorder audio converter.");
     EXPECT_EQ(AudioCaptureError::alreadyRunning().description(), "Recorder is already running.");
     EXPECT_EQ(AudioCaptureError::deviceSelectionFailed().description(), "Unable to switch to the selected microphone.");
     EXPECT_STREQ(AudioCaptureError::alreadyRunning().what(), "Recorder is already running.");
@@ -322,8 +324,7 @@ TEST_F(AudioCaptureServiceTest, StopGivesUpOnAStalledHandlerAfterTheDrainTimeout
     std::atomic<int> callsAfterStop { 0 };
     std::atomic<bool> stopped { false };
     QByteArray firstChunk;
-    service->start(
-        std::nullopt,
+    service->start(std::nullopt,
         [&](const QByteArray& chunk) {
             if (stopped) {
                 ++callsAfterStop;

@@ -53,11 +53,11 @@ TEST(AudioDeviceList, WithoutADefaultAllAreSortedByName)
 TEST(AudioDeviceList, DevicesWithoutInputChannelsOrIdentityAreLeftOut)
 {
     FakeAudioSystem system;
-    system.deviceList = { { "speakers", "Speakers", 0 }, { "", "Nameless uid", 1 }, { "x", "", 1 },
-        { "mic", "Microphone", 1 } };
+    system.deviceList
+        = { { "speakers", "Speakers", 0 }, { "", "Nameless uid", 1 }, { "x", "", 1 }, { "mic", "Microphone", 1 } };
     system.defaultUID = "speakers";
-    EXPECT_EQ(AudioCaptureService::availableInputDevices(system),
-        (QList<AudioInputDevice> { { "mic", "Microphone" } }));
+    EXPECT_EQ(
+        AudioCaptureService::availableInputDevices(system), (QList<AudioInputDevice> { { "mic", "Microphone" } }));
 }
 
 TEST(AudioDeviceMonitorBehaviour, EveryChangeCallsBackOnceOnTheMainThread)

@@ -7,85 +7,84 @@
 namespace tessvale {
 namespace {
 
-    QString sanitize(const QString& text)
-    {
-        return CloudAPIClient::sanitizedErrorBody(text.toUtf8());
-    }
+QString sanitize(const QString& text)
+{
+    return CloudAPIClient::sanitizedErrorBody(text.toUtf8());
+}
 
-    TEST(SanitizedErrorBody, ApiKeyMemberIsRedactedInAnyLetterCaseAndSpacing)
-    {
-        EXPECT_EQ(sanitize(QStringLiteral(R"({"ApiKey" :  "abc123","error":"bad"})")),
-            QStringLiteral(R"({"apiKey":"<redacted>","error":"bad"})"));
-        EXPECT_EQ(sanitize(QStringLiteral(R"({"APIKEY":"x"})")), QStringLiteral(R"({"apiKey":"<redacted>"})"));
-    }
+TEST(SanitizedErrorBody, ApiKeyMemberIsRedactedInAnyLetterCaseAndSpacing)
+{
+    EXPECT_EQ(sanitize(QStringLiteral(R"({"ApiKey" :  "abc123","error":"bad"})")),
+        QStringLiteral(R"({"apiKey":"<redacted>","error":"bad"})"));
+    EXPECT_EQ(sanitize(QStringLiteral(R"({"APIKEY":"x"})")), QStringLiteral(R"({"apiKey":"<redacted>"})"));
+}
 
-    TEST(SanitizedErrorBody, EmptyApiKeyValueIsLeftAlone)
-    {
-        EXPECT_EQ(sanitize(QStringLiteral(R"({"apiKey":""})")), QStringLiteral(R"({"apiKey":""})"));
-    }
+TEST(SanitizedErrorBody, EmptyApiKeyValueIsLeftAlone)
+{
+    EXPECT_EQ(sanitize(QStringLiteral(R"({"apiKey":""})")), QStringLiteral(R"({"apiKey":""})"));
+}
 
-    TEST(SanitizedErrorBody, EscapedQuoteDoesNotLeakTheRestOfTheKey)
-    {
-        const QString body = QStringLiteral(R"({"apiKey":"start\"secretTail\\","next":1})");
-        const QString sanitized = sanitize(body);
-        EXPECT_EQ(sanitized, QStringLiteral(R"({"apiKey":"<redacted>","next":1})"));
-        EXPECT_FALSE(sanitized.contains(QStringLiteral("secretTail")));
-    }
+TEST(SanitizedErrorBody, EscapedQuoteDoesNotLeakTheRestOfTheKey)
+{
+    const QString body = QStringLiteral(R"({"apiKey":"start\"secretTail\\","next":1})");
+    const QString sanitized = sanitize(body);
+    EXPECT_EQ(sanitized, QStringLiteral(R"({"apiKey":"<redacted>","next":1})"));
+    EXPECT_FALSE(sanitized.contains(QStringLiteral("secretTail")));
+}
 
-    TEST(SanitizedErrorBody, UnterminatedApiKeyValueIsRedactedToTheEnd)
-    {
-        EXPECT_EQ(sanitize(QStringLiteral(R"({"apiKey":"abc\"def)")), QStringLiteral(R"({"apiKey":"<redacted>")"));
-        EXPECT_EQ(sanitize(QStringLiteral(R"({"apiKey":"abc\)")), QStringLiteral(R"({"apiKey":"<redacted>")"));
-    }
+TEST(SanitizedErrorBody, UnterminatedApiKeyValueIsRedactedToTheEnd)
+{
+    EXPECT_EQ(sanitize(QStringLiteral(R"({"apiKey":"abc\"def)")), QStringLiteral(R"({"apiKey":"<redacted>")"));
+    EXPECT_EQ(sanitize(QStringLiteral(R"({"apiKey":"abc\)")), QStringLiteral(R"({"apiKey":"<redacted>")"));
+}
 
-    TEST(SanitizedErrorBody, LiveAndTestKeysKeepOnlyTheirPrefix)
-    {
-        EXPECT_EQ(sanitize(QStringLiteral("key tv_live_AbC-9_x1 was refused")),
-            QStringLiteral("key tv_live_<redacted> was refused"));
-        EXPECT_EQ(
-            sanitize(QStringLiteral("tv_test_zz,tv_test_q")), QStringLiteral("tv_test_<redacted>,tv_test_<redacted>"));
-        EXPECT_EQ(sanitize(QStringLiteral("tv_prod_abc TV_LIVE_abc")), QStringLiteral("tv_prod_abc TV_LIVE_abc"));
-    }
+TEST(SanitizedErrorBody, LiveAndTestKeysKeepOnlyTheirPrefix)
+{
+    EXPECT_EQ(sanitize(QStringLiteral("key tv_live_AbC-9_x1 was refused")),
+        QStringLiteral("key tv_live_<redacted> was refused"));
+    EXPECT_EQ(
+        sanitize(QStringLiteral("tv_test_zz,tv_test_q")), QStringLiteral("tv_test_<redacted>,tv_test_<redacted>"));
+    EXPECT_EQ(sanitize(QStringLiteral("tv_prod_abc TV_LIVE_abc")), QStringLiteral("tv_prod_abc TV_LIVE_abc"));
+}
 
-    TEST(SanitizedErrorBody, LongTextIsCutTo512CharactersAndMarked)
-    {
-        EXPECT_EQ(sanitize(QString(512, QLatin1Char('a'))), QString(512, QLatin1Char('a')));
-        EXPECT_EQ(sanitize(QString(600, QLatin1Char('a'))), QString(512, QLatin1Char('a')) + QStringLiteral("..."));
-    }
+TEST(SanitizedErrorBody, LongTextIsCutTo512CharactersAndMarked)
+{
+    EXPECT_EQ(sanitize(QString(512, QLatin1Char('a'))), QString(512, QLatin1Char('a')));
+    EXPECT_EQ(sanitize(QString(600, QLatin1Char('a'))), QString(512, QLatin1Char('a')) + QStringLiteral("..."));
+}
 
-    TEST(SanitizedErrorBody, LengthCountsUserPerceivedCharacters)
-    {
-        // "e" followed by a combining acute accent is one character of two code units.
-        const QString accented = QStringLiteral("e\u0301");
-        EXPECT_EQ(sanitize(accented.repeated(512)), accented.repeated(512));
-        EXPECT_EQ(sanitize(accented.repeated(513)), accented.repeated(512) + QStringLiteral("..."));
-    }
+TEST(SanitizedErrorBody, LengthCountsUserPerceivedCharacters)
+{
+    // "e" followed by a combining acute accent is one character of two code units.
+    const QString accented = QStringLiteral("e\u0301");
+    EXPECT_EQ(sanitize(accented.repeated(512)), accented.repeated(512));
+    EXPECT_EQ(sanitize(accented.repeated(513)), accented.repeated(512) + QStringLiteral("..."));
+}
 
-    TEST(SanitizedErrorBody, KeyIsRedactedBeforeTheTextIsCut)
-    {
-        const QString body = QString(505, QLatin1Char('a')) + QStringLiteral("tv_live_SECRETSECRETSECRET");
-        const QString sanitized = sanitize(body);
-        EXPECT_FALSE(sanitized.contains(QStringLiteral("SECRET")));
-        EXPECT_TRUE(sanitized.endsWith(QStringLiteral("...")));
-    }
+TEST(SanitizedErrorBody, KeyIsRedactedBeforeTheTextIsCut)
+{
+    const QString body = QString(505, QLatin1Char('a')) + QStringLiteral("tv_live_SECRETSECRETSECRET");
+    const QString sanitized = sanitize(body);
+    EXPECT_FALSE(sanitized.contains(QStringLiteral("SECRET")));
+    EXPECT_TRUE(sanitized.endsWith(QStringLiteral("...")));
+}
 
-    TEST(SanitizedErrorBody, InvalidUTF8IsUnreadable)
-    {
-        EXPECT_EQ(CloudAPIClient::sanitizedErrorBody(QByteArray("ok \xff\xfe bad")), QStringLiteral("<unreadable>"));
-    }
+TEST(SanitizedErrorBody, InvalidUTF8IsUnreadable)
+{
+    EXPECT_EQ(CloudAPIClient::sanitizedErrorBody(QByteArray("ok \xff\xfe bad")), QStringLiteral("<unreadable>"));
+}
 
-    TEST(AppendingPath, KeepsTheBasePathWithOrWithoutTrailingSlash)
-    {
-        EXPECT_EQ(CloudAPIClient::appendingPath(QUrl(QStringLiteral("https://h/api")), QStringLiteral("/client/v1/me"))
-                      .path(),
-            QStringLiteral("/api/client/v1/me"));
-        EXPECT_EQ(
-            CloudAPIClient::appendingPath(QUrl(QStringLiteral("https://h/api/")), QStringLiteral("/client/v1/me/"))
-                .path(),
-            QStringLiteral("/api/client/v1/me"));
-        EXPECT_EQ(CloudAPIClient::appendingPath(QUrl(QStringLiteral("https://h")), QStringLiteral("health")).path(),
-            QStringLiteral("/health"));
-    }
+TEST(AppendingPath, KeepsTheBasePathWithOrWithoutTrailingSlash)
+{
+    EXPECT_EQ(
+        CloudAPIClient::appendingPath(QUrl(QStringLiteral("https://h/api")), QStringLiteral("/client/v1/me")).path(),
+        QStringLiteral("/api/client/v1/me"));
+    EXPECT_EQ(
+        CloudAPIClient::appendingPath(QUrl(QStringLiteral("https://h/api/")), QStringLiteral("/client/v1/me/")).path(),
+        QStringLiteral("/api/client/v1/me"));
+    EXPECT_EQ(CloudAPIClient::appendingPath(QUrl(QStringLiteral("https://h")), QStringLiteral("health")).path(),
+        QStringLiteral("/health"));
+}
 
 } // namespace
 } // namespace tessvale

@@ -10,7 +10,8 @@ namespace {
 
 const QString kDsn = "https://publickey@ingest.tessvale.example/42";
 
-std::optional<ErrorMonitoringConfiguration> make(QVariantMap info, std::optional<QString> identifier = "com.tessvale.mac", bool debug = false)
+std::optional<ErrorMonitoringConfiguration> make(
+    QVariantMap info, std::optional<QString> identifier = "com.tessvale.mac", bool debug = false)
 {
     return ErrorMonitoringConfiguration::make(info, identifier, debug);
 }
@@ -20,34 +21,35 @@ std::optional<ErrorMonitoringConfiguration> make(QVariantMap info, std::optional
 TEST(ErrorMonitoringConfiguration, BlankOrMissingKeyLeavesMonitoringOff)
 {
     EXPECT_FALSE(make({}).has_value());
-    EXPECT_FALSE(make({{"SENTRY_DSN", " \n\t "}}).has_value());
-    EXPECT_FALSE(make({{"SENTRY_DSN", 42}}).has_value()) << "a value that is not a string counts as absent";
+    EXPECT_FALSE(make({ { "SENTRY_DSN", " \n\t " } }).has_value());
+    EXPECT_FALSE(make({ { "SENTRY_DSN", 42 } }).has_value()) << "a value that is not a string counts as absent";
     EXPECT_FALSE(ErrorMonitoringConfiguration::make(std::nullopt, "com.tessvale.mac", false).has_value());
 }
 
 TEST(ErrorMonitoringConfiguration, EnvironmentDefaultsToReleaseOrDebug)
 {
-    EXPECT_EQ(make({{"SENTRY_DSN", kDsn}})->environment, "release");
-    EXPECT_EQ(make({{"SENTRY_DSN", kDsn}, {"SENTRY_ENVIRONMENT", "  "}})->environment, "release");
-    EXPECT_EQ(make({{"SENTRY_DSN", kDsn}}, "com.tessvale.mac", true)->environment, "debug");
-    EXPECT_EQ(make({{"SENTRY_DSN", kDsn}, {"SENTRY_ENVIRONMENT", " staging\n"}})->environment, "staging");
-    EXPECT_EQ(make({{"SENTRY_DSN", "  " + kDsn + "\n"}})->dsn, kDsn);
+    EXPECT_EQ(make({ { "SENTRY_DSN", kDsn } })->environment, "release");
+    EXPECT_EQ(make({ { "SENTRY_DSN", kDsn }, { "SENTRY_ENVIRONMENT", "  " } })->environment, "release");
+    EXPECT_EQ(make({ { "SENTRY_DSN", kDsn } }, "com.tessvale.mac", true)->environment, "debug");
+    EXPECT_EQ(make({ { "SENTRY_DSN", kDsn }, { "SENTRY_ENVIRONMENT", " staging\n" } })->environment, "staging");
+    EXPECT_EQ(make({ { "SENTRY_DSN", "  " + kDsn + "\n" } })->dsn, kDsn);
 }
 
 TEST(ErrorMonitoringConfiguration, ReleaseNameFromIdentifierVersionAndBuild)
 {
-    const auto both = make({{"SENTRY_DSN", kDsn}, {"CFBundleShortVersionString", "1.2"}, {"CFBundleVersion", "45"}});
+    const auto both
+        = make({ { "SENTRY_DSN", kDsn }, { "CFBundleShortVersionString", "1.2" }, { "CFBundleVersion", "45" } });
     EXPECT_EQ(both->releaseName, "com.tessvale.mac@1.2+45");
     EXPECT_EQ(both->dist, "45");
-    const auto buildOnly = make({{"SENTRY_DSN", kDsn}, {"CFBundleVersion", "45"}});
+    const auto buildOnly = make({ { "SENTRY_DSN", kDsn }, { "CFBundleVersion", "45" } });
     EXPECT_EQ(buildOnly->releaseName, "com.tessvale.mac@45");
-    const auto versionOnly = make({{"SENTRY_DSN", kDsn}, {"CFBundleShortVersionString", "1.2"}});
+    const auto versionOnly = make({ { "SENTRY_DSN", kDsn }, { "CFBundleShortVersionString", "1.2" } });
     EXPECT_EQ(versionOnly->releaseName, "com.tessvale.mac@1.2");
     EXPECT_FALSE(versionOnly->dist.has_value());
-    const auto bare = make({{"SENTRY_DSN", kDsn}}, std::nullopt);
+    const auto bare = make({ { "SENTRY_DSN", kDsn } }, std::nullopt);
     EXPECT_EQ(bare->releaseName, "tessvale-mac");
     EXPECT_FALSE(bare->dist.has_value());
-    EXPECT_EQ(make({{"SENTRY_DSN", kDsn}}, " ")->releaseName, "tessvale-mac");
+    EXPECT_EQ(make({ { "SENTRY_DSN", kDsn } }, " ")->releaseName, "tessvale-mac");
 }
 
 TEST(BundleInfo, CompiledBundleNamesIdentifierVersionAndScheme)
@@ -56,7 +58,7 @@ TEST(BundleInfo, CompiledBundleNamesIdentifierVersionAndScheme)
     ASSERT_TRUE(bundle.infoDictionary().has_value());
     EXPECT_EQ(bundle.bundleIdentifier(), "com.tessvale.mac");
     EXPECT_TRUE(bundle.string("CFBundleShortVersionString").has_value());
-    EXPECT_EQ(bundle.urlSchemes(), QStringList{"tessvale"});
+    EXPECT_EQ(bundle.urlSchemes(), QStringList { "tessvale" });
 }
 
 TEST(SentryDsn, ParsesKeyHostPortAndProject)

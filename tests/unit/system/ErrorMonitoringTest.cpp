@@ -10,11 +10,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/system/LoopbackIngestServer.h"
+#include "support/system/RecordingEnvelopeTransport.h"
 #include "system/BundleInfo.h"
 #include "system/ErrorMonitoring.h"
 #include "system/HangWatchdog.h"
-#include "support/system/LoopbackIngestServer.h"
-#include "support/system/RecordingEnvelopeTransport.h"
 
 using namespace tessvale;
 using tessvale::testing::RecordingEnvelopeTransport;
@@ -60,16 +60,15 @@ TEST(ErrorMonitoring, ReportsNothingBeforeStartThenOnceStartedFromTheBundle)
     ErrorMonitoring::captureMessage("early message", "test", {}, SentryLevel::error);
 
     // A bundle whose key is blank leaves monitoring off.
-    ErrorMonitoring::start(DictionaryBundleInfo(QVariantMap{{"SENTRY_DSN", "  \n"}}, "com.tessvale.mac"), options);
+    ErrorMonitoring::start(DictionaryBundleInfo(QVariantMap { { "SENTRY_DSN", "  \n" } }, "com.tessvale.mac"), options);
     EXPECT_FALSE(ErrorMonitoring::isStarted());
     ErrorMonitoring::capture(std::runtime_error("still off"));
     QTest::qWait(20);
     EXPECT_TRUE(transport->sent.isEmpty());
     EXPECT_FALSE(QDir(dir.filePath("queue")).exists()) << "nothing was even queued";
 
-    const QVariantMap info{{"SENTRY_DSN", "http://KEY@127.0.0.1:9/1"},
-                           {"CFBundleShortVersionString", "1.2"},
-                           {"CFBundleVersion", "45"}};
+    const QVariantMap info { { "SENTRY_DSN", "http://KEY@127.0.0.1:9/1" }, { "CFBundleShortVersionString", "1.2" },
+        { "CFBundleVersion", "45" } };
     ErrorMonitoring::start(DictionaryBundleInfo(info, "com.tessvale.mac"), options);
     ASSERT_TRUE(ErrorMonitoring::isStarted());
 
@@ -77,9 +76,11 @@ TEST(ErrorMonitoring, ReportsNothingBeforeStartThenOnceStartedFromTheBundle)
     auto otherTransport = std::make_shared<RecordingEnvelopeTransport>();
     ErrorReporterOptions otherOptions = options;
     otherOptions.transport = otherTransport;
-    ErrorMonitoring::start(DictionaryBundleInfo(QVariantMap{{"SENTRY_DSN", "http://OTHER@127.0.0.1:9/2"}}, "x"), otherOptions);
+    ErrorMonitoring::start(
+        DictionaryBundleInfo(QVariantMap { { "SENTRY_DSN", "http://OTHER@127.0.0.1:9/2" } }, "x"), otherOptions);
 
-    ErrorMonitoring::capture(std::runtime_error("Upload failed"), QString("Inserting dictated text"), {{"target", "Editor"}});
+    ErrorMonitoring::capture(
+        std::runtime_error("Upload failed"), QString("Inserting dictated text"), { { "target", "Editor" } });
     settle(*transport, 1);
     ASSERT_EQ(transport->sent.size(), 1);
     EXPECT_TRUE(otherTransport->sent.isEmpty());
@@ -118,7 +119,7 @@ TEST(ErrorMonitoring, ReportsNothingBeforeStartThenOnceStartedFromTheBundle)
 TEST(HangWatchdog, ReportsABlockedThreadOncePerHang)
 {
     QObject context;
-    std::atomic<int> hangs{0};
+    std::atomic<int> hangs { 0 };
     HangWatchdog watchdog(&context, std::chrono::milliseconds(150), [&hangs](std::chrono::milliseconds waited) {
         EXPECT_GE(waited.count(), 150);
         ++hangs;

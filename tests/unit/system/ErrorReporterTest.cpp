@@ -8,10 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "system/BreadcrumbRing.h"
-#include "system/ErrorReporter.h"
 #include "support/system/LoopbackIngestServer.h"
 #include "support/system/RecordingEnvelopeTransport.h"
+#include "system/BreadcrumbRing.h"
+#include "system/ErrorReporter.h"
 #include "system/ReportScrubber.h"
 #include "system/SentryEvent.h"
 
@@ -22,7 +22,8 @@ namespace {
 
 ErrorMonitoringConfiguration configuration()
 {
-    return ErrorMonitoringConfiguration{"http://KEY@127.0.0.1:9/1", "staging", "com.tessvale.mac@1.2+45", QString("45")};
+    return ErrorMonitoringConfiguration { "http://KEY@127.0.0.1:9/1", "staging", "com.tessvale.mac@1.2+45",
+        QString("45") };
 }
 
 QJsonObject payloadOf(const QByteArray& envelope)
@@ -65,7 +66,7 @@ TEST(SentryEnvelope, HeaderItemHeaderAndPayloadLines)
 {
     const QByteArray payload = R"({"message":{"formatted":"héllo"}})";
     const QByteArray envelope = sentryEnvelope("0123456789abcdef0123456789abcdef", "http://KEY@127.0.0.1:9/1", payload,
-                                               QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 6), Qt::UTC));
+        QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 6), Qt::UTC));
     const QList<QByteArray> lines = envelope.split('\n');
     ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines[3], "") << "the envelope ends with a newline";
@@ -87,8 +88,9 @@ TEST(SentryEnvelope, EventCarriesReleaseEnvironmentDistLevelAndBreadcrumbs)
     event.timestamp = QDateTime::currentDateTimeUtc();
     event.level = SentryLevel::warning;
     event.message = QString("Something odd");
-    event.extras = {{"target", "Editor"}};
-    event.breadcrumbs.append(Breadcrumb{QDateTime::currentDateTimeUtc(), "dictation", "Started", SentryLevel::info, {{"k", "v"}}});
+    event.extras = { { "target", "Editor" } };
+    event.breadcrumbs.append(
+        Breadcrumb { QDateTime::currentDateTimeUtc(), "dictation", "Started", SentryLevel::info, { { "k", "v" } } });
     const QJsonObject payload = QJsonDocument::fromJson(sentryEventPayload(event, configuration())).object();
     EXPECT_EQ(event.eventId.size(), 32);
     EXPECT_EQ(payload["event_id"].toString(), event.eventId);
@@ -110,7 +112,7 @@ TEST(BreadcrumbRing, KeepsOnlyTheNewestUpToItsCapacity)
 {
     BreadcrumbRing ring(3);
     for (int i = 0; i < 5; ++i)
-        ring.add(Breadcrumb{QDateTime(), "c", QString::number(i), SentryLevel::info, {}});
+        ring.add(Breadcrumb { QDateTime(), "c", QString::number(i), SentryLevel::info, {} });
     ASSERT_EQ(ring.size(), 3);
     const QList<Breadcrumb> kept = ring.snapshot();
     EXPECT_EQ(kept[0].message, "2");
@@ -129,7 +131,8 @@ TEST(ReportScrubber, RemovesApiKeysAndApiKeyMembers)
     EXPECT_EQ(scrubSecrets("GET /x?apiKey=s3cret&y=1"), "GET /x?apiKey=[Filtered]&y=1");
     EXPECT_EQ(scrubSecrets("x-tessvale-api-key: s3cret"), "x-tessvale-api-key: [Filtered]");
     EXPECT_EQ(scrubSecrets("nothing secret here"), "nothing secret here");
-    const QMap<QString, QString> data = scrubSecrets(QMap<QString, QString>{{"apiKey", "plain"}, {"body", "tv_live_x"}});
+    const QMap<QString, QString> data
+        = scrubSecrets(QMap<QString, QString> { { "apiKey", "plain" }, { "body", "tv_live_x" } });
     EXPECT_EQ(data.value("apiKey"), "[Filtered]");
     EXPECT_EQ(data.value("body"), "[Filtered]");
 }
@@ -138,8 +141,9 @@ TEST_F(ReporterTest, CapturedMessageIsQueuedSentAndForgotten)
 {
     auto reporter = makeReporter();
     ASSERT_TRUE(reporter);
-    reporter->addBreadcrumb(Breadcrumb{QDateTime(), "dictation", "Connected.", SentryLevel::info, {}});
-    const QString id = reporter->captureMessage("Stream stalled", "dictation", {{"session", "s1"}}, SentryLevel::warning);
+    reporter->addBreadcrumb(Breadcrumb { QDateTime(), "dictation", "Connected.", SentryLevel::info, {} });
+    const QString id
+        = reporter->captureMessage("Stream stalled", "dictation", { { "session", "s1" } }, SentryLevel::warning);
     waitIdle(*reporter);
     ASSERT_EQ(m_transport->sent.size(), 1);
     EXPECT_EQ(m_transport->sent[0].endpoint.toString(), "http://127.0.0.1:9/api/1/envelope/");
@@ -156,7 +160,7 @@ TEST_F(ReporterTest, UndeliveredEnvelopeStaysQueuedAndRefusedOneIsDropped)
 {
     m_transport->answer = EnvelopeDelivery::retryLater;
     auto reporter = makeReporter();
-    reporter->captureException(SentryException{"CloudClientError", "HTTP 503"}, {});
+    reporter->captureException(SentryException { "CloudClientError", "HTTP 503" }, {});
     waitIdle(*reporter);
     EXPECT_EQ(QDir(m_dir.filePath("queue")).entryList(QDir::Files).size(), 1);
 
@@ -171,13 +175,14 @@ TEST_F(ReporterTest, UndeliveredEnvelopeStaysQueuedAndRefusedOneIsDropped)
 TEST_F(ReporterTest, ApiKeysNeverLeaveTheProcess)
 {
     auto reporter = makeReporter();
-    reporter->addBreadcrumb(Breadcrumb{QDateTime(), "http", "Sent tv_live_crumbsecret", SentryLevel::info, {{"apiKey", "tv_test_datasecret"}}});
-    reporter->captureException(SentryException{"CloudClientError", R"(Request failed: {"ApiKey":"plainsecret"})"},
-                               {{"body", "tv_live_extrasecret"}});
+    reporter->addBreadcrumb(Breadcrumb {
+        QDateTime(), "http", "Sent tv_live_crumbsecret", SentryLevel::info, { { "apiKey", "tv_test_datasecret" } } });
+    reporter->captureException(SentryException { "CloudClientError", R"(Request failed: {"ApiKey":"plainsecret"})" },
+        { { "body", "tv_live_extrasecret" } });
     waitIdle(*reporter);
     ASSERT_EQ(m_transport->sent.size(), 1);
     const QByteArray body = m_transport->sent[0].envelope;
-    for (const char* secret : {"crumbsecret", "datasecret", "plainsecret", "extrasecret"})
+    for (const char* secret : { "crumbsecret", "datasecret", "plainsecret", "extrasecret" })
         EXPECT_FALSE(body.contains(secret)) << secret;
 }
 
@@ -185,7 +190,7 @@ TEST_F(ReporterTest, BreadcrumbsInEventsAreBounded)
 {
     auto reporter = makeReporter(5);
     for (int i = 0; i < 12; ++i)
-        reporter->addBreadcrumb(Breadcrumb{QDateTime(), "c", QString::number(i), SentryLevel::info, {}});
+        reporter->addBreadcrumb(Breadcrumb { QDateTime(), "c", QString::number(i), SentryLevel::info, {} });
     reporter->captureMessage("m", "c", {}, SentryLevel::info);
     waitIdle(*reporter);
     ASSERT_EQ(m_transport->sent.size(), 1);

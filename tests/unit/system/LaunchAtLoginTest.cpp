@@ -44,14 +44,14 @@ protected:
 TEST(AutostartEntry, ContentsPointAtTheExecutable)
 {
     EXPECT_EQ(XdgAutostartLoginItem::entryContents("/opt/tessvale/bin/tessvale"),
-              "[Desktop Entry]\n"
-              "Type=Application\n"
-              "Name=Tessvale\n"
-              "Comment=Dictation into any application\n"
-              "Exec=/opt/tessvale/bin/tessvale\n"
-              "Icon=tessvale\n"
-              "Terminal=false\n"
-              "X-GNOME-Autostart-enabled=true\n");
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=Tessvale\n"
+        "Comment=Dictation into any application\n"
+        "Exec=/opt/tessvale/bin/tessvale\n"
+        "Icon=tessvale\n"
+        "Terminal=false\n"
+        "X-GNOME-Autostart-enabled=true\n");
 }
 
 TEST(AutostartEntry, ExecQuotesReservedCharactersAndEscapesPercent)
@@ -123,7 +123,8 @@ TEST_F(AutostartTest, EntriesSwitchedOffByTheDesktopAwaitApproval)
 
 TEST_F(AutostartTest, EntryForAMissingProgramIsNotFound)
 {
-    writeFile(autostartDir() + "/tessvale.desktop", XdgAutostartLoginItem::entryContents(m_dir.filePath("gone/tessvale")));
+    writeFile(
+        autostartDir() + "/tessvale.desktop", XdgAutostartLoginItem::entryContents(m_dir.filePath("gone/tessvale")));
     EXPECT_EQ(item().status(), LoginItemStatus::notFound);
 }
 
@@ -176,12 +177,12 @@ struct Published
 
 TEST(LaunchAtLoginService, PublishesEveryStatusInWords)
 {
-    const QList<std::tuple<LoginItemStatus, bool, QString>> table{
-        {LoginItemStatus::notRegistered, false, "Disabled"},
-        {LoginItemStatus::enabled, true, "Enabled"},
-        {LoginItemStatus::requiresApproval, false, "Requires approval in Login Items"},
-        {LoginItemStatus::notFound, false, "App bundle not found"},
-        {LoginItemStatus::unknown, false, "Unknown"},
+    const QList<std::tuple<LoginItemStatus, bool, QString>> table {
+        { LoginItemStatus::notRegistered, false, "Disabled" },
+        { LoginItemStatus::enabled, true, "Enabled" },
+        { LoginItemStatus::requiresApproval, false, "Requires approval in Login Items" },
+        { LoginItemStatus::notFound, false, "App bundle not found" },
+        { LoginItemStatus::unknown, false, "Unknown" },
     };
     for (const auto& [status, enabled, description] : table) {
         auto login = std::make_shared<ScriptedLoginItem>();
@@ -198,11 +199,13 @@ TEST(LaunchAtLoginService, RefreshPublishesEnabledThenDescription)
     auto login = std::make_shared<ScriptedLoginItem>();
     LaunchAtLoginService service(login);
     QStringList order;
-    QObject::connect(&service, &LaunchAtLoginService::isEnabledChanged, [&](bool value) { order.append(value ? "true" : "false"); });
-    QObject::connect(&service, &LaunchAtLoginService::statusDescriptionChanged, [&](const QString& value) { order.append(value); });
+    QObject::connect(
+        &service, &LaunchAtLoginService::isEnabledChanged, [&](bool value) { order.append(value ? "true" : "false"); });
+    QObject::connect(
+        &service, &LaunchAtLoginService::statusDescriptionChanged, [&](const QString& value) { order.append(value); });
     login->current = LoginItemStatus::enabled;
     service.refresh();
-    EXPECT_EQ(order, (QStringList{"true", "Enabled"}));
+    EXPECT_EQ(order, (QStringList { "true", "Enabled" }));
 }
 
 TEST(LaunchAtLoginService, ChangeAwaitingApprovalShowsItWithoutError)

@@ -71,7 +71,8 @@ public:
 
 TEST(PermissionState, RawValuesRoundTripAndOtherTextsYieldNoValue)
 {
-    for (PermissionState state : {PermissionState::notDetermined, PermissionState::denied, PermissionState::authorized})
+    for (PermissionState state :
+        { PermissionState::notDetermined, PermissionState::denied, PermissionState::authorized })
         EXPECT_EQ(permissionStateFromRawValue(rawValue(state)), state);
     EXPECT_EQ(rawValue(PermissionState::notDetermined), "notDetermined");
     EXPECT_EQ(rawValue(PermissionState::denied), "denied");
@@ -82,26 +83,32 @@ TEST(PermissionState, RawValuesRoundTripAndOtherTextsYieldNoValue)
 
 TEST(PermissionSnapshot, EqualExactlyWhenBothFieldsAreEqual)
 {
-    const PermissionSnapshot a{PermissionState::authorized, PermissionState::denied};
-    EXPECT_EQ(a, (PermissionSnapshot{PermissionState::authorized, PermissionState::denied}));
-    EXPECT_NE(a, (PermissionSnapshot{PermissionState::denied, PermissionState::denied}));
-    EXPECT_NE(a, (PermissionSnapshot{PermissionState::authorized, PermissionState::authorized}));
+    const PermissionSnapshot a { PermissionState::authorized, PermissionState::denied };
+    EXPECT_EQ(a, (PermissionSnapshot { PermissionState::authorized, PermissionState::denied }));
+    EXPECT_NE(a, (PermissionSnapshot { PermissionState::denied, PermissionState::denied }));
+    EXPECT_NE(a, (PermissionSnapshot { PermissionState::authorized, PermissionState::authorized }));
 }
 
 TEST(PermissionService, MapsEveryMicrophoneStatus)
 {
     Calls calls;
-    EXPECT_EQ(serviceWith(MicrophoneAuthorizationStatus::authorized, true, &calls).microphoneState(), PermissionState::authorized);
-    EXPECT_EQ(serviceWith(MicrophoneAuthorizationStatus::notDetermined, true, &calls).microphoneState(), PermissionState::notDetermined);
-    EXPECT_EQ(serviceWith(MicrophoneAuthorizationStatus::denied, true, &calls).microphoneState(), PermissionState::denied);
-    EXPECT_EQ(serviceWith(MicrophoneAuthorizationStatus::restricted, true, &calls).microphoneState(), PermissionState::denied);
+    EXPECT_EQ(serviceWith(MicrophoneAuthorizationStatus::authorized, true, &calls).microphoneState(),
+        PermissionState::authorized);
+    EXPECT_EQ(serviceWith(MicrophoneAuthorizationStatus::notDetermined, true, &calls).microphoneState(),
+        PermissionState::notDetermined);
+    EXPECT_EQ(
+        serviceWith(MicrophoneAuthorizationStatus::denied, true, &calls).microphoneState(), PermissionState::denied);
+    EXPECT_EQ(serviceWith(MicrophoneAuthorizationStatus::restricted, true, &calls).microphoneState(),
+        PermissionState::denied);
 }
 
 TEST(PermissionService, UntrustedProcessIsDeniedNeverNotDetermined)
 {
     Calls calls;
-    EXPECT_EQ(serviceWith(MicrophoneAuthorizationStatus::notDetermined, false, &calls).accessibilityState(), PermissionState::denied);
-    EXPECT_EQ(serviceWith(MicrophoneAuthorizationStatus::notDetermined, true, &calls).accessibilityState(), PermissionState::authorized);
+    EXPECT_EQ(serviceWith(MicrophoneAuthorizationStatus::notDetermined, false, &calls).accessibilityState(),
+        PermissionState::denied);
+    EXPECT_EQ(serviceWith(MicrophoneAuthorizationStatus::notDetermined, true, &calls).accessibilityState(),
+        PermissionState::authorized);
 }
 
 TEST(PermissionService, SnapshotReadsMicrophoneThenAccessibility)
@@ -117,8 +124,8 @@ TEST(PermissionService, SnapshotReadsMicrophoneThenAccessibility)
         return true;
     };
     const PermissionService service(std::move(operations));
-    EXPECT_EQ(service.currentSnapshot(), (PermissionSnapshot{PermissionState::denied, PermissionState::authorized}));
-    EXPECT_EQ(order, (QStringList{"microphone", "accessibility"}));
+    EXPECT_EQ(service.currentSnapshot(), (PermissionSnapshot { PermissionState::denied, PermissionState::authorized }));
+    EXPECT_EQ(order, (QStringList { "microphone", "accessibility" }));
 }
 
 TEST(PermissionService, PromptsOnlyWhenNotTrusted)
@@ -145,7 +152,8 @@ TEST(PermissionService, OpensTheMicrophonePrivacyPaneUrl)
     Calls calls;
     serviceWith(MicrophoneAuthorizationStatus::denied, true, &calls).openMicrophonePrivacySettings();
     ASSERT_EQ(calls.openedUrls.size(), 1);
-    EXPECT_EQ(calls.openedUrls[0].toString(), "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone");
+    EXPECT_EQ(
+        calls.openedUrls[0].toString(), "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone");
 }
 
 TEST(PermissionServiceSystemOperations, PrivacyPaneOpensSoundSettingsAndPromptOpensAccessibility)
@@ -156,7 +164,7 @@ TEST(PermissionServiceSystemOperations, PrivacyPaneOpensSoundSettingsAndPromptOp
     service.openMicrophonePrivacySettings();
     service.promptForAccessibilityHandler();
     service.openURLHandler(QUrl("https://tessvale.example/help"));
-    EXPECT_EQ(settings->opened, (QStringList{"sound", "accessibility", "https://tessvale.example/help"}));
+    EXPECT_EQ(settings->opened, (QStringList { "sound", "accessibility", "https://tessvale.example/help" }));
     EXPECT_EQ(service.microphoneState(), PermissionState::authorized);
     EXPECT_TRUE(QCoro::waitFor(service.requestMicrophoneAccess()));
     EXPECT_EQ(microphone->checks, 2);
@@ -171,11 +179,11 @@ struct Launched
 
 XdgSystemSettingsOpener openerFor(const QString& desktop, const QStringList& installed, Launched* launched)
 {
-    return XdgSystemSettingsOpener(XdgSystemSettingsOpener::Environment{
+    return XdgSystemSettingsOpener(XdgSystemSettingsOpener::Environment {
         desktop,
         [installed](const QString& program) { return installed.contains(program) ? "/usr/bin/" + program : QString(); },
         [launched](const QString& program, const QStringList& arguments) {
-            launched->commands.append((QStringList{program} + arguments).join(' '));
+            launched->commands.append((QStringList { program } + arguments).join(' '));
             return true;
         },
     });
@@ -186,23 +194,24 @@ XdgSystemSettingsOpener openerFor(const QString& desktop, const QStringList& ins
 TEST(XdgSystemSettingsOpener, UsesTheRunningDesktopsPanels)
 {
     Launched launched;
-    XdgSystemSettingsOpener gnome = openerFor("ubuntu:GNOME", {"gnome-control-center", "pavucontrol"}, &launched);
+    XdgSystemSettingsOpener gnome = openerFor("ubuntu:GNOME", { "gnome-control-center", "pavucontrol" }, &launched);
     EXPECT_TRUE(gnome.openSoundSettings());
     EXPECT_TRUE(gnome.openAccessibilitySettings());
-    XdgSystemSettingsOpener kde = openerFor("KDE", {"systemsettings5"}, &launched);
+    XdgSystemSettingsOpener kde = openerFor("KDE", { "systemsettings5" }, &launched);
     EXPECT_TRUE(kde.openSoundSettings());
-    EXPECT_EQ(launched.commands, (QStringList{"/usr/bin/gnome-control-center sound", "/usr/bin/gnome-control-center universal-access",
-                                              "/usr/bin/systemsettings5 kcm_pulseaudio"}));
+    EXPECT_EQ(launched.commands,
+        (QStringList { "/usr/bin/gnome-control-center sound", "/usr/bin/gnome-control-center universal-access",
+            "/usr/bin/systemsettings5 kcm_pulseaudio" }));
 }
 
 TEST(XdgSystemSettingsOpener, UnknownDesktopFallsBackToAMixerOrOpensNothing)
 {
     Launched launched;
-    XdgSystemSettingsOpener withMixer = openerFor("", {"pavucontrol"}, &launched);
+    XdgSystemSettingsOpener withMixer = openerFor("", { "pavucontrol" }, &launched);
     EXPECT_TRUE(withMixer.openSoundSettings());
     EXPECT_FALSE(withMixer.openAccessibilitySettings());
     XdgSystemSettingsOpener bare = openerFor("openbox", {}, &launched);
     EXPECT_FALSE(bare.openSoundSettings());
     EXPECT_FALSE(bare.openUrl(QUrl("https://tessvale.example")));
-    EXPECT_EQ(launched.commands, QStringList{"/usr/bin/pavucontrol"});
+    EXPECT_EQ(launched.commands, QStringList { "/usr/bin/pavucontrol" });
 }

@@ -254,11 +254,10 @@ void PulseCaptureStream::drainLocked()
     if (operation == nullptr) {
         return;
     }
-    if (!waitPulseLocked(m_loop, m_context, drainTimeout, [&] {
-            return sync.done || pa_stream_get_state(m_stream) != PA_STREAM_READY;
-        })) {
-        qCWarning(lcAudioCapture) << "The sound server did not hand over the last audio within"
-                                  << drainTimeout.count() << "ms";
+    if (!waitPulseLocked(m_loop, m_context, drainTimeout,
+            [&] { return sync.done || pa_stream_get_state(m_stream) != PA_STREAM_READY; })) {
+        qCWarning(lcAudioCapture) << "The sound server did not hand over the last audio within" << drainTimeout.count()
+                                  << "ms";
     }
     pa_operation_cancel(operation);
     pa_operation_unref(operation);

@@ -12,89 +12,88 @@ namespace tessvale {
 
 namespace {
 
-    const SecretSchema* itemSchema()
-    {
-        static const SecretSchema schema = {
-            LibsecretSecretStore::schemaName(),
-            SECRET_SCHEMA_DONT_MATCH_NAME,
-            {
-                { "service", SECRET_SCHEMA_ATTRIBUTE_STRING },
-                { "account", SECRET_SCHEMA_ATTRIBUTE_STRING },
-                { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING },
-            },
-        };
-        return &schema;
-    }
-
-    // Owns a GError and turns it into a status, logging what went wrong (never the secret).
-    class ErrorHolder
-    {
-    public:
-        ErrorHolder() = default;
-        ErrorHolder(const ErrorHolder&) = delete;
-        ErrorHolder& operator=(const ErrorHolder&) = delete;
-        ~ErrorHolder()
+const SecretSchema* itemSchema()
+{
+    static const SecretSchema schema = {
+        LibsecretSecretStore::schemaName(),
+        SECRET_SCHEMA_DONT_MATCH_NAME,
         {
-            if (m_error)
-                g_error_free(m_error);
-        }
-
-        GError** out() { return &m_error; }
-        bool isSet() const { return m_error != nullptr; }
-
-        SecretStatus status(const char* operation, const SecretItemQuery& query) const
-        {
-            const SecretStatus status = LibsecretSecretStore::statusForError(m_error->domain, m_error->code);
-            qCWarning(lcKeychain).noquote() << "Secret Service" << operation << "failed for account" << query.account
-                                            << "status" << status << ":" << QString::fromUtf8(m_error->message);
-            return status;
-        }
-
-    private:
-        GError* m_error = nullptr;
+            { "service", SECRET_SCHEMA_ATTRIBUTE_STRING },
+            { "account", SECRET_SCHEMA_ATTRIBUTE_STRING },
+            { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING },
+        },
     };
+    return &schema;
+}
 
-    QByteArray utf8(const QString& text)
+// Owns a GError and turns it into a status, logging what went wrong (never the secret).
+class ErrorHolder
+{
+public:
+    ErrorHolder() = default;
+    ErrorHolder(const ErrorHolder&) = delete;
+    ErrorHolder& operator=(const ErrorHolder&) = delete;
+    ~ErrorHolder()
     {
-        return text.toUtf8();
+        if (m_error)
+            g_error_free(m_error);
     }
 
-    // Whether an item with the query's attributes exists, without unlocking or reading its secret.
-    SecretStatus itemExists(const SecretItemQuery& query, bool* exists)
+    GError** out() { return &m_error; }
+    bool isSet() const { return m_error != nullptr; }
+
+    SecretStatus status(const char* operation, const SecretItemQuery& query) const
     {
-        ErrorHolder error;
-        const QByteArray service = utf8(query.service);
-        const QByteArray account = utf8(query.account);
-        GList* items = secret_password_search_sync(itemSchema(), SECRET_SEARCH_NONE, nullptr, error.out(), "service",
-            service.constData(), "account", account.constData(), nullptr);
-        if (error.isSet())
-            return error.status("search", query);
-        *exists = items != nullptr;
-        g_list_free_full(items, g_object_unref);
-        return SecretStatusCode::success;
+        const SecretStatus status = LibsecretSecretStore::statusForError(m_error->domain, m_error->code);
+        qCWarning(lcKeychain).noquote() << "Secret Service" << operation << "failed for account" << query.account
+                                        << "status" << status << ":" << QString::fromUtf8(m_error->message);
+        return status;
     }
 
-    SecretStatus storeItem(const SecretItemQuery& query, const QByteArray& value, const char* operation)
-    {
-        ErrorHolder error;
-        const QByteArray service = utf8(query.service);
-        const QByteArray account = utf8(query.account);
-        const QByteArray label = utf8(QStringLiteral("%1 (%2)").arg(query.service, query.account));
-        SecretValue* secret = secret_value_new(value.constData(), value.size(), "text/plain");
-        const gboolean stored
-            = secret_password_store_binary_sync(itemSchema(), SECRET_COLLECTION_DEFAULT, label.constData(), secret,
-                nullptr, error.out(), "service", service.constData(), "account", account.constData(), nullptr);
-        secret_value_unref(secret);
-        if (error.isSet())
-            return error.status(operation, query);
-        if (!stored) {
-            // Refused without a reason: the user dismissed the unlock prompt.
-            qCWarning(lcKeychain).noquote()
-                << "Secret Service" << operation << "was refused for account" << query.account;
-            return SecretStatusCode::userCanceled;
-        }
-        return SecretStatusCode::success;
+private:
+    GError* m_error = nullptr;
+};
+
+QByteArray utf8(const QString& text)
+{
+    return text.toUtf8();
+}
+
+// Whether an item with the query's attributes exists, without unlocking or reading its secret.
+SecretStatus itemExists(const SecretItemQuery& query, bool* exists)
+{
+    ErrorHolder error;
+    const QByteArray service = utf8(query.service);
+    const QByteArray account = utf8(query.account);
+    GList* items = secret_password_search_sync(itemSchema(), SECRET_SEARCH_NONE, nullptr, error.out(), "service",
+        service.constData(), "account", account.constData(), nullptr);
+    if (error.isSet())
+        return error.status("search", query);
+    *exists = items != nullptr;
+    g_list_free_full(items, g_object_unref);
+    return SecretStatusCode::success;
+}
+
+SecretStatus storeItem(const SecretItemQuery& query, const QByteArray& value, const char* operation)
+{
+    ErrorHolder error;
+    const QByteArray service = utf8(query.service);
+    const QByteArray account = utf8(query.account);
+    const QByteArray label = utf8(QStringLiteral("%1 (%2)").arg(query.service, query.account));
+    SecretValue* secret = secret_value_new(value.constData(), value.size(), "text/plain");
+    const gboolean stored
+        = secret_password_store_binary_sync(itemSchema(), SECRET_COLLECTION_DEFAULT, label.constData(), secret, nullptr,
+            error.out(), "service", service.constData(), "account", account.constData(), nullptr);
+    secret_value_unref(secret);
+    if (error.isSet())
+        return error.status(operation, query);
+    if (!stored) {
+        // Refused without a reason: the user dismissed the unlock prompt.
+        qCWarning(lcKeychain).noquote() << "Secret Service" << operation << "was refused for account" << query.account;
+        return SecretStatusCode::userCanceled;
     }
+    return SecretStatusCode::success;
+}
 
 } // namespace
 

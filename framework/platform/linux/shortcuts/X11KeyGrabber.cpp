@@ -14,20 +14,20 @@ namespace tessvale {
 
 namespace {
 
-    struct ModifierKey
-    {
-        ShortcutModifiers modifier;
-        quint16 keyCode;
-        const char* name;
-    };
+struct ModifierKey
+{
+    ShortcutModifiers modifier;
+    quint16 keyCode;
+    const char* name;
+};
 
-    constexpr ModifierKey modifierKeys[] = {
-        { ShortcutModifiers::control, MacKeyCode::control, "Control" },
-        { ShortcutModifiers::option, MacKeyCode::option, "Option" },
-        { ShortcutModifiers::shift, MacKeyCode::shift, "Shift" },
-        { ShortcutModifiers::command, MacKeyCode::command, "Command" },
-        { ShortcutModifiers::function, MacKeyCode::function, "Fn" },
-    };
+constexpr ModifierKey modifierKeys[] = {
+    { ShortcutModifiers::control, MacKeyCode::control, "Control" },
+    { ShortcutModifiers::option, MacKeyCode::option, "Option" },
+    { ShortcutModifiers::shift, MacKeyCode::shift, "Shift" },
+    { ShortcutModifiers::command, MacKeyCode::command, "Command" },
+    { ShortcutModifiers::function, MacKeyCode::function, "Fn" },
+};
 
 } // namespace
 

@@ -14,102 +14,102 @@ namespace tessvale {
 
 namespace {
 
-    // XF86XK_Fn: the keysym of the evdev KEY_FN code (0x10081000 + 0x1d0).
-    constexpr KeySym fnKeysym = 0x100811d0;
+// XF86XK_Fn: the keysym of the evdev KEY_FN code (0x10081000 + 0x1d0).
+constexpr KeySym fnKeysym = 0x100811d0;
 
-    struct KeysymEntry
-    {
-        KeySym keysym;
-        quint16 keyCode;
-    };
+struct KeysymEntry
+{
+    KeySym keysym;
+    quint16 keyCode;
+};
 
-    // The first entry for a virtual code is the keysym it translates back to.
-    constexpr KeysymEntry keysymTable[] = {
-        { XK_space, MacKeyCode::space },
-        { XK_Return, MacKeyCode::returnKey },
-        { XK_KP_Enter, MacKeyCode::returnKey },
-        { XK_Tab, MacKeyCode::tab },
-        { XK_ISO_Left_Tab, MacKeyCode::tab },
-        { XK_Escape, MacKeyCode::escape },
-        { XK_BackSpace, MacKeyCode::deleteKey },
-        { XK_a, MacKeyCode::a },
-        { XK_b, MacKeyCode::b },
-        { XK_c, MacKeyCode::c },
-        { XK_d, MacKeyCode::d },
-        { XK_e, MacKeyCode::e },
-        { XK_f, MacKeyCode::f },
-        { XK_g, MacKeyCode::g },
-        { XK_h, MacKeyCode::h },
-        { XK_i, MacKeyCode::i },
-        { XK_j, MacKeyCode::j },
-        { XK_k, MacKeyCode::k },
-        { XK_l, MacKeyCode::l },
-        { XK_m, MacKeyCode::m },
-        { XK_n, MacKeyCode::n },
-        { XK_o, MacKeyCode::o },
-        { XK_p, MacKeyCode::p },
-        { XK_q, MacKeyCode::q },
-        { XK_r, MacKeyCode::r },
-        { XK_s, MacKeyCode::s },
-        { XK_t, MacKeyCode::t },
-        { XK_u, MacKeyCode::u },
-        { XK_v, MacKeyCode::v },
-        { XK_w, MacKeyCode::w },
-        { XK_x, MacKeyCode::x },
-        { XK_y, MacKeyCode::y },
-        { XK_z, MacKeyCode::z },
-        { XK_0, MacKeyCode::digit0 },
-        { XK_1, MacKeyCode::digit1 },
-        { XK_2, MacKeyCode::digit2 },
-        { XK_3, MacKeyCode::digit3 },
-        { XK_4, MacKeyCode::digit4 },
-        { XK_5, MacKeyCode::digit5 },
-        { XK_6, MacKeyCode::digit6 },
-        { XK_7, MacKeyCode::digit7 },
-        { XK_8, MacKeyCode::digit8 },
-        { XK_9, MacKeyCode::digit9 },
-        { XK_F1, MacKeyCode::f1 },
-        { XK_F2, MacKeyCode::f2 },
-        { XK_F3, MacKeyCode::f3 },
-        { XK_F4, MacKeyCode::f4 },
-        { XK_F5, MacKeyCode::f5 },
-        { XK_F6, MacKeyCode::f6 },
-        { XK_F7, MacKeyCode::f7 },
-        { XK_F8, MacKeyCode::f8 },
-        { XK_F9, MacKeyCode::f9 },
-        { XK_F10, MacKeyCode::f10 },
-        { XK_F11, MacKeyCode::f11 },
-        { XK_F12, MacKeyCode::f12 },
-        { XK_Control_L, MacKeyCode::control },
-        { XK_Control_R, MacKeyCode::rightControl },
-        { XK_Alt_L, MacKeyCode::option },
-        { XK_Meta_L, MacKeyCode::option },
-        { XK_Alt_R, MacKeyCode::rightOption },
-        { XK_Meta_R, MacKeyCode::rightOption },
-        { XK_Shift_L, MacKeyCode::shift },
-        { XK_Shift_R, MacKeyCode::rightShift },
-        { XK_Super_L, MacKeyCode::command },
-        { XK_Super_R, MacKeyCode::rightCommand },
-        { XK_Caps_Lock, MacKeyCode::capsLock },
-        { fnKeysym, MacKeyCode::function },
-    };
+// The first entry for a virtual code is the keysym it translates back to.
+constexpr KeysymEntry keysymTable[] = {
+    { XK_space, MacKeyCode::space },
+    { XK_Return, MacKeyCode::returnKey },
+    { XK_KP_Enter, MacKeyCode::returnKey },
+    { XK_Tab, MacKeyCode::tab },
+    { XK_ISO_Left_Tab, MacKeyCode::tab },
+    { XK_Escape, MacKeyCode::escape },
+    { XK_BackSpace, MacKeyCode::deleteKey },
+    { XK_a, MacKeyCode::a },
+    { XK_b, MacKeyCode::b },
+    { XK_c, MacKeyCode::c },
+    { XK_d, MacKeyCode::d },
+    { XK_e, MacKeyCode::e },
+    { XK_f, MacKeyCode::f },
+    { XK_g, MacKeyCode::g },
+    { XK_h, MacKeyCode::h },
+    { XK_i, MacKeyCode::i },
+    { XK_j, MacKeyCode::j },
+    { XK_k, MacKeyCode::k },
+    { XK_l, MacKeyCode::l },
+    { XK_m, MacKeyCode::m },
+    { XK_n, MacKeyCode::n },
+    { XK_o, MacKeyCode::o },
+    { XK_p, MacKeyCode::p },
+    { XK_q, MacKeyCode::q },
+    { XK_r, MacKeyCode::r },
+    { XK_s, MacKeyCode::s },
+    { XK_t, MacKeyCode::t },
+    { XK_u, MacKeyCode::u },
+    { XK_v, MacKeyCode::v },
+    { XK_w, MacKeyCode::w },
+    { XK_x, MacKeyCode::x },
+    { XK_y, MacKeyCode::y },
+    { XK_z, MacKeyCode::z },
+    { XK_0, MacKeyCode::digit0 },
+    { XK_1, MacKeyCode::digit1 },
+    { XK_2, MacKeyCode::digit2 },
+    { XK_3, MacKeyCode::digit3 },
+    { XK_4, MacKeyCode::digit4 },
+    { XK_5, MacKeyCode::digit5 },
+    { XK_6, MacKeyCode::digit6 },
+    { XK_7, MacKeyCode::digit7 },
+    { XK_8, MacKeyCode::digit8 },
+    { XK_9, MacKeyCode::digit9 },
+    { XK_F1, MacKeyCode::f1 },
+    { XK_F2, MacKeyCode::f2 },
+    { XK_F3, MacKeyCode::f3 },
+    { XK_F4, MacKeyCode::f4 },
+    { XK_F5, MacKeyCode::f5 },
+    { XK_F6, MacKeyCode::f6 },
+    { XK_F7, MacKeyCode::f7 },
+    { XK_F8, MacKeyCode::f8 },
+    { XK_F9, MacKeyCode::f9 },
+    { XK_F10, MacKeyCode::f10 },
+    { XK_F11, MacKeyCode::f11 },
+    { XK_F12, MacKeyCode::f12 },
+    { XK_Control_L, MacKeyCode::control },
+    { XK_Control_R, MacKeyCode::rightControl },
+    { XK_Alt_L, MacKeyCode::option },
+    { XK_Meta_L, MacKeyCode::option },
+    { XK_Alt_R, MacKeyCode::rightOption },
+    { XK_Meta_R, MacKeyCode::rightOption },
+    { XK_Shift_L, MacKeyCode::shift },
+    { XK_Shift_R, MacKeyCode::rightShift },
+    { XK_Super_L, MacKeyCode::command },
+    { XK_Super_R, MacKeyCode::rightCommand },
+    { XK_Caps_Lock, MacKeyCode::capsLock },
+    { fnKeysym, MacKeyCode::function },
+};
 
-    // Modifier keys come in pairs; either side sets the same modifier.
-    quint16 leftSide(quint16 keyCode)
-    {
-        switch (keyCode) {
-        case MacKeyCode::rightCommand:
-            return MacKeyCode::command;
-        case MacKeyCode::rightShift:
-            return MacKeyCode::shift;
-        case MacKeyCode::rightOption:
-            return MacKeyCode::option;
-        case MacKeyCode::rightControl:
-            return MacKeyCode::control;
-        default:
-            return keyCode;
-        }
+// Modifier keys come in pairs; either side sets the same modifier.
+quint16 leftSide(quint16 keyCode)
+{
+    switch (keyCode) {
+    case MacKeyCode::rightCommand:
+        return MacKeyCode::command;
+    case MacKeyCode::rightShift:
+        return MacKeyCode::shift;
+    case MacKeyCode::rightOption:
+        return MacKeyCode::option;
+    case MacKeyCode::rightControl:
+        return MacKeyCode::control;
+    default:
+        return keyCode;
     }
+}
 
 } // namespace
 

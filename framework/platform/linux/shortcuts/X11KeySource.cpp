@@ -19,19 +19,19 @@ namespace tessvale {
 
 namespace {
 
-    // Our own injector types through this device; other programs' XTest keys come from it too.
-    constexpr char syntheticDeviceName[] = "Virtual core XTEST keyboard";
+// Our own injector types through this device; other programs' XTest keys come from it too.
+constexpr char syntheticDeviceName[] = "Virtual core XTEST keyboard";
 
-    qint64 monotonicNowNs()
-    {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
+qint64 monotonicNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
-    Bool isPropertyNotifyFor(Display*, XEvent* event, XPointer window)
-    {
-        return event->type == PropertyNotify && event->xproperty.window == *reinterpret_cast<Window*>(window);
-    }
+Bool isPropertyNotifyFor(Display*, XEvent* event, XPointer window)
+{
+    return event->type == PropertyNotify && event->xproperty.window == *reinterpret_cast<Window*>(window);
+}
 
 } // namespace
 

@@ -14,7 +14,7 @@ namespace tessvale {
 class NetworkEnvelopeTransport : public EnvelopeTransport
 {
 public:
-    static constexpr std::chrono::milliseconds defaultTimeout{10000};
+    static constexpr std::chrono::milliseconds defaultTimeout { 10000 };
 
     explicit NetworkEnvelopeTransport(std::chrono::milliseconds timeout = defaultTimeout);
     ~NetworkEnvelopeTransport() override;

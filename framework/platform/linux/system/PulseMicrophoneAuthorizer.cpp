@@ -45,8 +45,8 @@ bool countInputs(pa_threaded_mainloop* loop, pa_context* context, std::chrono::s
     }
     const auto left = std::max(std::chrono::milliseconds(1),
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
-    waitPulseLocked(loop, context, left,
-        [&] { return count.done || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)); });
+    waitPulseLocked(
+        loop, context, left, [&] { return count.done || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)); });
     pa_operation_cancel(operation);
     pa_operation_unref(operation);
     if (!count.done) {
@@ -82,7 +82,8 @@ MicrophoneAuthorizationStatus PulseMicrophoneAuthorizer::check(QString* reason)
         else if (context && PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
             why = QStringLiteral("The sound server did not answer in time.");
         else
-            why = QStringLiteral("Could not reach the sound server: %1.").arg(QString::fromUtf8(failure ? failure : "no client"));
+            why = QStringLiteral("Could not reach the sound server: %1.")
+                      .arg(QString::fromUtf8(failure ? failure : "no client"));
         pa_threaded_mainloop_unlock(loop);
     } else {
         why = QStringLiteral("Could not create a sound server client.");

@@ -13,7 +13,7 @@ class PulseMicrophoneAuthorizer : public MicrophoneAuthorizer
 {
 public:
     // Long enough for a busy local server, short enough for a check made on the main thread.
-    static constexpr std::chrono::milliseconds defaultTimeout{1500};
+    static constexpr std::chrono::milliseconds defaultTimeout { 1500 };
 
     explicit PulseMicrophoneAuthorizer(std::chrono::milliseconds timeout = defaultTimeout);
 
@@ -22,7 +22,7 @@ public:
 
 private:
     std::chrono::milliseconds m_timeout;
-    std::atomic<MicrophoneAuthorizationStatus> m_lastStatus{MicrophoneAuthorizationStatus::notDetermined};
+    std::atomic<MicrophoneAuthorizationStatus> m_lastStatus { MicrophoneAuthorizationStatus::notDetermined };
 };
 
 } // namespace tessvale

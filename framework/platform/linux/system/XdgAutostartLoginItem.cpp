@@ -203,7 +203,8 @@ bool XdgAutostartLoginItem::registerApplication(QString* error)
         return false;
     }
     QSaveFile file(entryPath());
-    if (!file.open(QIODevice::WriteOnly) || file.write(entryContents(executable.absoluteFilePath())) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(entryContents(executable.absoluteFilePath())) < 0
+        || !file.commit()) {
         *error = QStringLiteral("Could not write %1: %2").arg(entryPath(), file.errorString());
         qCWarning(lcLaunchAtLogin).noquote() << *error;
         return false;

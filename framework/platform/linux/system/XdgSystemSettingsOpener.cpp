@@ -8,11 +8,13 @@
 namespace tessvale {
 
 XdgSystemSettingsOpener::XdgSystemSettingsOpener()
-    : XdgSystemSettingsOpener(Environment{
-          qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
-          [](const QString& program) { return QStandardPaths::findExecutable(program); },
-          [](const QString& program, const QStringList& arguments) { return QProcess::startDetached(program, arguments); },
-      })
+    : XdgSystemSettingsOpener(Environment {
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
+        [](const QString& program) { return QStandardPaths::findExecutable(program); },
+        [](const QString& program, const QStringList& arguments) {
+            return QProcess::startDetached(program, arguments);
+        },
+    })
 {
 }
 
@@ -38,13 +40,17 @@ bool XdgSystemSettingsOpener::runFirstAvailable(const QList<Command>& candidates
         if (path.isEmpty())
             continue;
         if (m_environment.launch(path, command.arguments)) {
-            qCInfo(lcPermissions).noquote() << "Opened" << what << "with" << (QStringList{command.program} + command.arguments).join(QLatin1Char(' '));
+            qCInfo(lcPermissions).noquote()
+                << "Opened" << what << "with"
+                << (QStringList { command.program } + command.arguments).join(QLatin1Char(' '));
             return true;
         }
         qCWarning(lcPermissions).noquote() << "Could not start" << command.program << "to open" << what;
     }
     qCInfo(lcPermissions).noquote() << "No" << what << "known for this desktop (XDG_CURRENT_DESKTOP="
-                                    << (m_environment.currentDesktop.isEmpty() ? QStringLiteral("unset") : m_environment.currentDesktop) << ").";
+                                    << (m_environment.currentDesktop.isEmpty() ? QStringLiteral("unset")
+                                                                               : m_environment.currentDesktop)
+                                    << ").";
     return false;
 }
 
@@ -52,13 +58,14 @@ bool XdgSystemSettingsOpener::openSoundSettings()
 {
     QList<Command> candidates;
     if (desktopIs(QStringLiteral("GNOME")) || desktopIs(QStringLiteral("Unity")))
-        candidates.append({QStringLiteral("gnome-control-center"), {QStringLiteral("sound")}});
+        candidates.append({ QStringLiteral("gnome-control-center"), { QStringLiteral("sound") } });
     if (desktopIs(QStringLiteral("KDE"))) {
-        candidates.append({QStringLiteral("systemsettings"), {QStringLiteral("kcm_pulseaudio")}});
-        candidates.append({QStringLiteral("systemsettings5"), {QStringLiteral("kcm_pulseaudio")}});
+        candidates.append({ QStringLiteral("systemsettings"), { QStringLiteral("kcm_pulseaudio") } });
+        candidates.append({ QStringLiteral("systemsettings5"), { QStringLiteral("kcm_pulseaudio") } });
     }
-    if (desktopIs(QStringLiteral("XFCE")) || desktopIs(QStringLiteral("MATE")) || desktopIs(QStringLiteral("LXQt")) || candidates.isEmpty())
-        candidates.append({QStringLiteral("pavucontrol"), {}});
+    if (desktopIs(QStringLiteral("XFCE")) || desktopIs(QStringLiteral("MATE")) || desktopIs(QStringLiteral("LXQt"))
+        || candidates.isEmpty())
+        candidates.append({ QStringLiteral("pavucontrol"), {} });
     return runFirstAvailable(candidates, QStringLiteral("sound settings"));
 }
 
@@ -66,10 +73,10 @@ bool XdgSystemSettingsOpener::openAccessibilitySettings()
 {
     QList<Command> candidates;
     if (desktopIs(QStringLiteral("GNOME")) || desktopIs(QStringLiteral("Unity")))
-        candidates.append({QStringLiteral("gnome-control-center"), {QStringLiteral("universal-access")}});
+        candidates.append({ QStringLiteral("gnome-control-center"), { QStringLiteral("universal-access") } });
     if (desktopIs(QStringLiteral("KDE"))) {
-        candidates.append({QStringLiteral("systemsettings"), {QStringLiteral("kcm_access")}});
-        candidates.append({QStringLiteral("systemsettings5"), {QStringLiteral("kcm_access")}});
+        candidates.append({ QStringLiteral("systemsettings"), { QStringLiteral("kcm_access") } });
+        candidates.append({ QStringLiteral("systemsettings5"), { QStringLiteral("kcm_access") } });
     }
     return runFirstAvailable(candidates, QStringLiteral("accessibility settings"));
 }
@@ -80,7 +87,8 @@ bool XdgSystemSettingsOpener::openUrl(const QUrl& url)
         qCWarning(lcPermissions) << "Not opening an invalid URL.";
         return false;
     }
-    return runFirstAvailable({{QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)}}}, QStringLiteral("URL ") + url.toDisplayString());
+    return runFirstAvailable({ { QStringLiteral("xdg-open"), { url.toString(QUrl::FullyEncoded) } } },
+        QStringLiteral("URL ") + url.toDisplayString());
 }
 
 } // namespace tessvale

@@ -16,9 +16,9 @@ class XdgSystemSettingsOpener : public SystemSettingsOpener
 public:
     struct Environment
     {
-        QString currentDesktop;                                          // XDG_CURRENT_DESKTOP
-        std::function<QString(const QString&)> findExecutable;           // empty result: not installed
-        std::function<bool(const QString&, const QStringList&)> launch;  // starts a program detached
+        QString currentDesktop; // XDG_CURRENT_DESKTOP
+        std::function<QString(const QString&)> findExecutable; // empty result: not installed
+        std::function<bool(const QString&, const QStringList&)> launch; // starts a program detached
     };
 
     XdgSystemSettingsOpener();

@@ -39,7 +39,7 @@ int main(int argc, char** argv)
     QCommandLineOption titleOption("title", "Window title.", "title", "Tessvale Text Target");
     QCommandLineOption multilineOption("multiline", "Use a multi-line text edit.");
     QCommandLineOption textOption("text", "Initial text.", "text");
-    parser.addOptions({reportOption, titleOption, multilineOption, textOption});
+    parser.addOptions({ reportOption, titleOption, multilineOption, textOption });
     parser.process(app);
     const QString reportPath = parser.value(reportOption);
 
@@ -51,17 +51,15 @@ int main(int argc, char** argv)
         auto* edit = new QPlainTextEdit(&window);
         edit->setAccessibleName(QStringLiteral("Target field"));
         edit->setPlainText(parser.value(textOption));
-        QObject::connect(edit, &QPlainTextEdit::textChanged, [edit, reportPath] {
-            writeReport(reportPath, edit->toPlainText());
-        });
+        QObject::connect(
+            edit, &QPlainTextEdit::textChanged, [edit, reportPath] { writeReport(reportPath, edit->toPlainText()); });
         field = edit;
     } else {
         auto* edit = new QLineEdit(&window);
         edit->setAccessibleName(QStringLiteral("Target field"));
         edit->setText(parser.value(textOption));
-        QObject::connect(edit, &QLineEdit::textChanged, [reportPath](const QString& text) {
-            writeReport(reportPath, text);
-        });
+        QObject::connect(
+            edit, &QLineEdit::textChanged, [reportPath](const QString& text) { writeReport(reportPath, text); });
         field = edit;
     }
     layout->addWidget(field);

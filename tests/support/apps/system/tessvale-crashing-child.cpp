@@ -29,14 +29,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: tessvale-crashing-child DSN [segv|abort]\n");
         return 2;
     }
-    const QVariantMap info{
-        {QStringLiteral("SENTRY_DSN"), QString::fromUtf8(argv[1])},
-        {QStringLiteral("SENTRY_ENVIRONMENT"), QStringLiteral("crash-test")},
-        {QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.2")},
-        {QStringLiteral("CFBundleVersion"), QStringLiteral("45")},
+    const QVariantMap info {
+        { QStringLiteral("SENTRY_DSN"), QString::fromUtf8(argv[1]) },
+        { QStringLiteral("SENTRY_ENVIRONMENT"), QStringLiteral("crash-test") },
+        { QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.2") },
+        { QStringLiteral("CFBundleVersion"), QStringLiteral("45") },
     };
     tessvale::ErrorMonitoring::start(tessvale::DictionaryBundleInfo(info, QStringLiteral("com.tessvale.mac")));
-    tessvale::ErrorMonitoring::addBreadcrumb(QStringLiteral("dictation"), QStringLiteral("About to crash"), {}, tessvale::SentryLevel::info);
+    tessvale::ErrorMonitoring::addBreadcrumb(
+        QStringLiteral("dictation"), QStringLiteral("About to crash"), {}, tessvale::SentryLevel::info);
     std::printf("STARTED\n");
     std::fflush(stdout);
     if (argc > 2 && qstrcmp(argv[2], "abort") == 0)

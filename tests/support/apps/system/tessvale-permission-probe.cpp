@@ -12,8 +12,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const tessvale::PermissionService service;
     const tessvale::PermissionSnapshot snapshot = service.currentSnapshot();
-    std::printf("microphone=%s\naccessibility=%s\n",
-                qPrintable(tessvale::rawValue(snapshot.microphone)),
-                qPrintable(tessvale::rawValue(snapshot.accessibility)));
+    std::printf("microphone=%s\naccessibility=%s\n", qPrintable(tessvale::rawValue(snapshot.microphone)),
+        qPrintable(tessvale::rawValue(snapshot.accessibility)));
     return 0;
 }
