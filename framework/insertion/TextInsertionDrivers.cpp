@@ -156,8 +156,8 @@ QCoro::Task<> TextInsertionService::typeUnicodeText(QString text, CancelToken to
     if (!m_injector->isAvailable())
         throw TextInsertionError(TextInsertionError::unableToTypeUnicode);
     qCInfo(lcTextInsertion).noquote() << QStringLiteral("unicode typing start charCount=%1").arg(characterCount(text));
-    const bool typed = co_await m_injector->typeText(std::move(text), token);
-    if (!typed)
+    const TypingOutcome outcome = co_await m_injector->typeText(std::move(text), {}, token);
+    if (outcome.status != TypingStatus::complete)
         throw TextInsertionError(TextInsertionError::unableToTypeUnicode);
     qCInfo(lcTextInsertion) << "unicode typing success";
 }

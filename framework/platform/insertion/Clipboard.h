@@ -49,6 +49,10 @@ public:
     // Offers text on the selection; false when the selection could not be taken.
     virtual bool writeText(ClipboardSelection selection, const QString& text) = 0;
 
+    // How many times the selection's owner has changed so far, as the display server says now (not as
+    // the event loop has seen it yet), so a copy landing between a snapshot and a write is noticed.
+    virtual quint64 ownerChangeCount(ClipboardSelection selection) = 0;
+
     // Whether the selection still holds what our last writeText offered (nobody copied since).
     virtual bool holdsOurText(ClipboardSelection selection) = 0;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
 #include <QStringList>
 
@@ -8,6 +10,23 @@
 #include "async/CancelToken.h"
 
 namespace tessvale {
+
+// (Not a nested "Status": Xlib defines that name as a macro.)
+enum class TypingStatus {
+    complete,
+    // Nothing or only part could be typed (no keyboard, no spare key codes, ...).
+    failed,
+    // The target lost the keyboard focus; typing stopped before the rest went elsewhere.
+    focusMoved,
+};
+
+// How far one typing run got.
+struct TypingOutcome
+{
+    TypingStatus status = TypingStatus::complete;
+    // Characters (code points) of the text that were sent before typing stopped.
+    qsizetype typedCharacters = 0;
+};
 
 // Synthesizes key events into whatever window has keyboard focus.
 class InputInjector
@@ -24,9 +43,11 @@ public:
     // The paste shortcut; false when it could not be sent.
     virtual bool emitPasteShortcut() = 0;
 
-    // Types text exactly, whatever the keyboard layout. Emits nothing after token is cancelled
-    // (throws CancelledError then); returns false when the text could not be typed.
-    virtual QCoro::Task<bool> typeText(QString text, CancelToken token) = 0;
+    // Types text exactly, whatever the keyboard layout. Before each batch of keys it asks
+    // stillOnTarget (when given) and stops with focusMoved when the answer is false. Emits nothing
+    // after token is cancelled (throws CancelledError then).
+    virtual QCoro::Task<TypingOutcome> typeText(QString text, std::function<bool()> stillOnTarget, CancelToken token)
+        = 0;
 };
 
 } // namespace tessvale

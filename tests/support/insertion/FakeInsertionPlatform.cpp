@@ -83,13 +83,16 @@ bool RecordingInputInjector::emitPasteShortcut()
     return true;
 }
 
-QCoro::Task<bool> RecordingInputInjector::typeText(QString text, CancelToken token)
+QCoro::Task<TypingOutcome> RecordingInputInjector::typeText(
+    QString text, std::function<bool()> stillOnTarget, CancelToken token)
 {
     token.throwIfCancelled();
     if (!typingWorks)
-        co_return false;
+        co_return TypingOutcome { TypingStatus::failed, 0 };
+    if (stillOnTarget && !stillOnTarget())
+        co_return TypingOutcome { TypingStatus::focusMoved, 0 };
     events << QStringLiteral("type:") + text;
-    co_return true;
+    co_return TypingOutcome { TypingStatus::complete, text.toUcs4().size() };
 }
 
 } // namespace tessvale::testing

@@ -21,6 +21,7 @@ public:
         bool writeFails = false;
         QList<QList<ClipboardWriteEntry>> lastRestore;
         int restoreCount = 0;
+        quint64 ownerChanges = 0;
     };
 
     SelectionState clipboard;
@@ -40,6 +41,7 @@ public:
 
     QList<ClipboardItemContent> items(ClipboardSelection selection) override { return state(selection).items; }
     bool writeText(ClipboardSelection selection, const QString& text) override;
+    quint64 ownerChangeCount(ClipboardSelection selection) override { return state(selection).ownerChanges; }
     bool holdsOurText(ClipboardSelection selection) override { return state(selection).ourText.has_value(); }
     void restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items) override;
     void setFetchObserver(std::function<void(ClipboardSelection)> callback) override { observer = std::move(callback); }
@@ -63,7 +65,7 @@ public:
     bool isAvailable() override { return available; }
     QStringList heldModifiers() override;
     bool emitPasteShortcut() override;
-    QCoro::Task<bool> typeText(QString text, CancelToken token) override;
+    QCoro::Task<TypingOutcome> typeText(QString text, std::function<bool()> stillOnTarget, CancelToken token) override;
 };
 
 } // namespace tessvale::testing

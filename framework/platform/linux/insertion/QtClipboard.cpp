@@ -42,6 +42,19 @@ QVariant TrackingMimeData::retrieveData(const QString& mimeType, QMetaType type)
 QtClipboard::QtClipboard(QObject* parent)
     : QObject(parent)
 {
+    // Seen through the event loop only, so late; the X11 backend watches the owner itself.
+    if (QClipboard* clipboard = systemClipboard())
+        connect(clipboard, &QClipboard::changed, this, [this](QClipboard::Mode mode) {
+            if (mode == QClipboard::Clipboard)
+                ++m_clipboardOwnerChanges;
+            else if (mode == QClipboard::Selection)
+                ++m_primaryOwnerChanges;
+        });
+}
+
+quint64 QtClipboard::ownerChangeCount(ClipboardSelection selection)
+{
+    return selection == ClipboardSelection::clipboard ? m_clipboardOwnerChanges : m_primaryOwnerChanges;
 }
 
 QList<ClipboardItemContent> QtClipboard::items(ClipboardSelection selection)

@@ -37,6 +37,7 @@ public:
 
     QList<ClipboardItemContent> items(ClipboardSelection selection) override;
     bool writeText(ClipboardSelection selection, const QString& text) override;
+    quint64 ownerChangeCount(ClipboardSelection selection) override;
     bool holdsOurText(ClipboardSelection selection) override;
     void restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items) override;
     void setFetchObserver(std::function<void(ClipboardSelection)> observer) override;
@@ -47,6 +48,8 @@ private:
     QPointer<QMimeData> m_offeredClipboard;
     QPointer<QMimeData> m_offeredPrimary;
     std::function<void(ClipboardSelection)> m_observer;
+    quint64 m_clipboardOwnerChanges = 0;
+    quint64 m_primaryOwnerChanges = 0;
 };
 
 } // namespace tessvale

@@ -230,11 +230,12 @@ bool XTestInputInjector::emitPasteShortcut()
     return true;
 }
 
-QCoro::Task<bool> XTestInputInjector::typeText(QString text, CancelToken token)
+QCoro::Task<TypingOutcome> XTestInputInjector::typeText(
+    QString text, std::function<bool()> stillOnTarget, CancelToken token)
 {
     token.throwIfCancelled();
     if (!ensureConnection())
-        co_return false;
+        co_return TypingOutcome { TypingStatus::failed, 0 };
     std::vector<KeySym> sequence;
     const QList<uint> codePoints = text.toUcs4();
     for (qsizetype i = 0; i < codePoints.size(); ++i) {
@@ -243,7 +244,7 @@ QCoro::Task<bool> XTestInputInjector::typeText(QString text, CancelToken token)
         const auto keysym = keysymFor(codePoints[i] == U'\r' ? U'\n' : codePoints[i]);
         if (!keysym) {
             qCWarning(lcTextInsertion) << "cannot type control character" << codePoints[i];
-            co_return false;
+            co_return TypingOutcome { TypingStatus::failed, 0 };
         }
         sequence.push_back(*keysym);
     }
@@ -271,7 +272,11 @@ QCoro::Task<bool> XTestInputInjector::typeText(QString text, CancelToken token)
         }
         if (end == position) {
             qCWarning(lcTextInsertion) << "no spare keycodes to type with";
-            co_return false;
+            co_return TypingOutcome { TypingStatus::failed, 0 };
+        }
+        if (stillOnTarget && !stillOnTarget()) {
+            keymap.clear();
+            co_return TypingOutcome { TypingStatus::focusMoved, static_cast<qsizetype>(position) };
         }
         if (!batchKeysyms.empty()) {
             if (position > 0) {
@@ -325,7 +330,7 @@ QCoro::Task<bool> XTestInputInjector::typeText(QString text, CancelToken token)
     }
     keymap.clear();
     token.throwIfCancelled();
-    co_return true;
+    co_return TypingOutcome { TypingStatus::complete, static_cast<qsizetype>(sequence.size()) };
 }
 
 } // namespace tessvale

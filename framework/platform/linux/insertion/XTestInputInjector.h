@@ -30,7 +30,7 @@ public:
     bool isAvailable() override;
     QStringList heldModifiers() override;
     bool emitPasteShortcut() override;
-    QCoro::Task<bool> typeText(QString text, CancelToken token) override;
+    QCoro::Task<TypingOutcome> typeText(QString text, std::function<bool()> stillOnTarget, CancelToken token) override;
 
 private:
     bool ensureConnection();
