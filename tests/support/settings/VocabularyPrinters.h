@@ -19,19 +19,3 @@ void PrintTo(ShortcutGesture gesture, std::ostream* out);
 void PrintTo(DictationShortcutRole role, std::ostream* out);
 void PrintTo(DictationShortcutAction action, std::ostream* out);
 } // namespace tessvale
-
-#ifndef TESSVALE_QSTRING_PRINTTO
-#define TESSVALE_QSTRING_PRINTTO
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-#endif
-
-#ifndef TESSVALE_QBYTEARRAY_PRINTTO
-#define TESSVALE_QBYTEARRAY_PRINTTO
-inline void PrintTo(const QByteArray& bytes, std::ostream* out)
-{
-    *out << "QByteArray(\"" << bytes.toStdString() << "\")";
-}
-#endif
