@@ -5,7 +5,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTextBoundaryFinder>
 
@@ -13,6 +12,7 @@
 
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
+#include "system/ApiKeyMatcher.h"
 #include "system/Logging.h"
 
 namespace tessvale {
@@ -103,14 +103,12 @@ QString CloudAPIClient::sanitizedErrorBody(const QByteArray& body)
         return kUnreadable;
     QString text = *decoded;
 
-    // The value is read as a JSON string, escapes included, so an escaped quote inside the key
-    // cannot end the match early and leave the key's tail behind. An unterminated value is
-    // redacted to the end of the text.
-    static const QRegularExpression apiKeyMember(
-        QStringLiteral(R"re((?i)"apiKey"\s*:\s*"(?:[^"\\]|\\[\s\S]|\\\z)+(?:"|\z))re"));
-    static const QRegularExpression keyToken(QStringLiteral(R"re(tv_(live|test)_[A-Za-z0-9_\-]+)re"));
-    text.replace(apiKeyMember, QStringLiteral("\"apiKey\":\"<redacted>\""));
-    text.replace(keyToken, QStringLiteral("tv_\\1_<redacted>"));
+    text = replaceApiKeys(text, [](const ApiKeyMatch& match) {
+        if (match.shape == ApiKeyMatch::Shape::token)
+            return QStringLiteral("tv_%1_<redacted>").arg(match.kind);
+        // A bare word after the name ("apiKey: required") is the service's prose, not a key.
+        return match.quoted ? QStringLiteral("\"apiKey\":\"<redacted>\"") : match.text;
+    });
 
     QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
     qsizetype count = 0;

@@ -1,5 +1,6 @@
 #include "system/CrashHandler.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,26 +20,59 @@ namespace tessvale {
 namespace {
 
 constexpr std::array<int, 5> kSignals { SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL };
-constexpr int kTimeDigits = 10;
+constexpr size_t kTimeDigits = 10;
 // Large enough for a sanitizer's handler running on it after ours.
 constexpr size_t kAltStackSize = 256 * 1024;
 
-struct Templates
+// One signal's envelope, cut where the handler fills in the length, the time and the breadcrumbs.
+struct SignalTemplate
+{
+    enum class Hole {
+        time,
+        breadcrumbs,
+    };
+
+    bool usable = false;
+    std::string beforeLength;
+    std::string afterLength; // the rest of the header
+    // The payload: texts[0], holes[0], texts[1], holes[1], texts[2]; without breadcrumbs only the first hole.
+    std::array<std::string, 3> texts;
+    std::array<Hole, 2> holes { Hole::time, Hole::breadcrumbs };
+    size_t holeCount = 0;
+    // The payload's bytes without the breadcrumbs, the crash time included.
+    size_t fixedPayloadSize = 0;
+};
+
+// Fixed from one install to the next.
+struct Frame
 {
     std::string path;
     std::string partPath;
-    std::array<std::string, kSignals.size()> before;
-    std::array<std::string, kSignals.size()> after;
+    std::array<SignalTemplate, kSignals.size()> templates;
 };
 
-std::atomic<Templates*> g_current { nullptr };
-// Replaced templates stay alive for a while, in case a handler on another thread still reads one.
-std::array<Templates*, 8> g_retired {};
-size_t g_retiredNext = 0;
-std::mutex g_installLock;
+// Never changed once published: each breadcrumb publishes a new list sharing the kept strings, so
+// an update costs the same however many breadcrumbs there are, and a handler reads a consistent one.
+struct BreadcrumbList
+{
+    std::vector<const std::string*> items; // oldest first
+    size_t textSize = 0; // the items' bytes, without the commas between them
+};
+
+std::atomic<const Frame*> g_frame { nullptr };
+std::atomic<const BreadcrumbList*> g_breadcrumbs { nullptr };
+// Handlers between taking the published pointers and finishing with them. While there is one,
+// nothing replaced is freed: it may be what that handler reads, on this thread or another.
+std::atomic<int> g_readers { 0 };
+std::atomic<bool> g_handling { false };
+
+std::mutex g_lock;
 bool g_installed = false;
+size_t g_capacity = 0;
 std::array<struct sigaction, kSignals.size()> g_previous {};
-std::atomic_flag g_handling = ATOMIC_FLAG_INIT;
+std::vector<const Frame*> g_retiredFrames;
+std::vector<const BreadcrumbList*> g_retiredLists;
+std::vector<const std::string*> g_retiredTexts;
 alignas(16) char g_altStack[kAltStackSize];
 
 int slotOf(int signalNumber)
@@ -62,24 +97,66 @@ void writeAll(int fd, const char* data, size_t size)
     }
 }
 
-void writeReport(const Templates& templates, int slot)
+void writeAll(int fd, const std::string& text)
 {
+    writeAll(fd, text.data(), text.size());
+}
+
+// Decimal digits without leading zeros; returns how many.
+size_t formatDecimal(unsigned long long value, char (&digits)[24])
+{
+    char reversed[24];
+    size_t count = 0;
+    do {
+        reversed[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    for (size_t i = 0; i < count; ++i)
+        digits[i] = reversed[count - 1 - i];
+    return count;
+}
+
+void writeReport(const Frame& frame, const BreadcrumbList* breadcrumbs, int slot)
+{
+    const SignalTemplate& report = frame.templates[slot];
+    if (!report.usable)
+        return;
     struct timespec now = {};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    char digits[kTimeDigits];
+    char time[kTimeDigits];
     long long seconds = static_cast<long long>(now.tv_sec);
     for (int i = kTimeDigits - 1; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + seconds % 10);
+        time[i] = static_cast<char>('0' + seconds % 10);
         seconds /= 10;
     }
-    const int fd = ::open(templates.partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    size_t payloadSize = report.fixedPayloadSize;
+    if (breadcrumbs && !breadcrumbs->items.empty())
+        payloadSize += breadcrumbs->textSize + breadcrumbs->items.size() - 1;
+    char length[24];
+    const size_t lengthDigits = formatDecimal(payloadSize, length);
+
+    const int fd = ::open(frame.partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
-    writeAll(fd, templates.before[slot].data(), templates.before[slot].size());
-    writeAll(fd, digits, kTimeDigits);
-    writeAll(fd, templates.after[slot].data(), templates.after[slot].size());
+    writeAll(fd, report.beforeLength);
+    writeAll(fd, length, lengthDigits);
+    writeAll(fd, report.afterLength);
+    for (size_t hole = 0; hole < report.holeCount; ++hole) {
+        writeAll(fd, report.texts[hole]);
+        if (report.holes[hole] == SignalTemplate::Hole::time) {
+            writeAll(fd, time, kTimeDigits);
+        } else if (breadcrumbs) {
+            for (size_t i = 0; i < breadcrumbs->items.size(); ++i) {
+                if (i > 0)
+                    writeAll(fd, ",", 1);
+                writeAll(fd, *breadcrumbs->items[i]);
+            }
+        }
+    }
+    writeAll(fd, report.texts[report.holeCount]);
+    writeAll(fd, "\n", 1);
     ::close(fd);
-    ::rename(templates.partPath.c_str(), templates.path.c_str());
+    ::rename(frame.partPath.c_str(), frame.path.c_str());
 }
 
 void handleFatalSignal(int signalNumber, siginfo_t* info, void*)
@@ -87,10 +164,13 @@ void handleFatalSignal(int signalNumber, siginfo_t* info, void*)
     const int saved = errno;
     const int slot = slotOf(signalNumber);
     if (slot >= 0) {
-        if (!g_handling.test_and_set()) {
-            if (const Templates* templates = g_current.load())
-                writeReport(*templates, slot);
+        // Counted before the pointers are read, so that nothing they lead to is freed meanwhile.
+        g_readers.fetch_add(1);
+        if (!g_handling.exchange(true)) {
+            if (const Frame* frame = g_frame.load())
+                writeReport(*frame, g_breadcrumbs.load(), slot);
         }
+        g_readers.fetch_sub(1);
         ::sigaction(signalNumber, &g_previous[slot], nullptr);
     }
     errno = saved;
@@ -100,30 +180,83 @@ void handleFatalSignal(int signalNumber, siginfo_t* info, void*)
         ::raise(signalNumber);
 }
 
-Templates* makeTemplates(const QString& path, const QMap<int, QByteArray>& envelopes)
+SignalTemplate makeSignalTemplate(const CrashEnvelopeTemplate& envelope)
 {
-    auto* templates = new Templates;
-    templates->path = path.toStdString();
-    templates->partPath = (path + QStringLiteral(".part")).toStdString();
-    for (size_t i = 0; i < kSignals.size(); ++i) {
-        const QByteArray envelope = envelopes.value(kSignals[i]);
-        const qsizetype at = envelope.indexOf(CrashHandler::timePlaceholder());
-        if (at < 0)
-            continue;
-        templates->before[i] = envelope.left(at).toStdString();
-        templates->after[i] = envelope.mid(at + CrashHandler::timePlaceholder().size()).toStdString();
+    SignalTemplate prepared;
+    const qsizetype length = envelope.header.indexOf(CrashHandler::lengthPlaceholder());
+    const qsizetype time = envelope.payload.indexOf(CrashHandler::timePlaceholder());
+    if (length < 0 || time < 0)
+        return prepared;
+    prepared.beforeLength = envelope.header.left(length).toStdString();
+    prepared.afterLength = envelope.header.mid(length + CrashHandler::lengthPlaceholder().size()).toStdString();
+
+    struct Found
+    {
+        qsizetype at;
+        qsizetype size;
+        SignalTemplate::Hole hole;
+    };
+    std::vector<Found> found { { time, CrashHandler::timePlaceholder().size(), SignalTemplate::Hole::time } };
+    const qsizetype breadcrumbs = envelope.payload.indexOf(CrashHandler::breadcrumbsPlaceholder());
+    if (breadcrumbs >= 0)
+        found.push_back(
+            { breadcrumbs, CrashHandler::breadcrumbsPlaceholder().size(), SignalTemplate::Hole::breadcrumbs });
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.at < b.at; });
+    qsizetype from = 0;
+    for (size_t i = 0; i < found.size(); ++i) {
+        prepared.texts[i] = envelope.payload.mid(from, found[i].at - from).toStdString();
+        prepared.holes[i] = found[i].hole;
+        from = found[i].at + found[i].size;
+        prepared.fixedPayloadSize += prepared.texts[i].size();
     }
-    return templates;
+    prepared.holeCount = found.size();
+    prepared.texts[found.size()] = envelope.payload.mid(from).toStdString();
+    prepared.fixedPayloadSize += prepared.texts[found.size()].size() + kTimeDigits;
+    prepared.usable = true;
+    return prepared;
 }
 
-void publish(Templates* templates)
+const Frame* makeFrame(const QString& path, const QMap<int, CrashEnvelopeTemplate>& templates)
 {
-    Templates* old = g_current.exchange(templates);
-    if (!old)
+    auto* frame = new Frame;
+    frame->path = path.toStdString();
+    frame->partPath = (path + QStringLiteral(".part")).toStdString();
+    for (size_t i = 0; i < kSignals.size(); ++i)
+        frame->templates[i] = makeSignalTemplate(templates.value(kSignals[i]));
+    return frame;
+}
+
+// Frees what was replaced, unless a handler may still be reading it. Runs under g_lock, after the
+// replacement is published: a handler counted from now on can only see the new pointers.
+void collectRetired()
+{
+    if (g_readers.load() != 0)
         return;
-    delete g_retired[g_retiredNext];
-    g_retired[g_retiredNext] = old;
-    g_retiredNext = (g_retiredNext + 1) % g_retired.size();
+    for (const Frame* frame : g_retiredFrames)
+        delete frame;
+    for (const BreadcrumbList* list : g_retiredLists)
+        delete list;
+    for (const std::string* text : g_retiredTexts)
+        delete text;
+    g_retiredFrames.clear();
+    g_retiredLists.clear();
+    g_retiredTexts.clear();
+}
+
+void retireFrame(const Frame* frame)
+{
+    if (frame)
+        g_retiredFrames.push_back(frame);
+}
+
+// The list, and the first dropped of its items.
+void retireList(const BreadcrumbList* list, size_t dropped)
+{
+    if (!list)
+        return;
+    g_retiredLists.push_back(list);
+    for (size_t i = 0; i < dropped && i < list->items.size(); ++i)
+        g_retiredTexts.push_back(list->items[i]);
 }
 
 } // namespace
@@ -167,10 +300,13 @@ QString CrashHandler::signalDescription(int signalNumber)
     return QStringLiteral("Fatal signal");
 }
 
-void CrashHandler::install(const QString& path, const QMap<int, QByteArray>& envelopes)
+void CrashHandler::install(
+    const QString& path, const QMap<int, CrashEnvelopeTemplate>& templates, int breadcrumbCapacity)
 {
-    std::lock_guard<std::mutex> guard(g_installLock);
-    publish(makeTemplates(path, envelopes));
+    std::lock_guard<std::mutex> guard(g_lock);
+    retireFrame(g_frame.exchange(makeFrame(path, templates)));
+    g_capacity = static_cast<size_t>(std::max(breadcrumbCapacity, 0));
+    collectRetired();
     if (g_installed)
         return;
 
@@ -183,6 +319,8 @@ void CrashHandler::install(const QString& path, const QMap<int, QByteArray>& env
         spare.ss_size = sizeof(g_altStack);
         ::sigaltstack(&spare, nullptr);
     }
+    // A new installation reports the next crash.
+    g_handling = false;
     for (size_t i = 0; i < kSignals.size(); ++i) {
         struct sigaction action = {};
         action.sa_sigaction = handleFatalSignal;
@@ -194,29 +332,45 @@ void CrashHandler::install(const QString& path, const QMap<int, QByteArray>& env
     qCInfo(lcErrorMonitoring) << "Crash handler installed.";
 }
 
-void CrashHandler::update(const QMap<int, QByteArray>& envelopes)
+void CrashHandler::addBreadcrumb(const QByteArray& json)
 {
-    std::lock_guard<std::mutex> guard(g_installLock);
-    const Templates* current = g_current.load();
-    if (!g_installed || !current)
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (!g_installed || g_capacity == 0)
         return;
-    publish(makeTemplates(QString::fromStdString(current->path), envelopes));
+    const BreadcrumbList* current = g_breadcrumbs.load();
+    const size_t kept = current ? current->items.size() : 0;
+    const size_t dropped = kept + 1 > g_capacity ? kept + 1 - g_capacity : 0;
+    auto* next = new BreadcrumbList;
+    next->items.reserve(kept - dropped + 1);
+    if (current) {
+        next->items.assign(current->items.begin() + static_cast<std::ptrdiff_t>(dropped), current->items.end());
+        next->textSize = current->textSize;
+        for (size_t i = 0; i < dropped; ++i)
+            next->textSize -= current->items[i]->size();
+    }
+    next->items.push_back(new std::string(json.constData(), static_cast<size_t>(json.size())));
+    next->textSize += static_cast<size_t>(json.size());
+    retireList(g_breadcrumbs.exchange(next), dropped);
+    collectRetired();
 }
 
 void CrashHandler::uninstall()
 {
-    std::lock_guard<std::mutex> guard(g_installLock);
+    std::lock_guard<std::mutex> guard(g_lock);
     if (!g_installed)
         return;
     for (size_t i = 0; i < kSignals.size(); ++i)
         ::sigaction(kSignals[i], &g_previous[i], nullptr);
     g_installed = false;
-    publish(nullptr);
+    retireFrame(g_frame.exchange(nullptr));
+    const BreadcrumbList* last = g_breadcrumbs.exchange(nullptr);
+    retireList(last, last ? last->items.size() : 0);
+    collectRetired();
 }
 
 bool CrashHandler::isInstalled()
 {
-    std::lock_guard<std::mutex> guard(g_installLock);
+    std::lock_guard<std::mutex> guard(g_lock);
     return g_installed;
 }
 

@@ -1,6 +1,7 @@
 #include "system/ErrorReporter.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
@@ -11,7 +12,6 @@
 #include "system/CrashHandler.h"
 #include "system/HangWatchdog.h"
 #include "system/Logging.h"
-#include "system/ReportScrubber.h"
 
 namespace tessvale {
 
@@ -40,11 +40,11 @@ ErrorReporter::ErrorReporter(ErrorMonitoringConfiguration configuration, SentryD
     m_queue.ensureDirectory();
     if (options.installCrashHandler && !CrashHandler::isInstalled()) {
         m_crashEventId = SentryEvent::newEventId();
-        const QString path = QStringLiteral("%1/%2-crash-%3%4")
-                                 .arg(m_queue.directory())
-                                 .arg(QDateTime::currentMSecsSinceEpoch(), 13, 10, QLatin1Char('0'))
-                                 .arg(m_crashEventId, EnvelopeQueue::fileSuffix());
-        CrashHandler::install(path, crashEnvelopes({}));
+        m_crashReportPath = QStringLiteral("%1/%2-crash-%3%4")
+                                .arg(m_queue.directory())
+                                .arg(QDateTime::currentMSecsSinceEpoch(), 13, 10, QLatin1Char('0'))
+                                .arg(m_crashEventId, EnvelopeQueue::fileSuffix());
+        CrashHandler::install(m_crashReportPath, crashTemplates(), m_breadcrumbs.capacity());
         m_crashHandlerInstalled = true;
     }
     if (options.hangThreshold.count() > 0) {
@@ -79,13 +79,14 @@ void ErrorReporter::addBreadcrumb(Breadcrumb breadcrumb)
 {
     if (!breadcrumb.timestamp.isValid())
         breadcrumb.timestamp = QDateTime::currentDateTimeUtc();
-    breadcrumb.message = scrubSecrets(breadcrumb.message);
-    breadcrumb.category = scrubSecrets(breadcrumb.category);
-    breadcrumb.data = scrubSecrets(breadcrumb.data);
+    // Only the new breadcrumb is written out for the crash report: the cost stays the same however
+    // many are kept.
+    const QByteArray crashJson
+        = m_crashHandlerInstalled ? reportJson(sentryBreadcrumbObject(breadcrumb)) : QByteArray();
     std::lock_guard<std::mutex> guard(m_mutex);
     m_breadcrumbs.add(std::move(breadcrumb));
     if (m_crashHandlerInstalled)
-        CrashHandler::update(crashEnvelopes(m_breadcrumbs.snapshot()));
+        CrashHandler::addBreadcrumb(crashJson);
 }
 
 QList<Breadcrumb> ErrorReporter::breadcrumbs() const
@@ -119,13 +120,6 @@ QString ErrorReporter::capture(SentryEvent event)
 {
     event.eventId = SentryEvent::newEventId();
     event.timestamp = QDateTime::currentDateTimeUtc();
-    if (event.message)
-        event.message = scrubSecrets(*event.message);
-    if (event.exception) {
-        event.exception->type = scrubSecrets(event.exception->type);
-        event.exception->value = scrubSecrets(event.exception->value);
-    }
-    event.extras = scrubSecrets(event.extras);
     event.breadcrumbs = breadcrumbs();
     const std::optional<QString> path = m_queue.store(event.eventId, envelopeFor(event));
     if (path)
@@ -139,10 +133,15 @@ QByteArray ErrorReporter::envelopeFor(const SentryEvent& event) const
         event.eventId, m_dsn.text, sentryEventPayload(event, m_configuration), QDateTime::currentDateTimeUtc());
 }
 
-QMap<int, QByteArray> ErrorReporter::crashEnvelopes(const QList<Breadcrumb>& breadcrumbs) const
+QMap<int, CrashEnvelopeTemplate> ErrorReporter::crashTemplates() const
 {
-    static const QByteArray marker = QByteArrayLiteral("TESSVALE_CRASH_TIME");
-    QMap<int, QByteArray> envelopes;
+    static const QString timeMarker = QStringLiteral("TESSVALE_CRASH_TIME");
+    static const QString breadcrumbsMarker = QStringLiteral("TESSVALE_CRASH_BREADCRUMBS");
+    const QJsonObject header { { QStringLiteral("event_id"), m_crashEventId }, { QStringLiteral("dsn"), m_dsn.text } };
+    const QByteArray headerLines = QJsonDocument(header).toJson(QJsonDocument::Compact) + '\n'
+        + QByteArrayLiteral("{\"type\":\"event\",\"length\":") + CrashHandler::lengthPlaceholder()
+        + QByteArrayLiteral(",\"content_type\":\"application/json\"}\n");
+    QMap<int, CrashEnvelopeTemplate> templates;
     for (int signalNumber : CrashHandler::handledSignals()) {
         SentryEvent event;
         event.eventId = m_crashEventId;
@@ -155,22 +154,17 @@ QMap<int, QByteArray> ErrorReporter::crashEnvelopes(const QList<Breadcrumb>& bre
         exception.mechanism = QStringLiteral("signalhandler");
         exception.handled = false;
         event.exception = exception;
-        event.breadcrumbs = breadcrumbs;
-        // The handler fills in the crash time as ten digits, so the item length known now stays right.
+        // The handler fills in the crash time as ten digits and the breadcrumbs kept at that moment.
         QJsonObject object = sentryEventObject(event, m_configuration);
-        object.insert(QStringLiteral("timestamp"), QString::fromLatin1(marker));
-        QByteArray payload = QJsonDocument(object).toJson(QJsonDocument::Compact);
-        payload.replace('"' + marker + '"', CrashHandler::timePlaceholder());
-        const QJsonObject header { { QStringLiteral("event_id"), m_crashEventId },
-            { QStringLiteral("dsn"), m_dsn.text } };
-        QByteArray envelope = QJsonDocument(header).toJson(QJsonDocument::Compact) + '\n';
-        envelope += QByteArrayLiteral("{\"type\":\"event\",\"length\":") + QByteArray::number(payload.size())
-            + QByteArrayLiteral(",\"content_type\":\"application/json\"}\n");
-        envelope += payload;
-        envelope += '\n';
-        envelopes.insert(signalNumber, envelope);
+        object.insert(QStringLiteral("timestamp"), timeMarker);
+        object.insert(QStringLiteral("breadcrumbs"),
+            QJsonObject { { QStringLiteral("values"), QJsonArray { breadcrumbsMarker } } });
+        QByteArray payload = reportJson(object);
+        payload.replace('"' + timeMarker.toLatin1() + '"', CrashHandler::timePlaceholder());
+        payload.replace('"' + breadcrumbsMarker.toLatin1() + '"', CrashHandler::breadcrumbsPlaceholder());
+        templates.insert(signalNumber, CrashEnvelopeTemplate { headerLines, payload });
     }
-    return envelopes;
+    return templates;
 }
 
 void ErrorReporter::scheduleSend(const QString& path)

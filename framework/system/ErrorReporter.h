@@ -13,6 +13,7 @@
 
 #include "platform/system/EnvelopeTransport.h"
 #include "system/BreadcrumbRing.h"
+#include "system/CrashHandler.h"
 #include "system/EnvelopeQueue.h"
 #include "system/ErrorMonitoringConfiguration.h"
 #include "system/HangWatchdog.h"
@@ -35,7 +36,7 @@ struct ErrorReporterOptions
 // The client behind ErrorMonitoring: keeps breadcrumbs, turns messages and errors into events,
 // queues each envelope on disk and sends it to the ingest endpoint, retrying what is still queued
 // at the next start. Captures may come from any thread; sending happens on the reporter's thread.
-// Every text is scrubbed of API keys before it is kept.
+// Every text is scrubbed of API keys when an event is written out.
 class ErrorReporter : public QObject
 {
     Q_OBJECT
@@ -49,6 +50,8 @@ public:
     const ErrorMonitoringConfiguration& configuration() const { return m_configuration; }
     const SentryDsn& dsn() const { return m_dsn; }
     QString queueDirectory() const { return m_queue.directory(); }
+    // Where the crash handler writes its report; empty when this reporter installed none.
+    QString crashReportPath() const { return m_crashReportPath; }
 
     void addBreadcrumb(Breadcrumb breadcrumb);
     QList<Breadcrumb> breadcrumbs() const;
@@ -75,7 +78,7 @@ private:
 
     QString capture(SentryEvent event);
     QByteArray envelopeFor(const SentryEvent& event) const;
-    QMap<int, QByteArray> crashEnvelopes(const QList<Breadcrumb>& breadcrumbs) const;
+    QMap<int, CrashEnvelopeTemplate> crashTemplates() const;
     void scheduleSend(const QString& path);
     void startSend(const QString& path);
     QCoro::Task<> send(QString path);
@@ -88,6 +91,7 @@ private:
     mutable std::mutex m_mutex;
     BreadcrumbRing m_breadcrumbs;
     QString m_crashEventId;
+    QString m_crashReportPath;
     QSet<QString> m_inFlight;
     std::unique_ptr<HangWatchdog> m_watchdog;
 };

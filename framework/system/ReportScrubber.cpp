@@ -1,37 +1,47 @@
 #include "system/ReportScrubber.h"
 
-#include <QRegularExpression>
+#include <QJsonArray>
+#include <QJsonValue>
+
+#include "system/ApiKeyMatcher.h"
 
 namespace tessvale {
 
 namespace {
 
-bool namesApiKey(const QString& key)
+QString scrubbedMatch(const ApiKeyMatch& match)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^(x-tessvale-)?api[_-]?key$"), QRegularExpression::CaseInsensitiveOption);
-    return pattern.match(key.trimmed()).hasMatch();
+    if (match.shape == ApiKeyMatch::Shape::token)
+        return redactedText();
+    // The name and the separator stay as written, so the report still shows which member it was.
+    if (match.quoted)
+        return match.head + QLatin1Char('"') + redactedText() + QLatin1Char('"');
+    return match.head + redactedText();
+}
+
+QJsonValue scrubbedValue(const QJsonValue& value)
+{
+    switch (value.type()) {
+    case QJsonValue::String:
+        return scrubSecrets(value.toString());
+    case QJsonValue::Object:
+        return scrubSecrets(value.toObject());
+    case QJsonValue::Array: {
+        QJsonArray scrubbed;
+        for (const QJsonValue& item : value.toArray())
+            scrubbed.append(scrubbedValue(item));
+        return scrubbed;
+    }
+    default:
+        return value;
+    }
 }
 
 } // namespace
 
 QString scrubSecrets(const QString& text)
 {
-    static const QRegularExpression apiKeys(QStringLiteral("tv_(?:live|test)_[A-Za-z0-9_\\-]*"));
-    // "apiKey": "..." in JSON, whatever the capitalization. Escapes are read whole (an escaped quote
-    // cannot end the value early), and a value cut off before its closing quote is removed to the end.
-    static const QRegularExpression jsonMember(
-        QStringLiteral(R"re(("(?:x-tessvale-)?api[_-]?key"\s*:\s*)"(?:[^"\\]|\\[\s\S]|\\\z)*(?:"|\z))re"),
-        QRegularExpression::CaseInsensitiveOption);
-    // apiKey=... and x-tessvale-api-key: ... in query strings, headers and log lines.
-    static const QRegularExpression assignment(
-        QStringLiteral("(\\b(?:x-tessvale-)?api[_-]?key\"?\\s*[:=]\\s*)(?![\\s\"])[^\\s&,;}\"]+"),
-        QRegularExpression::CaseInsensitiveOption);
-    QString scrubbed = text;
-    scrubbed.replace(apiKeys, redactedText());
-    scrubbed.replace(jsonMember, QStringLiteral("\\1\"") + redactedText() + QLatin1Char('"'));
-    scrubbed.replace(assignment, QStringLiteral("\\1") + redactedText());
-    return scrubbed;
+    return replaceApiKeys(text, scrubbedMatch);
 }
 
 QMap<QString, QString> scrubSecrets(const QMap<QString, QString>& values)
@@ -39,6 +49,16 @@ QMap<QString, QString> scrubSecrets(const QMap<QString, QString>& values)
     QMap<QString, QString> scrubbed;
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         scrubbed.insert(scrubSecrets(it.key()), namesApiKey(it.key()) ? redactedText() : scrubSecrets(it.value()));
+    return scrubbed;
+}
+
+QJsonObject scrubSecrets(const QJsonObject& report)
+{
+    QJsonObject scrubbed;
+    for (auto it = report.constBegin(); it != report.constEnd(); ++it) {
+        const bool secret = it.value().isString() && namesApiKey(it.key());
+        scrubbed.insert(scrubSecrets(it.key()), secret ? QJsonValue(redactedText()) : scrubbedValue(it.value()));
+    }
     return scrubbed;
 }
 

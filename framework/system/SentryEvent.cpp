@@ -7,6 +7,7 @@
 #include <QUuid>
 
 #include "system/ErrorMonitoringConfiguration.h"
+#include "system/ReportScrubber.h"
 
 namespace tessvale {
 
@@ -49,9 +50,24 @@ QString SentryEvent::newEventId()
     return QUuid::createUuid().toString(QUuid::Id128);
 }
 
+QByteArray reportJson(const QJsonObject& report)
+{
+    return QJsonDocument(scrubSecrets(report)).toJson(QJsonDocument::Compact);
+}
+
 QByteArray sentryEventPayload(const SentryEvent& event, const ErrorMonitoringConfiguration& configuration)
 {
-    return QJsonDocument(sentryEventObject(event, configuration)).toJson(QJsonDocument::Compact);
+    return reportJson(sentryEventObject(event, configuration));
+}
+
+QJsonObject sentryBreadcrumbObject(const Breadcrumb& breadcrumb)
+{
+    QJsonObject object { { QStringLiteral("timestamp"), timestampText(breadcrumb.timestamp) },
+        { QStringLiteral("category"), breadcrumb.category }, { QStringLiteral("message"), breadcrumb.message },
+        { QStringLiteral("level"), sentryLevelName(breadcrumb.level) } };
+    if (!breadcrumb.data.isEmpty())
+        object.insert(QStringLiteral("data"), stringObject(breadcrumb.data));
+    return object;
 }
 
 QJsonObject sentryEventObject(const SentryEvent& event, const ErrorMonitoringConfiguration& configuration)
@@ -80,14 +96,8 @@ QJsonObject sentryEventObject(const SentryEvent& event, const ErrorMonitoringCon
         payload.insert(QStringLiteral("extra"), stringObject(event.extras));
     if (!event.breadcrumbs.isEmpty()) {
         QJsonArray values;
-        for (const Breadcrumb& crumb : event.breadcrumbs) {
-            QJsonObject object { { QStringLiteral("timestamp"), timestampText(crumb.timestamp) },
-                { QStringLiteral("category"), crumb.category }, { QStringLiteral("message"), crumb.message },
-                { QStringLiteral("level"), sentryLevelName(crumb.level) } };
-            if (!crumb.data.isEmpty())
-                object.insert(QStringLiteral("data"), stringObject(crumb.data));
-            values.append(object);
-        }
+        for (const Breadcrumb& crumb : event.breadcrumbs)
+            values.append(sentryBreadcrumbObject(crumb));
         payload.insert(QStringLiteral("breadcrumbs"), QJsonObject { { QStringLiteral("values"), values } });
     }
     const QJsonObject os { { QStringLiteral("name"), QStringLiteral("Linux") },

@@ -57,6 +57,9 @@ struct SentryEvent
 
 // The event as JSON, with the release, environment and distribution of the configuration.
 QJsonObject sentryEventObject(const SentryEvent& event, const ErrorMonitoringConfiguration& configuration);
+QJsonObject sentryBreadcrumbObject(const Breadcrumb& breadcrumb);
+// The one way a report's JSON becomes bytes to write: every text scrubbed of API keys, compact.
+QByteArray reportJson(const QJsonObject& report);
 QByteArray sentryEventPayload(const SentryEvent& event, const ErrorMonitoringConfiguration& configuration);
 
 // One envelope holding one event item: the header line, the item header line and the payload.

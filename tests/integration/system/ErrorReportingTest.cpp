@@ -155,6 +155,43 @@ TEST_F(ErrorReportingTest, ReportsMadeOfflineArriveAfterRestart)
     EXPECT_TRUE(queued(queue).isEmpty());
 }
 
+TEST_F(ErrorReportingTest, PlantedApiKeysNeverReachTheIngestServer)
+{
+    // Every shape an error text may carry, each with its own secret, planted in every text of an event.
+    const QStringList shapes {
+        QStringLiteral(R"({"apiKey":"%1"})"),
+        QStringLiteral(R"(apiKey: "%1")"),
+        QStringLiteral(R"(apiKey="%1")"),
+        QStringLiteral("apiKey=%1&next=1"),
+        QStringLiteral("x-tessvale-api-key: %1"),
+        QStringLiteral("{\"apiKey\"\u00A0:\u00A0\"%1\"}"),
+        QStringLiteral("apiKey\u2003:\u2009\"%1\""),
+        QStringLiteral("{\"apiKey\"\u3000=\u3000\"%1\"}"),
+        QStringLiteral("key tv_live_%1"),
+    };
+    ASSERT_TRUE(m_server.listen());
+    auto reporter = ErrorReporter::create(configurationFor(m_server.port()), options(m_dir.filePath("queue")));
+    QStringList secrets;
+    for (qsizetype i = 0; i < shapes.size(); ++i) {
+        const QString secret = QStringLiteral("PLANTED%1SECRET").arg(i);
+        secrets.append(secret);
+        const QString text = shapes[i].arg(secret);
+        reporter->addBreadcrumb(Breadcrumb { QDateTime(), text, text, SentryLevel::info, { { text, text } } });
+        reporter->captureMessage(text, text, { { "body", text }, { "apiKey", secret } }, SentryLevel::warning);
+        reporter->captureException(SentryException { text, text }, { { text, text } });
+    }
+    ASSERT_TRUE(m_server.waitForRequests(2 * shapes.size()));
+    int loggers = 0;
+    for (const IngestRequest& request : m_server.requests()) {
+        for (const QString& secret : secrets)
+            EXPECT_FALSE(request.body.contains(secret.toUtf8())) << secret.toStdString();
+        const QString logger = eventOf(request)["logger"].toString();
+        loggers += logger.isEmpty() ? 0 : 1;
+        EXPECT_TRUE(logger.isEmpty() || logger.contains("[Filtered]")) << logger.toStdString();
+    }
+    EXPECT_EQ(loggers, shapes.size()) << "each message names its category as the logger";
+}
+
 class CrashReportTest : public ErrorReportingTest,
                         public ::testing::WithParamInterface<std::pair<const char*, const char*>>
 {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QList>
 #include <QString>
 
 #include "cloud/CloudAPIClient.h"
@@ -22,6 +23,23 @@ TEST(SanitizedErrorBody, ApiKeyMemberIsRedactedInAnyLetterCaseAndSpacing)
 TEST(SanitizedErrorBody, EmptyApiKeyValueIsLeftAlone)
 {
     EXPECT_EQ(sanitize(QStringLiteral(R"({"apiKey":""})")), QStringLiteral(R"({"apiKey":""})"));
+}
+
+TEST(SanitizedErrorBody, EveryApiKeyShapeGetsTheClientsReplacement)
+{
+    const QList<std::pair<QString, QString>> table {
+        { QStringLiteral("{\"apiKey\"\u00A0:\u00A0\"SECRET\"}"), R"({"apiKey":"<redacted>"})" }, // no-break space
+        { QStringLiteral("{\"apiKey\"\u2028:\u2028\"SECRET\"}"), R"({"apiKey":"<redacted>"})" }, // line separator
+        { QStringLiteral("{\"apiKey\"\u3000:\u3000\"SECRET\"}"), R"({"apiKey":"<redacted>"})" }, // ideographic space
+        { QStringLiteral("{\"apiKey\"\u2003:\u2009\"SECRET\"}"), R"({"apiKey":"<redacted>"})" }, // em, thin
+        { R"(bad apiKey: "SECRET")", R"(bad "apiKey":"<redacted>")" },
+        { R"(bad apiKey="SECRET")", R"(bad "apiKey":"<redacted>")" },
+        { QStringLiteral("bad api_key\u00A0=\u00A0\"SECRET\""), R"(bad "apiKey":"<redacted>")" },
+        { R"({"error":"apiKey: required"})", R"({"error":"apiKey: required"})" },
+        { QStringLiteral("key\u00A0tv_live_SECRET"), QStringLiteral("key\u00A0tv_live_<redacted>") },
+    };
+    for (const auto& [body, expected] : table)
+        EXPECT_EQ(sanitize(body), expected) << body.toStdString();
 }
 
 TEST(SanitizedErrorBody, EscapedQuoteDoesNotLeakTheRestOfTheKey)

@@ -137,6 +137,24 @@ TEST(ReportScrubber, RemovesApiKeysAndApiKeyMembers)
     EXPECT_EQ(data.value("body"), "[Filtered]");
 }
 
+TEST(ReportScrubber, EveryApiKeyShapeGetsTheReportsMarker)
+{
+    const QList<std::pair<QString, QString>> table {
+        { QStringLiteral("{\"apiKey\"\u00A0:\u00A0\"SECRET\"}"),
+            QStringLiteral("{\"apiKey\"\u00A0:\u00A0\"[Filtered]\"}") },
+        { QStringLiteral("{\"apiKey\"\u3000:\u2028\"SECRET\"}"),
+            QStringLiteral("{\"apiKey\"\u3000:\u2028\"[Filtered]\"}") },
+        { QStringLiteral("apiKey\u2003:\u2009\"SECRET\""), QStringLiteral("apiKey\u2003:\u2009\"[Filtered]\"") },
+        { R"(failed: apiKey: "SECRET")", R"(failed: apiKey: "[Filtered]")" },
+        { R"(failed: apiKey="SECRET" then)", R"(failed: apiKey="[Filtered]" then)" },
+        { R"(failed: API_KEY = "SECRET")", R"(failed: API_KEY = "[Filtered]")" },
+        { QStringLiteral("apiKey\u00A0=\u00A0SECRET"), QStringLiteral("apiKey\u00A0=\u00A0[Filtered]") },
+        { R"({"apiKey":""})", R"({"apiKey":""})" },
+    };
+    for (const auto& [text, expected] : table)
+        EXPECT_EQ(scrubSecrets(text), expected) << text.toStdString();
+}
+
 TEST_F(ReporterTest, CapturedMessageIsQueuedSentAndForgotten)
 {
     auto reporter = makeReporter();

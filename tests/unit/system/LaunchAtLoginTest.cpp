@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -58,7 +59,9 @@ TEST(AutostartEntry, ExecQuotesReservedCharactersAndEscapesPercent)
 {
     EXPECT_EQ(XdgAutostartLoginItem::execValue("/usr/bin/tessvale"), "/usr/bin/tessvale");
     EXPECT_EQ(XdgAutostartLoginItem::execValue("/home/a b/tessvale"), "\"/home/a b/tessvale\"");
-    EXPECT_EQ(XdgAutostartLoginItem::execValue("/opt/100%/tessvale"), "/opt/100%%/tessvale");
+    // GLib looks the program up before it expands "%%": env is the program, and gets the path expanded.
+    EXPECT_EQ(XdgAutostartLoginItem::execValue("/opt/100%/tessvale"), "env /opt/100%%/tessvale");
+    EXPECT_EQ(XdgAutostartLoginItem::execValue("/opt/100% x/tessvale"), "env \"/opt/100%% x/tessvale\"");
     // "$" is escaped for the argument quoting; the backslash is then doubled for the file format.
     EXPECT_EQ(XdgAutostartLoginItem::execValue("/opt/$x/tessvale"), "\"/opt/\\\\$x/tessvale\"");
     EXPECT_EQ(XdgAutostartLoginItem::execValue("/opt/a\"b"), "\"/opt/a\\\\\"b\"");
@@ -132,6 +135,30 @@ TEST_F(AutostartTest, UnreadableEntryIsUnknown)
 {
     writeFile(autostartDir() + "/tessvale.desktop", "not a desktop entry\n");
     EXPECT_EQ(item().status(), LoginItemStatus::unknown);
+}
+
+TEST_F(AutostartTest, PathTheDesktopCannotStartIsAnErrorNotEnabled)
+{
+    // env would take "a=b%/tessvale" for a variable to set and start nothing.
+    const QString unwritable = m_dir.filePath("a=b%/tessvale");
+    writeFile(unwritable, "#!/bin/sh\n");
+    QFile::setPermissions(unwritable, QFile::ReadOwner | QFile::ExeOwner);
+    auto login = std::make_shared<XdgAutostartLoginItem>(autostartDir(), unwritable);
+    LaunchAtLoginService service(login);
+    service.setEnabled(true);
+    EXPECT_FALSE(service.isEnabled());
+    EXPECT_EQ(service.statusDescription(), "Disabled");
+    EXPECT_TRUE(service.lastError().contains(unwritable)) << service.lastError().toStdString();
+    EXPECT_FALSE(QFile::exists(login->entryPath()));
+
+    // An entry naming the program with "%%" itself, as written before, is refused by GLib's reader.
+    const QString percent = m_dir.filePath("100%/tessvale");
+    writeFile(percent, "#!/bin/sh\n");
+    QFile::setPermissions(percent, QFile::ReadOwner | QFile::ExeOwner);
+    QByteArray old = XdgAutostartLoginItem::entryContents(percent);
+    old.replace("Exec=env ", "Exec=");
+    writeFile(login->entryPath(), old);
+    EXPECT_EQ(login->status(), LoginItemStatus::notFound);
 }
 
 TEST_F(AutostartTest, RegisterFailsWithADescriptionWhenTheFolderCannotBeMade)

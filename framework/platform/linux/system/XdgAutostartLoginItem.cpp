@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #include "system/Logging.h"
 
@@ -54,45 +55,93 @@ EntryFields parseEntry(const QByteArray& contents)
     return fields;
 }
 
-// The program of an Exec value: undoes the string escapes, then the argument quoting.
-QString execProgram(const QString& exec)
+// Undoes the file format's string escapes.
+QString unescapedValue(const QString& value)
 {
     QString unescaped;
-    for (qsizetype i = 0; i < exec.size(); ++i) {
-        if (exec[i] == QLatin1Char('\\') && i + 1 < exec.size()) {
-            const QChar next = exec[++i];
-            if (next == QLatin1Char('s'))
-                unescaped += QLatin1Char(' ');
-            else if (next == QLatin1Char('n'))
-                unescaped += QLatin1Char('\n');
-            else if (next == QLatin1Char('t'))
-                unescaped += QLatin1Char('\t');
-            else if (next == QLatin1Char('r'))
-                unescaped += QLatin1Char('\r');
-            else
-                unescaped += next;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] != QLatin1Char('\\') || i + 1 == value.size()) {
+            unescaped += value[i];
+            continue;
+        }
+        const QChar next = value[++i];
+        if (next == QLatin1Char('s'))
+            unescaped += QLatin1Char(' ');
+        else if (next == QLatin1Char('n'))
+            unescaped += QLatin1Char('\n');
+        else if (next == QLatin1Char('t'))
+            unescaped += QLatin1Char('\t');
+        else if (next == QLatin1Char('r'))
+            unescaped += QLatin1Char('\r');
+        else
+            unescaped += next;
+    }
+    return unescaped;
+}
+
+// Splits a command line into arguments as GLib's shell parser does: white space separates,
+// double quotes keep it and take backslash escapes of $ ` " \ and newline, single quotes take
+// nothing, and an unquoted backslash escapes the next character.
+QStringList splitArguments(const QString& command)
+{
+    QStringList arguments;
+    QString current;
+    bool inWord = false;
+    for (qsizetype i = 0; i < command.size(); ++i) {
+        const QChar c = command[i];
+        if (c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n')) {
+            if (inWord)
+                arguments.append(current);
+            current.clear();
+            inWord = false;
+            continue;
+        }
+        inWord = true;
+        if (c == QLatin1Char('"')) {
+            for (++i; i < command.size() && command[i] != QLatin1Char('"'); ++i) {
+                static const QString escapable = QStringLiteral("$`\"\\\n");
+                if (command[i] == QLatin1Char('\\') && i + 1 < command.size() && escapable.contains(command[i + 1]))
+                    ++i;
+                current += command[i];
+            }
+        } else if (c == QLatin1Char('\'')) {
+            for (++i; i < command.size() && command[i] != QLatin1Char('\''); ++i)
+                current += command[i];
+        } else if (c == QLatin1Char('\\') && i + 1 < command.size()) {
+            current += command[++i];
         } else {
-            unescaped += exec[i];
+            current += c;
         }
     }
-    QString program;
-    if (unescaped.startsWith(QLatin1Char('"'))) {
-        for (qsizetype i = 1; i < unescaped.size(); ++i) {
-            const QChar c = unescaped[i];
-            if (c == QLatin1Char('\\') && i + 1 < unescaped.size())
-                program += unescaped[++i];
-            else if (c == QLatin1Char('"'))
-                break;
-            else
-                program += c;
-        }
-    } else {
-        program = unescaped.section(QLatin1Char(' '), 0, 0);
-    }
-    return program.replace(QLatin1String("%%"), QLatin1String("%"));
+    if (inWord)
+        arguments.append(current);
+    return arguments;
+}
+
+QString expandedPercent(QString argument)
+{
+    return argument.replace(QLatin1String("%%"), QLatin1String("%"));
 }
 
 } // namespace
+
+QString XdgAutostartLoginItem::programOfExec(const QString& exec)
+{
+    const QStringList arguments = splitArguments(unescapedValue(exec));
+    if (arguments.isEmpty())
+        return QString();
+    // GLib's reader looks argv[0] up before it expands field codes: with one in it, the entry is
+    // refused and the desktop starts nothing.
+    if (arguments[0].contains(QLatin1Char('%')))
+        return QString();
+    if (arguments[0] != QLatin1String("env"))
+        return arguments[0];
+    if (QStandardPaths::findExecutable(arguments[0]).isEmpty() || arguments.size() < 2)
+        return QString();
+    // env takes NAME=VALUE arguments before the program: a program path with "=" is not run.
+    const QString program = expandedPercent(arguments[1]);
+    return program.contains(QLatin1Char('=')) ? QString() : program;
+}
 
 XdgAutostartLoginItem::XdgAutostartLoginItem()
     : XdgAutostartLoginItem(defaultAutostartDirectory(), QCoreApplication::applicationFilePath())
@@ -132,7 +181,10 @@ QString XdgAutostartLoginItem::execValue(const QString& executablePath)
     } else {
         argument = executablePath;
     }
-    argument.replace(QLatin1String("%"), QLatin1String("%%"));
+    // GLib looks the program up before it expands "%%", so a path with "%" cannot be the program
+    // itself; env receives it expanded.
+    if (argument.contains(QLatin1Char('%')))
+        argument = QStringLiteral("env ") + argument.replace(QLatin1String("%"), QLatin1String("%%"));
     // The file's string escapes apply on top of the argument quoting.
     QString value;
     for (QChar c : argument) {
@@ -183,7 +235,7 @@ LoginItemStatus XdgAutostartLoginItem::status() const
         || fields.autostartEnabled.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
         return LoginItemStatus::requiresApproval;
     // The desktop would run whatever Exec names; if it is gone, login starts nothing.
-    const QFileInfo program(execProgram(fields.exec));
+    const QFileInfo program(programOfExec(fields.exec));
     if (!program.isAbsolute() || !program.isFile() || !program.isExecutable())
         return LoginItemStatus::notFound;
     return LoginItemStatus::enabled;
@@ -197,14 +249,19 @@ bool XdgAutostartLoginItem::registerApplication(QString* error)
         qCWarning(lcLaunchAtLogin).noquote() << "Not registering: no executable at" << m_executablePath;
         return false;
     }
+    const QString path = executable.absoluteFilePath();
+    if (programOfExec(execValue(path)) != path) {
+        *error = QStringLiteral("The application's location cannot be written in an autostart entry: %1").arg(path);
+        qCWarning(lcLaunchAtLogin).noquote() << *error;
+        return false;
+    }
     if (!QDir().mkpath(m_directory)) {
         *error = QStringLiteral("Could not create the folder %1.").arg(m_directory);
         qCWarning(lcLaunchAtLogin).noquote() << *error;
         return false;
     }
     QSaveFile file(entryPath());
-    if (!file.open(QIODevice::WriteOnly) || file.write(entryContents(executable.absoluteFilePath())) < 0
-        || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(entryContents(path)) < 0 || !file.commit()) {
         *error = QStringLiteral("Could not write %1: %2").arg(entryPath(), file.errorString());
         qCWarning(lcLaunchAtLogin).noquote() << *error;
         return false;

@@ -19,9 +19,12 @@ public:
 
     static QString defaultAutostartDirectory();
     static QString entryFileName() { return QStringLiteral("tessvale.desktop"); }
-    // The executable as one Exec argument: quoted where the Desktop Entry rules require it, with
-    // the string escapes of the file format applied.
+    // The Exec value that starts the executable: quoted where the Desktop Entry rules require it,
+    // through env when the path holds "%", with the string escapes of the file format applied.
     static QString execValue(const QString& executablePath);
+    // The program that the desktop runs for an Exec value as the file holds it; empty when GLib's
+    // reader would refuse the entry or run another program.
+    static QString programOfExec(const QString& exec);
     // The complete entry written for the executable.
     static QByteArray entryContents(const QString& executablePath);
 

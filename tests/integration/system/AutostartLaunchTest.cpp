@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include "platform/linux/system/XdgAutostartLoginItem.h"
+
+using namespace tessvale;
+
+namespace {
+
+// Writes the path it was started by into $TESSVALE_AUTOSTART_MARK, proving which program ran.
+constexpr char kProgram[] = "#!/bin/sh\nprintf '%s' \"$0\" > \"$TESSVALE_AUTOSTART_MARK\"\n";
+
+QString readMark(const QString& path)
+{
+    QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired()) {
+        QFile mark(path);
+        if (mark.open(QIODevice::ReadOnly) && mark.size() > 0)
+            return QString::fromUtf8(mark.readAll());
+        QThread::msleep(20);
+    }
+    return QString();
+}
+
+} // namespace
+
+// Each entry is started as the desktop starts it: GLib's desktop-entry reader, through gio launch.
+TEST(AutostartLaunch, EntryStartsTheProgramWhateverItsPath)
+{
+    const QStringList folders {
+        "with spaces",
+        "double\"quote",
+        "single'quote",
+        "100%",
+        "%f%u field codes",
+        "dollar$HOME",
+        "back\\slash",
+        "Ünïcødé ß 日本語",
+        "all \"'%$\\ at once",
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile source(dir.filePath("tessvale"));
+    ASSERT_TRUE(source.open(QIODevice::WriteOnly));
+    source.write(kProgram);
+    source.close();
+    source.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        SCOPED_TRACE(folders[i].toStdString());
+        const QString folder = dir.filePath(folders[i]);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        // Half copies, half symbolic links: the desktop runs either.
+        const QString program = folder + "/tessvale";
+        ASSERT_TRUE(i % 2 ? QFile::link(source.fileName(), program) : QFile::copy(source.fileName(), program));
+
+        XdgAutostartLoginItem login(dir.filePath(QString("autostart%1").arg(i)), program);
+        QString error;
+        ASSERT_TRUE(login.registerApplication(&error)) << error.toStdString();
+        ASSERT_EQ(login.status(), LoginItemStatus::enabled);
+
+        const QString mark = dir.filePath(QString("mark%1").arg(i));
+        QProcess gio;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TESSVALE_AUTOSTART_MARK", mark);
+        gio.setProcessEnvironment(environment);
+        gio.start("gio", { "launch", login.entryPath() });
+        ASSERT_TRUE(gio.waitForFinished(10000));
+        ASSERT_EQ(gio.exitCode(), 0) << gio.readAllStandardError().toStdString();
+        EXPECT_EQ(readMark(mark), program);
+    }
+}
