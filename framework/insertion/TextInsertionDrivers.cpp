@@ -16,6 +16,11 @@ QString boolText(bool value)
 
 QCoro::Task<> TextInsertionService::waitForModifierRelease(CancelToken token)
 {
+    // Keys sent now would reach a screen locker or an open menu instead of the target.
+    if (const auto block = currentInputBlock(*m_sessionInput)) {
+        qCWarning(lcTextInsertion).noquote() << "keys not sent:" << describe(*block);
+        throw TextInsertionError(TextInsertionError::keyboardUnavailable);
+    }
     // Held Ctrl or Alt would turn the pasted or typed text into shortcuts of the target.
     const MonotonicTime deadline = m_sleeper->now() + modifierReleaseTimeout;
     while (true) {

@@ -4,6 +4,7 @@
 
 #include "platform/linux/insertion/QtClipboard.h"
 #include "platform/linux/insertion/XTestInputInjector.h"
+#include "platform/linux/shortcuts/X11SessionInputProbe.h"
 #include "system/Logging.h"
 
 namespace tessvale {
@@ -26,6 +27,7 @@ TextInsertionService::TextInsertionService(std::shared_ptr<FocusedAppDiagnostics
     , m_hooks(std::move(hooks))
     , m_clipboard(platform.clipboard ? platform.clipboard : std::make_shared<QtClipboard>())
     , m_injector(platform.injector ? platform.injector : std::make_shared<XTestInputInjector>())
+    , m_sessionInput(platform.sessionInput ? platform.sessionInput : std::make_shared<X11SessionInputProbe>())
     , m_sleeper(platform.sleeper ? platform.sleeper : &Sleeper::system())
     , m_queue(this)
 {

@@ -20,6 +20,7 @@
 #include "insertion/TextInsertionTypes.h"
 #include "platform/insertion/Clipboard.h"
 #include "platform/insertion/InputInjector.h"
+#include "platform/shortcuts/SessionInputProbe.h"
 
 namespace tessvale {
 
@@ -44,6 +45,8 @@ struct TextInsertionPlatform
     std::shared_ptr<Clipboard> clipboard;
     std::shared_ptr<InputInjector> injector;
     Sleeper* sleeper = nullptr;
+    // Keys are never sent while the session is locked or another client has the keyboard.
+    std::shared_ptr<SessionInputProbe> sessionInput;
 };
 
 // Puts a finished transcript into the application that had focus when dictation began: brings it
@@ -102,6 +105,7 @@ private:
     TextInsertionHooks m_hooks;
     std::shared_ptr<Clipboard> m_clipboard;
     std::shared_ptr<InputInjector> m_injector;
+    std::shared_ptr<SessionInputProbe> m_sessionInput;
     Sleeper* m_sleeper;
     InsertionQueue m_queue;
 };

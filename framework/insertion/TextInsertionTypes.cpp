@@ -45,6 +45,9 @@ QString TextInsertionError::errorDescription() const
         return QStringLiteral("Unable to emit the Command-V paste shortcut.");
     case unableToTypeUnicode:
         return QStringLiteral("Unable to type text into the focused application.");
+    case keyboardUnavailable:
+        return QStringLiteral("The keyboard is in use by another application or the screen is locked, so no text "
+                              "was typed.");
     case noFocusedElement:
         return QStringLiteral("No focused accessibility element is available.");
     case unableToRestoreFocus:

@@ -37,6 +37,8 @@ public:
         unableToWritePasteboard,
         unableToEmitPaste,
         unableToTypeUnicode,
+        // The session is locked or another application has grabbed the keyboard.
+        keyboardUnavailable,
         noFocusedElement,
         unableToRestoreFocus,
         unableToSetSelectedText,

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "async/Spawn.h"
+#include "platform/shortcuts/SessionInputProbe.h"
 #include "system/Logging.h"
 
 namespace tessvale {
@@ -166,8 +167,10 @@ bool DictationShortcutEngine::handleModifierChange(const KeyboardShortcutEvent& 
     const bool tapPending = m_recognizer.consumePendingPushModifierTap();
     updateHoldTimer();
     const bool swallow = shouldSwallowModifierChange(previous, event.modifiers);
-    for (const auto action : actions)
-        emitAction(action, "modifierChange");
+    for (const auto action : actions) {
+        if (!startsDictation(action) || !isStartRefused(true, "modifierChange"))
+            emitAction(action, "modifierChange");
+    }
     if (tapPending && m_isHandsFreeActive()) {
         emitAction(DictationShortcutAction::toggleHandsFree, "pushShortcutTapWhileHandsFree");
         return true;
@@ -187,6 +190,10 @@ bool DictationShortcutEngine::handleKeyDown(const KeyboardShortcutEvent& event)
     }
     m_recognizer.cancelPendingHold();
     invalidateHoldTimer();
+    // Our own grab reported the press, so no other client holds the keyboard; the session may still
+    // be locked without one.
+    if (startsDictation(DictationShortcutAction::toggleHandsFree) && isStartRefused(false, "keyCombo"))
+        return true;
     emitAction(DictationShortcutAction::toggleHandsFree, "keyCombo");
     return true;
 }
@@ -198,6 +205,22 @@ bool DictationShortcutEngine::handleInterruption()
     for (const auto action : actions)
         emitAction(action, "monitorInterrupted");
     return !actions.empty();
+}
+
+bool DictationShortcutEngine::startsDictation(DictationShortcutAction action) const
+{
+    return action == DictationShortcutAction::startPushToTalk
+        || (action == DictationShortcutAction::toggleHandsFree && !m_isHandsFreeActive());
+}
+
+// Keys held while another client has the keyboard, or the session is locked, were not meant for us.
+bool DictationShortcutEngine::isStartRefused(bool probeGrab, const char* reason)
+{
+    const auto block = m_keyboardMonitor ? m_keyboardMonitor->inputBlock(probeGrab) : std::nullopt;
+    if (block)
+        qCInfo(lcShortcutEngine).noquote()
+            << QStringLiteral("shortcut ignored reason=%1: %2").arg(reason, describe(*block));
+    return block.has_value();
 }
 
 bool DictationShortcutEngine::shouldSwallowModifierChange(ShortcutModifiers previous, ShortcutModifiers active) const
@@ -222,11 +245,10 @@ void DictationShortcutEngine::updateHoldTimer()
     const double remaining = *m_recognizer.holdArmedAt() + threshold - seconds(m_sleeper.now());
     const auto delay
         = std::chrono::duration_cast<Duration>(std::chrono::duration<double>(std::clamp(remaining, 0.0, threshold)));
-    const quint64 generation = m_holdTimerGeneration;
     QPointer<DictationShortcutEngine> self(this);
     Sleeper* sleeper = &m_sleeper;
-    runDetached([self, sleeper, delay, generation](
-                    CancelToken token) { return runHoldTimer(self, sleeper, delay, generation, std::move(token)); },
+    runDetached(
+        [self, sleeper, delay](CancelToken token) { return runHoldTimer(self, sleeper, delay, std::move(token)); },
         m_holdTimer->token(), QStringLiteral("hold timer"));
 }
 
@@ -236,25 +258,30 @@ void DictationShortcutEngine::invalidateHoldTimer()
         return;
     m_holdTimer->cancel();
     m_holdTimer.reset();
-    ++m_holdTimerGeneration;
 }
 
 QCoro::Task<> DictationShortcutEngine::runHoldTimer(
-    QPointer<DictationShortcutEngine> engine, Sleeper* sleeper, Duration delay, quint64 generation, CancelToken token)
+    QPointer<DictationShortcutEngine> engine, Sleeper* sleeper, Duration delay, CancelToken token)
 {
     co_await sleeper->sleep(delay, token);
+    // A dropped timer's token is cancelled, even when its sleep ended before the cancellation came.
     if (!engine || token.isCancelled())
         co_return;
-    engine->holdTimerFired(generation);
+    engine->holdTimerFired();
 }
 
-void DictationShortcutEngine::holdTimerFired(quint64 generation)
+void DictationShortcutEngine::holdTimerFired()
 {
-    if (generation != m_holdTimerGeneration || !m_holdTimer)
-        return;
     m_holdTimer.reset();
-    ++m_holdTimerGeneration;
-    const auto actions = m_recognizer.processHoldDeadline(seconds(m_sleeper.now()));
+    // Tried on a copy: a start the session refuses leaves the hold cancelled instead of started.
+    ModifierGestureRecognizer attempt = m_recognizer;
+    const auto actions = attempt.processHoldDeadline(seconds(m_sleeper.now()));
+    if (std::find(actions.begin(), actions.end(), DictationShortcutAction::startPushToTalk) != actions.end()
+        && isStartRefused(true, "holdTimer")) {
+        m_recognizer.cancelPendingHold();
+        return;
+    }
+    m_recognizer = std::move(attempt);
     // An early firing re-arms a fresh timer while the hold is still pending.
     updateHoldTimer();
     for (const auto action : actions)

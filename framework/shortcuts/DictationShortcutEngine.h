@@ -22,7 +22,9 @@ namespace tessvale {
 // Turns the keyboard into dictation commands: keeps the push-to-talk and hands-free bindings, listens
 // through a KeyboardEventMonitor, recognizes holds and double taps, runs the hold timer, recognizes the
 // hands-free key combination and reports actions and configuration problems. Main thread only; the
-// handlers are called synchronously from keyboard events, so they must return quickly.
+// handlers are called synchronously from keyboard events, so they must return quickly. No dictation
+// starts while the keyboard belongs to someone else (a locked session, another client's grab);
+// stopping one always works.
 class DictationShortcutEngine final : public QObject
 {
     Q_OBJECT
@@ -61,13 +63,15 @@ private:
     bool handleKeyDown(const KeyboardShortcutEvent& event);
     bool handleInterruption();
     bool shouldSwallowModifierChange(ShortcutModifiers previous, ShortcutModifiers active) const;
+    bool startsDictation(DictationShortcutAction action) const;
+    bool isStartRefused(bool probeGrab, const char* reason);
     std::optional<QString> platformProblem();
 
     void updateHoldTimer();
     void invalidateHoldTimer();
-    void holdTimerFired(quint64 generation);
-    static QCoro::Task<> runHoldTimer(QPointer<DictationShortcutEngine> engine, Sleeper* sleeper, Duration delay,
-        quint64 generation, CancelToken token);
+    void holdTimerFired();
+    static QCoro::Task<> runHoldTimer(
+        QPointer<DictationShortcutEngine> engine, Sleeper* sleeper, Duration delay, CancelToken token);
 
     void emitAction(DictationShortcutAction action, const char* reason);
 
@@ -80,8 +84,8 @@ private:
     std::unique_ptr<KeyboardEventMonitor> m_keyboardMonitor;
     // A stopped monitor lives until the event loop runs again: stop() may be called from its handler.
     std::unique_ptr<KeyboardEventMonitor> m_retiredMonitor;
+    // Each hold timer has a source of its own, cancelled when the timer is dropped or replaced.
     std::optional<CancelSource> m_holdTimer;
-    quint64 m_holdTimerGeneration = 0;
     MonitorFactory m_monitorFactory;
     Sleeper& m_sleeper;
 };

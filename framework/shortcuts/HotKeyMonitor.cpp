@@ -25,7 +25,7 @@ HotKeyMonitor::HotKeyMonitor(std::unique_ptr<KeyGrabber> grabber, Sleeper& clock
     : m_grabber(std::move(grabber))
     , m_clock(clock)
 {
-    m_grabber->setPressHandler([this](quint16) { handlePress(); });
+    m_grabber->setPressHandler([this](const KeyGrabber::Press&) { handlePress(); });
 }
 
 HotKeyMonitor::~HotKeyMonitor()

@@ -6,7 +6,7 @@
 #include "platform/SyntheticInputTracker.h"
 #include "platform/linux/shortcuts/X11KeyGrabber.h"
 #include "platform/linux/shortcuts/X11KeySource.h"
-#include "platform/shortcuts/KeyGrabber.h"
+#include "platform/linux/shortcuts/X11SessionInputProbe.h"
 #include "platform/shortcuts/KeySource.h"
 #include "platform/shortcuts/ModifierKeyCodes.h"
 #include "system/Logging.h"
@@ -23,16 +23,19 @@ double seconds(MonotonicTime time)
 } // namespace
 
 KeyboardEventMonitor::KeyboardEventMonitor()
-    : KeyboardEventMonitor(std::make_unique<X11KeySource>(), std::make_unique<X11KeyGrabber>(), Sleeper::system())
+    : KeyboardEventMonitor(std::make_unique<X11KeySource>(), std::make_unique<X11KeyGrabber>(), Sleeper::system(),
+        std::make_unique<X11SessionInputProbe>())
 {
 }
 
-KeyboardEventMonitor::KeyboardEventMonitor(
-    std::unique_ptr<KeySource> source, std::unique_ptr<KeyGrabber> grabber, Sleeper& clock)
+KeyboardEventMonitor::KeyboardEventMonitor(std::unique_ptr<KeySource> source, std::unique_ptr<KeyGrabber> grabber,
+    Sleeper& clock, std::unique_ptr<SessionInputProbe> sessionInput)
     : m_source(std::move(source))
     , m_grabber(std::move(grabber))
     , m_clock(clock)
+    , m_sessionInput(std::move(sessionInput))
 {
+    m_grabber->setPressHandler([this](const KeyGrabber::Press& press) { handleGrabbedPress(press); });
 }
 
 KeyboardEventMonitor::~KeyboardEventMonitor()
@@ -92,6 +95,11 @@ bool KeyboardEventMonitor::canObserve(ShortcutModifiers modifiers) const
     return !modifiers.contains(ShortcutModifiers::function) || m_source->hasFunctionKey();
 }
 
+std::optional<InputBlock> KeyboardEventMonitor::inputBlock(bool probeGrab)
+{
+    return currentInputBlock(*m_sessionInput, probeGrab);
+}
+
 void KeyboardEventMonitor::handleRawEvent(const RawKeyEvent& event)
 {
     if (!m_handler)
@@ -104,11 +112,19 @@ void KeyboardEventMonitor::handleRawEvent(const RawKeyEvent& event)
     const bool isModifierKey = event.keyCode && modifierForKeyCode(*event.keyCode);
     const bool isCapsLock = event.keyCode == MacKeyCode::capsLock;
 
+    // Keys released unseen go first, so that this event is reported with the modifiers held now. Its
+    // own key stays: the platform may already have seen the release of a quick tap.
+    reconcileHeldKeys(event.timestamp, event.nativeKeyCode);
+    if (!m_handler)
+        return;
+
     if (event.kind == RawKeyEvent::Kind::press) {
         const bool isRepeat = m_heldKeys.count(event.nativeKeyCode) > 0;
         m_heldKeys[event.nativeKeyCode] = event.keyCode;
         if (isModifierKey) {
             reportModifiersIfChanged(event.timestamp);
+        } else if (event.keyCode && isSwallowed(*event.keyCode, m_reportedModifiers)) {
+            qCDebug(lcKeyboardEvents) << "key press of a grabbed combination left to its grab";
         } else if (!isCapsLock) {
             const KeyboardShortcutEvent keyDown {
                 KeyboardShortcutEvent::Kind::keyDown,
@@ -118,14 +134,39 @@ void KeyboardEventMonitor::handleRawEvent(const RawKeyEvent& event)
                 isRepeat,
             };
             const Handler handler = m_handler; // the handler may stop this monitor
-            const bool swallow = handler(keyDown);
-            if (swallow && event.keyCode && !isSwallowed(*event.keyCode, m_reportedModifiers))
+            if (handler(keyDown))
                 qCDebug(lcKeyboardEvents) << "key press answered as swallowed but not grabbed:" << keyDown;
         }
     } else if (m_heldKeys.erase(event.nativeKeyCode) > 0 && isModifierKey) {
         reportModifiersIfChanged(event.timestamp);
     }
-    reconcileHeldKeys(event.timestamp);
+}
+
+void KeyboardEventMonitor::handleGrabbedPress(const KeyGrabber::Press& press)
+{
+    if (!m_handler)
+        return;
+    // The grab reports on a channel of its own: the presses before it must be known first.
+    m_source->deliverPendingEvents();
+    if (!m_handler)
+        return;
+    // A core key event does not name its device. While our injector types, the key is the user's
+    // only when the listener saw it pressed on a real keyboard (its own events are left out).
+    const bool seenHeld = std::any_of(
+        m_heldKeys.begin(), m_heldKeys.end(), [&](const auto& entry) { return entry.second == press.keyCode; });
+    if (!seenHeld && SyntheticInputTracker::processWide().isSynthesizing()) {
+        qCDebug(lcKeyboardEvents) << "ignored grabbed key press typed by our injector";
+        return;
+    }
+    const KeyboardShortcutEvent keyDown {
+        KeyboardShortcutEvent::Kind::keyDown,
+        press.modifiers,
+        press.keyCode,
+        seconds(m_clock.now()),
+        press.isRepeat,
+    };
+    const Handler handler = m_handler; // the handler may stop this monitor
+    handler(keyDown);
 }
 
 void KeyboardEventMonitor::handleInterruption()
@@ -155,15 +196,16 @@ void KeyboardEventMonitor::handleInterruption()
 // own state can be compared with the events delivered so far, keys it no longer holds are released.
 // Only while a modifier is held can a lost release keep a gesture open, so ordinary typing costs no
 // round trip to the platform.
-void KeyboardEventMonitor::reconcileHeldKeys(double timestamp)
+void KeyboardEventMonitor::reconcileHeldKeys(double timestamp, quint32 keptNativeKeyCode)
 {
     if (m_heldKeys.empty() || !m_handler || m_reportedModifiers.isEmpty())
         return;
     const auto held = m_source->heldKeys();
     if (!held)
         return;
-    const auto released = std::erase_if(m_heldKeys,
-        [&](const auto& entry) { return std::find(held->begin(), held->end(), entry.first) == held->end(); });
+    const auto released = std::erase_if(m_heldKeys, [&](const auto& entry) {
+        return entry.first != keptNativeKeyCode && std::find(held->begin(), held->end(), entry.first) == held->end();
+    });
     if (released > 0) {
         qCInfo(lcKeyboardEvents) << released << "held keys were released unseen";
         reportModifiersIfChanged(timestamp);

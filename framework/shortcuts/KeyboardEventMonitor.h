@@ -8,13 +8,14 @@
 
 #include <QString>
 
+#include "platform/shortcuts/KeyGrabber.h"
+#include "platform/shortcuts/SessionInputProbe.h"
 #include "settings/ShortcutModifiers.h"
 #include "shortcuts/KeyboardEventMonitorError.h"
 #include "shortcuts/KeyboardShortcutEvent.h"
 
 namespace tessvale {
 
-class KeyGrabber;
 class KeySource;
 class Sleeper;
 struct RawKeyEvent;
@@ -25,7 +26,9 @@ struct RawKeyEvent;
 //
 // The handler's answer swallows an event only where the platform allows: a listener cannot withhold
 // an event after the fact, so the key combinations the handler will swallow are declared ahead with
-// setSwallowedKeyCombos() and grabbed.
+// setSwallowedKeyCombos() and grabbed. Their presses are reported from the grab alone, which does not
+// fire while another client holds the keyboard (a screen locker, an open menu); the listener sees
+// keys even then.
 class KeyboardEventMonitor
 {
 public:
@@ -37,9 +40,10 @@ public:
         ShortcutModifiers modifiers;
     };
 
-    // The X11 listener and grabber.
+    // The X11 listener, grabber and session probe.
     KeyboardEventMonitor();
-    KeyboardEventMonitor(std::unique_ptr<KeySource> source, std::unique_ptr<KeyGrabber> grabber, Sleeper& clock);
+    KeyboardEventMonitor(std::unique_ptr<KeySource> source, std::unique_ptr<KeyGrabber> grabber, Sleeper& clock,
+        std::unique_ptr<SessionInputProbe> sessionInput);
     ~KeyboardEventMonitor();
     KeyboardEventMonitor(const KeyboardEventMonitor&) = delete;
     KeyboardEventMonitor& operator=(const KeyboardEventMonitor&) = delete;
@@ -54,11 +58,14 @@ public:
     bool setSwallowedKeyCombos(const std::vector<KeyCombo>& combos, QString* reason);
     // Whether every modifier of the set can be seen on this keyboard (the Fn key often cannot).
     bool canObserve(ShortcutModifiers modifiers) const;
+    // What keeps keys from the session now: a lock, or (with probeGrab) another client's keyboard grab.
+    std::optional<InputBlock> inputBlock(bool probeGrab);
 
 private:
     void handleRawEvent(const RawKeyEvent& event);
+    void handleGrabbedPress(const KeyGrabber::Press& press);
     void handleInterruption();
-    void reconcileHeldKeys(double timestamp);
+    void reconcileHeldKeys(double timestamp, quint32 keptNativeKeyCode);
     void reportModifiersIfChanged(double timestamp);
     ShortcutModifiers heldModifiers() const;
     bool isSwallowed(quint16 keyCode, ShortcutModifiers modifiers) const;
@@ -66,6 +73,7 @@ private:
     std::unique_ptr<KeySource> m_source;
     std::unique_ptr<KeyGrabber> m_grabber;
     Sleeper& m_clock;
+    std::unique_ptr<SessionInputProbe> m_sessionInput;
     Handler m_handler;
     bool m_running = false;
     // Held keys by native code, with their virtual code when they have one.

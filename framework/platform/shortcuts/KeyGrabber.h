@@ -13,8 +13,16 @@ namespace tessvale {
 class KeyGrabber
 {
 public:
-    // A grabbed combination was pressed (auto-repeats included); the virtual key code of its key.
-    using PressHandler = std::function<void(quint16 keyCode)>;
+    // A grabbed combination was pressed: the grab's key and modifiers, and whether the press is an
+    // auto-repeat of the key held down. Only the grabbing client sees it, so none arrives while
+    // another client holds an active keyboard grab.
+    struct Press
+    {
+        quint16 keyCode = 0;
+        ShortcutModifiers modifiers;
+        bool isRepeat = false;
+    };
+    using PressHandler = std::function<void(const Press&)>;
 
     virtual ~KeyGrabber() = default;
 

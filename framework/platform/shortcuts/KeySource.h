@@ -42,6 +42,10 @@ public:
     // is not comparable with the events delivered so far (events are still waiting to be delivered).
     virtual std::optional<std::vector<quint32>> heldKeys() = 0;
 
+    // Delivers, before returning, every event the platform sent before this call: another channel
+    // (a key grab) may report a key whose preceding presses are still on their way here.
+    virtual void deliverPendingEvents() = 0;
+
     // Whether the keyboard has a key the listener sees as the Fn modifier.
     virtual bool hasFunctionKey() const = 0;
 };

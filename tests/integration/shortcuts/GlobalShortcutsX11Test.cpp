@@ -6,9 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -19,6 +17,7 @@
 #include "shortcuts/HotKeyMonitor.h"
 #include "shortcuts/KeyboardEventMonitor.h"
 #include "support/async/EventLoopWaits.h"
+#include "support/shortcuts/ForeignKeyboardGrab.h"
 
 // X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
 #include <X11/Xlib.h>
@@ -31,7 +30,6 @@ using namespace std::chrono_literals;
 namespace {
 
 using Action = DictationShortcutAction;
-using Clock = std::chrono::steady_clock;
 
 // Presses keys the way a user's keyboard would reach the server, from a connection of the test's own.
 class XTestKeyboard
@@ -80,11 +78,7 @@ protected:
     void startEngine(ShortcutBinding handsFree = ShortcutBinding::defaultHandsFreeToggle)
     {
         m_engine = std::make_unique<DictationShortcutEngine>(
-            ShortcutBinding::defaultPushToTalk, handsFree,
-            [this](Action action) {
-                m_actions.push_back(action);
-                m_actionTimes.push_back(Clock::now());
-            },
+            ShortcutBinding::defaultPushToTalk, handsFree, [this](Action action) { m_actions.push_back(action); },
             [this](const std::optional<QString>& error) { m_errors.push_back(error); }, [] { return false; });
         m_engine->start();
         ASSERT_EQ(m_errors, std::vector<std::optional<QString>> { std::nullopt });
@@ -105,7 +99,6 @@ protected:
     std::unique_ptr<XTestKeyboard> m_keyboard;
     std::unique_ptr<DictationShortcutEngine> m_engine;
     std::vector<Action> m_actions;
-    std::vector<Clock::time_point> m_actionTimes;
     std::vector<std::optional<QString>> m_errors;
 };
 
@@ -113,7 +106,7 @@ TEST_F(GlobalShortcutsX11Test, HoldingControlOptionStartsThenStopsOnRelease)
 {
     startEngine();
     pressControlOption();
-    spinEventLoop(300ms);
+    ASSERT_TRUE(waitUntil([this] { return !m_actions.empty(); }, 2000ms));
     EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
     releaseControlOption();
     ASSERT_TRUE(waitUntil([this] { return m_actions.size() >= 2; }, 2000ms));
@@ -137,7 +130,8 @@ TEST_F(GlobalShortcutsX11Test, HoldReadLateByABusyMainThreadStartsAsSoonAsItIsSe
     // The main thread is blocked for longer than the hold threshold; only the server's time stamps
     // tell how long the keys have been down.
     std::this_thread::sleep_for(300ms);
-    spinEventLoop(100ms);
+    // Well within the threshold: a deadline counted from the moment the keys were read would not be.
+    waitUntil([this] { return !m_actions.empty(); }, 150ms);
     EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
     releaseControlOption();
     ASSERT_TRUE(waitUntil([this] { return m_actions.size() >= 2; }, 2000ms));
@@ -213,30 +207,29 @@ TEST_F(GlobalShortcutsX11Test, OptionKeyReachesTheFieldUnlessItIsTheHandsFreeCom
     EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree });
 }
 
-TEST_F(GlobalShortcutsX11Test, StopFollowsTheKeyReleaseWithinMilliseconds)
+// A screen locker or an open menu holds the keyboard: it receives every key, and neither the hold
+// nor the combination may start a dictation meanwhile.
+TEST_F(GlobalShortcutsX11Test, NothingStartsWhileAnotherClientGrabsTheKeyboard)
 {
     startEngine();
-    std::vector<double> latencies;
-    for (int i = 0; i < 15; ++i) {
-        m_actions.clear();
-        m_actionTimes.clear();
+    {
+        ForeignKeyboardGrab grab;
+        ASSERT_TRUE(grab.isHeld());
         pressControlOption();
-        ASSERT_TRUE(waitUntil([this] { return m_actions.size() == 1; }, 2000ms));
-        spinEventLoop(20ms);
-        const auto released = Clock::now();
-        m_keyboard->up(XK_Alt_L);
-        ASSERT_TRUE(waitUntil([this] { return m_actions.size() == 2; }, 2000ms));
-        ASSERT_EQ(m_actions.back(), Action::stopPushToTalk);
-        latencies.push_back(std::chrono::duration<double, std::milli>(m_actionTimes.back() - released).count());
-        m_keyboard->up(XK_Control_L);
-        spinEventLoop(30ms);
+        m_keyboard->down(XK_space);
+        m_keyboard->up(XK_space);
+        // Longer than the hold threshold, to show that nothing starts.
+        spinEventLoop(400ms);
+        releaseControlOption();
+        spinEventLoop(50ms);
+        EXPECT_TRUE(m_actions.empty());
+        EXPECT_EQ(grab.keyPressesReceived(), 3);
     }
-    std::sort(latencies.begin(), latencies.end());
-    const double median = latencies[latencies.size() / 2];
-    std::printf("key release to stop action: median %.3f ms, min %.3f ms, max %.3f ms\n", median, latencies.front(),
-        latencies.back());
-    RecordProperty("median_release_to_stop_ms", std::to_string(median));
-    EXPECT_LT(median, 5.0);
+    pressControlOption();
+    ASSERT_TRUE(waitUntil([this] { return !m_actions.empty(); }, 2000ms));
+    EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
+    releaseControlOption();
+    ASSERT_TRUE(waitUntil([this] { return m_actions.size() >= 2; }, 2000ms));
 }
 
 TEST_F(GlobalShortcutsX11Test, HotKeyTriggersOncePerIntervalAndATakenComboIsRefused)

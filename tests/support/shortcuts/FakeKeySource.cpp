@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/shortcuts/ModifierKeyCodes.h"
+
 namespace tessvale {
 
 bool FakeKeySource::start(EventHandler eventHandler, InterruptionHandler interruptionHandler, QString* reason)
@@ -20,6 +22,7 @@ bool FakeKeySource::start(EventHandler eventHandler, InterruptionHandler interru
 
 void FakeKeySource::stop()
 {
+    m_lagging.clear();
     m_eventHandler = nullptr;
     m_interruptionHandler = nullptr;
     running = false;
@@ -33,10 +36,31 @@ std::optional<std::vector<quint32>> FakeKeySource::heldKeys()
     return std::vector<quint32>(m_serverHeld.begin(), m_serverHeld.end());
 }
 
+void FakeKeySource::deliverPendingEvents()
+{
+    auto lagging = std::exchange(m_lagging, {});
+    for (const RawKeyEvent& event : lagging) {
+        if (const EventHandler handler = m_eventHandler)
+            handler(event);
+    }
+}
+
 void FakeKeySource::press(quint16 keyCode, double timestamp, bool synthetic)
 {
-    m_serverHeld.insert(nativeCode(keyCode));
+    const bool isRepeat = !m_serverHeld.insert(nativeCode(keyCode)).second;
     deliver(RawKeyEvent::Kind::press, keyCode, timestamp, synthetic);
+    if (m_grabber && !keyboardGrabbedElsewhere && !modifierForKeyCode(keyCode))
+        m_grabber->pressGrabbed(keyCode, serverModifiers(), isRepeat);
+}
+
+ShortcutModifiers FakeKeySource::serverModifiers() const
+{
+    ShortcutModifiers modifiers;
+    for (quint32 native : m_serverHeld) {
+        if (const auto modifier = modifierForKeyCode(static_cast<quint16>(native - nativeCode(0))))
+            modifiers |= *modifier;
+    }
+    return modifiers;
 }
 
 void FakeKeySource::release(quint16 keyCode, double timestamp, bool synthetic)
@@ -66,6 +90,10 @@ void FakeKeySource::deliver(RawKeyEvent::Kind kind, quint16 keyCode, double time
     event.keyCode = keyCode;
     event.timestamp = timestamp;
     event.isSynthetic = synthetic;
+    if (listenerLags) {
+        m_lagging.push_back(event);
+        return;
+    }
     const EventHandler handler = m_eventHandler; // the handler may stop this source
     handler(event);
 }
@@ -82,12 +110,12 @@ bool FakeKeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers, QString*
     return true;
 }
 
-void FakeKeyGrabber::pressGrabbed(quint16 keyCode)
+void FakeKeyGrabber::pressGrabbed(quint16 keyCode, ShortcutModifiers modifiers, bool isRepeat)
 {
-    const bool grabbed
-        = std::any_of(grabs.begin(), grabs.end(), [&](const Grab& grab) { return grab.keyCode == keyCode; });
-    if (grabbed && m_pressHandler)
-        m_pressHandler(keyCode);
+    const Grab pressed { keyCode, modifiers };
+    const bool grabbed = std::find(grabs.begin(), grabs.end(), pressed) != grabs.end();
+    if (const PressHandler handler = m_pressHandler; grabbed && handler)
+        handler({ keyCode, modifiers, isRepeat });
 }
 
 } // namespace tessvale

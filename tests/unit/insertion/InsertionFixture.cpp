@@ -1,5 +1,7 @@
 #include "InsertionFixture.h"
 
+#include "support/shortcuts/FakeSessionInputProbe.h"
+
 namespace tessvale::testing {
 
 QString InsertOutcome::errorText() const
@@ -61,8 +63,8 @@ void InsertionFixture::SetUp()
 TextInsertionService& InsertionFixture::service()
 {
     if (!m_service)
-        m_service = std::make_unique<TextInsertionService>(
-            m_diagnostics, hooks, TextInsertionPlatform { clipboard, injector, sleeper.get() });
+        m_service = std::make_unique<TextInsertionService>(m_diagnostics, hooks,
+            TextInsertionPlatform { clipboard, injector, sleeper.get(), std::make_shared<FakeSessionInputProbe>() });
     return *m_service;
 }
 

@@ -2,12 +2,14 @@
 
 #include <QCoreApplication>
 
+#include <functional>
 #include <vector>
 
 #include "async/Sleeper.h"
 #include "platform/shortcuts/ModifierKeyCodes.h"
 #include "shortcuts/DictationShortcutEngine.h"
 #include "support/shortcuts/FakeKeySource.h"
+#include "support/shortcuts/FakeSessionInputProbe.h"
 
 using namespace tessvale;
 using namespace std::chrono_literals;
@@ -54,10 +56,14 @@ protected:
                 source->startFailure = m_startFailure;
                 auto grabber = std::make_unique<FakeKeyGrabber>();
                 grabber->refused = m_refusedGrabs;
+                auto probe = std::make_unique<FakeSessionInputProbe>();
+                source->attachGrabber(grabber.get());
                 m_source = source.get();
                 m_grabber = grabber.get();
+                m_probe = probe.get();
                 ++m_monitorsCreated;
-                return std::make_unique<KeyboardEventMonitor>(std::move(source), std::move(grabber), m_sleeper);
+                return std::make_unique<KeyboardEventMonitor>(
+                    std::move(source), std::move(grabber), m_sleeper, std::move(probe));
             },
             m_sleeper);
     }
@@ -83,11 +89,44 @@ protected:
         release(MacKeyCode::option);
         release(MacKeyCode::control);
     }
+    void holdControlOption()
+    {
+        pressControlOption();
+        advance(300ms);
+        releaseControlOption();
+    }
+    void pressCombo()
+    {
+        pressControlOption();
+        advance(50ms);
+        press(MacKeyCode::space);
+        release(MacKeyCode::space);
+        releaseControlOption();
+        advance(1s);
+    }
+    void doubleTapCommand()
+    {
+        for (int i = 0; i < 2; ++i) {
+            press(MacKeyCode::command);
+            advance(50ms);
+            release(MacKeyCode::command);
+            advance(100ms);
+        }
+        advance(1s);
+    }
+    // Another client's active keyboard grab, a locked session.
+    void setBlocked(bool grabbedElsewhere, bool locked)
+    {
+        m_source->keyboardGrabbedElsewhere = grabbedElsewhere;
+        m_probe->keyboardGrabbedElsewhere = grabbedElsewhere;
+        m_probe->sessionLocked = locked;
+    }
 
     ManualSleeper m_sleeper;
     std::unique_ptr<DictationShortcutEngine> m_engine;
     FakeKeySource* m_source = nullptr;
     FakeKeyGrabber* m_grabber = nullptr;
+    FakeSessionInputProbe* m_probe = nullptr;
     int m_monitorsCreated = 0;
     bool m_functionKeyPresent = false;
     std::optional<QString> m_startFailure;
@@ -338,6 +377,83 @@ TEST_F(DictationShortcutEngineTest, MissedReleaseStopsPushToTalkAtTheNextEvent)
     advance(5s);
     press(MacKeyCode::a);
     EXPECT_EQ(m_actions, (std::vector<Action> { Action::startPushToTalk, Action::stopPushToTalk }));
+}
+
+TEST_F(DictationShortcutEngineTest, LostModifierReleasesNeverTurnAPlainSpaceIntoTheCombo)
+{
+    create();
+    m_engine->start();
+    advance(10s);
+    pressControlOption();
+    advance(100ms);
+    m_source->loseRelease(MacKeyCode::option);
+    m_source->loseRelease(MacKeyCode::control);
+    press(MacKeyCode::space);
+    release(MacKeyCode::space);
+    advance(1s);
+    EXPECT_TRUE(m_actions.empty());
+}
+
+// A screen locker or an open menu has the keyboard: what the user holds meanwhile is meant for it.
+TEST_F(DictationShortcutEngineTest, NothingStartsWhileTheKeyboardBelongsToSomeoneElse)
+{
+    enum class Block { otherClientsGrab, lockedSession };
+    struct Case
+    {
+        const char* name;
+        ShortcutBinding handsFree;
+        Block block;
+        std::function<void()> gesture;
+        std::vector<Action> actions;
+    };
+    const Case cases[] = {
+        { "hold, grab", ShortcutBinding::defaultHandsFreeToggle, Block::otherClientsGrab,
+            [this] { holdControlOption(); }, { Action::startPushToTalk, Action::stopPushToTalk } },
+        { "hold, lock", ShortcutBinding::defaultHandsFreeToggle, Block::lockedSession, [this] { holdControlOption(); },
+            { Action::startPushToTalk, Action::stopPushToTalk } },
+        { "combo, grab", ShortcutBinding::defaultHandsFreeToggle, Block::otherClientsGrab, [this] { pressCombo(); },
+            { Action::toggleHandsFree } },
+        { "combo, lock", ShortcutBinding::defaultHandsFreeToggle, Block::lockedSession, [this] { pressCombo(); },
+            { Action::toggleHandsFree } },
+        { "double tap, grab", doubleTap(ShortcutModifiers::command), Block::otherClientsGrab,
+            [this] { doubleTapCommand(); }, { Action::toggleHandsFree } },
+        { "double tap, lock", doubleTap(ShortcutModifiers::command), Block::lockedSession,
+            [this] { doubleTapCommand(); }, { Action::toggleHandsFree } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_actions.clear();
+        create(hold(control | option), c.handsFree);
+        m_engine->start();
+        advance(10s);
+        setBlocked(c.block == Block::otherClientsGrab, c.block == Block::lockedSession);
+        c.gesture();
+        EXPECT_TRUE(m_actions.empty());
+        setBlocked(false, false);
+        c.gesture();
+        EXPECT_EQ(m_actions, c.actions);
+    }
+}
+
+TEST_F(DictationShortcutEngineTest, DictationStillStopsWhileTheKeyboardBelongsToSomeoneElse)
+{
+    create();
+    m_engine->start();
+    advance(10s);
+    pressControlOption();
+    advance(300ms);
+    setBlocked(true, true);
+    releaseControlOption();
+    m_handsFreeActive = true;
+    pressControlOption();
+    // The combination needs its grab, which only the locked session leaves to us.
+    setBlocked(false, true);
+    press(MacKeyCode::space);
+    EXPECT_EQ(m_actions,
+        (std::vector<Action> {
+            Action::startPushToTalk, Action::stopPushToTalk, Action::toggleHandsFree, Action::toggleHandsFree }));
+    // Only a start asks: a probe grab on every key would disturb the focused application.
+    EXPECT_EQ(m_probe->grabProbes, 1);
 }
 
 TEST_F(DictationShortcutEngineTest, InterruptionDuringPushToTalkStops)

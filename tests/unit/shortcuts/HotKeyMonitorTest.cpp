@@ -50,12 +50,12 @@ TEST_F(HotKeyMonitorTest, ModifierGesturesAndCombosWithoutKeyAreRefused)
 TEST_F(HotKeyMonitorTest, PressesCloserThanTheIntervalTriggerOnce)
 {
     m_monitor->registerBinding(ShortcutBinding::defaultHandsFreeToggle, [this] { ++m_triggers; });
-    m_grabber->pressGrabbed(49);
+    m_grabber->pressGrabbed(49, controlOption);
     m_clock.advance(500ms);
-    m_grabber->pressGrabbed(49);
+    m_grabber->pressGrabbed(49, controlOption);
     EXPECT_EQ(m_triggers, 1);
     m_clock.advance(300ms);
-    m_grabber->pressGrabbed(49);
+    m_grabber->pressGrabbed(49, controlOption);
     EXPECT_EQ(m_triggers, 2);
 }
 
@@ -64,9 +64,9 @@ TEST_F(HotKeyMonitorTest, SecondRegistrationReplacesTheFirst)
     m_monitor->registerBinding(
         { ShortcutGesture::keyComboPress, controlOption, quint16(40) }, [this] { ++m_triggers; });
     m_monitor->registerBinding(ShortcutBinding::defaultHandsFreeToggle, [this] { m_triggers += 10; });
-    m_grabber->pressGrabbed(40);
+    m_grabber->pressGrabbed(40, controlOption);
     EXPECT_EQ(m_triggers, 0);
-    m_grabber->pressGrabbed(49);
+    m_grabber->pressGrabbed(49, controlOption);
     EXPECT_EQ(m_triggers, 10);
     const std::vector<FakeKeyGrabber::Grab> expected { { 49, controlOption } };
     EXPECT_EQ(m_grabber->grabs, expected);

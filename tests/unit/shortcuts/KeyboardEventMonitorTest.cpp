@@ -8,6 +8,7 @@
 #include "platform/shortcuts/ModifierKeyCodes.h"
 #include "shortcuts/KeyboardEventMonitor.h"
 #include "support/shortcuts/FakeKeySource.h"
+#include "support/shortcuts/FakeSessionInputProbe.h"
 
 using namespace tessvale;
 
@@ -25,9 +26,13 @@ protected:
     {
         auto source = std::make_unique<FakeKeySource>();
         auto grabber = std::make_unique<FakeKeyGrabber>();
+        auto probe = std::make_unique<FakeSessionInputProbe>();
+        source->attachGrabber(grabber.get());
         m_source = source.get();
         m_grabber = grabber.get();
-        m_monitor = std::make_unique<KeyboardEventMonitor>(std::move(source), std::move(grabber), m_clock);
+        m_probe = probe.get();
+        m_monitor
+            = std::make_unique<KeyboardEventMonitor>(std::move(source), std::move(grabber), m_clock, std::move(probe));
     }
 
     void startRecording(bool answer = false)
@@ -50,6 +55,7 @@ protected:
     ManualSleeper m_clock;
     FakeKeySource* m_source = nullptr;
     FakeKeyGrabber* m_grabber = nullptr;
+    FakeSessionInputProbe* m_probe = nullptr;
     std::unique_ptr<KeyboardEventMonitor> m_monitor;
     std::vector<KeyboardShortcutEvent> m_events;
 };
@@ -115,7 +121,7 @@ TEST_F(KeyboardEventMonitorTest, SyntheticKeysCountUnlessOurInjectorIsTyping)
     EXPECT_EQ(m_events, expected);
 }
 
-TEST_F(KeyboardEventMonitorTest, ReleaseLostOnTheWayIsTakenFromThePlatformStateAtTheNextEvent)
+TEST_F(KeyboardEventMonitorTest, ReleaseLostOnTheWayIsTakenFromThePlatformStateBeforeTheNextEvent)
 {
     startRecording();
     m_source->press(MacKeyCode::control, 1.0);
@@ -124,8 +130,73 @@ TEST_F(KeyboardEventMonitorTest, ReleaseLostOnTheWayIsTakenFromThePlatformStateA
     m_source->loseRelease(MacKeyCode::control);
     m_source->press(MacKeyCode::k, 5.0);
     const std::vector<KeyboardShortcutEvent> expected { flags(control, 1.0), flags(control | option, 1.1),
-        keyDown(control | option, MacKeyCode::k, 5.0, false), flags({}, 5.0) };
+        flags({}, 5.0), keyDown({}, MacKeyCode::k, 5.0, false) };
     EXPECT_EQ(m_events, expected);
+}
+
+// The listener lags: by the time a press arrives, the platform has already seen the key go up.
+TEST_F(KeyboardEventMonitorTest, PressAlreadyReleasedOnThePlatformIsReportedBeforeItsRelease)
+{
+    struct Case
+    {
+        const char* name;
+        quint16 key;
+        std::vector<KeyboardShortcutEvent> expected;
+    };
+    const Case cases[] = {
+        { "quick tap", MacKeyCode::option,
+            { flags(control, 1.0), flags(control | option, 1.1), flags(control, 1.15) } },
+        { "repeat of a held key", MacKeyCode::control, { flags(control, 1.0), flags({}, 1.15) } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        m_events.clear();
+        startRecording();
+        m_source->press(MacKeyCode::control, 1.0);
+        m_source->listenerLags = true;
+        m_source->press(c.key, 1.1);
+        m_source->release(c.key, 1.15);
+        m_source->listenerLags = false;
+        m_source->deliverPendingEvents();
+        EXPECT_EQ(m_events, c.expected);
+    }
+}
+
+// A grabbed combination's press comes from its grab alone: the listener sees keys also while
+// another client holds the keyboard, and the grab's report may come before the listener's.
+TEST_F(KeyboardEventMonitorTest, GrabbedCombinationIsReportedByItsGrabOnly)
+{
+    struct Case
+    {
+        const char* name;
+        bool grabbedElsewhere;
+        bool listenerLags;
+        std::vector<KeyboardShortcutEvent> expected;
+    };
+    const KeyboardShortcutEvent held = flags(control | option, 1.1);
+    const Case cases[] = {
+        { "grab fires", false, false,
+            { flags(control, 1.0), held, keyDown(control | option, MacKeyCode::space, 0, false) } },
+        { "listener behind the grab", false, true,
+            { flags(control, 1.0), held, keyDown(control | option, MacKeyCode::space, 0, false) } },
+        { "another client's grab", true, false, { flags(control, 1.0), held } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        m_events.clear();
+        m_monitor->setSwallowedKeyCombos({ { MacKeyCode::space, control | option } }, nullptr);
+        startRecording(true);
+        m_source->keyboardGrabbedElsewhere = c.grabbedElsewhere;
+        m_source->listenerLags = c.listenerLags;
+        m_source->press(MacKeyCode::control, 1.0);
+        m_source->press(MacKeyCode::option, 1.1);
+        m_source->press(MacKeyCode::space, 1.2);
+        m_source->listenerLags = false;
+        m_source->deliverPendingEvents();
+        EXPECT_EQ(m_events, c.expected);
+    }
 }
 
 TEST_F(KeyboardEventMonitorTest, TypingWithoutModifiersNeverAsksThePlatformForHeldKeys)

@@ -1,5 +1,7 @@
 #include "platform/linux/shortcuts/X11KeyGrabber.h"
 
+#include <algorithm>
+
 #include <QSocketNotifier>
 
 #include "platform/linux/X11Connection.h"
@@ -8,6 +10,7 @@
 #include "system/Logging.h"
 
 // X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
 namespace tessvale {
@@ -53,6 +56,10 @@ bool X11KeyGrabber::ensureConnection(QString* reason)
         return false;
     }
     m_keyMap = std::make_unique<X11KeyMap>(m_connection->display());
+    Bool detectable = False;
+    XkbSetDetectableAutoRepeat(m_connection->display(), True, &detectable);
+    if (!detectable)
+        qCInfo(lcHotKey) << "the X server cannot report auto-repeat without releases";
     m_notifier = new QSocketNotifier(m_connection->fileDescriptor(), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &X11KeyGrabber::readEvents);
     return true;
@@ -97,7 +104,7 @@ bool X11KeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers, QString* 
             for (unsigned variant : lockVariants) {
                 XGrabKey(display, static_cast<int>(nativeCode), mask | variant, DefaultRootWindow(display), False,
                     GrabModeAsync, GrabModeAsync);
-                added.push_back({ nativeCode, mask | variant });
+                added.push_back({ nativeCode, mask | variant, keyCode, modifiers });
             }
         }
         errorCode = trap.errorCode();
@@ -128,6 +135,7 @@ void X11KeyGrabber::ungrabAll()
     for (const Grab& grab : m_grabs)
         XUngrabKey(display, static_cast<int>(grab.nativeKeyCode), grab.mask, DefaultRootWindow(display));
     m_grabs.clear();
+    m_pressedKeys.clear();
     XFlush(display);
 }
 
@@ -142,11 +150,27 @@ void X11KeyGrabber::readEvents()
         if (event.type == MappingNotify) {
             XRefreshKeyboardMapping(&event.xmapping);
             m_keyMap->refresh();
-        } else if (event.type == KeyPress && m_pressHandler) {
-            if (const auto keyCode = m_keyMap->keyCode(event.xkey.keycode))
-                m_pressHandler(*keyCode);
+        } else if (event.type == KeyPress) {
+            handlePress(event.xkey.keycode, event.xkey.state);
+        } else if (event.type == KeyRelease) {
+            m_pressedKeys.erase(event.xkey.keycode);
         }
     }
+}
+
+void X11KeyGrabber::handlePress(unsigned nativeKeyCode, unsigned state)
+{
+    const bool isRepeat = !m_pressedKeys.insert(nativeKeyCode).second;
+    // The state also carries pointer buttons, and the lock keys the grab was made for in every variant.
+    const unsigned ignored
+        = ~(ShiftMask | LockMask | ControlMask | Mod1Mask | Mod2Mask | Mod3Mask | Mod4Mask | Mod5Mask)
+        | m_keyMap->capsLockMask() | m_keyMap->numLockMask();
+    const auto grab = std::find_if(m_grabs.begin(), m_grabs.end(), [&](const Grab& candidate) {
+        return candidate.nativeKeyCode == nativeKeyCode && (candidate.mask & ~ignored) == (state & ~ignored);
+    });
+    // A copy: the handler may change the grabs.
+    if (const PressHandler handler = m_pressHandler; grab != m_grabs.end() && handler)
+        handler({ grab->keyCode, grab->modifiers, isRepeat });
 }
 
 } // namespace tessvale

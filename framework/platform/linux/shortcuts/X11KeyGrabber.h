@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <vector>
 
 #include <QObject>
@@ -33,15 +34,21 @@ private:
     {
         unsigned nativeKeyCode;
         unsigned mask;
+        quint16 keyCode;
+        ShortcutModifiers modifiers;
     };
 
     bool ensureConnection(QString* reason);
     void readEvents();
+    void handlePress(unsigned nativeKeyCode, unsigned state);
 
     std::unique_ptr<X11Connection> m_connection;
     std::unique_ptr<X11KeyMap> m_keyMap;
     QSocketNotifier* m_notifier = nullptr;
     std::vector<Grab> m_grabs;
+    // Grabbed keys down now, as this connection saw them: a second press before the release is an
+    // auto-repeat (detectable auto-repeat sends no release in between).
+    std::set<unsigned> m_pressedKeys;
     PressHandler m_pressHandler;
 };
 

@@ -134,6 +134,15 @@ std::optional<std::vector<quint32>> X11KeySource::heldKeys()
     return held;
 }
 
+void X11KeySource::deliverPendingEvents()
+{
+    if (!m_connection || m_reading)
+        return;
+    // The reply comes after every event the server sent before it.
+    XSync(m_connection->display(), False);
+    readEvents();
+}
+
 bool X11KeySource::hasFunctionKey() const
 {
     return m_keyMap && m_keyMap->hasFunctionKey();

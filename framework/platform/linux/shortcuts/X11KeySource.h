@@ -15,7 +15,7 @@ class X11KeyMap;
 
 // Global key presses and releases from XInput2 raw events on the root window, read on the main
 // thread from a connection of its own. Raw events reach every listener, also while another client
-// holds a keyboard grab.
+// holds a keyboard grab: they tell which keys are held, never that a shortcut may act.
 class X11KeySource final : public QObject, public KeySource
 {
     Q_OBJECT
@@ -27,6 +27,7 @@ public:
     bool start(EventHandler eventHandler, InterruptionHandler interruptionHandler, QString* reason) override;
     void stop() override;
     std::optional<std::vector<quint32>> heldKeys() override;
+    void deliverPendingEvents() override;
     bool hasFunctionKey() const override;
 
 private:
