@@ -283,3 +283,57 @@ TEST(ManualClock, PendingSleepersEndWithCancellationWhenTheClockGoesAway)
     EXPECT_TRUE(outcome.cancelled);
     EXPECT_FALSE(outcome.finished);
 }
+
+TEST(Cancellation, ASleepWhoseTimePassesAfterItsCancelStillThrows)
+{
+    // The posted cancel callback has not run yet when the deadline passes.
+    ManualSleeper manual;
+    CancelSource manualSource;
+    SleepOutcome manualOutcome;
+    auto manualTask = sleepAndReport(&manual, 10ms, manualSource.token(), &manualOutcome);
+    manualSource.cancel();
+    manual.advance(10ms);
+    EXPECT_TRUE(manualOutcome.cancelled);
+    EXPECT_FALSE(manualOutcome.finished);
+
+    // A timer started first and due at the same time cancels in the same timer pass.
+    RealSleeper real;
+    CancelSource realSource;
+    SleepOutcome realOutcome;
+    QTimer canceller;
+    canceller.setSingleShot(true);
+    canceller.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&canceller, &QTimer::timeout, [&realSource] { realSource.cancel(); });
+    canceller.start(1);
+    auto realTask = sleepAndReport(&real, 1ms, realSource.token(), &realOutcome);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (elapsed.elapsed() < 5) { }
+    while (!realOutcome.cancelled && !realOutcome.finished && elapsed.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(realOutcome.cancelled);
+    EXPECT_FALSE(realOutcome.finished);
+}
+
+TEST(Cancellation, CombinedTokenIsCancelledAtOnceByEitherSideAndPostsItsCallbacks)
+{
+    for (int side = 0; side < 3; ++side) {
+        CancelSource owner;
+        CancelSource caller;
+        if (side == 2)
+            owner.cancel(); // combining with a cancelled token gives a cancelled one
+        const CancelToken combined = caller.token().combinedWith(owner.token());
+        QObject context;
+        bool called = false;
+        auto registration = combined.onCancel(&context, [&called] { called = true; });
+        if (side == 0)
+            owner.cancel();
+        else if (side == 1)
+            caller.cancel();
+        EXPECT_TRUE(combined.isCancelled()) << side;
+        EXPECT_FALSE(called) << side;
+        drainEvents();
+        EXPECT_TRUE(called) << side;
+        EXPECT_EQ(side == 1, caller.isCancelled());
+    }
+}
