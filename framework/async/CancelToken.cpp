@@ -20,6 +20,8 @@ struct CancelState
     bool cancelled = false;
     quint64 nextId = 1;
     std::vector<CancelCallback> callbacks;
+    // Tokens combined from this one: cancelled with it, at once.
+    std::vector<std::weak_ptr<CancelState>> children;
 };
 
 } // namespace detail
@@ -31,6 +33,38 @@ void postCallback(const QPointer<QObject>& context, std::function<void()> callba
     if (!context)
         return;
     QMetaObject::invokeMethod(context.data(), std::move(callback), Qt::QueuedConnection);
+}
+
+// Marks state and every token combined from it as cancelled, then posts their callbacks.
+void cancelState(const std::shared_ptr<detail::CancelState>& state)
+{
+    std::vector<detail::CancelCallback> callbacks;
+    std::vector<std::weak_ptr<detail::CancelState>> children;
+    {
+        std::lock_guard lock(state->mutex);
+        if (state->cancelled)
+            return;
+        state->cancelled = true;
+        callbacks.swap(state->callbacks);
+        children.swap(state->children);
+    }
+    for (auto& c : callbacks)
+        postCallback(c.context, std::move(c.callback));
+    for (const auto& child : children) {
+        if (auto alive = child.lock())
+            cancelState(alive);
+    }
+}
+
+// Links child to parent; false when parent is cancelled already.
+bool adopt(const std::shared_ptr<detail::CancelState>& parent, const std::shared_ptr<detail::CancelState>& child)
+{
+    std::lock_guard lock(parent->mutex);
+    if (parent->cancelled)
+        return false;
+    std::erase_if(parent->children, [](const auto& c) { return c.expired(); });
+    parent->children.push_back(child);
+    return true;
 }
 
 } // namespace
@@ -111,6 +145,21 @@ CancelRegistration CancelToken::onCancel(QObject* context, std::function<void()>
     return CancelRegistration(m_state, id);
 }
 
+CancelToken CancelToken::combinedWith(const CancelToken& other) const
+{
+    if (!m_state)
+        return other;
+    if (!other.m_state || other.m_state == m_state)
+        return *this;
+    auto combined = std::make_shared<detail::CancelState>();
+    // A new state has no callbacks yet: marking it cancelled needs no posting.
+    if (!adopt(m_state, combined) || !adopt(other.m_state, combined)) {
+        std::lock_guard lock(combined->mutex);
+        combined->cancelled = true;
+    }
+    return CancelToken(combined);
+}
+
 CancelSource::CancelSource()
     : m_state(std::make_shared<detail::CancelState>())
 {
@@ -123,16 +172,7 @@ CancelToken CancelSource::token() const
 
 void CancelSource::cancel()
 {
-    std::vector<detail::CancelCallback> callbacks;
-    {
-        std::lock_guard lock(m_state->mutex);
-        if (m_state->cancelled)
-            return;
-        m_state->cancelled = true;
-        callbacks.swap(m_state->callbacks);
-    }
-    for (auto& c : callbacks)
-        postCallback(c.context, std::move(c.callback));
+    cancelState(m_state);
 }
 
 bool CancelSource::isCancelled() const

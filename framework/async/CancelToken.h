@@ -55,6 +55,10 @@ public:
     // never inline inside cancel(). Dropped if context is gone by then.
     [[nodiscard]] CancelRegistration onCancel(QObject* context, std::function<void()> callback) const;
 
+    // A token cancelled as soon as either this one or other is (at once, inside their cancel()), so
+    // an owner's lifetime and a caller's cancellation can end one wait.
+    CancelToken combinedWith(const CancelToken& other) const;
+
 private:
     friend class CancelSource;
     explicit CancelToken(std::shared_ptr<detail::CancelState> state);

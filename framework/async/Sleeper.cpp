@@ -33,6 +33,8 @@ QCoro::Task<> RealSleeper::sleep(Duration duration, CancelToken token)
     auto registration = token.onCancel(timer.get(), [done]() mutable { done.fail(CancelledError()); });
     timer->start(std::chrono::ceil<std::chrono::milliseconds>(std::max(duration, Duration::zero())));
     co_await done;
+    // The timer may fire after cancel() and before its posted callback runs.
+    token.throwIfCancelled();
 }
 
 MonotonicTime RealSleeper::now() const
@@ -64,6 +66,8 @@ QCoro::Task<> ManualSleeper::sleep(Duration duration, CancelToken token)
         waiter->done.fail(CancelledError());
     });
     co_await waiter->done;
+    // advance() may wake it after cancel() and before the posted callback runs.
+    token.throwIfCancelled();
 }
 
 void ManualSleeper::advance(Duration duration)

@@ -4,14 +4,23 @@
 
 namespace tessvale {
 
+namespace {
+
+FocusedApplicationTarget applicationTarget(const FrontmostApplication& app)
+{
+    return FocusedApplicationTarget { app.name.isEmpty() ? QStringLiteral("Unknown App") : app.name,
+        app.processIdentifier };
+}
+
+} // namespace
+
 std::optional<FocusedApplicationTarget> FocusAppService::currentApplicationTarget(
     const FocusedAppDiagnosticsService& diagnosticsService)
 {
     const auto app = diagnosticsService.windowSystem().frontmostApplication();
     if (!app)
         return std::nullopt;
-    return FocusedApplicationTarget { app->name.isEmpty() ? QStringLiteral("Unknown App") : app->name,
-        app->processIdentifier };
+    return applicationTarget(*app);
 }
 
 std::optional<QString> FocusAppService::currentApplicationName(const FocusedAppDiagnosticsService& diagnosticsService)
@@ -25,17 +34,17 @@ std::optional<QString> FocusAppService::currentApplicationName(const FocusedAppD
 FocusedInsertionTargetRef FocusAppService::currentInsertionTarget(
     const FocusedAppDiagnosticsService& diagnosticsService)
 {
-    auto application = currentApplicationTarget(diagnosticsService);
-    if (!application)
+    const auto app = diagnosticsService.windowSystem().frontmostApplication();
+    if (!app)
         return nullptr;
     // The element is read separately from the application, as the desktop reports it.
     AccessibilityElement element = diagnosticsService.currentFocusedElement();
     if (!element)
         return std::make_shared<const FocusedInsertionTarget>(
-            std::move(*application), nullptr, nullptr, std::nullopt, std::nullopt, false);
-    auto target = std::make_shared<const FocusedInsertionTarget>(std::move(*application), element,
+            applicationTarget(*app), nullptr, nullptr, std::nullopt, std::nullopt, false, app->windowId);
+    auto target = std::make_shared<const FocusedInsertionTarget>(applicationTarget(*app), element,
         diagnosticsService.window(element), diagnosticsService.role(element), diagnosticsService.title(element),
-        diagnosticsService.isTextInputElement(element));
+        diagnosticsService.isTextInputElement(element), app->windowId);
     qCDebug(lcFocus).noquote() << "captured" << target->summary();
     return target;
 }

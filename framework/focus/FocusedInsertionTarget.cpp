@@ -6,13 +6,14 @@ namespace tessvale {
 
 FocusedInsertionTarget::FocusedInsertionTarget(FocusedApplicationTarget application,
     AccessibilityElement focusedElement, AccessibilityElement focusedWindow, std::optional<QString> focusedElementRole,
-    std::optional<QString> focusedElementTitle, bool requiresTextFocusRestore)
+    std::optional<QString> focusedElementTitle, bool requiresTextFocusRestore, quint64 windowId)
     : m_application(std::move(application))
     , m_focusedElement(std::move(focusedElement))
     , m_focusedWindow(std::move(focusedWindow))
     , m_focusedElementRole(std::move(focusedElementRole))
     , m_focusedElementTitle(std::move(focusedElementTitle))
     , m_requiresTextFocusRestore(requiresTextFocusRestore)
+    , m_windowId(windowId)
 {
 }
 

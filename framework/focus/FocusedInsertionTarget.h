@@ -25,7 +25,7 @@ class FocusedInsertionTarget
 public:
     FocusedInsertionTarget(FocusedApplicationTarget application, AccessibilityElement focusedElement,
         AccessibilityElement focusedWindow, std::optional<QString> focusedElementRole,
-        std::optional<QString> focusedElementTitle, bool requiresTextFocusRestore);
+        std::optional<QString> focusedElementTitle, bool requiresTextFocusRestore, quint64 windowId = 0);
 
     const FocusedApplicationTarget& application() const { return m_application; }
     const AccessibilityElement& focusedElement() const { return m_focusedElement; }
@@ -33,6 +33,9 @@ public:
     const std::optional<QString>& focusedElementRole() const { return m_focusedElementRole; }
     const std::optional<QString>& focusedElementTitle() const { return m_focusedElementTitle; }
     bool requiresTextFocusRestore() const { return m_requiresTextFocusRestore; }
+    // The window system's id of the window that was active (0 when unknown). Windows that carry no
+    // process identifier all report process 0: only this tells them apart.
+    quint64 windowId() const { return m_windowId; }
 
     // One diagnostic line for logs.
     QString summary() const;
@@ -46,6 +49,7 @@ private:
     const std::optional<QString> m_focusedElementRole;
     const std::optional<QString> m_focusedElementTitle;
     const bool m_requiresTextFocusRestore;
+    const quint64 m_windowId;
 };
 
 using FocusedInsertionTargetRef = std::shared_ptr<const FocusedInsertionTarget>;

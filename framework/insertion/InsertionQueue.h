@@ -1,13 +1,12 @@
 #pragma once
 
-#include <deque>
+#include <memory>
 
 #include <QObject>
 
 #include <qcoro/qcorotask.h>
 
 #include "async/CancelToken.h"
-#include "async/OneShot.h"
 
 namespace tessvale {
 
@@ -15,39 +14,42 @@ namespace tessvale {
 // finished (its pasteboard restored, its keys typed).
 class InsertionQueue
 {
+    struct State;
+
 public:
+    // Held for the length of one insertion. It may outlive the queue: it then hands nothing on.
     class Turn
     {
     public:
-        explicit Turn(InsertionQueue* queue)
-            : m_queue(queue)
-        {
-        }
-        Turn(Turn&& other) noexcept
-            : m_queue(std::exchange(other.m_queue, nullptr))
-        {
-        }
+        Turn(Turn&& other) noexcept = default;
         Turn(const Turn&) = delete;
         Turn& operator=(const Turn&) = delete;
         Turn& operator=(Turn&&) = delete;
         ~Turn();
 
     private:
-        InsertionQueue* m_queue;
+        friend class InsertionQueue;
+        explicit Turn(std::weak_ptr<State> state);
+
+        std::weak_ptr<State> m_state;
     };
 
+    // Turns are handed on from context's event loop.
     explicit InsertionQueue(QObject* context);
+    // Callers still waiting resume with CancelledError here: nothing would ever hand them a turn.
+    ~InsertionQueue();
+    InsertionQueue(const InsertionQueue&) = delete;
+    InsertionQueue& operator=(const InsertionQueue&) = delete;
 
     // Waits for this caller's turn; throws CancelledError when token is cancelled while waiting.
     QCoro::Task<Turn> enter(CancelToken token);
-    bool isBusy() const { return m_busy; }
+    bool isBusy() const;
 
 private:
-    void leave();
+    static void leave(const std::shared_ptr<State>& state);
+    static void handOver(const std::shared_ptr<State>& state);
 
-    QObject* m_context;
-    bool m_busy = false;
-    std::deque<OneShot<>> m_waiting;
+    std::shared_ptr<State> m_state;
 };
 
 } // namespace tessvale

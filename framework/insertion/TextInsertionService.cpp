@@ -1,5 +1,6 @@
 #include "insertion/TextInsertionService.h"
 
+#include <QPointer>
 #include <QStringList>
 
 #include "platform/linux/insertion/QtClipboard.h"
@@ -34,26 +35,43 @@ TextInsertionService::TextInsertionService(std::shared_ptr<FocusedAppDiagnostics
     if (!m_hooks.accessibilityTrusted)
         m_hooks.accessibilityTrusted = [this] { return m_diagnosticsService->accessibility().isTrusted(); };
     if (!m_hooks.appActivator)
-        m_hooks.appActivator = [this](qint32 pid) { return activateApplication(pid); };
+        m_hooks.appActivator = [this](qint32 pid, CancelToken token) { return activateApplication(pid, token); };
     if (!m_hooks.targetRestorer)
-        m_hooks.targetRestorer
-            = [this](FocusedInsertionTargetRef target) { return restoreTextFocus(std::move(target)); };
+        m_hooks.targetRestorer = [this](FocusedInsertionTargetRef target, CancelToken token) {
+            return restoreTextFocus(std::move(target), token);
+        };
     if (!m_hooks.currentFrontmostApplicationPID) {
         m_hooks.currentFrontmostApplicationPID = [this]() -> std::optional<qint32> {
             const auto app = m_diagnosticsService->windowSystem().frontmostApplication();
             return app ? std::optional<qint32>(app->processIdentifier) : std::nullopt;
         };
     }
+    if (!m_hooks.currentFrontmostWindowID) {
+        m_hooks.currentFrontmostWindowID = [this]() -> quint64 {
+            const auto app = m_diagnosticsService->windowSystem().frontmostApplication();
+            return app ? app->windowId : 0;
+        };
+    }
     if (!m_hooks.currentFocusedElementProvider)
         m_hooks.currentFocusedElementProvider = [this] { return m_diagnosticsService->currentFocusedElement(); };
     if (!m_hooks.targetReadinessWaiter)
-        m_hooks.targetReadinessWaiter
-            = [this](FocusedInsertionTargetRef target) { return waitUntilTargetReady(std::move(target)); };
+        m_hooks.targetReadinessWaiter = [this](FocusedInsertionTargetRef target, CancelToken token) {
+            return waitUntilTargetReady(std::move(target), token);
+        };
     if (!m_hooks.pasteCommandEmitter)
         m_hooks.pasteCommandEmitter = [this] { emitCommandV(); };
 }
 
-TextInsertionService::~TextInsertionService() = default;
+TextInsertionService::~TextInsertionService()
+{
+    // Pending waits end soon; each coroutine sees the service gone when it resumes.
+    m_lifetime.cancel();
+}
+
+CancelToken TextInsertionService::bound(const CancelToken& token) const
+{
+    return token.combinedWith(m_lifetime.token());
+}
 
 QList<TextInsertionDriver> TextInsertionService::driverOrder(
     const std::optional<QList<TextInsertionDriver>>& enabledDrivers, bool preferDirectTyping)
@@ -73,8 +91,12 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insert(QString text, bool
         throw TextInsertionError(TextInsertionError::missingAccessibilityPermission);
     if (appendTrailingSpace)
         text += QLatin1Char(' ');
+    QPointer<TextInsertionService> self(this);
+    token = bound(token);
     // One insertion at a time: two pastes racing over the clipboard would lose the user's data.
     InsertionQueue::Turn turn = co_await m_queue.enter(token);
+    if (!self)
+        throw CancelledError();
     TextInsertionResult result = co_await insertInTurn(
         std::move(text), restoreClipboard, preferDirectTyping, std::move(targetInsertion), token);
     co_return result;
@@ -83,8 +105,11 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insert(QString text, bool
 QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(
     QString text, bool restoreClipboard, bool preferDirectTyping, FocusedInsertionTargetRef target, CancelToken token)
 {
+    QPointer<TextInsertionService> self(this);
     if (target) {
         co_await prepareTarget(target, token);
+        if (!self)
+            throw CancelledError();
     }
     token.throwIfCancelled();
     const std::optional<FocusedAppDiagnostics> diagnostics = m_diagnosticsService->current();
@@ -102,7 +127,7 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(
     for (auto driver : drivers) {
         token.throwIfCancelled();
         // Focus may have moved while an earlier driver worked: never put text into another window.
-        if (target && !isFrontmost(target->application().processIdentifier)) {
+        if (target && !isFrontmost(*target)) {
             qCWarning(lcTextInsertion).noquote()
                 << "target no longer frontmost before driver" << rawValue(driver) << "target=" << target->summary();
             throw TextInsertionError(TextInsertionError::unableToRestoreFocus);
@@ -112,18 +137,25 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(
                                                  .arg(count);
         QString failure;
         try {
-            co_await runDriver(driver, text, restoreClipboard, token);
+            co_await runDriver(driver, text, restoreClipboard, target, token);
             qCInfo(lcTextInsertion).noquote() << QStringLiteral("insert success driver=%1 target=%2 charCount=%3")
                                                      .arg(rawValue(driver), label)
                                                      .arg(count);
             co_return TextInsertionResult { driver, diagnostics };
         } catch (const TextInsertionError& error) {
+            if (error.mayHaveChangedTarget() || error == TextInsertionError::unableToRestoreFocus) {
+                qCCritical(lcTextInsertion).noquote() << QStringLiteral("insert stopped driver=%1 target=%2 error=%3")
+                                                             .arg(rawValue(driver), label, error.errorDescription());
+                throw;
+            }
             failure = error.errorDescription();
         } catch (const CancelledError&) {
             throw;
         } catch (const std::exception& error) {
             failure = QString::fromUtf8(error.what());
         }
+        if (!self)
+            throw CancelledError();
         qCCritical(lcTextInsertion).noquote()
             << QStringLiteral("insert failure driver=%1 target=%2 error=%3").arg(rawValue(driver), label, failure);
         failures << rawValue(driver) + QStringLiteral(": ") + failure;
@@ -133,20 +165,27 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(
 
 QCoro::Task<> TextInsertionService::prepareTarget(FocusedInsertionTargetRef target, CancelToken token)
 {
+    QPointer<TextInsertionService> self(this);
     const qint32 pid = target->application().processIdentifier;
-    const bool activated = co_await m_hooks.appActivator(pid);
+    const bool activated = co_await m_hooks.appActivator(pid, token);
+    if (!self)
+        throw CancelledError();
     token.throwIfCancelled();
     qCInfo(lcTextInsertion).noquote()
         << QStringLiteral("target app activation pid=%1 activated=%2").arg(pid).arg(boolText(activated));
 
-    const bool restored = co_await m_hooks.targetRestorer(target);
+    const bool restored = co_await m_hooks.targetRestorer(target, token);
+    if (!self)
+        throw CancelledError();
     token.throwIfCancelled();
     qCInfo(lcTextInsertion).noquote()
         << QStringLiteral("target field restore target=%1 restored=%2").arg(target->summary(), boolText(restored));
     if (target->requiresTextFocusRestore() && !restored)
         throw TextInsertionError(TextInsertionError::unableToRestoreFocus);
 
-    const bool ready = co_await m_hooks.targetReadinessWaiter(target);
+    const bool ready = co_await m_hooks.targetReadinessWaiter(target, token);
+    if (!self)
+        throw CancelledError();
     token.throwIfCancelled();
     qCInfo(lcTextInsertion).noquote()
         << QStringLiteral("target readiness target=%1 ready=%2").arg(target->summary(), boolText(ready));
@@ -161,8 +200,8 @@ QCoro::Task<> TextInsertionService::prepareTarget(FocusedInsertionTargetRef targ
     }
 }
 
-QCoro::Task<> TextInsertionService::runDriver(
-    TextInsertionDriver driver, QString text, bool restoreClipboard, CancelToken token)
+QCoro::Task<> TextInsertionService::runDriver(TextInsertionDriver driver, QString text, bool restoreClipboard,
+    FocusedInsertionTargetRef target, CancelToken token)
 {
     switch (driver) {
     case TextInsertionDriver::pasteboard:
@@ -172,18 +211,30 @@ QCoro::Task<> TextInsertionService::runDriver(
         replaceSelectedText(text);
         break;
     case TextInsertionDriver::unicodeTyping:
-        co_await typeUnicodeText(std::move(text), token);
+        co_await typeUnicodeText(std::move(text), std::move(target), token);
         break;
     }
 }
 
-bool TextInsertionService::isFrontmost(qint32 processIdentifier) const
+bool TextInsertionService::isFrontmost(qint32 processIdentifier, quint64 windowId) const
 {
-    return m_hooks.currentFrontmostApplicationPID() == processIdentifier;
+    if (m_hooks.currentFrontmostApplicationPID() != processIdentifier)
+        return false;
+    // Windows without a process identifier all report 0: only the window tells them apart.
+    if (windowId != 0)
+        return m_hooks.currentFrontmostWindowID() == windowId;
+    return processIdentifier != 0;
 }
 
-QCoro::Task<bool> TextInsertionService::activateApplication(qint32 processIdentifier)
+bool TextInsertionService::isFrontmost(const FocusedInsertionTarget& target) const
 {
+    return isFrontmost(target.application().processIdentifier, target.windowId());
+}
+
+QCoro::Task<bool> TextInsertionService::activateApplication(qint32 processIdentifier, CancelToken token)
+{
+    QPointer<TextInsertionService> self(this);
+    token = bound(token);
     WindowSystem& windows = m_diagnosticsService->windowSystem();
     if (!windows.isRunning(processIdentifier))
         co_return false;
@@ -193,14 +244,19 @@ QCoro::Task<bool> TextInsertionService::activateApplication(qint32 processIdenti
     if (!windows.requestActivation(processIdentifier))
         co_return false;
     try {
-        co_await m_sleeper->sleep(activationSettleDelay);
+        co_await m_sleeper->sleep(activationSettleDelay, token);
     } catch (const CancelledError&) {
     }
+    if (!self)
+        throw CancelledError();
+    token.throwIfCancelled();
     co_return true;
 }
 
-QCoro::Task<bool> TextInsertionService::restoreTextFocus(FocusedInsertionTargetRef target)
+QCoro::Task<bool> TextInsertionService::restoreTextFocus(FocusedInsertionTargetRef target, CancelToken token)
 {
+    QPointer<TextInsertionService> self(this);
+    token = bound(token);
     if (!target->requiresTextFocusRestore())
         co_return true;
     if (!target->focusedElement())
@@ -213,21 +269,25 @@ QCoro::Task<bool> TextInsertionService::restoreTextFocus(FocusedInsertionTargetR
         accessibility.raiseWindow(target->focusedWindow());
     accessibility.setFocused(target->focusedElement());
     try {
-        co_await m_sleeper->sleep(focusRestoreSettleDelay);
+        co_await m_sleeper->sleep(focusRestoreSettleDelay, token);
     } catch (const CancelledError&) {
     }
+    if (!self)
+        throw CancelledError();
+    token.throwIfCancelled();
     co_return FocusedAppDiagnosticsService::sameElement(
         m_diagnosticsService->currentFocusedElement(), target->focusedElement());
 }
 
-QCoro::Task<bool> TextInsertionService::waitUntilTargetReady(FocusedInsertionTargetRef target)
+QCoro::Task<bool> TextInsertionService::waitUntilTargetReady(FocusedInsertionTargetRef target, CancelToken token)
 {
+    QPointer<TextInsertionService> self(this);
+    token = bound(token);
     const MonotonicTime deadline = m_sleeper->now() + readinessTimeout;
     bool previousReady = false;
     while (m_sleeper->now() < deadline) {
-        const auto frontmost = m_hooks.currentFrontmostApplicationPID();
-        const bool pidMatches = frontmost && *frontmost == target->application().processIdentifier;
-        bool ready = pidMatches;
+        const bool windowMatches = isFrontmost(*target);
+        bool ready = windowMatches;
         bool counted = true;
         if (target->requiresTextFocusRestore()) {
             const AccessibilityElement focused
@@ -235,15 +295,18 @@ QCoro::Task<bool> TextInsertionService::waitUntilTargetReady(FocusedInsertionTar
             if (!focused)
                 counted = false;
             else
-                ready = pidMatches && FocusedAppDiagnosticsService::sameElement(focused, target->focusedElement());
+                ready = windowMatches && FocusedAppDiagnosticsService::sameElement(focused, target->focusedElement());
         }
         if (counted && ready && previousReady)
             co_return true;
         previousReady = counted && ready;
         try {
-            co_await m_sleeper->sleep(readinessPollInterval);
+            co_await m_sleeper->sleep(readinessPollInterval, token);
         } catch (const CancelledError&) {
         }
+        if (!self)
+            throw CancelledError();
+        token.throwIfCancelled();
     }
     co_return false;
 }

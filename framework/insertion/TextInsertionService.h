@@ -24,16 +24,20 @@
 
 namespace tessvale {
 
-// Hooks of the service; each one left empty takes the service's default.
+// Hooks of the service; each one left empty takes the service's default. The waits get the
+// insertion's token, which is also cancelled when the service goes away.
 struct TextInsertionHooks
 {
     std::function<bool()> accessibilityTrusted;
-    std::function<QCoro::Task<bool>(qint32)> appActivator;
-    std::function<QCoro::Task<bool>(FocusedInsertionTargetRef)> targetRestorer;
-    // Used only by the default readiness waiter (and by the frontmost checks before each driver).
+    std::function<QCoro::Task<bool>(qint32, CancelToken)> appActivator;
+    std::function<QCoro::Task<bool>(FocusedInsertionTargetRef, CancelToken)> targetRestorer;
+    // Used only by the default readiness waiter and by the frontmost checks (before each driver and
+    // between typed batches).
     std::function<std::optional<qint32>()> currentFrontmostApplicationPID;
+    // The active window's id, 0 when none; with the process it identifies the target.
+    std::function<quint64()> currentFrontmostWindowID;
     std::function<AccessibilityElement()> currentFocusedElementProvider;
-    std::function<QCoro::Task<bool>(FocusedInsertionTargetRef)> targetReadinessWaiter;
+    std::function<QCoro::Task<bool>(FocusedInsertionTargetRef, CancelToken)> targetReadinessWaiter;
     // Sends the paste shortcut; throws TextInsertionError.
     std::function<void()> pasteCommandEmitter;
     std::optional<QList<TextInsertionDriver>> enabledDrivers;
@@ -51,7 +55,10 @@ struct TextInsertionPlatform
 
 // Puts a finished transcript into the application that had focus when dictation began: brings it
 // back to the front, gives its field focus again, waits until it is ready, then tries the drivers in
-// order until one succeeds. Main thread only; insertions run one at a time.
+// order until one succeeds. A driver that may already have changed the target ends the insertion
+// with its error instead: the next driver would insert the text a second time. Main thread only;
+// insertions run one at a time. Destroying the service ends its insertions with CancelledError, a
+// saved clipboard restored first.
 class TextInsertionService final : public QObject
 {
     Q_OBJECT
@@ -72,21 +79,23 @@ public:
         TextInsertionHooks hooks = {}, TextInsertionPlatform platform = {}, QObject* parent = nullptr);
     ~TextInsertionService() override;
 
-    // Throws TextInsertionError (missingAccessibilityPermission, unableToRestoreFocus),
-    // TextInsertionServiceError when every driver failed, or CancelledError.
+    // Throws TextInsertionError (missingAccessibilityPermission, unableToRestoreFocus, or one whose
+    // mayHaveChangedTarget() holds), TextInsertionServiceError when every driver failed, or
+    // CancelledError.
     QCoro::Task<TextInsertionResult> insert(QString text, bool appendTrailingSpace, bool restoreClipboard,
         bool preferDirectTyping, FocusedInsertionTargetRef targetInsertion, CancelToken token = {});
 
     // The drivers and the default paste command.
     QCoro::Task<> insertWithPasteboard(QString text, bool restoreClipboard, CancelToken token = {});
     void replaceSelectedText(const QString& text);
-    QCoro::Task<> typeUnicodeText(QString text, CancelToken token = {});
+    // Stops when the focus leaves target (or, without one, the window active when typing began).
+    QCoro::Task<> typeUnicodeText(QString text, FocusedInsertionTargetRef target = nullptr, CancelToken token = {});
     void emitCommandV();
 
     // The default hooks.
-    QCoro::Task<bool> activateApplication(qint32 processIdentifier);
-    QCoro::Task<bool> restoreTextFocus(FocusedInsertionTargetRef target);
-    QCoro::Task<bool> waitUntilTargetReady(FocusedInsertionTargetRef target);
+    QCoro::Task<bool> activateApplication(qint32 processIdentifier, CancelToken token = {});
+    QCoro::Task<bool> restoreTextFocus(FocusedInsertionTargetRef target, CancelToken token = {});
+    QCoro::Task<bool> waitUntilTargetReady(FocusedInsertionTargetRef target, CancelToken token = {});
 
     static QList<TextInsertionDriver> driverOrder(
         const std::optional<QList<TextInsertionDriver>>& enabledDrivers, bool preferDirectTyping);
@@ -95,11 +104,14 @@ private:
     QCoro::Task<TextInsertionResult> insertInTurn(QString text, bool restoreClipboard, bool preferDirectTyping,
         FocusedInsertionTargetRef target, CancelToken token);
     QCoro::Task<> prepareTarget(FocusedInsertionTargetRef target, CancelToken token);
-    QCoro::Task<> runDriver(TextInsertionDriver driver, QString text, bool restoreClipboard, CancelToken token);
+    QCoro::Task<> runDriver(TextInsertionDriver driver, QString text, bool restoreClipboard,
+        FocusedInsertionTargetRef target, CancelToken token);
     QCoro::Task<> waitForModifierRelease(CancelToken token);
-    QCoro::Task<bool> waitForFetchOrCap(std::shared_ptr<bool> fetched, MonotonicTime pastedAt);
-    void restoreSelections(const PasteboardSnapshot& clipboardSnapshot, const PasteboardSnapshot& primarySnapshot);
-    bool isFrontmost(qint32 processIdentifier) const;
+    // The caller's token combined with the service's lifetime.
+    CancelToken bound(const CancelToken& token) const;
+    // Whether that process and window (when known) are frontmost now.
+    bool isFrontmost(qint32 processIdentifier, quint64 windowId) const;
+    bool isFrontmost(const FocusedInsertionTarget& target) const;
 
     std::shared_ptr<FocusedAppDiagnosticsService> m_diagnosticsService;
     TextInsertionHooks m_hooks;
@@ -107,6 +119,7 @@ private:
     std::shared_ptr<InputInjector> m_injector;
     std::shared_ptr<SessionInputProbe> m_sessionInput;
     Sleeper* m_sleeper;
+    CancelSource m_lifetime;
     InsertionQueue m_queue;
 };
 

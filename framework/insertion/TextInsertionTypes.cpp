@@ -29,9 +29,26 @@ std::optional<TextInsertionDriver> textInsertionDriverFromRawValue(const QString
 }
 
 TextInsertionError::TextInsertionError(Case errorCase)
+    : TextInsertionError(errorCase, 0, 0)
+{
+}
+
+TextInsertionError::TextInsertionError(Case errorCase, qsizetype inserted, qsizetype total)
     : m_case(errorCase)
+    , m_inserted(inserted)
+    , m_total(total)
     , m_what(errorDescription().toUtf8())
 {
+}
+
+TextInsertionError TextInsertionError::partlyInserted(qsizetype insertedCharacters, qsizetype totalCharacters)
+{
+    return TextInsertionError(transcriptPartlyInserted, insertedCharacters, totalCharacters);
+}
+
+bool TextInsertionError::mayHaveChangedTarget() const
+{
+    return m_case == transcriptNotDelivered || m_case == transcriptPartlyInserted;
 }
 
 QString TextInsertionError::errorDescription() const
@@ -58,6 +75,11 @@ QString TextInsertionError::errorDescription() const
     case modifierKeysHeld:
         return QStringLiteral(
             "Modifier keys (Ctrl, Alt, Shift or Super) are still held down. Release them and try again.");
+    case transcriptNotDelivered:
+        return QStringLiteral(
+            "The transcript was not pasted: something copied at the same moment was pasted in its place.");
+    case transcriptPartlyInserted:
+        return QStringLiteral("Only %1 of %2 characters of the transcript were inserted.").arg(m_inserted).arg(m_total);
     }
     return {};
 }
@@ -75,6 +97,14 @@ qsizetype characterCount(const QString& text)
     while (finder.toNextBoundary() > 0)
         ++count;
     return count;
+}
+
+qsizetype characterCountOfPrefix(const QString& text, qsizetype codePoints)
+{
+    qsizetype units = 0;
+    for (qsizetype seen = 0; seen < codePoints && units < text.size(); ++seen)
+        units += text.at(units).isHighSurrogate() && units + 1 < text.size() ? 2 : 1;
+    return characterCount(text.left(units));
 }
 
 } // namespace tessvale

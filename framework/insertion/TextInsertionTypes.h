@@ -44,20 +44,36 @@ public:
         unableToSetSelectedText,
         // The user kept a modifier key held down, which would turn typed text into shortcuts.
         modifierKeysHeld,
+        // The paste went out, but our text had been replaced by a copy made at that moment, and the
+        // target pasted that copy instead.
+        transcriptNotDelivered,
+        // Part of the text reached the target before the driver had to stop (see the counts).
+        transcriptPartlyInserted,
     };
     using enum Case;
 
     TextInsertionError(Case errorCase);
+    static TextInsertionError partlyInserted(qsizetype insertedCharacters, qsizetype totalCharacters);
 
     Case errorCase() const { return m_case; }
     QString errorDescription() const;
+    // Of transcriptPartlyInserted: characters that reached the target, and of the whole text.
+    qsizetype insertedCharacters() const { return m_inserted; }
+    qsizetype totalCharacters() const { return m_total; }
+    // The driver may already have changed the target: trying another driver could insert the text
+    // twice, so the insertion ends with this error.
+    bool mayHaveChangedTarget() const;
     const char* what() const noexcept override { return m_what.constData(); }
 
     friend bool operator==(const TextInsertionError& a, const TextInsertionError& b) { return a.m_case == b.m_case; }
     friend bool operator==(const TextInsertionError& a, Case b) { return a.m_case == b; }
 
 private:
+    TextInsertionError(Case errorCase, qsizetype inserted, qsizetype total);
+
     Case m_case;
+    qsizetype m_inserted = 0;
+    qsizetype m_total = 0;
     QByteArray m_what;
 };
 
@@ -79,5 +95,7 @@ private:
 
 // The number of user-perceived characters (grapheme clusters) of text.
 qsizetype characterCount(const QString& text);
+// The same for the first codePoints code points of text.
+qsizetype characterCountOfPrefix(const QString& text, qsizetype codePoints);
 
 } // namespace tessvale

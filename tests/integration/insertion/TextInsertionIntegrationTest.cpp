@@ -192,7 +192,7 @@ TEST_F(DesktopTest, TargetThatCannotBeBroughtBackIsNeverTypedIntoAnotherWindow)
         FocusedApplicationTarget { QStringLiteral("First"), static_cast<qint32>(first.processId()) }, nullptr, nullptr,
         std::nullopt, std::nullopt, false);
     TextInsertionHooks hooks;
-    hooks.appActivator = [](qint32) -> QCoro::Task<bool> { co_return false; };
+    hooks.appActivator = [](qint32, CancelToken) -> QCoro::Task<bool> { co_return false; };
     auto service = makeService({ Driver::pasteboard, Driver::unicodeTyping }, hooks);
     EXPECT_EQ(
         insertionError(*service, QStringLiteral("misplaced"), captured), TextInsertionError::unableToRestoreFocus);

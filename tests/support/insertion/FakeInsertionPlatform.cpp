@@ -14,6 +14,15 @@ void FakeClipboard::copyByUser(ClipboardSelection selection, const QString& text
 {
     state(selection).items = { plainTextItem(text) };
     state(selection).ourText.reset();
+    ++state(selection).ownerChanges;
+}
+
+QList<ClipboardItemContent> FakeClipboard::items(ClipboardSelection selection)
+{
+    const QList<ClipboardItemContent> held = state(selection).items;
+    if (onRead)
+        onRead(selection);
+    return held;
 }
 
 void FakeClipboard::fetch(ClipboardSelection selection)
@@ -36,6 +45,7 @@ bool FakeClipboard::writeText(ClipboardSelection selection, const QString& text)
         return false;
     state(selection).items = { plainTextItem(text) };
     state(selection).ourText = text;
+    ++state(selection).ownerChanges;
     return true;
 }
 
@@ -45,6 +55,7 @@ void FakeClipboard::restore(ClipboardSelection selection, const QList<QList<Clip
     s.lastRestore = items;
     ++s.restoreCount;
     s.ourText.reset();
+    ++s.ownerChanges;
     s.items.clear();
     for (const auto& entries : items) {
         ClipboardItemContent item;
@@ -89,10 +100,27 @@ QCoro::Task<TypingOutcome> RecordingInputInjector::typeText(
     token.throwIfCancelled();
     if (!typingWorks)
         co_return TypingOutcome { TypingStatus::failed, 0 };
-    if (stillOnTarget && !stillOnTarget())
-        co_return TypingOutcome { TypingStatus::focusMoved, 0 };
-    events << QStringLiteral("type:") + text;
-    co_return TypingOutcome { TypingStatus::complete, text.toUcs4().size() };
+    const QList<uint> codePoints = text.toUcs4();
+    const qsizetype step = batchSize > 0 ? batchSize : std::max<qsizetype>(codePoints.size(), 1);
+    qsizetype typed = 0;
+    if (codePoints.isEmpty())
+        events << QStringLiteral("type:");
+    for (int batch = 0; typed < codePoints.size(); ++batch) {
+        if (stillOnTarget && !stillOnTarget())
+            co_return TypingOutcome { TypingStatus::focusMoved, typed };
+        qsizetype end = std::min(typed + step, codePoints.size());
+        const bool fails = failAfter >= 0 && end > failAfter;
+        if (fails)
+            end = failAfter;
+        events << QStringLiteral("type:")
+                + QString::fromUcs4(reinterpret_cast<const char32_t*>(codePoints.constData() + typed), end - typed);
+        typed = end;
+        if (fails)
+            co_return TypingOutcome { TypingStatus::failed, typed };
+        if (onBatch)
+            onBatch(batch);
+    }
+    co_return TypingOutcome { TypingStatus::complete, typed };
 }
 
 } // namespace tessvale::testing

@@ -27,6 +27,8 @@ public:
     SelectionState clipboard;
     SelectionState primary;
     std::function<void(ClipboardSelection)> observer;
+    // Called after each items() read, before it returns (a copy landing mid-snapshot).
+    std::function<void(ClipboardSelection)> onRead;
 
     SelectionState& state(ClipboardSelection selection)
     {
@@ -39,7 +41,7 @@ public:
     // The text now held, when it is plain text.
     std::optional<QString> text(ClipboardSelection selection);
 
-    QList<ClipboardItemContent> items(ClipboardSelection selection) override { return state(selection).items; }
+    QList<ClipboardItemContent> items(ClipboardSelection selection) override;
     bool writeText(ClipboardSelection selection, const QString& text) override;
     quint64 ownerChangeCount(ClipboardSelection selection) override { return state(selection).ownerChanges; }
     bool holdsOurText(ClipboardSelection selection) override { return state(selection).ourText.has_value(); }
@@ -59,8 +61,14 @@ public:
     // Returned by successive heldModifiers() calls; the last entry repeats.
     QList<QStringList> heldSequence;
     int heldQueries = 0;
-    QStringList events; // "paste" and "type:<text>" in order
+    QStringList events; // "paste" and "type:<text>" (one per batch) in order
     std::function<void()> onPaste;
+    // Code points per batch (0: the whole text in one); stillOnTarget is asked before each batch.
+    qsizetype batchSize = 0;
+    // After this many code points typing fails (negative: never).
+    qsizetype failAfter = -1;
+    // Called after each typed batch with its index.
+    std::function<void(int)> onBatch;
 
     bool isAvailable() override { return available; }
     QStringList heldModifiers() override;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QThread>
 #include <QTimer>
 
 #include <vector>
@@ -282,4 +283,46 @@ TEST(ManualClock, PendingSleepersEndWithCancellationWhenTheClockGoesAway)
     }
     EXPECT_TRUE(outcome.cancelled);
     EXPECT_FALSE(outcome.finished);
+}
+
+TEST(Cancellation, ASleepWhoseTimePassesAfterItsCancelStillThrows)
+{
+    // The posted cancel callback has not run yet when the deadline passes.
+    ManualSleeper manual;
+    CancelSource manualSource;
+    SleepOutcome manualOutcome;
+    auto manualTask = sleepAndReport(&manual, 10ms, manualSource.token(), &manualOutcome);
+    manualSource.cancel();
+    manual.advance(10ms);
+    EXPECT_TRUE(manualOutcome.cancelled);
+    EXPECT_FALSE(manualOutcome.finished);
+
+    // A timer started first and due at the same time cancels in the same timer pass.
+    RealSleeper real;
+    CancelSource realSource;
+    SleepOutcome realOutcome;
+    QTimer::singleShot(1, Qt::PreciseTimer, [&realSource] { realSource.cancel(); });
+    auto realTask = sleepAndReport(&real, 1ms, realSource.token(), &realOutcome);
+    QThread::msleep(5);
+    drainEvents();
+    EXPECT_TRUE(realOutcome.cancelled);
+    EXPECT_FALSE(realOutcome.finished);
+}
+
+TEST(Cancellation, CombinedTokenIsCancelledAtOnceByEitherSideAndPostsItsCallbacks)
+{
+    for (bool ownerSide : { true, false }) {
+        CancelSource owner;
+        CancelSource caller;
+        const CancelToken combined = caller.token().combinedWith(owner.token());
+        QObject context;
+        bool called = false;
+        auto registration = combined.onCancel(&context, [&called] { called = true; });
+        (ownerSide ? owner : caller).cancel();
+        EXPECT_TRUE(combined.isCancelled());
+        EXPECT_FALSE(called) << "never inline";
+        drainEvents();
+        EXPECT_TRUE(called);
+        EXPECT_TRUE(caller.token().combinedWith(owner.token()).isCancelled()) << "combined after the cancel";
+    }
 }

@@ -53,6 +53,7 @@ TEST_F(FocusCaptureTest, WithoutFocusedElementTargetNamesOnlyTheApplication)
     const auto target = FocusAppService::currentInsertionTarget(*service);
     ASSERT_NE(target, nullptr);
     EXPECT_EQ(target->application(), (FocusedApplicationTarget { QStringLiteral("Notes"), 4242 }));
+    EXPECT_EQ(target->windowId(), windows->frontmost->windowId);
     EXPECT_FALSE(target->focusedElement());
     EXPECT_FALSE(target->focusedWindow());
     EXPECT_FALSE(target->requiresTextFocusRestore());

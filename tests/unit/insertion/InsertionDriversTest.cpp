@@ -159,6 +159,40 @@ TEST_F(PasteboardDriverTest, ModifiersHeldTooLongFailWithAClearErrorAndTouchNoth
     EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("old"));
 }
 
+TEST_F(PasteboardDriverTest, PasteTakenOverBeforeTheTargetFetchedIsNotDeliveredAndNotRetried)
+{
+    hooks.enabledDrivers = QList<Driver> { Driver::pasteboard, Driver::unicodeTyping };
+    for (bool fetchedFirst : { true, false }) {
+        clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("old"));
+        injector->events.clear();
+        auto outcome = start(QStringLiteral("dictated"));
+        advance(50ms);
+        if (fetchedFirst)
+            clipboard->fetch(ClipboardSelection::clipboard);
+        clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("newer"));
+        runUntilDone(outcome);
+        EXPECT_EQ(outcome->errorCase(),
+            fetchedFirst ? std::nullopt : std::optional(TextInsertionError::transcriptNotDelivered));
+        EXPECT_EQ(injector->events, QStringList { QStringLiteral("paste") }) << "no other driver";
+        EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("newer"));
+    }
+}
+
+TEST_F(PasteboardDriverTest, ACopyLandingWhileTheClipboardIsReadIsWhatComesBack)
+{
+    clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("old"));
+    int reads = 0;
+    clipboard->onRead = [this, &reads](ClipboardSelection selection) {
+        if (selection == ClipboardSelection::clipboard && ++reads == 1)
+            clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("newer"));
+    };
+    injector->onPaste = [this] { clipboard->fetch(ClipboardSelection::clipboard); };
+    auto outcome = start(QStringLiteral("dictated"));
+    runUntilDone(outcome);
+    ASSERT_TRUE(outcome->result);
+    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("newer"));
+}
+
 // --- serialization and cancellation ---------------------------------------------------------------
 
 TEST_F(PasteboardDriverTest, ASecondInsertionWaitsForTheFirstToRestoreTheClipboard)
@@ -246,6 +280,17 @@ TEST_F(SelectedTextDriverTest, TruncatedInsertionIsAFailure)
     EXPECT_TRUE(outcome->error);
 }
 
+TEST_F(SelectedTextDriverTest, AFieldChangedIntoSomethingElseEndsTheInsertionWithoutTyping)
+{
+    hooks.enabledDrivers = QList<Driver> { Driver::selectedText, Driver::unicodeTyping };
+    focusTargetField(QStringLiteral("Hi "));
+    accessibility->replaceBehaviour = FakeAccessibility::ReplaceBehaviour::truncates;
+    auto outcome = start(QStringLiteral("naïve café"));
+    runUntilDone(outcome);
+    EXPECT_EQ(outcome->errorText(), QStringLiteral("Only 5 of 10 characters of the transcript were inserted."));
+    EXPECT_TRUE(injector->events.isEmpty());
+}
+
 TEST_F(SelectedTextDriverTest, UsesTheElementFocusedNowNotTheCapturedOne)
 {
     accessibility->focused = fakeElement(QStringLiteral("second"));
@@ -259,6 +304,32 @@ TEST_F(SelectedTextDriverTest, UsesTheElementFocusedNowNotTheCapturedOne)
 TEST_F(SelectedTextDriverTest, CharacterCountIsGraphemeClusters)
 {
     EXPECT_EQ(characterCount(QStringLiteral("e\u0301🎤a")), 3);
+    EXPECT_EQ(characterCountOfPrefix(QStringLiteral("🎤a🎤b"), 3), 3);
+}
+
+// --- typing ----------------------------------------------------------------------------------------
+
+class TypingDriverTest : public InsertionFixture
+{
+};
+
+TEST_F(TypingDriverTest, TypingThatStopsPartWayEndsWithTheCountsAndPastesNothing)
+{
+    hooks.enabledDrivers = QList<Driver> { Driver::unicodeTyping, Driver::pasteboard };
+    injector->batchSize = 4;
+    for (bool focusMoves : { true, false }) {
+        windows->frontmost = windows->windows[targetPid];
+        injector->failAfter = focusMoves ? -1 : 6;
+        injector->onBatch = [this, focusMoves](int) {
+            if (focusMoves)
+                windows->frontmost = FrontmostApplication { QStringLiteral("Terminal"), std::nullopt, 99, {}, 8 };
+        };
+        auto outcome = start(QStringLiteral("ab🎤defghij"), applicationOnlyTarget());
+        runUntilDone(outcome);
+        EXPECT_EQ(outcome->errorText(),
+            QStringLiteral("Only %1 of 10 characters of the transcript were inserted.").arg(focusMoves ? 4 : 6));
+        EXPECT_FALSE(injector->events.contains(QStringLiteral("paste")));
+    }
 }
 
 } // namespace

@@ -31,6 +31,8 @@ protected:
     void SetUp() override;
     // Builds the service with the hooks set so far.
     TextInsertionService& service();
+    // As the application does at quit, with insertions still running.
+    void destroyService() { m_service.reset(); }
     std::shared_ptr<InsertOutcome> start(const QString& text, FocusedInsertionTargetRef target = nullptr,
         bool restoreClipboard = true, bool preferDirectTyping = false, CancelToken token = {},
         bool appendTrailingSpace = false);

@@ -140,8 +140,8 @@ TEST_F(TextInsertionServiceTest, FocusIsRestoredIntoTheCapturedFieldBeforeInsert
 TEST_F(TextInsertionServiceTest, RestorerFailureStopsBeforeTheWaiterAndAnyDriver)
 {
     int waiterCalls = 0;
-    hooks.targetRestorer = [](FocusedInsertionTargetRef) -> QCoro::Task<bool> { co_return false; };
-    hooks.targetReadinessWaiter = [&waiterCalls](FocusedInsertionTargetRef) {
+    hooks.targetRestorer = [](FocusedInsertionTargetRef, CancelToken) -> QCoro::Task<bool> { co_return false; };
+    hooks.targetReadinessWaiter = [&waiterCalls](FocusedInsertionTargetRef, CancelToken) {
         ++waiterCalls;
         return alwaysTrue();
     };
@@ -178,6 +178,22 @@ TEST_F(TextInsertionServiceTest, FocusLeavingTheTargetBetweenDriversStopsTheInse
     runUntilDone(outcome);
     EXPECT_EQ(outcome->errorCase(), TextInsertionError::unableToRestoreFocus);
     EXPECT_TRUE(injector->events.isEmpty());
+}
+
+TEST_F(TextInsertionServiceTest, WindowsWithoutAProcessIdentifierAreToldApartByTheirWindow)
+{
+    hooks.enabledDrivers = QList<Driver> { Driver::unicodeTyping };
+    const auto target
+        = std::make_shared<const FocusedInsertionTarget>(FocusedApplicationTarget { QStringLiteral("xclock"), 0 },
+            nullptr, nullptr, std::nullopt, std::nullopt, false, 7);
+    for (quint64 frontmostWindow : { 7, 9 }) {
+        windows->frontmost = FrontmostApplication { QStringLiteral("xclock"), std::nullopt, 0, {}, frontmostWindow };
+        auto outcome = start(QStringLiteral("hello"), target);
+        runUntilDone(outcome);
+        EXPECT_EQ(outcome->errorCase(),
+            frontmostWindow == 7 ? std::nullopt : std::optional(TextInsertionError::unableToRestoreFocus));
+        EXPECT_EQ(injector->events, QStringList { QStringLiteral("type:hello") }) << "typed into window 7 only";
+    }
 }
 
 // --- readiness rule -------------------------------------------------------------------------------
