@@ -286,6 +286,18 @@ TEST_F(CloudWebSocketSessionTest, DisconnectReportsOnceAfterReturningAndClosesWi
     EXPECT_EQ(log.terminations.size(), 1u);
 }
 
+TEST_F(CloudWebSocketSessionTest, DestroyedSessionDropsTheSocketWithoutACloseFrame)
+{
+    auto session = makeSession();
+    StreamLog log;
+    ASSERT_TRUE(connectAndOpen(*session, log));
+    session.reset();
+    ASSERT_TRUE(waitUntil([&] { return server().stream().openConnectionCount() == 0; }));
+    EXPECT_FALSE(server().stream().connection().closeCode.has_value());
+    spinEventLoop(50ms);
+    EXPECT_TRUE(log.terminations.empty());
+}
+
 TEST_F(CloudWebSocketSessionTest, SendOutsideAConnectionFailsAsNotConnected)
 {
     auto session = makeSession();
