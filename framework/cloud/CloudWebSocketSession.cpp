@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTimer>
 #include <QWebSocket>
@@ -24,9 +25,22 @@ namespace {
 const QString kNotConnected = QStringLiteral("WebSocket session is not connected.");
 const QString kUnencodable = QStringLiteral("Unable to encode websocket message.");
 
+const QString kQtHandshakeTextPrefix = QStringLiteral("QWebSocketPrivate::");
+
 std::exception_ptr notConnectedError()
 {
     return std::make_exception_ptr(CloudClientError::invalidResponse(kNotConnected));
+}
+
+// Qt WebSockets 6.4 names the status of a refused opening only inside its error text:
+// "QWebSocketPrivate::processHandshake: Unhandled http status code: 401 (Unauthorized).".
+std::optional<int> refusedOpeningStatus(const QString& socketErrorText)
+{
+    static const QRegularExpression pattern(QStringLiteral(R"(Unhandled http status code: (\d{3})\b)"));
+    const QRegularExpressionMatch match = pattern.match(socketErrorText);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toInt();
 }
 
 } // namespace
@@ -104,7 +118,12 @@ struct CloudWebSocketSession::Connection
     {
         using Code = CloudTransportError::Code;
         if (!opened) {
-            const QString reason = socketErrorText.isEmpty() ? QStringLiteral("the handshake failed") : socketErrorText;
+            if (const std::optional<int> status = refusedOpeningStatus(socketErrorText))
+                return std::make_exception_ptr(CloudTransportError::refusedOpening(*status));
+            // Qt's own handshake texts name its internals; socket and TLS texts are fit to show.
+            const QString reason = socketErrorText.isEmpty() || socketErrorText.startsWith(kQtHandshakeTextPrefix)
+                ? QStringLiteral("the handshake failed")
+                : socketErrorText;
             return std::make_exception_ptr(CloudTransportError(
                 Code::cannotConnect, QStringLiteral("The streaming connection could not be opened: ") + reason));
         }

@@ -388,8 +388,37 @@ TEST_F(CloudWebSocketSessionTest, RefusedUpgradeIsReportedAsError)
     StreamLog log;
     connect(*session, log);
     ASSERT_TRUE(endedOnce(log));
-    EXPECT_NE(log.terminations.front(), nullptr);
+    ASSERT_NE(log.terminations.front(), nullptr);
+    const auto error = errorOf<CloudTransportError>(log.terminations.front());
+    EXPECT_EQ(error.code(), CloudTransportError::Code::refused);
+    EXPECT_EQ(error.httpStatusCode(), 403);
     disconnectAndWait(*session, log);
+}
+
+// The service's gateway answers the opening request itself, as a plain HTTP response. The status
+// comes out of the text of the installed Qt WebSockets, so this pins that text too.
+TEST_F(CloudWebSocketSessionTest, RefusedOpeningCarriesItsStatusAndAPlainSentence)
+{
+    QUrl refusing = server().restOrigin();
+    refusing.setScheme(QStringLiteral("wss"));
+    refusing.setPath(FakeCloudStreamService::streamPath);
+    for (const int status : { 401, 426, 503 }) {
+        SCOPED_TRACE(status);
+        server().setResponse("GET", FakeCloudStreamService::streamPath,
+            FakeHttpResponse::json(status, R"({"error":"Invalid API key"})"));
+        CloudWebSocketSession::Options options;
+        options.sslConfiguration = clientSsl();
+        CloudWebSocketSession session(refusing, kApiKey, options);
+        StreamLog log;
+        connect(session, log);
+        ASSERT_TRUE(endedOnce(log));
+        const auto error = errorOf<CloudTransportError>(log.terminations.front());
+        EXPECT_EQ(error.code(), CloudTransportError::Code::refused);
+        EXPECT_EQ(error.httpStatusCode(), status);
+        EXPECT_EQ(error.errorDescription().toStdString(),
+            "The cloud service refused the streaming connection (HTTP status " + std::to_string(status) + ").");
+        EXPECT_EQ(server().lastRequest().header("x-tessvale-api-key"), kApiKey.toUtf8());
+    }
 }
 
 } // namespace
