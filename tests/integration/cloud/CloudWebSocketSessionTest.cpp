@@ -421,5 +421,56 @@ TEST_F(CloudWebSocketSessionTest, RefusedOpeningCarriesItsStatusAndAPlainSentenc
     }
 }
 
+TEST_F(CloudWebSocketSessionTest, InvalidURLIsReportedAfterConnectReturns)
+{
+    CloudWebSocketSession session(QUrl(QStringLiteral("wss://local host:1/")), kApiKey);
+    StreamLog log;
+    connect(session, log);
+    EXPECT_TRUE(log.terminations.empty()) << "reported from inside connect()";
+    ASSERT_TRUE(endedOnce(log));
+    EXPECT_EQ(errorOf<CloudTransportError>(log.terminations.front()).code(), CloudTransportError::Code::cannotConnect);
+}
+
+// Each handler drops the session that called it; nothing may touch the session or its socket
+// afterwards (run under ASan), and nothing more is delivered.
+TEST_F(CloudWebSocketSessionTest, HandlersMayDestroyTheSession)
+{
+    enum class End { messageHandler, refusedOpening, droppedConnection, invalidURL };
+    for (const End end : { End::messageHandler, End::refusedOpening, End::droppedConnection, End::invalidURL }) {
+        SCOPED_TRACE(int(end));
+        server().stream().setRejectUpgrades(end == End::refusedOpening);
+        std::unique_ptr<CloudWebSocketSession> session = end == End::invalidURL
+            ? std::make_unique<CloudWebSocketSession>(QUrl(QStringLiteral("wss://local host:1/")), kApiKey)
+            : makeSession();
+        int messages = 0;
+        int terminations = 0;
+        session->connect(
+            [&](const ServerStreamMessage&) {
+                ++messages;
+                if (end == End::messageHandler)
+                    session.reset();
+            },
+            [&](std::exception_ptr) {
+                ++terminations;
+                session.reset();
+            });
+        if (end == End::messageHandler || end == End::droppedConnection) {
+            ASSERT_TRUE(waitUntil([&] { return session && session->isOpen(); }));
+            ASSERT_TRUE(waitUntil([&] { return server().stream().openConnectionCount() == 1; }));
+            for (int index = 0; index < 3; ++index)
+                server().stream().sendText(pongFrame(index));
+            if (end == End::droppedConnection) {
+                ASSERT_TRUE(waitUntil([&] { return messages == 3; }));
+                server().stream().drop();
+            }
+        }
+        ASSERT_TRUE(waitUntil([&] { return !session; }));
+        spinEventLoop(100ms);
+        EXPECT_EQ(messages, end == End::messageHandler ? 1 : end == End::droppedConnection ? 3 : 0);
+        EXPECT_EQ(terminations, end == End::messageHandler ? 0 : 1);
+        server().stream().drop();
+    }
+}
+
 } // namespace
 } // namespace tessvale
