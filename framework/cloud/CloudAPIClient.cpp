@@ -63,6 +63,31 @@ template <typename T> T decodeBody(const QByteArray& body, const WireDecoder& de
     throw CloudClientError::invalidResponse(kUndecodable);
 }
 
+// Qt sets these for a 4xx or 5xx answer, derived from its status alone; that answer is the service's
+// own, and goes by its status. Every other code is a failure of the transfer (connection, proxy,
+// time-out, a broken or cut-off reply).
+bool mirrorsHttpStatus(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ContentAccessDenied:
+    case QNetworkReply::ContentOperationNotPermittedError:
+    case QNetworkReply::ContentNotFoundError:
+    case QNetworkReply::AuthenticationRequiredError:
+    case QNetworkReply::ContentConflictError:
+    case QNetworkReply::ContentGoneError:
+    case QNetworkReply::UnknownContentError:
+    case QNetworkReply::ProtocolInvalidOperationError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+    case QNetworkReply::InternalServerError:
+    case QNetworkReply::OperationNotImplementedError:
+    case QNetworkReply::ServiceUnavailableError:
+    case QNetworkReply::UnknownServerError:
+        return true;
+    default:
+        return false;
+    }
+}
+
 QString lowerID(const QUuid& id)
 {
     return lowercaseUUIDText(id);
@@ -130,8 +155,8 @@ QCoro::Task<CloudAPIClient::Reply> CloudAPIClient::perform(Request request) cons
         throw CloudTransportError(CloudTransportError::Code::other, QStringLiteral("The network session is gone."));
 
     QNetworkRequest networkRequest(request.url);
-    networkRequest.setTransferTimeout(
-        int(std::chrono::duration_cast<std::chrono::milliseconds>(m_options.requestTimeout).count()));
+    const Duration timeout = request.timeout.value_or(m_options.requestTimeout);
+    networkRequest.setTransferTimeout(int(std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count()));
     networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     if (m_options.sslConfiguration)
         networkRequest.setSslConfiguration(*m_options.sslConfiguration);
@@ -170,14 +195,17 @@ QCoro::Task<CloudAPIClient::Reply> CloudAPIClient::perform(Request request) cons
         throw CloudTransportError(CloudTransportError::Code::redirectRefused,
             QStringLiteral("The cloud service redirected the request to another origin; it was not followed."));
     }
+    const QNetworkReply::NetworkError error = raw->error();
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    // A status line may have arrived before the transfer failed: the failure wins over the answer.
+    if (error != QNetworkReply::NoError && (!status.isValid() || !mirrorsHttpStatus(error))) {
+        // The transfer time-out shows as a cancellation; nothing else cancels these replies.
+        if (error == QNetworkReply::OperationCanceledError)
+            throw CloudTransportError::fromNetworkError(QNetworkReply::TimeoutError, raw->errorString());
+        throw CloudTransportError::fromNetworkError(error, raw->errorString());
+    }
     if (status.isValid())
         co_return Reply { status.toInt(), raw->readAll() };
-    // The transfer time-out shows as a cancellation; nothing else cancels these replies.
-    if (raw->error() == QNetworkReply::OperationCanceledError)
-        throw CloudTransportError::fromNetworkError(QNetworkReply::TimeoutError, raw->errorString());
-    if (raw->error() != QNetworkReply::NoError)
-        throw CloudTransportError::fromNetworkError(raw->error(), raw->errorString());
     co_return Reply { std::nullopt, raw->readAll() };
 }
 
@@ -292,6 +320,7 @@ QCoro::Task<QString> CloudAPIClient::fetchHealth(QUrl baseURL) const
 {
     Request request { "GET", appendingPath(baseURL, QStringLiteral("health")) };
     request.jsonContentType = false;
+    request.timeout = m_options.healthTimeout;
     const Reply reply = co_await perform(std::move(request));
     if (!reply.statusCode)
         throw CloudClientError::invalidResponse(kHealthNoHTTPResponse);

@@ -29,6 +29,9 @@ class CloudAPIClient
 {
 public:
     static constexpr Duration defaultRequestTimeout = std::chrono::seconds(10);
+    // The health check sets no time-out of its own, so the platform's default for a request applies:
+    // 60 s. Qt's own default (0) would mean no limit at all.
+    static constexpr Duration defaultHealthTimeout = std::chrono::seconds(60);
     static inline const QByteArray apiKeyHeader = QByteArrayLiteral("x-tessvale-api-key");
     // A failed response's text reaches users and logs at most this long (grapheme clusters).
     static constexpr qsizetype maxErrorBodyCharacters = 512;
@@ -39,6 +42,8 @@ public:
         std::optional<QSslConfiguration> sslConfiguration;
         // Time without progress after which a request fails.
         Duration requestTimeout = defaultRequestTimeout;
+        // The same, for the health check.
+        Duration healthTimeout = defaultHealthTimeout;
         // Which domain service-supplied URLs must belong to.
         WireDecoder decoder;
     };
@@ -77,6 +82,8 @@ private:
         std::optional<QString> apiKey;
         std::optional<QByteArray> body;
         bool jsonContentType = true;
+        // Options::requestTimeout when absent.
+        std::optional<Duration> timeout;
     };
 
     struct Reply

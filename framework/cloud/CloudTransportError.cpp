@@ -9,6 +9,14 @@ CloudTransportError::CloudTransportError(Code code, const QString& description)
 {
 }
 
+CloudTransportError CloudTransportError::refusedOpening(int httpStatusCode)
+{
+    CloudTransportError error(Code::refused,
+        QStringLiteral("The cloud service refused the streaming connection (HTTP status %1).").arg(httpStatusCode));
+    error.m_httpStatusCode = httpStatusCode;
+    return error;
+}
+
 CloudTransportError CloudTransportError::fromNetworkError(QNetworkReply::NetworkError error, const QString& detail)
 {
     const QString suffix = detail.isEmpty() ? QString() : QStringLiteral(" (") + detail + QLatin1Char(')');

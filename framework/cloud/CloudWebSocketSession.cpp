@@ -1,11 +1,13 @@
 #include "cloud/CloudWebSocketSession.h"
 
+#include <deque>
 #include <utility>
 #include <vector>
 
 #include <QCoreApplication>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTimer>
 #include <QWebSocket>
@@ -24,22 +26,38 @@ namespace {
 const QString kNotConnected = QStringLiteral("WebSocket session is not connected.");
 const QString kUnencodable = QStringLiteral("Unable to encode websocket message.");
 
+const QString kQtHandshakeTextPrefix = QStringLiteral("QWebSocketPrivate::");
+
 std::exception_ptr notConnectedError()
 {
     return std::make_exception_ptr(CloudClientError::invalidResponse(kNotConnected));
 }
 
+// Qt WebSockets 6.4 names the status of a refused opening only inside its error text:
+// "QWebSocketPrivate::processHandshake: Unhandled http status code: 401 (Unauthorized).".
+std::optional<int> refusedOpeningStatus(const QString& socketErrorText)
+{
+    static const QRegularExpression pattern(QStringLiteral(R"(Unhandled http status code: (\d{3})\b)"));
+    const QRegularExpressionMatch match = pattern.match(socketErrorText);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toInt();
+}
+
 } // namespace
 
 // The state of one socket and its receive side. Signal handlers and the opening watchdog hold it
-// weakly or through the socket, so a retired connection can never reach the session again.
-struct CloudWebSocketSession::Connection
+// weakly or through the socket, so a retired connection can never reach the session again; only
+// its own queue of calls holds it, until that has run.
+struct CloudWebSocketSession::Connection : std::enable_shared_from_this<Connection>
 {
     QPointer<QWebSocket> socket;
     MessageHandler handler;
     TerminationHandler terminationHandler;
     bool opened = false;
-    // The termination has been reported (or posted); nothing is delivered afterwards.
+    // Sends no longer wait for the opening; set in turn, after the senders that waited have resumed.
+    bool sendsAdmitted = false;
+    // The end is decided and its report queued; no later frame is queued.
     bool ended = false;
     bool closingLocally = false;
     // Qt reports close code 1000 for a connection that simply vanished, so whether a close frame
@@ -49,32 +67,69 @@ struct CloudWebSocketSession::Connection
     QString socketErrorText;
     CancelSource openingWatch;
     std::vector<OneShot<>> openWaiters;
+    // Every call out of the connection (both handlers, resumed senders), in order. They run from the
+    // event loop, never inside a socket signal or a call into the session, so any of them may drop
+    // the session, and with it the socket.
+    std::deque<std::function<void()>> calls;
+    bool draining = false;
 
-    void wakeWaiters(std::exception_ptr error)
+    void post(std::function<void()> call)
     {
-        auto waiters = std::exchange(openWaiters, {});
-        for (auto& waiter : waiters) {
-            if (error)
-                waiter.fail(error);
-            else
-                waiter.resolve();
-        }
+        calls.push_back(std::move(call));
+        if (std::exchange(draining, true))
+            return;
+        // The queue keeps the connection alive until it has run.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [self = shared_from_this()] { self->drain(); }, Qt::QueuedConnection);
     }
 
-    // Reports the end exactly once, after the last delivered message.
+    void drain()
+    {
+        while (!calls.empty()) {
+            const std::function<void()> call = std::move(calls.front());
+            calls.pop_front();
+            try {
+                call();
+            } catch (const std::exception& error) {
+                qCWarning(lcWebSocket).noquote() << "Streaming connection callback failed:" << error.what();
+            } catch (...) {
+                qCWarning(lcWebSocket) << "Streaming connection callback failed";
+            }
+        }
+        draining = false;
+    }
+
+    // Senders that begin waiting before this call runs are woken by it too, in their order.
+    void wakeWaiters(std::exception_ptr error)
+    {
+        post([this, error] {
+            if (!error)
+                sendsAdmitted = true;
+            auto waiters = std::exchange(openWaiters, {});
+            for (auto& waiter : waiters) {
+                if (error)
+                    waiter.fail(error);
+                else
+                    waiter.resolve();
+            }
+        });
+    }
+
+    // Queues the end's report exactly once, after the last queued message.
     void finish(std::exception_ptr error)
     {
         if (ended)
             return;
         ended = true;
         openingWatch.cancel();
-        handler = nullptr;
-        auto report = std::exchange(terminationHandler, nullptr);
         wakeWaiters(error ? error
                           : std::make_exception_ptr(CloudTransportError(CloudTransportError::Code::connectionLost,
                               QStringLiteral("The streaming connection is closed."))));
-        if (report)
-            report(error);
+        post([this, error] {
+            handler = nullptr;
+            if (auto report = std::exchange(terminationHandler, nullptr))
+                report(error);
+        });
     }
 
     void deliver(const QByteArray& bytes)
@@ -89,22 +144,26 @@ struct CloudWebSocketSession::Connection
             finish(std::current_exception());
             return;
         }
-        if (!handler)
-            return;
-        // Keep the handler alive even if it disconnects the session while it runs.
-        const MessageHandler current = handler;
-        try {
-            current(*message);
-        } catch (const std::exception& error) {
-            qCWarning(lcWebSocket).noquote() << "Message handler failed:" << error.what();
-        }
+        post([this, message = std::move(*message)] {
+            // Gone once the session let go of the connection or the end was reported.
+            if (!handler)
+                return;
+            // Keep the handler alive even if it drops the session while it runs.
+            const MessageHandler current = handler;
+            current(message);
+        });
     }
 
     std::exception_ptr endError(QWebSocket* webSocket) const
     {
         using Code = CloudTransportError::Code;
         if (!opened) {
-            const QString reason = socketErrorText.isEmpty() ? QStringLiteral("the handshake failed") : socketErrorText;
+            if (const std::optional<int> status = refusedOpeningStatus(socketErrorText))
+                return std::make_exception_ptr(CloudTransportError::refusedOpening(*status));
+            // Qt's own handshake texts name its internals; socket and TLS texts are fit to show.
+            const QString reason = socketErrorText.isEmpty() || socketErrorText.startsWith(kQtHandshakeTextPrefix)
+                ? QStringLiteral("the handshake failed")
+                : socketErrorText;
             return std::make_exception_ptr(CloudTransportError(
                 Code::cannotConnect, QStringLiteral("The streaming connection could not be opened: ") + reason));
         }
@@ -251,7 +310,7 @@ QCoro::Task<> CloudWebSocketSession::send(ClientStreamMessage message)
     if (decoder.hasError())
         throw CloudClientError::invalidResponse(kUnencodable);
 
-    if (!connection->opened && !connection->ended) {
+    if (!connection->sendsAdmitted && !connection->ended) {
         OneShot<> opened;
         connection->openWaiters.push_back(opened);
         co_await opened;
@@ -278,13 +337,15 @@ void CloudWebSocketSession::retire(const std::shared_ptr<Connection>& connection
 {
     connection->openingWatch.cancel();
     connection->wakeWaiters(notConnectedError());
+    // Frames still queued are not delivered; an end already queued is still reported.
+    connection->handler = nullptr;
     if (!connection->ended) {
         connection->ended = true;
-        connection->handler = nullptr;
-        // The end of a connection we close is reported after the caller has moved on.
-        if (auto report = std::exchange(connection->terminationHandler, nullptr)) {
-            QTimer::singleShot(0, QCoreApplication::instance(), [report = std::move(report)] { report(nullptr); });
-        }
+        // Queued like every other call, so it comes after the caller has moved on.
+        connection->post([raw = connection.get()] {
+            if (auto report = std::exchange(raw->terminationHandler, nullptr))
+                report(nullptr);
+        });
     }
     QWebSocket* socket = connection->socket;
     if (!socket)

@@ -24,6 +24,9 @@ namespace tessvale {
 // decoded and handed to the message handler in order; the end of the stream is reported exactly
 // once to the termination handler: with no error when it was expected (disconnect(), or a close
 // frame from the service with code 1000), with the error otherwise. Lives on the main thread.
+// Both handlers, and senders waiting for the opening, are called from the event loop in one queue
+// per connection, never from inside connect(), send() or disconnect(): a handler may destroy the
+// session. A refused opening ends with CloudTransportError refused, carrying the HTTP status.
 class CloudWebSocketSession : public QObject
 {
     Q_OBJECT

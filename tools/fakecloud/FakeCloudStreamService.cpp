@@ -171,9 +171,18 @@ void FakeCloudStreamService::acceptPending()
             connection->binaryFrames.append(bytes);
             emit frameReceived();
         });
+        // A close handshake shows as aboutToClose before the end; a vanished client as an error,
+        // and a connection the fake drops ends first. Qt's closeCode() reads 1000 in all of them.
+        connect(socket, &QWebSocket::aboutToClose, this, [connection] {
+            if (!connection->closed && !connection->failed)
+                connection->closeFrameSeen = true;
+        });
+        connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+            [connection](QAbstractSocket::SocketError) { connection->failed = true; });
         connect(socket, &QWebSocket::disconnected, this, [this, connection, socket] {
             connection->closed = true;
-            connection->closeCode = socket->closeCode();
+            if (connection->closeFrameSeen && !connection->failed)
+                connection->closeCode = socket->closeCode();
             socket->deleteLater();
             emit connectionClosed();
         });

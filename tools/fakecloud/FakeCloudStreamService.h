@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QByteArray>
@@ -37,8 +38,12 @@ public:
         QStringList textFrames;
         QList<QByteArray> binaryFrames;
         bool closed = false;
-        // The code of the client's close frame, as the server saw it once closed.
-        QWebSocketProtocol::CloseCode closeCode = QWebSocketProtocol::CloseCodeNormal;
+        // The code of the close handshake, as the server saw it once closed; absent when the
+        // connection ended without one.
+        std::optional<QWebSocketProtocol::CloseCode> closeCode;
+        // How the connection went: a close handshake began, the socket failed.
+        bool closeFrameSeen = false;
+        bool failed = false;
 
         QByteArray header(const QByteArray& name) const;
         int headerCount(const QByteArray& name) const;

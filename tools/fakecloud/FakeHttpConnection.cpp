@@ -64,6 +64,8 @@ void FakeHttpConnection::readAvailable()
         abort();
         return;
     case FakeHttpResponse::Behaviour::respond:
+    case FakeHttpResponse::Behaviour::dropMidBody:
+    case FakeHttpResponse::Behaviour::stallMidBody:
         break;
     }
     if (response.delay.count() > 0) {
@@ -112,8 +114,10 @@ void FakeHttpConnection::respond(const FakeHttpResponse& response)
     if (!m_socket || m_answered)
         return;
     m_answered = true;
-    m_socket->write(response.serialized());
-    m_socket->disconnectFromHost();
+    m_socket->write(response.sentBytes());
+    // A stalled answer keeps the connection open; the others close it once the bytes are out.
+    if (response.behaviour != FakeHttpResponse::Behaviour::stallMidBody)
+        m_socket->disconnectFromHost();
 }
 
 void FakeHttpConnection::finish()

@@ -96,6 +96,13 @@ FakeHttpResponse FakeHttpResponse::drop()
     return response;
 }
 
+FakeHttpResponse FakeHttpResponse::cutMidBody(Behaviour behaviour, const QByteArray& body)
+{
+    FakeHttpResponse response = json(200, body);
+    response.behaviour = behaviour;
+    return response;
+}
+
 QByteArray FakeHttpResponse::serialized() const
 {
     QByteArray out = "HTTP/1.1 " + QByteArray::number(statusCode) + ' ' + reasonPhrase(statusCode) + "\r\n";
@@ -109,6 +116,15 @@ QByteArray FakeHttpResponse::serialized() const
     if (statusCode != 204)
         out += body;
     return out;
+}
+
+QByteArray FakeHttpResponse::sentBytes() const
+{
+    const QByteArray whole = serialized();
+    if (behaviour != Behaviour::dropMidBody && behaviour != Behaviour::stallMidBody)
+        return whole;
+    // Content-Length still announces the whole body.
+    return whole.left(whole.size() - body.size() + body.size() / 2);
 }
 
 } // namespace tessvale

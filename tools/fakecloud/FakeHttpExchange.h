@@ -40,6 +40,10 @@ struct FakeHttpResponse
         hang,
         // Closes the TCP connection without an answer.
         drop,
+        // Sends the head and half the body, then closes the connection.
+        dropMidBody,
+        // Sends the head and half the body, then nothing more, keeping the connection open.
+        stallMidBody,
     };
 
     int statusCode = 200;
@@ -54,8 +58,12 @@ struct FakeHttpResponse
     static FakeHttpResponse redirect(int statusCode, const QUrl& location);
     static FakeHttpResponse hang();
     static FakeHttpResponse drop();
+    // A 200 answer with body that ends (or stalls) halfway through it.
+    static FakeHttpResponse cutMidBody(Behaviour behaviour, const QByteArray& body);
 
     QByteArray serialized() const;
+    // What goes on the wire: all of serialized(), or up to half the body for the mid-body behaviours.
+    QByteArray sentBytes() const;
 };
 
 } // namespace tessvale

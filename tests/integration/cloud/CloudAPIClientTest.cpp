@@ -43,6 +43,7 @@ protected:
         CloudAPIClient::Options options;
         options.sslConfiguration = std::move(ssl);
         options.requestTimeout = timeout;
+        options.healthTimeout = timeout;
         options.decoder = WireDecoder(trustedDomain);
         return std::make_unique<CloudAPIClient>(m_network.get(), options);
     }
@@ -349,6 +350,47 @@ TEST_F(CloudAPIClientTest, DroppedConnectionIsATransportFailure)
     server().setResponse("GET", QStringLiteral("/client/v1/config"), FakeHttpResponse::drop());
     const CloudTransportError error = transportErrorOf([&] { runTask(client().fetchClientConfig(origin(), key())); });
     EXPECT_NE(error.code(), CloudTransportError::Code::timedOut);
+}
+
+TEST_F(CloudAPIClientTest, AnswerCutOffAfterItsHeadersIsTheTransferFailure)
+{
+    using Behaviour = FakeHttpResponse::Behaviour;
+    using Code = CloudTransportError::Code;
+    auto impatient = makeClient(200ms);
+    const std::pair<Behaviour, Code> cases[] = {
+        { Behaviour::stallMidBody, Code::timedOut },
+        { Behaviour::dropMidBody, Code::connectionLost },
+    };
+    for (const auto& [behaviour, expected] : cases) {
+        for (const Endpoint& endpoint : endpoints()) {
+            SCOPED_TRACE(std::string(endpoint.name) + (behaviour == Behaviour::dropMidBody ? " dropped" : " stalled"));
+            server().setResponse(
+                endpoint.method, endpoint.path, FakeHttpResponse::cutMidBody(behaviour, server().meBody()));
+            const CloudTransportError error = transportErrorOf([&] { endpoint.call(*impatient, origin(), key()); });
+            EXPECT_EQ(int(error.code()), int(expected)) << error.what();
+        }
+        server().dropOpenConnections();
+    }
+}
+
+TEST_F(CloudAPIClientTest, HealthCheckHasItsOwnLongerTimeOut)
+{
+    EXPECT_EQ(CloudAPIClient::Options().healthTimeout, 60s);
+    CloudAPIClient::Options options;
+    options.sslConfiguration = clientSsl();
+    options.requestTimeout = 100ms;
+    options.healthTimeout = 5s;
+    FakeHttpResponse slow = FakeHttpResponse::text(200, "ok\n");
+    slow.delay = 400ms;
+    server().setResponse("GET", QStringLiteral("/health"), slow);
+    const CloudAPIClient patient(m_network.get(), options);
+    EXPECT_EQ(runTask(patient.fetchHealth(origin())), QStringLiteral("ok"));
+
+    options.healthTimeout = 100ms;
+    const CloudAPIClient hasty(m_network.get(), options);
+    server().setResponse("GET", QStringLiteral("/health"), FakeHttpResponse::hang());
+    EXPECT_EQ(
+        transportErrorOf([&] { runTask(hasty.fetchHealth(origin())); }).code(), CloudTransportError::Code::timedOut);
 }
 
 TEST_F(CloudAPIClientTest, UntrustedCertificateIsATransportFailure)

@@ -286,6 +286,18 @@ TEST_F(CloudWebSocketSessionTest, DisconnectReportsOnceAfterReturningAndClosesWi
     EXPECT_EQ(log.terminations.size(), 1u);
 }
 
+TEST_F(CloudWebSocketSessionTest, DestroyedSessionDropsTheSocketWithoutACloseFrame)
+{
+    auto session = makeSession();
+    StreamLog log;
+    ASSERT_TRUE(connectAndOpen(*session, log));
+    session.reset();
+    ASSERT_TRUE(waitUntil([&] { return server().stream().openConnectionCount() == 0; }));
+    EXPECT_FALSE(server().stream().connection().closeCode.has_value());
+    spinEventLoop(50ms);
+    EXPECT_TRUE(log.terminations.empty());
+}
+
 TEST_F(CloudWebSocketSessionTest, SendOutsideAConnectionFailsAsNotConnected)
 {
     auto session = makeSession();
@@ -376,8 +388,80 @@ TEST_F(CloudWebSocketSessionTest, RefusedUpgradeIsReportedAsError)
     StreamLog log;
     connect(*session, log);
     ASSERT_TRUE(endedOnce(log));
-    EXPECT_NE(log.terminations.front(), nullptr);
+    ASSERT_NE(log.terminations.front(), nullptr);
+    const auto error = errorOf<CloudTransportError>(log.terminations.front());
+    EXPECT_EQ(error.code(), CloudTransportError::Code::refused);
+    EXPECT_EQ(error.httpStatusCode(), 403);
     disconnectAndWait(*session, log);
+}
+
+// The service's gateway answers the opening request itself, as a plain HTTP response. The status
+// comes out of the text of the installed Qt WebSockets, so this pins that text too.
+TEST_F(CloudWebSocketSessionTest, RefusedOpeningCarriesItsStatusAndAPlainSentence)
+{
+    QUrl refusing = server().restOrigin();
+    refusing.setScheme(QStringLiteral("wss"));
+    refusing.setPath(FakeCloudStreamService::streamPath);
+    for (const int status : { 401, 426, 503 }) {
+        SCOPED_TRACE(status);
+        server().setResponse("GET", FakeCloudStreamService::streamPath,
+            FakeHttpResponse::json(status, R"({"error":"Invalid API key"})"));
+        CloudWebSocketSession::Options options;
+        options.sslConfiguration = clientSsl();
+        CloudWebSocketSession session(refusing, kApiKey, options);
+        StreamLog log;
+        connect(session, log);
+        ASSERT_TRUE(endedOnce(log));
+        const auto error = errorOf<CloudTransportError>(log.terminations.front());
+        EXPECT_EQ(error.code(), CloudTransportError::Code::refused);
+        EXPECT_EQ(error.httpStatusCode(), status);
+        EXPECT_EQ(error.errorDescription().toStdString(),
+            "The cloud service refused the streaming connection (HTTP status " + std::to_string(status) + ").");
+        EXPECT_EQ(server().lastRequest().header("x-tessvale-api-key"), kApiKey.toUtf8());
+    }
+}
+
+// Each handler drops the session that called it; nothing may touch the session or its socket
+// afterwards (run under ASan), and nothing more is delivered. An invalid URL fails inside
+// connect(), which still returns before the report.
+TEST_F(CloudWebSocketSessionTest, HandlersMayDestroyTheSession)
+{
+    enum class End { messageHandler, refusedOpening, droppedConnection, invalidURL };
+    for (const End end : { End::messageHandler, End::refusedOpening, End::droppedConnection, End::invalidURL }) {
+        SCOPED_TRACE(int(end));
+        server().stream().setRejectUpgrades(end == End::refusedOpening);
+        std::unique_ptr<CloudWebSocketSession> session = end == End::invalidURL
+            ? std::make_unique<CloudWebSocketSession>(QUrl(QStringLiteral("wss://local host:1/")), kApiKey)
+            : makeSession();
+        int messages = 0;
+        int terminations = 0;
+        session->connect(
+            [&](const ServerStreamMessage&) {
+                ++messages;
+                if (end == End::messageHandler)
+                    session.reset();
+            },
+            [&](std::exception_ptr) {
+                ++terminations;
+                session.reset();
+            });
+        ASSERT_EQ(terminations, 0) << "reported from inside connect()";
+        if (end == End::messageHandler || end == End::droppedConnection) {
+            ASSERT_TRUE(waitUntil([&] { return session && session->isOpen(); }));
+            ASSERT_TRUE(waitUntil([&] { return server().stream().openConnectionCount() == 1; }));
+            for (int index = 0; index < 3; ++index)
+                server().stream().sendText(pongFrame(index));
+            if (end == End::droppedConnection) {
+                ASSERT_TRUE(waitUntil([&] { return messages == 3; }));
+                server().stream().drop();
+            }
+        }
+        ASSERT_TRUE(waitUntil([&] { return !session; }));
+        spinEventLoop(100ms);
+        EXPECT_EQ(messages, end == End::messageHandler ? 1 : end == End::droppedConnection ? 3 : 0);
+        EXPECT_EQ(terminations, end == End::messageHandler ? 0 : 1);
+        server().stream().drop();
+    }
 }
 
 } // namespace
