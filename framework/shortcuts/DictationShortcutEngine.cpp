@@ -263,9 +263,9 @@ void DictationShortcutEngine::invalidateHoldTimer()
 QCoro::Task<> DictationShortcutEngine::runHoldTimer(
     QPointer<DictationShortcutEngine> engine, Sleeper* sleeper, Duration delay, CancelToken token)
 {
+    // A dropped timer's sleep throws, even when its time passed before the cancellation came.
     co_await sleeper->sleep(delay, token);
-    // A dropped timer's token is cancelled, even when its sleep ended before the cancellation came.
-    if (!engine || token.isCancelled())
+    if (!engine)
         co_return;
     engine->holdTimerFired();
 }
