@@ -222,6 +222,10 @@ QCoro::Task<SecretStatus> LibsecretSecretStore::update(SecretItemQuery query, QB
         co_return found;
     if (items.isEmpty())
         co_return SecretStatusCode::itemNotFound;
+    // Unlocked first, so that a dismissed prompt reads as it does for a read or a delete.
+    const SecretStatus unlocked = co_await unlockLocked(query, service.get(), items.get(), token);
+    if (unlocked != SecretStatusCode::success)
+        co_return unlocked;
     // Storing with the same attributes replaces the existing item's secret.
     const SecretStatus stored = co_await storeItem(query, service.get(), value, token);
     co_return stored;
