@@ -63,38 +63,51 @@ SecretItemQuery KeychainStore::baseQuery(const QString& account) const
     return SecretItemQuery { m_service, account };
 }
 
-std::optional<QString> KeychainStore::read(const QString& account) const
+// Each operation copies the backend and the query before its first await, so nothing of the store
+// is touched after it.
+QCoro::Task<std::optional<QString>> KeychainStore::read(QString account, CancelToken token) const
 {
-    std::optional<QByteArray> data;
-    const SecretStatus status = m_security->copyMatching(baseQuery(account), &data);
-    if (status == SecretStatusCode::itemNotFound)
-        return std::nullopt;
-    if (status != SecretStatusCode::success)
-        throw KeychainError::unexpectedStatus(status);
-    if (!data)
+    const std::shared_ptr<SecretStore> security = m_security;
+    QCoro::Task<SecretLookup> lookupCall = security->copyMatching(baseQuery(account), token);
+    const SecretLookup lookup = co_await std::move(lookupCall);
+    token.throwIfCancelled();
+    if (lookup.status == SecretStatusCode::itemNotFound)
+        co_return std::nullopt;
+    if (lookup.status != SecretStatusCode::success)
+        throw KeychainError::unexpectedStatus(lookup.status);
+    if (!lookup.data)
         throw KeychainError::invalidData();
-    std::optional<QString> text = strictUtf8(*data);
+    std::optional<QString> text = strictUtf8(*lookup.data);
     if (!text) {
         qCWarning(lcKeychain).noquote() << "Keychain item for account" << account << "is not UTF-8 text.";
         throw KeychainError::invalidData();
     }
-    return text;
+    co_return text;
 }
 
-void KeychainStore::save(const QString& value, const QString& account) const
+QCoro::Task<> KeychainStore::save(QString value, QString account, CancelToken token) const
 {
+    const std::shared_ptr<SecretStore> security = m_security;
     const QByteArray bytes = value.toUtf8();
     const SecretItemQuery query = baseQuery(account);
-    SecretStatus status = m_security->add(query, bytes);
-    if (status == SecretStatusCode::duplicateItem)
-        status = m_security->update(query, bytes);
+    QCoro::Task<SecretStatus> addCall = security->add(query, bytes, token);
+    SecretStatus status = co_await std::move(addCall);
+    token.throwIfCancelled();
+    if (status == SecretStatusCode::duplicateItem) {
+        QCoro::Task<SecretStatus> updateCall = security->update(query, bytes, token);
+        status = co_await std::move(updateCall);
+        token.throwIfCancelled();
+    }
     if (status != SecretStatusCode::success)
         throw KeychainError::unexpectedStatus(status);
 }
 
-void KeychainStore::deleteItem(const QString& account) const
+QCoro::Task<> KeychainStore::deleteItem(QString account, CancelToken token) const
 {
-    const SecretStatus status = m_security->deleteItem(baseQuery(account));
+    const std::shared_ptr<SecretStore> security = m_security;
+    QCoro::Task<SecretStatus> deleteCall = security->deleteItem(baseQuery(account), token);
+    const SecretStatus status = co_await std::move(deleteCall);
+    token.throwIfCancelled();
     if (status != SecretStatusCode::success && status != SecretStatusCode::itemNotFound)
         throw KeychainError::unexpectedStatus(status);
 }

@@ -5,14 +5,19 @@
 
 #include <QString>
 
+#include <qcoro/qcorotask.h>
+
+#include "async/CancelToken.h"
 #include "auth/KeychainError.h"
 #include "platform/auth/SecretStore.h"
 
 namespace tessvale {
 
 // Short secrets kept as generic-password items of the system keyring, one item per account name,
-// all under one service name. Every operation blocks its caller for its keyring calls and may be
-// used from any thread.
+// all under one service name. The item operations are awaited, never blocking their caller while the
+// keyring waits for the user to unlock it; each resumes on the thread that started it (one with a
+// running event loop). A cancelled token ends an operation with CancelledError. An operation keeps
+// what it needs, so the store may go away while one is pending.
 class KeychainStore final
 {
 public:
@@ -27,12 +32,13 @@ public:
 
     const QString& service() const { return m_service; }
 
-    // The stored text, or nothing when the account has no item. Throws KeychainError.
-    std::optional<QString> read(const QString& account) const;
+    // The stored text, or nothing when the account has no item. A locked item is unlocked first;
+    // one that stays locked is a KeychainError, never "no item". Throws KeychainError.
+    QCoro::Task<std::optional<QString>> read(QString account, CancelToken token = {}) const;
     // Creates the item or overwrites its secret in place. Throws KeychainError.
-    void save(const QString& value, const QString& account) const;
-    // Deletes the item; a missing item is not an error. Throws KeychainError.
-    void deleteItem(const QString& account) const;
+    QCoro::Task<> save(QString value, QString account, CancelToken token = {}) const;
+    // Deletes the item; a missing item is not an error, one that stays locked is. Throws KeychainError.
+    QCoro::Task<> deleteItem(QString account, CancelToken token = {}) const;
 
 private:
     SecretItemQuery baseQuery(const QString& account) const;

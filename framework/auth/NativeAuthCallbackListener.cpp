@@ -83,7 +83,7 @@ QCoro::Task<std::shared_ptr<NativeAuthCallbackListener>> NativeAuthCallbackListe
             if (QThread::currentThread() != object->thread()) {
                 object->stop();
                 object->deleteLater();
-            } else if (object->m_delivering) {
+            } else if (object->m_delivering > 0) {
                 object->shutdown();
                 object->deleteLater();
             } else {
@@ -272,9 +272,6 @@ void NativeAuthCallbackListener::handleCallbackRequest(QTcpSocket* socket, const
     }
     reply(socket, 200, "OK", kHtml, kPageBody);
 
-    if (m_delivered)
-        return;
-    m_delivered = true;
     QUrl callback = m_redirectURL;
     if (requested.hasQuery())
         callback.setQuery(requested.query(QUrl::FullyEncoded), QUrl::StrictMode);
@@ -285,17 +282,17 @@ void NativeAuthCallbackListener::handleCallbackRequest(QTcpSocket* socket, const
 
 void NativeAuthCallbackListener::deliver(const QUrl& url)
 {
+    // A copy: the handler stays installed for the next request, and may stop the listener meanwhile.
     CallbackHandler handler;
     {
         std::lock_guard lock(m_handlerMutex);
-        handler = std::move(m_callbackHandler);
-        m_callbackHandler = nullptr;
+        handler = m_callbackHandler;
     }
     if (!handler)
         return;
-    m_delivering = true;
+    ++m_delivering;
     handler(url);
-    m_delivering = false;
+    --m_delivering;
 }
 
 void NativeAuthCallbackListener::reply(

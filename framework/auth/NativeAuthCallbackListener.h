@@ -31,8 +31,7 @@ public:
 
 struct NativeAuthCallbackListenerOptions
 {
-    // When set, a callback whose "state" query item differs is refused and does not use up the
-    // one delivery, so a stray local request cannot end the attempt.
+    // When set, a callback whose "state" query item differs is refused and never reaches the handler.
     std::optional<QString> expectedState;
     // A connection that has not sent a whole request by then is closed without an answer.
     std::chrono::milliseconds requestTimeout { 10'000 };
@@ -43,8 +42,9 @@ struct NativeAuthCallbackListenerOptions
 };
 
 // An HTTP listener on 127.0.0.1 that receives the browser's return from a sign-in page: one request
-// per connection; the first GET of the callback path (with the expected state, when one is set) is
-// handed to the handler, once; other paths get 404 and never reach the handler.
+// per connection; every GET of the callback path (with the expected state, when one is set) is
+// handed to the handler, which judges it: a stray local request cannot use up the real callback.
+// Other paths get 404 and never reach the handler.
 // Lives on the thread that started it; the handler is called there, from the event loop.
 class NativeAuthCallbackListener final : public QObject
 {
@@ -90,8 +90,8 @@ private:
     QUrl m_redirectURL;
     NativeAuthCallbackListenerOptions m_options;
     std::unordered_map<QTcpSocket*, std::unique_ptr<Connection>> m_connections;
-    bool m_delivered = false;
-    bool m_delivering = false;
+    // How many handler calls are running (a handler may run a nested event loop).
+    int m_delivering = 0;
 
     std::mutex m_handlerMutex;
     CallbackHandler m_callbackHandler;

@@ -7,6 +7,10 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <qcoro/qcorotask.h>
+
+#include "async/CancelToken.h"
+
 namespace tessvale {
 
 // Status codes of the secret store, in the keychain's own numbering so that stored error reports
@@ -31,21 +35,31 @@ struct SecretItemQuery
     QString account;
 };
 
-// The four calls the keychain store makes. Every call blocks its caller and returns a status.
+// What a read found: on success, the secret's bytes, or nothing when the store returned nothing
+// usable.
+struct SecretLookup
+{
+    SecretStatus status = SecretStatusCode::success;
+    std::optional<QByteArray> data;
+};
+
+// The four calls the keychain store makes. Each may wait for the user to unlock the keyring, so it
+// is awaited rather than blocking its caller; it resumes on the calling thread. A cancelled token
+// ends the wait soon, with CancelledError or with a status that the caller, checking its token,
+// ignores.
 class SecretStore
 {
 public:
     virtual ~SecretStore() = default;
 
-    // Creates the item; duplicateItem when one already exists.
-    virtual SecretStatus add(const SecretItemQuery& query, const QByteArray& value) = 0;
+    // Creates the item; duplicateItem when one already exists, locked or not.
+    virtual QCoro::Task<SecretStatus> add(SecretItemQuery query, QByteArray value, CancelToken token) = 0;
     // Replaces the secret of an existing item; itemNotFound when there is none.
-    virtual SecretStatus update(const SecretItemQuery& query, const QByteArray& value) = 0;
-    // Reads the secret of the item. On success, result holds the secret's bytes, or stays empty
-    // when the store returned nothing usable.
-    virtual SecretStatus copyMatching(const SecretItemQuery& query, std::optional<QByteArray>* result) = 0;
-    // Deletes the item; itemNotFound when there is none.
-    virtual SecretStatus deleteItem(const SecretItemQuery& query) = 0;
+    virtual QCoro::Task<SecretStatus> update(SecretItemQuery query, QByteArray value, CancelToken token) = 0;
+    // Reads the secret of the item, unlocking it first when it is locked.
+    virtual QCoro::Task<SecretLookup> copyMatching(SecretItemQuery query, CancelToken token) = 0;
+    // Deletes the item, unlocking it first when it is locked; itemNotFound when there is none.
+    virtual QCoro::Task<SecretStatus> deleteItem(SecretItemQuery query, CancelToken token) = 0;
 };
 
 // The secret store of the platform the application runs on.

@@ -5,6 +5,7 @@
 
 #include "auth/KeychainStore.h"
 #include "platform/linux/auth/LibsecretSecretStore.h"
+#include "support/async/TaskRunner.h"
 
 // GIO names a struct member "signals", which Qt defines as a keyword macro.
 #pragma push_macro("signals")
@@ -32,7 +33,7 @@ protected:
     {
         if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
             for (const QString& account : { kAccount, QStringLiteral("other-account") })
-                LibsecretSecretStore().deleteItem(SecretItemQuery { m_service, account });
+                runTask(LibsecretSecretStore().deleteItem(SecretItemQuery { m_service, account }, {}));
         }
     }
 
@@ -84,62 +85,62 @@ protected:
 TEST_F(SecretServiceKeychain, RoundTripsUnicodeText)
 {
     const QString key = QStringLiteral("tv_live_Grüße-€-😀");
-    m_store.save(key, kAccount);
-    EXPECT_EQ(m_store.read(kAccount), key);
+    runTask(m_store.save(key, kAccount));
+    EXPECT_EQ(runTask(m_store.read(kAccount)), key);
 }
 
 TEST_F(SecretServiceKeychain, MissingItemReadsAsAbsent)
 {
-    EXPECT_EQ(m_store.read(kAccount), std::nullopt);
+    EXPECT_EQ(runTask(m_store.read(kAccount)), std::nullopt);
 }
 
 TEST_F(SecretServiceKeychain, SavingTwiceLeavesOneItemWithTheSecondValue)
 {
-    m_store.save(QStringLiteral("first"), kAccount);
-    m_store.save(QStringLiteral("second"), kAccount);
-    EXPECT_EQ(m_store.read(kAccount), QStringLiteral("second"));
+    runTask(m_store.save(QStringLiteral("first"), kAccount));
+    runTask(m_store.save(QStringLiteral("second"), kAccount));
+    EXPECT_EQ(runTask(m_store.read(kAccount)), QStringLiteral("second"));
     EXPECT_EQ(itemCount(kAccount), 1);
 }
 
 TEST_F(SecretServiceKeychain, DeleteRemovesTheItem)
 {
-    m_store.save(QStringLiteral("value"), kAccount);
-    m_store.deleteItem(kAccount);
-    EXPECT_EQ(m_store.read(kAccount), std::nullopt);
+    runTask(m_store.save(QStringLiteral("value"), kAccount));
+    runTask(m_store.deleteItem(kAccount));
+    EXPECT_EQ(runTask(m_store.read(kAccount)), std::nullopt);
     EXPECT_EQ(itemCount(kAccount), 0);
 }
 
 TEST_F(SecretServiceKeychain, DeletingAMissingItemSucceeds)
 {
-    EXPECT_NO_THROW(m_store.deleteItem(kAccount));
-    m_store.save(QStringLiteral("value"), kAccount);
-    m_store.deleteItem(kAccount);
-    EXPECT_NO_THROW(m_store.deleteItem(kAccount));
+    EXPECT_NO_THROW(runTask(m_store.deleteItem(kAccount)));
+    runTask(m_store.save(QStringLiteral("value"), kAccount));
+    runTask(m_store.deleteItem(kAccount));
+    EXPECT_NO_THROW(runTask(m_store.deleteItem(kAccount)));
 }
 
 TEST_F(SecretServiceKeychain, AccountsAndServicesAreSeparateItems)
 {
     KeychainStore otherService(m_service + QStringLiteral(".other"));
-    m_store.save(QStringLiteral("mine"), kAccount);
-    m_store.save(QStringLiteral("theirs"), QStringLiteral("other-account"));
-    EXPECT_EQ(otherService.read(kAccount), std::nullopt);
-    m_store.deleteItem(QStringLiteral("other-account"));
-    EXPECT_EQ(m_store.read(kAccount), QStringLiteral("mine"));
+    runTask(m_store.save(QStringLiteral("mine"), kAccount));
+    runTask(m_store.save(QStringLiteral("theirs"), QStringLiteral("other-account")));
+    EXPECT_EQ(runTask(otherService.read(kAccount)), std::nullopt);
+    runTask(m_store.deleteItem(QStringLiteral("other-account")));
+    EXPECT_EQ(runTask(m_store.read(kAccount)), QStringLiteral("mine"));
 }
 
 TEST_F(SecretServiceKeychain, ItemIsPlainTextUnderServiceAndAccountForOtherClients)
 {
-    m_store.save(QStringLiteral("tv_test_visible"), kAccount);
+    runTask(m_store.save(QStringLiteral("tv_test_visible"), kAccount));
     EXPECT_EQ(secretToolLookup(kAccount), QStringLiteral("tv_test_visible"));
 }
 
 TEST_F(SecretServiceKeychain, SecretThatIsNotUtf8ReadsAsInvalidData)
 {
     LibsecretSecretStore backend;
-    ASSERT_EQ(
-        backend.add(SecretItemQuery { m_service, kAccount }, QByteArray("\xff\x00\xfe", 3)), SecretStatusCode::success);
+    ASSERT_EQ(runTask(backend.add(SecretItemQuery { m_service, kAccount }, QByteArray("\xff\x00\xfe", 3), {})),
+        SecretStatusCode::success);
     try {
-        m_store.read(kAccount);
+        runTask(m_store.read(kAccount));
         FAIL() << "read did not fail";
     } catch (const KeychainError& error) {
         EXPECT_EQ(error.kind(), KeychainError::Kind::invalidData);
@@ -151,14 +152,29 @@ TEST_F(SecretServiceKeychain, BackendReportsDuplicateAndMissingItems)
 {
     LibsecretSecretStore backend;
     const SecretItemQuery query { m_service, kAccount };
-    EXPECT_EQ(backend.update(query, "x"), SecretStatusCode::itemNotFound);
-    EXPECT_EQ(backend.deleteItem(query), SecretStatusCode::itemNotFound);
-    EXPECT_EQ(backend.add(query, "x"), SecretStatusCode::success);
-    EXPECT_EQ(backend.add(query, "y"), SecretStatusCode::duplicateItem);
-    EXPECT_EQ(backend.update(query, "z"), SecretStatusCode::success);
-    std::optional<QByteArray> value;
-    EXPECT_EQ(backend.copyMatching(query, &value), SecretStatusCode::success);
-    EXPECT_EQ(value, QByteArray("z"));
+    EXPECT_EQ(runTask(backend.update(query, "x", {})), SecretStatusCode::itemNotFound);
+    EXPECT_EQ(runTask(backend.deleteItem(query, {})), SecretStatusCode::itemNotFound);
+    EXPECT_EQ(runTask(backend.add(query, "x", {})), SecretStatusCode::success);
+    EXPECT_EQ(runTask(backend.add(query, "y", {})), SecretStatusCode::duplicateItem);
+    EXPECT_EQ(runTask(backend.update(query, "z", {})), SecretStatusCode::success);
+    const SecretLookup lookup = runTask(backend.copyMatching(query, {}));
+    EXPECT_EQ(lookup.status, SecretStatusCode::success);
+    EXPECT_EQ(lookup.data, QByteArray("z"));
+}
+
+// Qt on Linux normally runs GLib's main context, which delivers libsecret's answers; without it
+// the store iterates that context itself.
+TEST_F(SecretServiceKeychain, ReadsUnderAnEventLoopWithoutGLibToo)
+{
+    runTask(m_store.save(QStringLiteral("tv_live_12345"), kAccount));
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_NO_GLIB"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
+    process.start(
+        qEnvironmentVariable("TESSVALE_BIN_DIR") + QStringLiteral("/tessvale-keychain-probe"), { m_service, kAccount });
+    ASSERT_TRUE(process.waitForFinished(20'000));
+    EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()).trimmed(), QStringLiteral("present 13"));
 }
 
 TEST(SecretServiceMissing, ReadFailsWithTheMissingServiceText)

@@ -6,14 +6,17 @@
 #include <vector>
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 
+#include "async/OneShot.h"
 #include "platform/auth/SecretStore.h"
 
 namespace tessvale {
 
 // A secret store in memory that behaves like the keyring (duplicate on add, not found on update and
-// delete) and records every call. A scripted status makes the next calls of one kind fail.
+// delete) and records every call. A scripted status makes the next calls of one kind fail. While
+// held, calls wait (as for an unlock prompt) until released or their token is cancelled.
 class InMemorySecretStore final : public SecretStore
 {
 public:
@@ -32,10 +35,17 @@ public:
         QByteArray value;
     };
 
-    SecretStatus add(const SecretItemQuery& query, const QByteArray& value) override;
-    SecretStatus update(const SecretItemQuery& query, const QByteArray& value) override;
-    SecretStatus copyMatching(const SecretItemQuery& query, std::optional<QByteArray>* result) override;
-    SecretStatus deleteItem(const SecretItemQuery& query) override;
+    ~InMemorySecretStore() override;
+
+    QCoro::Task<SecretStatus> add(SecretItemQuery query, QByteArray value, CancelToken token) override;
+    QCoro::Task<SecretStatus> update(SecretItemQuery query, QByteArray value, CancelToken token) override;
+    QCoro::Task<SecretLookup> copyMatching(SecretItemQuery query, CancelToken token) override;
+    QCoro::Task<SecretStatus> deleteItem(SecretItemQuery query, CancelToken token) override;
+
+    // Later calls wait until release(); the calls waiting then go on in order.
+    void hold();
+    void release();
+    std::size_t waitingCalls() const { return m_waiting.size(); }
 
     // Every later call of that kind returns status without touching the items.
     void failWith(Call call, SecretStatus status);
@@ -50,11 +60,16 @@ public:
 private:
     using Key = std::pair<QString, QString>;
     std::optional<SecretStatus> scripted(Call call) const;
+    // Records the call, then waits while held; false when the wait ended by cancellation.
+    QCoro::Task<bool> begin(Record record, CancelToken token);
 
     std::map<Key, QByteArray> m_items;
     std::map<Call, SecretStatus> m_failures;
     std::vector<Key> m_noData;
     std::vector<Record> m_calls;
+    bool m_held = false;
+    std::vector<OneShot<bool>> m_waiting;
+    QObject m_context;
 };
 
 } // namespace tessvale

@@ -4,6 +4,7 @@
 
 #include "auth/KeychainStore.h"
 #include "platform/linux/auth/LibsecretSecretStore.h"
+#include "support/async/TaskRunner.h"
 #include "support/auth/InMemorySecretStore.h"
 
 // GIO names a struct member "signals", which Qt defines as a keyword macro.
@@ -13,6 +14,7 @@
 #pragma pop_macro("signals")
 
 using namespace tessvale;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -42,25 +44,25 @@ using KeychainRead = StoreFixture;
 
 TEST_F(KeychainRead, MissingItemIsAbsentNotAnError)
 {
-    EXPECT_EQ(store.read(kAccount), std::nullopt);
+    EXPECT_EQ(runTask(store.read(kAccount)), std::nullopt);
 }
 
 TEST_F(KeychainRead, ReturnsTheStoredUtf8Text)
 {
     secrets->put(kService, kAccount, QStringLiteral("tv_live_Ä€😀").toUtf8());
-    EXPECT_EQ(store.read(kAccount), QStringLiteral("tv_live_Ä€😀"));
+    EXPECT_EQ(runTask(store.read(kAccount)), QStringLiteral("tv_live_Ä€😀"));
 }
 
 TEST_F(KeychainRead, EmptySecretIsAnEmptyTextNotAbsent)
 {
     secrets->put(kService, kAccount, QByteArray());
-    EXPECT_EQ(store.read(kAccount), QString());
+    EXPECT_EQ(runTask(store.read(kAccount)), QString());
 }
 
 TEST_F(KeychainRead, BytesThatAreNotUtf8AreInvalidData)
 {
     secrets->put(kService, kAccount, QByteArray("\xff\xfe key", 6));
-    const KeychainError error = caught([&] { store.read(kAccount); });
+    const KeychainError error = caught([&] { runTask(store.read(kAccount)); });
     EXPECT_EQ(error.kind(), KeychainError::Kind::invalidData);
     EXPECT_EQ(error.description(), QStringLiteral("Keychain returned invalid data."));
 }
@@ -68,31 +70,31 @@ TEST_F(KeychainRead, BytesThatAreNotUtf8AreInvalidData)
 TEST_F(KeychainRead, TruncatedMultiByteSequenceIsInvalidData)
 {
     secrets->put(kService, kAccount, QByteArray("key\xe2\x82", 5));
-    EXPECT_EQ(caught([&] { store.read(kAccount); }).kind(), KeychainError::Kind::invalidData);
+    EXPECT_EQ(caught([&] { runTask(store.read(kAccount)); }).kind(), KeychainError::Kind::invalidData);
 }
 
 TEST_F(KeychainRead, LeadingByteOrderMarkIsKeptAsPartOfTheSecret)
 {
     secrets->put(kService, kAccount, QByteArray("\xef\xbb\xbfkey"));
-    EXPECT_EQ(store.read(kAccount), QString(QChar(0xFEFF)) + QStringLiteral("key"));
+    EXPECT_EQ(runTask(store.read(kAccount)), QString(QChar(0xFEFF)) + QStringLiteral("key"));
 }
 
 TEST_F(KeychainRead, SuccessWithoutDataIsInvalidData)
 {
     secrets->returnNoDataFor(kService, kAccount);
-    EXPECT_EQ(caught([&] { store.read(kAccount); }).kind(), KeychainError::Kind::invalidData);
+    EXPECT_EQ(caught([&] { runTask(store.read(kAccount)); }).kind(), KeychainError::Kind::invalidData);
 }
 
 TEST_F(KeychainRead, OtherStatusesFailWithThatStatus)
 {
     secrets->failWith(InMemorySecretStore::Call::copyMatching, SecretStatusCode::interactionNotAllowed);
-    const KeychainError error = caught([&] { store.read(kAccount); });
+    const KeychainError error = caught([&] { runTask(store.read(kAccount)); });
     EXPECT_EQ(error, KeychainError::unexpectedStatus(-25308));
 }
 
 TEST_F(KeychainRead, AsksForTheItemOfTheStoresServiceAndTheAccount)
 {
-    store.read(kAccount);
+    runTask(store.read(kAccount));
     ASSERT_EQ(secrets->calls().size(), 1u);
     EXPECT_EQ(secrets->calls()[0].service, kService);
     EXPECT_EQ(secrets->calls()[0].account, kAccount);
@@ -102,7 +104,7 @@ using KeychainSave = StoreFixture;
 
 TEST_F(KeychainSave, NewItemIsAddedOnce)
 {
-    store.save(QStringLiteral("first"), kAccount);
+    runTask(store.save(QStringLiteral("first"), kAccount));
     EXPECT_EQ(secrets->item(kService, kAccount), QByteArray("first"));
     ASSERT_EQ(secrets->calls().size(), 1u);
     EXPECT_EQ(secrets->calls()[0].call, InMemorySecretStore::Call::add);
@@ -110,10 +112,10 @@ TEST_F(KeychainSave, NewItemIsAddedOnce)
 
 TEST_F(KeychainSave, SavingTwiceUpdatesTheOneItemInPlace)
 {
-    store.save(QStringLiteral("first"), kAccount);
-    store.save(QStringLiteral("second"), kAccount);
+    runTask(store.save(QStringLiteral("first"), kAccount));
+    runTask(store.save(QStringLiteral("second"), kAccount));
     EXPECT_EQ(secrets->itemCount(), 1u);
-    EXPECT_EQ(store.read(kAccount), QStringLiteral("second"));
+    EXPECT_EQ(runTask(store.read(kAccount)), QStringLiteral("second"));
     ASSERT_GE(secrets->calls().size(), 3u);
     EXPECT_EQ(secrets->calls()[1].call, InMemorySecretStore::Call::add);
     EXPECT_EQ(secrets->calls()[2].call, InMemorySecretStore::Call::update);
@@ -122,14 +124,15 @@ TEST_F(KeychainSave, SavingTwiceUpdatesTheOneItemInPlace)
 
 TEST_F(KeychainSave, StoresTheUtf8BytesOfTheText)
 {
-    store.save(QStringLiteral("schlüssel"), kAccount);
+    runTask(store.save(QStringLiteral("schlüssel"), kAccount));
     EXPECT_EQ(secrets->item(kService, kAccount), QStringLiteral("schlüssel").toUtf8());
 }
 
 TEST_F(KeychainSave, FailedAddOtherThanDuplicateIsNotRetriedAsUpdate)
 {
     secrets->failWith(InMemorySecretStore::Call::add, SecretStatusCode::userCanceled);
-    EXPECT_EQ(caught([&] { store.save(QStringLiteral("v"), kAccount); }), KeychainError::unexpectedStatus(-128));
+    EXPECT_EQ(
+        caught([&] { runTask(store.save(QStringLiteral("v"), kAccount)); }), KeychainError::unexpectedStatus(-128));
     EXPECT_EQ(secrets->calls().size(), 1u);
 }
 
@@ -137,7 +140,8 @@ TEST_F(KeychainSave, UpdateStatusReplacesTheDuplicateStatus)
 {
     secrets->put(kService, kAccount, "old");
     secrets->failWith(InMemorySecretStore::Call::update, SecretStatusCode::authFailed);
-    EXPECT_EQ(caught([&] { store.save(QStringLiteral("new"), kAccount); }), KeychainError::unexpectedStatus(-25293));
+    EXPECT_EQ(
+        caught([&] { runTask(store.save(QStringLiteral("new"), kAccount)); }), KeychainError::unexpectedStatus(-25293));
     EXPECT_EQ(secrets->item(kService, kAccount), QByteArray("old"));
 }
 
@@ -145,20 +149,59 @@ using KeychainDelete = StoreFixture;
 
 TEST_F(KeychainDelete, RemovesTheItem)
 {
-    store.save(QStringLiteral("v"), kAccount);
-    store.deleteItem(kAccount);
-    EXPECT_EQ(store.read(kAccount), std::nullopt);
+    runTask(store.save(QStringLiteral("v"), kAccount));
+    runTask(store.deleteItem(kAccount));
+    EXPECT_EQ(runTask(store.read(kAccount)), std::nullopt);
 }
 
 TEST_F(KeychainDelete, MissingItemIsSuccess)
 {
-    EXPECT_NO_THROW(store.deleteItem(kAccount));
+    EXPECT_NO_THROW(runTask(store.deleteItem(kAccount)));
 }
 
 TEST_F(KeychainDelete, OtherStatusesFail)
 {
     secrets->failWith(InMemorySecretStore::Call::deleteItem, -34018);
-    EXPECT_EQ(caught([&] { store.deleteItem(kAccount); }), KeychainError::unexpectedStatus(-34018));
+    EXPECT_EQ(caught([&] { runTask(store.deleteItem(kAccount)); }), KeychainError::unexpectedStatus(-34018));
+}
+
+using KeychainAwait = StoreFixture;
+
+TEST_F(KeychainAwait, OperationsResumeWhenTheKeyringAnswers)
+{
+    secrets->put(kService, kAccount, "v");
+    secrets->hold();
+    auto outcome = std::make_shared<TaskOutcome<std::optional<QString>>>();
+    QCoro::Task<> running = captureTask(store.read(kAccount), outcome);
+    EXPECT_FALSE(outcome->done);
+    EXPECT_EQ(secrets->waitingCalls(), 1u);
+    secrets->release();
+    ASSERT_TRUE(outcome->done);
+    EXPECT_EQ(outcome->result, std::optional<QString>(QStringLiteral("v")));
+}
+
+template <typename T> QCoro::Task<> ignoringValue(QCoro::Task<T> task)
+{
+    co_await std::move(task);
+}
+
+TEST_F(KeychainAwait, CancelWhileTheKeyringWaitsEndsWithCancelledErrorNotAKeychainError)
+{
+    const std::function<QCoro::Task<>(CancelToken)> operations[] = {
+        [this](CancelToken token) { return ignoringValue(store.read(kAccount, token)); },
+        [this](CancelToken token) { return store.save(QStringLiteral("v"), kAccount, token); },
+        [this](CancelToken token) { return store.deleteItem(kAccount, token); },
+    };
+    for (const auto& operation : operations) {
+        secrets->hold();
+        CancelSource cancel;
+        auto outcome = std::make_shared<TaskOutcome<void>>();
+        QCoro::Task<> running = captureTask(operation(cancel.token()), outcome);
+        cancel.cancel();
+        ASSERT_TRUE(waitUntil([&] { return outcome->done; }));
+        EXPECT_THROW(std::rethrow_exception(outcome->error), CancelledError);
+        secrets->release();
+    }
 }
 
 TEST(KeychainService, GivenNameWins)

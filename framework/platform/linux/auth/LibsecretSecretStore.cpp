@@ -1,5 +1,6 @@
 #include "platform/linux/auth/LibsecretSecretStore.h"
 
+#include "platform/linux/auth/GAsyncAwait.h"
 #include "system/Logging.h"
 
 // GIO names a struct member "signals", which Qt defines as a keyword macro.
@@ -11,6 +12,10 @@
 namespace tessvale {
 
 namespace {
+
+using glib::awaitAsync;
+using glib::ObjectRef;
+using AsyncResult = ObjectRef<GAsyncResult>;
 
 const SecretSchema* itemSchema()
 {
@@ -54,45 +59,133 @@ private:
     GError* m_error = nullptr;
 };
 
-QByteArray utf8(const QString& text)
+// The query's attributes as libsecret takes them.
+class Attributes
 {
-    return text.toUtf8();
-}
+public:
+    explicit Attributes(const SecretItemQuery& query)
+    {
+        const QByteArray service = query.service.toUtf8();
+        const QByteArray account = query.account.toUtf8();
+        m_table = secret_attributes_build(
+            itemSchema(), "service", service.constData(), "account", account.constData(), nullptr);
+    }
+    Attributes(const Attributes&) = delete;
+    Attributes& operator=(const Attributes&) = delete;
+    ~Attributes() { g_hash_table_unref(m_table); }
 
-// Whether an item with the query's attributes exists, without unlocking or reading its secret.
-SecretStatus itemExists(const SecretItemQuery& query, bool* exists)
+    GHashTable* table() const { return m_table; }
+
+private:
+    GHashTable* m_table = nullptr;
+};
+
+// The items a search found, locked ones included, each holding a reference.
+class ItemList
+{
+public:
+    ItemList() = default;
+    ItemList(const ItemList&) = delete;
+    ItemList& operator=(const ItemList&) = delete;
+    ~ItemList() { g_list_free_full(m_items, g_object_unref); }
+
+    void reset(GList* items)
+    {
+        g_list_free_full(m_items, g_object_unref);
+        m_items = items;
+    }
+    GList* get() const { return m_items; }
+    bool isEmpty() const { return m_items == nullptr; }
+
+private:
+    GList* m_items = nullptr;
+};
+
+// Connects to the Secret Service and finds every item with the query's attributes, locked or not.
+QCoro::Task<SecretStatus> findItems(
+    const SecretItemQuery& query, const CancelToken& token, ObjectRef<SecretService>* service, ItemList* items)
 {
     ErrorHolder error;
-    const QByteArray service = utf8(query.service);
-    const QByteArray account = utf8(query.account);
-    GList* items = secret_password_search_sync(itemSchema(), SECRET_SEARCH_NONE, nullptr, error.out(), "service",
-        service.constData(), "account", account.constData(), nullptr);
+    const glib::AsyncStart start = [](GAsyncReadyCallback callback, gpointer data) {
+        secret_service_get(SECRET_SERVICE_NONE, nullptr, callback, data);
+    };
+    AsyncResult connected = co_await awaitAsync(start, token);
+    service->reset(secret_service_get_finish(connected.get(), error.out()));
     if (error.isSet())
-        return error.status("search", query);
-    *exists = items != nullptr;
-    g_list_free_full(items, g_object_unref);
-    return SecretStatusCode::success;
+        co_return error.status("connect", query);
+
+    const Attributes attributes(query);
+    SecretService* connection = service->get();
+    const glib::AsyncStart search = [connection, &attributes](GAsyncReadyCallback callback, gpointer data) {
+        secret_service_search(connection, itemSchema(), attributes.table(), SECRET_SEARCH_ALL, nullptr, callback, data);
+    };
+    AsyncResult found = co_await awaitAsync(search, token);
+    items->reset(secret_service_search_finish(connection, found.get(), error.out()));
+    if (error.isSet())
+        co_return error.status("search", query);
+    co_return SecretStatusCode::success;
 }
 
-SecretStatus storeItem(const SecretItemQuery& query, const QByteArray& value, const char* operation)
+// Unlocks the locked ones among items; the keyring may prompt for its password meanwhile. Nothing
+// unlocked means the prompt was dismissed; the keyring reports a prompt it could not show at all
+// (no prompter in the session) in the same way.
+QCoro::Task<SecretStatus> unlockLocked(
+    const SecretItemQuery& query, SecretService* service, GList* items, const CancelToken& token)
 {
+    GList* locked = nullptr;
+    for (GList* item = items; item; item = item->next) {
+        if (secret_item_get_locked(SECRET_ITEM(item->data)))
+            locked = g_list_append(locked, item->data);
+    }
+    if (!locked)
+        co_return SecretStatusCode::success;
+    const std::unique_ptr<GList, decltype(&g_list_free)> lockedList(locked, &g_list_free);
+
+    qCInfo(lcKeychain).noquote() << "The keyring item for account" << query.account << "is locked; unlocking it.";
     ErrorHolder error;
-    const QByteArray service = utf8(query.service);
-    const QByteArray account = utf8(query.account);
-    const QByteArray label = utf8(QStringLiteral("%1 (%2)").arg(query.service, query.account));
-    SecretValue* secret = secret_value_new(value.constData(), value.size(), "text/plain");
-    const gboolean stored
-        = secret_password_store_binary_sync(itemSchema(), SECRET_COLLECTION_DEFAULT, label.constData(), secret, nullptr,
-            error.out(), "service", service.constData(), "account", account.constData(), nullptr);
-    secret_value_unref(secret);
+    const glib::AsyncStart start = [service, locked](GAsyncReadyCallback callback, gpointer data) {
+        secret_service_unlock(service, locked, nullptr, callback, data);
+    };
+    AsyncResult result = co_await awaitAsync(start, token);
+    GList* unlocked = nullptr;
+    const gint count = secret_service_unlock_finish(service, result.get(), &unlocked, error.out());
+    g_list_free_full(unlocked, g_object_unref);
     if (error.isSet())
-        return error.status(operation, query);
+        co_return error.status("unlock", query);
+    if (count <= 0) {
+        const QString reason
+            = QStringLiteral("The keyring stayed locked for account %1: the unlock prompt was dismissed or could "
+                             "not be shown.")
+                  .arg(query.account);
+        qCWarning(lcKeychain).noquote() << reason;
+        co_return SecretStatusCode::userCanceled;
+    }
+    co_return SecretStatusCode::success;
+}
+
+QCoro::Task<SecretStatus> storeItem(
+    const SecretItemQuery& query, SecretService* service, const QByteArray& value, const CancelToken& token)
+{
+    const Attributes attributes(query);
+    const QByteArray label = QStringLiteral("%1 (%2)").arg(query.service, query.account).toUtf8();
+    const std::unique_ptr<SecretValue, decltype(&secret_value_unref)> owned(
+        secret_value_new(value.constData(), value.size(), "text/plain"), &secret_value_unref);
+    SecretValue* secret = owned.get();
+    ErrorHolder error;
+    const glib::AsyncStart start = [service, &attributes, &label, secret](GAsyncReadyCallback callback, gpointer data) {
+        secret_service_store(service, itemSchema(), attributes.table(), SECRET_COLLECTION_DEFAULT, label.constData(),
+            secret, nullptr, callback, data);
+    };
+    AsyncResult result = co_await awaitAsync(start, token);
+    const gboolean stored = secret_service_store_finish(service, result.get(), error.out());
+    if (error.isSet())
+        co_return error.status("store", query);
     if (!stored) {
         // Refused without a reason: the user dismissed the unlock prompt.
-        qCWarning(lcKeychain).noquote() << "Secret Service" << operation << "was refused for account" << query.account;
-        return SecretStatusCode::userCanceled;
+        qCWarning(lcKeychain).noquote() << "Secret Service store was refused for account" << query.account;
+        co_return SecretStatusCode::userCanceled;
     }
-    return SecretStatusCode::success;
+    co_return SecretStatusCode::success;
 }
 
 } // namespace
@@ -107,58 +200,105 @@ const char* LibsecretSecretStore::schemaName()
     return "com.tessvale.mac.GenericPassword";
 }
 
-SecretStatus LibsecretSecretStore::add(const SecretItemQuery& query, const QByteArray& value)
+QCoro::Task<SecretStatus> LibsecretSecretStore::add(SecretItemQuery query, QByteArray value, CancelToken token)
 {
-    bool exists = false;
-    const SecretStatus status = itemExists(query, &exists);
-    if (status != SecretStatusCode::success)
-        return status;
-    if (exists)
-        return SecretStatusCode::duplicateItem;
-    return storeItem(query, value, "add");
+    ObjectRef<SecretService> service;
+    ItemList items;
+    const SecretStatus found = co_await findItems(query, token, &service, &items);
+    if (found != SecretStatusCode::success)
+        co_return found;
+    if (!items.isEmpty())
+        co_return SecretStatusCode::duplicateItem;
+    const SecretStatus stored = co_await storeItem(query, service.get(), value, token);
+    co_return stored;
 }
 
-SecretStatus LibsecretSecretStore::update(const SecretItemQuery& query, const QByteArray& value)
+QCoro::Task<SecretStatus> LibsecretSecretStore::update(SecretItemQuery query, QByteArray value, CancelToken token)
 {
-    bool exists = false;
-    const SecretStatus status = itemExists(query, &exists);
-    if (status != SecretStatusCode::success)
-        return status;
-    if (!exists)
-        return SecretStatusCode::itemNotFound;
+    ObjectRef<SecretService> service;
+    ItemList items;
+    const SecretStatus found = co_await findItems(query, token, &service, &items);
+    if (found != SecretStatusCode::success)
+        co_return found;
+    if (items.isEmpty())
+        co_return SecretStatusCode::itemNotFound;
+    // Unlocked first, so that a dismissed prompt reads as it does for a read or a delete.
+    const SecretStatus unlocked = co_await unlockLocked(query, service.get(), items.get(), token);
+    if (unlocked != SecretStatusCode::success)
+        co_return unlocked;
     // Storing with the same attributes replaces the existing item's secret.
-    return storeItem(query, value, "update");
+    const SecretStatus stored = co_await storeItem(query, service.get(), value, token);
+    co_return stored;
 }
 
-SecretStatus LibsecretSecretStore::copyMatching(const SecretItemQuery& query, std::optional<QByteArray>* result)
+QCoro::Task<SecretLookup> LibsecretSecretStore::copyMatching(SecretItemQuery query, CancelToken token)
 {
+    ObjectRef<SecretService> service;
+    ItemList items;
+    const SecretStatus found = co_await findItems(query, token, &service, &items);
+    if (found != SecretStatusCode::success)
+        co_return SecretLookup { found, std::nullopt };
+    if (items.isEmpty())
+        co_return SecretLookup { SecretStatusCode::itemNotFound, std::nullopt };
+
+    // An unlocked item is read as it is; otherwise the first one is unlocked.
+    SecretItem* item = SECRET_ITEM(items.get()->data);
+    for (GList* candidate = items.get(); candidate; candidate = candidate->next) {
+        if (!secret_item_get_locked(SECRET_ITEM(candidate->data))) {
+            item = SECRET_ITEM(candidate->data);
+            break;
+        }
+    }
+    GList single { item, nullptr, nullptr };
+    const SecretStatus unlocked = co_await unlockLocked(query, service.get(), &single, token);
+    if (unlocked != SecretStatusCode::success)
+        co_return SecretLookup { unlocked, std::nullopt };
+
     ErrorHolder error;
-    const QByteArray service = utf8(query.service);
-    const QByteArray account = utf8(query.account);
-    SecretValue* secret = secret_password_lookup_binary_sync(
-        itemSchema(), nullptr, error.out(), "service", service.constData(), "account", account.constData(), nullptr);
+    const glib::AsyncStart start = [item](GAsyncReadyCallback callback, gpointer data) {
+        secret_item_load_secret(item, nullptr, callback, data);
+    };
+    AsyncResult loaded = co_await awaitAsync(start, token);
+    secret_item_load_secret_finish(item, loaded.get(), error.out());
     if (error.isSet())
-        return error.status("lookup", query);
+        co_return SecretLookup { error.status("read", query), std::nullopt };
+    SecretValue* secret = secret_item_get_secret(item);
     if (!secret)
-        return SecretStatusCode::itemNotFound;
+        co_return SecretLookup { SecretStatusCode::success, std::nullopt };
     gsize length = 0;
     const gchar* bytes = secret_value_get(secret, &length);
-    if (result)
-        *result = bytes ? std::optional<QByteArray>(QByteArray(bytes, qsizetype(length))) : std::nullopt;
+    SecretLookup lookup { SecretStatusCode::success,
+        bytes ? std::optional<QByteArray>(QByteArray(bytes, qsizetype(length))) : std::nullopt };
     secret_value_unref(secret);
-    return SecretStatusCode::success;
+    co_return lookup;
 }
 
-SecretStatus LibsecretSecretStore::deleteItem(const SecretItemQuery& query)
+QCoro::Task<SecretStatus> LibsecretSecretStore::deleteItem(SecretItemQuery query, CancelToken token)
 {
-    ErrorHolder error;
-    const QByteArray service = utf8(query.service);
-    const QByteArray account = utf8(query.account);
-    const gboolean removed = secret_password_clear_sync(
-        itemSchema(), nullptr, error.out(), "service", service.constData(), "account", account.constData(), nullptr);
-    if (error.isSet())
-        return error.status("delete", query);
-    return removed ? SecretStatusCode::success : SecretStatusCode::itemNotFound;
+    ObjectRef<SecretService> service;
+    ItemList items;
+    const SecretStatus found = co_await findItems(query, token, &service, &items);
+    if (found != SecretStatusCode::success)
+        co_return found;
+    if (items.isEmpty())
+        co_return SecretStatusCode::itemNotFound;
+    // A locked item cannot be deleted: unlock first, so that a refusal is an error, never "deleted".
+    const SecretStatus unlocked = co_await unlockLocked(query, service.get(), items.get(), token);
+    if (unlocked != SecretStatusCode::success)
+        co_return unlocked;
+
+    for (GList* entry = items.get(); entry; entry = entry->next) {
+        SecretItem* item = SECRET_ITEM(entry->data);
+        ErrorHolder error;
+        const glib::AsyncStart start = [item](GAsyncReadyCallback callback, gpointer data) {
+            secret_item_delete(item, nullptr, callback, data);
+        };
+        AsyncResult deleted = co_await awaitAsync(start, token);
+        secret_item_delete_finish(item, deleted.get(), error.out());
+        if (error.isSet())
+            co_return error.status("delete", query);
+    }
+    co_return SecretStatusCode::success;
 }
 
 SecretStatus LibsecretSecretStore::statusForError(quint32 domain, int code)

@@ -6,14 +6,15 @@ namespace tessvale {
 
 // Secret store over the Secret Service (libsecret). Items carry the attributes "service" and
 // "account" and the secret as UTF-8 text ("text/plain"); new items go to the default collection.
-// Every call is a blocking D-Bus round trip on the calling thread.
+// Locked items are found too, and unlocked (the keyring may prompt) before they are read or
+// deleted. Every call is asynchronous and resumes on the calling thread.
 class LibsecretSecretStore final : public SecretStore
 {
 public:
-    SecretStatus add(const SecretItemQuery& query, const QByteArray& value) override;
-    SecretStatus update(const SecretItemQuery& query, const QByteArray& value) override;
-    SecretStatus copyMatching(const SecretItemQuery& query, std::optional<QByteArray>* result) override;
-    SecretStatus deleteItem(const SecretItemQuery& query) override;
+    QCoro::Task<SecretStatus> add(SecretItemQuery query, QByteArray value, CancelToken token) override;
+    QCoro::Task<SecretStatus> update(SecretItemQuery query, QByteArray value, CancelToken token) override;
+    QCoro::Task<SecretLookup> copyMatching(SecretItemQuery query, CancelToken token) override;
+    QCoro::Task<SecretStatus> deleteItem(SecretItemQuery query, CancelToken token) override;
 
     // The status that stands for a libsecret / GIO error (domain is the error's GQuark).
     static SecretStatus statusForError(quint32 domain, int code);

@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUuid>
+
+#include "auth/KeychainStore.h"
+#include "support/async/TaskRunner.h"
+
+using namespace tessvale;
+using namespace std::chrono_literals;
+
+// The login keyring of the private desktop locked, as after a screen lock or a fresh login without
+// auto-unlock. Its unlock prompt is the real one (gcr-prompter on the test display), answered or
+// dismissed with keys.
+namespace {
+
+const QString kAccount = QStringLiteral("cloud-api-key");
+const QString kKeyringPassword = QStringLiteral("test"); // what scripts/test-env unlocks it with
+
+// Runs a command line tool to its end while the event loop keeps running; its standard output.
+QString runTool(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment = {})
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (!environment.isEmpty())
+        tool.setProcessEnvironment(environment);
+    tool.start(program, arguments);
+    if (!waitUntil([&] { return tool.state() == QProcess::NotRunning; }, 30s))
+        ADD_FAILURE() << program.toStdString() << " did not finish";
+    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
+
+QString busCall(
+    const QString& destination, const QString& objectPath, const QString& method, const QStringList& arguments)
+{
+    return runTool(QStringLiteral("gdbus"),
+        QStringList { QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"), destination,
+            QStringLiteral("--object-path"), objectPath, QStringLiteral("--method"), method }
+            + arguments);
+}
+
+QString secretServiceCall(const QString& objectPath, const QString& method, const QStringList& arguments)
+{
+    return busCall(QStringLiteral("org.freedesktop.secrets"), objectPath, method, arguments);
+}
+
+// The bus name of the running keyring daemon: a new one after a restart.
+QString keyringOwner()
+{
+    return busCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus.GetNameOwner"), { QStringLiteral("org.freedesktop.secrets") });
+}
+
+// The prompt's window, once it is shown.
+QString promptWindow(std::chrono::milliseconds timeout = 10s)
+{
+    QString window;
+    waitUntil(
+        [&] {
+            window = runTool(QStringLiteral("xdotool"),
+                { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--class"),
+                    QStringLiteral("gcr-prompter") })
+                         .split(QLatin1Char('\n'))
+                         .last();
+            return !window.isEmpty();
+        },
+        timeout);
+    return window;
+}
+
+// Runs each xdotool command on the prompt, then waits for the prompt to close.
+void answerPrompt(const QList<QStringList>& commands)
+{
+    const QString window = promptWindow();
+    ASSERT_FALSE(window.isEmpty()) << "no unlock prompt was shown";
+    runTool(QStringLiteral("xdotool"), { QStringLiteral("windowactivate"), QStringLiteral("--sync"), window });
+    for (const QStringList& command : commands)
+        runTool(QStringLiteral("xdotool"), command);
+    EXPECT_TRUE(waitUntil([&window] { return promptWindow(0ms) != window; }, 10s)) << "the prompt stayed open";
+}
+
+void dismissPrompt()
+{
+    answerPrompt({ { QStringLiteral("key"), QStringLiteral("Escape") } });
+}
+
+void unlockAtPrompt()
+{
+    answerPrompt({ { QStringLiteral("type"), kKeyringPassword }, { QStringLiteral("key"), QStringLiteral("Return") } });
+}
+
+// The keychain status the task failed with; 0 when it did not fail with a keychain error.
+template <typename T> SecretStatus statusOf(QCoro::Task<T> task)
+{
+    try {
+        runTask(std::move(task));
+    } catch (const KeychainError& error) {
+        return error.status();
+    } catch (const std::exception& other) {
+        ADD_FAILURE() << "not a keychain error: " << other.what();
+    }
+    return 0;
+}
+
+class LockedKeychain : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") || qEnvironmentVariableIsEmpty("DISPLAY"))
+            GTEST_SKIP() << "no private desktop with a keyring (run through scripts/test-env)";
+        m_collection = secretServiceCall(QStringLiteral("/org/freedesktop/secrets"),
+            QStringLiteral("org.freedesktop.Secret.Service.ReadAlias"), { QStringLiteral("default") })
+                           .section(QLatin1Char('\''), 1, 1);
+        ASSERT_FALSE(m_collection.isEmpty());
+        runTask(m_store.save(QStringLiteral("tv_live_locked"), kAccount));
+        lock();
+    }
+
+    void TearDown() override
+    {
+        if (m_collection.isEmpty())
+            return;
+        if (isLocked()) {
+            QCoro::Task<std::optional<QString>> read = m_store.read(kAccount);
+            unlockAtPrompt();
+            (void)statusOf(std::move(read));
+        }
+        EXPECT_FALSE(isLocked()) << "the keyring stayed locked for the tests after this one";
+        (void)statusOf(m_store.deleteItem(kAccount));
+    }
+
+    void lock()
+    {
+        secretServiceCall(QStringLiteral("/org/freedesktop/secrets"),
+            QStringLiteral("org.freedesktop.Secret.Service.Lock"), { QStringLiteral("['%1']").arg(m_collection) });
+        ASSERT_TRUE(isLocked());
+    }
+
+    bool isLocked()
+    {
+        return secretServiceCall(m_collection, QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+                   { QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked") })
+            == QStringLiteral("(<true>,)");
+    }
+
+    // Items stored under the store's service and the account, locked or not.
+    int storedItems()
+    {
+        const QString found = secretServiceCall(QStringLiteral("/org/freedesktop/secrets"),
+            QStringLiteral("org.freedesktop.Secret.Service.SearchItems"),
+            { QStringLiteral("{'service': '%1', 'account': '%2'}").arg(m_service, kAccount) });
+        return int(found.count(QStringLiteral("objectpath")));
+    }
+
+    QString m_service = QStringLiteral("com.tessvale.tests.") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    KeychainStore m_store { m_service };
+    QString m_collection;
+};
+
+} // namespace
+
+TEST_F(LockedKeychain, DismissedPromptFailsReadDeleteAndSaveAndKeepsTheItem)
+{
+    // The event loop runs on while the prompt waits for the user.
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start(20);
+    QCoro::Task<std::optional<QString>> read = m_store.read(kAccount);
+    ASSERT_FALSE(promptWindow().isEmpty());
+    spinEventLoop(200ms);
+    EXPECT_GT(ticks, 5);
+    dismissPrompt();
+    EXPECT_EQ(statusOf(std::move(read)), SecretStatusCode::userCanceled);
+
+    QCoro::Task<> deletion = m_store.deleteItem(kAccount);
+    dismissPrompt();
+    EXPECT_EQ(statusOf(std::move(deletion)), SecretStatusCode::userCanceled);
+    QCoro::Task<> save = m_store.save(QStringLiteral("tv_live_other"), kAccount);
+    dismissPrompt();
+    EXPECT_EQ(statusOf(std::move(save)), SecretStatusCode::userCanceled);
+    EXPECT_EQ(storedItems(), 1);
+    EXPECT_TRUE(isLocked());
+}
+
+TEST_F(LockedKeychain, ReadAndDeleteUnlockThroughThePrompt)
+{
+    QCoro::Task<std::optional<QString>> read = m_store.read(kAccount);
+    unlockAtPrompt();
+    EXPECT_EQ(runTask(std::move(read)), QStringLiteral("tv_live_locked"));
+
+    lock();
+    QCoro::Task<> deletion = m_store.deleteItem(kAccount);
+    unlockAtPrompt();
+    EXPECT_NO_THROW(runTask(std::move(deletion)));
+    EXPECT_EQ(storedItems(), 0);
+}
+
+TEST_F(LockedKeychain, CancellingAPendingUnlockEndsTheReadAndLeavesThePromptToTheUser)
+{
+    const QString keyring = keyringOwner();
+    CancelSource cancel;
+    QCoro::Task<std::optional<QString>> read = m_store.read(kAccount, cancel.token());
+    ASSERT_FALSE(promptWindow().isEmpty());
+    cancel.cancel();
+    EXPECT_THROW(runTask(std::move(read), 2s), CancelledError);
+    // The keyring went on running, and its prompt still unlocks it.
+    unlockAtPrompt();
+    EXPECT_TRUE(waitUntil([this] { return !isLocked(); }, 10s));
+    EXPECT_EQ(keyringOwner(), keyring);
+}
+
+// A session whose keyring cannot show a prompt at all (no display for the prompter): its own bus,
+// keyring and data folder, so the shared keyring stays as it is.
+TEST(LockedKeychainWithoutPrompter, ReadAndDeleteFailInsteadOfAbsentAndDeleted)
+{
+    const QString probe = qEnvironmentVariable("TESSVALE_BIN_DIR") + QStringLiteral("/tessvale-keychain-probe");
+    const QString script = QStringLiteral(R"sh(
+        set -e
+        eval "$(echo -n test | gnome-keyring-daemon --unlock --components=secrets)"
+        echo -n secret | secret-tool store --label=probe service com.tessvale.tests.np account cloud-api-key
+        gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets \
+            --method org.freedesktop.Secret.Service.Lock "['/org/freedesktop/secrets/collection/login']" >/dev/null
+        "$PROBE" read com.tessvale.tests.np cloud-api-key
+        "$PROBE" delete com.tessvale.tests.np cloud-api-key
+        gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets \
+            --method org.freedesktop.Secret.Service.SearchItems "{'service': 'com.tessvale.tests.np'}"
+    )sh");
+    QTemporaryDir data;
+    QTemporaryDir runtime;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("GNOME_KEYRING_CONTROL"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    environment.insert(QStringLiteral("PROBE"), probe);
+    const QStringList lines = runTool(QStringLiteral("dbus-run-session"),
+        { QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"), script }, environment)
+                                  .split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 3) << lines.join(QLatin1Char('\n')).toStdString();
+    const QString canceled = QStringLiteral("error -128 ") + KeychainError::unexpectedStatus(-128).description();
+    EXPECT_EQ(lines[0], canceled);
+    EXPECT_EQ(lines[1], canceled);
+    // Still stored, locked.
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("(@ao [], [objectpath"))) << lines[2].toStdString();
+}
