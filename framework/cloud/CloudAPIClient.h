@@ -13,6 +13,7 @@
 #include <qcoro/qcorotask.h>
 
 #include "async/Sleeper.h"
+#include "cloud/CloudEndpoints.h"
 #include "cloud/CloudRestRequests.h"
 #include "cloud/CloudRestResponses.h"
 #include "cloud/WireDecoding.h"
@@ -32,7 +33,7 @@ public:
     // The health check sets no time-out of its own, so the platform's default for a request applies:
     // 60 s. Qt's own default (0) would mean no limit at all.
     static constexpr Duration defaultHealthTimeout = std::chrono::seconds(60);
-    static inline const QByteArray apiKeyHeader = QByteArrayLiteral("x-tessvale-api-key");
+    static inline const QByteArray apiKeyHeader = cloudApiKeyHeader;
     // A failed response's text reaches users and logs at most this long (grapheme clusters).
     static constexpr qsizetype maxErrorBodyCharacters = 512;
 

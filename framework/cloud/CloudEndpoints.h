@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QUrl>
 
 namespace tessvale {
+
+// The header that carries the API key on REST calls and on the streaming connection.
+inline const QByteArray cloudApiKeyHeader = QByteArrayLiteral("x-tessvale-api-key");
 
 // Where the cloud service lives and which domain the URLs it hands out must belong to.
 struct CloudEndpoints

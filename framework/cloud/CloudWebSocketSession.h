@@ -16,7 +16,9 @@
 
 #include "async/Sleeper.h"
 #include "cloud/ClientStreamMessage.h"
+#include "cloud/CloudEndpoints.h"
 #include "cloud/ServerStreamMessage.h"
+#include "cloud/WireDecoding.h"
 
 namespace tessvale {
 
@@ -38,10 +40,10 @@ public:
 
     static constexpr Duration defaultOpeningTimeout = std::chrono::seconds(60);
     // Frames and messages from the service larger than this end the connection with an error.
-    static constexpr quint64 maxIncomingMessageBytes = 1024 * 1024;
+    static constexpr quint64 maxIncomingMessageBytes = kMaxWireMessageBytes;
     // How long a closing socket may take to finish its close handshake before it is dropped.
     static constexpr std::chrono::milliseconds closeHandshakeGrace { 2000 };
-    static inline const QByteArray apiKeyHeader = QByteArrayLiteral("x-tessvale-api-key");
+    static inline const QByteArray apiKeyHeader = cloudApiKeyHeader;
 
     struct Options
     {

@@ -341,7 +341,7 @@ TEST_F(CloudWebSocketSessionTest, OversizedFrameEndsTheStreamWithAnError)
     ASSERT_TRUE(connectAndOpen(*session, log));
 
     QString huge = pongFrame(0);
-    huge.insert(huge.size() - 2, QString(int(CloudWebSocketSession::maxIncomingMessageBytes), QLatin1Char('x')));
+    huge.insert(huge.size() - 2, QString(1024 * 1024, QLatin1Char('x')));
     server().stream().sendText(huge);
     server().stream().sendText(pongFrame(1));
     ASSERT_TRUE(endedOnce(log));
