@@ -30,29 +30,29 @@ void FakeHttpConnection::readAvailable()
 {
     if (!m_socket || m_answered)
         return;
-    m_buffer += m_socket->readAll();
-    if (m_bodyLength < 0) {
-        const qsizetype end = m_buffer.indexOf("\r\n\r\n");
-        if (end < 0) {
-            if (m_buffer.size() > maxHeadBytes)
-                respond(FakeHttpResponse::text(413, "request head too large"));
-            return;
-        }
-        const QByteArray head = m_buffer.left(end);
-        m_buffer.remove(0, end + 4);
-        if (!parseHead(head)) {
-            respond(FakeHttpResponse::text(400, "malformed request"));
-            return;
-        }
-        if (m_bodyLength > maxBodyBytes) {
-            respond(FakeHttpResponse::text(413, "request body too large"));
-            return;
-        }
-    }
-    if (m_buffer.size() < m_bodyLength)
+    switch (m_reader.feed(m_socket->readAll())) {
+    case HttpRequestReader::State::needMore:
         return;
-    m_request.body = m_buffer.left(m_bodyLength);
-    m_buffer.clear();
+    case HttpRequestReader::State::headTooLarge:
+        respond(FakeHttpResponse::text(413, "request head too large"));
+        return;
+    case HttpRequestReader::State::bodyTooLarge:
+        respond(FakeHttpResponse::text(413, "request body too large"));
+        return;
+    case HttpRequestReader::State::malformed:
+        respond(FakeHttpResponse::text(400, "malformed request"));
+        return;
+    case HttpRequestReader::State::complete:
+        break;
+    }
+    const ReceivedHttpRequest& received = m_reader.request();
+    m_request.method = received.method;
+    m_request.target = received.target;
+    const QUrl url = QUrl::fromEncoded("https://fake" + m_request.target);
+    m_request.path = url.path();
+    m_request.query = QUrlQuery(url);
+    m_request.headers = received.headers;
+    m_request.body = received.body;
 
     const FakeHttpResponse response = m_responder ? m_responder(m_request) : FakeHttpResponse::text(404, "");
     switch (response.behaviour) {
@@ -77,36 +77,6 @@ void FakeHttpConnection::readAvailable()
         return;
     }
     respond(response);
-}
-
-bool FakeHttpConnection::parseHead(const QByteArray& head)
-{
-    const QList<QByteArray> lines = head.split('\n');
-    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-    if (requestLine.size() != 3 || !requestLine.at(2).startsWith("HTTP/1."))
-        return false;
-    m_request.method = requestLine.at(0);
-    m_request.target = requestLine.at(1);
-    const QUrl url = QUrl::fromEncoded("https://fake" + m_request.target);
-    m_request.path = url.path();
-    m_request.query = QUrlQuery(url);
-    m_bodyLength = 0;
-    for (qsizetype index = 1; index < lines.size(); ++index) {
-        const QByteArray line = lines.at(index).trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
-            continue;
-        const QByteArray name = line.left(colon).trimmed();
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        m_request.headers.append({ name, value });
-        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
-            bool ok = false;
-            m_bodyLength = value.toLongLong(&ok);
-            if (!ok || m_bodyLength < 0)
-                return false;
-        }
-    }
-    return true;
 }
 
 void FakeHttpConnection::respond(const FakeHttpResponse& response)

@@ -8,6 +8,7 @@
 #include <QSslSocket>
 
 #include "FakeHttpExchange.h"
+#include "HttpRequestReader.h"
 
 namespace tessvale {
 
@@ -34,15 +35,13 @@ signals:
 
 private:
     void readAvailable();
-    bool parseHead(const QByteArray& head);
     void respond(const FakeHttpResponse& response);
     void finish();
 
     QPointer<QSslSocket> m_socket;
     Responder m_responder;
-    QByteArray m_buffer;
+    HttpRequestReader m_reader { maxHeadBytes, maxBodyBytes };
     FakeHttpRequest m_request;
-    qsizetype m_bodyLength = -1;
     bool m_answered = false;
 };
 

@@ -52,7 +52,7 @@ void LoopbackIngestServer::onNewConnection()
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_buffers.remove(socket);
+            m_readers.erase(socket);
             socket->deleteLater();
         });
     }
@@ -60,27 +60,18 @@ void LoopbackIngestServer::onNewConnection()
 
 void LoopbackIngestServer::onReadyRead(QTcpSocket* socket)
 {
-    QByteArray& buffer = m_buffers[socket];
-    buffer += socket->readAll();
-    for (;;) {
-        const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
-        if (headerEnd < 0)
-            return;
+    auto reader = m_readers.find(socket);
+    if (reader == m_readers.end())
+        reader = m_readers.emplace(socket, std::make_unique<HttpRequestReader>(64 * 1024, 16 * 1024 * 1024)).first;
+    for (auto state = reader->second->feed(socket->readAll()); state == HttpRequestReader::State::complete;
+         state = reader->second->next()) {
+        const ReceivedHttpRequest& received = reader->second->request();
         IngestRequest request;
-        const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
-        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-        request.method = requestLine.value(0);
-        request.path = requestLine.value(1);
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const qsizetype colon = lines[i].indexOf(':');
-            if (colon > 0)
-                request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
-        }
-        const qsizetype length = request.headers.value("content-length", "0").toLongLong();
-        if (buffer.size() < headerEnd + 4 + length)
-            return;
-        request.body = buffer.mid(headerEnd + 4, length);
-        buffer.remove(0, headerEnd + 4 + length);
+        request.method = received.method;
+        request.path = received.target;
+        for (const auto& [name, value] : received.headers)
+            request.headers.insert(name.toLower(), value);
+        request.body = received.body;
         m_requests.append(request);
 
         const QByteArray body = QJsonDocument(QJsonObject { { QStringLiteral("id"), QStringLiteral("accepted") } })

@@ -1,10 +1,15 @@
 #pragma once
 
+#include <map>
+#include <memory>
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
 #include <QObject>
 #include <QString>
+
+#include "HttpRequestReader.h"
 
 class QTcpServer;
 class QTcpSocket;
@@ -48,7 +53,7 @@ private:
     void onReadyRead(QTcpSocket* socket);
 
     QTcpServer* m_server;
-    QMap<QTcpSocket*, QByteArray> m_buffers;
+    std::map<QTcpSocket*, std::unique_ptr<HttpRequestReader>> m_readers;
     QList<IngestRequest> m_requests;
     int m_status = 200;
 };
