@@ -10,11 +10,11 @@ const QString s256Case = QStringLiteral("S256");
 } // namespace
 
 DeviceAuthStartRequest::DeviceAuthStartRequest(
-    const QString& email, const QString& deviceName, const QString& appVersion)
-    : email(email)
-    , deviceName(deviceName)
+    const QString& emailValue, const QString& deviceNameValue, const QString& appVersionValue)
+    : email(emailValue)
+    , deviceName(deviceNameValue)
     , platform(macOSCase)
-    , appVersion(appVersion)
+    , appVersion(appVersionValue)
 {
 }
 
@@ -33,15 +33,15 @@ QByteArray DeviceAuthStartRequest::encoded() const
     return encodeWireJSON(toJSON());
 }
 
-NativeAuthStartRequest::NativeAuthStartRequest(const QString& deviceName, const QString& appVersion,
-    const QString& codeChallenge, const QString& redirectURI, const QString& state)
-    : deviceName(deviceName)
+NativeAuthStartRequest::NativeAuthStartRequest(const QString& deviceNameValue, const QString& appVersionValue,
+    const QString& codeChallengeValue, const QString& redirectURIValue, const QString& stateValue)
+    : deviceName(deviceNameValue)
     , platform(macOSCase)
-    , appVersion(appVersion)
-    , codeChallenge(codeChallenge)
+    , appVersion(appVersionValue)
+    , codeChallenge(codeChallengeValue)
     , codeChallengeMethod(s256Case)
-    , redirectURI(redirectURI)
-    , state(state)
+    , redirectURI(redirectURIValue)
+    , state(stateValue)
 {
 }
 
@@ -63,12 +63,12 @@ QByteArray NativeAuthStartRequest::encoded() const
     return encodeWireJSON(toJSON());
 }
 
-NativeAuthTokenRequest::NativeAuthTokenRequest(
-    const QUuid& attemptID, const QString& code, const QString& codeVerifier, const QString& redirectURI)
-    : attemptID(attemptID)
-    , code(code)
-    , codeVerifier(codeVerifier)
-    , redirectURI(redirectURI)
+NativeAuthTokenRequest::NativeAuthTokenRequest(const QUuid& attemptIDValue, const QString& codeValue,
+    const QString& codeVerifierValue, const QString& redirectURIValue)
+    : attemptID(attemptIDValue)
+    , code(codeValue)
+    , codeVerifier(codeVerifierValue)
+    , redirectURI(redirectURIValue)
 {
 }
 

@@ -244,7 +244,7 @@ TEST_P(CrashReportTest, CrashedChildIsReportedAtTheNextStart)
 
 INSTANTIATE_TEST_SUITE_P(FatalSignals, CrashReportTest,
     ::testing::Values(std::make_pair("segv", "SIGSEGV"), std::make_pair("abort", "SIGABRT")),
-    [](const auto& info) { return std::string(info.param.first); });
+    [](const auto& row) { return std::string(row.param.first); });
 
 TEST_F(ErrorReportingTest, BlockedMainThreadIsReportedAsAHang)
 {

@@ -40,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(AllCases, CloudErrorDescription,
             QStringLiteral("The configured cloud base URL is invalid.") },
         DescriptionCase {
             "MissingAPIKey", CloudClientError::missingAPIKey(), QStringLiteral("No cloud API key is available.") }),
-    [](const ::testing::TestParamInfo<DescriptionCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<DescriptionCase>& row) { return std::string(row.param.name); });
 
 TEST(CloudClientErrorMatching, RejectedKeyIsToldByCaseAndStatus)
 {

@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(Bodies, NativeAuthStartRejected,
             R"({"AttemptId":"abc","AuthorizationUrl":"https://tessvale.test/a","ExpiresAt":"x"})",
             decodingFailure(Kind::dataCorrupted) },
         FailureCase { "NotAnObject", R"(["x"])", decodingFailure(Kind::typeMismatch) }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // ---- account
 
@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(Bodies, AccountRejected,
         FailureCase { "CreatedAtNumber",
             R"({"User":{"Id":"u","Email":"e"},"Device":{"Id":"6fa459ea-ee8a-3ca4-894e-db77e160355e","Name":"n","Platform":"MacOS","AppVersion":"1","CreatedAt":5}})",
             decodingFailure(Kind::typeMismatch) }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // ---- configuration and token
 
@@ -239,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(Bodies, ConfigRejected,
             decodingFailure(Kind::typeMismatch) },
         FailureCase { "NoSampleRate", R"({"WebSocketUrl":"wss://tessvale.test/s","MaxChunkBytes":1})",
             decodingFailure(Kind::keyNotFound, QStringLiteral("Missing required keys: SampleRate, sampleRate")) }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ConfigResponses, TrustFollowsTheDecodersDomain)
 {
@@ -318,7 +318,7 @@ INSTANTIATE_TEST_SUITE_P(Bodies, RecoveryRejected,
         FailureCase { "RawTextNumber",
             R"({"SessionId":"1b4e28ba-2fa1-11d2-883f-0016d3cca427","Status":"Failed","RawText":[],"HasRecoverableText":true})",
             decodingFailure(Kind::typeMismatch) }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // ---- update offer
 

@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(Shapes, UnionEnvelopeRejects,
         EnvelopeFailure { "FieldsNotArray", R"({"Case":"X","Fields":{}})", Kind::typeMismatch },
         EnvelopeFailure { "PlainString", R"("StopSession")", Kind::typeMismatch },
         EnvelopeFailure { "Null", "null", Kind::valueNotFound }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(UnionEnvelope, EncodingLeavesOutAbsentFields)
 {
@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(Types, PrimitiveMembers,
         PrimitiveCase { "URLFromString", R"("https://tessvale.test/a?b=c")", readURL, {} },
         PrimitiveCase { "URLWithSpace", R"("https://tess vale.test/")", readURL, Kind::dataCorrupted },
         PrimitiveCase { "URLEmpty", R"("")", readURL, Kind::dataCorrupted }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(AnyCodingKeyConstruction, FromTextAndFromInteger)
 {
@@ -279,7 +279,7 @@ INSTANTIATE_TEST_SUITE_P(Shapes, DevicePlatformDecoding,
         PlatformCase { "EnvelopeCapitals", R"({"Case":"MACOS"})", {}, QStringLiteral("Unsupported platform MACOS") },
         PlatformCase { "EnvelopeWindows", R"({"Case":"Windows"})", {}, QStringLiteral("Unsupported platform Windows") },
         PlatformCase { "Number", "3", {}, {} }, PlatformCase { "ObjectWithoutCase", R"({"case":"MacOS"})", {}, {} }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(DevicePlatformRawValue, OnlyExactRawValues)
 {
@@ -340,7 +340,7 @@ INSTANTIATE_TEST_SUITE_P(Urls, ServiceURLTrustCheck,
         TrustCase { "NoScheme", "//tessvale.test/stream", wss, false },
         TrustCase { "DomainInUserInfo", "wss://tessvale.test@evil.example/", wss, false },
         TrustCase { "HttpForHttps", "http://tessvale.test/authorize", https, false }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ServiceURLTrustDomain, EmptyDomainTrustsNothing)
 {

@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(AllCases, ClientFrames,
             R"({"Case":"Ping","Fields":["1b4e28ba-2fa1-11d2-883f-0016d3cca427"]})" },
         ClientFrameCase { "Stop", ClientStreamMessage::stopSession(), R"({"Case":"StopSession"})" },
         ClientFrameCase { "Cancel", ClientStreamMessage::cancelSession(), R"({"Case":"CancelSession"})" }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ClientFrameText, StopAndCancelAreExactly)
 {
@@ -243,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(Frames, ServerFramesRejected,
             "EnvelopeLowerCaseKeys", R"({"case":"Pong","fields":["x"]})", decodingFailure(Kind::keyNotFound) },
         ServerFailureCase {
             "InvalidUtf8", "{\"Case\":\"Pong\",\"Fields\":[\"\xc3\x28\"]}", decodingFailure(Kind::dataCorrupted) }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ServerFrameLimits, OversizedFrameIsRefused)
 {

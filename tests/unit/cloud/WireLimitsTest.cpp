@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(SizeAndNesting, WireLimits,
         LimitCase { "BracketsInsideStringsDoNotCount",
             "[\"" + QByteArray(100, '[') + "\\\"" + QByteArray(100, '{') + "\"]", true },
         LimitCase { "DeepObjects", QByteArray("{\"a\":").repeated(65) + "1" + QByteArray(65, '}'), false }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(WireLimits, StreamFramesGoThroughTheSameLimits)
 {

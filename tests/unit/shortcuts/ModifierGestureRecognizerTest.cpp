@@ -160,7 +160,7 @@ const std::vector<Sequence> sequences = {
 };
 
 INSTANTIATE_TEST_SUITE_P(
-    Sequences, RecognizerSequence, ::testing::ValuesIn(sequences), [](const auto& info) { return info.param.name; });
+    Sequences, RecognizerSequence, ::testing::ValuesIn(sequences), [](const auto& row) { return row.param.name; });
 
 TEST(RecognizerState, PendingHoldOnlyWhileArmedOnExactlyThePushSet)
 {
