@@ -147,9 +147,17 @@ QList<AudioInputDevice> AudioCaptureService::availableInputDevices()
 
 QList<AudioInputDevice> AudioCaptureService::availableInputDevices(AudioSystem& audioSystem)
 {
-    const std::optional<QString> defaultUID = audioSystem.defaultInputUID();
+    std::optional<QString> defaultUID;
+    QList<AudioSystemDevice> devices;
+    try {
+        defaultUID = audioSystem.defaultInputUID();
+        devices = audioSystem.devices();
+    } catch (const AudioEngineError& error) {
+        qCWarning(lcAudioCapture) << "No input devices listed:" << error.what();
+        return {};
+    }
     QList<AudioInputDevice> result;
-    for (const AudioSystemDevice& device : audioSystem.devices()) {
+    for (const AudioSystemDevice& device : devices) {
         if (device.inputChannelCount <= 0 || device.uid.isEmpty() || device.name.isEmpty()) {
             continue;
         }

@@ -51,7 +51,8 @@ public:
     QList<QByteArray> stop();
     bool isRunning() const { return m_isRunning; }
 
-    // Input-capable devices, the default input first, then by name ignoring case.
+    // Input-capable devices, the default input first, then by name ignoring case; none when the
+    // sound server does not answer.
     static QList<AudioInputDevice> availableInputDevices();
     static QList<AudioInputDevice> availableInputDevices(AudioSystem& audioSystem);
 

@@ -126,11 +126,7 @@ bool PulseCaptureStream::lookUpSource()
     const QByteArray name = m_sourceName.toUtf8();
     pa_operation* operation
         = pa_context_get_source_info_by_name(m_context, name.constData(), sourceInfoReceived, &lookup);
-    if (operation != nullptr) {
-        waitPulseLocked(m_loop, m_context, connectTimeout, [&] { return lookup.done; });
-        pa_operation_cancel(operation);
-        pa_operation_unref(operation);
-    }
+    waitPulseOperationLocked(m_loop, m_context, operation, connectTimeout, [&] { return lookup.done; });
     pa_threaded_mainloop_unlock(m_loop);
     if (!lookup.found || !pa_sample_spec_valid(&lookup.spec)) {
         qCWarning(lcAudioCapture) << "The sound server has no source" << m_sourceName;
