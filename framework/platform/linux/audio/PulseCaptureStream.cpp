@@ -200,16 +200,18 @@ void PulseCaptureStream::start(BlockHandler onBlock, EndHandler onEnded)
 
 void PulseCaptureStream::handleReadable()
 {
-    if (m_stream == nullptr) {
+    pa_stream* stream = m_stream;
+    if (stream == nullptr) {
         return;
     }
     while (true) {
         const void* data = nullptr;
         size_t size = 0;
-        if (pa_stream_peek(m_stream, &data, &size) < 0 || size == 0) {
+        if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) {
             return;
         }
         if (m_onBlock) {
+            m_inBlockHandler = true;
             if (data != nullptr) {
                 m_onBlock(static_cast<const char*>(data), static_cast<qsizetype>(size));
             } else {
@@ -217,8 +219,14 @@ void PulseCaptureStream::handleReadable()
                 const std::vector<char> silence(size, 0);
                 m_onBlock(silence.data(), static_cast<qsizetype>(size));
             }
+            m_inBlockHandler = false;
         }
-        pa_stream_drop(m_stream);
+        if (m_stream != stream) {
+            // The handler stopped the stream: what was peeked went with it.
+            m_onBlock = nullptr;
+            return;
+        }
+        pa_stream_drop(stream);
     }
 }
 
@@ -272,13 +280,16 @@ void PulseCaptureStream::releaseStreamLocked()
     }
     pa_stream_unref(m_stream);
     m_stream = nullptr;
-    m_onBlock = nullptr;
+    // A block handler that stops its own stream is still running: it is dropped once it returns.
+    if (!m_inBlockHandler) {
+        m_onBlock = nullptr;
+    }
     m_onEnded = nullptr;
 }
 
 void PulseCaptureStream::stop()
 {
-    if (m_loop == nullptr || m_stream == nullptr) {
+    if (m_loop == nullptr) {
         return;
     }
     if (pa_threaded_mainloop_in_thread(m_loop) != 0) {
@@ -287,12 +298,15 @@ void PulseCaptureStream::stop()
         releaseStreamLocked();
         return;
     }
+    // A handler on the loop's thread may release the stream at any time: look only with the lock held.
     pa_threaded_mainloop_lock(m_loop);
-    if (!m_stopping) {
-        drainLocked();
+    if (m_stream != nullptr) {
+        if (!m_stopping) {
+            drainLocked();
+        }
+        m_stopping = true;
+        releaseStreamLocked();
     }
-    m_stopping = true;
-    releaseStreamLocked();
     pa_threaded_mainloop_unlock(m_loop);
 }
 

@@ -57,6 +57,7 @@ private:
     BlockHandler m_onBlock;
     EndHandler m_onEnded;
     bool m_stopping = false;
+    bool m_inBlockHandler = false;
 };
 
 } // namespace tessvale
