@@ -54,6 +54,8 @@ public:
     virtual ~AudioCaptureStream();
 
     virtual AudioStreamFormat format() const = 0;
+    // The device's name as the user knows it.
+    virtual QString deviceName() const = 0;
     // Throws AudioEngineError when the stream cannot run.
     virtual void start(BlockHandler onBlock, EndHandler onEnded) = 0;
     // Delivers what the device already captured, then stops; no handler runs after it returns.

@@ -3,12 +3,14 @@
 #include <atomic>
 #include <chrono>
 
+#include <QElapsedTimer>
 #include <QStandardPaths>
 
 #include "PulseTestTools.h"
 #include "audio/AudioCaptureService.h"
 #include "audio/AudioDeviceMonitor.h"
 #include "support/async/EventLoopWaits.h"
+#include "support/audio/CaptureRecorder.h"
 
 using namespace std::chrono_literals;
 using namespace tessvale::testing;
@@ -68,4 +70,22 @@ TEST_F(SoundServerRestart, MonitorHearsChangesAgainAfterTheServerComesBack)
     ASSERT_FALSE(runTool("pactl", { "load-module", "module-sine-source", "source_name=probe" }).isNull());
     EXPECT_TRUE(waitUntil([&] { return calls > beforeLoad; }, 1000ms)) << "deaf after the restart";
     EXPECT_TRUE(monitor.isMonitoring());
+}
+
+TEST_F(SoundServerRestart, RecordingEndsWithAReasonWhenTheServerIsKilled)
+{
+    const QString deviceName = AudioCaptureService::availableInputDevices().first().name;
+    CaptureRecorder recorder;
+    AudioCaptureService service;
+    service.start(QString("sine"), recorder.chunkHandler(), recorder.levelHandler(), recorder.endedHandler());
+    ASSERT_TRUE(recorder.waitForChunks(2, 3s));
+
+    m_server.kill();
+    EXPECT_TRUE(recorder.waitForEnd(2s));
+    EXPECT_FALSE(service.isRunning());
+    QElapsedTimer timer;
+    timer.start();
+    service.stop();
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_EQ(recorder.ends(), QStringList { deviceName + ": the sound server went away" });
 }

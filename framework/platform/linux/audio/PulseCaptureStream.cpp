@@ -31,6 +31,7 @@ struct SourceLookup
     bool found = false;
     pa_sample_spec spec {};
     pa_channel_map map {};
+    QString description;
 };
 
 void streamStateChanged(pa_stream*, void* userdata)
@@ -57,6 +58,7 @@ void sourceInfoReceived(pa_context*, const pa_source_info* info, int eol, void* 
         lookup->found = true;
         lookup->spec = info->sample_spec;
         lookup->map = info->channel_map;
+        lookup->description = QString::fromUtf8(info->description != nullptr ? info->description : "");
         return;
     }
     lookup->done = true;
@@ -134,6 +136,7 @@ bool PulseCaptureStream::lookUpSource()
     }
     m_layout->spec = lookup.spec;
     m_layout->map = lookup.map;
+    m_description = lookup.description.isEmpty() ? m_sourceName : lookup.description;
     m_format.sampleRate = static_cast<int>(lookup.spec.rate);
     m_format.channelCount = lookup.spec.channels;
     m_format.sampleType = AudioSampleType::Float32;
@@ -143,6 +146,11 @@ bool PulseCaptureStream::lookUpSource()
 AudioStreamFormat PulseCaptureStream::format() const
 {
     return m_format;
+}
+
+QString PulseCaptureStream::deviceName() const
+{
+    return m_description;
 }
 
 void PulseCaptureStream::start(BlockHandler onBlock, EndHandler onEnded)

@@ -27,6 +27,7 @@ public:
     PulseCaptureStream& operator=(const PulseCaptureStream&) = delete;
 
     AudioStreamFormat format() const override;
+    QString deviceName() const override;
     void start(BlockHandler onBlock, EndHandler onEnded) override;
     void stop() override;
 
@@ -48,6 +49,7 @@ private:
     void disconnect();
 
     QString m_sourceName;
+    QString m_description;
     AudioStreamFormat m_format;
     struct SourceLayout;
     std::unique_ptr<SourceLayout> m_layout;
