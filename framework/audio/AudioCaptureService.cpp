@@ -50,11 +50,15 @@ QString AudioCaptureService::selectDevice(const std::optional<QString>& preferre
     return *fallback;
 }
 
-void AudioCaptureService::start(
-    const std::optional<QString>& preferredDeviceUID, ChunkHandler chunkHandler, LevelHandler levelHandler)
+void AudioCaptureService::start(const std::optional<QString>& preferredDeviceUID, ChunkHandler chunkHandler,
+    LevelHandler levelHandler, CaptureEndedHandler endedHandler)
 {
     if (m_isRunning) {
         throw AudioCaptureError::alreadyRunning();
+    }
+    if (m_tapInstalled) {
+        // The last recording ended on its own and nobody collected it.
+        stop();
     }
     const QString uid = selectDevice(preferredDeviceUID);
     std::unique_ptr<AudioCaptureStream> stream = m_audioSystem->openCaptureStream(uid);
@@ -70,9 +74,15 @@ void AudioCaptureService::start(
         throw AudioCaptureError::converterUnavailable();
     }
 
+    const QString deviceName = stream->deviceName();
     m_converter = converter;
-    m_levelHandler = levelHandler;
-    m_session = AudioCaptureSession::create(bytesPerChunk, std::move(chunkHandler), std::move(levelHandler));
+    AudioCaptureSession::EndedHandler onSessionEnded;
+    if (endedHandler) {
+        onSessionEnded = [endedHandler = std::move(endedHandler), deviceName](
+                             const QString& reason) { endedHandler(deviceName, reason); };
+    }
+    m_session = AudioCaptureSession::create(
+        bytesPerChunk, std::move(chunkHandler), std::move(levelHandler), std::move(onSessionEnded));
     m_stream = std::move(stream);
     m_tapInstalled = true;
 
@@ -87,9 +97,16 @@ void AudioCaptureService::start(
             session->submit(std::move(pcm));
         }
     };
-    auto onEnded = [uid](const QString& reason) {
+    // The stream is stopped before this service goes away, so its end can still reach m_isRunning.
+    auto onEnded = [this, weakSession, uid](const QString& reason) {
         qCWarning(lcAudioCapture).noquote() << "Recording from" << uid << "ended by the sound server:" << reason;
+        m_isRunning = false;
+        if (auto session = weakSession.lock()) {
+            session->end(reason);
+        }
     };
+    // Set before the stream runs, so that an end reported from the capture thread always wins.
+    m_isRunning = true;
     try {
         m_stream->start(onBlock, onEnded);
     } catch (...) {
@@ -99,7 +116,6 @@ void AudioCaptureService::start(
         reset();
         throw;
     }
-    m_isRunning = true;
     qCInfo(lcAudioCapture).noquote() << "Recording from" << uid << "at" << inputFormat.sampleRate << "Hz,"
                                      << inputFormat.channelCount << "channel(s)";
 }
@@ -117,6 +133,7 @@ QList<QByteArray> AudioCaptureService::stop()
     QList<QByteArray> leftovers;
     if (m_session) {
         bool stalled = false;
+        // The session gives the level handler its closing zero on its own worker.
         leftovers = m_session->finish(m_drainTimeout, &stalled);
         if (stalled) {
             qCWarning(lcAudioCapture) << "Audio processing did not finish within" << m_drainTimeout.count()
@@ -131,11 +148,6 @@ QList<QByteArray> AudioCaptureService::stop()
 void AudioCaptureService::reset()
 {
     m_session.reset();
-    LevelHandler levelHandler = std::move(m_levelHandler);
-    m_levelHandler = nullptr;
-    if (levelHandler) {
-        levelHandler(0.0F);
-    }
     m_converter.reset();
     m_isRunning = false;
 }
@@ -147,9 +159,17 @@ QList<AudioInputDevice> AudioCaptureService::availableInputDevices()
 
 QList<AudioInputDevice> AudioCaptureService::availableInputDevices(AudioSystem& audioSystem)
 {
-    const std::optional<QString> defaultUID = audioSystem.defaultInputUID();
+    std::optional<QString> defaultUID;
+    QList<AudioSystemDevice> devices;
+    try {
+        defaultUID = audioSystem.defaultInputUID();
+        devices = audioSystem.devices();
+    } catch (const AudioEngineError& error) {
+        qCWarning(lcAudioCapture) << "No input devices listed:" << error.what();
+        return {};
+    }
     QList<AudioInputDevice> result;
-    for (const AudioSystemDevice& device : audioSystem.devices()) {
+    for (const AudioSystemDevice& device : devices) {
         if (device.inputChannelCount <= 0 || device.uid.isEmpty() || device.name.isEmpty()) {
             continue;
         }

@@ -21,7 +21,8 @@ class AudioSystem;
 class PcmConverter;
 
 // Records the microphone as 16 kHz mono signed 16-bit little-endian PCM, handed on in 100 ms chunks
-// together with a loudness level, both from its own worker thread in capture order.
+// together with a loudness level, both from its own worker thread in capture order. A recording the
+// sound server ends (the device removed, the server gone) is reported through the ended handler.
 class AudioCaptureService
 {
 public:
@@ -34,6 +35,8 @@ public:
 
     using ChunkHandler = std::function<void(const QByteArray&)>;
     using LevelHandler = std::function<void(float)>;
+    // The device's name as the user knows it, and why the recording ended.
+    using CaptureEndedHandler = std::function<void(const QString& deviceName, const QString& reason)>;
 
     // Uses the desktop's sound server; touches no device until start().
     AudioCaptureService();
@@ -43,15 +46,20 @@ public:
     AudioCaptureService(const AudioCaptureService&) = delete;
     AudioCaptureService& operator=(const AudioCaptureService&) = delete;
 
-    // Throws AudioCaptureError, or the sound server's AudioEngineError when the stream will not run.
-    void start(
-        const std::optional<QString>& preferredDeviceUID, ChunkHandler chunkHandler, LevelHandler levelHandler = {});
+    // Throws AudioCaptureError, or the sound server's AudioEngineError when the stream will not run or
+    // the server does not answer. endedHandler runs at most once, on the worker thread after the last
+    // chunk, when the recording ends without stop(); isRunning() is false by then. stop() still
+    // returns what was held back.
+    void start(const std::optional<QString>& preferredDeviceUID, ChunkHandler chunkHandler,
+        LevelHandler levelHandler = {}, CaptureEndedHandler endedHandler = {});
     // The chunks still held back; the last may be shorter than bytesPerChunk. Not passed to the
-    // chunk handler. Must not be called from inside a handler.
+    // chunk handler. Must not be called from inside a handler. No handler runs after it returns,
+    // unless the drain timed out: then the zero level follows once the busy handler returns.
     QList<QByteArray> stop();
     bool isRunning() const { return m_isRunning; }
 
-    // Input-capable devices, the default input first, then by name ignoring case.
+    // Input-capable devices, the default input first, then by name ignoring case; none when the
+    // sound server does not answer.
     static QList<AudioInputDevice> availableInputDevices();
     static QList<AudioInputDevice> availableInputDevices(AudioSystem& audioSystem);
 
@@ -64,8 +72,8 @@ private:
     std::unique_ptr<AudioCaptureStream> m_stream;
     std::shared_ptr<PcmConverter> m_converter;
     std::shared_ptr<AudioCaptureSession> m_session;
-    LevelHandler m_levelHandler;
-    bool m_isRunning = false;
+    // Cleared from the capture thread when the stream ends on its own.
+    std::atomic<bool> m_isRunning { false };
     bool m_tapInstalled = false;
 };
 

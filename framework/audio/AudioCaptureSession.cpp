@@ -3,19 +3,21 @@
 namespace tessvale {
 
 std::shared_ptr<AudioCaptureSession> AudioCaptureSession::create(
-    qint64 bytesPerChunk, ChunkHandler chunkHandler, LevelHandler levelHandler)
+    qint64 bytesPerChunk, ChunkHandler chunkHandler, LevelHandler levelHandler, EndedHandler endedHandler)
 {
-    std::shared_ptr<AudioCaptureSession> session(
-        new AudioCaptureSession(bytesPerChunk, std::move(chunkHandler), std::move(levelHandler)));
+    std::shared_ptr<AudioCaptureSession> session(new AudioCaptureSession(
+        bytesPerChunk, std::move(chunkHandler), std::move(levelHandler), std::move(endedHandler)));
     // The worker keeps the session alive while it runs, so a handler that never returns cannot
     // leave it pointing at freed memory.
     session->m_worker = std::thread([self = session] { self->run(); });
     return session;
 }
 
-AudioCaptureSession::AudioCaptureSession(qint64 bytesPerChunk, ChunkHandler chunkHandler, LevelHandler levelHandler)
+AudioCaptureSession::AudioCaptureSession(
+    qint64 bytesPerChunk, ChunkHandler chunkHandler, LevelHandler levelHandler, EndedHandler endedHandler)
     : m_chunkHandler(std::move(chunkHandler))
     , m_levelHandler(std::move(levelHandler))
+    , m_endedHandler(std::move(endedHandler))
 {
     m_accumulator.bytesPerChunk = bytesPerChunk;
 }
@@ -39,18 +41,57 @@ void AudioCaptureSession::submit(QByteArray block)
     m_wake.notify_one();
 }
 
+void AudioCaptureSession::end(const QString& reason)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closed || m_ended) {
+            return;
+        }
+        m_ended = true;
+        m_endReason = reason;
+    }
+    m_wake.notify_one();
+}
+
 void AudioCaptureSession::run()
 {
     std::unique_lock lock(m_mutex);
     while (true) {
-        m_wake.wait(lock, [this] { return m_closed || !m_waiting.empty(); });
-        if (m_closed || !handleNext(lock)) {
+        m_wake.wait(lock, [this] { return m_closed || !m_waiting.empty() || m_endReason; });
+        if (m_closed) {
+            break;
+        }
+        const bool goOn = m_waiting.empty() ? reportEnd(lock) : handleNext(lock);
+        if (!goOn) {
             break;
         }
     }
     m_busy = false;
     lock.unlock();
     m_idle.notify_all();
+    // After the last handler call, whether finish() waited for it or gave up: never beside another one.
+    if (m_levelHandler) {
+        m_levelHandler(0.0F);
+    }
+}
+
+bool AudioCaptureSession::reportEnd(std::unique_lock<std::mutex>& lock)
+{
+    const QString reason = *m_endReason;
+    m_endReason.reset();
+    m_busy = true;
+    lock.unlock();
+    if (m_endedHandler) {
+        m_endedHandler(reason);
+    }
+    lock.lock();
+    if (m_closed) {
+        return false;
+    }
+    m_busy = false;
+    m_idle.notify_all();
+    return true;
 }
 
 bool AudioCaptureSession::handleNext(std::unique_lock<std::mutex>& lock)

@@ -36,7 +36,7 @@ struct AudioSystemDevice
     int inputChannelCount = 0;
 };
 
-// The sound server's own failure to start a capture stream, passed on unchanged.
+// The sound server's own failure to start a capture stream, or to answer at all, passed on unchanged.
 class AudioEngineError : public std::runtime_error
 {
 public:
@@ -54,6 +54,8 @@ public:
     virtual ~AudioCaptureStream();
 
     virtual AudioStreamFormat format() const = 0;
+    // The device's name as the user knows it.
+    virtual QString deviceName() const = 0;
     // Throws AudioEngineError when the stream cannot run.
     virtual void start(BlockHandler onBlock, EndHandler onEnded) = 0;
     // Delivers what the device already captured, then stops; no handler runs after it returns.
@@ -72,12 +74,14 @@ class AudioSystem
 public:
     virtual ~AudioSystem();
 
-    // Every capture device the server knows, in the server's order.
+    // Every capture device the server knows, in the server's order; none when there is no server.
+    // Both throw AudioEngineError when a server took the connection but does not answer in time.
     virtual QList<AudioSystemDevice> devices() = 0;
     virtual std::optional<QString> defaultInputUID() = 0;
     // nullptr when the device cannot be selected for capture.
     virtual std::unique_ptr<AudioCaptureStream> openCaptureStream(const QString& uid) = 0;
-    // onChange runs on any thread, once for each change of the device list or the default input.
+    // onChange runs on any thread, once for each change of the device list or the default input,
+    // including the server going away and coming back. Never blocks for longer than a query does.
     virtual std::unique_ptr<AudioChangeSubscription> subscribeToChanges(std::function<void()> onChange) = 0;
 
     // The sound server of this desktop; shared by everything in the process.

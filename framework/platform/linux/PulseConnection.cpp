@@ -2,6 +2,7 @@
 
 #include <pulse/context.h>
 #include <pulse/error.h>
+#include <pulse/operation.h>
 #include <pulse/rtclock.h>
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
@@ -94,6 +95,23 @@ bool waitPulseLocked(pa_threaded_mainloop* loop, pa_context* context, std::optio
     if (timer != nullptr) {
         pa_threaded_mainloop_get_api(loop)->time_free(timer);
     }
+    return done();
+}
+
+bool waitPulseOperationLocked(pa_threaded_mainloop* loop, pa_context* context, pa_operation* operation,
+    std::chrono::milliseconds timeout, const std::function<bool()>& done)
+{
+    if (operation == nullptr) {
+        return done();
+    }
+    waitPulseLocked(loop, context, timeout, [&] {
+        return done() || pa_operation_get_state(operation) != PA_OPERATION_RUNNING
+            || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
+    });
+    if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+        pa_operation_cancel(operation);
+    }
+    pa_operation_unref(operation);
     return done();
 }
 

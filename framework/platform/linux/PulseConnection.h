@@ -5,6 +5,7 @@
 #include <optional>
 
 struct pa_context;
+struct pa_operation;
 struct pa_threaded_mainloop;
 
 namespace tessvale {
@@ -23,5 +24,11 @@ void disconnectPulse(pa_threaded_mainloop*& loop, pa_context*& context);
 // With the loop locked: waits until done() holds or timeout passes; returns done().
 bool waitPulseLocked(pa_threaded_mainloop* loop, pa_context* context, std::optional<std::chrono::milliseconds> timeout,
     const std::function<bool()>& done);
+
+// With the loop locked: waits until done() holds, the operation ends or the context fails, or until
+// timeout passes; then cancels the operation if it still runs (its callback is not called after
+// that) and drops it. A null operation returns at once. Returns done().
+bool waitPulseOperationLocked(pa_threaded_mainloop* loop, pa_context* context, pa_operation* operation,
+    std::chrono::milliseconds timeout, const std::function<bool()>& done);
 
 } // namespace tessvale

@@ -259,3 +259,23 @@ TEST_F(CaptureStreamEnd, SourceGoneBeforeStartFailsTheStartWithoutReportingAnEnd
     QThread::msleep(100);
     EXPECT_EQ(ends.load(), 0);
 }
+
+TEST_F(CaptureStartup, AHandlerMayStopItsOwnStreamAndTheOwnerStopsItAgainLater)
+{
+    std::unique_ptr<tessvale::AudioCaptureStream> stream
+        = AudioSystem::platformDefault()->openCaptureStream(m_pipe.name());
+    ASSERT_TRUE(stream);
+    std::atomic<int> blocks { 0 };
+    stream->start(
+        [&](const char*, qsizetype) {
+            ++blocks;
+            stream->stop();
+        },
+        [](const QString&) {});
+    // Less than the FIFO holds: once the stream stops, nobody may read it any more.
+    ASSERT_TRUE(m_pipe.write(toneBurst().first(16384)));
+    // No wait on anything the handler touches: the owner's stop must take the stream's own lock.
+    QThread::msleep(500);
+    stream->stop();
+    EXPECT_EQ(blocks.load(), 1);
+}

@@ -189,13 +189,16 @@ TEST_F(LiveAudioCapture, SourceRemovedMidRecordingEndsTheCaptureWithoutHanging)
 
     CaptureRecorder recorder;
     AudioCaptureService service;
-    service.start(QString("doomed"), recorder.chunkHandler(), recorder.levelHandler());
+    service.start(QString("doomed"), recorder.chunkHandler(), recorder.levelHandler(), recorder.endedHandler());
     ASSERT_TRUE(recorder.waitForChunks(3, 3s));
     ASSERT_FALSE(runTool("pactl", { "unload-module", module }).isNull());
-    QThread::msleep(1000);
+    EXPECT_TRUE(recorder.waitForEnd(1s)) << "nobody was told that the microphone went away";
+    EXPECT_FALSE(service.isRunning());
     const qsizetype settled = recorder.events().size();
     QThread::msleep(500);
     EXPECT_EQ(recorder.events().size(), settled) << "handlers still called after the device went away";
+    EXPECT_EQ(
+        recorder.ends(), QStringList { "Virtual Source doomed on Monitor of Null Output: the device was removed" });
 
     QElapsedTimer timer;
     timer.start();

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <memory>
+
 #include <QString>
 #include <QStringList>
+
+class QProcess;
 
 namespace tessvale::testing {
 
@@ -10,5 +14,26 @@ bool soundServerAvailable();
 // Runs a program to its end; its trimmed standard output, or a null string on failure.
 QString runTool(const QString& program, const QStringList& arguments, int timeoutMs = 15000);
 QString temporaryPath(const QString& name);
+
+// A sound server of the test's own, with a sine source "sine", that the test may kill and start
+// again without disturbing the desktop's. Construct it before anything talks to a sound server: it
+// points this process (PULSE_SERVER) at itself.
+class PrivateSoundServer
+{
+public:
+    PrivateSoundServer();
+    ~PrivateSoundServer();
+    PrivateSoundServer(const PrivateSoundServer&) = delete;
+    PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
+
+    // Starts the server and waits until it answers.
+    bool start();
+    // Kills it outright, as a crash would.
+    void kill();
+
+private:
+    QString m_folder;
+    std::unique_ptr<QProcess> m_process;
+};
 
 } // namespace tessvale::testing

@@ -26,6 +26,17 @@ std::function<void(float)> CaptureRecorder::levelHandler()
     };
 }
 
+std::function<void(const QString&, const QString&)> CaptureRecorder::endedHandler()
+{
+    return [this](const QString& deviceName, const QString& reason) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_events.append(Event { Event::Ended, {}, 0.0F, deviceName + ": " + reason });
+        }
+        m_changed.notify_all();
+    };
+}
+
 QList<QByteArray> CaptureRecorder::chunks() const
 {
     std::lock_guard lock(m_mutex);
@@ -45,6 +56,18 @@ QList<float> CaptureRecorder::levels() const
     for (const Event& event : m_events) {
         if (event.kind == Event::Level) {
             result.append(event.level);
+        }
+    }
+    return result;
+}
+
+QStringList CaptureRecorder::ends() const
+{
+    std::lock_guard lock(m_mutex);
+    QStringList result;
+    for (const Event& event : m_events) {
+        if (event.kind == Event::Ended) {
+            result.append(event.end);
         }
     }
     return result;
@@ -71,6 +94,14 @@ bool CaptureRecorder::waitForLevels(qsizetype count, std::chrono::milliseconds t
     return m_changed.wait_for(lock, timeout, [&] {
         return std::count_if(m_events.begin(), m_events.end(), [](const Event& e) { return e.kind == Event::Level; })
             >= count;
+    });
+}
+
+bool CaptureRecorder::waitForEnd(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] {
+        return std::any_of(m_events.begin(), m_events.end(), [](const Event& e) { return e.kind == Event::Ended; });
     });
 }
 

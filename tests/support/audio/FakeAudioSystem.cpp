@@ -7,15 +7,18 @@ namespace tessvale::testing {
 class FakeCaptureStream : public AudioCaptureStream
 {
 public:
-    FakeCaptureStream(std::shared_ptr<FakeAudioSystem> system, AudioStreamFormat format, std::optional<QString> failure)
+    FakeCaptureStream(
+        std::shared_ptr<FakeAudioSystem> system, AudioStreamFormat format, std::optional<QString> failure, QString name)
         : m_system(std::move(system))
         , m_format(format)
         , m_failure(std::move(failure))
+        , m_name(std::move(name))
     {
     }
     ~FakeCaptureStream() override { stop(); }
 
     AudioStreamFormat format() const override { return m_format; }
+    QString deviceName() const override { return m_name; }
 
     void start(BlockHandler onBlock, EndHandler onEnded) override
     {
@@ -64,6 +67,7 @@ private:
     std::shared_ptr<FakeAudioSystem> m_system;
     AudioStreamFormat m_format;
     std::optional<QString> m_failure;
+    QString m_name;
     std::mutex m_mutex;
     BlockHandler m_onBlock;
     EndHandler m_onEnded;
@@ -106,7 +110,13 @@ std::unique_ptr<AudioCaptureStream> FakeAudioSystem::openCaptureStream(const QSt
     if (failDeviceSelection) {
         return nullptr;
     }
-    return std::make_unique<FakeCaptureStream>(shared_from_this(), streamFormat, engineStartError);
+    QString name = uid;
+    for (const AudioSystemDevice& device : deviceList) {
+        if (device.uid == uid) {
+            name = device.name;
+        }
+    }
+    return std::make_unique<FakeCaptureStream>(shared_from_this(), streamFormat, engineStartError, name);
 }
 
 std::unique_ptr<AudioChangeSubscription> FakeAudioSystem::subscribeToChanges(std::function<void()> onChange)

@@ -11,6 +11,7 @@
 
 #include "audio/AudioCaptureService.h"
 #include "audio/AudioChunkAccumulator.h"
+#include "support/async/EventLoopWaits.h"
 #include "support/audio/CaptureRecorder.h"
 #include "support/audio/FakeAudioSystem.h"
 
@@ -20,6 +21,7 @@ using tessvale::AudioCaptureService;
 using tessvale::AudioEngineError;
 using tessvale::AudioSampleType;
 using tessvale::AudioSystemDevice;
+using tessvale::waitUntil;
 using tessvale::testing::CaptureRecorder;
 using tessvale::testing::constantPcm16;
 using tessvale::testing::FakeAudioSystem;
@@ -375,13 +377,13 @@ TEST_F(AudioCaptureServiceTest, StopGivesUpOnAStalledHandlerAfterTheDrainTimeout
 TEST_F(AudioCaptureServiceTest, DeviceRemovedMidRecordingEndsCaptureAndStopStillReturnsTheLeftovers)
 {
     makeService();
-    startRecording();
+    service->start(std::nullopt, recorder.chunkHandler(), recorder.levelHandler(), recorder.endedHandler());
     const QByteArray captured = ramp(4000);
     deliverInBlocks(captured, 2000);
-    ASSERT_TRUE(recorder.waitForChunks(1, 2s));
     system->removeActiveDevice("the device was removed");
     EXPECT_FALSE(system->deliver(ramp(3200)));
-    EXPECT_TRUE(service->isRunning());
+    EXPECT_FALSE(service->isRunning());
+    ASSERT_TRUE(recorder.waitForEnd(2s));
 
     QElapsedTimer timer;
     timer.start();
@@ -389,9 +391,52 @@ TEST_F(AudioCaptureServiceTest, DeviceRemovedMidRecordingEndsCaptureAndStopStill
     EXPECT_LT(timer.elapsed(), 500);
     ASSERT_EQ(leftovers.size(), 1);
     EXPECT_EQ(leftovers[0], captured.mid(3200));
-    EXPECT_EQ(recorder.chunks().size(), 1);
-    EXPECT_EQ(recorder.levels().last(), 0.0F);
     EXPECT_FALSE(service->isRunning());
+    // Once, named as the user knows the device, after what was captured before it.
+    const QList<CaptureRecorder::Event> events = recorder.events();
+    ASSERT_EQ(events.size(), 5);
+    EXPECT_EQ(events[3].end, "Built-in Microphone: the device was removed");
+    EXPECT_EQ(events[4].level, 0.0F);
+
+    // An ended recording nobody stopped gives way to the next; a stopped one reports no end.
+    startRecording();
+    system->removeActiveDevice("the device was removed");
+    CaptureRecorder next;
+    service->start(QString("usb"), next.chunkHandler(), next.levelHandler(), next.endedHandler());
+    EXPECT_TRUE(service->isRunning());
+    deliverInBlocks(ramp(3200), 3200);
+    service->stop();
+    EXPECT_EQ(next.chunks().size(), 1);
+    EXPECT_TRUE(next.ends().isEmpty());
+}
+
+TEST_F(AudioCaptureServiceTest, StalledStopGivesTheZeroLevelOnlyAfterTheBusyHandlerReturns)
+{
+    makeService(100ms);
+    // Handlers run one at a time, so they share this without a lock (ThreadSanitizer checks it).
+    QStringList calls;
+    std::atomic<bool> inChunkHandler { false };
+    std::atomic<bool> zeroLevelSeen { false };
+    service->start(
+        std::nullopt,
+        [&](const QByteArray&) {
+            calls.append("chunk");
+            inChunkHandler = true;
+            std::this_thread::sleep_for(300ms);
+            calls.append("chunk done");
+            inChunkHandler = false;
+        },
+        [&](float level) {
+            if (level == 0.0F) {
+                calls.append(inChunkHandler ? "zero level beside the chunk" : "zero level");
+                zeroLevelSeen = true;
+            }
+        });
+    deliverInBlocks(ramp(3200), 3200);
+    ASSERT_TRUE(waitUntil([&] { return inChunkHandler.load(); }, 2000ms));
+    service->stop();
+    ASSERT_TRUE(waitUntil([&] { return zeroLevelSeen.load(); }, 2000ms));
+    EXPECT_EQ(calls, (QStringList { "chunk", "chunk done", "zero level" }));
 }
 
 TEST_F(AudioCaptureServiceTest, ForeignFormatIsConvertedBeforeChunking)

@@ -9,6 +9,14 @@ namespace tessvale {
 
 namespace {
 
+PulseAudioServer::Snapshot answered(PulseAudioServer::Snapshot snapshot)
+{
+    if (snapshot.unanswered) {
+        throw AudioEngineError(QStringLiteral("Unable to start the microphone: the sound server is not answering."));
+    }
+    return snapshot;
+}
+
 class PulseChangeSubscription : public AudioChangeSubscription
 {
 public:
@@ -48,12 +56,12 @@ LinuxAudioSystem::~LinuxAudioSystem() = default;
 
 QList<AudioSystemDevice> LinuxAudioSystem::devices()
 {
-    return m_server->query().sources;
+    return answered(m_server->query()).sources;
 }
 
 std::optional<QString> LinuxAudioSystem::defaultInputUID()
 {
-    return m_server->query().defaultSource;
+    return answered(m_server->query()).defaultSource;
 }
 
 std::unique_ptr<AudioCaptureStream> LinuxAudioSystem::openCaptureStream(const QString& uid)

@@ -31,6 +31,7 @@ struct SourceLookup
     bool found = false;
     pa_sample_spec spec {};
     pa_channel_map map {};
+    QString description;
 };
 
 void streamStateChanged(pa_stream*, void* userdata)
@@ -57,6 +58,7 @@ void sourceInfoReceived(pa_context*, const pa_source_info* info, int eol, void* 
         lookup->found = true;
         lookup->spec = info->sample_spec;
         lookup->map = info->channel_map;
+        lookup->description = QString::fromUtf8(info->description != nullptr ? info->description : "");
         return;
     }
     lookup->done = true;
@@ -126,11 +128,7 @@ bool PulseCaptureStream::lookUpSource()
     const QByteArray name = m_sourceName.toUtf8();
     pa_operation* operation
         = pa_context_get_source_info_by_name(m_context, name.constData(), sourceInfoReceived, &lookup);
-    if (operation != nullptr) {
-        waitPulseLocked(m_loop, m_context, connectTimeout, [&] { return lookup.done; });
-        pa_operation_cancel(operation);
-        pa_operation_unref(operation);
-    }
+    waitPulseOperationLocked(m_loop, m_context, operation, connectTimeout, [&] { return lookup.done; });
     pa_threaded_mainloop_unlock(m_loop);
     if (!lookup.found || !pa_sample_spec_valid(&lookup.spec)) {
         qCWarning(lcAudioCapture) << "The sound server has no source" << m_sourceName;
@@ -138,6 +136,7 @@ bool PulseCaptureStream::lookUpSource()
     }
     m_layout->spec = lookup.spec;
     m_layout->map = lookup.map;
+    m_description = lookup.description.isEmpty() ? m_sourceName : lookup.description;
     m_format.sampleRate = static_cast<int>(lookup.spec.rate);
     m_format.channelCount = lookup.spec.channels;
     m_format.sampleType = AudioSampleType::Float32;
@@ -147,6 +146,11 @@ bool PulseCaptureStream::lookUpSource()
 AudioStreamFormat PulseCaptureStream::format() const
 {
     return m_format;
+}
+
+QString PulseCaptureStream::deviceName() const
+{
+    return m_description;
 }
 
 void PulseCaptureStream::start(BlockHandler onBlock, EndHandler onEnded)
@@ -204,16 +208,18 @@ void PulseCaptureStream::start(BlockHandler onBlock, EndHandler onEnded)
 
 void PulseCaptureStream::handleReadable()
 {
-    if (m_stream == nullptr) {
+    pa_stream* stream = m_stream;
+    if (stream == nullptr) {
         return;
     }
     while (true) {
         const void* data = nullptr;
         size_t size = 0;
-        if (pa_stream_peek(m_stream, &data, &size) < 0 || size == 0) {
+        if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) {
             return;
         }
         if (m_onBlock) {
+            m_inBlockHandler = true;
             if (data != nullptr) {
                 m_onBlock(static_cast<const char*>(data), static_cast<qsizetype>(size));
             } else {
@@ -221,8 +227,14 @@ void PulseCaptureStream::handleReadable()
                 const std::vector<char> silence(size, 0);
                 m_onBlock(silence.data(), static_cast<qsizetype>(size));
             }
+            m_inBlockHandler = false;
         }
-        pa_stream_drop(m_stream);
+        if (m_stream != stream) {
+            // The handler stopped the stream: what was peeked went with it.
+            m_onBlock = nullptr;
+            return;
+        }
+        pa_stream_drop(stream);
     }
 }
 
@@ -276,13 +288,16 @@ void PulseCaptureStream::releaseStreamLocked()
     }
     pa_stream_unref(m_stream);
     m_stream = nullptr;
-    m_onBlock = nullptr;
+    // A block handler that stops its own stream is still running: it is dropped once it returns.
+    if (!m_inBlockHandler) {
+        m_onBlock = nullptr;
+    }
     m_onEnded = nullptr;
 }
 
 void PulseCaptureStream::stop()
 {
-    if (m_loop == nullptr || m_stream == nullptr) {
+    if (m_loop == nullptr) {
         return;
     }
     if (pa_threaded_mainloop_in_thread(m_loop) != 0) {
@@ -291,12 +306,15 @@ void PulseCaptureStream::stop()
         releaseStreamLocked();
         return;
     }
+    // A handler on the loop's thread may release the stream at any time: look only with the lock held.
     pa_threaded_mainloop_lock(m_loop);
-    if (!m_stopping) {
-        drainLocked();
+    if (m_stream != nullptr) {
+        if (!m_stopping) {
+            drainLocked();
+        }
+        m_stopping = true;
+        releaseStreamLocked();
     }
-    m_stopping = true;
-    releaseStreamLocked();
     pa_threaded_mainloop_unlock(m_loop);
 }
 

@@ -27,6 +27,7 @@ public:
     PulseCaptureStream& operator=(const PulseCaptureStream&) = delete;
 
     AudioStreamFormat format() const override;
+    QString deviceName() const override;
     void start(BlockHandler onBlock, EndHandler onEnded) override;
     void stop() override;
 
@@ -48,6 +49,7 @@ private:
     void disconnect();
 
     QString m_sourceName;
+    QString m_description;
     AudioStreamFormat m_format;
     struct SourceLayout;
     std::unique_ptr<SourceLayout> m_layout;
@@ -57,6 +59,7 @@ private:
     BlockHandler m_onBlock;
     EndHandler m_onEnded;
     bool m_stopping = false;
+    bool m_inBlockHandler = false;
 };
 
 } // namespace tessvale
