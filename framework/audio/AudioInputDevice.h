@@ -11,9 +11,9 @@ struct AudioInputDevice
     QString name;
 
     AudioInputDevice() = default;
-    AudioInputDevice(QString uid, QString name)
-        : uid(std::move(uid))
-        , name(std::move(name))
+    AudioInputDevice(QString deviceUID, QString deviceName)
+        : uid(std::move(deviceUID))
+        , name(std::move(deviceName))
     {
     }
 

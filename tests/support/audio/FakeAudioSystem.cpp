@@ -127,7 +127,7 @@ std::unique_ptr<AudioChangeSubscription> FakeAudioSystem::subscribeToChanges(std
     std::weak_ptr<FakeAudioSystem> weak = weak_from_this();
     return std::make_unique<FakeSubscription>([weak, id] {
         if (auto self = weak.lock()) {
-            std::lock_guard lock(self->m_mutex);
+            std::lock_guard subscribersLock(self->m_mutex);
             self->m_subscribers.erase(id);
         }
     });

@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(CaptureFormats, ToneConversion,
         ConversionCase { { 44100, 2, AudioSampleType::Float32 }, "Float44k1Stereo" },
         ConversionCase { { 44100, 2, AudioSampleType::Int16 }, "Int16_44k1Stereo" },
         ConversionCase { { 48000, 1, AudioSampleType::Int32 }, "Int32_48kMono" }),
-    [](const ::testing::TestParamInfo<ConversionCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ConversionCase>& row) { return std::string(row.param.name); });
 
 TEST(PcmConversion, SixteenKilohertzMonoPassesThroughBitForBit)
 {
