@@ -65,7 +65,11 @@ protected:
         player.start("paplay", { "-d", "virt", file });
         EXPECT_TRUE(player.waitForFinished(15000));
         EXPECT_EQ(player.exitCode(), 0) << player.readAllStandardError().toStdString();
-        QThread::msleep(300);
+        // The played audio is recorded once as much audio as the file holds has come in since it began.
+        const double fileSeconds = runTool("soxi", { "-D", file }).trimmed().toDouble();
+        EXPECT_GT(fileSeconds, 0.0);
+        const auto played = static_cast<qsizetype>(fileSeconds * 32000);
+        EXPECT_TRUE(waitUntil([&] { return recorder.chunks().size() * 3200 - bytesBefore >= played; }, 3s));
         const QList<QByteArray> leftovers = service.stop();
         *seconds = elapsed.elapsed() / 1000.0;
         EXPECT_FALSE(service.isRunning());
