@@ -138,6 +138,19 @@ TEST_F(XTestTypingTest, TargetThatAnswersNoPingGetsWhatFitsAndTheCountOfIt)
     EXPECT_EQ(target.waitForText(expected).toStdString(), expected.toStdString());
 }
 
+TEST_F(XTestTypingTest, TypingStopsBetweenChunksOnceTheTargetLostTheFocusAndSaysHowFarItGot)
+{
+    XlibTarget target;
+    ASSERT_TRUE(target.start());
+    const QString text = QString(100, QLatin1Char('x'));
+    int checks = 0;
+    const TypingOutcome outcome = runTask(injector.typeText(text, [&checks] { return ++checks <= 2; }, {}), 60s);
+    EXPECT_EQ(outcome.status, TypingStatus::focusMoved);
+    ASSERT_GT(outcome.typedCharacters, 0);
+    ASSERT_LT(outcome.typedCharacters, text.size());
+    EXPECT_EQ(target.waitForText(text.left(outcome.typedCharacters)), text.left(outcome.typedCharacters));
+}
+
 TEST_F(XTestTypingTest, QtTargetGetsMoreDistinctCharactersThanThereAreSpareCodes)
 {
     TextTargetProcess target;
