@@ -3,7 +3,10 @@
 #include <QClipboard>
 #include <QGuiApplication>
 
+#include "platform/linux/insertion/X11Selections.h"
 #include "system/Logging.h"
+
+#include <xcb/xcb.h>
 
 namespace tessvale {
 
@@ -42,8 +45,16 @@ QVariant TrackingMimeData::retrieveData(const QString& mimeType, QMetaType type)
 QtClipboard::QtClipboard(QObject* parent)
     : QObject(parent)
 {
-    // Seen through the event loop only, so late; the X11 backend watches the owner itself.
-    if (QClipboard* clipboard = systemClipboard())
+    QClipboard* clipboard = systemClipboard();
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (clipboard && x11 && x11->connection()) {
+        m_x11 = X11Selections::open();
+        const xcb_setup_t* setup = xcb_get_setup(x11->connection());
+        m_qtResourceBase = setup->resource_id_base;
+        m_qtResourceMask = setup->resource_id_mask;
+    }
+    // Without X11 only the event loop tells us, which is late.
+    if (clipboard && !m_x11)
         connect(clipboard, &QClipboard::changed, this, [this](QClipboard::Mode mode) {
             if (mode == QClipboard::Clipboard)
                 ++m_clipboardOwnerChanges;
@@ -52,9 +63,32 @@ QtClipboard::QtClipboard(QObject* parent)
         });
 }
 
+QtClipboard::~QtClipboard() = default;
+
 quint64 QtClipboard::ownerChangeCount(ClipboardSelection selection)
 {
+    if (m_x11)
+        return m_x11->ownerChanges(selection);
     return selection == ClipboardSelection::clipboard ? m_clipboardOwnerChanges : m_primaryOwnerChanges;
+}
+
+void QtClipboard::noteOurOwnerChange(ClipboardSelection selection)
+{
+    if (!m_x11)
+        return;
+    (selection == ClipboardSelection::clipboard ? m_changesAfterOurClipboardWrite : m_changesAfterOurPrimaryWrite)
+        = m_x11->ownerChanges(selection);
+}
+
+bool QtClipboard::servedByUs(ClipboardSelection selection)
+{
+    QClipboard* clipboard = systemClipboard();
+    if (!m_x11)
+        return clipboard && owns(clipboard, selection);
+    // Qt learns of a lost or taken selection only through its event loop; the server knows now. The
+    // owner window is ours when the server gave its id to Qt's connection.
+    const unsigned long owner = m_x11->owner(selection);
+    return owner != 0 && m_qtResourceMask != 0 && (owner & ~m_qtResourceMask) == m_qtResourceBase;
 }
 
 QList<ClipboardItemContent> QtClipboard::items(ClipboardSelection selection)
@@ -62,16 +96,24 @@ QList<ClipboardItemContent> QtClipboard::items(ClipboardSelection selection)
     QClipboard* clipboard = systemClipboard();
     if (!clipboard || (selection == ClipboardSelection::primary && !clipboard->supportsSelection()))
         return {};
-    const QMimeData* mime = clipboard->mimeData(modeOf(selection));
-    if (!mime)
-        return {};
     ClipboardItemContent item;
-    // X11 selections carry bytes per target: every format is kept as data.
-    for (const QString& format : mime->formats()) {
-        ClipboardTypeContent content;
-        content.type = format;
-        content.data = mime->data(format);
-        item.types.append(content);
+    if (m_x11 && !servedByUs(selection)) {
+        for (const X11Selections::Target& target : m_x11->read(selection, snapshotTimeLimit)) {
+            ClipboardTypeContent content;
+            content.type = target.name;
+            content.data = target.data;
+            item.types.append(content);
+        }
+    } else if (const QMimeData* mime = clipboard->mimeData(modeOf(selection))) {
+        // X11 selections carry bytes per target: every format is kept as data.
+        for (const QString& format : mime->formats()) {
+            if (isSelectionProtocolTarget(format))
+                continue;
+            ClipboardTypeContent content;
+            content.type = format;
+            content.data = mime->data(format);
+            item.types.append(content);
+        }
     }
     if (item.types.isEmpty())
         return {};
@@ -93,6 +135,7 @@ bool QtClipboard::writeText(ClipboardSelection selection, const QString& text)
     const bool owned = owns(clipboard, selection);
     if (!owned)
         qCWarning(lcTextInsertion) << "could not take the selection" << static_cast<int>(selection);
+    noteOurOwnerChange(selection);
     return owned;
 }
 
@@ -101,7 +144,13 @@ bool QtClipboard::holdsOurText(ClipboardSelection selection)
     QClipboard* clipboard = systemClipboard();
     const QPointer<QMimeData>& offered
         = selection == ClipboardSelection::clipboard ? m_offeredClipboard : m_offeredPrimary;
-    // Qt drops our data when another application takes the selection.
+    // Qt drops our data when another application takes the selection, but only once its event
+    // loop has seen that; the server's owner-change count shows it at once.
+    if (m_x11
+        && m_x11->ownerChanges(selection)
+            != (selection == ClipboardSelection::clipboard ? m_changesAfterOurClipboardWrite
+                                                           : m_changesAfterOurPrimaryWrite))
+        return false;
     return clipboard && offered && owns(clipboard, selection)
         && clipboard->mimeData(modeOf(selection)) == offered.data();
 }
@@ -127,6 +176,7 @@ void QtClipboard::restore(ClipboardSelection selection, const QList<QList<Clipbo
             mime->setData(entry.type, entry.value.toByteArray());
     }
     clipboard->setMimeData(mime, modeOf(selection));
+    noteOurOwnerChange(selection);
 }
 
 void QtClipboard::setFetchObserver(std::function<void(ClipboardSelection)> observer)

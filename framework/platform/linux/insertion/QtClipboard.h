@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <memory>
 
 #include <QMimeData>
 #include <QObject>
@@ -9,6 +11,8 @@
 #include "platform/insertion/Clipboard.h"
 
 namespace tessvale {
+
+class X11Selections;
 
 // The text we offer, telling us when another application fetches it.
 class TrackingMimeData final : public QMimeData
@@ -27,13 +31,19 @@ private:
 };
 
 // CLIPBOARD and PRIMARY through QClipboard; needs a QGuiApplication and the main thread. Other
-// applications fetch what we offer from our event loop, which must keep running.
+// applications fetch what we offer from our event loop, which must keep running. On X11 a connection
+// of our own counts owner changes as they happen and reads other owners within a time limit.
 class QtClipboard final : public QObject, public Clipboard
 {
     Q_OBJECT
 
 public:
+    // The most one selection's snapshot may block the main thread; an owner that leaves formats
+    // unanswered gets no more, and what was read by then is kept.
+    static constexpr std::chrono::milliseconds snapshotTimeLimit { 500 };
+
     explicit QtClipboard(QObject* parent = nullptr);
+    ~QtClipboard() override;
 
     QList<ClipboardItemContent> items(ClipboardSelection selection) override;
     bool writeText(ClipboardSelection selection, const QString& text) override;
@@ -44,6 +54,18 @@ public:
 
 private:
     void notifyFetch(ClipboardSelection selection);
+    // Whether our own QClipboard serves the selection now (read it locally: asking the server would
+    // wait for our own event loop).
+    bool servedByUs(ClipboardSelection selection);
+    void noteOurOwnerChange(ClipboardSelection selection);
+
+    std::unique_ptr<X11Selections> m_x11;
+    // Ids the X server hands to Qt's connection: windows of our own QClipboard among them.
+    unsigned long m_qtResourceBase = 0;
+    unsigned long m_qtResourceMask = 0;
+    // The owner-change count right after our last write, per selection.
+    quint64 m_changesAfterOurClipboardWrite = 0;
+    quint64 m_changesAfterOurPrimaryWrite = 0;
 
     QPointer<QMimeData> m_offeredClipboard;
     QPointer<QMimeData> m_offeredPrimary;

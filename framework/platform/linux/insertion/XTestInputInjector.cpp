@@ -2,10 +2,13 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/SyntheticInputTracker.h"
 #include "platform/linux/X11Connection.h"
+#include "platform/linux/insertion/X11SpareKeycodes.h"
+#include "platform/linux/insertion/X11WindowPing.h"
 #include "system/Logging.h"
 
 #include <X11/XKBlib.h>
@@ -18,8 +21,8 @@ namespace tessvale {
 
 namespace {
 
-// Keys are sent in chunks so a cancellation takes effect between chunks.
-constexpr int keysPerChunk = 64;
+// Keys are sent in chunks: the focus is checked and a cancellation takes effect between chunks.
+constexpr size_t keysPerChunk = 32;
 
 std::optional<KeySym> keysymFor(char32_t codePoint)
 {
@@ -33,93 +36,6 @@ std::optional<KeySym> keysymFor(char32_t codePoint)
         return static_cast<KeySym>(codePoint);
     return static_cast<KeySym>(0x01000000 | codePoint);
 }
-
-// The keyboard mapping as read at the start of a typing run: spare keycodes and their original
-// keysyms, written back on destruction whatever happens in between.
-class KeymapLease
-{
-public:
-    explicit KeymapLease(Display* display)
-        : m_display(display)
-    {
-        XDisplayKeycodes(display, &m_min, &m_max);
-        const int count = m_max - m_min + 1;
-        KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(m_min), count, &m_perCode);
-        if (!map)
-            return;
-        XModifierKeymap* modifiers = XGetModifierMapping(display);
-        std::vector<bool> isModifier(256, false);
-        if (modifiers) {
-            for (int i = 0; i < 8 * modifiers->max_keypermod; ++i)
-                isModifier[modifiers->modifiermap[i]] = true;
-            XFreeModifiermap(modifiers);
-        }
-        for (int code = m_min; code <= m_max; ++code) {
-            bool empty = true;
-            for (int level = 0; level < m_perCode; ++level)
-                empty = empty && map[(code - m_min) * m_perCode + level] == NoSymbol;
-            if (empty && !isModifier[code])
-                m_spare.push_back(code);
-        }
-        XFree(map);
-    }
-    ~KeymapLease() { clear(); }
-    KeymapLease(const KeymapLease&) = delete;
-    KeymapLease& operator=(const KeymapLease&) = delete;
-
-    int spareCount() const { return static_cast<int>(m_spare.size()); }
-    bool inUse() const { return m_used > 0; }
-    std::vector<int> codesFor(size_t count) const
-    {
-        return { m_spare.begin(), m_spare.begin() + static_cast<long>(count) };
-    }
-
-    // Maps keysyms[i] onto the i-th spare keycode (one request per run of consecutive keycodes) and
-    // waits until the server has applied it. Returns the keycodes.
-    std::vector<int> map(const std::vector<KeySym>& keysyms)
-    {
-        std::vector<int> codes(m_spare.begin(), m_spare.begin() + static_cast<long>(keysyms.size()));
-        writeRuns(codes, keysyms);
-        m_used = std::max(m_used, codes.size());
-        return codes;
-    }
-
-    // Puts the spare keycodes back to no symbol.
-    void clear()
-    {
-        if (m_used == 0)
-            return;
-        std::vector<int> codes(m_spare.begin(), m_spare.begin() + static_cast<long>(m_used));
-        writeRuns(codes, std::vector<KeySym>(codes.size(), NoSymbol));
-        m_used = 0;
-    }
-
-private:
-    void writeRuns(const std::vector<int>& codes, const std::vector<KeySym>& keysyms)
-    {
-        size_t start = 0;
-        while (start < codes.size()) {
-            size_t end = start + 1;
-            while (end < codes.size() && codes[end] == codes[end - 1] + 1)
-                ++end;
-            std::vector<KeySym> block;
-            for (size_t i = start; i < end; ++i)
-                block.insert(block.end(), static_cast<size_t>(m_perCode), keysyms[i]);
-            XChangeKeyboardMapping(m_display, codes[start], m_perCode, block.data(), static_cast<int>(end - start));
-            start = end;
-        }
-        // A round trip: the server has applied the mapping and queued its MappingNotify before any
-        // key event that follows.
-        XSync(m_display, False);
-    }
-
-    Display* m_display;
-    int m_min = 0;
-    int m_max = 0;
-    int m_perCode = 0;
-    std::vector<int> m_spare;
-    size_t m_used = 0;
-};
 
 // How a character already on the keyboard is typed: its keycode, with Shift for the second level.
 struct DirectKey
@@ -163,20 +79,25 @@ XTestInputInjector::XTestInputInjector(Sleeper* sleeper)
 {
 }
 
-XTestInputInjector::~XTestInputInjector() = default;
+XTestInputInjector::~XTestInputInjector()
+{
+    m_lifetime.cancel();
+    *m_alive = false;
+}
 
 bool XTestInputInjector::ensureConnection()
 {
     if (!m_connection && !m_triedConnection) {
         m_triedConnection = true;
         QString reason;
-        m_connection = X11Connection::open(&reason);
+        m_connection = std::shared_ptr<X11Connection>(X11Connection::open(&reason));
         if (!m_connection)
             qCWarning(lcTextInsertion).noquote() << "no X11 display for key events:" << reason;
         else if (!m_connection->hasXTest()) {
             qCWarning(lcTextInsertion) << "the X server has no XTest extension";
             m_connection.reset();
-        }
+        } else
+            m_spares = std::make_unique<X11SpareKeycodes>(m_connection->display());
     }
     return m_connection != nullptr;
 }
@@ -230,6 +151,22 @@ bool XTestInputInjector::emitPasteShortcut()
     return true;
 }
 
+QCoro::Task<bool> XTestInputInjector::confirmRead(std::shared_ptr<X11Connection> connection,
+    std::optional<unsigned long> window, Sleeper* sleeper, CancelToken lifetime, CancelToken token)
+{
+    if (!window)
+        co_return false;
+    // The ping holds the connection through the frame, so the injector may go meanwhile.
+    X11WindowPing ping(connection->display(), *window);
+    const MonotonicTime deadline = sleeper->now() + readConfirmationTimeout;
+    while (!ping.answered()) {
+        if (sleeper->now() >= deadline || token.isCancelled())
+            co_return false;
+        co_await sleeper->sleep(readConfirmationPoll, lifetime);
+    }
+    co_return true;
+}
+
 QCoro::Task<TypingOutcome> XTestInputInjector::typeText(
     QString text, std::function<bool()> stillOnTarget, CancelToken token)
 {
@@ -237,6 +174,8 @@ QCoro::Task<TypingOutcome> XTestInputInjector::typeText(
     if (!ensureConnection())
         co_return TypingOutcome { TypingStatus::failed, 0 };
     std::vector<KeySym> sequence;
+    // For each key, how many code points of the text lie before it (a CR LF pair is one key).
+    std::vector<qsizetype> textOffset;
     const QList<uint> codePoints = text.toUcs4();
     for (qsizetype i = 0; i < codePoints.size(); ++i) {
         if (codePoints[i] == U'\r' && i + 1 < codePoints.size() && codePoints[i + 1] == U'\n')
@@ -247,90 +186,118 @@ QCoro::Task<TypingOutcome> XTestInputInjector::typeText(
             co_return TypingOutcome { TypingStatus::failed, 0 };
         }
         sequence.push_back(*keysym);
+        textOffset.push_back(i);
     }
+    textOffset.push_back(codePoints.size());
+    const std::weak_ptr<bool> alive = m_alive;
     Display* display = m_connection->display();
     const std::map<KeySym, DirectKey> direct = directKeys(display);
+    // Mapping notifications (ours too) and late answers queue up between runs.
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == MappingNotify)
+            XRefreshKeyboardMapping(&event.xmapping);
+    }
     const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
-    KeymapLease keymap(display);
-    qCDebug(lcTextInsertion) << "typing" << sequence.size() << "keys with" << keymap.spareCount() << "spare keycodes";
+    m_spares->refresh();
+    const std::optional<unsigned long> target = X11WindowPing::focusedPingableWindow(display);
+    qCDebug(lcTextInsertion) << "typing" << sequence.size() << "keys with" << m_spares->spareCount()
+                             << "spare keycodes; target answers pings:" << target.has_value();
+    // Spare codes typed since the target last confirmed it read everything: their meaning stays.
+    std::set<int> unread;
+    std::vector<int> codes(sequence.size(), 0);
+    // A press right after a release of its own key code would share the release's server time.
+    std::set<unsigned int> releasedSincePress;
+    const auto press = [&](unsigned int key) {
+        const bool repeats = releasedSincePress.count(key) > 0;
+        XTestFakeKeyEvent(
+            display, key, True, repeats ? static_cast<unsigned long>(repeatedKeyDelay.count()) : CurrentTime);
+        releasedSincePress.clear();
+    };
+    bool shiftHeld = false;
     size_t position = 0;
-    size_t previousBatchKeys = 0;
-    while (position < sequence.size()) {
-        // The longest run of text whose characters missing from the keyboard fit the spare keycodes.
-        std::map<KeySym, size_t> slot;
-        std::vector<KeySym> batchKeysyms;
+    while (position < sequence.size() && !token.isCancelled()) {
+        // The longest run of text whose missing characters have codes that can be used now.
         size_t end = position;
-        while (end < sequence.size()) {
-            const KeySym keysym = sequence[end];
-            if (!direct.count(keysym) && !slot.count(keysym)) {
-                if (static_cast<int>(batchKeysyms.size()) == keymap.spareCount())
-                    break;
-                slot[keysym] = batchKeysyms.size();
-                batchKeysyms.push_back(keysym);
-            }
-            ++end;
+        for (; end < sequence.size(); ++end) {
+            if (direct.count(sequence[end]))
+                continue;
+            const std::optional<int> code = m_spares->codeFor(sequence[end], unread);
+            if (!code)
+                break;
+            codes[end] = *code;
         }
         if (end == position) {
-            qCWarning(lcTextInsertion) << "no spare keycodes to type with";
-            co_return TypingOutcome { TypingStatus::failed, 0 };
-        }
-        if (stillOnTarget && !stillOnTarget()) {
-            keymap.clear();
-            co_return TypingOutcome { TypingStatus::focusMoved, static_cast<qsizetype>(position) };
-        }
-        if (!batchKeysyms.empty()) {
-            if (position > 0) {
-                // A target that reads the keymap when it handles the change must have handled the
-                // previous batch's keys before their keycodes change meaning.
-                try {
-                    co_await m_sleeper->sleep(keymapSettleDelay
-                        + std::chrono::duration_cast<std::chrono::milliseconds>(
-                            keymapRemapPerKey * static_cast<int>(previousBatchKeys)));
-                } catch (const CancelledError&) {
-                }
-                if (token.isCancelled())
-                    break;
+            if (unread.empty()) {
+                qCWarning(lcTextInsertion) << "no spare keycodes to type with";
+                co_return TypingOutcome { TypingStatus::failed, textOffset[position] };
             }
-            keymap.map(batchKeysyms);
-        }
-        const std::vector<int> codes
-            = batchKeysyms.empty() ? std::vector<int> {} : keymap.codesFor(batchKeysyms.size());
-        for (size_t i = position; i < end; i += keysPerChunk) {
+            // Every spare code holds keys the target may not have read: wait until it has.
+            const bool confirmed = co_await confirmRead(m_connection, target, m_sleeper, m_lifetime.token(), token);
+            if (alive.expired())
+                throw CancelledError();
             if (token.isCancelled())
                 break;
+            if (!confirmed) {
+                qCWarning(lcTextInsertion) << "the target did not confirm it read the typed keys; stopping after"
+                                           << textOffset[position] << "of" << codePoints.size() << "characters";
+                co_return TypingOutcome { TypingStatus::failed, textOffset[position] };
+            }
+            unread.clear();
+            continue;
+        }
+        m_spares->apply();
+        for (size_t chunk = position; chunk < end; chunk += keysPerChunk) {
+            if (token.isCancelled())
+                break;
+            if (stillOnTarget && !stillOnTarget())
+                co_return TypingOutcome { TypingStatus::focusMoved, textOffset[chunk] };
             auto scope = SyntheticInputTracker::processWide().begin();
-            const size_t chunkEnd = std::min(end, i + keysPerChunk);
-            for (size_t k = i; k < chunkEnd; ++k) {
+            const size_t chunkEnd = std::min(end, chunk + keysPerChunk);
+            for (size_t k = chunk; k < chunkEnd; ++k) {
                 const auto found = direct.find(sequence[k]);
-                const bool useShift = found != direct.end() && found->second.shift && shift != 0;
-                const auto code
-                    = static_cast<unsigned int>(found != direct.end() ? found->second.code : codes[slot[sequence[k]]]);
-                if (useShift)
-                    XTestFakeKeyEvent(display, shift, True, CurrentTime);
-                XTestFakeKeyEvent(display, code, True, CurrentTime);
-                XTestFakeKeyEvent(display, code, False, CurrentTime);
-                if (useShift)
+                const bool needShift = found != direct.end() && found->second.shift && shift != 0;
+                const auto code = static_cast<unsigned int>(found != direct.end() ? found->second.code : codes[k]);
+                // Shift stays down across consecutive shifted characters and is released before any other.
+                if (shiftHeld && !needShift) {
                     XTestFakeKeyEvent(display, shift, False, CurrentTime);
+                    releasedSincePress.insert(shift);
+                    shiftHeld = false;
+                }
+                if (needShift && !shiftHeld) {
+                    press(shift);
+                    shiftHeld = true;
+                }
+                press(code);
+                XTestFakeKeyEvent(display, code, False, CurrentTime);
+                releasedSincePress.insert(code);
+            }
+            if (shiftHeld) {
+                XTestFakeKeyEvent(display, shift, False, CurrentTime);
+                releasedSincePress.insert(shift);
+                shiftHeld = false;
             }
             XSync(display, False);
-        }
-        previousBatchKeys = end - position;
-        position = end;
-        if (token.isCancelled())
-            break;
-    }
-    if (keymap.inUse()) {
-        // The keycodes keep this batch's meaning until a lazily reading target has looked them up.
-        try {
-            co_await m_sleeper->sleep(keymapSettleDelay
-                + std::chrono::duration_cast<std::chrono::milliseconds>(
-                    keymapSettlePerKey * static_cast<int>(previousBatchKeys)));
-        } catch (const CancelledError&) {
+            position = chunkEnd;
         }
     }
-    keymap.clear();
+    if (token.isCancelled())
+        throw CancelledError(); // meanings stay: the keys sent may still be unread
+    if (unread.empty()) {
+        m_spares->resetAll();
+    } else {
+        const bool confirmed = co_await confirmRead(m_connection, target, m_sleeper, m_lifetime.token(), token);
+        if (alive.expired())
+            throw CancelledError();
+        // Unconfirmed meanings are kept for this run's keys and given up only by a later run.
+        if (confirmed)
+            m_spares->resetAll();
+        else
+            qCDebug(lcTextInsertion) << "target did not confirm reading; spare keycodes stay mapped for now";
+    }
     token.throwIfCancelled();
-    co_return TypingOutcome { TypingStatus::complete, static_cast<qsizetype>(sequence.size()) };
+    co_return TypingOutcome { TypingStatus::complete, codePoints.size() };
 }
 
 } // namespace tessvale

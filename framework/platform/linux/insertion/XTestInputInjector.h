@@ -2,27 +2,30 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
+#include "async/CancelToken.h"
 #include "async/Sleeper.h"
 #include "platform/insertion/InputInjector.h"
 
 namespace tessvale {
 
 class X11Connection;
+class X11SpareKeycodes;
 
-// Key events through XTest on the X server. Text is typed by mapping the characters of a batch onto
-// spare keycodes all at once (the same keysym on every level, so no case conversion applies), typing
-// the batch, and restoring the keymap afterwards. Main thread only.
+// Key events through XTest on the X server. Characters the layout lacks are typed through spare key
+// codes that are given those characters; a code keeps its meaning until the target has answered a
+// ping sent after the keys typed with it (a target that answers none keeps the meanings until a
+// later run), so no key is looked up with another batch's mapping. Main thread only.
 class XTestInputInjector final : public InputInjector
 {
 public:
-    // After the last batch is typed, its keycodes keep their meaning this long (plus a little per key)
-    // so a target that reads the keymap lazily still translates them with this batch's mapping.
-    static constexpr std::chrono::milliseconds keymapSettleDelay { 60 };
-    static constexpr std::chrono::microseconds keymapSettlePerKey { 300 };
-    // Before the spare keycodes are remapped for the next batch, the target must have handled every key
-    // of the previous one: a generous per-key allowance for slow targets.
-    static constexpr std::chrono::microseconds keymapRemapPerKey { 4000 };
+    // A press right after a release of the same key code gets a later server time by this much:
+    // clients that read their own key events take a release and a press at one time for auto-repeat.
+    static constexpr std::chrono::milliseconds repeatedKeyDelay { 2 };
+    // How long a target may take to read the keys typed so far before its answer is given up on.
+    static constexpr std::chrono::milliseconds readConfirmationTimeout { 3000 };
+    static constexpr std::chrono::milliseconds readConfirmationPoll { 2 };
 
     explicit XTestInputInjector(Sleeper* sleeper = nullptr);
     ~XTestInputInjector() override;
@@ -34,10 +37,17 @@ public:
 
 private:
     bool ensureConnection();
+    // Whether the focused client read every event sent so far (false: no answer in time, or it
+    // answers no pings).
+    static QCoro::Task<bool> confirmRead(std::shared_ptr<X11Connection> connection, std::optional<unsigned long> window,
+        Sleeper* sleeper, CancelToken lifetime, CancelToken token);
 
-    std::unique_ptr<X11Connection> m_connection;
+    std::shared_ptr<X11Connection> m_connection;
+    std::unique_ptr<X11SpareKeycodes> m_spares;
     bool m_triedConnection = false;
     Sleeper* m_sleeper;
+    CancelSource m_lifetime;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace tessvale

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include "platform/insertion/Clipboard.h"
+
+namespace tessvale {
+
+class X11Connection;
+
+// CLIPBOARD and PRIMARY seen from a connection of our own, apart from Qt's: owner changes counted
+// through XFixes as the server makes them, and a foreign owner's content read within a time limit
+// (Qt's reads wait seconds for each format an owner leaves unanswered). Main thread only.
+class X11Selections
+{
+public:
+    struct Target
+    {
+        QString name;
+        QByteArray data;
+    };
+
+    // nullptr without an X server or its XFixes extension.
+    static std::unique_ptr<X11Selections> open();
+    ~X11Selections();
+    X11Selections(const X11Selections&) = delete;
+    X11Selections& operator=(const X11Selections&) = delete;
+
+    // Owner changes so far, after a round trip: every change the server made before this call counts.
+    quint64 ownerChanges(ClipboardSelection selection);
+    // The selection's owner window now (0: none).
+    unsigned long owner(ClipboardSelection selection);
+
+    // Every target the owner lists, with its data, in the owner's order; the selection protocol's own
+    // targets are left out. Stops at the time limit and keeps what was read by then.
+    QList<Target> read(ClipboardSelection selection, std::chrono::milliseconds limit);
+
+private:
+    explicit X11Selections(std::unique_ptr<X11Connection> connection, int fixesEventBase);
+    void drainEvents();
+    // Converts the selection to target into our property; absent when refused or out of time.
+    std::optional<QByteArray> convert(unsigned long selection, unsigned long target,
+        std::chrono::steady_clock::time_point deadline, unsigned long* type = nullptr);
+    bool waitForEvent(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& arrived);
+
+    std::unique_ptr<X11Connection> m_connection;
+    int m_fixesEventBase;
+    unsigned long m_window = 0;
+    unsigned long m_property = 0;
+    quint64 m_clipboardChanges = 0;
+    quint64 m_primaryChanges = 0;
+    // What the server last told the requestor window (a conversion's end, a property change).
+    unsigned long m_awaitedTarget = 0;
+    bool m_selectionNotified = false;
+    unsigned long m_notifiedProperty = 0;
+    bool m_propertyChanged = false;
+};
+
+// Whether a target name belongs to the selection protocol itself (TARGETS, MULTIPLE, TIMESTAMP, ...)
+// or names a server resource (PIXMAP, ...) rather than content.
+bool isSelectionProtocolTarget(const QString& name);
+
+} // namespace tessvale

@@ -1,0 +1,163 @@
+// The XTest injector against real clients of the private desktop: a bare Xlib target that reads its
+// own key events (and can stall before it handles a keymap change) and the Qt text target.
+#include <chrono>
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include "platform/linux/insertion/XTestInputInjector.h"
+#include "support/async/EventLoopWaits.h"
+#include "support/async/TaskRunner.h"
+#include "support/focus/TextTargetProcess.h"
+
+using namespace tessvale;
+using namespace tessvale::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+// tessvale-xlib-text-target, ready once it printed READY (it takes the focus itself).
+class XlibTarget
+{
+public:
+    bool start(QStringList options = {})
+    {
+        options << QStringLiteral("--report") << reportPath();
+        if (!m_process.start(binaryPath(QStringLiteral("tessvale-xlib-text-target")), options))
+            return false;
+        QByteArray output;
+        const bool ok = waitUntil(
+            [&] {
+                output += m_process.process().readAllStandardOutput();
+                return output.startsWith("READY ") && output.contains('\n');
+            },
+            10000ms);
+        return ok;
+    }
+    QString text() const
+    {
+        QFile file(reportPath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    QString waitForText(const QString& expected) const
+    {
+        QString last;
+        waitUntil(
+            [&] {
+                last = text();
+                return last == expected;
+            },
+            5000ms);
+        return last;
+    }
+
+private:
+    QString reportPath() const { return m_dir.filePath(QStringLiteral("report.txt")); }
+    QTemporaryDir m_dir;
+    DesktopProcess m_process;
+};
+
+// Distinct characters no layout has, more than the desktop has spare key codes (19), so that codes are
+// reused within one text. Kept short: every keymap change makes each client reload its keymap.
+QString manyDistinctCharacters()
+{
+    QString text;
+    for (char32_t c = 0x4e00; c < 0x4e00 + 45; ++c)
+        text += QString::fromUcs4(&c, 1);
+    return text;
+}
+
+const QString symbols = QStringLiteral("Price: 5 € / 3 £ / 9 ¥ / 7 ₹, ratio ÷ 2 → ∞ 🎤 done.");
+
+TypingOutcome type(XTestInputInjector& injector, const QString& text)
+{
+    return runTask(injector.typeText(text, {}, {}), 60s);
+}
+
+class XTestTypingTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!hasDesktop())
+            GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+    }
+    XTestInputInjector injector;
+};
+
+struct StalledCase
+{
+    const char* name;
+    QString text;
+};
+
+class StalledTargetTest : public XTestTypingTest, public ::testing::WithParamInterface<StalledCase>
+{
+};
+
+// The target handles the keymap change 800 ms late and then reads the current mapping: the spare
+// codes must still mean this text's characters by then.
+TEST_P(StalledTargetTest, SpareCodesKeepTheirMeaningUntilTheTargetHasReadItsKeys)
+{
+    XlibTarget target;
+    ASSERT_TRUE(target.start({ QStringLiteral("--stall-ms"), QStringLiteral("800") }));
+    const QString text = GetParam().text;
+    const TypingOutcome outcome = type(injector, text);
+    EXPECT_EQ(outcome.status, TypingStatus::complete);
+    EXPECT_EQ(target.waitForText(text).toStdString(), text.toStdString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, StalledTargetTest,
+    ::testing::Values(
+        StalledCase { "Symbols", symbols }, StalledCase { "MoreThanTheSpareCodes", manyDistinctCharacters() }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(XTestTypingTest, RepeatedLettersArriveWholeInAClientThatDetectsAutoRepeat)
+{
+    XlibTarget target;
+    ASSERT_TRUE(target.start());
+    for (const QString& text : { QStringLiteral("hello world"), QStringLiteral(" bookkeeper committee, AABB ßß") }) {
+        const QString expected = target.text() + text;
+        EXPECT_EQ(type(injector, text).status, TypingStatus::complete);
+        EXPECT_EQ(target.waitForText(expected).toStdString(), expected.toStdString());
+    }
+}
+
+TEST_F(XTestTypingTest, TargetThatAnswersNoPingGetsWhatFitsAndTheCountOfIt)
+{
+    XlibTarget target;
+    ASSERT_TRUE(target.start({ QStringLiteral("--no-ping") }));
+    EXPECT_EQ(type(injector, symbols).status, TypingStatus::complete);
+    EXPECT_EQ(target.waitForText(symbols).toStdString(), symbols.toStdString());
+    // Spare codes cannot be reused without a sign that the keys were read: typing stops, and says where.
+    const QString many = manyDistinctCharacters();
+    const TypingOutcome outcome = type(injector, many);
+    EXPECT_EQ(outcome.status, TypingStatus::failed);
+    ASSERT_GT(outcome.typedCharacters, 0);
+    const QString expected = symbols + many.left(outcome.typedCharacters);
+    EXPECT_EQ(target.waitForText(expected).toStdString(), expected.toStdString());
+}
+
+TEST_F(XTestTypingTest, TypingStopsBetweenChunksOnceTheTargetLostTheFocusAndSaysHowFarItGot)
+{
+    XlibTarget target;
+    ASSERT_TRUE(target.start());
+    const QString text = QString(100, QLatin1Char('x'));
+    int checks = 0;
+    const TypingOutcome outcome = runTask(injector.typeText(text, [&checks] { return ++checks <= 2; }, {}), 60s);
+    EXPECT_EQ(outcome.status, TypingStatus::focusMoved);
+    ASSERT_GT(outcome.typedCharacters, 0);
+    ASSERT_LT(outcome.typedCharacters, text.size());
+    EXPECT_EQ(target.waitForText(text.left(outcome.typedCharacters)), text.left(outcome.typedCharacters));
+}
+
+TEST_F(XTestTypingTest, QtTargetGetsMoreDistinctCharactersThanThereAreSpareCodes)
+{
+    TextTargetProcess target;
+    ASSERT_TRUE(target.start());
+    const QString text = manyDistinctCharacters();
+    EXPECT_EQ(type(injector, text).status, TypingStatus::complete);
+    EXPECT_EQ(target.waitForText(text).toStdString(), text.toStdString());
+}
+
+} // namespace
