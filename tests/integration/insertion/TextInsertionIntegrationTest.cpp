@@ -100,9 +100,9 @@ TEST_P(EachDriverTest, InsertsTheTextExactly)
 INSTANTIATE_TEST_SUITE_P(Drivers, EachDriverTest,
     ::testing::Combine(
         ::testing::Values(Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping), ::testing::Values(0, 1)),
-    [](const auto& info) {
-        return rawValue(std::get<0>(info.param)).toStdString()
-            + (std::get<1>(info.param) == 0 ? "Sample" : "Paragraph");
+    [](const auto& row) {
+        return rawValue(std::get<0>(row.param)).toStdString()
+            + (std::get<1>(row.param) == 0 ? "Sample" : "Paragraph");
     });
 
 TEST_F(DesktopTest, PasteReachesARawCatInAnXterm)

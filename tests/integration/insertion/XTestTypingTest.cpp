@@ -110,7 +110,7 @@ TEST_P(StalledTargetTest, SpareCodesKeepTheirMeaningUntilTheTargetHasReadItsKeys
 INSTANTIATE_TEST_SUITE_P(Texts, StalledTargetTest,
     ::testing::Values(
         StalledCase { "Symbols", symbols }, StalledCase { "MoreThanTheSpareCodes", manyDistinctCharacters() }),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(XTestTypingTest, RepeatedLettersArriveWholeInAClientThatDetectsAutoRepeat)
 {
