@@ -38,9 +38,9 @@ class QtClipboard final : public QObject, public Clipboard
     Q_OBJECT
 
 public:
-    // The most one selection's snapshot may block the main thread; an owner that leaves formats
-    // unanswered gets no more, and what was read by then is kept.
-    static constexpr std::chrono::milliseconds snapshotTimeLimit { 500 };
+    // The most one selection's snapshot may block the main thread (a paste reads two: half a second in
+    // all); an owner that leaves formats unanswered gets no more, and what was read by then is kept.
+    static constexpr std::chrono::milliseconds snapshotTimeLimit { 250 };
 
     explicit QtClipboard(QObject* parent = nullptr);
     ~QtClipboard() override;
