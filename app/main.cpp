@@ -1,7 +1,7 @@
 #include <QApplication>
 #include <QTimer>
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 int main(int argc, char** argv)
 {

@@ -19,6 +19,7 @@
 #include "InsertionTexts.h"
 #include "focus/FocusAppService.h"
 #include "insertion/TextInsertionService.h"
+#include "platform/PlatformServices.h"
 #include "platform/linux/X11Connection.h"
 
 #include <X11/Xatom.h>
@@ -130,10 +131,12 @@ void UnicodeTyping(benchmark::State& state)
     QString binDir = qEnvironmentVariable("TESSVALE_BIN_DIR");
     if (binDir.isEmpty())
         binDir = QCoreApplication::applicationDirPath();
-    auto diagnostics = std::make_shared<FocusedAppDiagnosticsService>();
+    const PlatformServices platform = makePlatformServices();
+    auto diagnostics = std::make_shared<FocusedAppDiagnosticsService>(platform.windows, platform.accessibility);
     TextInsertionHooks hooks;
     hooks.enabledDrivers = QList<TextInsertionDriver> { TextInsertionDriver::unicodeTyping };
-    TextInsertionService service(diagnostics, hooks);
+    TextInsertionService service(diagnostics, hooks,
+        TextInsertionPlatform { platform.clipboard, platform.injector, nullptr, platform.sessionInput });
     const QString text = benchText();
     const auto characters = characterCount(text);
     int correct = 0;

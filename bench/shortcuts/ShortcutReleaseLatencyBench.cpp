@@ -12,7 +12,9 @@
 #include <functional>
 #include <vector>
 
+#include "platform/PlatformServices.h"
 #include "shortcuts/DictationShortcutEngine.h"
+#include "shortcuts/KeyboardEventMonitor.h"
 
 // X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
 #include <X11/Xlib.h>
@@ -60,6 +62,7 @@ void ReleaseToStop(benchmark::State& state)
         state.SkipWithError("needs the private desktop (scripts/test-env)");
         return;
     }
+    const PlatformServices platform = makePlatformServices();
     std::vector<DictationShortcutAction> actions;
     Clock::time_point lastActionAt;
     DictationShortcutEngine engine(
@@ -68,7 +71,8 @@ void ReleaseToStop(benchmark::State& state)
             actions.push_back(action);
             lastActionAt = Clock::now();
         },
-        [](const std::optional<QString>&) {}, [] { return false; });
+        [](const std::optional<QString>&) {}, [] { return false; },
+        KeyboardEventMonitor::factory(platform, Sleeper::system()), Sleeper::system());
     engine.start();
     pumpUntil([] { return false; }, 50);
 

@@ -5,7 +5,7 @@
 #include <QMetaObject>
 #include <QObject>
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 

@@ -6,15 +6,10 @@
 
 #include "audio/AudioCaptureSession.h"
 #include "audio/PcmConverter.h"
+#include "base/Logging.h"
 #include "platform/audio/AudioSystem.h"
-#include "system/Logging.h"
 
 namespace tessvale {
-
-AudioCaptureService::AudioCaptureService()
-    : AudioCaptureService(AudioSystem::platformDefault())
-{
-}
 
 AudioCaptureService::AudioCaptureService(
     std::shared_ptr<AudioSystem> audioSystem, std::chrono::milliseconds drainTimeout)
@@ -152,9 +147,9 @@ void AudioCaptureService::reset()
     m_isRunning = false;
 }
 
-QList<AudioInputDevice> AudioCaptureService::availableInputDevices()
+QList<AudioInputDevice> AudioCaptureService::availableInputDevices() const
 {
-    return availableInputDevices(*AudioSystem::platformDefault());
+    return availableInputDevices(*m_audioSystem);
 }
 
 QList<AudioInputDevice> AudioCaptureService::availableInputDevices(AudioSystem& audioSystem)

@@ -38,8 +38,7 @@ public:
     // The device's name as the user knows it, and why the recording ended.
     using CaptureEndedHandler = std::function<void(const QString& deviceName, const QString& reason)>;
 
-    // Uses the desktop's sound server; touches no device until start().
-    AudioCaptureService();
+    // Touches no device until start().
     explicit AudioCaptureService(
         std::shared_ptr<AudioSystem> audioSystem, std::chrono::milliseconds drainTimeout = defaultDrainTimeout);
     ~AudioCaptureService();
@@ -60,7 +59,7 @@ public:
 
     // Input-capable devices, the default input first, then by name ignoring case; none when the
     // sound server does not answer.
-    static QList<AudioInputDevice> availableInputDevices();
+    QList<AudioInputDevice> availableInputDevices() const;
     static QList<AudioInputDevice> availableInputDevices(AudioSystem& audioSystem);
 
 private:

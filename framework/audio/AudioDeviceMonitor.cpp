@@ -7,11 +7,6 @@
 
 namespace tessvale {
 
-AudioDeviceMonitor::AudioDeviceMonitor(std::function<void()> callback)
-    : AudioDeviceMonitor(std::move(callback), AudioSystem::platformDefault())
-{
-}
-
 AudioDeviceMonitor::AudioDeviceMonitor(std::function<void()> callback, std::shared_ptr<AudioSystem> audioSystem)
     : m_callback(std::move(callback))
     , m_audioSystem(std::move(audioSystem))

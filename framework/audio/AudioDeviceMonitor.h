@@ -17,7 +17,6 @@ class AudioSystem;
 class AudioDeviceMonitor
 {
 public:
-    explicit AudioDeviceMonitor(std::function<void()> callback);
     AudioDeviceMonitor(std::function<void()> callback, std::shared_ptr<AudioSystem> audioSystem);
     ~AudioDeviceMonitor();
     AudioDeviceMonitor(const AudioDeviceMonitor&) = delete;

@@ -5,7 +5,7 @@
 #include <QJsonObject>
 #include <QStringDecoder>
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 
@@ -36,11 +36,6 @@ std::optional<QString> strictUtf8(const QByteArray& bytes)
 }
 
 } // namespace
-
-KeychainStore::KeychainStore(std::optional<QString> service)
-    : KeychainStore(std::move(service), makePlatformSecretStore())
-{
-}
 
 KeychainStore::KeychainStore(std::optional<QString> service, std::shared_ptr<SecretStore> security)
     : m_service(resolvedService(service, service ? std::nullopt : bundleIdentifier()))

@@ -21,9 +21,7 @@ namespace tessvale {
 class KeychainStore final
 {
 public:
-    // The service is the given name, else the bundle identifier, else "com.tessvale.mac". Uses the
-    // platform's secret store.
-    explicit KeychainStore(std::optional<QString> service = std::nullopt);
+    // The service is the given name, else the bundle identifier, else "com.tessvale.mac".
     KeychainStore(std::optional<QString> service, std::shared_ptr<SecretStore> security);
 
     // The service name a store gets from its argument and the bundle's identifier.

@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QUrlQuery>
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 

@@ -10,10 +10,10 @@
 
 #include <qcoro/qcoronetworkreply.h>
 
+#include "base/ApiKeyMatcher.h"
+#include "base/Logging.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
-#include "system/ApiKeyMatcher.h"
-#include "system/Logging.h"
 
 namespace tessvale {
 

@@ -15,9 +15,9 @@
 #include "async/CancelToken.h"
 #include "async/OneShot.h"
 #include "async/Spawn.h"
+#include "base/Logging.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
-#include "system/Logging.h"
 
 namespace tessvale {
 

@@ -1,6 +1,6 @@
 #include "focus/FocusAppService.h"
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 

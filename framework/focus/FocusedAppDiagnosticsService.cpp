@@ -1,17 +1,9 @@
 #include "focus/FocusedAppDiagnosticsService.h"
 
-#include "platform/linux/focus/AtspiAccessibility.h"
-#include "platform/linux/focus/EwmhWindowSystem.h"
-
 namespace tessvale {
 
 namespace {
 const QString unknownApp = QStringLiteral("Unknown App");
-}
-
-FocusedAppDiagnosticsService::FocusedAppDiagnosticsService()
-    : FocusedAppDiagnosticsService(std::make_shared<EwmhWindowSystem>(), std::make_shared<AtspiAccessibility>())
-{
 }
 
 FocusedAppDiagnosticsService::FocusedAppDiagnosticsService(

@@ -16,8 +16,6 @@ namespace tessvale {
 class FocusedAppDiagnosticsService
 {
 public:
-    // Over the desktop's own window system and accessibility bus.
-    FocusedAppDiagnosticsService();
     FocusedAppDiagnosticsService(
         std::shared_ptr<WindowSystem> windowSystem, std::shared_ptr<Accessibility> accessibility);
 

@@ -3,21 +3,13 @@
 #include <QPointer>
 #include <QStringList>
 
-#include "platform/linux/insertion/QtClipboard.h"
-#include "platform/linux/insertion/XTestInputInjector.h"
-#include "platform/linux/shortcuts/X11SessionInputProbe.h"
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 
 namespace {
 
 const QString unknownTarget = QStringLiteral("unknown target");
-
-QString boolText(bool value)
-{
-    return value ? QStringLiteral("true") : QStringLiteral("false");
-}
 
 } // namespace
 
@@ -26,9 +18,9 @@ TextInsertionService::TextInsertionService(std::shared_ptr<FocusedAppDiagnostics
     : QObject(parent)
     , m_diagnosticsService(std::move(diagnosticsService))
     , m_hooks(std::move(hooks))
-    , m_clipboard(platform.clipboard ? platform.clipboard : std::make_shared<QtClipboard>())
-    , m_injector(platform.injector ? platform.injector : std::make_shared<XTestInputInjector>())
-    , m_sessionInput(platform.sessionInput ? platform.sessionInput : std::make_shared<X11SessionInputProbe>())
+    , m_clipboard(std::move(platform.clipboard))
+    , m_injector(std::move(platform.injector))
+    , m_sessionInput(std::move(platform.sessionInput))
     , m_sleeper(platform.sleeper ? platform.sleeper : &Sleeper::system())
     , m_queue(this)
 {
@@ -309,6 +301,274 @@ QCoro::Task<bool> TextInsertionService::waitUntilTargetReady(FocusedInsertionTar
         token.throwIfCancelled();
     }
     co_return false;
+}
+
+// ---- the three drivers and the default paste command
+
+namespace {
+
+// Reading a selection again because its owner changed while we read gives up after this many reads.
+constexpr int maxSnapshotReads = 3;
+constexpr std::chrono::milliseconds fetchPollInterval { 20 };
+
+struct SavedSelections
+{
+    PasteboardSnapshot clipboard;
+    PasteboardSnapshot primary;
+};
+
+SavedSelections saveSelections(Clipboard& clipboard)
+{
+    // A copy landing while we read would be overwritten by the restore with what it replaced: read
+    // again until neither owner changed.
+    SavedSelections saved;
+    for (int read = 1;; ++read) {
+        const quint64 clipboardOwner = clipboard.ownerChangeCount(ClipboardSelection::clipboard);
+        const quint64 primaryOwner = clipboard.ownerChangeCount(ClipboardSelection::primary);
+        saved.clipboard = makePasteboardSnapshot(clipboard.items(ClipboardSelection::clipboard));
+        saved.primary = makePasteboardSnapshot(clipboard.items(ClipboardSelection::primary));
+        if (clipboard.ownerChangeCount(ClipboardSelection::clipboard) == clipboardOwner
+            && clipboard.ownerChangeCount(ClipboardSelection::primary) == primaryOwner)
+            return saved;
+        if (read == maxSnapshotReads) {
+            qCWarning(lcTextInsertion) << "selection owners kept changing while read; keeping the last reading";
+            return saved;
+        }
+        qCInfo(lcTextInsertion) << "selection owner changed while read; reading again";
+    }
+}
+
+void restoreSelections(Clipboard& clipboard, const SavedSelections& saved)
+{
+    // Whatever the user copied since the paste stays: only our own text is replaced.
+    for (auto [selection, snapshot] : { std::pair { ClipboardSelection::clipboard, &saved.clipboard },
+             std::pair { ClipboardSelection::primary, &saved.primary } }) {
+        if (clipboard.holdsOurText(selection))
+            clipboard.restore(selection, restoreEntries(*snapshot));
+        else
+            qCInfo(lcTextInsertion) << "selection changed since the paste; left as it is"
+                                    << static_cast<int>(selection);
+    }
+}
+
+bool holdsOurTextEverywhere(Clipboard& clipboard)
+{
+    return clipboard.holdsOurText(ClipboardSelection::clipboard) && clipboard.holdsOurText(ClipboardSelection::primary);
+}
+
+enum class PasteFetch {
+    fetched,
+    notFetched,
+    // Both selections were taken over before anyone fetched our text.
+    lost,
+};
+
+// Waits until the target fetched the text and the restore delay passed, or until the cap.
+QCoro::Task<PasteFetch> waitForFetch(
+    std::shared_ptr<Clipboard> clipboard, Sleeper* sleeper, std::shared_ptr<bool> fetched, CancelToken token)
+{
+    const MonotonicTime pastedAt = sleeper->now();
+    while (true) {
+        const Duration elapsed = sleeper->now() - pastedAt;
+        if (*fetched && elapsed >= TextInsertionService::pasteboardRestoreDelay)
+            co_return PasteFetch::fetched;
+        if (!*fetched && !clipboard->holdsOurText(ClipboardSelection::clipboard)
+            && !clipboard->holdsOurText(ClipboardSelection::primary))
+            co_return PasteFetch::lost;
+        if (elapsed >= TextInsertionService::pasteboardFetchCap)
+            co_return *fetched ? PasteFetch::fetched : PasteFetch::notFetched;
+        co_await sleeper->sleep(
+            std::min<Duration>(fetchPollInterval, TextInsertionService::pasteboardFetchCap - elapsed), token);
+    }
+}
+
+} // namespace
+
+QCoro::Task<> TextInsertionService::waitForModifierRelease(CancelToken token)
+{
+    // Keys sent now would reach a screen locker or an open menu instead of the target.
+    if (const auto block = currentInputBlock(*m_sessionInput)) {
+        qCWarning(lcTextInsertion).noquote() << "keys not sent:" << describe(*block);
+        throw TextInsertionError(TextInsertionError::keyboardUnavailable);
+    }
+    QPointer<TextInsertionService> self(this);
+    // Held Ctrl or Alt would turn the pasted or typed text into shortcuts of the target.
+    const MonotonicTime deadline = m_sleeper->now() + modifierReleaseTimeout;
+    while (true) {
+        const QStringList held = m_injector->heldModifiers();
+        if (held.isEmpty())
+            co_return;
+        if (m_sleeper->now() >= deadline) {
+            qCWarning(lcTextInsertion).noquote() << "modifier keys still held:" << held.join(QLatin1Char(','));
+            throw TextInsertionError(TextInsertionError::modifierKeysHeld);
+        }
+        co_await m_sleeper->sleep(modifierPollInterval, token);
+        if (!self)
+            throw CancelledError();
+    }
+}
+
+QCoro::Task<> TextInsertionService::insertWithPasteboard(QString text, bool restoreClipboard, CancelToken token)
+{
+    QPointer<TextInsertionService> self(this);
+    token = bound(token);
+    co_await waitForModifierRelease(token);
+    if (!self)
+        throw CancelledError();
+    token.throwIfCancelled();
+
+    // The frame keeps what the restore needs: it runs even when the service is gone by then.
+    const std::shared_ptr<Clipboard> clipboard = m_clipboard;
+    Sleeper* const sleeper = m_sleeper;
+    const CancelToken lifetime = m_lifetime.token();
+    const SavedSelections saved = saveSelections(*clipboard);
+    qCInfo(lcTextInsertion).noquote() << QStringLiteral(
+        "pasteboard write start restoreClipboard=%1 previousItemCount=%2 charCount=%3")
+                                             .arg(boolText(restoreClipboard))
+                                             .arg(saved.clipboard.size())
+                                             .arg(characterCount(text));
+
+    // Terminals paste PRIMARY on the paste key, most toolkits CLIPBOARD: offer the text on both.
+    auto fetched = std::make_shared<bool>(false);
+    clipboard->setFetchObserver([fetched](ClipboardSelection) { *fetched = true; });
+    const bool written = clipboard->writeText(ClipboardSelection::clipboard, text)
+        && clipboard->writeText(ClipboardSelection::primary, text);
+    if (!written) {
+        clipboard->setFetchObserver({});
+        if (restoreClipboard)
+            restoreSelections(*clipboard, saved);
+        throw TextInsertionError(TextInsertionError::unableToWritePasteboard);
+    }
+    qCInfo(lcTextInsertion) << "pasteboard populated with dictation text";
+
+    PasteFetch fetch = PasteFetch::fetched;
+    bool lostBeforeFetch = false;
+    try {
+        // A cancelled insertion sends no key after its cancellation.
+        token.throwIfCancelled();
+        m_hooks.pasteCommandEmitter();
+        qCInfo(lcTextInsertion) << "pasteboard paste emitted";
+        if (restoreClipboard) {
+            // The paste is already on its way: restoring before the target fetched the text would paste
+            // the user's own clipboard instead, so only the service going away cuts this wait short.
+            fetch = co_await waitForFetch(clipboard, sleeper, fetched, lifetime);
+            lostBeforeFetch = fetch != PasteFetch::fetched && !holdsOurTextEverywhere(*clipboard);
+        }
+    } catch (...) {
+        clipboard->setFetchObserver({});
+        if (restoreClipboard)
+            restoreSelections(*clipboard, saved);
+        throw;
+    }
+    clipboard->setFetchObserver({});
+    if (!restoreClipboard)
+        co_return;
+    if (fetch == PasteFetch::notFetched)
+        qCInfo(lcTextInsertion) << "pasteboard not fetched before the cap; restoring";
+    restoreSelections(*clipboard, saved);
+    qCInfo(lcTextInsertion).noquote()
+        << QStringLiteral("pasteboard restore completed restoredItemCount=%1").arg(saved.clipboard.size());
+    if (lostBeforeFetch) {
+        // What the target pasted, if anything, was the newer copy.
+        qCWarning(lcTextInsertion) << "pasteboard taken over before the target fetched the text";
+        throw TextInsertionError(TextInsertionError::transcriptNotDelivered);
+    }
+}
+
+void TextInsertionService::emitCommandV()
+{
+    if (!m_injector->emitPasteShortcut())
+        throw TextInsertionError(TextInsertionError::unableToEmitPaste);
+    qCInfo(lcTextInsertion) << "command-v emitted";
+}
+
+void TextInsertionService::replaceSelectedText(const QString& text)
+{
+    const AccessibilityElement element = m_diagnosticsService->currentFocusedElement();
+    if (!element)
+        throw TextInsertionError(TextInsertionError::noFocusedElement);
+    qCInfo(lcTextInsertion).noquote()
+        << QStringLiteral("selectedText replace start charCount=%1").arg(characterCount(text));
+    Accessibility& accessibility = m_diagnosticsService->accessibility();
+    const std::optional<AccessibleTextState> before = accessibility.textState(element);
+    if (!before || !accessibility.replaceSelection(element, text))
+        throw TextInsertionError(TextInsertionError::unableToSetSelectedText);
+    // Some toolkits report success and change nothing, or truncate: only the text read back counts.
+    const QString head = before->text.left(before->selectionStart);
+    const QString expected = head + text + before->text.mid(before->selectionEnd);
+    const std::optional<AccessibleTextState> after = accessibility.textState(element);
+    if (after && after->text == expected) {
+        qCInfo(lcTextInsertion) << "selectedText replace success";
+        return;
+    }
+    qCDebug(lcTextInsertion) << "expected" << expected.size() << "UTF-16 units, read back"
+                             << (after ? after->text.size() : -1);
+    if (after && after->text == before->text) {
+        // Unchanged: another driver may still try.
+        qCWarning(lcTextInsertion) << "selectedText replace not confirmed by the element's text";
+        throw TextInsertionError(TextInsertionError::unableToSetSelectedText);
+    }
+    // The field changed, but not into the text asked for, and the interface cannot select what to
+    // take back: stop here rather than insert the text a second time.
+    qsizetype inserted = 0;
+    if (after && after->text.startsWith(head)) {
+        const QString placed = after->text.mid(head.size());
+        qsizetype same = 0;
+        while (same < placed.size() && same < text.size() && placed[same] == text[same])
+            ++same;
+        inserted = characterCount(text.left(same));
+    }
+    const qsizetype total = characterCount(text);
+    qCCritical(lcTextInsertion).noquote()
+        << QStringLiteral("selectedText replace changed the field partly inserted=%1 of=%2").arg(inserted).arg(total);
+    throw TextInsertionError::partlyInserted(inserted, total);
+}
+
+QCoro::Task<> TextInsertionService::typeUnicodeText(QString text, FocusedInsertionTargetRef target, CancelToken token)
+{
+    QPointer<TextInsertionService> self(this);
+    token = bound(token);
+    co_await waitForModifierRelease(token);
+    if (!self)
+        throw CancelledError();
+    token.throwIfCancelled();
+    if (!m_injector->isAvailable())
+        throw TextInsertionError(TextInsertionError::unableToTypeUnicode);
+    qCInfo(lcTextInsertion).noquote() << QStringLiteral("unicode typing start charCount=%1").arg(characterCount(text));
+
+    // Keys go to whatever has the focus: once it leaves the target, the rest must not follow it.
+    std::function<bool()> stillOnTarget;
+    const std::optional<qint32> pid = target ? std::optional<qint32>(target->application().processIdentifier)
+                                             : m_hooks.currentFrontmostApplicationPID();
+    if (pid) {
+        const quint64 window = target ? target->windowId() : m_hooks.currentFrontmostWindowID();
+        stillOnTarget = [self, pid = *pid, window] { return self && self->isFrontmost(pid, window); };
+    }
+    // Held here: the injector must outlive its typing even when the service goes away meanwhile.
+    const std::shared_ptr<InputInjector> injector = m_injector;
+    const TypingOutcome outcome = co_await injector->typeText(text, std::move(stillOnTarget), token);
+    if (!self)
+        throw CancelledError();
+    if (outcome.status == TypingStatus::complete) {
+        qCInfo(lcTextInsertion) << "unicode typing success";
+        co_return;
+    }
+    const bool focusMoved = outcome.status == TypingStatus::focusMoved;
+    if (outcome.typedCharacters == 0) {
+        if (focusMoved) {
+            qCWarning(lcTextInsertion) << "focus left the target before typing began";
+            throw TextInsertionError(TextInsertionError::unableToRestoreFocus);
+        }
+        throw TextInsertionError(TextInsertionError::unableToTypeUnicode);
+    }
+    const qsizetype typed = characterCountOfPrefix(text, outcome.typedCharacters);
+    const qsizetype total = characterCount(text);
+    qCCritical(lcTextInsertion).noquote()
+        << QStringLiteral("unicode typing stopped typed=%1 of=%2 reason=%3")
+               .arg(typed)
+               .arg(total)
+               .arg(focusMoved ? QStringLiteral("focusMoved") : QStringLiteral("failed"));
+    throw TextInsertionError::partlyInserted(typed, total);
 }
 
 } // namespace tessvale

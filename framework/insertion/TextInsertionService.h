@@ -43,7 +43,7 @@ struct TextInsertionHooks
     std::optional<QList<TextInsertionDriver>> enabledDrivers;
 };
 
-// What the drivers act on; each one left empty takes the desktop's own.
+// What the drivers act on; all required but the sleeper (the system clock when left empty).
 struct TextInsertionPlatform
 {
     std::shared_ptr<Clipboard> clipboard;

@@ -22,10 +22,4 @@ bool SyntheticInputTracker::isSynthesizing() const
     return m_lastEnd != 0 && std::chrono::steady_clock::now() - lastEnd < trailingGrace;
 }
 
-SyntheticInputTracker& SyntheticInputTracker::processWide()
-{
-    static SyntheticInputTracker tracker;
-    return tracker;
-}
-
 } // namespace tessvale

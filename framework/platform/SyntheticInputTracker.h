@@ -30,9 +30,6 @@ public:
     // True while a span is open or during the grace after the last one ended.
     bool isSynthesizing() const;
 
-    // The tracker shared by this process's injector and keyboard monitor.
-    static SyntheticInputTracker& processWide();
-
 private:
     std::atomic<int> m_open { 0 };
     std::atomic<std::chrono::steady_clock::rep> m_lastEnd { 0 };

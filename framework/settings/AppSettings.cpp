@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QSysInfo>
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 

@@ -1,6 +1,6 @@
 #include "settings/QSettingsUserDefaults.h"
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 

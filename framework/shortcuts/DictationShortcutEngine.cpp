@@ -6,8 +6,8 @@
 #include <QTimer>
 
 #include "async/Spawn.h"
+#include "base/Logging.h"
 #include "platform/shortcuts/SessionInputProbe.h"
-#include "system/Logging.h"
 
 namespace tessvale {
 
@@ -32,15 +32,6 @@ const char* actionName(DictationShortcutAction action)
 }
 
 } // namespace
-
-DictationShortcutEngine::DictationShortcutEngine(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
-    ActionHandler actionHandler, ErrorHandler errorHandler, HandsFreeQuery isHandsFreeActive, QObject* parent)
-    : DictationShortcutEngine(
-        std::move(pushToTalkBinding), std::move(handsFreeBinding), std::move(actionHandler), std::move(errorHandler),
-        std::move(isHandsFreeActive), [] { return std::make_unique<KeyboardEventMonitor>(); }, Sleeper::system(),
-        parent)
-{
-}
 
 DictationShortcutEngine::DictationShortcutEngine(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
     ActionHandler actionHandler, ErrorHandler errorHandler, HandsFreeQuery isHandsFreeActive,

@@ -38,10 +38,8 @@ public:
     static constexpr double holdThreshold = 0.22;
     static constexpr double doubleTapThreshold = 0.3;
 
-    DictationShortcutEngine(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
-        ActionHandler actionHandler, ErrorHandler errorHandler, HandsFreeQuery isHandsFreeActive,
-        QObject* parent = nullptr);
-    // With the monitor and the clock of the hold timer chosen by the caller (tests).
+    // monitorFactory makes the keyboard monitor each configuration uses (KeyboardEventMonitor::factory
+    // over the platform); sleeper is the clock of the hold timer.
     DictationShortcutEngine(ShortcutBinding pushToTalkBinding, ShortcutBinding handsFreeBinding,
         ActionHandler actionHandler, ErrorHandler errorHandler, HandsFreeQuery isHandsFreeActive,
         MonitorFactory monitorFactory, Sleeper& sleeper, QObject* parent = nullptr);

@@ -3,9 +3,8 @@
 #include <chrono>
 
 #include "async/Sleeper.h"
-#include "platform/linux/shortcuts/X11KeyGrabber.h"
+#include "base/Logging.h"
 #include "platform/shortcuts/KeyGrabber.h"
-#include "system/Logging.h"
 
 namespace tessvale {
 
@@ -13,11 +12,6 @@ HotKeyMonitorError::HotKeyMonitorError(int code, QString description)
     : m_code(code)
     , m_description(std::move(description))
     , m_what(QStringLiteral("%1 (%2)").arg(m_description).arg(code).toUtf8())
-{
-}
-
-HotKeyMonitor::HotKeyMonitor()
-    : HotKeyMonitor(std::make_unique<X11KeyGrabber>(), Sleeper::system())
 {
 }
 

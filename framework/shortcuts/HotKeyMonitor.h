@@ -43,8 +43,7 @@ class HotKeyMonitor
 public:
     static constexpr double minimumTriggerInterval = 0.8;
 
-    // Grabs on the X11 display; the interval is measured on the system's monotonic clock.
-    HotKeyMonitor();
+    // The interval is measured on clock.
     HotKeyMonitor(std::unique_ptr<KeyGrabber> grabber, Sleeper& clock);
     ~HotKeyMonitor();
     HotKeyMonitor(const HotKeyMonitor&) = delete;

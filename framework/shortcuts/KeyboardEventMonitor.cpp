@@ -3,13 +3,10 @@
 #include <algorithm>
 
 #include "async/Sleeper.h"
+#include "base/Logging.h"
 #include "platform/SyntheticInputTracker.h"
-#include "platform/linux/shortcuts/X11KeyGrabber.h"
-#include "platform/linux/shortcuts/X11KeySource.h"
-#include "platform/linux/shortcuts/X11SessionInputProbe.h"
 #include "platform/shortcuts/KeySource.h"
-#include "platform/shortcuts/ModifierKeyCodes.h"
-#include "system/Logging.h"
+#include "settings/ModifierKeyCodes.h"
 
 namespace tessvale {
 
@@ -22,20 +19,25 @@ double seconds(MonotonicTime time)
 
 } // namespace
 
-KeyboardEventMonitor::KeyboardEventMonitor()
-    : KeyboardEventMonitor(std::make_unique<X11KeySource>(), std::make_unique<X11KeyGrabber>(), Sleeper::system(),
-        std::make_unique<X11SessionInputProbe>())
-{
-}
-
 KeyboardEventMonitor::KeyboardEventMonitor(std::unique_ptr<KeySource> source, std::unique_ptr<KeyGrabber> grabber,
-    Sleeper& clock, std::unique_ptr<SessionInputProbe> sessionInput)
+    Sleeper& clock, std::unique_ptr<SessionInputProbe> sessionInput,
+    std::shared_ptr<SyntheticInputTracker> syntheticInput)
     : m_source(std::move(source))
     , m_grabber(std::move(grabber))
     , m_clock(clock)
     , m_sessionInput(std::move(sessionInput))
+    , m_syntheticInput(std::move(syntheticInput))
 {
     m_grabber->setPressHandler([this](const KeyGrabber::Press& press) { handleGrabbedPress(press); });
+}
+
+std::function<std::unique_ptr<KeyboardEventMonitor>()> KeyboardEventMonitor::factory(
+    const PlatformServices& platform, Sleeper& clock)
+{
+    return [makeSource = platform.makeKeySource, makeGrabber = platform.makeKeyGrabber,
+               makeProbe = platform.makeSessionInputProbe, syntheticInput = platform.syntheticInput, &clock] {
+        return std::make_unique<KeyboardEventMonitor>(makeSource(), makeGrabber(), clock, makeProbe(), syntheticInput);
+    };
 }
 
 KeyboardEventMonitor::~KeyboardEventMonitor()
@@ -104,7 +106,7 @@ void KeyboardEventMonitor::handleRawEvent(const RawKeyEvent& event)
 {
     if (!m_handler)
         return;
-    if (event.isSynthetic && SyntheticInputTracker::processWide().isSynthesizing()) {
+    if (event.isSynthetic && m_syntheticInput->isSynthesizing()) {
         qCDebug(lcKeyboardEvents) << "ignored key event synthesized by our injector, native code"
                                   << event.nativeKeyCode;
         return;
@@ -154,7 +156,7 @@ void KeyboardEventMonitor::handleGrabbedPress(const KeyGrabber::Press& press)
     // only when the listener saw it pressed on a real keyboard (its own events are left out).
     const bool seenHeld = std::any_of(
         m_heldKeys.begin(), m_heldKeys.end(), [&](const auto& entry) { return entry.second == press.keyCode; });
-    if (!seenHeld && SyntheticInputTracker::processWide().isSynthesizing()) {
+    if (!seenHeld && m_syntheticInput->isSynthesizing()) {
         qCDebug(lcKeyboardEvents) << "ignored grabbed key press typed by our injector";
         return;
     }

@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include "platform/PlatformServices.h"
+#include "platform/SyntheticInputTracker.h"
 #include "platform/shortcuts/KeyGrabber.h"
 #include "platform/shortcuts/SessionInputProbe.h"
 #include "settings/ShortcutModifiers.h"
@@ -40,10 +42,12 @@ public:
         ShortcutModifiers modifiers;
     };
 
-    // The X11 listener, grabber and session probe.
-    KeyboardEventMonitor();
+    // syntheticInput tells our own pasted and typed keys from the user's.
     KeyboardEventMonitor(std::unique_ptr<KeySource> source, std::unique_ptr<KeyGrabber> grabber, Sleeper& clock,
-        std::unique_ptr<SessionInputProbe> sessionInput);
+        std::unique_ptr<SessionInputProbe> sessionInput, std::shared_ptr<SyntheticInputTracker> syntheticInput);
+    // Makes monitors over the platform's keyboard; clock must outlive them.
+    static std::function<std::unique_ptr<KeyboardEventMonitor>()> factory(
+        const PlatformServices& platform, Sleeper& clock);
     ~KeyboardEventMonitor();
     KeyboardEventMonitor(const KeyboardEventMonitor&) = delete;
     KeyboardEventMonitor& operator=(const KeyboardEventMonitor&) = delete;
@@ -74,6 +78,7 @@ private:
     std::unique_ptr<KeyGrabber> m_grabber;
     Sleeper& m_clock;
     std::unique_ptr<SessionInputProbe> m_sessionInput;
+    std::shared_ptr<SyntheticInputTracker> m_syntheticInput;
     Handler m_handler;
     bool m_running = false;
     // Held keys by native code, with their virtual code when they have one.

@@ -4,7 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 

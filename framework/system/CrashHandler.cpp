@@ -13,7 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 

@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 

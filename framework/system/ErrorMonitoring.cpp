@@ -9,9 +9,9 @@
 
 #include <cxxabi.h>
 
+#include "base/Logging.h"
 #include "system/BundleInfo.h"
 #include "system/ErrorMonitoringConfiguration.h"
-#include "system/Logging.h"
 
 namespace tessvale {
 
@@ -88,9 +88,11 @@ CapturedError CapturedError::from(const std::exception_ptr& error)
     return CapturedError { QStringLiteral("UnknownError"), QString() };
 }
 
-void ErrorMonitoring::start(const BundleInfo& bundle)
+void ErrorMonitoring::start(const BundleInfo& bundle, std::shared_ptr<EnvelopeTransport> transport)
 {
-    start(bundle, ErrorReporterOptions {});
+    ErrorReporterOptions options;
+    options.transport = std::move(transport);
+    start(bundle, std::move(options));
 }
 
 void ErrorMonitoring::start(const BundleInfo& bundle, ErrorReporterOptions options)

@@ -32,8 +32,9 @@ class ErrorMonitoring
 public:
     ErrorMonitoring() = delete;
 
-    static void start(const BundleInfo& bundle);
-    // The same with a chosen queue folder, transport and watchdog, for helper programs and tests.
+    // Sends through the platform's envelope transport.
+    static void start(const BundleInfo& bundle, std::shared_ptr<EnvelopeTransport> transport);
+    // The same with a chosen queue folder and watchdog, for helper programs and tests.
     static void start(const BundleInfo& bundle, ErrorReporterOptions options);
 
     static bool isStarted();

@@ -8,10 +8,9 @@
 #include <QPointer>
 
 #include "async/Spawn.h"
-#include "platform/linux/system/NetworkEnvelopeTransport.h"
+#include "base/Logging.h"
 #include "system/CrashHandler.h"
 #include "system/HangWatchdog.h"
-#include "system/Logging.h"
 
 namespace tessvale {
 
@@ -19,6 +18,12 @@ std::unique_ptr<ErrorReporter> ErrorReporter::create(
     const ErrorMonitoringConfiguration& configuration, ErrorReporterOptions options, QString* error)
 {
     QString reason;
+    if (!options.transport) {
+        qCWarning(lcErrorMonitoring) << "Error monitoring stays off: no envelope transport";
+        if (error)
+            *error = QStringLiteral("No envelope transport.");
+        return nullptr;
+    }
     std::optional<SentryDsn> dsn = SentryDsn::parse(configuration.dsn, &reason);
     if (!dsn) {
         qCWarning(lcErrorMonitoring).noquote() << "Error monitoring stays off:" << reason;
@@ -33,7 +38,7 @@ ErrorReporter::ErrorReporter(ErrorMonitoringConfiguration configuration, SentryD
     : m_configuration(std::move(configuration))
     , m_dsn(std::move(dsn))
     , m_queue(options.queueDirectory)
-    , m_transport(options.transport ? options.transport : std::make_shared<NetworkEnvelopeTransport>())
+    , m_transport(std::move(options.transport))
     , m_breadcrumbs(options.breadcrumbCapacity)
 {
     qRegisterMetaType<tessvale::EnvelopeDelivery>();

@@ -25,7 +25,7 @@ namespace tessvale {
 struct ErrorReporterOptions
 {
     QString queueDirectory = EnvelopeQueue::defaultDirectory();
-    // Null: HTTPS through Qt's network stack.
+    // Required: how envelopes reach the ingest server.
     std::shared_ptr<EnvelopeTransport> transport;
     int breadcrumbCapacity = BreadcrumbRing::defaultCapacity;
     bool installCrashHandler = true;

@@ -1,15 +1,9 @@
 #include "system/LaunchAtLoginService.h"
 
-#include "platform/linux/system/XdgAutostartLoginItem.h"
+#include "base/Logging.h"
 #include "platform/system/LoginItemService.h"
-#include "system/Logging.h"
 
 namespace tessvale {
-
-LaunchAtLoginService::LaunchAtLoginService(QObject* parent)
-    : LaunchAtLoginService(std::make_shared<XdgAutostartLoginItem>(), parent)
-{
-}
 
 LaunchAtLoginService::LaunchAtLoginService(std::shared_ptr<LoginItemService> loginItem, QObject* parent)
     : QObject(parent)

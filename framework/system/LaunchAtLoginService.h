@@ -20,8 +20,6 @@ class LaunchAtLoginService : public QObject
     Q_PROPERTY(QString lastError READ lastError WRITE setLastError NOTIFY lastErrorChanged)
 
 public:
-    // Over the XDG autostart entry of this executable.
-    explicit LaunchAtLoginService(QObject* parent = nullptr);
     explicit LaunchAtLoginService(std::shared_ptr<LoginItemService> loginItem, QObject* parent = nullptr);
     ~LaunchAtLoginService() override;
 

@@ -2,10 +2,9 @@
 
 #include <atomic>
 
-#include "platform/linux/X11Connection.h"
-#include "platform/linux/system/PulseMicrophoneAuthorizer.h"
-#include "platform/linux/system/XdgSystemSettingsOpener.h"
-#include "system/Logging.h"
+#include "base/Logging.h"
+#include "platform/system/AccessibilityTrust.h"
+#include "platform/system/SystemSettingsOpener.h"
 
 namespace tessvale {
 
@@ -18,11 +17,11 @@ QCoro::Task<bool> checkMicrophoneAccess(std::shared_ptr<MicrophoneAuthorizer> mi
 }
 
 // Logs the reason for a denied trust once per change, not on every poll.
-bool checkAccessibilityTrust()
+bool checkAccessibilityTrust(AccessibilityTrust& trust)
 {
     static std::atomic<int> lastLogged { -1 };
     QString reason;
-    const bool trusted = x11InputAccessAvailable(&reason);
+    const bool trusted = trust.isTrusted(&reason);
     if (lastLogged.exchange(trusted ? 1 : 0) != (trusted ? 1 : 0)) {
         if (trusted)
             qCInfo(lcPermissions) << "Accessibility available: X11 with XInput2 and XTest.";
@@ -34,12 +33,6 @@ bool checkAccessibilityTrust()
 
 } // namespace
 
-PermissionService::PermissionService()
-    : PermissionService(
-        systemOperations(std::make_shared<PulseMicrophoneAuthorizer>(), std::make_shared<XdgSystemSettingsOpener>()))
-{
-}
-
 PermissionService::PermissionService(Operations operations)
     : microphoneAuthorizationStatus(std::move(operations.microphoneAuthorizationStatus))
     , accessibilityIsTrusted(std::move(operations.accessibilityIsTrusted))
@@ -49,12 +42,12 @@ PermissionService::PermissionService(Operations operations)
 {
 }
 
-PermissionService::Operations PermissionService::systemOperations(
-    std::shared_ptr<MicrophoneAuthorizer> microphone, std::shared_ptr<SystemSettingsOpener> settings)
+PermissionService::Operations PermissionService::systemOperations(std::shared_ptr<MicrophoneAuthorizer> microphone,
+    std::shared_ptr<SystemSettingsOpener> settings, std::shared_ptr<AccessibilityTrust> accessibilityTrust)
 {
     Operations operations;
     operations.microphoneAuthorizationStatus = [microphone] { return microphone->check(); };
-    operations.accessibilityIsTrusted = [] { return checkAccessibilityTrust(); };
+    operations.accessibilityIsTrusted = [accessibilityTrust] { return checkAccessibilityTrust(*accessibilityTrust); };
     operations.requestMicrophoneAccessHandler = [microphone] { return checkMicrophoneAccess(microphone); };
     // There is no trust prompt on X11; the closest help is the desktop's accessibility panel.
     operations.promptForAccessibilityHandler = [settings] { settings->openAccessibilitySettings(); };

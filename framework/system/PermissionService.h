@@ -12,6 +12,7 @@
 
 namespace tessvale {
 
+class AccessibilityTrust;
 class MicrophoneAuthorizer;
 class SystemSettingsOpener;
 
@@ -30,12 +31,10 @@ public:
         std::function<void(const QUrl&)> openURLHandler;
     };
 
-    // The desktop's own services: the sound server, the X server and its settings panels.
-    PermissionService();
     explicit PermissionService(Operations operations);
-    // Builds the default operations over the given backends.
-    static Operations systemOperations(
-        std::shared_ptr<MicrophoneAuthorizer> microphone, std::shared_ptr<SystemSettingsOpener> settings);
+    // The operations over the desktop's own services: the sound server, the X server and its settings.
+    static Operations systemOperations(std::shared_ptr<MicrophoneAuthorizer> microphone,
+        std::shared_ptr<SystemSettingsOpener> settings, std::shared_ptr<AccessibilityTrust> accessibilityTrust);
 
     static QString microphonePrivacySettingsURLText();
 

@@ -3,7 +3,7 @@
 #include <QJsonArray>
 #include <QJsonValue>
 
-#include "system/ApiKeyMatcher.h"
+#include "base/ApiKeyMatcher.h"
 
 namespace tessvale {
 

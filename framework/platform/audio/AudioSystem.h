@@ -83,9 +83,6 @@ public:
     // onChange runs on any thread, once for each change of the device list or the default input,
     // including the server going away and coming back. Never blocks for longer than a query does.
     virtual std::unique_ptr<AudioChangeSubscription> subscribeToChanges(std::function<void()> onChange) = 0;
-
-    // The sound server of this desktop; shared by everything in the process.
-    static std::shared_ptr<AudioSystem> platformDefault();
 };
 
 } // namespace tessvale

@@ -62,7 +62,4 @@ public:
     virtual QCoro::Task<SecretStatus> deleteItem(SecretItemQuery query, CancelToken token) = 0;
 };
 
-// The secret store of the platform the application runs on.
-std::shared_ptr<SecretStore> makePlatformSecretStore();
-
 } // namespace tessvale

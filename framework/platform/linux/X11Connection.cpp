@@ -1,6 +1,6 @@
 #include "platform/linux/X11Connection.h"
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 // X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
 #include <X11/Xlib.h>

@@ -34,7 +34,7 @@ constexpr double burstAmplitude = 0.5;
 
 bool sourceListed(const QString& uid)
 {
-    for (const tessvale::AudioSystemDevice& device : AudioSystem::platformDefault()->devices()) {
+    for (const tessvale::AudioSystemDevice& device : desktopAudio()->devices()) {
         if (device.uid == uid) {
             return true;
         }
@@ -116,7 +116,7 @@ protected:
 TEST_F(CaptureStartup, FirstChunkArrivesPromptlyAndTheOpeningWordsAreKept)
 {
     CaptureRecorder recorder;
-    AudioCaptureService service;
+    AudioCaptureService service(desktopAudio());
     QElapsedTimer sinceStart;
     sinceStart.start();
     service.start(m_pipe.name(), recorder.chunkHandler(), recorder.levelHandler());
@@ -153,7 +153,7 @@ TEST_F(CaptureStartup, FirstChunkArrivesPromptlyAndTheOpeningWordsAreKept)
 
 TEST_F(CaptureStartup, StreamDeliversTheFirstBlockWithinAFragment)
 {
-    std::shared_ptr<AudioSystem> system = AudioSystem::platformDefault();
+    std::shared_ptr<AudioSystem> system = desktopAudio();
     std::unique_ptr<tessvale::AudioCaptureStream> stream = system->openCaptureStream(m_pipe.name());
     ASSERT_TRUE(stream);
     EXPECT_EQ(stream->format().sampleRate, pipeRate);
@@ -212,7 +212,7 @@ TEST_F(CaptureStreamEnd, RemovedSourceEndsTheStreamWithAReasonAndNoFurtherBlocks
     const QString module = loadVirtualSource(name);
     ASSERT_FALSE(module.isNull());
 
-    std::unique_ptr<tessvale::AudioCaptureStream> stream = AudioSystem::platformDefault()->openCaptureStream(name);
+    std::unique_ptr<tessvale::AudioCaptureStream> stream = desktopAudio()->openCaptureStream(name);
     ASSERT_TRUE(stream);
     std::mutex mutex;
     QString reason;
@@ -236,7 +236,7 @@ TEST_F(CaptureStreamEnd, RemovedSourceEndsTheStreamWithAReasonAndNoFurtherBlocks
     EXPECT_LT(timer.elapsed(), 500);
     EXPECT_EQ(blocksAfterEnd.load(), 0);
 
-    EXPECT_FALSE(AudioSystem::platformDefault()->openCaptureStream(name)) << "a removed source can still be opened";
+    EXPECT_FALSE(desktopAudio()->openCaptureStream(name)) << "a removed source can still be opened";
 }
 
 TEST_F(CaptureStreamEnd, SourceGoneBeforeStartFailsTheStartWithoutReportingAnEnd)
@@ -244,7 +244,7 @@ TEST_F(CaptureStreamEnd, SourceGoneBeforeStartFailsTheStartWithoutReportingAnEnd
     const QString name = QStringLiteral("fleeting%1").arg(QCoreApplication::applicationPid());
     const QString module = loadVirtualSource(name);
     ASSERT_FALSE(module.isNull());
-    std::unique_ptr<tessvale::AudioCaptureStream> stream = AudioSystem::platformDefault()->openCaptureStream(name);
+    std::unique_ptr<tessvale::AudioCaptureStream> stream = desktopAudio()->openCaptureStream(name);
     ASSERT_TRUE(stream);
     ASSERT_FALSE(runTool("pactl", { "unload-module", module }).isNull());
 
@@ -262,8 +262,7 @@ TEST_F(CaptureStreamEnd, SourceGoneBeforeStartFailsTheStartWithoutReportingAnEnd
 
 TEST_F(CaptureStartup, AHandlerMayStopItsOwnStreamAndTheOwnerStopsItAgainLater)
 {
-    std::unique_ptr<tessvale::AudioCaptureStream> stream
-        = AudioSystem::platformDefault()->openCaptureStream(m_pipe.name());
+    std::unique_ptr<tessvale::AudioCaptureStream> stream = desktopAudio()->openCaptureStream(m_pipe.name());
     ASSERT_TRUE(stream);
     std::atomic<int> blocks { 0 };
     stream->start(

@@ -53,7 +53,7 @@ protected:
     // Records from the test microphone while paplay plays file into the null sink it listens to.
     QByteArray recordWhilePlaying(const QString& file, CaptureRecorder& recorder, double* seconds)
     {
-        AudioCaptureService service;
+        AudioCaptureService service(desktopAudio());
         service.start(QString("mic"), recorder.chunkHandler(), recorder.levelHandler());
         // While nothing plays, the null sink behind the test microphone renders two seconds at a
         // time, so its first block can take that long; the recording's own clock starts with it.
@@ -81,7 +81,7 @@ protected:
 
 TEST_F(LiveAudioCapture, DeviceListShowsTheTestMicrophoneAsTheDefault)
 {
-    const QList<AudioInputDevice> devices = AudioCaptureService::availableInputDevices();
+    const QList<AudioInputDevice> devices = AudioCaptureService::availableInputDevices(*desktopAudio());
     ASSERT_FALSE(devices.isEmpty());
     EXPECT_EQ(devices.first(), AudioInputDevice("mic", testSourceName));
     for (const AudioInputDevice& device : devices) {
@@ -130,7 +130,7 @@ TEST_F(LiveAudioCapture, SpeechIsCapturedWithANonZeroLevel)
 TEST_F(LiveAudioCapture, MonitorCallsBackWithinASecondWhenASourceComesAndGoes)
 {
     std::atomic<int> calls { 0 };
-    AudioDeviceMonitor monitor([&] { ++calls; });
+    AudioDeviceMonitor monitor([&] { ++calls; }, desktopAudio());
     monitor.start();
     QThread::msleep(200);
     const int before = calls;
@@ -142,7 +142,7 @@ TEST_F(LiveAudioCapture, MonitorCallsBackWithinASecondWhenASourceComesAndGoes)
     EXPECT_TRUE(waitUntil([&] { return calls > before; }, 1000ms)) << "no callback after loading a source";
     EXPECT_TRUE(waitUntil(
         [] {
-            for (const AudioInputDevice& device : AudioCaptureService::availableInputDevices()) {
+            for (const AudioInputDevice& device : AudioCaptureService::availableInputDevices(*desktopAudio())) {
                 if (device.uid == "probe") {
                     return true;
                 }
@@ -155,7 +155,7 @@ TEST_F(LiveAudioCapture, MonitorCallsBackWithinASecondWhenASourceComesAndGoes)
     const int beforeDefault = calls;
     ASSERT_FALSE(runTool("pactl", { "set-default-source", "probe" }).isNull());
     EXPECT_TRUE(waitUntil([&] { return calls > beforeDefault; }, 1000ms)) << "no callback for a new default input";
-    EXPECT_EQ(AudioCaptureService::availableInputDevices().first().uid, "probe");
+    EXPECT_EQ(AudioCaptureService::availableInputDevices(*desktopAudio()).first().uid, "probe");
 
     QThread::msleep(200);
     const int beforeUnload = calls;
@@ -182,7 +182,7 @@ TEST_F(LiveAudioCapture, SourceRemovedMidRecordingEndsTheCaptureWithoutHanging)
     ASSERT_FALSE(module.isNull());
     ASSERT_TRUE(waitUntil(
         [] {
-            for (const AudioInputDevice& device : AudioCaptureService::availableInputDevices()) {
+            for (const AudioInputDevice& device : AudioCaptureService::availableInputDevices(*desktopAudio())) {
                 if (device.uid == "doomed") {
                     return true;
                 }
@@ -192,7 +192,7 @@ TEST_F(LiveAudioCapture, SourceRemovedMidRecordingEndsTheCaptureWithoutHanging)
         2000ms));
 
     CaptureRecorder recorder;
-    AudioCaptureService service;
+    AudioCaptureService service(desktopAudio());
     service.start(QString("doomed"), recorder.chunkHandler(), recorder.levelHandler(), recorder.endedHandler());
     ASSERT_TRUE(recorder.waitForChunks(3, 3s));
     ASSERT_FALSE(runTool("pactl", { "unload-module", module }).isNull());
@@ -223,13 +223,13 @@ TEST_F(LiveAudioCapture, SourceRemovedMidRecordingEndsTheCaptureWithoutHanging)
 TEST_F(LiveAudioCapture, UnknownPreferredMicrophoneRecordsFromTheDefault)
 {
     CaptureRecorder recorder;
-    AudioCaptureService service;
+    AudioCaptureService service(desktopAudio());
     service.start(QString("no-such-source"), recorder.chunkHandler(), recorder.levelHandler());
     EXPECT_TRUE(recorder.waitForChunks(2, 3s));
     service.stop();
     EXPECT_THROW(
         {
-            AudioCaptureService other;
+            AudioCaptureService other(desktopAudio());
             other.start(QString("mic"), recorder.chunkHandler());
             try {
                 other.start(QString("mic"), recorder.chunkHandler());

@@ -9,6 +9,7 @@
 #include "audio/AudioCaptureService.h"
 #include "support/audio/CaptureRecorder.h"
 
+using tessvale::testing::desktopAudio;
 using namespace std::chrono_literals;
 using tessvale::AudioCaptureService;
 using tessvale::testing::CaptureRecorder;
@@ -30,7 +31,7 @@ TEST(LiveCaptureCpu, TenSecondsOfCaptureUseLittleOfOneCore)
         GTEST_SKIP() << "no sound server (run under scripts/test-env)";
     }
     CaptureRecorder recorder;
-    AudioCaptureService service;
+    AudioCaptureService service(desktopAudio());
     service.start(QString("mic"), recorder.chunkHandler(), recorder.levelHandler());
     ASSERT_TRUE(recorder.waitForChunks(1, 5s));
     const double cpuBefore = processCpuSeconds();

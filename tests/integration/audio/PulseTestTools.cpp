@@ -1,5 +1,7 @@
 #include "PulseTestTools.h"
 
+#include "platform/linux/audio/LinuxAudioSystem.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -8,6 +10,11 @@
 #include <QThread>
 
 namespace tessvale::testing {
+
+std::shared_ptr<AudioSystem> desktopAudio()
+{
+    return std::make_shared<LinuxAudioSystem>();
+}
 
 bool soundServerAvailable()
 {

@@ -5,12 +5,16 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/audio/AudioSystem.h"
+
 class QProcess;
 
 namespace tessvale::testing {
 
 // True when the private sound server of scripts/test-env answers.
 bool soundServerAvailable();
+// A connection to the sound server PULSE_SERVER names now (the desktop's, unless a test points it elsewhere).
+std::shared_ptr<AudioSystem> desktopAudio();
 // Runs a program to its end; its trimmed standard output, or a null string on failure.
 QString runTool(const QString& program, const QStringList& arguments, int timeoutMs = 15000);
 QString temporaryPath(const QString& name);

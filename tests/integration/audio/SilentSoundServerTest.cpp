@@ -16,6 +16,7 @@
 #include "platform/audio/AudioSystem.h"
 #include "support/audio/CaptureRecorder.h"
 
+using tessvale::testing::desktopAudio;
 using namespace std::chrono_literals;
 using tessvale::AudioCaptureService;
 using tessvale::AudioDeviceMonitor;
@@ -69,18 +70,18 @@ TEST(SilentSoundServer, DeviceListMonitorAndRecordingEachGiveUpInTime)
     QElapsedTimer timer;
 
     timer.start();
-    EXPECT_TRUE(AudioCaptureService::availableInputDevices().isEmpty());
+    EXPECT_TRUE(AudioCaptureService::availableInputDevices(*desktopAudio()).isEmpty());
     EXPECT_LT(timer.elapsed(), boundMs) << "listing devices";
 
     timer.restart();
-    AudioDeviceMonitor monitor([] {});
+    AudioDeviceMonitor monitor([] {}, desktopAudio());
     monitor.start();
     EXPECT_LT(timer.elapsed(), boundMs) << "starting the device monitor";
     EXPECT_TRUE(monitor.isMonitoring());
 
     timer.restart();
     CaptureRecorder recorder;
-    AudioCaptureService service;
+    AudioCaptureService service(desktopAudio());
     try {
         service.start(std::nullopt, recorder.chunkHandler(), recorder.levelHandler());
         ADD_FAILURE() << "recording started on a server that never answered";

@@ -24,7 +24,7 @@ namespace {
 
 bool listed(const QString& uid)
 {
-    for (const AudioInputDevice& device : AudioCaptureService::availableInputDevices()) {
+    for (const AudioInputDevice& device : AudioCaptureService::availableInputDevices(*desktopAudio())) {
         if (device.uid == uid) {
             return true;
         }
@@ -53,12 +53,12 @@ protected:
 TEST_F(SoundServerRestart, MonitorHearsChangesAgainAfterTheServerComesBack)
 {
     std::atomic<int> calls { 0 };
-    AudioDeviceMonitor monitor([&] { ++calls; });
+    AudioDeviceMonitor monitor([&] { ++calls; }, desktopAudio());
     monitor.start();
 
     m_server.kill();
     EXPECT_TRUE(waitUntil([&] { return calls > 0; }, 2000ms)) << "no callback when the server went away";
-    EXPECT_TRUE(AudioCaptureService::availableInputDevices().isEmpty());
+    EXPECT_TRUE(AudioCaptureService::availableInputDevices(*desktopAudio()).isEmpty());
 
     const int beforeRestart = calls;
     ASSERT_TRUE(m_server.start());
@@ -74,9 +74,9 @@ TEST_F(SoundServerRestart, MonitorHearsChangesAgainAfterTheServerComesBack)
 
 TEST_F(SoundServerRestart, RecordingEndsWithAReasonWhenTheServerIsKilled)
 {
-    const QString deviceName = AudioCaptureService::availableInputDevices().first().name;
+    const QString deviceName = AudioCaptureService::availableInputDevices(*desktopAudio()).first().name;
     CaptureRecorder recorder;
-    AudioCaptureService service;
+    AudioCaptureService service(desktopAudio());
     service.start(QString("sine"), recorder.chunkHandler(), recorder.levelHandler(), recorder.endedHandler());
     ASSERT_TRUE(recorder.waitForChunks(2, 3s));
 

@@ -6,6 +6,7 @@
 #include <QUuid>
 
 #include "auth/KeychainStore.h"
+#include "platform/linux/auth/LibsecretSecretStore.h"
 #include "support/async/TaskRunner.h"
 
 using namespace tessvale;
@@ -156,7 +157,7 @@ protected:
     }
 
     QString m_service = QStringLiteral("com.tessvale.tests.") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    KeychainStore m_store { m_service };
+    KeychainStore m_store { m_service, std::make_shared<LibsecretSecretStore>() };
     QString m_collection;
 };
 

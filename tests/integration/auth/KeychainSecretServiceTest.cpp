@@ -77,7 +77,7 @@ protected:
     }
 
     QString m_service = QStringLiteral("com.tessvale.tests.") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    KeychainStore m_store { m_service };
+    KeychainStore m_store { m_service, std::make_shared<LibsecretSecretStore>() };
 };
 
 } // namespace
@@ -120,7 +120,7 @@ TEST_F(SecretServiceKeychain, DeletingAMissingItemSucceeds)
 
 TEST_F(SecretServiceKeychain, AccountsAndServicesAreSeparateItems)
 {
-    KeychainStore otherService(m_service + QStringLiteral(".other"));
+    KeychainStore otherService(m_service + QStringLiteral(".other"), std::make_shared<LibsecretSecretStore>());
     runTask(m_store.save(QStringLiteral("mine"), kAccount));
     runTask(m_store.save(QStringLiteral("theirs"), QStringLiteral("other-account")));
     EXPECT_EQ(runTask(otherService.read(kAccount)), std::nullopt);

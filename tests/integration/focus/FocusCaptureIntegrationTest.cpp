@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "focus/FocusAppService.h"
+#include "platform/linux/focus/AtspiAccessibility.h"
+#include "platform/linux/focus/EwmhWindowSystem.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/focus/TextTargetProcess.h"
 
@@ -18,7 +20,8 @@ TEST(FocusCaptureIntegrationTest, ReportsNameProcessRoleAndWindowTitle)
         GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
     TextTargetProcess target(QStringLiteral("Capture Target"), false, QStringLiteral("start"));
     ASSERT_TRUE(target.start());
-    FocusedAppDiagnosticsService diagnostics;
+    FocusedAppDiagnosticsService diagnostics(
+        std::make_shared<EwmhWindowSystem>(), std::make_shared<AtspiAccessibility>());
     FocusedInsertionTargetRef captured;
     ASSERT_TRUE(waitUntil(
         [&] {
@@ -50,7 +53,8 @@ TEST(FocusCaptureIntegrationTest, AnApplicationWithoutAccessibilityGivesAnApplic
         GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
     DesktopProcess xterm;
     ASSERT_TRUE(xterm.start(QStringLiteral("xterm"), { QStringLiteral("-title"), QStringLiteral("Plain Terminal") }));
-    FocusedAppDiagnosticsService diagnostics;
+    FocusedAppDiagnosticsService diagnostics(
+        std::make_shared<EwmhWindowSystem>(), std::make_shared<AtspiAccessibility>());
     FocusedInsertionTargetRef captured;
     ASSERT_TRUE(waitUntil(
         [&] {

@@ -13,6 +13,11 @@
 #include "InsertionTexts.h"
 #include "focus/FocusAppService.h"
 #include "insertion/TextInsertionService.h"
+#include "platform/linux/focus/AtspiAccessibility.h"
+#include "platform/linux/focus/EwmhWindowSystem.h"
+#include "platform/linux/insertion/QtClipboard.h"
+#include "platform/linux/insertion/XTestInputInjector.h"
+#include "platform/linux/shortcuts/X11SessionInputProbe.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/async/TaskRunner.h"
 #include "support/focus/TextTargetProcess.h"
@@ -38,7 +43,8 @@ protected:
     {
         if (!hasDesktop())
             GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
-        diagnostics = std::make_shared<FocusedAppDiagnosticsService>();
+        diagnostics = std::make_shared<FocusedAppDiagnosticsService>(
+            std::make_shared<EwmhWindowSystem>(), std::make_shared<AtspiAccessibility>());
     }
 
     // The focused field of the target, once the accessibility bus shows it.
@@ -57,7 +63,10 @@ protected:
     std::unique_ptr<TextInsertionService> makeService(QList<Driver> drivers, TextInsertionHooks hooks = {})
     {
         hooks.enabledDrivers = std::move(drivers);
-        return std::make_unique<TextInsertionService>(diagnostics, std::move(hooks));
+        TextInsertionPlatform platform { std::make_shared<QtClipboard>(),
+            std::make_shared<XTestInputInjector>(std::make_shared<SyntheticInputTracker>()), nullptr,
+            std::make_shared<X11SessionInputProbe>() };
+        return std::make_unique<TextInsertionService>(diagnostics, std::move(hooks), std::move(platform));
     }
 
     static std::optional<TextInsertionError::Case> insertionError(
@@ -101,8 +110,7 @@ INSTANTIATE_TEST_SUITE_P(Drivers, EachDriverTest,
     ::testing::Combine(
         ::testing::Values(Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping), ::testing::Values(0, 1)),
     [](const auto& row) {
-        return rawValue(std::get<0>(row.param)).toStdString()
-            + (std::get<1>(row.param) == 0 ? "Sample" : "Paragraph");
+        return rawValue(std::get<0>(row.param)).toStdString() + (std::get<1>(row.param) == 0 ? "Sample" : "Paragraph");
     });
 
 TEST_F(DesktopTest, PasteReachesARawCatInAnXterm)

@@ -82,7 +82,7 @@ protected:
         if (!hasDesktop())
             GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
     }
-    XTestInputInjector injector;
+    XTestInputInjector injector { std::make_shared<SyntheticInputTracker>() };
 };
 
 struct StalledCase

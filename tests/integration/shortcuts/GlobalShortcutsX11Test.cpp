@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "platform/SyntheticInputTracker.h"
-#include "platform/shortcuts/ModifierKeyCodes.h"
+#include "platform/linux/shortcuts/X11KeyGrabber.h"
+#include "platform/linux/shortcuts/X11KeySource.h"
+#include "platform/linux/shortcuts/X11SessionInputProbe.h"
+#include "settings/ModifierKeyCodes.h"
 #include "shortcuts/DictationShortcutEngine.h"
 #include "shortcuts/HotKeyMonitor.h"
 #include "shortcuts/KeyboardEventMonitor.h"
@@ -28,6 +31,16 @@ using namespace tessvale;
 using namespace std::chrono_literals;
 
 namespace {
+
+// Keyboard monitors over the desktop's own keyboard, as the application makes them.
+DictationShortcutEngine::MonitorFactory desktopMonitors(std::shared_ptr<SyntheticInputTracker> syntheticInput)
+{
+    return [syntheticInput] {
+        return std::make_unique<KeyboardEventMonitor>(std::make_unique<X11KeySource>(),
+            std::make_unique<X11KeyGrabber>(), Sleeper::system(), std::make_unique<X11SessionInputProbe>(),
+            syntheticInput);
+    };
+}
 
 using Action = DictationShortcutAction;
 
@@ -79,7 +92,8 @@ protected:
     {
         m_engine = std::make_unique<DictationShortcutEngine>(
             ShortcutBinding::defaultPushToTalk, handsFree, [this](Action action) { m_actions.push_back(action); },
-            [this](const std::optional<QString>& error) { m_errors.push_back(error); }, [] { return false; });
+            [this](const std::optional<QString>& error) { m_errors.push_back(error); }, [] { return false; },
+            desktopMonitors(m_syntheticInput), Sleeper::system());
         m_engine->start();
         ASSERT_EQ(m_errors, std::vector<std::optional<QString>> { std::nullopt });
         spinEventLoop(50ms);
@@ -97,6 +111,7 @@ protected:
     }
 
     std::unique_ptr<XTestKeyboard> m_keyboard;
+    std::shared_ptr<SyntheticInputTracker> m_syntheticInput = std::make_shared<SyntheticInputTracker>();
     std::unique_ptr<DictationShortcutEngine> m_engine;
     std::vector<Action> m_actions;
     std::vector<std::optional<QString>> m_errors;
@@ -142,7 +157,7 @@ TEST_F(GlobalShortcutsX11Test, KeysSynthesizedByOurInjectorAreIgnored)
 {
     startEngine();
     {
-        auto scope = SyntheticInputTracker::processWide().begin();
+        auto scope = m_syntheticInput->begin();
         pressControlOption();
         spinEventLoop(300ms);
         releaseControlOption();
@@ -234,7 +249,7 @@ TEST_F(GlobalShortcutsX11Test, NothingStartsWhileAnotherClientGrabsTheKeyboard)
 
 TEST_F(GlobalShortcutsX11Test, HotKeyTriggersOncePerIntervalAndATakenComboIsRefused)
 {
-    HotKeyMonitor monitor;
+    HotKeyMonitor monitor(std::make_unique<X11KeyGrabber>(), Sleeper::system());
     int triggers = 0;
     const ShortcutBinding binding { ShortcutGesture::keyComboPress,
         ShortcutModifiers::control | ShortcutModifiers::option, MacKeyCode::k };
@@ -271,13 +286,14 @@ TEST(GlobalShortcutsWithoutDisplay, MonitorIsUnavailableAndTheEngineSaysSo)
 {
     const QByteArray display = qgetenv("DISPLAY");
     qunsetenv("DISPLAY");
-    KeyboardEventMonitor monitor;
-    EXPECT_THROW(monitor.start([](const KeyboardShortcutEvent&) { return false; }), KeyboardEventMonitorError);
+    std::unique_ptr<KeyboardEventMonitor> monitor = desktopMonitors(std::make_shared<SyntheticInputTracker>())();
+    EXPECT_THROW(monitor->start([](const KeyboardShortcutEvent&) { return false; }), KeyboardEventMonitorError);
 
     std::vector<std::optional<QString>> errors;
     DictationShortcutEngine engine(
         ShortcutBinding::defaultPushToTalk, ShortcutBinding::defaultHandsFreeToggle, [](Action) {},
-        [&](const std::optional<QString>& error) { errors.push_back(error); }, [] { return false; });
+        [&](const std::optional<QString>& error) { errors.push_back(error); }, [] { return false; },
+        desktopMonitors(std::make_shared<SyntheticInputTracker>()), Sleeper::system());
     engine.start();
     if (!display.isEmpty())
         qputenv("DISPLAY", display);

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "platform/linux/system/NetworkEnvelopeTransport.h"
 #include "support/system/LoopbackIngestServer.h"
 #include "system/ErrorReporter.h"
 
@@ -62,6 +63,7 @@ protected:
     {
         ErrorReporterOptions options;
         options.queueDirectory = queue;
+        options.transport = std::make_shared<NetworkEnvelopeTransport>();
         options.installCrashHandler = false;
         options.hangThreshold = std::chrono::milliseconds(0);
         return options;

@@ -3,6 +3,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "platform/linux/system/PulseMicrophoneAuthorizer.h"
+#include "platform/linux/system/X11AccessibilityTrust.h"
+#include "platform/linux/system/XdgSystemSettingsOpener.h"
 #include "system/PermissionService.h"
 
 using namespace tessvale;
@@ -32,7 +35,8 @@ TEST(PermissionSnapshot, BothAuthorizedOnTheTestDesktopWithItsSoundServer)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY") || !soundServerRunning())
         GTEST_SKIP() << "needs the X server and sound server of scripts/test-env";
-    const PermissionService service;
+    const PermissionService service(PermissionService::systemOperations(std::make_shared<PulseMicrophoneAuthorizer>(),
+        std::make_shared<XdgSystemSettingsOpener>(), std::make_shared<X11AccessibilityTrust>()));
     EXPECT_EQ(
         service.currentSnapshot(), (PermissionSnapshot { PermissionState::authorized, PermissionState::authorized }));
     EXPECT_TRUE(QCoro::waitFor(service.requestMicrophoneAccess()));

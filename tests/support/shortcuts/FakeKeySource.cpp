@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/shortcuts/ModifierKeyCodes.h"
+#include "settings/ModifierKeyCodes.h"
 
 namespace tessvale {
 

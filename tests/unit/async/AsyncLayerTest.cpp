@@ -12,7 +12,7 @@
 #include "async/OneShot.h"
 #include "async/Sleeper.h"
 #include "async/Spawn.h"
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 using namespace tessvale;
 using namespace std::chrono_literals;

@@ -222,7 +222,8 @@ TEST(KeychainService, FallsBackWithoutNameOrBundleIdentifier)
 
 TEST(KeychainService, ApplicationStoreUsesTheBundleIdentifier)
 {
-    EXPECT_EQ(KeychainStore().service(), QStringLiteral("com.tessvale.mac"));
+    EXPECT_EQ(KeychainStore(std::nullopt, std::make_shared<InMemorySecretStore>()).service(),
+        QStringLiteral("com.tessvale.mac"));
 }
 
 TEST(KeychainErrorText, AccessRefusedStatusesShareOneSentence)

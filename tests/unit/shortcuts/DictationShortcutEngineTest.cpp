@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "async/Sleeper.h"
-#include "platform/shortcuts/ModifierKeyCodes.h"
+#include "settings/ModifierKeyCodes.h"
 #include "shortcuts/DictationShortcutEngine.h"
 #include "support/shortcuts/FakeKeySource.h"
 #include "support/shortcuts/FakeSessionInputProbe.h"
@@ -62,8 +62,8 @@ protected:
                 m_grabber = grabber.get();
                 m_probe = probe.get();
                 ++m_monitorsCreated;
-                return std::make_unique<KeyboardEventMonitor>(
-                    std::move(source), std::move(grabber), m_sleeper, std::move(probe));
+                return std::make_unique<KeyboardEventMonitor>(std::move(source), std::move(grabber), m_sleeper,
+                    std::move(probe), std::make_shared<SyntheticInputTracker>());
             },
             m_sleeper);
     }

@@ -5,7 +5,7 @@
 
 #include "async/Sleeper.h"
 #include "platform/SyntheticInputTracker.h"
-#include "platform/shortcuts/ModifierKeyCodes.h"
+#include "settings/ModifierKeyCodes.h"
 #include "shortcuts/KeyboardEventMonitor.h"
 #include "support/shortcuts/FakeKeySource.h"
 #include "support/shortcuts/FakeSessionInputProbe.h"
@@ -31,8 +31,8 @@ protected:
         m_source = source.get();
         m_grabber = grabber.get();
         m_probe = probe.get();
-        m_monitor
-            = std::make_unique<KeyboardEventMonitor>(std::move(source), std::move(grabber), m_clock, std::move(probe));
+        m_monitor = std::make_unique<KeyboardEventMonitor>(
+            std::move(source), std::move(grabber), m_clock, std::move(probe), m_syntheticInput);
     }
 
     void startRecording(bool answer = false)
@@ -56,6 +56,7 @@ protected:
     FakeKeySource* m_source = nullptr;
     FakeKeyGrabber* m_grabber = nullptr;
     FakeSessionInputProbe* m_probe = nullptr;
+    std::shared_ptr<SyntheticInputTracker> m_syntheticInput = std::make_shared<SyntheticInputTracker>();
     std::unique_ptr<KeyboardEventMonitor> m_monitor;
     std::vector<KeyboardShortcutEvent> m_events;
 };
@@ -109,7 +110,7 @@ TEST_F(KeyboardEventMonitorTest, SyntheticKeysCountUnlessOurInjectorIsTyping)
 
     m_events.clear();
     {
-        auto scope = SyntheticInputTracker::processWide().begin();
+        auto scope = m_syntheticInput->begin();
         m_source->press(MacKeyCode::control, 2.0, true);
         m_source->press(MacKeyCode::v, 2.0, true);
         m_source->release(MacKeyCode::v, 2.0, true);

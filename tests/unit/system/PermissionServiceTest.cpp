@@ -5,6 +5,7 @@
 #include <qcoro/qcorotask.h>
 
 #include "platform/linux/system/XdgSystemSettingsOpener.h"
+#include "platform/system/AccessibilityTrust.h"
 #include "platform/system/SystemSettingsOpener.h"
 #include "system/PermissionService.h"
 
@@ -156,11 +157,27 @@ TEST(PermissionService, OpensTheMicrophonePrivacyPaneUrl)
         calls.openedUrls[0].toString(), "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone");
 }
 
+namespace {
+
+struct FlippingTrust final : AccessibilityTrust
+{
+    bool trusted = false;
+    bool isTrusted(QString* reason) override
+    {
+        if (reason && !trusted)
+            *reason = QStringLiteral("no X server");
+        return trusted;
+    }
+};
+
+} // namespace
+
 TEST(PermissionServiceSystemOperations, PrivacyPaneOpensSoundSettingsAndPromptOpensAccessibility)
 {
     auto settings = std::make_shared<RecordingSettingsOpener>();
     auto microphone = std::make_shared<FixedMicrophone>();
-    const PermissionService service(PermissionService::systemOperations(microphone, settings));
+    auto trust = std::make_shared<FlippingTrust>();
+    const PermissionService service(PermissionService::systemOperations(microphone, settings, trust));
     service.openMicrophonePrivacySettings();
     service.promptForAccessibilityHandler();
     service.openURLHandler(QUrl("https://tessvale.example/help"));
@@ -168,6 +185,11 @@ TEST(PermissionServiceSystemOperations, PrivacyPaneOpensSoundSettingsAndPromptOp
     EXPECT_EQ(service.microphoneState(), PermissionState::authorized);
     EXPECT_TRUE(QCoro::waitFor(service.requestMicrophoneAccess()));
     EXPECT_EQ(microphone->checks, 2);
+
+    // Trust is asked afresh each time, so the row follows the session as it changes.
+    EXPECT_EQ(service.accessibilityState(), PermissionState::denied);
+    trust->trusted = true;
+    EXPECT_EQ(service.accessibilityState(), PermissionState::authorized);
 }
 
 namespace {

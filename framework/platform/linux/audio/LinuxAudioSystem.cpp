@@ -34,19 +34,6 @@ private:
 
 } // namespace
 
-std::shared_ptr<AudioSystem> AudioSystem::platformDefault()
-{
-    static std::mutex mutex;
-    static std::weak_ptr<AudioSystem> shared;
-    std::lock_guard lock(mutex);
-    std::shared_ptr<AudioSystem> system = shared.lock();
-    if (!system) {
-        system = std::make_shared<LinuxAudioSystem>();
-        shared = system;
-    }
-    return system;
-}
-
 LinuxAudioSystem::LinuxAudioSystem()
     : m_server(std::make_shared<PulseAudioServer>())
 {

@@ -9,8 +9,8 @@
 #include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
 
+#include "base/Logging.h"
 #include "platform/linux/PulseConnection.h"
-#include "system/Logging.h"
 
 namespace tessvale {
 

@@ -1,7 +1,7 @@
 #include "platform/linux/auth/LibsecretSecretStore.h"
 
+#include "base/Logging.h"
 #include "platform/linux/auth/GAsyncAwait.h"
-#include "system/Logging.h"
 
 // GIO names a struct member "signals", which Qt defines as a keyword macro.
 #pragma push_macro("signals")
@@ -189,11 +189,6 @@ QCoro::Task<SecretStatus> storeItem(
 }
 
 } // namespace
-
-std::shared_ptr<SecretStore> makePlatformSecretStore()
-{
-    return std::make_shared<LibsecretSecretStore>();
-}
 
 const char* LibsecretSecretStore::schemaName()
 {

@@ -11,9 +11,9 @@
 
 #include <unistd.h>
 
+#include "base/Logging.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/focus/AtspiRoleTable.h"
-#include "system/Logging.h"
 
 // GLib names a struct member "signals", which Qt defines as a keyword.
 #undef signals
@@ -252,9 +252,8 @@ bool AtspiAccessibility::ensureInitialized()
 
 bool AtspiAccessibility::isTrusted()
 {
-    if (!m_trusted)
-        m_trusted = x11InputAccessAvailable();
-    return *m_trusted;
+    // Asked afresh like the permission row, so insertion and the row never disagree.
+    return x11InputAccessAvailable();
 }
 
 AccessibilityElement AtspiAccessibility::focusedElement()

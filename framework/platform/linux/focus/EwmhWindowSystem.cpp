@@ -1,7 +1,7 @@
 #include "platform/linux/focus/EwmhWindowSystem.h"
 
+#include "base/Logging.h"
 #include "platform/linux/X11Connection.h"
-#include "system/Logging.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

@@ -3,8 +3,8 @@
 #include <QClipboard>
 #include <QGuiApplication>
 
+#include "base/Logging.h"
 #include "platform/linux/insertion/X11Selections.h"
-#include "system/Logging.h"
 
 #include <xcb/xcb.h>
 

@@ -6,8 +6,8 @@
 
 #include <poll.h>
 
+#include "base/Logging.h"
 #include "platform/linux/X11Connection.h"
-#include "system/Logging.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

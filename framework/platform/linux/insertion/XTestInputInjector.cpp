@@ -5,11 +5,11 @@
 #include <set>
 #include <vector>
 
+#include "base/Logging.h"
 #include "platform/SyntheticInputTracker.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/insertion/X11SpareKeycodes.h"
 #include "platform/linux/insertion/X11WindowPing.h"
-#include "system/Logging.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -74,8 +74,9 @@ std::map<KeySym, DirectKey> directKeys(Display* display)
 
 } // namespace
 
-XTestInputInjector::XTestInputInjector(Sleeper* sleeper)
-    : m_sleeper(sleeper ? sleeper : &Sleeper::system())
+XTestInputInjector::XTestInputInjector(std::shared_ptr<SyntheticInputTracker> syntheticInput, Sleeper* sleeper)
+    : m_syntheticInput(std::move(syntheticInput))
+    , m_sleeper(sleeper ? sleeper : &Sleeper::system())
 {
 }
 
@@ -141,7 +142,7 @@ bool XTestInputInjector::emitPasteShortcut()
     const KeyCode insert = XKeysymToKeycode(display, XK_Insert);
     if (shift == 0 || insert == 0)
         return false;
-    auto scope = SyntheticInputTracker::processWide().begin();
+    auto scope = m_syntheticInput->begin();
     // Shift+Insert pastes in terminals (PRIMARY) and in the toolkits (CLIPBOARD) alike.
     XTestFakeKeyEvent(display, shift, True, CurrentTime);
     XTestFakeKeyEvent(display, insert, True, CurrentTime);
@@ -253,7 +254,7 @@ QCoro::Task<TypingOutcome> XTestInputInjector::typeText(
                 break;
             if (stillOnTarget && !stillOnTarget())
                 co_return TypingOutcome { TypingStatus::focusMoved, textOffset[chunk] };
-            auto scope = SyntheticInputTracker::processWide().begin();
+            auto scope = m_syntheticInput->begin();
             const size_t chunkEnd = std::min(end, chunk + keysPerChunk);
             for (size_t k = chunk; k < chunkEnd; ++k) {
                 const auto found = direct.find(sequence[k]);

@@ -6,6 +6,7 @@
 
 #include "async/CancelToken.h"
 #include "async/Sleeper.h"
+#include "platform/SyntheticInputTracker.h"
 #include "platform/insertion/InputInjector.h"
 
 namespace tessvale {
@@ -27,7 +28,8 @@ public:
     static constexpr std::chrono::milliseconds readConfirmationTimeout { 3000 };
     static constexpr std::chrono::milliseconds readConfirmationPoll { 2 };
 
-    explicit XTestInputInjector(Sleeper* sleeper = nullptr);
+    // syntheticInput marks our keys so the keyboard monitor does not take them for the user's.
+    explicit XTestInputInjector(std::shared_ptr<SyntheticInputTracker> syntheticInput, Sleeper* sleeper = nullptr);
     ~XTestInputInjector() override;
 
     bool isAvailable() override;
@@ -45,6 +47,7 @@ private:
     std::shared_ptr<X11Connection> m_connection;
     std::unique_ptr<X11SpareKeycodes> m_spares;
     bool m_triedConnection = false;
+    std::shared_ptr<SyntheticInputTracker> m_syntheticInput;
     Sleeper* m_sleeper;
     CancelSource m_lifetime;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -4,10 +4,10 @@
 
 #include <QSocketNotifier>
 
+#include "base/Logging.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/shortcuts/X11KeyMap.h"
-#include "platform/shortcuts/ModifierKeyCodes.h"
-#include "system/Logging.h"
+#include "settings/ModifierKeyCodes.h"
 
 // X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
 #include <X11/XKBlib.h>

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/shortcuts/ModifierKeyCodes.h"
+#include "settings/ModifierKeyCodes.h"
 
 // X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
 #include <X11/XKBlib.h>

@@ -6,9 +6,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "base/Logging.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/shortcuts/X11KeyMap.h"
-#include "system/Logging.h"
 
 // X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
 #include <X11/Xatom.h>

@@ -5,8 +5,8 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 
+#include "base/Logging.h"
 #include "platform/linux/X11Connection.h"
-#include "system/Logging.h"
 
 // X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
 #include <X11/Xlib.h>

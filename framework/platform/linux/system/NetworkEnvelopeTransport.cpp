@@ -7,7 +7,7 @@
 
 #include <qcoro/qcoronetworkreply.h>
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 

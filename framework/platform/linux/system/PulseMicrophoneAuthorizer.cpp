@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "base/Logging.h"
 #include "platform/linux/PulseConnection.h"
-#include "system/Logging.h"
 
 #include <pulse/context.h>
 #include <pulse/introspect.h>

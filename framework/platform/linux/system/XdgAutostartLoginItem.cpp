@@ -7,7 +7,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 

@@ -3,7 +3,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 namespace tessvale {
 

@@ -12,6 +12,7 @@
 #include <qcoro/qcorotask.h>
 
 #include "auth/KeychainStore.h"
+#include "platform/linux/auth/LibsecretSecretStore.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ QCoro::Task<> probe(QString operation, QString service, QString account)
 {
     QTextStream out(stdout);
     try {
-        const tessvale::KeychainStore store(service);
+        const tessvale::KeychainStore store(service, std::make_shared<tessvale::LibsecretSecretStore>());
         if (operation == QLatin1String("delete")) {
             co_await store.deleteItem(account);
             out << "deleted" << Qt::endl;

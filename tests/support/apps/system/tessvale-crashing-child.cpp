@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 
+#include "platform/linux/system/NetworkEnvelopeTransport.h"
 #include "system/BundleInfo.h"
 #include "system/ErrorMonitoring.h"
 
@@ -35,7 +36,8 @@ int main(int argc, char** argv)
         { QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.2") },
         { QStringLiteral("CFBundleVersion"), QStringLiteral("45") },
     };
-    tessvale::ErrorMonitoring::start(tessvale::DictionaryBundleInfo(info, QStringLiteral("com.tessvale.mac")));
+    tessvale::ErrorMonitoring::start(tessvale::DictionaryBundleInfo(info, QStringLiteral("com.tessvale.mac")),
+        std::make_shared<tessvale::NetworkEnvelopeTransport>());
     tessvale::ErrorMonitoring::addBreadcrumb(
         QStringLiteral("dictation"), QStringLiteral("About to crash"), {}, tessvale::SentryLevel::info);
     std::printf("STARTED\n");

@@ -1,4 +1,4 @@
-#include "system/Logging.h"
+#include "base/Logging.h"
 
 Q_LOGGING_CATEGORY(lcAsync, "com.tessvale.mac.Async")
 Q_LOGGING_CATEGORY(lcSettings, "com.tessvale.mac.AppSettings")

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLoggingCategory>
+#include <QString>
 
 // One category per component, named "com.tessvale.mac.<Component>" after the bundle identifier.
 Q_DECLARE_LOGGING_CATEGORY(lcAsync)
@@ -21,3 +22,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcErrorMonitoring)
 Q_DECLARE_LOGGING_CATEGORY(lcDictationCoordinator)
 Q_DECLARE_LOGGING_CATEGORY(lcPlatform)
 Q_DECLARE_LOGGING_CATEGORY(lcApp)
+
+// "true" or "false", as log lines write flags.
+inline QString boolText(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}

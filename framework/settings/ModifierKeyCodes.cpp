@@ -1,4 +1,4 @@
-#include "platform/shortcuts/ModifierKeyCodes.h"
+#include "settings/ModifierKeyCodes.h"
 
 namespace tessvale {
 

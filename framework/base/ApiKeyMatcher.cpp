@@ -1,4 +1,4 @@
-#include "system/ApiKeyMatcher.h"
+#include "base/ApiKeyMatcher.h"
 
 #include <QRegularExpression>
 
