@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/linux/BackendOnly.h"
+
 #include <chrono>
 #include <memory>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/linux/BackendOnly.h"
+
 #include <optional>
 
 // Xlib's Display, kept opaque so callers outside the Linux backends never see X11 headers.
