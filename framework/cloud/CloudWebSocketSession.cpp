@@ -115,11 +115,10 @@ struct CloudWebSocketSession::Connection : std::enable_shared_from_this<Connecti
         });
     }
 
-    // Queues the end's report exactly once, after the last queued message.
+    // Queues the end's report after the last queued message. Several of the socket's signals may end
+    // the stream; the first end's report is the one delivered, because the report takes the handler.
     void finish(std::exception_ptr error)
     {
-        if (ended)
-            return;
         ended = true;
         openingWatch.cancel();
         wakeWaiters(error ? error
@@ -245,7 +244,7 @@ void CloudWebSocketSession::connect(MessageHandler handler, TerminationHandler t
     QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), socket,
         [weak, socket](QAbstractSocket::SocketError) {
             auto state = weak.lock();
-            if (!state || state->ended)
+            if (!state)
                 return;
             if (!state->socketFailed) {
                 state->socketFailed = true;
@@ -258,10 +257,9 @@ void CloudWebSocketSession::connect(MessageHandler handler, TerminationHandler t
             }
         });
     QObject::connect(socket, &QWebSocket::disconnected, socket, [weak, socket] {
-        auto state = weak.lock();
-        if (!state || state->ended)
-            return;
-        state->finish(state->endError(socket));
+        // finish() reports the end once, whichever of the socket's signals comes first.
+        if (auto state = weak.lock())
+            state->finish(state->endError(socket));
     });
     QObject::connect(socket, &QWebSocket::textMessageReceived, socket, [weak](const QString& text) {
         if (auto state = weak.lock())
