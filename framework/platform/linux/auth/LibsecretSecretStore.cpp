@@ -163,6 +163,20 @@ QCoro::Task<SecretStatus> unlockLocked(
     co_return SecretStatusCode::success;
 }
 
+// The query's items, every one unlocked; itemNotFound when there are none. A refused unlock is an
+// error, never "absent" or "deleted".
+QCoro::Task<SecretStatus> findUnlockedItems(
+    const SecretItemQuery& query, const CancelToken& token, ObjectRef<SecretService>* service, ItemList* items)
+{
+    const SecretStatus found = co_await findItems(query, token, service, items);
+    if (found != SecretStatusCode::success)
+        co_return found;
+    if (items->isEmpty())
+        co_return SecretStatusCode::itemNotFound;
+    const SecretStatus unlocked = co_await unlockLocked(query, service->get(), items->get(), token);
+    co_return unlocked;
+}
+
 QCoro::Task<SecretStatus> storeItem(
     const SecretItemQuery& query, SecretService* service, const QByteArray& value, const CancelToken& token)
 {
@@ -212,13 +226,8 @@ QCoro::Task<SecretStatus> LibsecretSecretStore::update(SecretItemQuery query, QB
 {
     ObjectRef<SecretService> service;
     ItemList items;
-    const SecretStatus found = co_await findItems(query, token, &service, &items);
-    if (found != SecretStatusCode::success)
-        co_return found;
-    if (items.isEmpty())
-        co_return SecretStatusCode::itemNotFound;
     // Unlocked first, so that a dismissed prompt reads as it does for a read or a delete.
-    const SecretStatus unlocked = co_await unlockLocked(query, service.get(), items.get(), token);
+    const SecretStatus unlocked = co_await findUnlockedItems(query, token, &service, &items);
     if (unlocked != SecretStatusCode::success)
         co_return unlocked;
     // Storing with the same attributes replaces the existing item's secret.
@@ -272,13 +281,8 @@ QCoro::Task<SecretStatus> LibsecretSecretStore::deleteItem(SecretItemQuery query
 {
     ObjectRef<SecretService> service;
     ItemList items;
-    const SecretStatus found = co_await findItems(query, token, &service, &items);
-    if (found != SecretStatusCode::success)
-        co_return found;
-    if (items.isEmpty())
-        co_return SecretStatusCode::itemNotFound;
     // A locked item cannot be deleted: unlock first, so that a refusal is an error, never "deleted".
-    const SecretStatus unlocked = co_await unlockLocked(query, service.get(), items.get(), token);
+    const SecretStatus unlocked = co_await findUnlockedItems(query, token, &service, &items);
     if (unlocked != SecretStatusCode::success)
         co_return unlocked;
 
