@@ -6,8 +6,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -21,11 +19,14 @@
 #include "insertion/TextInsertionService.h"
 #include "platform/PlatformServices.h"
 #include "platform/linux/X11Connection.h"
+#include "support/HelperPrograms.h"
+#include "support/async/EventLoopWaits.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 using namespace tessvale;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -36,18 +37,6 @@ QCoreApplication& application()
     static char* argv[] = { name, nullptr };
     static QCoreApplication app(argc, argv);
     return app;
-}
-
-bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
 }
 
 // Whether the X server sends keys to a window of pid now (a loaded target may be announced frontmost
@@ -128,9 +117,6 @@ void UnicodeTyping(benchmark::State& state)
         state.SkipWithError("needs the private desktop (scripts/test-env)");
         return;
     }
-    QString binDir = qEnvironmentVariable("TESSVALE_BIN_DIR");
-    if (binDir.isEmpty())
-        binDir = QCoreApplication::applicationDirPath();
     const PlatformServices platform = makePlatformServices();
     auto diagnostics = std::make_shared<FocusedAppDiagnosticsService>(platform.windows, platform.accessibility);
     TextInsertionHooks hooks;
@@ -147,16 +133,16 @@ void UnicodeTyping(benchmark::State& state)
         QTemporaryDir dir;
         const QString report = dir.filePath(QStringLiteral("report.txt"));
         QProcess target;
-        target.start(QDir(binDir).filePath(targetProgram()), { QStringLiteral("--report"), report });
+        target.start(testing::helperProgramPath(targetProgram()), { QStringLiteral("--report"), report });
         QByteArray output;
-        pumpUntil(
+        waitUntil(
             [&] {
                 output += target.readAllStandardOutput();
                 return output.contains('\n');
             },
-            10000);
+            10000ms);
         const auto pid = static_cast<qint32>(target.processId());
-        const bool active = pumpUntil(
+        const bool active = waitUntil(
             [&] {
                 const auto app = diagnostics->windowSystem().frontmostApplication();
                 if (app && app->processIdentifier == pid)
@@ -165,36 +151,36 @@ void UnicodeTyping(benchmark::State& state)
                 QThread::msleep(20);
                 return false;
             },
-            10000);
+            10000ms);
         if (!active)
             std::fprintf(stderr, "target window never became active\n");
         // The insertion goes through the whole service: activation, focus restore, readiness, typing.
         FocusedInsertionTargetRef captured;
-        pumpUntil(
+        waitUntil(
             [&] {
                 captured = FocusAppService::currentInsertionTarget(*diagnostics);
                 return captured && captured->application().processIdentifier == pid && captured->focusedElement()
                     && keyboardFocusIn(pid);
             },
-            20000);
+            20000ms);
         state.ResumeTiming();
 
         QElapsedTimer timer;
         timer.start();
         auto done = std::make_shared<bool>(false);
         typeInto(service, text, captured, done);
-        pumpUntil([&] { return *done; }, 30000);
+        waitUntil([&] { return *done; }, 30000ms);
         typingSeconds += timer.nsecsElapsed() / 1e9;
 
         state.PauseTiming();
         QString arrived;
-        pumpUntil(
+        waitUntil(
             [&] {
                 QFile file(report);
                 arrived = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
                 return arrived == text;
             },
-            5000);
+            5000ms);
         ++runs;
         correct += arrived == text ? 1 : 0;
         if (arrived != text)

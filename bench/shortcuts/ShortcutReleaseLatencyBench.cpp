@@ -4,17 +4,15 @@
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <vector>
 
 #include "platform/PlatformServices.h"
 #include "shortcuts/DictationShortcutEngine.h"
 #include "shortcuts/KeyboardEventMonitor.h"
+#include "support/async/EventLoopWaits.h"
 
 // X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
 #include <X11/Xlib.h>
@@ -22,6 +20,7 @@
 #include <X11/keysym.h>
 
 using namespace tessvale;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -34,18 +33,6 @@ QCoreApplication& application()
     static char* argv[] = { name, nullptr };
     static QCoreApplication app(argc, argv);
     return app;
-}
-
-bool pumpUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(100);
-    }
-    return true;
 }
 
 void sendKey(Display* display, KeySym keysym, bool press)
@@ -74,21 +61,21 @@ void ReleaseToStop(benchmark::State& state)
         [](const std::optional<QString>&) {}, [] { return false; },
         KeyboardEventMonitor::factory(platform, Sleeper::system()), Sleeper::system());
     engine.start();
-    pumpUntil([] { return false; }, 50);
+    spinEventLoop(50ms);
 
     std::vector<double> latencies;
     for (auto _ : state) {
         actions.clear();
         sendKey(display, XK_Control_L, true);
         sendKey(display, XK_Alt_L, true);
-        if (!pumpUntil([&] { return actions.size() == 1; }, 2000)) {
+        if (!waitUntil([&] { return actions.size() == 1; }, 2000ms)) {
             state.SkipWithError("push-to-talk never started");
             break;
         }
-        pumpUntil([] { return false; }, 20);
+        spinEventLoop(20ms);
         const auto released = Clock::now();
         sendKey(display, XK_Alt_L, false);
-        const bool stopped = pumpUntil([&] { return actions.size() == 2; }, 2000);
+        const bool stopped = waitUntil([&] { return actions.size() == 2; }, 2000ms);
         const double seconds = std::chrono::duration<double>(lastActionAt - released).count();
         sendKey(display, XK_Control_L, false);
         if (!stopped || actions.back() != DictationShortcutAction::stopPushToTalk) {
@@ -97,7 +84,7 @@ void ReleaseToStop(benchmark::State& state)
         }
         state.SetIterationTime(seconds);
         latencies.push_back(seconds * 1000);
-        pumpUntil([] { return false; }, 30);
+        spinEventLoop(30ms);
     }
     if (!latencies.empty()) {
         std::sort(latencies.begin(), latencies.end());

@@ -2,11 +2,12 @@
 
 #include <QProcess>
 
+#include "support/HelperPrograms.h"
+
 TEST(AppStartup, StartsAndExitsCleanlyWithCheck)
 {
-    const QString binDir = qEnvironmentVariable("TESSVALE_BIN_DIR");
     QProcess app;
-    app.setProgram(binDir + QStringLiteral("/Tessvale"));
+    app.setProgram(tessvale::testing::helperProgramPath(QStringLiteral("Tessvale")));
     app.setArguments({ QStringLiteral("--check") });
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         auto environment = QProcessEnvironment::systemEnvironment();

@@ -7,9 +7,11 @@
 
 #include "auth/KeychainStore.h"
 #include "platform/linux/auth/LibsecretSecretStore.h"
+#include "support/HelperPrograms.h"
 #include "support/async/TaskRunner.h"
 
 using namespace tessvale;
+using tessvale::testing::helperProgramPath;
 using namespace std::chrono_literals;
 
 // The login keyring of the private desktop locked, as after a screen lock or a fresh login without
@@ -218,7 +220,7 @@ TEST_F(LockedKeychain, CancellingAPendingUnlockEndsTheReadAndLeavesThePromptToTh
 // keyring and data folder, so the shared keyring stays as it is.
 TEST(LockedKeychainWithoutPrompter, ReadAndDeleteFailInsteadOfAbsentAndDeleted)
 {
-    const QString probe = qEnvironmentVariable("TESSVALE_BIN_DIR") + QStringLiteral("/tessvale-keychain-probe");
+    const QString probe = helperProgramPath(QStringLiteral("tessvale-keychain-probe"));
     const QString script = QStringLiteral(R"sh(
         set -e
         eval "$(echo -n test | gnome-keyring-daemon --unlock --components=secrets)"

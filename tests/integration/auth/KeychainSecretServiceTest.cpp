@@ -5,6 +5,7 @@
 
 #include "auth/KeychainStore.h"
 #include "platform/linux/auth/LibsecretSecretStore.h"
+#include "support/HelperPrograms.h"
 #include "support/async/TaskRunner.h"
 
 // GIO names a struct member "signals", which Qt defines as a keyword macro.
@@ -14,6 +15,7 @@
 #pragma pop_macro("signals")
 
 using namespace tessvale;
+using tessvale::testing::helperProgramPath;
 
 namespace {
 
@@ -171,15 +173,14 @@ TEST_F(SecretServiceKeychain, ReadsUnderAnEventLoopWithoutGLibToo)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_NO_GLIB"), QStringLiteral("1"));
     process.setProcessEnvironment(environment);
-    process.start(
-        qEnvironmentVariable("TESSVALE_BIN_DIR") + QStringLiteral("/tessvale-keychain-probe"), { m_service, kAccount });
+    process.start(helperProgramPath(QStringLiteral("tessvale-keychain-probe")), { m_service, kAccount });
     ASSERT_TRUE(process.waitForFinished(20'000));
     EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()).trimmed(), QStringLiteral("present 13"));
 }
 
 TEST(SecretServiceMissing, ReadFailsWithTheMissingServiceText)
 {
-    const QString probe = qEnvironmentVariable("TESSVALE_BIN_DIR") + QStringLiteral("/tessvale-keychain-probe");
+    const QString probe = helperProgramPath(QStringLiteral("tessvale-keychain-probe"));
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(

@@ -7,6 +7,7 @@
 
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/insertion/QtClipboard.h"
+#include "support/HelperPrograms.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/focus/TextTargetProcess.h"
 
@@ -85,7 +86,7 @@ protected:
 
     bool startOwner(DesktopProcess& owner, const QStringList& arguments)
     {
-        if (!owner.start(binaryPath(QStringLiteral("tessvale-selection-owner")), arguments))
+        if (!owner.start(helperProgramPath(QStringLiteral("tessvale-selection-owner")), arguments))
             return false;
         return waitUntil([&] { return owner.process().readAllStandardOutput().startsWith("READY"); });
     }

@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include "platform/linux/insertion/XTestInputInjector.h"
+#include "support/HelperPrograms.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/async/TaskRunner.h"
 #include "support/focus/TextTargetProcess.h"
@@ -23,7 +24,7 @@ public:
     bool start(QStringList options = {})
     {
         options << QStringLiteral("--report") << reportPath();
-        if (!m_process.start(binaryPath(QStringLiteral("tessvale-xlib-text-target")), options))
+        if (!m_process.start(helperProgramPath(QStringLiteral("tessvale-xlib-text-target")), options))
             return false;
         QByteArray output;
         const bool ok = waitUntil(

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -19,6 +18,7 @@
 #include "shortcuts/DictationShortcutEngine.h"
 #include "shortcuts/HotKeyMonitor.h"
 #include "shortcuts/KeyboardEventMonitor.h"
+#include "support/HelperPrograms.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/shortcuts/ForeignKeyboardGrab.h"
 
@@ -171,11 +171,10 @@ TEST_F(GlobalShortcutsX11Test, KeysSynthesizedByOurInjectorAreIgnored)
 QString typeComboIntoTextField(XTestKeyboard& keyboard, const std::vector<KeySym>& modifiers, KeySym key,
     const std::function<void()>& beforeTyping)
 {
-    const QString binDir = qEnvironmentVariable("TESSVALE_BIN_DIR");
     QTemporaryDir dir;
     const QString report = dir.filePath("field.txt");
     QProcess target;
-    target.start(QDir(binDir).filePath("tessvale-text-target"), { "--report", report });
+    target.start(tessvale::testing::helperProgramPath("tessvale-text-target"), { "--report", report });
     if (!target.waitForStarted(5000))
         return "<target did not start>";
     if (!waitUntil([&] { return target.canReadLine() || target.waitForReadyRead(10); }, 10000ms)

@@ -13,10 +13,12 @@
 #include <QTest>
 
 #include "platform/linux/system/NetworkEnvelopeTransport.h"
+#include "support/HelperPrograms.h"
 #include "support/system/LoopbackIngestServer.h"
 #include "system/ErrorReporter.h"
 
 using namespace tessvale;
+using tessvale::testing::helperProgramPath;
 using tessvale::testing::IngestRequest;
 using tessvale::testing::LoopbackIngestServer;
 
@@ -202,8 +204,6 @@ class CrashReportTest : public ErrorReportingTest,
 TEST_P(CrashReportTest, CrashedChildIsReportedAtTheNextStart)
 {
     const auto [mode, signalName] = GetParam();
-    const QString binDir = qEnvironmentVariable("TESSVALE_BIN_DIR");
-    ASSERT_FALSE(binDir.isEmpty());
     ASSERT_TRUE(m_server.listen());
     const QString dsn = QStringLiteral("http://KEY@127.0.0.1:%1/1").arg(m_server.port());
     const qint64 before = QDateTime::currentSecsSinceEpoch();
@@ -215,7 +215,7 @@ TEST_P(CrashReportTest, CrashedChildIsReportedAtTheNextStart)
     // turn the crash into an ordinary exit.
     environment.insert("ASAN_OPTIONS", "handle_segv=0:handle_abort=0:detect_leaks=0");
     child.setProcessEnvironment(environment);
-    child.start(binDir + "/tessvale-crashing-child", { dsn, QString::fromLatin1(mode) });
+    child.start(helperProgramPath("tessvale-crashing-child"), { dsn, QString::fromLatin1(mode) });
     ASSERT_TRUE(child.waitForFinished(20000));
     EXPECT_EQ(child.exitStatus(), QProcess::CrashExit) << child.readAllStandardError().toStdString();
     EXPECT_TRUE(child.readAllStandardOutput().contains("STARTED"));

@@ -6,6 +6,7 @@
 #include "platform/linux/system/PulseMicrophoneAuthorizer.h"
 #include "platform/linux/system/X11AccessibilityTrust.h"
 #include "platform/linux/system/XdgSystemSettingsOpener.h"
+#include "support/HelperPrograms.h"
 #include "system/PermissionService.h"
 
 using namespace tessvale;
@@ -23,7 +24,7 @@ QString probe(const QProcessEnvironment& environment)
 {
     QProcess child;
     child.setProcessEnvironment(environment);
-    child.start(qEnvironmentVariable("TESSVALE_BIN_DIR") + "/tessvale-permission-probe");
+    child.start(tessvale::testing::helperProgramPath("tessvale-permission-probe"));
     EXPECT_TRUE(child.waitForFinished(20000));
     EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
     return QString::fromUtf8(child.readAllStandardOutput());
@@ -63,7 +64,7 @@ TEST(PermissionSnapshot, WaylandWithoutXWaylandIsDenied)
     environment.insert("QT_LOGGING_RULES", "com.tessvale.mac.Permissions.info=true");
     QProcess child;
     child.setProcessEnvironment(environment);
-    child.start(qEnvironmentVariable("TESSVALE_BIN_DIR") + "/tessvale-permission-probe");
+    child.start(tessvale::testing::helperProgramPath("tessvale-permission-probe"));
     ASSERT_TRUE(child.waitForFinished(20000));
     EXPECT_TRUE(child.readAllStandardOutput().contains("accessibility=denied"));
     EXPECT_TRUE(child.readAllStandardError().contains("no X11 display (XWayland)")) << "the reason is logged";

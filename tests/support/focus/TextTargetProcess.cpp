@@ -2,12 +2,11 @@
 
 #include <chrono>
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
 
 #include "platform/linux/X11Connection.h"
+#include "support/HelperPrograms.h"
 #include "support/async/EventLoopWaits.h"
 
 #include <X11/Xatom.h>
@@ -61,7 +60,7 @@ bool TextTargetProcess::start(int timeoutMs)
         arguments << QStringLiteral("--multiline");
     if (!m_initialText.isEmpty())
         arguments << QStringLiteral("--text") << m_initialText;
-    if (!m_process.start(binaryPath(QStringLiteral("tessvale-text-target")), arguments))
+    if (!m_process.start(helperProgramPath(QStringLiteral("tessvale-text-target")), arguments))
         return false;
     QByteArray output;
     const bool ready = waitUntil(
@@ -122,14 +121,6 @@ quint64 activeWindowId()
         XFree(data);
     }
     return window;
-}
-
-QString binaryPath(const QString& name)
-{
-    QString directory = qEnvironmentVariable("TESSVALE_BIN_DIR");
-    if (directory.isEmpty())
-        directory = QCoreApplication::applicationDirPath();
-    return QDir(directory).filePath(name);
 }
 
 } // namespace tessvale::testing

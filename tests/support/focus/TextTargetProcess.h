@@ -27,7 +27,7 @@ private:
     QProcess m_process;
 };
 
-// tessvale-text-target (found through TESSVALE_BIN_DIR): one focused text field whose content is
+// tessvale-text-target (found with helperProgramPath): one focused text field whose content is
 // reported to a file after every change.
 class TextTargetProcess
 {
@@ -57,6 +57,5 @@ private:
 bool hasDesktop();
 // The id of the active window per _NET_ACTIVE_WINDOW, 0 when none.
 quint64 activeWindowId();
-QString binaryPath(const QString& name);
 
 } // namespace tessvale::testing
