@@ -78,6 +78,14 @@ set(TESSVALE_LOGIC_SOURCES
   cloud/ServiceURLTrust.h
   cloud/WireDecoding.cpp
   cloud/WireDecoding.h
+  coordinator/CoordinatorHelpers.cpp
+  coordinator/CoordinatorHelpers.h
+  coordinator/CoordinatorSeams.cpp
+  coordinator/CoordinatorSeams.h
+  coordinator/CoordinatorTypes.cpp
+  coordinator/CoordinatorTypes.h
+  coordinator/DictationPresentation.cpp
+  coordinator/DictationPresentation.h
   focus/FocusAppService.cpp
   focus/FocusAppService.h
   focus/FocusedAppDiagnostics.cpp
