@@ -24,6 +24,9 @@ class TestCertificateAuthority;
 // A loopback fake of the cloud service over TLS: every REST endpoint under "/client/v1/" plus
 // "/health", and the streaming endpoint. Each endpoint answers like the service by default; a test
 // replaces any answer with setResponse() and reads back what was received with requests().
+// Browser sign-in keeps its attempts as the service does: "/authorize" approves one and redirects to
+// its redirect URI with a code and its state, and the token exchange refuses (400) a code, verifier or
+// redirect URI that does not belong to the attempt.
 class FakeCloudServer : public QObject
 {
     Q_OBJECT
