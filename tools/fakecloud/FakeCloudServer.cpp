@@ -167,11 +167,6 @@ FakeHttpResponse FakeCloudServer::startSignIn(const FakeHttpRequest& request)
     attempt.codeChallenge = body.value(QStringLiteral("CodeChallenge")).toString();
     attempt.redirectURI = body.value(QStringLiteral("RedirectUri")).toString();
     attempt.state = body.value(QStringLiteral("State")).toString();
-    const QString method
-        = body.value(QStringLiteral("CodeChallengeMethod")).toObject().value(QStringLiteral("Case")).toString();
-    if (method != QStringLiteral("S256") || attempt.codeChallenge.isEmpty() || attempt.redirectURI.isEmpty()
-        || attempt.state.isEmpty())
-        return refusal(QStringLiteral("Invalid sign-in request"));
     // The first attempt keeps the well-known identifier; each later one is new, as the service's are.
     if (m_attemptsOpened++ > 0)
         m_attemptID = QUuid::createUuid();

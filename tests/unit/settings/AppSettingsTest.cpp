@@ -527,10 +527,8 @@ TEST(ServiceOrigins, FollowTheEnvironmentOverridesWhileStoredDataKeepsTheCompile
 
 TEST(ServiceOrigins, OverrideThatDoesNotParseGivesNone)
 {
-    auto defaults = std::make_shared<InMemoryUserDefaults>();
     const EndpointOverrides overrides("https://exa mple.example", "http://[::1");
-    AppSettings settings(defaults, &constantHost);
+    const AppSettings settings(std::make_shared<InMemoryUserDefaults>(), &constantHost);
     EXPECT_EQ(settings.normalizedBaseURL(), std::nullopt);
-    EXPECT_EQ(settings.clientAPIBaseURL(), std::nullopt);
     EXPECT_EQ(settings.nativeAuthEndpointConfig(), std::nullopt);
 }
