@@ -4,6 +4,7 @@
 #include <QSysInfo>
 
 #include "base/Logging.h"
+#include "cloud/CloudEndpoints.h"
 
 namespace tessvale {
 
@@ -12,6 +13,11 @@ namespace {
 QString text(QLatin1StringView view)
 {
     return QString(view);
+}
+
+std::optional<QUrl> originURL(const QUrl& origin)
+{
+    return origin.isValid() ? AppSettings::urlFromConfiguredOrigin(origin.toString()) : std::nullopt;
 }
 
 const char* roleKeyName(DictationShortcutRole role)
@@ -287,22 +293,26 @@ std::optional<QUrl> AppSettings::urlFromConfiguredOrigin(const QString& origin)
     return url;
 }
 
+// The origins come from the running configuration, so a local service can stand in for the cloud;
+// an override is held to the same trimming and strict parse as the compiled-in text.
 std::optional<QUrl> AppSettings::normalizedBaseURL() const
 {
-    return urlFromConfiguredOrigin(text(defaultCloudBaseURL));
+    return originURL(CloudEndpoints::configured().webOrigin);
 }
 
 std::optional<QUrl> AppSettings::clientAPIBaseURL() const
 {
-    return urlFromConfiguredOrigin(text(defaultConvexSiteBaseURL));
+    return originURL(CloudEndpoints::configured().restOrigin);
 }
 
 std::optional<NativeAuthEndpointConfig> AppSettings::nativeAuthEndpointConfig() const
 {
-    const std::optional<QUrl> apiBaseURL = clientAPIBaseURL();
+    const CloudEndpoints endpoints = CloudEndpoints::configured();
+    const std::optional<QUrl> apiBaseURL = originURL(endpoints.restOrigin);
     if (!apiBaseURL)
         return std::nullopt;
-    return NativeAuthEndpointConfig { *apiBaseURL, text(defaultAuthorizationHost) };
+    // The authorization host is the web origin's text, scheme included.
+    return NativeAuthEndpointConfig { *apiBaseURL, endpoints.webOrigin.toString() };
 }
 
 bool AppSettings::shouldPresentInitialSetup() const

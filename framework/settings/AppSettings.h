@@ -107,7 +107,8 @@ public:
     void setHandsFreeToggleShortcut(const ShortcutBinding& value);
     void setPreferredMicrophoneUID(const QString& value);
 
-    // The web origin, trimmed; never the stored cloudBaseURL.
+    // The origins of CloudEndpoints::configured() (environment overrides included), trimmed; none when
+    // one does not parse. Never the stored cloudBaseURL, which keeps the compiled-in web origin.
     std::optional<QUrl> normalizedBaseURL() const;
     std::optional<QUrl> clientAPIBaseURL() const;
     std::optional<NativeAuthEndpointConfig> nativeAuthEndpointConfig() const;

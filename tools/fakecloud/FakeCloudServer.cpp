@@ -1,5 +1,6 @@
 #include "FakeCloudServer.h"
 
+#include <QCryptographicHash>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -29,6 +30,19 @@ QString lowerID(const QUuid& id)
 QJsonObject unauthorized()
 {
     return QJsonObject { { QStringLiteral("error"), QStringLiteral("Invalid API key") } };
+}
+
+// A refused grant is the client's fault: a 400 with the service's error body, so it is not reported.
+FakeHttpResponse refusal(const QString& message)
+{
+    return FakeHttpResponse::json(400, compact(QJsonObject { { QStringLiteral("error"), message } }));
+}
+
+// Unpadded base64url of SHA-256, computed here rather than by the client's code it checks.
+QString s256(const QString& verifier)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256)
+                                   .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
 } // namespace
@@ -114,7 +128,101 @@ FakeHttpResponse FakeCloudServer::answer(const FakeHttpRequest& request)
     const auto scripted = m_responses.constFind(QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path);
     if (scripted != m_responses.constEnd())
         return *scripted;
+    if (std::optional<FakeHttpResponse> signIn = signInAnswer(request))
+        return *signIn;
     return defaultAnswer(request);
+}
+
+QString FakeCloudServer::approveSignIn(const QUuid& attemptID)
+{
+    const auto attempt = m_signInAttempts.find(attemptID);
+    if (attempt == m_signInAttempts.end() || attempt->exchanged)
+        return {};
+    attempt->code = QUuid::createUuid().toString(QUuid::Id128);
+    return attempt->code;
+}
+
+std::optional<FakeHttpResponse> FakeCloudServer::signInAnswer(const FakeHttpRequest& request)
+{
+    static const QRegularExpression nativeAuthCancel(
+        QStringLiteral("^/client/v1/native-auth/([0-9a-fA-F-]{36})/cancel$"));
+    if (request.method == "POST" && request.path == kClient + QStringLiteral("/native-auth/start"))
+        return startSignIn(request);
+    if (request.method == "GET" && request.path == QStringLiteral("/authorize"))
+        return authorizationPage(request);
+    if (request.method == "POST" && request.path == kClient + QStringLiteral("/native-auth/token"))
+        return exchangeToken(request);
+    if (const auto match = nativeAuthCancel.match(request.path); request.method == "POST" && match.hasMatch()) {
+        // Cancelling is idempotent: an unknown attempt is no error.
+        m_signInAttempts.remove(QUuid(match.captured(1)));
+        return FakeHttpResponse::json(204, {});
+    }
+    return std::nullopt;
+}
+
+FakeHttpResponse FakeCloudServer::startSignIn(const FakeHttpRequest& request)
+{
+    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+    SignInAttempt attempt;
+    attempt.codeChallenge = body.value(QStringLiteral("CodeChallenge")).toString();
+    attempt.redirectURI = body.value(QStringLiteral("RedirectUri")).toString();
+    attempt.state = body.value(QStringLiteral("State")).toString();
+    // The first attempt keeps the well-known identifier; each later one is new, as the service's are.
+    if (m_attemptsOpened++ > 0)
+        m_attemptID = QUuid::createUuid();
+    m_signInAttempts.insert(m_attemptID, attempt);
+
+    QUrl authorization = restOrigin().resolved(QUrl(QStringLiteral("/authorize")));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("attemptId"), lowerID(m_attemptID));
+    query.addQueryItem(QStringLiteral("state"), QString::fromLatin1(QUrl::toPercentEncoding(attempt.state)));
+    authorization.setQuery(query);
+    return FakeHttpResponse::json(200,
+        compact(QJsonObject { { QStringLiteral("AttemptId"), lowerID(m_attemptID) },
+            { QStringLiteral("AuthorizationUrl"), authorization.toString() },
+            { QStringLiteral("ExpiresAt"), QStringLiteral("2030-01-01T00:10:00Z") } }));
+}
+
+// The sign-in page of a user who is already signed in on the web: it approves at once and sends the
+// browser back with the code and the attempt's own state.
+FakeHttpResponse FakeCloudServer::authorizationPage(const FakeHttpRequest& request)
+{
+    const QUuid attemptID(request.query.queryItemValue(QStringLiteral("attemptId"), QUrl::FullyDecoded));
+    const QString code = approveSignIn(attemptID);
+    if (code.isEmpty())
+        return FakeHttpResponse::text(404, "This sign-in link is no longer valid.");
+    const SignInAttempt& attempt = m_signInAttempts[attemptID];
+    QUrl callback(attempt.redirectURI);
+    QUrlQuery query(callback);
+    query.addQueryItem(QStringLiteral("code"), code);
+    query.addQueryItem(QStringLiteral("state"), QString::fromLatin1(QUrl::toPercentEncoding(attempt.state)));
+    callback.setQuery(query);
+    return FakeHttpResponse::redirect(302, callback);
+}
+
+FakeHttpResponse FakeCloudServer::exchangeToken(const FakeHttpRequest& request)
+{
+    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+    const QUuid attemptID(body.value(QStringLiteral("AttemptId")).toString());
+    const QString code = body.value(QStringLiteral("Code")).toString();
+    const auto attempt = m_signInAttempts.find(attemptID);
+    if (attemptID.isNull() || attempt == m_signInAttempts.end())
+        return refusal(QStringLiteral("Unknown sign-in attempt"));
+    if (attempt->exchanged)
+        return refusal(QStringLiteral("Authorization code was already used"));
+    if (attempt->code.isEmpty() || code != attempt->code)
+        return refusal(QStringLiteral("Invalid authorization code"));
+    if (body.value(QStringLiteral("RedirectUri")).toString() != attempt->redirectURI)
+        return refusal(QStringLiteral("Redirect URI does not match the sign-in attempt"));
+    if (s256(body.value(QStringLiteral("CodeVerifier")).toString()) != attempt->codeChallenge)
+        return refusal(QStringLiteral("Code verifier does not match the code challenge"));
+    attempt->exchanged = true;
+
+    const QJsonObject me = QJsonDocument::fromJson(meBody()).object();
+    const QJsonObject config = QJsonDocument::fromJson(configBody()).object();
+    return FakeHttpResponse::json(200,
+        compact(QJsonObject { { QStringLiteral("ApiKey"), m_acceptedApiKey }, { QStringLiteral("Me"), me },
+            { QStringLiteral("Config"), config } }));
 }
 
 bool FakeCloudServer::hasAcceptedKey(const FakeHttpRequest& request) const
@@ -146,8 +254,6 @@ QByteArray FakeCloudServer::configBody() const
 FakeHttpResponse FakeCloudServer::defaultAnswer(const FakeHttpRequest& request) const
 {
     static const QRegularExpression deviceAuthPoll(QStringLiteral("^/client/v1/device-auth/([0-9a-fA-F-]{36})$"));
-    static const QRegularExpression nativeAuthCancel(
-        QStringLiteral("^/client/v1/native-auth/([0-9a-fA-F-]{36})/cancel$"));
     static const QRegularExpression recovery(
         QStringLiteral("^/client/v1/dictation-sessions/([0-9a-fA-F-]{36})/recovery$"));
 
@@ -171,24 +277,6 @@ FakeHttpResponse FakeCloudServer::defaultAnswer(const FakeHttpRequest& request) 
             compact(QJsonObject { { QStringLiteral("RequestId"), match.captured(1) },
                 { QStringLiteral("Status"), QJsonObject { { QStringLiteral("Case"), QStringLiteral("Pending") } } } }));
     }
-    if (method == "POST" && path == kClient + QStringLiteral("/native-auth/start")) {
-        const QString state = QJsonDocument::fromJson(request.body).object().value(QStringLiteral("State")).toString();
-        QUrl authorization = origin.resolved(QUrl(QStringLiteral("/authorize")));
-        authorization.setQuery(QStringLiteral("state=") + QString::fromLatin1(QUrl::toPercentEncoding(state)));
-        return FakeHttpResponse::json(200,
-            compact(QJsonObject { { QStringLiteral("AttemptId"), lowerID(m_attemptID) },
-                { QStringLiteral("AuthorizationUrl"), authorization.toString() },
-                { QStringLiteral("ExpiresAt"), QStringLiteral("2030-01-01T00:10:00Z") } }));
-    }
-    if (method == "POST" && path == kClient + QStringLiteral("/native-auth/token")) {
-        const QJsonObject me = QJsonDocument::fromJson(meBody()).object();
-        const QJsonObject config = QJsonDocument::fromJson(configBody()).object();
-        return FakeHttpResponse::json(200,
-            compact(QJsonObject { { QStringLiteral("ApiKey"), m_acceptedApiKey }, { QStringLiteral("Me"), me },
-                { QStringLiteral("Config"), config } }));
-    }
-    if (method == "POST" && nativeAuthCancel.match(path).hasMatch())
-        return FakeHttpResponse::json(204, {});
     if (method == "GET" && path == kClient + QStringLiteral("/me"))
         return hasAcceptedKey(request) ? FakeHttpResponse::json(200, meBody())
                                        : FakeHttpResponse::json(401, compact(unauthorized()));

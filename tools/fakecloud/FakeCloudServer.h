@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include <QByteArray>
 #include <QHash>
@@ -23,6 +24,9 @@ class TestCertificateAuthority;
 // A loopback fake of the cloud service over TLS: every REST endpoint under "/client/v1/" plus
 // "/health", and the streaming endpoint. Each endpoint answers like the service by default; a test
 // replaces any answer with setResponse() and reads back what was received with requests().
+// Browser sign-in keeps its attempts as the service does: "/authorize" approves one and redirects to
+// its redirect URI with a code and its state, and the token exchange refuses (400) a code, verifier or
+// redirect URI that does not belong to the attempt.
 class FakeCloudServer : public QObject
 {
     Q_OBJECT
@@ -52,7 +56,13 @@ public:
     // The account the default answers describe.
     QString accountEmail() const { return m_accountEmail; }
     QUuid deviceID() const { return m_deviceID; }
+    // The latest browser sign-in attempt; before any start, the identifier the first one gets.
     QUuid attemptID() const { return m_attemptID; }
+
+    // The user approves the attempt on the sign-in page: a fresh single-use code replaces any earlier
+    // one. Empty when the attempt is unknown, cancelled or already exchanged. "/authorize" does this
+    // before redirecting to the attempt's redirect URI.
+    QString approveSignIn(const QUuid& attemptID);
 
     QList<FakeHttpRequest> requests() const { return m_requests; }
     FakeHttpRequest lastRequest() const { return m_requests.value(m_requests.size() - 1); }
@@ -72,6 +82,22 @@ private:
     FakeHttpResponse answer(const FakeHttpRequest& request);
     FakeHttpResponse defaultAnswer(const FakeHttpRequest& request) const;
     bool hasAcceptedKey(const FakeHttpRequest& request) const;
+    // The browser sign-in endpoints keep attempts, so they answer here rather than in defaultAnswer.
+    std::optional<FakeHttpResponse> signInAnswer(const FakeHttpRequest& request);
+    FakeHttpResponse startSignIn(const FakeHttpRequest& request);
+    FakeHttpResponse authorizationPage(const FakeHttpRequest& request);
+    FakeHttpResponse exchangeToken(const FakeHttpRequest& request);
+
+    // One browser sign-in attempt as the service keeps it.
+    struct SignInAttempt
+    {
+        QString codeChallenge;
+        QString redirectURI;
+        QString state;
+        // Issued by approval; empty before.
+        QString code;
+        bool exchanged = false;
+    };
 
     const TestCertificateAuthority& m_authority;
     std::unique_ptr<FakeTlsServer> m_restServer;
@@ -83,6 +109,8 @@ private:
     QString m_accountEmail = QStringLiteral("dictation@example.com");
     QUuid m_deviceID = QUuid(QStringLiteral("{6f1c2a9e-3b4d-4e5f-8a6b-7c8d9e0f1a2b}"));
     QUuid m_attemptID = QUuid(QStringLiteral("{0b7e4c1d-2a3f-4b5c-9d6e-1f2a3b4c5d6e}"));
+    QHash<QUuid, SignInAttempt> m_signInAttempts;
+    int m_attemptsOpened = 0;
 };
 
 } // namespace tessvale

@@ -9,8 +9,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrlQuery>
 #include <QUuid>
 
+#include "auth/NativeAuthChallenge.h"
 #include "cloud/CloudAPIClient.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
@@ -99,7 +103,10 @@ const QUuid kRequestID(QStringLiteral("{3D2C1B0A-9E8F-4A7B-8C6D-5E4F3A2B1C0D}"))
 const QUuid kAttemptID(QStringLiteral("{0B7E4C1D-2A3F-4B5C-9D6E-1F2A3B4C5D6E}"));
 const QUuid kSessionID(QStringLiteral("{AAAAAAAA-BBBB-4CCC-8DDD-EEEEEEEEEEEE}"));
 
-std::vector<Endpoint> endpoints()
+// The verifier whose challenge the table's sign-in start sends.
+const QString kVerifier = QStringLiteral("verifier");
+
+std::vector<Endpoint> endpoints(FakeCloudServer& server)
 {
     return {
         { "startDeviceAuth", "POST", QStringLiteral("/client/v1/device-auth/start"),
@@ -112,12 +119,13 @@ std::vector<Endpoint> endpoints()
         { "startNativeAuth", "POST", QStringLiteral("/client/v1/native-auth/start"),
             [](CloudAPIClient& c, const QUrl& o, const QString&) {
                 runTask(c.startNativeAuth(o, QStringLiteral("Desk"), QStringLiteral("1.0.0"),
-                    QStringLiteral("challenge"), QStringLiteral("tessvale://auth"), QStringLiteral("state-1")));
+                    NativeAuthChallenge::pkceCodeChallenge(kVerifier), QStringLiteral("tessvale://auth"),
+                    QStringLiteral("state-1")));
             } },
         { "exchangeNativeAuthToken", "POST", QStringLiteral("/client/v1/native-auth/token"),
-            [](CloudAPIClient& c, const QUrl& o, const QString&) {
-                runTask(c.exchangeNativeAuthToken(o, kAttemptID, QStringLiteral("code"), QStringLiteral("verifier"),
-                    QStringLiteral("tessvale://auth")));
+            [&server](CloudAPIClient& c, const QUrl& o, const QString&) {
+                const QString code = server.approveSignIn(kAttemptID);
+                runTask(c.exchangeNativeAuthToken(o, kAttemptID, code, kVerifier, QStringLiteral("tessvale://auth")));
             } },
         { "cancelNativeAuth", "POST",
             QStringLiteral("/client/v1/native-auth/0b7e4c1d-2a3f-4b5c-9d6e-1f2a3b4c5d6e/cancel"),
@@ -142,7 +150,7 @@ std::vector<Endpoint> endpoints()
 
 TEST_F(CloudAPIClientTest, EveryEndpointSucceedsAgainstTheServiceAndSendsOnlyItsOwnHeaders)
 {
-    for (const Endpoint& endpoint : endpoints()) {
+    for (const Endpoint& endpoint : endpoints(server())) {
         SCOPED_TRACE(endpoint.name);
         server().clearRequests();
         ASSERT_NO_THROW(endpoint.call(client(), origin(), key()));
@@ -177,8 +185,9 @@ TEST_F(CloudAPIClientTest, SuccessBodiesDecodeIntoTheirRecords)
     EXPECT_EQ(recovery.status, QStringLiteral("Failed"));
     EXPECT_FALSE(recovery.hasRecoverableText);
 
-    const NativeAuthStartResponse start = runTask(client().startNativeAuth(origin(), QStringLiteral("Desk"),
-        QStringLiteral("1.0.0"), QStringLiteral("challenge"), QStringLiteral("tessvale://auth"), QStringLiteral("s")));
+    const NativeAuthStartResponse start
+        = runTask(client().startNativeAuth(origin(), QStringLiteral("Desk"), QStringLiteral("1.0.0"),
+            NativeAuthChallenge::pkceCodeChallenge(kVerifier), QStringLiteral("tessvale://auth"), QStringLiteral("s")));
     EXPECT_EQ(start.attemptID, server().attemptID());
     EXPECT_EQ(start.authorizationURL.host(), QStringLiteral("localhost"));
     const auto startBody = QJsonDocument::fromJson(server().lastRequest().body).object();
@@ -186,8 +195,9 @@ TEST_F(CloudAPIClientTest, SuccessBodiesDecodeIntoTheirRecords)
         startBody.value(QStringLiteral("CodeChallengeMethod")).toObject().value(QStringLiteral("Case")).toString(),
         QStringLiteral("S256"));
 
-    const NativeAuthTokenResponse token = runTask(client().exchangeNativeAuthToken(
-        origin(), kAttemptID, QStringLiteral("code"), QStringLiteral("verifier"), QStringLiteral("tessvale://auth")));
+    const QString code = server().approveSignIn(kAttemptID);
+    const NativeAuthTokenResponse token = runTask(
+        client().exchangeNativeAuthToken(origin(), kAttemptID, code, kVerifier, QStringLiteral("tessvale://auth")));
     EXPECT_EQ(token.apiKey, key());
     EXPECT_EQ(
         QJsonDocument::fromJson(server().lastRequest().body).object().value(QStringLiteral("AttemptId")).toString(),
@@ -225,7 +235,7 @@ TEST_F(CloudAPIClientTest, BasePathPrefixIsKept)
 
 TEST_F(CloudAPIClientTest, FailureStatusesBecomeRequestFailedWithTheSanitizedBody)
 {
-    for (const Endpoint& endpoint : endpoints()) {
+    for (const Endpoint& endpoint : endpoints(server())) {
         for (const int status : { 401, 404, 500 }) {
             SCOPED_TRACE(std::string(endpoint.name) + " " + std::to_string(status));
             server().setResponse(endpoint.method, endpoint.path,
@@ -365,7 +375,7 @@ TEST_F(CloudAPIClientTest, AnswerCutOffAfterItsHeadersIsTheTransferFailure)
         { Behaviour::dropMidBody, Code::connectionLost, &client() },
     };
     for (const auto& [behaviour, expected, apiClient] : cases) {
-        for (const Endpoint& endpoint : endpoints()) {
+        for (const Endpoint& endpoint : endpoints(server())) {
             SCOPED_TRACE(std::string(endpoint.name) + (behaviour == Behaviour::dropMidBody ? " dropped" : " stalled"));
             server().setResponse(
                 endpoint.method, endpoint.path, FakeHttpResponse::cutMidBody(behaviour, server().meBody()));
@@ -426,6 +436,109 @@ TEST_F(CloudAPIClientTest, RedirectWithinTheOriginIsFollowedWithTheKey)
     EXPECT_EQ(me.user.email, server().accountEmail());
     ASSERT_EQ(server().requests().size(), 2);
     EXPECT_EQ(server().requests().at(1).header("x-tessvale-api-key"), key().toUtf8());
+}
+
+// What a browser gets from one page, without following its redirect.
+struct PageVisit
+{
+    int status = 0;
+    QUrl location;
+};
+
+class BrowserSignInTest : public CloudAPIClientTest
+{
+protected:
+    PageVisit visit(const QUrl& url)
+    {
+        QNetworkRequest request(url);
+        request.setSslConfiguration(clientSsl());
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        std::unique_ptr<QNetworkReply> reply(m_network->get(request));
+        EXPECT_TRUE(waitUntil([&] { return reply->isFinished(); }));
+        return { reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+            QUrl::fromEncoded(reply->rawHeader("Location")) };
+    }
+
+    NativeAuthStartResponse start(const NativeAuthChallenge& challenge)
+    {
+        return runTask(client().startNativeAuth(origin(), QStringLiteral("Desk"), QStringLiteral("1.0.0"),
+            challenge.codeChallenge(), kRedirectURI, challenge.state()));
+    }
+
+    NativeAuthTokenResponse exchange(
+        const QUuid& attemptID, const QString& code, const QString& verifier, const QString& redirectURI = kRedirectURI)
+    {
+        return runTask(client().exchangeNativeAuthToken(origin(), attemptID, code, verifier, redirectURI));
+    }
+
+    static inline const QString kRedirectURI = QStringLiteral("tessvale://native-auth/callback");
+};
+
+TEST_F(BrowserSignInTest, AuthorizationPageRedirectsWithACodeThatBuysTheKeyOnce)
+{
+    const NativeAuthChallenge challenge;
+    const NativeAuthStartResponse attempt = start(challenge);
+    const PageVisit page = visit(attempt.authorizationURL);
+    ASSERT_EQ(page.status, 302);
+    EXPECT_EQ(page.location.adjusted(QUrl::RemoveQuery), QUrl(kRedirectURI));
+    const QUrlQuery callback(page.location);
+    EXPECT_EQ(callback.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded), challenge.state());
+    const QString code = callback.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded);
+    ASSERT_FALSE(code.isEmpty());
+
+    const NativeAuthTokenResponse token = exchange(attempt.attemptID, code, challenge.codeVerifier());
+    EXPECT_EQ(token.apiKey, key());
+    EXPECT_EQ(token.me.user.email, server().accountEmail());
+
+    // The code is single-use, the page of a finished attempt no longer signs in, and a newer attempt
+    // gets its own identifier.
+    const CloudClientError reused = clientErrorOf([&] { exchange(attempt.attemptID, code, challenge.codeVerifier()); });
+    EXPECT_EQ(reused.statusCode(), 400);
+    EXPECT_EQ(visit(attempt.authorizationURL).status, 404);
+    EXPECT_NE(start(NativeAuthChallenge()).attemptID, attempt.attemptID);
+}
+
+TEST_F(BrowserSignInTest, TokenExchangeRefusesWhatDoesNotMatchTheAttempt)
+{
+    struct Row
+    {
+        const char* name;
+        // Breaks one part of an otherwise valid exchange.
+        std::function<void(QUuid& attemptID, QString& code, QString& verifier, QString& redirectURI)> spoil;
+        bool approve = true;
+    };
+    const Row rows[] = {
+        { "another code", [](QUuid&, QString& code, QString&, QString&) { code = QStringLiteral("guessed"); } },
+        { "no approval yet", [](QUuid&, QString&, QString&, QString&) {}, false },
+        { "another verifier",
+            [](QUuid&, QString&, QString& verifier, QString&) { verifier = NativeAuthChallenge().codeVerifier(); } },
+        { "the challenge as verifier",
+            [](QUuid&, QString&, QString& verifier, QString&) {
+                verifier = NativeAuthChallenge::pkceCodeChallenge(verifier);
+            } },
+        { "another redirect URI",
+            [](QUuid&, QString&, QString&, QString& redirectURI) {
+                redirectURI = QStringLiteral("tessvale://native-auth/other");
+            } },
+        { "an unknown attempt", [](QUuid& attemptID, QString&, QString&, QString&) { attemptID = kRequestID; } },
+        { "a cancelled attempt",
+            [this](QUuid& attemptID, QString&, QString&, QString&) {
+                runTask(client().cancelNativeAuth(origin(), attemptID));
+            } },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const NativeAuthChallenge challenge;
+        QUuid attemptID = start(challenge).attemptID;
+        QString code = row.approve ? server().approveSignIn(attemptID) : QStringLiteral("");
+        QString verifier = challenge.codeVerifier();
+        QString redirectURI = kRedirectURI;
+        row.spoil(attemptID, code, verifier, redirectURI);
+        const CloudClientError error = clientErrorOf([&] { exchange(attemptID, code, verifier, redirectURI); });
+        EXPECT_EQ(error.errorCase(), CloudClientError::Case::requestFailed);
+        EXPECT_EQ(error.statusCode(), 400);
+        EXPECT_TRUE(QJsonDocument::fromJson(error.message().toUtf8()).object().contains(QStringLiteral("error")));
+    }
 }
 
 } // namespace

@@ -487,3 +487,48 @@ TEST(NativeAuthEndpoints, AppendPathsBelowTheRestOrigin)
     const NativeAuthEndpointConfig withPathNoSlash { QUrl("https://localhost:8443/base"), "x" };
     EXPECT_EQ(withPathNoSlash.tokenURL().toString(), "https://localhost:8443/base/client/v1/native-auth/token");
 }
+
+namespace {
+
+// Sets the endpoint overrides for one scope and removes them afterwards.
+class EndpointOverrides
+{
+public:
+    EndpointOverrides(const char* webOrigin, const char* restOrigin)
+    {
+        qputenv("TESSVALE_WEB_ORIGIN", webOrigin);
+        qputenv("TESSVALE_REST_ORIGIN", restOrigin);
+    }
+    ~EndpointOverrides()
+    {
+        qunsetenv("TESSVALE_WEB_ORIGIN");
+        qunsetenv("TESSVALE_REST_ORIGIN");
+    }
+};
+
+} // namespace
+
+TEST(ServiceOrigins, FollowTheEnvironmentOverridesWhileStoredDataKeepsTheCompiledInOrigin)
+{
+    auto defaults = std::make_shared<InMemoryUserDefaults>();
+    const EndpointOverrides overrides("https://localhost:4443", "https://127.0.0.1:4444/api");
+    AppSettings settings(defaults, &constantHost);
+    EXPECT_EQ(settings.normalizedBaseURL(), QUrl("https://localhost:4443"));
+    EXPECT_EQ(settings.clientAPIBaseURL(), QUrl("https://127.0.0.1:4444/api"));
+    const std::optional<NativeAuthEndpointConfig> config = settings.nativeAuthEndpointConfig();
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->apiBaseURL, QUrl("https://127.0.0.1:4444/api"));
+    EXPECT_EQ(config->authorizationHost, QStringLiteral("https://localhost:4443"));
+    EXPECT_EQ(config->tokenURL(), QUrl("https://127.0.0.1:4444/api/client/v1/native-auth/token"));
+    // An override is for this run only: what is stored stays what every version writes.
+    EXPECT_EQ(settings.cloudBaseURL(), key(AppSettings::defaultCloudBaseURL));
+    EXPECT_EQ(defaults->string("cloudBaseURL"), key(AppSettings::defaultCloudBaseURL));
+}
+
+TEST(ServiceOrigins, OverrideThatDoesNotParseGivesNone)
+{
+    const EndpointOverrides overrides("https://exa mple.example", "http://[::1");
+    const AppSettings settings(std::make_shared<InMemoryUserDefaults>(), &constantHost);
+    EXPECT_EQ(settings.normalizedBaseURL(), std::nullopt);
+    EXPECT_EQ(settings.nativeAuthEndpointConfig(), std::nullopt);
+}
