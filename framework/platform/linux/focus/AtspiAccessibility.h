@@ -37,7 +37,6 @@ private:
     bool ensureInitialized();
 
     bool m_initialized = false;
-    std::optional<bool> m_trusted;
 };
 
 } // namespace tessvale
