@@ -85,6 +85,17 @@ set(TESSVALE_LOGIC_SOURCES
   coordinator/CoordinatorTypes.cpp
   coordinator/CoordinatorTypes.h
   coordinator/DictationPresentation.cpp
+  coordinator/CoordinatorServices.cpp
+  coordinator/CoordinatorServices.h
+  coordinator/DictationCoordinator.cpp
+  coordinator/DictationCoordinator.h
+  coordinator/DictationCoordinatorInsertion.cpp
+  coordinator/DictationCoordinatorStartup.cpp
+  coordinator/DictationCoordinatorAccount.cpp
+  coordinator/DictationCoordinatorSignIn.cpp
+  coordinator/DictationCoordinatorChecks.cpp
+  coordinator/DictationCoordinatorTeardown.cpp
+  coordinator/DictationCoordinatorTestAccess.h
   coordinator/DictationPresentation.h
   focus/FocusAppService.cpp
   focus/FocusAppService.h

@@ -7,6 +7,11 @@
 
 #include "cloud/WireDecoding.h"
 
+// moc preprocesses in GNU mode, where "linux" is a predefined macro; the compiler does not.
+#if defined(Q_MOC_RUN) && defined(linux)
+#undef linux
+#endif
+
 namespace tessvale {
 
 // The platform of a device record. Raw values "MacOS" and "Linux".

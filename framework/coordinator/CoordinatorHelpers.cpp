@@ -8,6 +8,7 @@
 #include "async/CancelToken.h"
 #include "audio/AudioCaptureError.h"
 #include "auth/KeychainError.h"
+#include "cloud/CloudAPIClient.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
 #include "insertion/TextInsertionTypes.h"
@@ -139,6 +140,36 @@ bool shouldReportError(std::exception_ptr error)
         // Every driver failing, a broken transfer and anything unforeseen are faults worth a look.
         return true;
     }
+}
+
+QString localizedDescription(std::exception_ptr error)
+{
+    if (!error)
+        return {};
+    try {
+        std::rethrow_exception(error);
+    } catch (const CloudClientError& cloudError) {
+        return cloudError.errorDescription();
+    } catch (const CloudTransportError& transportError) {
+        return transportError.errorDescription();
+    } catch (const KeychainError& keychainError) {
+        return keychainError.description();
+    } catch (const TextInsertionError& insertionError) {
+        return insertionError.errorDescription();
+    } catch (const TextInsertionServiceError& serviceError) {
+        return serviceError.localizedDescription();
+    } catch (const AudioCaptureError& captureError) {
+        return captureError.description();
+    } catch (const std::exception& other) {
+        return QString::fromUtf8(other.what());
+    } catch (...) {
+        return QStringLiteral("An unknown error occurred.");
+    }
+}
+
+QString boundedServerText(const QString& text)
+{
+    return CloudAPIClient::sanitizedErrorBody(text.toUtf8());
 }
 
 QString bundleAppVersion(const BundleInfo& bundle)

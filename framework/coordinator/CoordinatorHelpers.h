@@ -25,6 +25,13 @@ bool isCancellationError(std::exception_ptr error);
 // conditions the user is shown how to fix. A null error is never reported.
 bool shouldReportError(std::exception_ptr error);
 
+// The text a failure shows the user: the error's own description. A null error gives an empty text.
+QString localizedDescription(std::exception_ptr error);
+
+// Text the service supplied, fit for the error line, the logs and the breadcrumbs: API keys redacted
+// and at most 512 characters, cut with "...".
+QString boundedServerText(const QString& text);
+
 // The version the application reports: the bundle's short version string, else its bundle version,
 // each as stored when it holds more than blanks, else "0.1.0".
 QString bundleAppVersion(const BundleInfo& bundle = BundleInfo::main());

@@ -1,0 +1,248 @@
+#include "coordinator/DictationCoordinator.h"
+
+#include <utility>
+
+#include <QMetaObject>
+
+#include "async/Spawn.h"
+#include "audio/AudioDeviceMonitor.h"
+#include "base/Logging.h"
+#include "coordinator/CoordinatorHelpers.h"
+#include "settings/AppSettings.h"
+#include "system/PermissionService.h"
+
+namespace tessvale {
+
+namespace {
+
+constexpr qsizetype kActivityLogLimit = 50;
+
+} // namespace
+
+QString DictationCoordinator::appVersion()
+{
+    static const QString version = bundleAppVersion();
+    return version;
+}
+
+DictationCoordinator::DictationCoordinator(AppSettings& settings, CoordinatorServices services, QObject* parent)
+    : QObject(parent)
+    , m_settings(&settings)
+    , m_services(std::move(services))
+{
+    if (!m_services.sleeper)
+        m_services.sleeper = &Sleeper::system();
+    if (!m_services.pocWorkerSmokeSettingsProvider)
+        m_services.pocWorkerSmokeSettingsProvider = [] { return std::optional<POCWorkerSmokeSettings>(); };
+    m_permissionSnapshot = m_services.permissions->currentSnapshot();
+}
+
+DictationCoordinator::~DictationCoordinator()
+{
+    // Ends every task at its next step; they hold a QPointer and touch nothing once it is null.
+    m_lifetime.cancel();
+    m_permissionRefreshTask.cancel();
+    m_sessionStartTimeoutTask.cancel();
+    m_sessionErrorCleanupTask.cancel();
+    m_webSocketPingTask.cancel();
+}
+
+DictationPresentation DictationCoordinator::presentation() const
+{
+    DictationPresentation presentation;
+    presentation.phase = m_phase;
+    presentation.lastError = m_lastError;
+    presentation.isAuthenticated = m_isAuthenticated;
+    presentation.browserSignIn = m_browserSignIn;
+    presentation.partialTranscript = m_partialTranscript;
+    presentation.finalTranscript = m_finalTranscript;
+    presentation.transcriptHistory = m_transcriptHistory;
+    presentation.me = m_me;
+    presentation.cloudBaseURL = m_settings->cloudBaseURL();
+    presentation.hasPendingInsertionRetry = m_pendingInsertionRetry.has_value();
+    presentation.appUpdateState = m_appUpdateState;
+    return presentation;
+}
+
+void DictationCoordinator::setPermissionRefreshEventHandler(std::function<void(const PermissionRefreshPollEvent&)> handler)
+{
+    m_permissionRefreshEventHandler = std::move(handler);
+}
+
+// State.
+
+template <typename T> void DictationCoordinator::publish(T& field, T value, void (DictationCoordinator::*changed)())
+{
+    field = std::move(value);
+    emit(this->*changed)();
+    scheduleStateChanged();
+}
+
+template <typename T, typename Arg>
+void DictationCoordinator::publish(T& field, T value, void (DictationCoordinator::*changed)(Arg))
+{
+    field = std::move(value);
+    emit(this->*changed)(field);
+    scheduleStateChanged();
+}
+
+void DictationCoordinator::scheduleStateChanged()
+{
+    if (m_stateChangePending)
+        return;
+    m_stateChangePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_stateChangePending = false;
+            emit stateChanged();
+        },
+        Qt::QueuedConnection);
+}
+
+void DictationCoordinator::setPhase(DictationPhase phase)
+{
+    publish(m_phase, phase, &DictationCoordinator::phaseChanged);
+}
+
+void DictationCoordinator::setLastError(const QString& text)
+{
+    publish(m_lastError, text, &DictationCoordinator::lastErrorChanged);
+}
+
+void DictationCoordinator::setBrowserSignIn(std::optional<BrowserSignInState> state)
+{
+    publish(m_browserSignIn, std::move(state), &DictationCoordinator::browserSignInChanged);
+}
+
+void DictationCoordinator::setPermissionSnapshot(PermissionSnapshot snapshot)
+{
+    publish(m_permissionSnapshot, snapshot, &DictationCoordinator::permissionSnapshotChanged);
+}
+
+void DictationCoordinator::setMe(std::optional<ClientMeResponse> me)
+{
+    publish(m_me, std::move(me), &DictationCoordinator::meChanged);
+}
+
+void DictationCoordinator::setConfig(std::optional<ClientConfigResponse> config)
+{
+    publish(m_config, std::move(config), &DictationCoordinator::configChanged);
+}
+
+void DictationCoordinator::setAuthenticated(bool value)
+{
+    publish(m_isAuthenticated, value, &DictationCoordinator::isAuthenticatedChanged);
+}
+
+void DictationCoordinator::setFocusedAppDiagnostics(std::optional<FocusedAppDiagnostics> diagnostics)
+{
+    publish(m_focusedAppDiagnostics, std::move(diagnostics), &DictationCoordinator::focusedAppDiagnosticsChanged);
+}
+
+void DictationCoordinator::setTranscripts(const QString& partial, const QString& final, const QString& raw)
+{
+    publish(m_partialTranscript, partial, &DictationCoordinator::partialTranscriptChanged);
+    publish(m_finalTranscript, final, &DictationCoordinator::finalTranscriptChanged);
+    publish(m_rawTranscript, raw, &DictationCoordinator::rawTranscriptChanged);
+}
+
+void DictationCoordinator::setTranscriptHistory(QList<SessionTranscriptRecord> history)
+{
+    publish(m_transcriptHistory, std::move(history), &DictationCoordinator::transcriptHistoryChanged);
+}
+
+void DictationCoordinator::setAudioLevel(double level)
+{
+    // Many times a second while recording; views follow it through its own signal alone.
+    m_audioLevel = level;
+    emit audioLevelChanged(level);
+}
+
+void DictationCoordinator::setTriggerMode(std::optional<DictationTriggerMode> mode)
+{
+    publish(m_triggerMode, mode, &DictationCoordinator::triggerModeChanged);
+}
+
+void DictationCoordinator::setDidFinishSessionBootstrap(bool value)
+{
+    publish(m_didFinishSessionBootstrap, value, &DictationCoordinator::didFinishSessionBootstrapChanged);
+}
+
+void DictationCoordinator::setAppUpdateState(AppUpdateState state)
+{
+    publish(m_appUpdateState, std::move(state), &DictationCoordinator::appUpdateStateChanged);
+}
+
+void DictationCoordinator::setUsageSummaryText(const QString& text)
+{
+    publish(m_usageSummaryText, text, &DictationCoordinator::usageSummaryTextChanged);
+}
+
+void DictationCoordinator::setLastHealthCheck(const QString& text)
+{
+    publish(m_lastHealthCheck, text, &DictationCoordinator::lastHealthCheckChanged);
+}
+
+void DictationCoordinator::setPendingInsertionRetry(std::optional<PendingInsertionRetry> retry)
+{
+    // Not published itself, but canRetryFailedInsertion follows it.
+    m_pendingInsertionRetry = std::move(retry);
+    scheduleStateChanged();
+}
+
+bool DictationCoordinator::isDictationActive() const
+{
+    switch (m_phase) {
+    case DictationPhase::starting:
+    case DictationPhase::recording:
+    case DictationPhase::finalizing:
+    case DictationPhase::postProcessing:
+    case DictationPhase::inserting:
+        return true;
+    case DictationPhase::signedOut:
+    case DictationPhase::ready:
+    case DictationPhase::error:
+        break;
+    }
+    return m_isStartingRecording || m_isInserting;
+}
+
+// Tasks.
+
+TaskHandle DictationCoordinator::launchMainActorTask(std::function<QCoro::Task<>(CancelToken)> body, const QString& label)
+{
+    return spawnOnMain(
+        this,
+        [body = std::move(body), lifetime = m_lifetime.token()](
+            CancelToken token) { return body(token.combinedWith(lifetime)); },
+        label);
+}
+
+// Activity log and error reports.
+
+void DictationCoordinator::logActivity(const QString& message)
+{
+    qCInfo(lcDictationCoordinator).noquote() << message;
+    if (m_services.errorReporting.isStarted())
+        m_services.errorReporting.addBreadcrumb(QStringLiteral("dictation"), message);
+    QList<ActivityLogEntry> log = m_activityLog;
+    log.prepend(ActivityLogEntry { QUuid::createUuid(), QDateTime::currentDateTime(), message });
+    if (log.size() > kActivityLogLimit)
+        log.resize(kActivityLogLimit);
+    publish(m_activityLog, std::move(log), &DictationCoordinator::activityLogChanged);
+}
+
+void DictationCoordinator::reportError(std::exception_ptr error, const QString& context, const Extras& extras)
+{
+    if (shouldReportError(error))
+        m_services.errorReporting.capture(error, context, extras);
+}
+
+void DictationCoordinator::refreshAudioInputDevices()
+{
+    publish(m_availableInputDevices, AudioCaptureService::availableInputDevices(*m_services.audioSystem),
+        &DictationCoordinator::availableInputDevicesChanged);
+}
+
+} // namespace tessvale

@@ -1,0 +1,323 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <qcoro/qcorotask.h>
+
+#include "async/CancelToken.h"
+#include "async/TaskHandle.h"
+#include "audio/AudioInputDevice.h"
+#include "auth/BrowserSignInState.h"
+#include "cloud/CloudRestResponses.h"
+#include "coordinator/CoordinatorServices.h"
+#include "coordinator/CoordinatorTypes.h"
+#include "coordinator/DictationPresentation.h"
+#include "focus/FocusedAppDiagnostics.h"
+#include "focus/FocusedInsertionTarget.h"
+#include "system/PermissionState.h"
+
+namespace tessvale {
+
+class AppSettings;
+class AudioDeviceMonitor;
+class DictationCoordinatorTestAccess;
+
+// The one object that owns the dictation, sign-in and status state the user sees, and turns shortcut
+// actions, server messages and window commands into it. Main thread only. Every public operation
+// that does asynchronous work returns at once and runs it in a task of its own; destroying the
+// coordinator ends those tasks at their next step.
+class DictationCoordinator final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The keychain account of the API key.
+    static inline const QString apiKeyAccount = QStringLiteral("cloud-api-key");
+    // The version the application reports to the service; computed once.
+    static QString appVersion();
+
+    // Starts nothing: no socket, no listener, no task, no device monitor.
+    DictationCoordinator(AppSettings& settings, CoordinatorServices services, QObject* parent = nullptr);
+    ~DictationCoordinator() override;
+
+    AppSettings& settings() const { return *m_settings; }
+
+    // Published state; each has a change signal emitted on every assignment.
+    DictationPhase phase() const { return m_phase; }
+    const QString& partialTranscript() const { return m_partialTranscript; }
+    const QString& finalTranscript() const { return m_finalTranscript; }
+    const QString& rawTranscript() const { return m_rawTranscript; }
+    const QString& lastError() const { return m_lastError; }
+    const std::optional<BrowserSignInState>& browserSignIn() const { return m_browserSignIn; }
+    const PermissionSnapshot& permissionSnapshot() const { return m_permissionSnapshot; }
+    const std::optional<ClientMeResponse>& me() const { return m_me; }
+    const std::optional<ClientConfigResponse>& config() const { return m_config; }
+    bool isAuthenticated() const { return m_isAuthenticated; }
+    const QString& usageSummaryText() const { return m_usageSummaryText; }
+    const QString& lastHealthCheck() const { return m_lastHealthCheck; }
+    const std::optional<FocusedAppDiagnostics>& focusedAppDiagnostics() const { return m_focusedAppDiagnostics; }
+    // Newest first; at most one row per session.
+    const QList<SessionTranscriptRecord>& transcriptHistory() const { return m_transcriptHistory; }
+    // Newest first, at most 50 entries.
+    const QList<ActivityLogEntry>& activityLog() const { return m_activityLog; }
+    double audioLevel() const { return m_audioLevel; }
+    const std::optional<DictationTriggerMode>& triggerMode() const { return m_triggerMode; }
+    const QString& lastShortcutError() const { return m_lastShortcutError; }
+    const QList<AudioInputDevice>& availableInputDevices() const { return m_availableInputDevices; }
+    bool didFinishSessionBootstrap() const { return m_didFinishSessionBootstrap; }
+    const AppUpdateState& appUpdateState() const { return m_appUpdateState; }
+
+    // The texts the menu, the windows and the HUD show, from the state above.
+    DictationPresentation presentation() const;
+    QString menuBarSymbolName() const { return presentation().menuBarSymbolName(); }
+    QString statusTitle() const { return presentation().statusTitle(); }
+    QString detailText() const { return presentation().detailText(); }
+    QString displayErrorText() const { return presentation().displayErrorText(); }
+    bool canRetryFailedInsertion() const { return m_pendingInsertionRetry.has_value(); }
+    std::optional<QString> latestTranscriptText() const { return presentation().latestTranscriptText(); }
+    bool shouldShowHUD() const { return presentation().shouldShowHUD(); }
+    QString hudTitle() const { return presentation().hudTitle(); }
+    QString hudSubtitle() const { return presentation().hudSubtitle(); }
+    std::optional<ClientUpdateResponse> availableUpdate() const { return presentation().availableUpdate(); }
+
+    // Start-up: permissions, the activation observer, the device list and its monitor, then in the
+    // background the update check and the saved-session restore.
+    void bootstrap();
+    void refreshPermissions();
+    // The activation refresh, for the application to call whenever one of its windows is shown.
+    void refreshPermissionsOnActivation();
+    void promptForAccessibility();
+    void promptForMicrophone();
+    void refreshAudioInputDevices();
+
+    // Browser sign-in.
+    void beginSignIn();
+    void cancelSignIn();
+    void reopenBrowserSignIn();
+    // Any URL handed to the application; the coordinator decides whether it is the sign-in callback.
+    void handleExternalAuthCallback(const QUrl& url);
+    void signOut();
+
+    // Inserts the pending transcript again; nothing without one.
+    void retryFailedInsertion();
+    // The latest transcript onto the clipboard; nothing when there is none.
+    void copyLatestTranscript();
+
+    void runConnectivityCheck();
+    void refreshFocusedAppDiagnostics();
+    void checkForUpdates();
+    void openAvailableUpdate();
+
+    // Receives every permission poll's start and finish; empty by default.
+    void setPermissionRefreshEventHandler(std::function<void(const PermissionRefreshPollEvent&)> handler);
+
+signals:
+    void phaseChanged(tessvale::DictationPhase phase);
+    void partialTranscriptChanged(const QString& text);
+    void finalTranscriptChanged(const QString& text);
+    void rawTranscriptChanged(const QString& text);
+    void lastErrorChanged(const QString& text);
+    void browserSignInChanged();
+    void permissionSnapshotChanged();
+    void meChanged();
+    void configChanged();
+    void isAuthenticatedChanged(bool value);
+    void usageSummaryTextChanged(const QString& text);
+    void lastHealthCheckChanged(const QString& text);
+    void focusedAppDiagnosticsChanged();
+    void transcriptHistoryChanged();
+    void activityLogChanged();
+    void audioLevelChanged(double level);
+    void triggerModeChanged();
+    void lastShortcutErrorChanged(const QString& text);
+    void availableInputDevicesChanged();
+    void didFinishSessionBootstrapChanged(bool value);
+    void appUpdateStateChanged();
+    // At most once per event-loop turn after any published state but the audio level changed; the
+    // computed texts may have changed with it.
+    void stateChanged();
+
+private:
+    friend class DictationCoordinatorTestAccess;
+
+    struct PendingInsertionRetry
+    {
+        QUuid sessionID;
+        QString text;
+        FocusedInsertionTargetRef target;
+    };
+
+    struct PendingBrowserAuth
+    {
+        QUuid attemptID;
+        QUrl apiBaseURL;
+        QString state;
+        QString codeVerifier;
+        QString redirectURI;
+    };
+
+    using Extras = QMap<QString, QString>;
+
+    // State: every assignment of a published field goes through these.
+    template <typename T> void publish(T& field, T value, void (DictationCoordinator::*changed)());
+    template <typename T, typename Arg> void publish(T& field, T value, void (DictationCoordinator::*changed)(Arg));
+    void scheduleStateChanged();
+    void setPhase(DictationPhase phase);
+    void setLastError(const QString& text);
+    void setBrowserSignIn(std::optional<BrowserSignInState> state);
+    void setPermissionSnapshot(PermissionSnapshot snapshot);
+    void setMe(std::optional<ClientMeResponse> me);
+    void setConfig(std::optional<ClientConfigResponse> config);
+    void setAuthenticated(bool value);
+    void setFocusedAppDiagnostics(std::optional<FocusedAppDiagnostics> diagnostics);
+    void setTranscripts(const QString& partial, const QString& final, const QString& raw);
+    void setTranscriptHistory(QList<SessionTranscriptRecord> history);
+    void setAudioLevel(double level);
+    void setTriggerMode(std::optional<DictationTriggerMode> mode);
+    void setDidFinishSessionBootstrap(bool value);
+    void setAppUpdateState(AppUpdateState state);
+    void setUsageSummaryText(const QString& text);
+    void setLastHealthCheck(const QString& text);
+    void setPendingInsertionRetry(std::optional<PendingInsertionRetry> retry);
+    // A dictation is between its start and its insertion.
+    bool isDictationActive() const;
+
+    // Tasks: body runs on the main thread after the caller returns, with a token that the
+    // coordinator's destruction cancels.
+    TaskHandle launchMainActorTask(std::function<QCoro::Task<>(CancelToken)> body, const QString& label);
+    CancelToken bound(const CancelToken& token) const { return m_lifetime.token().combinedWith(token); }
+
+    // Activity log and error reports.
+    void logActivity(const QString& message);
+    void reportError(std::exception_ptr error, const QString& context, const Extras& extras = {});
+
+    // Insertion.
+    QCoro::Task<> insertTranscriptTask(QString text, QUuid sessionID, FocusedInsertionTargetRef target);
+    QCoro::Task<> retryFailedInsertionTask(PendingInsertionRetry retry);
+    QCoro::Task<> disconnectSessionTransport();
+    QCoro::Task<> finishSessionIfIdle();
+    void resetAudioStatistics(std::optional<QDateTime> startedAt);
+
+    // Start-up and permissions.
+    void installPermissionRefreshObserver();
+    QCoro::Task<> promptForMicrophoneTask(CancelToken token);
+    void startPermissionRefreshPolling(const QString& reason);
+    void cancelPermissionRefreshPolling();
+    QCoro::Task<> runPermissionRefreshPoll(QUuid pollID, PermissionSnapshot baseline, CancelToken token);
+    void finishPermissionRefreshPoll(const QUuid& pollID, PermissionRefreshPollOutcome outcome);
+    void reportPermissionRefreshPollEvent(const PermissionRefreshPollEvent& event);
+
+    // Restore, account and sign-out.
+    QCoro::Task<> restoreSavedSession(CancelToken token);
+    QCoro::Task<> refreshAccountState(QString apiKey);
+    QCoro::Task<> ensureAccountState(QString apiKey);
+    QCoro::Task<bool> clearRejectedAPIKeyIfNeeded(
+        std::exception_ptr error, QString context, std::optional<QString> messageToShow = std::nullopt);
+    QCoro::Task<> signOutTask(CancelToken token);
+    QCoro::Task<> resetAuthenticatedState(std::optional<QString> errorMessage);
+
+    // Browser sign-in.
+    QCoro::Task<> beginSignInTask(CancelToken token);
+    QCoro::Task<> handleExternalAuthCallbackTask(QUrl url, CancelToken token);
+    void clearPendingBrowserAuth();
+    void cancelInvalidBrowserSignIn(const QString& errorMessage, const QString& logMessage);
+    void cancelAttemptOnServer(const PendingBrowserAuth& attempt, const QString& successLog, const QString& failureLog);
+    // The phase a sign-in path sets, unless a dictation runs or a signed-in user would be shown as
+    // signed out.
+    void setSignInPhase(DictationPhase phase);
+
+    // Checks.
+    QCoro::Task<> runConnectivityCheckTask(CancelToken token);
+    QCoro::Task<> refreshAppUpdateState();
+
+    AppSettings* m_settings;
+    CoordinatorServices m_services;
+    CancelSource m_lifetime;
+
+    // Published.
+    DictationPhase m_phase = DictationPhase::signedOut;
+    QString m_partialTranscript;
+    QString m_finalTranscript;
+    QString m_rawTranscript;
+    QString m_lastError;
+    std::optional<BrowserSignInState> m_browserSignIn;
+    PermissionSnapshot m_permissionSnapshot;
+    std::optional<ClientMeResponse> m_me;
+    std::optional<ClientConfigResponse> m_config;
+    bool m_isAuthenticated = false;
+    QString m_usageSummaryText;
+    QString m_lastHealthCheck;
+    std::optional<FocusedAppDiagnostics> m_focusedAppDiagnostics;
+    QList<SessionTranscriptRecord> m_transcriptHistory;
+    QList<ActivityLogEntry> m_activityLog;
+    double m_audioLevel = 0;
+    std::optional<DictationTriggerMode> m_triggerMode;
+    QString m_lastShortcutError;
+    QList<AudioInputDevice> m_availableInputDevices;
+    bool m_didFinishSessionBootstrap = false;
+    AppUpdateState m_appUpdateState;
+    bool m_stateChangePending = false;
+
+    std::function<void(const PermissionRefreshPollEvent&)> m_permissionRefreshEventHandler;
+
+    // Session.
+    std::unique_ptr<AudioDeviceMonitor> m_audioDeviceMonitor;
+    std::optional<WebSocketTransport> m_webSocket;
+    qint64 m_audioSequence = 0;
+    std::optional<QUuid> m_sessionID;
+    QString m_lastCommittedText;
+    bool m_isInserting = false;
+    bool m_isStartingRecording = false;
+    QList<QByteArray> m_bufferedAudioChunks;
+    QList<QByteArray> m_queuedAudioChunks;
+    bool m_isSessionReadyForAudio = false;
+    bool m_isDrainingQueuedAudio = false;
+    bool m_shouldStopAfterQueuedAudioDrains = false;
+    bool m_pendingPushToTalkStop = false;
+    bool m_pendingHandsFreeStartCancel = false;
+    std::optional<QUuid> m_disconnectingSessionID;
+    TaskHandle m_sessionStartTimeoutTask;
+    TaskHandle m_sessionErrorCleanupTask;
+    TaskHandle m_webSocketPingTask;
+    FocusedInsertionTargetRef m_insertionTarget;
+    std::optional<PendingInsertionRetry> m_pendingInsertionRetry;
+    std::optional<QUuid> m_recoveryAttemptedSessionID;
+    std::optional<QDateTime> m_recordingStartedAt;
+    qint64 m_capturedAudioChunkCount = 0;
+    qint64 m_sentAudioChunkCount = 0;
+    qint64 m_sentAudioByteCount = 0;
+    qint64 m_audioLevelSampleCount = 0;
+    double m_peakAudioLevel = 0;
+
+    // Sign-in.
+    std::optional<PendingBrowserAuth> m_pendingBrowserAuth;
+    bool m_isStartingBrowserSignIn = false;
+    // The attempt whose code exchange is running; a second callback for it is ignored.
+    std::optional<QUuid> m_exchangingAttemptID;
+    // Bumped by every reset to signed out, so an account refresh that a sign-out overtook publishes
+    // nothing.
+    quint64 m_authenticationGeneration = 0;
+
+    // Permissions.
+    bool m_permissionRefreshObserverInstalled = false;
+    TaskHandle m_permissionRefreshTask;
+    std::optional<QUuid> m_activePermissionRefreshPollID;
+
+    // Update checks.
+    qint64 m_updateCheckGeneration = 0;
+};
+
+} // namespace tessvale

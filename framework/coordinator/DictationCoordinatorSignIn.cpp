@@ -1,0 +1,5 @@
+#include "coordinator/DictationCoordinator.h"
+
+namespace tessvale {
+
+} // namespace tessvale

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <optional>
+#include <utility>
+
+#include <QString>
+#include <QUuid>
+
+#include <qcoro/qcorotask.h>
+
+#include "coordinator/DictationCoordinator.h"
+
+namespace tessvale {
+
+// The few internal steps that tests drive directly, where the public path would need a whole
+// dictation: a phase set from outside, an open session, a committed transcript's insertion.
+class DictationCoordinatorTestAccess
+{
+public:
+    static void setPhase(DictationCoordinator& coordinator, DictationPhase phase) { coordinator.setPhase(phase); }
+
+    // A session as its start leaves it: identifier, transport, insertion target.
+    static void openSession(DictationCoordinator& coordinator, QUuid sessionID,
+        std::optional<WebSocketTransport> transport, FocusedInsertionTargetRef target = nullptr)
+    {
+        coordinator.m_sessionID = sessionID;
+        coordinator.m_webSocket = std::move(transport);
+        coordinator.m_insertionTarget = std::move(target);
+    }
+
+    static std::optional<QUuid> sessionID(const DictationCoordinator& coordinator) { return coordinator.m_sessionID; }
+    static bool isInserting(const DictationCoordinator& coordinator) { return coordinator.m_isInserting; }
+
+    // What a committed transcript starts: the inserting phase, then the insertion of text for the open
+    // session into its target.
+    static QCoro::Task<> insertCommittedTranscript(DictationCoordinator& coordinator, QString text)
+    {
+        coordinator.setPhase(DictationPhase::inserting);
+        coordinator.m_isInserting = true;
+        return coordinator.insertTranscriptTask(std::move(text),
+            coordinator.m_sessionID.value_or(QUuid::createUuid()), coordinator.m_insertionTarget);
+    }
+
+    // As a recovered transcript leaves it.
+    static void setPendingInsertionRetry(
+        DictationCoordinator& coordinator, QUuid sessionID, QString text, FocusedInsertionTargetRef target = nullptr)
+    {
+        coordinator.setPendingInsertionRetry(
+            DictationCoordinator::PendingInsertionRetry { sessionID, std::move(text), std::move(target) });
+    }
+
+    static std::optional<QString> pendingInsertionRetryText(const DictationCoordinator& coordinator)
+    {
+        if (!coordinator.m_pendingInsertionRetry)
+            return std::nullopt;
+        return coordinator.m_pendingInsertionRetry->text;
+    }
+
+    static void addTranscriptRecord(DictationCoordinator& coordinator, SessionTranscriptRecord record)
+    {
+        QList<SessionTranscriptRecord> history = coordinator.m_transcriptHistory;
+        history.prepend(std::move(record));
+        coordinator.setTranscriptHistory(std::move(history));
+    }
+};
+
+} // namespace tessvale

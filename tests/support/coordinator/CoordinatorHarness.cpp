@@ -1,0 +1,248 @@
+#include "support/coordinator/CoordinatorHarness.h"
+
+#include <QCoreApplication>
+
+#include "coordinator/CoordinatorHelpers.h"
+#include "settings/InMemoryUserDefaults.h"
+#include "support/async/EventLoopWaits.h"
+#include "support/audio/FakeAudioSystem.h"
+#include "support/auth/InMemorySecretStore.h"
+#include "system/PermissionService.h"
+
+namespace tessvale {
+
+namespace {
+
+const QString kKeychainService = QStringLiteral("com.tessvale.tests.coordinator");
+
+QCoro::Task<bool> answerMicrophoneRequest(bool grants)
+{
+    co_return grants;
+}
+
+QCoro::Task<> finishAtOnce()
+{
+    co_return;
+}
+
+} // namespace
+
+CoordinatorHarness::CoordinatorHarness()
+    : m_sleeper(std::make_unique<ManualSleeper>())
+    , m_defaults(std::make_shared<InMemoryUserDefaults>())
+    , m_settings(std::make_unique<AppSettings>(m_defaults, [] { return std::optional<QString>(QStringLiteral("Desk")); }))
+    , m_secrets(std::make_shared<InMemorySecretStore>())
+    , m_audio(std::make_shared<testing::FakeAudioSystem>())
+{
+    meAnswer.value = sampleMe();
+    configAnswer.value = sampleConfig();
+    startAnswer.value = sampleStart();
+    tokenAnswer.value = sampleToken();
+    cancelAnswer.value = true;
+    updateAnswer.value = sampleUpdate(false);
+    healthAnswer.value = QStringLiteral("ok");
+
+    CoordinatorServices& s = m_services;
+    s.keychain = std::make_shared<KeychainStore>(kKeychainService, m_secrets);
+
+    s.cloud.startNativeAuth = [this](QUrl, QString, QString, QString, QString, QString) {
+        ++cloudCalls[QStringLiteral("start")];
+        return deliverAnswer(startAnswer);
+    };
+    s.cloud.exchangeNativeAuthToken = [this](QUrl, QUuid, QString code, QString verifier, QString redirectURI) {
+        ++cloudCalls[QStringLiteral("token")];
+        lastExchange = { code, verifier, redirectURI };
+        return deliverAnswer(tokenAnswer);
+    };
+    s.cloud.cancelNativeAuth = [this](QUrl, QUuid) {
+        ++cloudCalls[QStringLiteral("cancel")];
+        return deliverAnswer(cancelAnswer);
+    };
+    s.cloud.fetchMe = [this](QUrl, QString apiKey) {
+        ++cloudCalls[QStringLiteral("me")];
+        lastAPIKey = apiKey;
+        return deliverAnswer(meAnswer);
+    };
+    s.cloud.fetchClientConfig = [this](QUrl, QString apiKey) {
+        ++cloudCalls[QStringLiteral("config")];
+        lastAPIKey = apiKey;
+        return deliverAnswer(configAnswer);
+    };
+    s.cloud.fetchDictationRecovery = [this](QUrl, QString, QUuid) {
+        ++cloudCalls[QStringLiteral("recovery")];
+        CloudAnswer<DictationSessionRecoveryResponse> none;
+        none.error = std::make_exception_ptr(CloudClientError::requestFailed(404, QStringLiteral("Not found")));
+        return deliverAnswer(none);
+    };
+    s.cloud.fetchMacOSUpdate = [this](QUrl, QString) {
+        ++cloudCalls[QStringLiteral("update")];
+        return deliverAnswer(updateAnswer);
+    };
+    s.cloud.fetchHealth = [this](QUrl) {
+        ++cloudCalls[QStringLiteral("health")];
+        return deliverAnswer(healthAnswer);
+    };
+
+    PermissionService::Operations permissions;
+    permissions.microphoneAuthorizationStatus = [this] { return microphoneStatus; };
+    permissions.accessibilityIsTrusted = [this] { return accessibilityTrusted; };
+    permissions.requestMicrophoneAccessHandler = [this] {
+        ++microphoneRequests;
+        return answerMicrophoneRequest(microphoneRequestGrants);
+    };
+    permissions.promptForAccessibilityHandler = [this] { ++accessibilityPrompts; };
+    permissions.openURLHandler = [this](const QUrl& url) { openedSettingsURLs.append(url); };
+    s.permissions = std::make_shared<PermissionService>(std::move(permissions));
+
+    s.insertTranscript = [this](QString text, bool, bool, bool, FocusedInsertionTargetRef target, CancelToken) {
+        insertions.append({ text, target });
+        CloudAnswer<TextInsertionResult> answer;
+        answer.value = insertionResult;
+        answer.error = insertionError;
+        answer.gate = insertionGate;
+        return deliverAnswer(answer);
+    };
+    s.currentDiagnostics = [this] { return diagnostics; };
+    s.audioSystem = m_audio;
+    s.copyText = [this](const QString& text) {
+        if (clipboardWorks)
+            clipboardWrites.append(text);
+        return clipboardWorks;
+    };
+    s.errorReporting.isStarted = [this] { return errorMonitoringStarted; };
+    s.errorReporting.addBreadcrumb = [this](const QString& category, const QString& message) {
+        breadcrumbs.append(category + QLatin1Char(':') + message);
+    };
+    s.errorReporting.capture = [this](std::exception_ptr error, const QString& context,
+                                   const QMap<QString, QString>& extras) {
+        reports.append({ localizedDescription(error), context, extras });
+    };
+
+    s.recorder.isRunning = [] { return false; };
+    s.recorder.start = [](const std::optional<QString>&, RecorderClient::ChunkHandler, RecorderClient::LevelHandler,
+                           RecorderClient::CaptureEndedHandler) {};
+    s.recorder.stop = [this] {
+        ++recorderStops;
+        return QList<QByteArray>();
+    };
+    s.webSocketFactory = [this](const QUrl&, const QString&) {
+        ++transportsMade;
+        WebSocketTransport transport;
+        transport.connect = [](WebSocketTransport::MessageHandler, WebSocketTransport::TerminationHandler) {
+            return finishAtOnce();
+        };
+        transport.send = [](ClientStreamMessage) { return finishAtOnce(); };
+        transport.disconnect = [this] {
+            ++transportDisconnects;
+            return finishAtOnce();
+        };
+        return transport;
+    };
+    s.focusTargetProvider = [this] { return focusTarget; };
+    s.urlOpener = [this](const QUrl& url) {
+        openedURLs.append(url);
+        if (onOpenURL)
+            onOpenURL(url);
+    };
+    s.sleeper = m_sleeper.get();
+}
+
+CoordinatorHarness::~CoordinatorHarness()
+{
+    m_coordinator.reset();
+    settle();
+}
+
+DictationCoordinator& CoordinatorHarness::coordinator()
+{
+    if (!m_coordinator)
+        m_coordinator = std::make_unique<DictationCoordinator>(*m_settings, m_services);
+    return *m_coordinator;
+}
+
+void CoordinatorHarness::settle()
+{
+    // Posted tasks post their continuations; a few rounds empty the queue.
+    for (int round = 0; round < 20; ++round)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void CoordinatorHarness::advance(Duration duration)
+{
+    m_sleeper->advance(duration);
+    settle();
+}
+
+std::optional<QString> CoordinatorHarness::storedAPIKey() const
+{
+    const std::optional<QByteArray> value = m_secrets->item(kKeychainService, DictationCoordinator::apiKeyAccount);
+    if (!value)
+        return std::nullopt;
+    return QString::fromUtf8(*value);
+}
+
+void CoordinatorHarness::storeAPIKey(const QString& key)
+{
+    m_secrets->put(kKeychainService, DictationCoordinator::apiKeyAccount, key.toUtf8());
+}
+
+QStringList CoordinatorHarness::activityMessages() const
+{
+    QStringList messages;
+    if (m_coordinator) {
+        for (const ActivityLogEntry& entry : m_coordinator->activityLog())
+            messages.append(entry.message);
+    }
+    return messages;
+}
+
+ClientMeResponse CoordinatorHarness::sampleMe(const QString& email)
+{
+    ClientMeResponse me;
+    me.user.id = QStringLiteral("user-1");
+    me.user.email = email;
+    me.device.id = QUuid(QStringLiteral("{5d2f0c1e-8a7b-4c3d-9e1f-2a3b4c5d6e7f}"));
+    me.device.name = QStringLiteral("Desk");
+    me.device.appVersion = QStringLiteral("1.0.0");
+    return me;
+}
+
+ClientConfigResponse CoordinatorHarness::sampleConfig()
+{
+    ClientConfigResponse config;
+    config.webSocketURL = QUrl(QStringLiteral("wss://stream.localhost/v1/dictation"));
+    config.maxChunkBytes = 32000;
+    config.sampleRate = 16000;
+    return config;
+}
+
+ClientUpdateResponse CoordinatorHarness::sampleUpdate(bool updateAvailable, const QString& latestVersion)
+{
+    ClientUpdateResponse update;
+    update.platform = QStringLiteral("MacOS");
+    update.currentVersion = QStringLiteral("1.0.0");
+    update.latestVersion = latestVersion;
+    update.updateAvailable = updateAvailable;
+    update.downloadURL = QUrl(QStringLiteral("https://downloads.localhost/tessvale-") + latestVersion + ".tar.gz");
+    return update;
+}
+
+NativeAuthStartResponse CoordinatorHarness::sampleStart()
+{
+    NativeAuthStartResponse start;
+    start.attemptID = QUuid(QStringLiteral("{0b7e4c1d-2a3f-4b5c-9d6e-1f2a3b4c5d6e}"));
+    start.authorizationURL = QUrl(QStringLiteral("https://app.localhost/authorize?attempt=1"));
+    start.expiresAt = QStringLiteral("2030-01-01T00:00:00Z");
+    return start;
+}
+
+NativeAuthTokenResponse CoordinatorHarness::sampleToken(const QString& apiKey)
+{
+    NativeAuthTokenResponse token;
+    token.apiKey = apiKey;
+    token.me = sampleMe();
+    token.config = sampleConfig();
+    return token;
+}
+
+} // namespace tessvale

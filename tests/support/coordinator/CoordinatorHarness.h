@@ -1,0 +1,161 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <qcoro/qcorotask.h>
+
+#include "async/OneShot.h"
+#include "async/Sleeper.h"
+#include "coordinator/CoordinatorServices.h"
+#include "coordinator/DictationCoordinator.h"
+#include "coordinator/DictationCoordinatorTestAccess.h"
+#include "platform/system/MicrophoneAuthorization.h"
+#include "settings/AppSettings.h"
+
+namespace tessvale {
+
+class InMemorySecretStore;
+class InMemoryUserDefaults;
+namespace testing {
+class FakeAudioSystem;
+}
+
+// A REST answer the test controls: the value (or the error) is handed back once the gate opens, or at
+// once when there is no gate. A gate wakes one waiting call: give concurrent calls gates of their own.
+template <typename T> struct CloudAnswer
+{
+    std::optional<T> value;
+    std::exception_ptr error;
+    std::optional<OneShot<>> gate;
+};
+
+template <typename T> QCoro::Task<T> deliverAnswer(CloudAnswer<T> answer)
+{
+    if (answer.gate)
+        co_await *answer.gate;
+    if (answer.error)
+        std::rethrow_exception(answer.error);
+    co_return std::move(*answer.value);
+}
+
+inline QCoro::Task<> deliverAnswer(CloudAnswer<bool> answer)
+{
+    if (answer.gate)
+        co_await *answer.gate;
+    if (answer.error)
+        std::rethrow_exception(answer.error);
+}
+
+// A coordinator over fakes and virtual time: settings in memory, the keychain over an in-memory secret
+// store, scripted permissions, REST answers, insertions and URL opening, recorded error reports and
+// breadcrumbs. Replace what a test needs before the first coordinator() call.
+class CoordinatorHarness
+{
+public:
+    struct Report
+    {
+        QString description;
+        QString context;
+        QMap<QString, QString> extras;
+    };
+
+    struct Insertion
+    {
+        QString text;
+        FocusedInsertionTargetRef target;
+    };
+
+    CoordinatorHarness();
+    ~CoordinatorHarness();
+
+    // Built on first use over services().
+    DictationCoordinator& coordinator();
+    CoordinatorServices& services() { return m_services; }
+    AppSettings& settings() { return *m_settings; }
+    ManualSleeper& sleeper() { return *m_sleeper; }
+    InMemorySecretStore& secrets() { return *m_secrets; }
+    testing::FakeAudioSystem& audio() { return *m_audio; }
+
+    // Runs posted tasks until nothing more is posted (without moving virtual time).
+    void settle();
+    // Moves virtual time, then settles.
+    void advance(Duration duration);
+
+    // The stored API key, read straight from the secret store.
+    std::optional<QString> storedAPIKey() const;
+    void storeAPIKey(const QString& key);
+
+    QStringList activityMessages() const;
+    bool logged(const QString& message) const { return activityMessages().contains(message); }
+
+    // REST answers, one per endpoint; each call of an endpoint is counted under its name.
+    CloudAnswer<NativeAuthStartResponse> startAnswer;
+    CloudAnswer<NativeAuthTokenResponse> tokenAnswer;
+    CloudAnswer<bool> cancelAnswer;
+    CloudAnswer<ClientMeResponse> meAnswer;
+    CloudAnswer<ClientConfigResponse> configAnswer;
+    CloudAnswer<ClientUpdateResponse> updateAnswer;
+    CloudAnswer<QString> healthAnswer;
+    QMap<QString, int> cloudCalls;
+    // The arguments of the last exchange: code, verifier, redirect URI.
+    QStringList lastExchange;
+    // The last API key sent to the account endpoints.
+    QString lastAPIKey;
+
+    // Permissions.
+    MicrophoneAuthorizationStatus microphoneStatus = MicrophoneAuthorizationStatus::authorized;
+    bool accessibilityTrusted = true;
+    bool microphoneRequestGrants = true;
+    int accessibilityPrompts = 0;
+    int microphoneRequests = 0;
+    QList<QUrl> openedSettingsURLs;
+
+    // Insertion: each insert waits for the gate when set, then fails with insertionError or succeeds.
+    std::optional<OneShot<>> insertionGate;
+    std::exception_ptr insertionError;
+    TextInsertionResult insertionResult;
+    QList<Insertion> insertions;
+
+    std::optional<FocusedAppDiagnostics> diagnostics;
+    FocusedInsertionTargetRef focusTarget;
+    QList<QUrl> openedURLs;
+    // Called after a URL is recorded (a browser following the sign-in page, say).
+    std::function<void(const QUrl&)> onOpenURL;
+    QStringList clipboardWrites;
+    bool clipboardWorks = true;
+
+    bool errorMonitoringStarted = true;
+    QStringList breadcrumbs;
+    QList<Report> reports;
+
+    int recorderStops = 0;
+    int transportsMade = 0;
+    int transportDisconnects = 0;
+
+    // Canned bodies, as the service sends them.
+    static ClientMeResponse sampleMe(const QString& email = QStringLiteral("user@example.com"));
+    static ClientConfigResponse sampleConfig();
+    static ClientUpdateResponse sampleUpdate(bool updateAvailable, const QString& latestVersion = QStringLiteral("2.0.0"));
+    static NativeAuthStartResponse sampleStart();
+    static NativeAuthTokenResponse sampleToken(const QString& apiKey = QStringLiteral("tv_test_signedinkey"));
+
+private:
+    std::unique_ptr<ManualSleeper> m_sleeper;
+    std::shared_ptr<InMemoryUserDefaults> m_defaults;
+    std::unique_ptr<AppSettings> m_settings;
+    std::shared_ptr<InMemorySecretStore> m_secrets;
+    std::shared_ptr<testing::FakeAudioSystem> m_audio;
+    CoordinatorServices m_services;
+    std::unique_ptr<DictationCoordinator> m_coordinator;
+};
+
+} // namespace tessvale
