@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "cloud/CloudClientError.h"
 #include "coordinator/CoordinatorHelpers.h"
 #include "settings/InMemoryUserDefaults.h"
 #include "support/async/EventLoopWaits.h"
