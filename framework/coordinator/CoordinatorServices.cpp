@@ -27,9 +27,8 @@ CoordinatorCloud CoordinatorCloud::over(const CloudAPIClient& client)
               return api->exchangeNativeAuthToken(
                   std::move(baseURL), attemptID, std::move(code), std::move(codeVerifier), std::move(redirectURI));
           };
-    cloud.cancelNativeAuth = [api](QUrl baseURL, QUuid attemptID) {
-        return api->cancelNativeAuth(std::move(baseURL), attemptID);
-    };
+    cloud.cancelNativeAuth
+        = [api](QUrl baseURL, QUuid attemptID) { return api->cancelNativeAuth(std::move(baseURL), attemptID); };
     cloud.fetchMe = [api](QUrl baseURL, QString apiKey) { return api->fetchMe(std::move(baseURL), std::move(apiKey)); };
     cloud.fetchClientConfig
         = [api](QUrl baseURL, QString apiKey) { return api->fetchClientConfig(std::move(baseURL), std::move(apiKey)); };
@@ -75,9 +74,8 @@ CoordinatorServices CoordinatorServices::live(std::shared_ptr<KeychainStore> key
     services.focusTargetProvider
         = [diagnosticsService] { return FocusAppService::currentInsertionTarget(*diagnosticsService); };
     services.audioSystem = std::move(audioSystem);
-    services.copyText = [clipboard = std::move(clipboard)](const QString& text) {
-        return clipboard->writeText(ClipboardSelection::clipboard, text);
-    };
+    services.copyText = [clipboard = std::move(clipboard)](
+                            const QString& text) { return clipboard->writeText(ClipboardSelection::clipboard, text); };
     services.errorReporting = CoordinatorErrorReporting::errorMonitoring();
     services.recorder = liveRecorderClient(recorder);
     services.webSocketFactory = cloudWebSocketTransportFactory();
@@ -102,7 +100,8 @@ void openExternalURL(const QUrl& url)
     if (!isOpenableExternalURL(url)) {
         // The scheme alone: the rest may carry a code or a token.
         qCWarning(lcDictationCoordinator).noquote()
-            << "Refused to open a URL with the scheme" << (url.scheme().isEmpty() ? QStringLiteral("(none)") : url.scheme());
+            << "Refused to open a URL with the scheme"
+            << (url.scheme().isEmpty() ? QStringLiteral("(none)") : url.scheme());
         return;
     }
     if (!QDesktopServices::openUrl(url))

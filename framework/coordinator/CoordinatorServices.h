@@ -58,8 +58,7 @@ struct CoordinatorErrorReporting
 {
     std::function<bool()> isStarted;
     std::function<void(const QString& category, const QString& message)> addBreadcrumb;
-    std::function<void(std::exception_ptr error, const QString& context, const QMap<QString, QString>& extras)>
-        capture;
+    std::function<void(std::exception_ptr error, const QString& context, const QMap<QString, QString>& extras)> capture;
 
     // The process's error monitoring.
     static CoordinatorErrorReporting errorMonitoring();

@@ -64,7 +64,8 @@ DictationPresentation DictationCoordinator::presentation() const
     return presentation;
 }
 
-void DictationCoordinator::setPermissionRefreshEventHandler(std::function<void(const PermissionRefreshPollEvent&)> handler)
+void DictationCoordinator::setPermissionRefreshEventHandler(
+    std::function<void(const PermissionRefreshPollEvent&)> handler)
 {
     m_permissionRefreshEventHandler = std::move(handler);
 }
@@ -210,7 +211,8 @@ bool DictationCoordinator::isDictationActive() const
 
 // Tasks.
 
-TaskHandle DictationCoordinator::launchMainActorTask(std::function<QCoro::Task<>(CancelToken)> body, const QString& label)
+TaskHandle DictationCoordinator::launchMainActorTask(
+    std::function<QCoro::Task<>(CancelToken)> body, const QString& label)
 {
     return spawnOnMain(
         this,

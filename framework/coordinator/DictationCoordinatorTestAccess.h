@@ -37,8 +37,8 @@ public:
     {
         coordinator.setPhase(DictationPhase::inserting);
         coordinator.m_isInserting = true;
-        return coordinator.insertTranscriptTask(std::move(text),
-            coordinator.m_sessionID.value_or(QUuid::createUuid()), coordinator.m_insertionTarget);
+        return coordinator.insertTranscriptTask(
+            std::move(text), coordinator.m_sessionID.value_or(QUuid::createUuid()), coordinator.m_insertionTarget);
     }
 
     // As a recovered transcript leaves it.

@@ -9,9 +9,10 @@
 #include "platform/linux/auth/LibsecretSecretStore.h"
 #include "support/HelperPrograms.h"
 #include "support/async/TaskRunner.h"
+#include "support/auth/KeyringDesktop.h"
 
 using namespace tessvale;
-using tessvale::testing::helperProgramPath;
+using namespace tessvale::testing;
 using namespace std::chrono_literals;
 
 // The login keyring of the private desktop locked, as after a screen lock or a fresh login without
@@ -20,79 +21,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kAccount = QStringLiteral("cloud-api-key");
-const QString kKeyringPassword = QStringLiteral("test"); // what scripts/test-env unlocks it with
-
-// Runs a command line tool to its end while the event loop keeps running; its standard output.
-QString runTool(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment = {})
-{
-    QProcess tool;
-    tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    if (!environment.isEmpty())
-        tool.setProcessEnvironment(environment);
-    tool.start(program, arguments);
-    if (!waitUntil([&] { return tool.state() == QProcess::NotRunning; }, 30s))
-        ADD_FAILURE() << program.toStdString() << " did not finish";
-    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
-}
-
-QString busCall(
-    const QString& destination, const QString& objectPath, const QString& method, const QStringList& arguments)
-{
-    return runTool(QStringLiteral("gdbus"),
-        QStringList { QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"), destination,
-            QStringLiteral("--object-path"), objectPath, QStringLiteral("--method"), method }
-            + arguments);
-}
-
-QString secretServiceCall(const QString& objectPath, const QString& method, const QStringList& arguments)
-{
-    return busCall(QStringLiteral("org.freedesktop.secrets"), objectPath, method, arguments);
-}
-
-// The bus name of the running keyring daemon: a new one after a restart.
-QString keyringOwner()
-{
-    return busCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus.GetNameOwner"), { QStringLiteral("org.freedesktop.secrets") });
-}
-
-// The prompt's window, once it is shown.
-QString promptWindow(std::chrono::milliseconds timeout = 10s)
-{
-    QString window;
-    waitUntil(
-        [&] {
-            window = runTool(QStringLiteral("xdotool"),
-                { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--class"),
-                    QStringLiteral("gcr-prompter") })
-                         .split(QLatin1Char('\n'))
-                         .last();
-            return !window.isEmpty();
-        },
-        timeout);
-    return window;
-}
-
-// Runs each xdotool command on the prompt, then waits for the prompt to close.
-void answerPrompt(const QList<QStringList>& commands)
-{
-    const QString window = promptWindow();
-    ASSERT_FALSE(window.isEmpty()) << "no unlock prompt was shown";
-    runTool(QStringLiteral("xdotool"), { QStringLiteral("windowactivate"), QStringLiteral("--sync"), window });
-    for (const QStringList& command : commands)
-        runTool(QStringLiteral("xdotool"), command);
-    EXPECT_TRUE(waitUntil([&window] { return promptWindow(0ms) != window; }, 10s)) << "the prompt stayed open";
-}
-
-void dismissPrompt()
-{
-    answerPrompt({ { QStringLiteral("key"), QStringLiteral("Escape") } });
-}
-
-void unlockAtPrompt()
-{
-    answerPrompt({ { QStringLiteral("type"), kKeyringPassword }, { QStringLiteral("key"), QStringLiteral("Return") } });
-}
 
 // The keychain status the task failed with; 0 when it did not fail with a keychain error.
 template <typename T> SecretStatus statusOf(QCoro::Task<T> task)
@@ -114,9 +42,7 @@ protected:
     {
         if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") || qEnvironmentVariableIsEmpty("DISPLAY"))
             GTEST_SKIP() << "no private desktop with a keyring (run through scripts/test-env)";
-        m_collection = secretServiceCall(QStringLiteral("/org/freedesktop/secrets"),
-            QStringLiteral("org.freedesktop.Secret.Service.ReadAlias"), { QStringLiteral("default") })
-                           .section(QLatin1Char('\''), 1, 1);
+        m_collection = defaultCollection();
         ASSERT_FALSE(m_collection.isEmpty());
         runTask(m_store.save(QStringLiteral("tv_live_locked"), kAccount));
         lock();
@@ -137,17 +63,11 @@ protected:
 
     void lock()
     {
-        secretServiceCall(QStringLiteral("/org/freedesktop/secrets"),
-            QStringLiteral("org.freedesktop.Secret.Service.Lock"), { QStringLiteral("['%1']").arg(m_collection) });
+        lockCollection(m_collection);
         ASSERT_TRUE(isLocked());
     }
 
-    bool isLocked()
-    {
-        return secretServiceCall(m_collection, QStringLiteral("org.freedesktop.DBus.Properties.Get"),
-                   { QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked") })
-            == QStringLiteral("(<true>,)");
-    }
+    bool isLocked() { return isCollectionLocked(m_collection); }
 
     // Items stored under the store's service and the account, locked or not.
     int storedItems()
