@@ -19,6 +19,8 @@ class DictationCoordinatorTestAccess
 public:
     static void setPhase(DictationCoordinator& coordinator, DictationPhase phase) { coordinator.setPhase(phase); }
 
+    static void setAudioLevel(DictationCoordinator& coordinator, double level) { coordinator.setAudioLevel(level); }
+
     // A session as its start leaves it: identifier, transport, insertion target.
     static void openSession(DictationCoordinator& coordinator, QUuid sessionID,
         std::optional<WebSocketTransport> transport, FocusedInsertionTargetRef target = nullptr)
