@@ -58,6 +58,14 @@ public:
         return coordinator.m_pendingInsertionRetry->text;
     }
 
+    // As a finished sign-in leaves it.
+    static void setSignedIn(DictationCoordinator& coordinator, ClientMeResponse me)
+    {
+        coordinator.setMe(std::move(me));
+        coordinator.setAuthenticated(true);
+        coordinator.setPhase(DictationPhase::ready);
+    }
+
     static void addTranscriptRecord(DictationCoordinator& coordinator, SessionTranscriptRecord record)
     {
         QList<SessionTranscriptRecord> history = coordinator.m_transcriptHistory;
