@@ -25,6 +25,23 @@ QString caseName(DictationPhase phase)
     return {};
 }
 
+bool isDictationPhase(DictationPhase phase)
+{
+    switch (phase) {
+    case DictationPhase::starting:
+    case DictationPhase::recording:
+    case DictationPhase::finalizing:
+    case DictationPhase::postProcessing:
+    case DictationPhase::inserting:
+        return true;
+    case DictationPhase::signedOut:
+    case DictationPhase::ready:
+    case DictationPhase::error:
+        break;
+    }
+    return false;
+}
+
 QString rawValue(DictationTriggerMode mode)
 {
     switch (mode) {

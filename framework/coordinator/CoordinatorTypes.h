@@ -24,6 +24,9 @@ enum class DictationPhase {
 
 // The case name as log lines write it ("postProcessing").
 QString caseName(DictationPhase phase);
+// From the start of a dictation to its insertion: starting, recording, finalizing, postProcessing,
+// inserting.
+bool isDictationPhase(DictationPhase phase);
 
 enum class DictationTriggerMode {
     handsFree,

@@ -194,19 +194,7 @@ void DictationCoordinator::setPendingInsertionRetry(std::optional<PendingInserti
 
 bool DictationCoordinator::isDictationActive() const
 {
-    switch (m_phase) {
-    case DictationPhase::starting:
-    case DictationPhase::recording:
-    case DictationPhase::finalizing:
-    case DictationPhase::postProcessing:
-    case DictationPhase::inserting:
-        return true;
-    case DictationPhase::signedOut:
-    case DictationPhase::ready:
-    case DictationPhase::error:
-        break;
-    }
-    return m_isStartingRecording || m_isInserting;
+    return isDictationPhase(m_phase) || m_isStartingRecording || m_isInserting;
 }
 
 // Tasks.

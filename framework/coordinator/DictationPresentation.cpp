@@ -87,19 +87,7 @@ std::optional<QString> DictationPresentation::latestTranscriptText() const
 
 bool DictationPresentation::shouldShowHUD() const
 {
-    switch (phase) {
-    case DictationPhase::starting:
-    case DictationPhase::recording:
-    case DictationPhase::finalizing:
-    case DictationPhase::postProcessing:
-    case DictationPhase::inserting:
-        return true;
-    case DictationPhase::signedOut:
-    case DictationPhase::ready:
-    case DictationPhase::error:
-        return false;
-    }
-    return false;
+    return isDictationPhase(phase);
 }
 
 QString DictationPresentation::hudTitle() const

@@ -199,6 +199,14 @@ QStringList CoordinatorHarness::activityMessages() const
     return messages;
 }
 
+QStringList CoordinatorHarness::reportContexts() const
+{
+    QStringList contexts;
+    for (const Report& report : reports)
+        contexts.append(report.context);
+    return contexts;
+}
+
 ClientMeResponse CoordinatorHarness::sampleMe(const QString& email)
 {
     ClientMeResponse me;

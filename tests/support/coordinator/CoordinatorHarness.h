@@ -55,6 +55,11 @@ inline QCoro::Task<> deliverAnswer(CloudAnswer<bool> answer)
         std::rethrow_exception(answer.error);
 }
 
+template <typename Error> std::exception_ptr errorOf(Error error)
+{
+    return std::make_exception_ptr(std::move(error));
+}
+
 // A coordinator over fakes and virtual time: settings in memory, the keychain over an in-memory secret
 // store, scripted permissions, REST answers, insertions and URL opening, recorded error reports and
 // breadcrumbs. Replace what a test needs before the first coordinator() call.
@@ -95,6 +100,8 @@ public:
     void storeAPIKey(const QString& key);
 
     QStringList activityMessages() const;
+    // The context of every error report, in order.
+    QStringList reportContexts() const;
     bool logged(const QString& message) const { return activityMessages().contains(message); }
 
     // REST answers, one per endpoint; each call of an endpoint is counted under its name.

@@ -21,19 +21,6 @@ namespace {
 
 const QString kSavedKey = QStringLiteral("tv_test_savedkey0123456789");
 
-template <typename Error> std::exception_ptr errorOf(Error error)
-{
-    return std::make_exception_ptr(std::move(error));
-}
-
-QStringList reportContexts(const CoordinatorHarness& h)
-{
-    QStringList contexts;
-    for (const CoordinatorHarness::Report& report : h.reports)
-        contexts.append(report.context);
-    return contexts;
-}
-
 void expectKeyNeverShown(CoordinatorHarness& h)
 {
     for (const QString& line : h.activityMessages() + h.breadcrumbs)
@@ -125,7 +112,7 @@ TEST(SessionRestore, EveryOutcomeSettlesTheStateAndFinishesTheBootstrapOnce)
         EXPECT_EQ(coordinator.lastError(), c.lastError);
         EXPECT_EQ(h.storedAPIKey().has_value(), c.keyKept);
         EXPECT_TRUE(h.logged(c.logLine)) << h.activityMessages().join('\n').toStdString();
-        EXPECT_EQ(reportContexts(h), c.reportContext.isEmpty() ? QStringList() : QStringList { c.reportContext });
+        EXPECT_EQ(h.reportContexts(), c.reportContext.isEmpty() ? QStringList() : QStringList { c.reportContext });
         EXPECT_EQ(h.cloudCalls.value("me"), c.accountRequests);
         EXPECT_EQ(h.cloudCalls.value("config"), c.accountRequests);
         EXPECT_TRUE(coordinator.didFinishSessionBootstrap());

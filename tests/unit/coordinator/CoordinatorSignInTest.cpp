@@ -21,19 +21,6 @@ namespace {
 
 const QString kSignedInKey = QStringLiteral("tv_test_signedinkey");
 
-template <typename Error> std::exception_ptr errorOf(Error error)
-{
-    return std::make_exception_ptr(std::move(error));
-}
-
-QStringList reportContexts(const CoordinatorHarness& h)
-{
-    QStringList contexts;
-    for (const CoordinatorHarness::Report& report : h.reports)
-        contexts.append(report.context);
-    return contexts;
-}
-
 void startSignIn(CoordinatorHarness& h)
 {
     h.coordinator().beginSignIn();
@@ -214,7 +201,7 @@ TEST(BrowserSignIn, EachFailureLeavesTheStateItsRowGives)
         EXPECT_EQ(coordinator.lastError(), c.lastError);
         EXPECT_EQ(coordinator.phase(), c.phase);
         EXPECT_TRUE(c.logLine.isEmpty() || h.logged(c.logLine)) << h.activityMessages().join('\n').toStdString();
-        EXPECT_EQ(reportContexts(h), c.reportContext.isEmpty() ? QStringList() : QStringList { c.reportContext });
+        EXPECT_EQ(h.reportContexts(), c.reportContext.isEmpty() ? QStringList() : QStringList { c.reportContext });
         EXPECT_EQ(coordinator.browserSignIn().has_value(), c.attemptOpen);
         EXPECT_EQ(h.cloudCalls.value("cancel"), c.serverCancels);
         EXPECT_EQ(
