@@ -1,5 +1,140 @@
 #include "coordinator/DictationCoordinator.h"
 
+#include <exception>
+#include <utility>
+
+#include <QPointer>
+
+#include "cloud/CloudClientError.h"
+#include "coordinator/CoordinatorHelpers.h"
+#include "settings/AppSettings.h"
+
 namespace tessvale {
+
+namespace {
+
+bool isMissingUpdateMetadata(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const CloudClientError& cloudError) {
+        return cloudError.errorCase() == CloudClientError::Case::requestFailed && cloudError.statusCode() == 404;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+void DictationCoordinator::runConnectivityCheck()
+{
+    launchMainActorTask(
+        [this](CancelToken token) { return runConnectivityCheckTask(token); }, QStringLiteral("runConnectivityCheck"));
+}
+
+QCoro::Task<> DictationCoordinator::runConnectivityCheckTask(CancelToken)
+{
+    QPointer<DictationCoordinator> self(this);
+    const std::optional<QUrl> baseURL = m_settings->clientAPIBaseURL();
+    if (!baseURL) {
+        setLastError(CloudClientError::invalidBaseURL().errorDescription());
+        setPhase(DictationPhase::error);
+        logActivity(m_lastError);
+        co_return;
+    }
+    QString body;
+    std::exception_ptr failure;
+    try {
+        QCoro::Task<QString> health = m_services.cloud.fetchHealth(*baseURL);
+        body = co_await std::move(health);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        // The service being down is no fault of ours: shown, not reported.
+        const QString description = localizedDescription(failure);
+        setLastError(description);
+        setLastHealthCheck(QStringLiteral("Health check failed"));
+        logActivity(QStringLiteral("Health check failed: ") + description);
+        co_return;
+    }
+    // The body is whatever the origin answers, so it is bounded and redacted like any server text.
+    setLastHealthCheck(
+        QStringLiteral("Health check: ") + (body.isEmpty() ? QStringLiteral("ok") : boundedServerText(body)));
+    logActivity(m_lastHealthCheck);
+}
+
+void DictationCoordinator::refreshFocusedAppDiagnostics()
+{
+    setFocusedAppDiagnostics(m_services.currentDiagnostics());
+    if (m_focusedAppDiagnostics)
+        logActivity(QStringLiteral("Focused app: ") + m_focusedAppDiagnostics->summary());
+    else
+        logActivity(QStringLiteral("Focused app diagnostics unavailable."));
+}
+
+void DictationCoordinator::checkForUpdates()
+{
+    launchMainActorTask([this](CancelToken) { return refreshAppUpdateState(); }, QStringLiteral("checkForUpdates"));
+}
+
+QCoro::Task<> DictationCoordinator::refreshAppUpdateState()
+{
+    QPointer<DictationCoordinator> self(this);
+    const std::optional<QUrl> baseURL = m_settings->clientAPIBaseURL();
+    if (!baseURL) {
+        setAppUpdateState(AppUpdateState::unavailable());
+        co_return;
+    }
+    // The check started last decides, whatever order the answers arrive in.
+    const qint64 generation = ++m_updateCheckGeneration;
+    setAppUpdateState(AppUpdateState::checking());
+    std::optional<ClientUpdateResponse> update;
+    std::exception_ptr failure;
+    try {
+        QCoro::Task<ClientUpdateResponse> fetch = m_services.cloud.fetchMacOSUpdate(*baseURL, appVersion());
+        update = co_await std::move(fetch);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (generation != m_updateCheckGeneration) {
+        logActivity(QStringLiteral("Ignored stale app update check result."));
+        co_return;
+    }
+    if (update) {
+        if (update->updateAvailable) {
+            const QString latestVersion = boundedServerText(update->latestVersion);
+            setAppUpdateState(AppUpdateState::available(std::move(*update)));
+            logActivity(QStringLiteral("Update available: ") + latestVersion + QStringLiteral(" for macOS."));
+        } else {
+            setAppUpdateState(AppUpdateState::upToDate(std::move(*update)));
+            logActivity(QStringLiteral("App is up to date at ") + appVersion() + QLatin1Char('.'));
+        }
+        co_return;
+    }
+    if (isMissingUpdateMetadata(failure)) {
+        setAppUpdateState(AppUpdateState::unavailable());
+        logActivity(QStringLiteral("Update metadata is unavailable for the current cloud environment."));
+        co_return;
+    }
+    const QString description = localizedDescription(failure);
+    setAppUpdateState(AppUpdateState::failed(description));
+    reportError(failure, QStringLiteral("Checking for a macOS app update"));
+    logActivity(QStringLiteral("Update check failed: ") + description);
+}
+
+void DictationCoordinator::openAvailableUpdate()
+{
+    const std::optional<ClientUpdateResponse> update = availableUpdate();
+    if (!update)
+        return;
+    m_services.urlOpener(update->downloadURL);
+    logActivity(QStringLiteral("Opened macOS update download for ") + boundedServerText(update->latestVersion)
+        + QLatin1Char('.'));
+}
 
 } // namespace tessvale
