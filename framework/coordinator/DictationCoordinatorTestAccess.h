@@ -30,6 +30,14 @@ public:
         coordinator.m_insertionTarget = std::move(target);
     }
 
+    // What bootstrap starts in the background.
+    static void restoreSavedSession(DictationCoordinator& coordinator)
+    {
+        coordinator.launchMainActorTask(
+            [&coordinator](CancelToken token) { return coordinator.restoreSavedSession(token); },
+            QStringLiteral("restoreSavedSession"));
+    }
+
     static std::optional<QUuid> sessionID(const DictationCoordinator& coordinator) { return coordinator.m_sessionID; }
     static bool isInserting(const DictationCoordinator& coordinator) { return coordinator.m_isInserting; }
 

@@ -31,7 +31,8 @@ QCoro::Task<> finishAtOnce()
 CoordinatorHarness::CoordinatorHarness()
     : m_sleeper(std::make_unique<ManualSleeper>())
     , m_defaults(std::make_shared<InMemoryUserDefaults>())
-    , m_settings(std::make_unique<AppSettings>(m_defaults, [] { return std::optional<QString>(QStringLiteral("Desk")); }))
+    , m_settings(
+          std::make_unique<AppSettings>(m_defaults, [] { return std::optional<QString>(QStringLiteral("Desk")); }))
     , m_secrets(std::make_shared<InMemorySecretStore>())
     , m_audio(std::make_shared<testing::FakeAudioSystem>())
 {
@@ -46,8 +47,10 @@ CoordinatorHarness::CoordinatorHarness()
     CoordinatorServices& s = m_services;
     s.keychain = std::make_shared<KeychainStore>(kKeychainService, m_secrets);
 
-    s.cloud.startNativeAuth = [this](QUrl, QString, QString, QString, QString, QString) {
+    s.cloud.startNativeAuth = [this](QUrl, QString deviceName, QString appVersion, QString codeChallenge,
+                                  QString redirectURI, QString state) {
         ++cloudCalls[QStringLiteral("start")];
+        lastStart = { deviceName, appVersion, codeChallenge, redirectURI, state };
         return deliverAnswer(startAnswer);
     };
     s.cloud.exchangeNativeAuthToken = [this](QUrl, QUuid, QString code, QString verifier, QString redirectURI) {
@@ -114,10 +117,10 @@ CoordinatorHarness::CoordinatorHarness()
     s.errorReporting.addBreadcrumb = [this](const QString& category, const QString& message) {
         breadcrumbs.append(category + QLatin1Char(':') + message);
     };
-    s.errorReporting.capture = [this](std::exception_ptr error, const QString& context,
-                                   const QMap<QString, QString>& extras) {
-        reports.append({ localizedDescription(error), context, extras });
-    };
+    s.errorReporting.capture
+        = [this](std::exception_ptr error, const QString& context, const QMap<QString, QString>& extras) {
+              reports.append({ localizedDescription(error), context, extras });
+          };
 
     s.recorder.isRunning = [] { return false; };
     s.recorder.start = [](const std::optional<QString>&, RecorderClient::ChunkHandler, RecorderClient::LevelHandler,
@@ -129,9 +132,8 @@ CoordinatorHarness::CoordinatorHarness()
     s.webSocketFactory = [this](const QUrl&, const QString&) {
         ++transportsMade;
         WebSocketTransport transport;
-        transport.connect = [](WebSocketTransport::MessageHandler, WebSocketTransport::TerminationHandler) {
-            return finishAtOnce();
-        };
+        transport.connect
+            = [](WebSocketTransport::MessageHandler, WebSocketTransport::TerminationHandler) { return finishAtOnce(); };
         transport.send = [](ClientStreamMessage) { return finishAtOnce(); };
         transport.disconnect = [this] {
             ++transportDisconnects;

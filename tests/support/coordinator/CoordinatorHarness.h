@@ -106,6 +106,8 @@ public:
     CloudAnswer<ClientUpdateResponse> updateAnswer;
     CloudAnswer<QString> healthAnswer;
     QMap<QString, int> cloudCalls;
+    // The arguments of the last start: device name, app version, code challenge, redirect URI, state.
+    QStringList lastStart;
     // The arguments of the last exchange: code, verifier, redirect URI.
     QStringList lastExchange;
     // The last API key sent to the account endpoints.
@@ -144,7 +146,8 @@ public:
     // Canned bodies, as the service sends them.
     static ClientMeResponse sampleMe(const QString& email = QStringLiteral("user@example.com"));
     static ClientConfigResponse sampleConfig();
-    static ClientUpdateResponse sampleUpdate(bool updateAvailable, const QString& latestVersion = QStringLiteral("2.0.0"));
+    static ClientUpdateResponse sampleUpdate(
+        bool updateAvailable, const QString& latestVersion = QStringLiteral("2.0.0"));
     static NativeAuthStartResponse sampleStart();
     static NativeAuthTokenResponse sampleToken(const QString& apiKey = QStringLiteral("tv_test_signedinkey"));
 
