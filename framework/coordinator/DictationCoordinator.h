@@ -249,6 +249,7 @@ private:
     void clearPendingBrowserAuth();
     void cancelInvalidBrowserSignIn(const QString& errorMessage, const QString& logMessage);
     void cancelAttemptOnServer(const PendingBrowserAuth& attempt, const QString& successLog, const QString& failureLog);
+    QCoro::Task<> cancelAttemptOnServerTask(QUrl baseURL, QUuid attemptID, QString successLog, QString failureLog);
     // The phase a sign-in path sets, unless a dictation runs or a signed-in user would be shown as
     // signed out.
     void setSignInPhase(DictationPhase phase);
@@ -402,8 +403,8 @@ private:
     bool m_isStartingBrowserSignIn = false;
     // The attempt whose code exchange is running; a second callback for it is ignored.
     std::optional<QUuid> m_exchangingAttemptID;
-    // Bumped by every reset to signed out, so an account refresh that a sign-out overtook publishes
-    // nothing.
+    // Bumped by every reset to signed out and every completed browser sign-in, so an account refresh
+    // that either overtook publishes nothing.
     quint64 m_authenticationGeneration = 0;
 
     // Permissions.

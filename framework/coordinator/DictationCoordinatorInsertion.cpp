@@ -1,5 +1,169 @@
 #include "coordinator/DictationCoordinator.h"
 
+#include <utility>
+
+#include <QPointer>
+
+#include "coordinator/CoordinatorHelpers.h"
+#include "insertion/TextInsertionTypes.h"
+#include "settings/AppSettings.h"
+
 namespace tessvale {
+
+namespace {
+
+QString logID(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+std::optional<TextInsertionError::Case> insertionErrorCase(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const TextInsertionError& insertionError) {
+        return insertionError.errorCase();
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> accountEmail(const std::optional<ClientMeResponse>& me)
+{
+    if (!me)
+        return std::nullopt;
+    return me->user.email;
+}
+
+} // namespace
+
+QCoro::Task<> DictationCoordinator::insertTranscriptTask(
+    QString text, QUuid sessionID, FocusedInsertionTargetRef target)
+{
+    QPointer<DictationCoordinator> self(this);
+    const bool appendTrailingSpace = m_settings->appendTrailingSpace();
+    const bool restoreClipboard = m_settings->restoreClipboard();
+    const bool preferDirectTyping = m_settings->preferDirectTyping();
+    // A reset to signed out while the text goes in has already settled phase, error and retry.
+    const quint64 generation = m_authenticationGeneration;
+    const std::optional<QString> emailAtStart = accountEmail(m_me);
+
+    std::optional<TextInsertionResult> result;
+    std::exception_ptr error;
+    try {
+        QCoro::Task<TextInsertionResult> inserting = m_services.insertTranscript(
+            text, appendTrailingSpace, restoreClipboard, preferDirectTyping, target, bound(CancelToken()));
+        result = co_await std::move(inserting);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    const bool overtaken = m_authenticationGeneration != generation;
+    m_isInserting = false;
+
+    if (result) {
+        if (!overtaken) {
+            setPendingInsertionRetry(std::nullopt);
+            setFocusedAppDiagnostics(result->diagnostics);
+            setLastError(QString());
+            m_settings->markLaunchReadinessCompleted(accountEmail(m_me));
+            // The account may have gone while the text went in: no flash of ready then.
+            setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
+        } else {
+            setFocusedAppDiagnostics(result->diagnostics);
+            // The dictation did succeed for the account it began under.
+            if (emailAtStart)
+                m_settings->markLaunchReadinessCompleted(emailAtStart);
+        }
+        logActivity(QStringLiteral("Inserted transcript for %1 via %2 into %3 (%4 chars)")
+                        .arg(logID(sessionID), rawValue(result->driver),
+                            result->diagnostics ? result->diagnostics->summary() : QStringLiteral("unknown target"))
+                        .arg(characterCount(text)));
+    } else {
+        setFocusedAppDiagnostics(m_services.currentDiagnostics());
+        const std::optional<TextInsertionError::Case> errorCase = insertionErrorCase(error);
+        QString message = localizedDescription(error);
+        std::optional<PendingInsertionRetry> retry;
+        if (errorCase == TextInsertionError::unableToRestoreFocus) {
+            retry = PendingInsertionRetry { sessionID, text, target };
+            if (target) {
+                message = QStringLiteral("Tessvale could not restore focus to ") + target->userFacingLocationSummary()
+                    + QStringLiteral(". Click back into that field and try again.");
+            }
+        } else if (errorCase == TextInsertionError::transcriptNotDelivered) {
+            // Nothing of ours reached the target, so inserting again is safe.
+            retry = PendingInsertionRetry { sessionID, text, target };
+        }
+        // Any other failure offers no retry; a partial insertion in particular would insert its
+        // beginning twice. Its text stays the latest transcript, for copying.
+        if (!overtaken) {
+            setPendingInsertionRetry(std::move(retry));
+            setLastError(message);
+            setPhase(DictationPhase::error);
+        }
+        const QString targetText
+            = m_focusedAppDiagnostics ? m_focusedAppDiagnostics->summary() : QStringLiteral("unknown target");
+        reportError(
+            error, QStringLiteral("Inserting dictated text"), Extras { { QStringLiteral("target"), targetText } });
+        logActivity(QStringLiteral("Failed to insert transcript for %1 into %2: %3")
+                        .arg(logID(sessionID), targetText, message));
+    }
+
+    // The reset that overtook the insertion has torn the session down already.
+    if (overtaken)
+        co_return;
+    QCoro::Task<> finishing = finishSessionIfIdle();
+    co_await std::move(finishing);
+}
+
+void DictationCoordinator::retryFailedInsertion()
+{
+    if (!m_pendingInsertionRetry)
+        return;
+    launchMainActorTask(
+        [this, retry = *m_pendingInsertionRetry](CancelToken) { return retryFailedInsertionTask(retry); },
+        QStringLiteral("retryFailedInsertion"));
+}
+
+QCoro::Task<> DictationCoordinator::retryFailedInsertionTask(PendingInsertionRetry retry)
+{
+    QPointer<DictationCoordinator> self(this);
+    if (isDictationActive()) {
+        logActivity(QStringLiteral("Ignored retry insert request while phase=%1.").arg(caseName(m_phase)));
+        co_return;
+    }
+    // Claimed before the first wait, so a second retry arriving meanwhile is ignored instead of
+    // inserting the text again.
+    setLastError(QString());
+    setPhase(DictationPhase::inserting);
+    m_isInserting = true;
+    const quint64 generation = m_authenticationGeneration;
+
+    QCoro::Task<> disconnecting = disconnectSessionTransport();
+    co_await std::move(disconnecting);
+    if (!self)
+        co_return;
+    if (m_authenticationGeneration != generation) {
+        // Signed out meanwhile: the reset dropped the retry and settled the phase.
+        m_isInserting = false;
+        co_return;
+    }
+
+    logActivity(QStringLiteral("Retrying transcript insertion for %1.").arg(logID(retry.sessionID)));
+    QCoro::Task<> inserting = insertTranscriptTask(retry.text, retry.sessionID, retry.target);
+    co_await std::move(inserting);
+}
+
+void DictationCoordinator::copyLatestTranscript()
+{
+    const std::optional<QString> text = trimmedTranscriptText(m_finalTranscript, m_transcriptHistory);
+    if (!text)
+        return;
+    if (m_services.copyText(*text))
+        logActivity(QStringLiteral("Copied latest transcript to the clipboard."));
+    else
+        logActivity(QStringLiteral("Failed to copy latest transcript to the clipboard."));
+}
 
 } // namespace tessvale

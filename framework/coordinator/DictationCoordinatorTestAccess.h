@@ -19,6 +19,8 @@ class DictationCoordinatorTestAccess
 public:
     static void setPhase(DictationCoordinator& coordinator, DictationPhase phase) { coordinator.setPhase(phase); }
 
+    static void setAudioLevel(DictationCoordinator& coordinator, double level) { coordinator.setAudioLevel(level); }
+
     // A session as its start leaves it: identifier, transport, insertion target.
     static void openSession(DictationCoordinator& coordinator, QUuid sessionID,
         std::optional<WebSocketTransport> transport, FocusedInsertionTargetRef target = nullptr)
@@ -26,6 +28,14 @@ public:
         coordinator.m_sessionID = sessionID;
         coordinator.m_webSocket = std::move(transport);
         coordinator.m_insertionTarget = std::move(target);
+    }
+
+    // What bootstrap starts in the background.
+    static void restoreSavedSession(DictationCoordinator& coordinator)
+    {
+        coordinator.launchMainActorTask(
+            [&coordinator](CancelToken token) { return coordinator.restoreSavedSession(token); },
+            QStringLiteral("restoreSavedSession"));
     }
 
     static std::optional<QUuid> sessionID(const DictationCoordinator& coordinator) { return coordinator.m_sessionID; }
@@ -54,6 +64,14 @@ public:
         if (!coordinator.m_pendingInsertionRetry)
             return std::nullopt;
         return coordinator.m_pendingInsertionRetry->text;
+    }
+
+    // As a finished sign-in leaves it.
+    static void setSignedIn(DictationCoordinator& coordinator, ClientMeResponse me)
+    {
+        coordinator.setMe(std::move(me));
+        coordinator.setAuthenticated(true);
+        coordinator.setPhase(DictationPhase::ready);
     }
 
     static void addTranscriptRecord(DictationCoordinator& coordinator, SessionTranscriptRecord record)

@@ -61,8 +61,10 @@ CoordinatorHarness::CoordinatorHarness()
     CoordinatorServices& s = m_services;
     s.keychain = std::make_shared<KeychainStore>(kKeychainService, m_secrets);
 
-    s.cloud.startNativeAuth = [this](QUrl, QString, QString, QString, QString, QString) {
+    s.cloud.startNativeAuth = [this](QUrl, QString deviceName, QString appVersion, QString codeChallenge,
+                                  QString redirectURI, QString state) {
         ++cloudCalls[QStringLiteral("start")];
+        lastStart = { deviceName, appVersion, codeChallenge, redirectURI, state };
         return deliverAnswer(startAnswer);
     };
     s.cloud.exchangeNativeAuthToken = [this](QUrl, QUuid, QString code, QString verifier, QString redirectURI) {

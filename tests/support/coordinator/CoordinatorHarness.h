@@ -109,6 +109,8 @@ public:
     std::optional<CloudAnswer<DictationSessionRecoveryResponse>> recoveryAnswer;
     std::function<void()> onRecoveryFetch;
     QMap<QString, int> cloudCalls;
+    // The arguments of the last start: device name, app version, code challenge, redirect URI, state.
+    QStringList lastStart;
     // The arguments of the last exchange: code, verifier, redirect URI.
     QStringList lastExchange;
     // The last API key sent to the account endpoints.
