@@ -101,13 +101,11 @@ TEST_F(CoordinatorSessionFailureTest, EveryStartFailureEndsAsItsRowSays)
         { "account fails",
             [](auto& h) { h.meAnswer.error = ptr(CloudClientError::requestFailed(503, QStringLiteral("down"))); },
             ptr(CloudClientError::requestFailed(503, QStringLiteral("down"))), true },
-        { "recorder fails",
-            [](auto& h) { h.fakeRecorder.startError = ptr(AudioCaptureError::converterUnavailable()); },
+        { "recorder fails", [](auto& h) { h.fakeRecorder.startError = ptr(AudioCaptureError::converterUnavailable()); },
             ptr(AudioCaptureError::converterUnavailable()), true },
-        { "start message fails",
-            [&](auto& h) { h.streamSendFailure = failingStart(lost); }, lost, shouldReportError(lost) },
-        { "stream refuses the key", [&](auto& h) { h.streamSendFailure = failingStart(refused401); }, nullptr,
-            false },
+        { "start message fails", [&](auto& h) { h.streamSendFailure = failingStart(lost); }, lost,
+            shouldReportError(lost) },
+        { "stream refuses the key", [&](auto& h) { h.streamSendFailure = failingStart(refused401); }, nullptr, false },
     };
     for (const Row& row : rows) {
         CoordinatorHarness h;
@@ -202,6 +200,7 @@ TEST_F(CoordinatorSessionFailureTest, TimersEndSessionsThatWouldNeverFinish)
 {
     // The start time-out.
     c().startPushToTalk();
+    h.settle();
     h.advance(10s);
     EXPECT_EQ(c().lastError(), QStringLiteral("Tessvale took too long to start the dictation session."));
     EXPECT_TRUE(h.stream().disconnected);
@@ -210,6 +209,7 @@ TEST_F(CoordinatorSessionFailureTest, TimersEndSessionsThatWouldNeverFinish)
     // start is not blocked.
     open();
     c().stopPushToTalk();
+    h.settle();
     h.advance(175ms);
     ASSERT_EQ(h.stream().count(Case::stopSession), 1);
     h.advance(29s);
@@ -220,6 +220,29 @@ TEST_F(CoordinatorSessionFailureTest, TimersEndSessionsThatWouldNeverFinish)
     EXPECT_EQ(h.cloudCalls.value(QStringLiteral("recovery")), 1);
     open();
     EXPECT_EQ(c().phase(), DictationPhase::recording);
+
+    // What a completed session leaves behind gives way to the next start.
+    deliver(ServerStreamMessage::sessionStateChanged(
+        { h.stream().sessionID(), FSharpUnionCase(QStringLiteral("Completed")), std::nullopt }));
+    open();
+    EXPECT_EQ(c().phase(), DictationPhase::recording);
+    EXPECT_TRUE(h.logged(QStringLiteral("Closing the previous dictation session before starting a new one.")));
+}
+
+TEST_F(CoordinatorSessionFailureTest, ASignOutDuringTheStartEndsItQuietly)
+{
+    h.meAnswer.gate = OneShot<>();
+    c().startPushToTalk();
+    h.settle();
+    c().signOut();
+    h.settle();
+    h.meAnswer.gate->resolve();
+    h.settle();
+    EXPECT_EQ(c().phase(), DictationPhase::signedOut);
+    EXPECT_TRUE(c().lastError().isEmpty());
+    EXPECT_EQ(h.transportsMade, 0);
+    for (const QString& line : h.activityMessages())
+        EXPECT_FALSE(line.startsWith(QStringLiteral("Failed to start recording"))) << line.toStdString();
 }
 
 TEST_F(CoordinatorSessionFailureTest, KeepAliveRunsOnTheConfiguredIntervalAndAFailedPingEndsTheSession)
@@ -278,9 +301,9 @@ TEST_F(CoordinatorSessionFailureTest, LateEventsOfAnOldSessionLeaveTheNewOneAlon
     EXPECT_EQ(c().phase(), DictationPhase::recording);
     EXPECT_TRUE(c().partialTranscript().isEmpty());
     EXPECT_TRUE(c().lastError().isEmpty());
-    EXPECT_TRUE(h.logged(QStringLiteral("Ignoring PartialTranscript for stale session %1. Active session is %2.")
-                             .arg(first.toString(QUuid::WithoutBraces).toUpper(),
-                                 second.toString(QUuid::WithoutBraces).toUpper())));
+    EXPECT_TRUE(h.logged(
+        QStringLiteral("Ignoring PartialTranscript for stale session %1. Active session is %2.")
+            .arg(first.toString(QUuid::WithoutBraces).toUpper(), second.toString(QUuid::WithoutBraces).toUpper())));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -134,20 +135,42 @@ TEST_F(CoordinatorSessionTest, ToggleAndStopControlsFollowTheTriggerMode)
     EXPECT_TRUE(h.logged(QStringLiteral("Ignored push-to-talk stop because push-to-talk is not active.")));
     // The stop control stops it.
     c().stopDictation();
+    h.settle();
     h.advance(175ms);
     EXPECT_EQ(h.stream().count(Case::stopSession), 1);
     c().toggleHandsFree();
     h.settle();
     EXPECT_TRUE(h.logged(QStringLiteral("Ignored toggle request while phase=finalizing.")));
-    deliver(ServerStreamMessage::sessionCompleted(h.stream().sessionID()));
+    // Completed, then the socket closes before the teardown ran: a normal end, not a dropped stream.
+    h.stream().deliver(ServerStreamMessage::sessionCompleted(h.stream().sessionID()));
+    h.stream().terminate();
+    h.settle();
+    EXPECT_EQ(c().phase(), DictationPhase::ready);
+    EXPECT_TRUE(c().lastError().isEmpty());
 
     // While push to talk is held, the stop control stops instead of promoting.
     open();
     c().stopDictation();
+    h.settle();
     h.advance(175ms);
     EXPECT_EQ(c().triggerMode(), DictationTriggerMode::pushToTalk);
     EXPECT_EQ(h.stream().count(Case::stopSession), 1);
     EXPECT_FALSE(h.fakeRecorder.running);
+}
+
+TEST_F(CoordinatorSessionTest, ChunksFromTheCaptureThreadArriveInOrder)
+{
+    open(true);
+    std::thread capture([&] {
+        for (int i = 0; i < 50; ++i)
+            h.fakeRecorder.chunk(pcm(char('A' + i % 26), 320));
+    });
+    capture.join();
+    h.settle();
+    QByteArray expected;
+    for (int i = 0; i < 50; ++i)
+        expected += pcm(char('A' + i % 26), 320);
+    EXPECT_EQ(h.stream().audioBytes(), expected);
 }
 
 TEST_F(CoordinatorSessionTest, QueuedHandsFreeCancelRestoresThePhaseTheStartFound)
@@ -179,9 +202,8 @@ TEST_F(CoordinatorSessionTest, ACaptureThatEndsByItselfStopsAndNamesTheMicrophon
     EXPECT_EQ(h.stream().audioBytes(), pcm('a') + pcm('b', 800));
     EXPECT_EQ(h.stream().cases().last(), Case::stopSession);
     const QStringList log = h.activityMessages();
-    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const QString& line) {
-        return line.startsWith(QStringLiteral("Lost the microphone \"USB Headset\""));
-    }));
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(),
+        [](const QString& line) { return line.startsWith(QStringLiteral("Lost the microphone \"USB Headset\"")); }));
 
     deliver(stateChanged(id, QStringLiteral("CompletedEmpty")));
     deliver(ServerStreamMessage::sessionCompleted(id));
