@@ -190,7 +190,8 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
         }
         }
     }
-    QString line = QStringLiteral("Server state for ") + logID(id) + QStringLiteral(": ") + payload.state.Case;
+    QString line = QStringLiteral("Server state for ") + logID(id) + QStringLiteral(": ")
+        + (state ? payload.state.Case : boundedServerText(payload.state.Case));
     if (detail && !detail->isEmpty())
         line += QStringLiteral(" (") + *detail + QLatin1Char(')');
     logActivity(line);
