@@ -278,6 +278,22 @@ void CoordinatorHarness::prepareDictation()
     useFakeRecorder();
 }
 
+QUuid CoordinatorHarness::openDictation(bool handsFree, bool confirm)
+{
+    handsFree ? coordinator().toggleHandsFree() : coordinator().startPushToTalk();
+    settle();
+    const QUuid id = stream().sessionID();
+    if (confirm)
+        deliver(ServerStreamMessage::sessionStarted(id));
+    return id;
+}
+
+void CoordinatorHarness::deliver(const ServerStreamMessage& message)
+{
+    stream().deliver(message);
+    settle();
+}
+
 CoordinatorHarness::~CoordinatorHarness()
 {
     m_coordinator.reset();

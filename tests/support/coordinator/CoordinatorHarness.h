@@ -198,8 +198,12 @@ public:
     // The recorder seam becomes fakeRecorder (still counting recorderStops).
     void useFakeRecorder();
     FakeRecorder fakeRecorder;
-    // A signed-in user ready to dictate: stored key, account, configuration, scripted stream and recorder.
+    // A user ready to dictate: a stored key, scripted streams and the fake recorder.
     void prepareDictation();
+    // Starts a dictation and settles; the service confirms it unless told not to. The session's id.
+    QUuid openDictation(bool handsFree = false, bool confirm = true);
+    // The service sends message on the newest stream; then settles.
+    void deliver(const ServerStreamMessage& message);
 
     // Canned bodies, as the service sends them.
     static ClientMeResponse sampleMe(const QString& email = QStringLiteral("user@example.com"));

@@ -47,22 +47,6 @@ protected:
     void SetUp() override { h.prepareDictation(); }
 
     DictationCoordinator& c() { return h.coordinator(); }
-
-    QUuid open()
-    {
-        c().startPushToTalk();
-        h.settle();
-        const QUuid id = h.stream().sessionID();
-        deliver(ServerStreamMessage::sessionStarted(id));
-        return id;
-    }
-
-    void deliver(const ServerStreamMessage& message)
-    {
-        h.stream().deliver(message);
-        h.settle();
-    }
-
     void answerRecovery(DictationSessionRecoveryResponse response)
     {
         h.recoveryAnswer = CloudAnswer<DictationSessionRecoveryResponse> { std::move(response), {}, {} };
@@ -136,7 +120,7 @@ TEST_F(CoordinatorSessionFailureTest, ADroppedStreamRecoversOnceWithTheMicrophon
     answerRecovery(recovery(QStringLiteral(" raw words "), QStringLiteral("  Final words.\n")));
     bool microphoneOpenAtFetch = true;
     h.onRecoveryFetch = [&] { microphoneOpenAtFetch = h.fakeRecorder.running; };
-    const QUuid id = open();
+    const QUuid id = h.openDictation();
     h.stream().terminate();
     h.settle();
 
@@ -159,7 +143,7 @@ TEST_F(CoordinatorSessionFailureTest, ADroppedStreamRecoversOnceWithTheMicrophon
 TEST_F(CoordinatorSessionFailureTest, BlankRecoveredTextIsNoRecovery)
 {
     answerRecovery(recovery(QStringLiteral("  "), QStringLiteral("\n")));
-    open();
+    h.openDictation();
     h.stream().terminate(ptr(CloudTransportError(CloudTransportError::Code::connectionLost, "Connection lost.")));
     h.settle();
     EXPECT_EQ(c().lastError(), QStringLiteral("Connection lost."));
@@ -171,9 +155,9 @@ TEST_F(CoordinatorSessionFailureTest, ACommitRacingARecoveryInsertsOnceAndKeepsO
 {
     answerRecovery(recovery(std::nullopt, QStringLiteral("Recovered.")));
     h.recoveryAnswer->gate = OneShot<>();
-    const QUuid id = open();
-    deliver(ServerStreamMessage::sessionError(QStringLiteral("Transcriber hiccup")));
-    deliver(ServerStreamMessage::transcriptCommitted({ id, QStringLiteral("Committed.") }));
+    const QUuid id = h.openDictation();
+    h.deliver(ServerStreamMessage::sessionError(QStringLiteral("Transcriber hiccup")));
+    h.deliver(ServerStreamMessage::transcriptCommitted({ id, QStringLiteral("Committed.") }));
     h.recoveryAnswer->gate->resolve();
     h.advance(1s);
 
@@ -186,9 +170,9 @@ TEST_F(CoordinatorSessionFailureTest, ACommitRacingARecoveryInsertsOnceAndKeepsO
 
 TEST_F(CoordinatorSessionFailureTest, ServerTextIsBoundedAndKeyFree)
 {
-    const QUuid id = open();
+    const QUuid id = h.openDictation();
     const QString key = QStringLiteral("tv_live_abcdefghijklmnop");
-    deliver(ServerStreamMessage::sessionStateChanged(
+    h.deliver(ServerStreamMessage::sessionStateChanged(
         { id, FSharpUnionCase(QStringLiteral("Failed")), QString(4000, QLatin1Char('x')) + key }));
     EXPECT_EQ(c().phase(), DictationPhase::error);
     EXPECT_LE(c().lastError().size(), 520);
@@ -199,15 +183,14 @@ TEST_F(CoordinatorSessionFailureTest, ServerTextIsBoundedAndKeyFree)
 TEST_F(CoordinatorSessionFailureTest, TimersEndSessionsThatWouldNeverFinish)
 {
     // The start time-out.
-    c().startPushToTalk();
-    h.settle();
+    h.openDictation(false, false);
     h.advance(10s);
     EXPECT_EQ(c().lastError(), QStringLiteral("Tessvale took too long to start the dictation session."));
     EXPECT_TRUE(h.stream().disconnected);
 
     // A stopped session the service never completes ends after 30 s with its own text, and the next
     // start is not blocked.
-    open();
+    h.openDictation();
     c().stopPushToTalk();
     h.settle();
     h.advance(175ms);
@@ -218,13 +201,13 @@ TEST_F(CoordinatorSessionFailureTest, TimersEndSessionsThatWouldNeverFinish)
     EXPECT_EQ(c().phase(), DictationPhase::error);
     EXPECT_EQ(c().lastError(), QStringLiteral("The dictation service took too long to finish the dictation."));
     EXPECT_EQ(h.cloudCalls.value(QStringLiteral("recovery")), 1);
-    open();
+    h.openDictation();
     EXPECT_EQ(c().phase(), DictationPhase::recording);
 
     // What a completed session leaves behind gives way to the next start.
-    deliver(ServerStreamMessage::sessionStateChanged(
+    h.deliver(ServerStreamMessage::sessionStateChanged(
         { h.stream().sessionID(), FSharpUnionCase(QStringLiteral("Completed")), std::nullopt }));
-    open();
+    h.openDictation();
     EXPECT_EQ(c().phase(), DictationPhase::recording);
     EXPECT_TRUE(h.logged(QStringLiteral("Closing the previous dictation session before starting a new one.")));
 }
@@ -247,7 +230,7 @@ TEST_F(CoordinatorSessionFailureTest, ASignOutDuringTheStartEndsItQuietly)
 
 TEST_F(CoordinatorSessionFailureTest, KeepAliveRunsOnTheConfiguredIntervalAndAFailedPingEndsTheSession)
 {
-    const QUuid id = open();
+    const QUuid id = h.openDictation();
     h.advance(14s);
     EXPECT_EQ(h.stream().count(Case::ping), 0);
     h.advance(1s);
@@ -262,20 +245,17 @@ TEST_F(CoordinatorSessionFailureTest, KeepAliveRunsOnTheConfiguredIntervalAndAFa
     EXPECT_EQ(c().phase(), DictationPhase::error);
     EXPECT_EQ(c().lastError(), QStringLiteral("gone"));
 
-    ClientConfigResponse config = CoordinatorHarness::sampleConfig();
-    config.webSocketPingIntervalSeconds = 0;
     CoordinatorHarness quiet;
     quiet.prepareDictation();
-    quiet.configAnswer.value = config;
-    quiet.coordinator().toggleHandsFree();
-    quiet.settle();
+    quiet.configAnswer.value->webSocketPingIntervalSeconds = 0;
+    quiet.openDictation(true);
     quiet.advance(60s);
     EXPECT_EQ(quiet.stream().count(Case::ping), 0);
 }
 
 TEST_F(CoordinatorSessionFailureTest, ChunksUpToTheLimitAreSentAndOneByteMoreFails)
 {
-    open();
+    h.openDictation();
     h.fakeRecorder.chunk(QByteArray(32000, 'a'));
     h.settle();
     EXPECT_EQ(h.stream().count(Case::audioChunk), 1);
@@ -288,11 +268,11 @@ TEST_F(CoordinatorSessionFailureTest, ChunksUpToTheLimitAreSentAndOneByteMoreFai
 
 TEST_F(CoordinatorSessionFailureTest, LateEventsOfAnOldSessionLeaveTheNewOneAlone)
 {
-    const QUuid first = open();
+    const QUuid first = h.openDictation();
     h.stream().terminate();
     h.settle();
     const std::shared_ptr<CoordinatorHarness::ScriptedStream> old = h.streams.last();
-    const QUuid second = open();
+    const QUuid second = h.openDictation();
     old->deliver(ServerStreamMessage::partialTranscript({ first, QStringLiteral("old") }));
     old->deliver(ServerStreamMessage::sessionError(QStringLiteral("old failure")));
     old->terminate();

@@ -26,74 +26,47 @@ class CoordinatorSessionTest : public ::testing::Test
 {
 protected:
     void SetUp() override { h.prepareDictation(); }
-
     DictationCoordinator& c() { return h.coordinator(); }
-
-    // Starts a dictation and answers with SessionStarted unless told not to.
-    QUuid open(bool handsFree = false, bool confirm = true)
+    // A stop task first runs, then its grace passes.
+    void stopAfterGrace()
     {
-        handsFree ? c().toggleHandsFree() : c().startPushToTalk();
         h.settle();
-        const QUuid id = h.stream().sessionID();
-        if (confirm)
-            deliver(ServerStreamMessage::sessionStarted(id));
-        return id;
-    }
-
-    void deliver(const ServerStreamMessage& message)
-    {
-        h.stream().deliver(message);
-        h.settle();
-    }
-
-    void commit(const QUuid& id, const QString& text)
-    {
-        deliver(ServerStreamMessage::transcriptCommitted({ id, text }));
+        h.advance(175ms);
     }
 
     CoordinatorHarness h;
 };
 
-TEST_F(CoordinatorSessionTest, PushToTalkStreamsInRecordingOrderAndStopsAfterTheLastChunk)
+TEST_F(CoordinatorSessionTest, PushToTalkStreamsInRecordingOrderAndInsertsOnce)
 {
-    c().startPushToTalk();
-    h.settle();
-    const QUuid id = h.stream().sessionID();
-    EXPECT_EQ(c().phase(), DictationPhase::starting);
+    const QUuid id = h.openDictation(false, false);
     h.fakeRecorder.chunk(pcm('a'));
     h.settle();
     EXPECT_EQ(h.stream().cases(), QList<Case> { Case::startSession }) << "no audio before SessionStarted";
-
-    deliver(ServerStreamMessage::sessionStarted(id));
+    h.deliver(ServerStreamMessage::sessionStarted(id));
     EXPECT_EQ(c().phase(), DictationPhase::recording);
     h.fakeRecorder.chunk(pcm('b'));
-    h.fakeRecorder.chunk(pcm('c'));
-    h.settle();
 
-    // Delivered while stop() drains the pipeline: they still go out ahead of the leftovers.
-    h.fakeRecorder.deliveredDuringStop = { pcm('d') };
-    h.fakeRecorder.leftover = { pcm('e', 100) };
+    // 'c' reaches the handler while stop() drains the pipeline: it still goes out before the leftovers.
+    h.fakeRecorder.deliveredDuringStop = { pcm('c') };
+    h.fakeRecorder.leftover = { pcm('d', 100) };
     c().stopPushToTalk();
     h.settle();
-    EXPECT_EQ(c().phase(), DictationPhase::finalizing);
     EXPECT_EQ(h.stream().count(Case::stopSession), 0) << "the microphone stays open for the grace";
     h.advance(175ms);
-
-    EXPECT_EQ(h.stream().audioSequences(), (QList<qint64> { 0, 1, 2, 3, 4 }));
-    EXPECT_EQ(h.stream().audioBytes(), pcm('a') + pcm('b') + pcm('c') + pcm('d') + pcm('e', 100));
-    EXPECT_EQ(h.stream().cases().last(), Case::stopSession);
-    EXPECT_EQ(h.stream().count(Case::stopSession), 1);
     h.fakeRecorder.chunk(pcm('z'));
     h.settle();
-    EXPECT_EQ(h.stream().cases().last(), Case::stopSession) << "nothing after StopSession";
 
-    deliver(ServerStreamMessage::finalTranscript({ id, QStringLiteral("hello"), QStringLiteral("Hello.") }));
-    commit(id, QStringLiteral("Hello."));
-    commit(id, QStringLiteral("Hello."));
-    commit(id, QStringLiteral("Hello again."));
-    deliver(ServerStreamMessage::sessionCompleted(id));
-    // The service closes its socket after a normal end.
-    h.streams.first()->terminate();
+    EXPECT_EQ(h.stream().audioSequences(), (QList<qint64> { 0, 1, 2, 3 }));
+    EXPECT_EQ(h.stream().audioBytes(), pcm('a') + pcm('b') + pcm('c') + pcm('d', 100));
+    EXPECT_EQ(h.stream().cases().last(), Case::stopSession);
+    EXPECT_EQ(h.stream().count(Case::stopSession), 1);
+
+    h.deliver(ServerStreamMessage::finalTranscript({ id, QStringLiteral("hello"), QStringLiteral("Hello.") }));
+    for (const QString& text : { QStringLiteral("Hello."), QStringLiteral("Hello."), QStringLiteral("Again.") })
+        h.deliver(ServerStreamMessage::transcriptCommitted({ id, text }));
+    h.deliver(ServerStreamMessage::sessionCompleted(id));
+    h.stream().terminate();
     h.settle();
 
     ASSERT_EQ(h.insertions.size(), 1);
@@ -102,18 +75,32 @@ TEST_F(CoordinatorSessionTest, PushToTalkStreamsInRecordingOrderAndStopsAfterThe
     EXPECT_EQ(c().phase(), DictationPhase::ready);
     EXPECT_TRUE(c().lastError().isEmpty());
     EXPECT_TRUE(h.stream().disconnected);
-    EXPECT_FALSE(DictationCoordinatorTestAccess::sessionID(c()));
+}
+
+TEST_F(CoordinatorSessionTest, ChunksFromTheCaptureThreadArriveInOrder)
+{
+    h.openDictation(true);
+    QByteArray expected;
+    for (int i = 0; i < 50; ++i)
+        expected += pcm(char('A' + i % 26), 320);
+    std::thread capture([&] {
+        for (int i = 0; i < 50; ++i)
+            h.fakeRecorder.chunk(expected.mid(i * 320, 320));
+    });
+    capture.join();
+    h.settle();
+    EXPECT_EQ(h.stream().audioBytes(), expected);
 }
 
 TEST_F(CoordinatorSessionTest, AnEarlyReleaseKeepsItsStopThroughConfirmationsInTheGrace)
 {
-    const QUuid id = open(false, false);
+    const QUuid id = h.openDictation(false, false);
     h.fakeRecorder.chunk(pcm('a'));
     c().stopPushToTalk();
     h.settle();
-    deliver(ServerStreamMessage::sessionStarted(id));
-    deliver(stateChanged(id, QStringLiteral("Recording")));
-    deliver(stateChanged(id, QStringLiteral("Starting")));
+    h.deliver(ServerStreamMessage::sessionStarted(id));
+    h.deliver(stateChanged(id, QStringLiteral("Recording")));
+    h.deliver(stateChanged(id, QStringLiteral("Starting")));
     EXPECT_EQ(c().phase(), DictationPhase::finalizing);
     h.advance(175ms);
 
@@ -125,18 +112,15 @@ TEST_F(CoordinatorSessionTest, AnEarlyReleaseKeepsItsStopThroughConfirmationsInT
 TEST_F(CoordinatorSessionTest, ToggleAndStopControlsFollowTheTriggerMode)
 {
     // The toggle promotes a held push-to-talk dictation; the release is then ignored.
-    open();
+    h.openDictation();
     c().toggleRecording();
-    h.settle();
-    EXPECT_EQ(c().triggerMode(), DictationTriggerMode::handsFree);
     c().stopPushToTalk();
     h.advance(1s);
+    EXPECT_EQ(c().triggerMode(), DictationTriggerMode::handsFree);
     EXPECT_EQ(c().phase(), DictationPhase::recording);
-    EXPECT_TRUE(h.logged(QStringLiteral("Ignored push-to-talk stop because push-to-talk is not active.")));
-    // The stop control stops it.
+    // The stop control stops it; a toggle while finalizing starts nothing.
     c().stopDictation();
-    h.settle();
-    h.advance(175ms);
+    stopAfterGrace();
     EXPECT_EQ(h.stream().count(Case::stopSession), 1);
     c().toggleHandsFree();
     h.settle();
@@ -149,28 +133,12 @@ TEST_F(CoordinatorSessionTest, ToggleAndStopControlsFollowTheTriggerMode)
     EXPECT_TRUE(c().lastError().isEmpty());
 
     // While push to talk is held, the stop control stops instead of promoting.
-    open();
+    h.openDictation();
     c().stopDictation();
-    h.settle();
-    h.advance(175ms);
+    stopAfterGrace();
     EXPECT_EQ(c().triggerMode(), DictationTriggerMode::pushToTalk);
     EXPECT_EQ(h.stream().count(Case::stopSession), 1);
     EXPECT_FALSE(h.fakeRecorder.running);
-}
-
-TEST_F(CoordinatorSessionTest, ChunksFromTheCaptureThreadArriveInOrder)
-{
-    open(true);
-    std::thread capture([&] {
-        for (int i = 0; i < 50; ++i)
-            h.fakeRecorder.chunk(pcm(char('A' + i % 26), 320));
-    });
-    capture.join();
-    h.settle();
-    QByteArray expected;
-    for (int i = 0; i < 50; ++i)
-        expected += pcm(char('A' + i % 26), 320);
-    EXPECT_EQ(h.stream().audioBytes(), expected);
 }
 
 TEST_F(CoordinatorSessionTest, QueuedHandsFreeCancelRestoresThePhaseTheStartFound)
@@ -180,7 +148,6 @@ TEST_F(CoordinatorSessionTest, QueuedHandsFreeCancelRestoresThePhaseTheStartFoun
     h.settle();
     c().toggleHandsFree();
     h.settle();
-    EXPECT_TRUE(h.logged(QStringLiteral("Queued hands-free cancellation while the dictation session is starting.")));
     h.meAnswer.gate->resolve();
     h.settle();
 
@@ -192,7 +159,7 @@ TEST_F(CoordinatorSessionTest, QueuedHandsFreeCancelRestoresThePhaseTheStartFoun
 
 TEST_F(CoordinatorSessionTest, ACaptureThatEndsByItselfStopsAndNamesTheMicrophone)
 {
-    const QUuid id = open(true);
+    const QUuid id = h.openDictation(true);
     h.fakeRecorder.chunk(pcm('a'));
     h.fakeRecorder.leftover = { pcm('b', 800) };
     h.fakeRecorder.end(QStringLiteral("USB Headset"), QStringLiteral("device removed"));
@@ -205,32 +172,30 @@ TEST_F(CoordinatorSessionTest, ACaptureThatEndsByItselfStopsAndNamesTheMicrophon
     EXPECT_TRUE(std::any_of(log.begin(), log.end(),
         [](const QString& line) { return line.startsWith(QStringLiteral("Lost the microphone \"USB Headset\"")); }));
 
-    deliver(stateChanged(id, QStringLiteral("CompletedEmpty")));
-    deliver(ServerStreamMessage::sessionCompleted(id));
+    h.deliver(stateChanged(id, QStringLiteral("CompletedEmpty")));
+    h.deliver(ServerStreamMessage::sessionCompleted(id));
     EXPECT_EQ(c().phase(), DictationPhase::error);
     EXPECT_TRUE(c().lastError().contains(QStringLiteral("\"USB Headset\""))) << c().lastError().toStdString();
 }
 
 TEST_F(CoordinatorSessionTest, EmptyDictationTextFollowsTheAudioThatWasSent)
 {
-    struct Row
-    {
-        int bytes;
-        const char* expectedStart;
+    const QList<std::pair<int, QString>> rows = {
+        { 0, QStringLiteral("No microphone audio reached Tessvale.") },
+        { 8000, QStringLiteral("That dictation ended before enough audio reached Tessvale.") },
+        { 20000, QStringLiteral("Tessvale received very quiet audio.") },
     };
-    for (const Row& row : { Row { 0, "No microphone audio reached Tessvale." },
-             Row { 8000, "That dictation ended before enough audio reached Tessvale." },
-             Row { 20000, "Tessvale received very quiet audio." } }) {
-        const QUuid id = open();
+    for (const auto& [bytes, expectedStart] : rows) {
+        const QUuid id = h.openDictation();
         for (int i = 0; i < 5; ++i)
             h.fakeRecorder.level(0.01f);
-        if (row.bytes > 0)
-            h.fakeRecorder.chunk(pcm('s', row.bytes));
+        if (bytes > 0)
+            h.fakeRecorder.chunk(pcm('s', bytes));
         h.settle();
-        deliver(stateChanged(id, QStringLiteral("CompletedEmpty"), QStringLiteral("nothing heard")));
-        EXPECT_TRUE(c().lastError().startsWith(QLatin1String(row.expectedStart))) << row.bytes;
+        h.deliver(stateChanged(id, QStringLiteral("CompletedEmpty"), QStringLiteral("nothing heard")));
+        EXPECT_TRUE(c().lastError().startsWith(expectedStart)) << bytes;
         EXPECT_EQ(c().phase(), DictationPhase::ready);
-        deliver(ServerStreamMessage::sessionCompleted(id));
+        h.deliver(ServerStreamMessage::sessionCompleted(id));
     }
 }
 
