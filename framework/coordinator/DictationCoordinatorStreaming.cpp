@@ -189,10 +189,11 @@ void DictationCoordinator::handleCaptureEnded(const QString& deviceName, const Q
     m_lostMicrophoneName = name;
     logActivity(QStringLiteral("Lost the microphone \"%1\" during dictation %2: %3")
                     .arg(name, logID(*m_sessionID), reason.isEmpty() ? QStringLiteral("capture ended") : reason));
-    // As if the user stopped now: the audio already captured goes out, then the stop.
-    if (m_phase == DictationPhase::starting || m_phase == DictationPhase::recording) {
-        launchMainActorTask([this](CancelToken) { return stopRecordingTask(); }, QStringLiteral("captureEndedStop"));
-    }
+    // As if the user stopped now: the audio already captured goes out, then the stop. Run at once, so
+    // the stop is for this session and no other.
+    if (m_phase == DictationPhase::starting || m_phase == DictationPhase::recording)
+        runDetached([this](CancelToken) { return stopRecordingTask(); }, m_lifetime.token(),
+            QStringLiteral("captureEndedStop"));
 }
 
 void DictationCoordinator::startDrain()
