@@ -55,7 +55,7 @@ protected:
     CoordinatorHarness h;
 };
 
-TEST_F(CoordinatorSessionFailureTest, EveryStartFailureEndsAsItsRowSays)
+TEST(CoordinatorSessionStartFailureTest, EveryStartFailureEndsAsItsRowSays)
 {
     struct Row
     {
