@@ -95,6 +95,7 @@ void ReleaseToStopSession(benchmark::State& state)
 
 BENCHMARK(SessionStreamingMainThreadCpu)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(ReleaseToStopSession)
+    ->Iterations(20)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(5)
