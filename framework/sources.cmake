@@ -95,6 +95,12 @@ set(TESSVALE_LOGIC_SOURCES
   coordinator/DictationCoordinatorSignIn.cpp
   coordinator/DictationCoordinatorChecks.cpp
   coordinator/DictationCoordinatorTeardown.cpp
+  coordinator/DictationCoordinatorStart.cpp
+  coordinator/DictationCoordinatorStreaming.cpp
+  coordinator/DictationCoordinatorServerMessages.cpp
+  coordinator/DictationCoordinatorStop.cpp
+  coordinator/DictationCoordinatorTermination.cpp
+  coordinator/DictationCoordinatorRecovery.cpp
   coordinator/DictationCoordinatorTestAccess.h
   coordinator/DictationPresentation.h
   focus/FocusAppService.cpp

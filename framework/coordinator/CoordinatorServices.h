@@ -75,6 +75,8 @@ struct CoordinatorTiming
     Duration sessionStartTimeout = std::chrono::seconds(10);
     Duration sessionErrorDisconnectGracePeriod = std::chrono::milliseconds(150);
     Duration stopCaptureGracePeriod = std::chrono::milliseconds(175);
+    // How long a stopped session may take to complete before it is ended as failed.
+    Duration sessionCompletionTimeout = std::chrono::seconds(30);
 };
 
 // Everything the coordinator reaches outside itself. live() builds it over the application's services;

@@ -18,10 +18,12 @@
 #include <qcoro/qcorotask.h>
 
 #include "async/CancelToken.h"
+#include "async/Sleeper.h"
 #include "async/TaskHandle.h"
 #include "audio/AudioInputDevice.h"
 #include "auth/BrowserSignInState.h"
 #include "cloud/CloudRestResponses.h"
+#include "cloud/ServerStreamMessage.h"
 #include "coordinator/CoordinatorServices.h"
 #include "coordinator/CoordinatorTypes.h"
 #include "coordinator/DictationPresentation.h"
@@ -110,6 +112,18 @@ public:
     // Any URL handed to the application; the coordinator decides whether it is the sign-in callback.
     void handleExternalAuthCallback(const QUrl& url);
     void signOut();
+
+    // Dictation: the shortcut actions and the menu's command. Each returns at once; its decision is
+    // taken from the state when its task runs.
+    void startPushToTalk();
+    void stopPushToTalk();
+    void toggleHandsFree();
+    // The menu's start/stop command; like the toggle, it promotes a held push-to-talk dictation.
+    void toggleRecording();
+    // Stops the current dictation as its trigger mode stops it (the stop controls): never promotes.
+    void stopDictation();
+    // The shortcut engine's last complaint; none clears it.
+    void updateShortcutError(const std::optional<QString>& text);
 
     // Inserts the pending transcript again; nothing without one.
     void retryFailedInsertion();
@@ -240,6 +254,72 @@ private:
     // signed out.
     void setSignInPhase(DictationPhase phase);
 
+    // Dictation session: start, streaming, server messages, stop, termination and timers, recovery.
+    class RecorderInbox;
+    // Owns the current recorder start's inbox and detaches it when the coordinator goes, so the
+    // capture thread posts nothing to a dying object.
+    struct RecorderInboxHolder
+    {
+        std::shared_ptr<RecorderInbox> inbox;
+        ~RecorderInboxHolder();
+    };
+    using SessionTaskBody = std::function<QCoro::Task<>(QUuid sessionID, CancelToken token)>;
+    void setPartialTranscript(const QString& text);
+    void setLastShortcutError(const QString& text);
+    QCoro::Task<> startPushToTalkTask();
+    QCoro::Task<> stopPushToTalkTask();
+    QCoro::Task<> toggleHandsFreeTask();
+    QCoro::Task<> stopDictationTask();
+    QCoro::Task<> startRecordingTask(DictationTriggerMode mode);
+    QCoro::Task<> failStart(std::exception_ptr error, std::optional<QUuid> openedSessionID, quint64 startGeneration);
+    bool isCurrentStart(quint64 startGeneration) const;
+    bool cancelQueuedHandsFreeStartIfNeeded(DictationTriggerMode mode);
+    QCoro::Task<QString> requireStoredAPIKey();
+    QString microphoneLogDescription() const;
+    bool isLivePhase() const;
+    bool isStopPending() const;
+    bool hasCommittedOrInserting() const;
+    void startRecorder(const QUuid& sessionID);
+    void retireRecorderInbox();
+    void takeRecorderInbox(const std::shared_ptr<RecorderInbox>& inbox);
+    void stopCapture();
+    void handleRecordedAudioChunk(const QByteArray& chunk);
+    void handleAudioLevel(float level);
+    void handleCaptureEnded(const QString& deviceName, const QString& reason);
+    void startDrain();
+    QCoro::Task<> markSessionReadyForAudio();
+    QCoro::Task<> drainQueuedAudio();
+    QCoro::Task<> sendAudioChunk(QByteArray chunk);
+    QCoro::Task<> sendStopSessionIfDrained();
+    QCoro::Task<> handleServerMessage(ServerStreamMessage message, QUuid connectionSessionID);
+    bool shouldHandleSessionMessage(const QUuid& id, const QString& label);
+    bool shouldHandleConnectionMessage(const QString& label, const std::optional<QUuid>& connectionSessionID);
+    QCoro::Task<> applySessionState(SessionStateChangedPayload payload);
+    void handleTranscriptCommitted(const TranscriptCommittedPayload& payload);
+    QCoro::Task<> handleSessionError(QString text);
+    void handleSessionCompleted(const QUuid& id);
+    bool failIfMicrophoneLostWithoutText(const QUuid& id);
+    QString emptyDictationMessage(const std::optional<QString>& detail) const;
+    QString audioStatsSummary() const;
+    QCoro::Task<> stopRecordingTask();
+    void replaceSessionTask(TaskHandle& field, QUuid sessionID, SessionTaskBody body, const QString& label);
+    QCoro::Task<> runSessionStartTimeout(QUuid sessionID, CancelToken token);
+    QCoro::Task<> handleSessionStartTimeout(QUuid sessionID);
+    QCoro::Task<> handleWebSocketTermination(QUuid sessionID, std::exception_ptr error);
+    QCoro::Task<> endFailedSession(QUuid sessionID, QString message, QString logPrefix);
+    void startWebSocketPing(QUuid sessionID);
+    QCoro::Task<> runWebSocketPing(QUuid sessionID, Duration interval, CancelToken token);
+    QCoro::Task<> sendWebSocketPing(QUuid sessionID);
+    QCoro::Task<> runSessionErrorCleanup(QUuid sessionID, CancelToken token);
+    QCoro::Task<> runSessionCompletionWatchdog(QUuid sessionID, CancelToken token);
+    QCoro::Task<> runCommittedTranscriptInsertion(TranscriptCommittedPayload payload);
+    QCoro::Task<bool> fetchDictationRecoveryIfNeeded(
+        QUuid sessionID, QString message, FocusedInsertionTargetRef target);
+    bool applyDictationRecovery(const QUuid& sessionID, std::optional<QString> rawText,
+        std::optional<QString> finalText, const QString& message, FocusedInsertionTargetRef target);
+    // A new history row for the session, in place of any earlier one.
+    void recordTranscript(const QUuid& sessionID, const QString& rawText, const QString& finalText);
+
     // Checks.
     QCoro::Task<> runConnectivityCheckTask(CancelToken token);
     QCoro::Task<> refreshAppUpdateState();
@@ -302,6 +382,21 @@ private:
     qint64 m_sentAudioByteCount = 0;
     qint64 m_audioLevelSampleCount = 0;
     double m_peakAudioLevel = 0;
+    // Session, beyond the fields above.
+    RecorderInboxHolder m_recorderInbox;
+    // Bumped by every start, so a start overtaken during its awaits ends quietly.
+    quint64 m_startGeneration = 0;
+    // The phase the running start found, for a queued cancellation to restore.
+    DictationPhase m_phaseBeforeStart = DictationPhase::ready;
+    // The session whose stop has begun (set before the grace wait).
+    std::optional<QUuid> m_stopPendingSessionID;
+    // The session the service reported finished.
+    std::optional<QUuid> m_completedSessionID;
+    // The session whose capture ended by itself, and the device's name.
+    std::optional<QUuid> m_lostMicrophoneSessionID;
+    QString m_lostMicrophoneName;
+    // Ends a stopped session the service never completes.
+    TaskHandle m_sessionCompletionTask;
 
     // Sign-in.
     std::optional<PendingBrowserAuth> m_pendingBrowserAuth;

@@ -25,7 +25,8 @@ QCoro::Task<> DictationCoordinator::disconnectSessionTransport()
     setAudioLevel(0);
     resetAudioStatistics(std::nullopt);
     setTriggerMode(std::nullopt);
-    for (TaskHandle* task : { &m_sessionStartTimeoutTask, &m_sessionErrorCleanupTask, &m_webSocketPingTask }) {
+    for (TaskHandle* task :
+        { &m_sessionStartTimeoutTask, &m_sessionErrorCleanupTask, &m_webSocketPingTask, &m_sessionCompletionTask }) {
         task->cancel();
         *task = TaskHandle();
     }

@@ -26,6 +26,20 @@ QCoro::Task<> finishAtOnce()
     co_return;
 }
 
+QCoro::Task<> sendOnScriptedStream(
+    std::shared_ptr<CoordinatorHarness::ScriptedStream> stream, ClientStreamMessage message)
+{
+    stream->sent.append(message);
+    std::exception_ptr failure = stream->sendFailure ? stream->sendFailure(message) : nullptr;
+    if (stream->holdSends) {
+        OneShot<> gate;
+        stream->heldSends.append(gate);
+        co_await gate;
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 } // namespace
 
 CoordinatorHarness::CoordinatorHarness()
@@ -74,6 +88,10 @@ CoordinatorHarness::CoordinatorHarness()
     };
     s.cloud.fetchDictationRecovery = [this](QUrl, QString, QUuid) {
         ++cloudCalls[QStringLiteral("recovery")];
+        if (onRecoveryFetch)
+            onRecoveryFetch();
+        if (recoveryAnswer)
+            return deliverAnswer(*recoveryAnswer);
         CloudAnswer<DictationSessionRecoveryResponse> none;
         none.error = std::make_exception_ptr(CloudClientError::requestFailed(404, QStringLiteral("Not found")));
         return deliverAnswer(none);
@@ -148,6 +166,132 @@ CoordinatorHarness::CoordinatorHarness()
             onOpenURL(url);
     };
     s.sleeper = m_sleeper.get();
+}
+
+void CoordinatorHarness::ScriptedStream::releaseSend()
+{
+    if (!heldSends.isEmpty())
+        heldSends.takeFirst().resolve();
+}
+
+QList<ClientStreamMessage::Case> CoordinatorHarness::ScriptedStream::cases() const
+{
+    QList<ClientStreamMessage::Case> result;
+    for (const ClientStreamMessage& message : sent)
+        result.append(message.messageCase());
+    return result;
+}
+
+QList<qint64> CoordinatorHarness::ScriptedStream::audioSequences() const
+{
+    QList<qint64> result;
+    for (const ClientStreamMessage& message : sent) {
+        if (message.messageCase() == ClientStreamMessage::Case::audioChunk)
+            result.append(message.sequence());
+    }
+    return result;
+}
+
+QByteArray CoordinatorHarness::ScriptedStream::audioBytes() const
+{
+    QByteArray result;
+    for (const ClientStreamMessage& message : sent) {
+        if (message.messageCase() == ClientStreamMessage::Case::audioChunk)
+            result += QByteArray::fromBase64(message.text().toLatin1());
+    }
+    return result;
+}
+
+int CoordinatorHarness::ScriptedStream::count(ClientStreamMessage::Case messageCase) const
+{
+    return static_cast<int>(cases().count(messageCase));
+}
+
+QUuid CoordinatorHarness::ScriptedStream::sessionID() const
+{
+    for (const ClientStreamMessage& message : sent) {
+        if (message.startSessionPayload())
+            return message.startSessionPayload()->sessionID;
+    }
+    return {};
+}
+
+void CoordinatorHarness::useScriptedStreams()
+{
+    m_services.webSocketFactory = [this](const QUrl&, const QString&) {
+        ++transportsMade;
+        auto stream = std::make_shared<ScriptedStream>();
+        stream->sendFailure = streamSendFailure;
+        streams.append(stream);
+        WebSocketTransport transport;
+        transport.connect = [stream](WebSocketTransport::MessageHandler onMessage,
+                                WebSocketTransport::TerminationHandler onTermination) {
+            stream->onMessage = std::move(onMessage);
+            stream->onTermination = std::move(onTermination);
+            return finishAtOnce();
+        };
+        transport.send
+            = [stream](ClientStreamMessage message) { return sendOnScriptedStream(stream, std::move(message)); };
+        transport.disconnect = [this, stream] {
+            ++transportDisconnects;
+            stream->disconnected = true;
+            return finishAtOnce();
+        };
+        return transport;
+    };
+}
+
+void CoordinatorHarness::FakeRecorder::end(const QString& deviceName, const QString& reason)
+{
+    running = false;
+    endedHandler(deviceName, reason);
+}
+
+void CoordinatorHarness::useFakeRecorder()
+{
+    m_services.recorder.isRunning = [this] { return fakeRecorder.running; };
+    m_services.recorder.start
+        = [this](const std::optional<QString>& preferredDeviceUID, RecorderClient::ChunkHandler chunks,
+              RecorderClient::LevelHandler levels, RecorderClient::CaptureEndedHandler ended) {
+              ++fakeRecorder.starts;
+              if (fakeRecorder.startError)
+                  std::rethrow_exception(fakeRecorder.startError);
+              fakeRecorder.preferredDeviceUID = preferredDeviceUID;
+              fakeRecorder.chunkHandler = std::move(chunks);
+              fakeRecorder.levelHandler = std::move(levels);
+              fakeRecorder.endedHandler = std::move(ended);
+              fakeRecorder.running = true;
+          };
+    m_services.recorder.stop = [this] {
+        ++recorderStops;
+        fakeRecorder.running = false;
+        for (const QByteArray& chunk : std::exchange(fakeRecorder.deliveredDuringStop, {}))
+            fakeRecorder.chunk(chunk);
+        return std::exchange(fakeRecorder.leftover, {});
+    };
+}
+
+void CoordinatorHarness::prepareDictation()
+{
+    storeAPIKey(QStringLiteral("tv_test_storedkey"));
+    useScriptedStreams();
+    useFakeRecorder();
+}
+
+QUuid CoordinatorHarness::openDictation(bool handsFree, bool confirm)
+{
+    handsFree ? coordinator().toggleHandsFree() : coordinator().startPushToTalk();
+    settle();
+    const QUuid id = stream().sessionID();
+    if (confirm)
+        deliver(ServerStreamMessage::sessionStarted(id));
+    return id;
+}
+
+void CoordinatorHarness::deliver(const ServerStreamMessage& message)
+{
+    stream().deliver(message);
+    settle();
 }
 
 CoordinatorHarness::~CoordinatorHarness()

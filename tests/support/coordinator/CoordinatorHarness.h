@@ -112,6 +112,9 @@ public:
     CloudAnswer<ClientConfigResponse> configAnswer;
     CloudAnswer<ClientUpdateResponse> updateAnswer;
     CloudAnswer<QString> healthAnswer;
+    // The recovery record; without one the service has none (404). The hook runs as each fetch begins.
+    std::optional<CloudAnswer<DictationSessionRecoveryResponse>> recoveryAnswer;
+    std::function<void()> onRecoveryFetch;
     QMap<QString, int> cloudCalls;
     // The arguments of the last start: device name, app version, code challenge, redirect URI, state.
     QStringList lastStart;
@@ -149,6 +152,65 @@ public:
     int recorderStops = 0;
     int transportsMade = 0;
     int transportDisconnects = 0;
+
+    // A streaming connection the test plays the service on: what the coordinator sent, and its handlers.
+    struct ScriptedStream
+    {
+        QList<ClientStreamMessage> sent;
+        WebSocketTransport::MessageHandler onMessage;
+        WebSocketTransport::TerminationHandler onTermination;
+        bool disconnected = false;
+        // While set, each send waits until released (oldest first); the frame counts as sent at once.
+        bool holdSends = false;
+        QList<OneShot<>> heldSends;
+        // The error a send of this frame fails with; none sends it.
+        std::function<std::exception_ptr(const ClientStreamMessage&)> sendFailure;
+
+        void deliver(const ServerStreamMessage& message) const { onMessage(message); }
+        void terminate(std::exception_ptr error = {}) const { onTermination(error); }
+        void releaseSend();
+        QList<ClientStreamMessage::Case> cases() const;
+        QList<qint64> audioSequences() const;
+        // The audio's bytes in the order sent.
+        QByteArray audioBytes() const;
+        int count(ClientStreamMessage::Case messageCase) const;
+        QUuid sessionID() const;
+    };
+    // Every transport made from now on is scripted; streams holds them, newest last.
+    void useScriptedStreams();
+    QList<std::shared_ptr<ScriptedStream>> streams;
+    // The sendFailure each new stream starts with.
+    std::function<std::exception_ptr(const ClientStreamMessage&)> streamSendFailure;
+    ScriptedStream& stream() { return *streams.last(); }
+
+    // A recorder the test feeds: running between start and stop (or the end of capture).
+    struct FakeRecorder
+    {
+        bool running = false;
+        int starts = 0;
+        std::optional<QString> preferredDeviceUID;
+        std::exception_ptr startError;
+        // What stop() hands back, and what it still delivers to the chunk handler before returning.
+        QList<QByteArray> leftover;
+        QList<QByteArray> deliveredDuringStop;
+        RecorderClient::ChunkHandler chunkHandler;
+        RecorderClient::LevelHandler levelHandler;
+        RecorderClient::CaptureEndedHandler endedHandler;
+
+        void chunk(const QByteArray& bytes) const { chunkHandler(bytes); }
+        void level(float value) const { levelHandler(value); }
+        // The capture ends by itself, as a removed device ends it.
+        void end(const QString& deviceName, const QString& reason);
+    };
+    // The recorder seam becomes fakeRecorder (still counting recorderStops).
+    void useFakeRecorder();
+    FakeRecorder fakeRecorder;
+    // A user ready to dictate: a stored key, scripted streams and the fake recorder.
+    void prepareDictation();
+    // Starts a dictation and settles; the service confirms it unless told not to. The session's id.
+    QUuid openDictation(bool handsFree = false, bool confirm = true);
+    // The service sends message on the newest stream; then settles.
+    void deliver(const ServerStreamMessage& message);
 
     // Canned bodies, as the service sends them.
     static ClientMeResponse sampleMe(const QString& email = QStringLiteral("user@example.com"));

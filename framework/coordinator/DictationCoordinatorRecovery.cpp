@@ -1,0 +1,116 @@
+#include "coordinator/DictationCoordinator.h"
+
+#include <algorithm>
+#include <utility>
+
+#include <QPointer>
+
+#include "coordinator/CoordinatorHelpers.h"
+#include "insertion/TextInsertionTypes.h"
+#include "settings/AppSettings.h"
+
+namespace tessvale {
+
+namespace {
+
+QString logID(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+std::optional<QString> trimmed(const std::optional<QString>& text)
+{
+    if (!text)
+        return std::nullopt;
+    return text->trimmed();
+}
+
+} // namespace
+
+QCoro::Task<bool> DictationCoordinator::fetchDictationRecoveryIfNeeded(
+    QUuid sessionID, QString message, FocusedInsertionTargetRef target)
+{
+    const auto hasRow = [this, &sessionID] {
+        return std::any_of(m_transcriptHistory.cbegin(), m_transcriptHistory.cend(),
+            [&](const SessionTranscriptRecord& record) { return record.id == sessionID; });
+    };
+    if (m_recoveryAttemptedSessionID == sessionID)
+        co_return hasRow();
+    m_recoveryAttemptedSessionID = sessionID;
+    QPointer<DictationCoordinator> self(this);
+
+    const std::optional<QUrl> baseURL = m_settings->clientAPIBaseURL();
+    if (!baseURL)
+        co_return false;
+
+    QString apiKey;
+    std::exception_ptr failure;
+    try {
+        QCoro::Task<QString> reading = requireStoredAPIKey();
+        apiKey = co_await std::move(reading);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return false;
+    if (failure) {
+        logActivity(QStringLiteral("Skipped dictation recovery fetch for ") + logID(sessionID) + QStringLiteral(": ")
+            + localizedDescription(failure));
+        co_return false;
+    }
+
+    std::optional<DictationSessionRecoveryResponse> response;
+    try {
+        QCoro::Task<DictationSessionRecoveryResponse> fetching
+            = m_services.cloud.fetchDictationRecovery(*baseURL, apiKey, sessionID);
+        response = co_await std::move(fetching);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return false;
+    if (failure) {
+        logActivity(QStringLiteral("Failed to fetch dictation recovery for ") + logID(sessionID) + QStringLiteral(": ")
+            + localizedDescription(failure));
+        co_return false;
+    }
+    // The session ended another way meanwhile (signed out, committed): nothing of it is replaced.
+    if (m_sessionID != sessionID)
+        co_return false;
+    if (hasCommittedOrInserting())
+        co_return true;
+    if (!response->hasRecoverableText)
+        co_return false;
+    co_return applyDictationRecovery(sessionID, response->rawText, response->finalText, message, std::move(target));
+}
+
+bool DictationCoordinator::applyDictationRecovery(const QUuid& sessionID, std::optional<QString> rawText,
+    std::optional<QString> finalText, const QString& message, FocusedInsertionTargetRef target)
+{
+    const std::optional<QString> raw = trimmed(rawText);
+    const std::optional<QString> final = trimmed(finalText);
+    QString recovered;
+    QString historyRaw;
+    if (final && !final->isEmpty()) {
+        recovered = *final;
+        historyRaw = raw ? *raw : *final;
+    } else if (raw) {
+        recovered = *raw;
+        historyRaw = *raw;
+    }
+    // Blank texts recover nothing: no message, no retry of empty text.
+    if (recovered.isEmpty())
+        return false;
+
+    setTranscripts(m_partialTranscript, recovered, historyRaw);
+    recordTranscript(sessionID, m_rawTranscript, m_finalTranscript);
+    setPendingInsertionRetry(PendingInsertionRetry { sessionID, m_finalTranscript, std::move(target) });
+    setLastError(message + QStringLiteral(" Recovered the latest transcript so you can copy or retry it."));
+    setPhase(DictationPhase::error);
+    logActivity(QStringLiteral("Recovered transcript for session %1 (%2 chars).")
+                    .arg(logID(sessionID))
+                    .arg(characterCount(m_finalTranscript)));
+    return true;
+}
+
+} // namespace tessvale

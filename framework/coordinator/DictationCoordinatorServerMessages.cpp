@@ -1,0 +1,321 @@
+#include "coordinator/DictationCoordinator.h"
+
+#include <utility>
+
+#include <QPointer>
+
+#include "coordinator/CoordinatorHelpers.h"
+#include "insertion/TextInsertionTypes.h"
+
+namespace tessvale {
+
+namespace {
+
+QString logID(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+constexpr qsizetype kTranscriptHistoryLimit = 20;
+
+} // namespace
+
+bool DictationCoordinator::hasCommittedOrInserting() const
+{
+    return !m_lastCommittedText.isEmpty() || m_isInserting;
+}
+
+bool DictationCoordinator::shouldHandleSessionMessage(const QUuid& id, const QString& label)
+{
+    if (!m_sessionID) {
+        logActivity(QStringLiteral("Ignoring ") + label + QStringLiteral(" for ") + logID(id)
+            + QStringLiteral(" because there is no active session."));
+        return false;
+    }
+    if (id == *m_sessionID)
+        return true;
+    logActivity(QStringLiteral("Ignoring ") + label + QStringLiteral(" for stale session ") + logID(id)
+        + QStringLiteral(". Active session is ") + logID(*m_sessionID) + QLatin1Char('.'));
+    return false;
+}
+
+bool DictationCoordinator::shouldHandleConnectionMessage(
+    const QString& label, const std::optional<QUuid>& connectionSessionID)
+{
+    if (!connectionSessionID || m_sessionID == connectionSessionID)
+        return true;
+    logActivity(QStringLiteral("Ignoring ") + label + QStringLiteral(" for ") + logID(*connectionSessionID)
+        + QStringLiteral(" because active session is ") + (m_sessionID ? logID(*m_sessionID) : QStringLiteral("none"))
+        + QLatin1Char('.'));
+    return false;
+}
+
+QCoro::Task<> DictationCoordinator::handleServerMessage(ServerStreamMessage message, QUuid connectionSessionID)
+{
+    QPointer<DictationCoordinator> self(this);
+    switch (message.messageCase()) {
+    case ServerStreamMessage::Case::sessionStarted: {
+        const QUuid id = message.sessionID().value_or(QUuid());
+        if (!shouldHandleSessionMessage(id, QStringLiteral("SessionStarted")))
+            co_return;
+        QCoro::Task<> opening = markSessionReadyForAudio();
+        co_await std::move(opening);
+        if (!self)
+            co_return;
+        logActivity(QStringLiteral("Session started for ") + logID(id) + QLatin1Char('.'));
+        co_return;
+    }
+    case ServerStreamMessage::Case::sessionStateChanged: {
+        const SessionStateChangedPayload payload = *message.sessionStateChangedPayload();
+        if (!shouldHandleSessionMessage(payload.sessionID, QStringLiteral("SessionStateChanged")))
+            co_return;
+        QCoro::Task<> applying = applySessionState(payload);
+        co_await std::move(applying);
+        co_return;
+    }
+    case ServerStreamMessage::Case::partialTranscript: {
+        const PartialTranscriptPayload& payload = *message.partialTranscriptPayload();
+        if (shouldHandleSessionMessage(payload.sessionID, QStringLiteral("PartialTranscript")))
+            setPartialTranscript(payload.text);
+        co_return;
+    }
+    case ServerStreamMessage::Case::finalTranscript: {
+        const FinalTranscriptPayload& payload = *message.finalTranscriptPayload();
+        if (!shouldHandleSessionMessage(payload.sessionID, QStringLiteral("FinalTranscript")))
+            co_return;
+        setTranscripts(m_partialTranscript, payload.finalText, payload.rawText);
+        logActivity(QStringLiteral("Received final transcript for %1 (%2 chars)")
+                        .arg(logID(payload.sessionID))
+                        .arg(characterCount(payload.finalText)));
+        co_return;
+    }
+    case ServerStreamMessage::Case::transcriptCommitted: {
+        const TranscriptCommittedPayload& payload = *message.transcriptCommittedPayload();
+        if (shouldHandleSessionMessage(payload.sessionID, QStringLiteral("TranscriptCommitted")))
+            handleTranscriptCommitted(payload);
+        co_return;
+    }
+    case ServerStreamMessage::Case::usageSnapshot: {
+        const UsageSnapshotPayload& payload = *message.usageSnapshotPayload();
+        if (payload.sessionID && !shouldHandleSessionMessage(*payload.sessionID, QStringLiteral("UsageSnapshot")))
+            co_return;
+        const QString text = QString::asprintf("Usage this period: %.2f minutes", payload.usedMinutesThisPeriod);
+        setUsageSummaryText(text);
+        logActivity(text);
+        co_return;
+    }
+    case ServerStreamMessage::Case::sessionError: {
+        if (!shouldHandleConnectionMessage(QStringLiteral("SessionError"), connectionSessionID))
+            co_return;
+        QCoro::Task<> handling = handleSessionError(boundedServerText(message.text().value_or(QString())));
+        co_await std::move(handling);
+        co_return;
+    }
+    case ServerStreamMessage::Case::sessionCompleted: {
+        const QUuid id = message.sessionID().value_or(QUuid());
+        if (shouldHandleSessionMessage(id, QStringLiteral("SessionCompleted")))
+            handleSessionCompleted(id);
+        co_return;
+    }
+    case ServerStreamMessage::Case::pong:
+        co_return;
+    }
+}
+
+QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload payload)
+{
+    QPointer<DictationCoordinator> self(this);
+    const QUuid id = payload.sessionID;
+    // The service's own words, bounded and without keys, before they reach the error line or a log.
+    const std::optional<QString> detail
+        = payload.detail ? std::optional<QString>(boundedServerText(*payload.detail)) : std::nullopt;
+    const std::optional<DictationSessionState> state = payload.decodedState();
+    if (state) {
+        switch (*state) {
+        case DictationSessionState::starting:
+            // A stop that has begun keeps finalizing.
+            if (!isStopPending())
+                setPhase(DictationPhase::starting);
+            break;
+        case DictationSessionState::recording: {
+            QCoro::Task<> opening = markSessionReadyForAudio();
+            co_await std::move(opening);
+            if (!self)
+                co_return;
+            break;
+        }
+        case DictationSessionState::finalizingStt:
+            setPhase(DictationPhase::finalizing);
+            break;
+        case DictationSessionState::postProcessing:
+            setPhase(DictationPhase::postProcessing);
+            break;
+        case DictationSessionState::completed:
+        case DictationSessionState::canceledByClient:
+            m_completedSessionID = id;
+            if (!m_isInserting)
+                setPhase(DictationPhase::ready);
+            break;
+        case DictationSessionState::completedEmpty:
+            m_completedSessionID = id;
+            if (!failIfMicrophoneLostWithoutText(id)) {
+                setLastError(emptyDictationMessage(detail));
+                if (!m_isInserting)
+                    setPhase(DictationPhase::ready);
+            }
+            logActivity(QStringLiteral("Completed empty dictation for ") + logID(id) + QStringLiteral(". ")
+                + audioStatsSummary());
+            break;
+        case DictationSessionState::failed: {
+            // A committed transcript stands; the failure report that follows it changes nothing.
+            if (hasCommittedOrInserting())
+                break;
+            const QString message = detail ? *detail : QStringLiteral("The dictation session failed.");
+            stopCapture();
+            QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, message, m_insertionTarget);
+            const bool recovered = co_await std::move(recovering);
+            if (!self)
+                co_return;
+            if (m_sessionID == id && !hasCommittedOrInserting()) {
+                if (!recovered) {
+                    setLastError(message);
+                    setPhase(DictationPhase::error);
+                }
+                QCoro::Task<> closing = disconnectSessionTransport();
+                co_await std::move(closing);
+                if (!self)
+                    co_return;
+            }
+            break;
+        }
+        }
+    }
+    QString line = QStringLiteral("Server state for ") + logID(id) + QStringLiteral(": ")
+        + (state ? payload.state.Case : boundedServerText(payload.state.Case));
+    if (detail && !detail->isEmpty())
+        line += QStringLiteral(" (") + *detail + QLatin1Char(')');
+    logActivity(line);
+}
+
+void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPayload& payload)
+{
+    const QUuid& id = payload.sessionID;
+    const QString& text = payload.finalText;
+    m_sessionErrorCleanupTask.cancel();
+    m_sessionErrorCleanupTask = TaskHandle();
+    // One insertion per session: the same text again, a second commit, or one during the insertion.
+    if (text == m_lastCommittedText || hasCommittedOrInserting()) {
+        logActivity(QStringLiteral("Ignored duplicate transcript commit for %1 (%2 chars)")
+                        .arg(logID(id))
+                        .arg(characterCount(text)));
+        return;
+    }
+    m_lastCommittedText = text;
+    setTranscripts(m_partialTranscript, text, m_rawTranscript);
+    recordTranscript(id, m_rawTranscript, text);
+    // A recovery of this session offered the same text for a retry; the commit inserts it now.
+    if (m_pendingInsertionRetry && m_pendingInsertionRetry->sessionID == id)
+        setPendingInsertionRetry(std::nullopt);
+    setPhase(DictationPhase::inserting);
+    m_isInserting = true;
+    logActivity(QStringLiteral("Transcript committed for %1 (%2 chars)").arg(logID(id)).arg(characterCount(text)));
+    launchMainActorTask([this, payload](CancelToken) { return runCommittedTranscriptInsertion(payload); },
+        QStringLiteral("runCommittedTranscriptInsertion"));
+}
+
+QCoro::Task<> DictationCoordinator::handleSessionError(QString text)
+{
+    QPointer<DictationCoordinator> self(this);
+    if (hasCommittedOrInserting()) {
+        logActivity(QStringLiteral("Ignoring server error after transcript commit: ") + text);
+        co_return;
+    }
+    if (!m_sessionID) {
+        setLastError(text);
+        setPhase(DictationPhase::error);
+        logActivity(QStringLiteral("Server error: ") + text);
+        co_return;
+    }
+    const QUuid id = *m_sessionID;
+    stopCapture();
+    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, text, m_insertionTarget);
+    const bool recovered = co_await std::move(recovering);
+    if (!self || m_sessionID != id || hasCommittedOrInserting())
+        co_return;
+    if (!recovered) {
+        setLastError(text);
+        setPhase(DictationPhase::error);
+    }
+    logActivity(QStringLiteral("Server error: ") + text);
+    // The socket stays open a moment, so a commit that follows still goes through.
+    replaceSessionTask(
+        m_sessionErrorCleanupTask, id,
+        [this](QUuid sessionID, CancelToken token) { return runSessionErrorCleanup(sessionID, token); },
+        QStringLiteral("sessionErrorCleanup"));
+}
+
+void DictationCoordinator::handleSessionCompleted(const QUuid& id)
+{
+    m_sessionErrorCleanupTask.cancel();
+    m_sessionErrorCleanupTask = TaskHandle();
+    m_completedSessionID = id;
+    stopCapture();
+    m_isStartingRecording = false;
+    logActivity(QStringLiteral("Session completed for ") + logID(id) + QLatin1Char('.'));
+    failIfMicrophoneLostWithoutText(id);
+    launchMainActorTask([this](CancelToken) { return finishSessionIfIdle(); }, QStringLiteral("finishSessionIfIdle"));
+}
+
+bool DictationCoordinator::failIfMicrophoneLostWithoutText(const QUuid& id)
+{
+    if (m_lostMicrophoneSessionID != id || hasCommittedOrInserting() || m_phase == DictationPhase::error)
+        return false;
+    setLastError(QStringLiteral("The microphone \"%1\" stopped recording before any speech was transcribed. "
+                                "Check that it is connected, then try again.")
+                     .arg(m_lostMicrophoneName));
+    setPhase(DictationPhase::error);
+    return true;
+}
+
+QString DictationCoordinator::emptyDictationMessage(const std::optional<QString>& detail) const
+{
+    if (m_sentAudioByteCount == 0)
+        return QStringLiteral("No microphone audio reached Tessvale. Check the selected microphone in Settings, then "
+                              "hold the shortcut until the HUD says Listening for speech.");
+    if (m_sentAudioByteCount <= 15999)
+        return QStringLiteral("That dictation ended before enough audio reached Tessvale. Hold the shortcut until the "
+                              "HUD says Listening for speech, then release after speaking.");
+    if (m_audioLevelSampleCount >= 2 && m_peakAudioLevel < 0.02)
+        return QStringLiteral("Tessvale received very quiet audio. Check the selected microphone and macOS input "
+                              "level, then try again.");
+    if (detail)
+        return *detail;
+    return QStringLiteral("No speech detected.");
+}
+
+QString DictationCoordinator::audioStatsSummary() const
+{
+    QString duration = QStringLiteral("unknown");
+    if (m_recordingStartedAt) {
+        const qint64 elapsedMs = std::max<qint64>(0, m_recordingStartedAt->msecsTo(QDateTime::currentDateTime()));
+        duration = QString::asprintf("%.2fs", static_cast<double>(elapsedMs) / 1000.0);
+    }
+    return QString::asprintf("sentBytes=%lld sentChunks=%lld capturedChunks=%lld peakLevel=%.3f levelSamples=%lld "
+                             "duration=",
+               static_cast<long long>(m_sentAudioByteCount), static_cast<long long>(m_sentAudioChunkCount),
+               static_cast<long long>(m_capturedAudioChunkCount), m_peakAudioLevel,
+               static_cast<long long>(m_audioLevelSampleCount))
+        + duration;
+}
+
+void DictationCoordinator::recordTranscript(const QUuid& sessionID, const QString& rawText, const QString& finalText)
+{
+    QList<SessionTranscriptRecord> history = m_transcriptHistory;
+    history.removeIf([&](const SessionTranscriptRecord& record) { return record.id == sessionID; });
+    history.prepend(SessionTranscriptRecord { sessionID, QDateTime::currentDateTime(), rawText, finalText });
+    if (history.size() > kTranscriptHistoryLimit)
+        history.resize(kTranscriptHistoryLimit);
+    setTranscriptHistory(std::move(history));
+}
+
+} // namespace tessvale

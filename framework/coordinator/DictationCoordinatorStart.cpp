@@ -1,0 +1,457 @@
+#include "coordinator/DictationCoordinator.h"
+
+#include <utility>
+
+#include <QPointer>
+
+#include "audio/AudioCaptureError.h"
+#include "cloud/CloudClientError.h"
+#include "coordinator/CoordinatorHelpers.h"
+#include "insertion/TextInsertionTypes.h"
+#include "settings/AppSettings.h"
+#include "system/PermissionService.h"
+
+namespace tessvale {
+
+namespace {
+
+QString logID(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+const QString kRejectedKeyText = QStringLiteral("Saved session expired before dictation could start");
+
+} // namespace
+
+// Entry points.
+
+void DictationCoordinator::startPushToTalk()
+{
+    launchMainActorTask([this](CancelToken) { return startPushToTalkTask(); }, QStringLiteral("startPushToTalk"));
+}
+
+void DictationCoordinator::stopPushToTalk()
+{
+    launchMainActorTask([this](CancelToken) { return stopPushToTalkTask(); }, QStringLiteral("stopPushToTalk"));
+}
+
+void DictationCoordinator::toggleHandsFree()
+{
+    launchMainActorTask([this](CancelToken) { return toggleHandsFreeTask(); }, QStringLiteral("toggleHandsFree"));
+}
+
+void DictationCoordinator::toggleRecording()
+{
+    launchMainActorTask([this](CancelToken) { return toggleHandsFreeTask(); }, QStringLiteral("toggleRecording"));
+}
+
+void DictationCoordinator::stopDictation()
+{
+    launchMainActorTask([this](CancelToken) { return stopDictationTask(); }, QStringLiteral("stopDictation"));
+}
+
+void DictationCoordinator::updateShortcutError(const std::optional<QString>& text)
+{
+    setLastShortcutError(text.value_or(QString()));
+    if (text && !text->isEmpty())
+        logActivity(QStringLiteral("Shortcut error: ") + *text);
+}
+
+void DictationCoordinator::setLastShortcutError(const QString& text)
+{
+    m_lastShortcutError = text;
+    emit lastShortcutErrorChanged(m_lastShortcutError);
+    scheduleStateChanged();
+}
+
+void DictationCoordinator::setPartialTranscript(const QString& text)
+{
+    m_partialTranscript = text;
+    emit partialTranscriptChanged(m_partialTranscript);
+    scheduleStateChanged();
+}
+
+// Decisions.
+
+QCoro::Task<> DictationCoordinator::startPushToTalkTask()
+{
+    switch (m_phase) {
+    case DictationPhase::finalizing:
+    case DictationPhase::postProcessing:
+    case DictationPhase::inserting:
+        logActivity(QStringLiteral("Ignored push-to-talk start while phase=") + caseName(m_phase) + QLatin1Char('.'));
+        co_return;
+    case DictationPhase::recording:
+    case DictationPhase::starting:
+        logActivity(QStringLiteral("Ignored push-to-talk start because dictation is already active."));
+        co_return;
+    case DictationPhase::signedOut:
+    case DictationPhase::ready:
+    case DictationPhase::error:
+        break;
+    }
+    QCoro::Task<> starting = startRecordingTask(DictationTriggerMode::pushToTalk);
+    co_await std::move(starting);
+}
+
+QCoro::Task<> DictationCoordinator::stopPushToTalkTask()
+{
+    if (m_triggerMode != DictationTriggerMode::pushToTalk) {
+        logActivity(QStringLiteral("Ignored push-to-talk stop because push-to-talk is not active."));
+        co_return;
+    }
+    if (m_phase == DictationPhase::recording || m_phase == DictationPhase::starting) {
+        QCoro::Task<> stopping = stopRecordingTask();
+        co_await std::move(stopping);
+        co_return;
+    }
+    if (m_isStartingRecording) {
+        m_pendingPushToTalkStop = true;
+        logActivity(QStringLiteral("Queued push-to-talk stop while the dictation session is starting."));
+    }
+}
+
+QCoro::Task<> DictationCoordinator::toggleHandsFreeTask()
+{
+    const bool live = m_phase == DictationPhase::starting || m_phase == DictationPhase::recording;
+    if (m_isStartingRecording && m_triggerMode == DictationTriggerMode::handsFree && !live) {
+        m_pendingHandsFreeStartCancel = true;
+        logActivity(QStringLiteral("Queued hands-free cancellation while the dictation session is starting."));
+        co_return;
+    }
+    if (live) {
+        if (m_triggerMode == DictationTriggerMode::pushToTalk) {
+            setTriggerMode(DictationTriggerMode::handsFree);
+            logActivity(QStringLiteral("Promoted push-to-talk session to hands-free."));
+            co_return;
+        }
+        QCoro::Task<> stopping = stopRecordingTask();
+        co_await std::move(stopping);
+        co_return;
+    }
+    if (m_phase == DictationPhase::finalizing || m_phase == DictationPhase::postProcessing
+        || m_phase == DictationPhase::inserting) {
+        logActivity(QStringLiteral("Ignored toggle request while phase=") + caseName(m_phase) + QLatin1Char('.'));
+        co_return;
+    }
+    QCoro::Task<> starting = startRecordingTask(DictationTriggerMode::handsFree);
+    co_await std::move(starting);
+}
+
+QCoro::Task<> DictationCoordinator::stopDictationTask()
+{
+    // Each mode's own stop; a held push-to-talk dictation is stopped, not promoted.
+    if (m_triggerMode == DictationTriggerMode::pushToTalk) {
+        QCoro::Task<> stopping = stopPushToTalkTask();
+        co_await std::move(stopping);
+        co_return;
+    }
+    if (m_triggerMode != DictationTriggerMode::handsFree) {
+        logActivity(QStringLiteral("Ignored stop request because no dictation is active."));
+        co_return;
+    }
+    const bool live = m_phase == DictationPhase::starting || m_phase == DictationPhase::recording;
+    if (live) {
+        QCoro::Task<> stopping = stopRecordingTask();
+        co_await std::move(stopping);
+        co_return;
+    }
+    if (m_isStartingRecording) {
+        m_pendingHandsFreeStartCancel = true;
+        logActivity(QStringLiteral("Queued hands-free cancellation while the dictation session is starting."));
+        co_return;
+    }
+    logActivity(QStringLiteral("Ignored stop request while phase=") + caseName(m_phase) + QLatin1Char('.'));
+}
+
+bool DictationCoordinator::cancelQueuedHandsFreeStartIfNeeded(DictationTriggerMode mode)
+{
+    if (mode != DictationTriggerMode::handsFree || !m_pendingHandsFreeStartCancel)
+        return false;
+    m_isStartingRecording = false;
+    m_pendingPushToTalkStop = false;
+    m_pendingHandsFreeStartCancel = false;
+    setTriggerMode(std::nullopt);
+    // Back to what the start found: a signed-out user stays signed out.
+    setPhase(m_phaseBeforeStart);
+    logActivity(QStringLiteral("Canceled hands-free dictation before the session opened."));
+    return true;
+}
+
+bool DictationCoordinator::isCurrentStart(quint64 startGeneration) const
+{
+    return m_isStartingRecording && m_startGeneration == startGeneration;
+}
+
+bool DictationCoordinator::isLivePhase() const
+{
+    return m_phase == DictationPhase::starting || m_phase == DictationPhase::recording
+        || m_phase == DictationPhase::finalizing || m_phase == DictationPhase::postProcessing;
+}
+
+QCoro::Task<QString> DictationCoordinator::requireStoredAPIKey()
+{
+    QCoro::Task<std::optional<QString>> reading = m_services.keychain->read(apiKeyAccount, bound(CancelToken()));
+    const std::optional<QString> key = co_await std::move(reading);
+    if (!key || key->isEmpty())
+        throw CloudClientError::missingAPIKey();
+    co_return *key;
+}
+
+QString DictationCoordinator::microphoneLogDescription() const
+{
+    const QString uid = m_settings->preferredMicrophoneUID().trimmed();
+    if (uid.isEmpty())
+        return QStringLiteral("system default");
+    for (const AudioInputDevice& device : m_availableInputDevices) {
+        if (device.uid == uid)
+            return device.name;
+    }
+    return QStringLiteral("saved microphone unavailable");
+}
+
+// The start.
+
+QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode)
+{
+    QPointer<DictationCoordinator> self(this);
+    if (m_isStartingRecording || m_services.recorder.isRunning() || m_webSocket || m_sessionID) {
+        // What is left of a session that is over (not starting, streaming or inserting) gives way
+        // instead of blocking every later start.
+        const bool stale
+            = !m_isStartingRecording && !m_isInserting && !isLivePhase() && m_phase != DictationPhase::inserting;
+        if (!stale) {
+            logActivity(QStringLiteral("Ignored start request because a dictation session is already active."));
+            co_return;
+        }
+        logActivity(QStringLiteral("Closing the previous dictation session before starting a new one."));
+        QCoro::Task<> closing = disconnectSessionTransport();
+        co_await std::move(closing);
+        if (!self)
+            co_return;
+        if (m_isStartingRecording || m_webSocket || m_sessionID) {
+            logActivity(QStringLiteral("Ignored start request because a dictation session is already active."));
+            co_return;
+        }
+    }
+
+    const FocusedInsertionTargetRef candidate = m_services.focusTargetProvider();
+    const quint64 generation = ++m_startGeneration;
+    m_phaseBeforeStart = m_phase;
+    m_isStartingRecording = true;
+    setTriggerMode(mode);
+    m_pendingPushToTalkStop = false;
+    m_pendingHandsFreeStartCancel = false;
+
+    std::exception_ptr failure;
+    QString apiKey;
+    try {
+        refreshPermissions();
+        switch (m_permissionSnapshot.microphone) {
+        case PermissionState::notDetermined: {
+            QCoro::Task<bool> asking = m_services.permissions->requestMicrophoneAccess();
+            const bool granted = co_await std::move(asking);
+            if (!self || !isCurrentStart(generation))
+                co_return;
+            refreshPermissions();
+            if (!granted)
+                throw AudioCaptureError::inputUnavailable();
+            break;
+        }
+        case PermissionState::denied:
+            refreshPermissions();
+            throw AudioCaptureError::inputUnavailable();
+        case PermissionState::authorized:
+            refreshPermissions();
+            break;
+        }
+        if (cancelQueuedHandsFreeStartIfNeeded(mode))
+            co_return;
+
+        if (m_permissionSnapshot.accessibility != PermissionState::authorized) {
+            m_services.permissions->promptForAccessibilityIfNeeded();
+            refreshPermissions();
+            throw TextInsertionError(TextInsertionError::Case::missingAccessibilityPermission);
+        }
+
+        QCoro::Task<QString> reading = requireStoredAPIKey();
+        apiKey = co_await std::move(reading);
+        if (!self || !isCurrentStart(generation))
+            co_return;
+
+        QCoro::Task<> ensuring = ensureAccountState(apiKey);
+        co_await std::move(ensuring);
+        // A sign-out or a cancel during the account check ends the start without a word.
+        if (!self || !isCurrentStart(generation))
+            co_return;
+        if (cancelQueuedHandsFreeStartIfNeeded(mode))
+            co_return;
+        if (!m_me || !m_config)
+            throw CloudClientError::invalidResponse(QStringLiteral("Missing cloud bootstrap state."));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        QCoro::Task<> failing = failStart(failure, std::nullopt, generation);
+        co_await std::move(failing);
+        co_return;
+    }
+
+    // Open the session: no await until the recorder runs.
+    const WebSocketTransport transport = m_services.webSocketFactory(m_config->webSocketURL, apiKey);
+    const QUuid sessionID = QUuid::createUuid();
+    m_webSocket = transport;
+    m_sessionID = sessionID;
+    m_audioSequence = 0;
+    setTranscripts(QString(), QString(), QString());
+    m_lastCommittedText.clear();
+    setLastError(QString());
+    setUsageSummaryText(QString());
+    m_recoveryAttemptedSessionID.reset();
+    setPendingInsertionRetry(std::nullopt);
+    m_bufferedAudioChunks.clear();
+    m_queuedAudioChunks.clear();
+    m_isSessionReadyForAudio = false;
+    m_isDrainingQueuedAudio = false;
+    m_shouldStopAfterQueuedAudioDrains = false;
+    m_stopPendingSessionID.reset();
+    m_completedSessionID.reset();
+    m_lostMicrophoneSessionID.reset();
+    m_lostMicrophoneName.clear();
+    m_sessionCompletionTask.cancel();
+    m_sessionCompletionTask = TaskHandle();
+    resetAudioStatistics(QDateTime::currentDateTime());
+    const bool restoreTarget = m_settings->restoreOriginalInputAfterDictation();
+    m_insertionTarget = restoreTarget ? candidate : nullptr;
+    setPhase(DictationPhase::starting);
+    logActivity(QStringLiteral("Opening ") + rawValue(mode) + QStringLiteral(" dictation session ") + logID(sessionID)
+        + QStringLiteral(". microphone=") + microphoneLogDescription());
+    if (!candidate)
+        logActivity(QStringLiteral("Unable to capture insertion target before dictation started."));
+    else if (restoreTarget)
+        logActivity(QStringLiteral("Captured insertion target ") + candidate->summary() + QLatin1Char('.'));
+    else
+        logActivity(
+            QStringLiteral("Original input restore disabled. Will insert into the currently focused field instead of ")
+            + candidate->summary() + QLatin1Char('.'));
+
+    try {
+        startRecorder(sessionID);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        QCoro::Task<> failing = failStart(failure, sessionID, generation);
+        co_await std::move(failing);
+        co_return;
+    }
+
+    replaceSessionTask(
+        m_sessionStartTimeoutTask, sessionID,
+        [this](QUuid id, CancelToken token) { return runSessionStartTimeout(id, token); },
+        QStringLiteral("sessionStartTimeout"));
+
+    // Both handlers are called on the main thread; each message and the end become tasks of their own.
+    WebSocketTransport::MessageHandler onMessage = [self, sessionID](const ServerStreamMessage& message) {
+        if (!self)
+            return;
+        DictationCoordinator* coordinator = self.data();
+        coordinator->launchMainActorTask(
+            [coordinator, message, sessionID](
+                CancelToken) { return coordinator->handleServerMessage(message, sessionID); },
+            QStringLiteral("handleServerMessage"));
+    };
+    WebSocketTransport::TerminationHandler onTermination = [self, sessionID](std::exception_ptr error) {
+        if (!self)
+            return;
+        DictationCoordinator* coordinator = self.data();
+        coordinator->launchMainActorTask(
+            [coordinator, sessionID, error](
+                CancelToken) { return coordinator->handleWebSocketTermination(sessionID, error); },
+            QStringLiteral("handleWebSocketTermination"));
+    };
+    try {
+        QCoro::Task<> connecting = transport.connect(std::move(onMessage), std::move(onTermination));
+        co_await std::move(connecting);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self || m_sessionID != sessionID)
+        co_return;
+
+    if (!failure) {
+        StartSessionPayload payload;
+        payload.sessionID = sessionID;
+        payload.deviceID = m_me->device.id;
+        payload.appVersion = appVersion();
+        if (candidate)
+            payload.focusApp = candidate->application().name;
+        try {
+            QCoro::Task<> sending = transport.send(ClientStreamMessage::startSession(payload));
+            co_await std::move(sending);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // A session torn down meanwhile (a stop, a sign-out, a failure of its own) is not ours to fail.
+        if (!self || m_sessionID != sessionID)
+            co_return;
+    }
+    if (failure) {
+        QCoro::Task<> failing = failStart(failure, sessionID, generation);
+        co_await std::move(failing);
+        co_return;
+    }
+
+    startWebSocketPing(sessionID);
+    if (m_startGeneration == generation) {
+        m_isStartingRecording = false;
+        m_pendingHandsFreeStartCancel = false;
+    }
+    if (m_pendingPushToTalkStop && m_triggerMode == DictationTriggerMode::pushToTalk) {
+        m_pendingPushToTalkStop = false;
+        QCoro::Task<> stopping = stopRecordingTask();
+        co_await std::move(stopping);
+    }
+}
+
+QCoro::Task<> DictationCoordinator::failStart(
+    std::exception_ptr error, std::optional<QUuid> openedSessionID, quint64 startGeneration)
+{
+    QPointer<DictationCoordinator> self(this);
+    // Whatever overtook this start (a sign-out, a teardown, a newer start) owns the state now.
+    const auto overtaken
+        = [&] { return openedSessionID ? m_sessionID != openedSessionID : !isCurrentStart(startGeneration); };
+    if (overtaken())
+        co_return;
+
+    QCoro::Task<bool> clearing = clearRejectedAPIKeyIfNeeded(error, kRejectedKeyText, kRejectedKeyText);
+    const bool signedOut = co_await std::move(clearing);
+    if (!self)
+        co_return;
+    if (signedOut) {
+        if (m_startGeneration == startGeneration) {
+            m_isStartingRecording = false;
+            m_pendingPushToTalkStop = false;
+            m_pendingHandsFreeStartCancel = false;
+            setTriggerMode(std::nullopt);
+        }
+        co_return;
+    }
+    if (overtaken())
+        co_return;
+
+    m_isStartingRecording = false;
+    m_pendingPushToTalkStop = false;
+    m_pendingHandsFreeStartCancel = false;
+    setTriggerMode(std::nullopt);
+    const QString description = localizedDescription(error);
+    setLastError(description);
+    setPhase(DictationPhase::error);
+    reportError(error, QStringLiteral("Starting a dictation session"));
+    logActivity(QStringLiteral("Failed to start recording: ") + description);
+    QCoro::Task<> closing = disconnectSessionTransport();
+    co_await std::move(closing);
+}
+
+} // namespace tessvale

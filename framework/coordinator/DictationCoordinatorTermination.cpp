@@ -1,0 +1,238 @@
+#include "coordinator/DictationCoordinator.h"
+
+#include <chrono>
+#include <utility>
+
+#include <QPointer>
+
+#include "coordinator/CoordinatorHelpers.h"
+
+namespace tessvale {
+
+namespace {
+
+QString logID(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+const QString kRejectedKeyText = QStringLiteral("Saved session expired before dictation could start");
+
+} // namespace
+
+void DictationCoordinator::replaceSessionTask(
+    TaskHandle& field, QUuid sessionID, SessionTaskBody body, const QString& label)
+{
+    field.cancel();
+    field = launchMainActorTask(
+        [body = std::move(body), sessionID](CancelToken token) { return body(sessionID, token); }, label);
+}
+
+QCoro::Task<> DictationCoordinator::runSessionStartTimeout(QUuid sessionID, CancelToken token)
+{
+    QPointer<DictationCoordinator> self(this);
+    try {
+        QCoro::Task<> waiting = m_services.sleeper->sleep(m_services.timing.sessionStartTimeout, token);
+        co_await std::move(waiting);
+    } catch (...) {
+        co_return;
+    }
+    if (!self)
+        co_return;
+    QCoro::Task<> handling = handleSessionStartTimeout(sessionID);
+    co_await std::move(handling);
+}
+
+QCoro::Task<> DictationCoordinator::handleSessionStartTimeout(QUuid sessionID)
+{
+    if (m_sessionID != sessionID || m_isSessionReadyForAudio)
+        co_return;
+    stopCapture();
+    m_isStartingRecording = false;
+    m_pendingPushToTalkStop = false;
+    m_bufferedAudioChunks.clear();
+    m_queuedAudioChunks.clear();
+    m_shouldStopAfterQueuedAudioDrains = false;
+    setLastError(QStringLiteral("Tessvale took too long to start the dictation session."));
+    setPhase(DictationPhase::error);
+    logActivity(QStringLiteral("Timed out waiting for the dictation session to start."));
+    QCoro::Task<> closing = disconnectSessionTransport();
+    co_await std::move(closing);
+}
+
+QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, std::exception_ptr error)
+{
+    QPointer<DictationCoordinator> self(this);
+    if (m_disconnectingSessionID == sessionID) {
+        logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
+            + QStringLiteral(" during disconnect."));
+        co_return;
+    }
+    if (m_sessionID != sessionID) {
+        logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
+            + QStringLiteral(" because active session is ")
+            + (m_sessionID ? logID(*m_sessionID) : QStringLiteral("none")) + QLatin1Char('.'));
+        co_return;
+    }
+    if (hasCommittedOrInserting()) {
+        logActivity(
+            QStringLiteral("Ignoring websocket termination after transcript commit for ") + logID(sessionID) + '.');
+        co_return;
+    }
+    // The service finished the session before its socket closed: that is its normal end.
+    if (m_completedSessionID == sessionID) {
+        logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
+            + QStringLiteral(" after the session completed."));
+        QCoro::Task<> finishing = finishSessionIfIdle();
+        co_await std::move(finishing);
+        co_return;
+    }
+    if (!isLivePhase())
+        co_return;
+
+    // The stream's opening refused the key: the same visible sign-out as a rejected start.
+    if (error) {
+        QCoro::Task<bool> clearing = clearRejectedAPIKeyIfNeeded(error, kRejectedKeyText, kRejectedKeyText);
+        const bool signedOut = co_await std::move(clearing);
+        if (!self || signedOut || m_sessionID != sessionID)
+            co_return;
+    }
+
+    stopCapture();
+    m_isStartingRecording = false;
+    m_pendingPushToTalkStop = false;
+    m_bufferedAudioChunks.clear();
+    m_queuedAudioChunks.clear();
+    m_isSessionReadyForAudio = false;
+    m_isDrainingQueuedAudio = false;
+    m_shouldStopAfterQueuedAudioDrains = false;
+    m_sessionStartTimeoutTask.cancel();
+    m_sessionStartTimeoutTask = TaskHandle();
+    const QString message
+        = error ? localizedDescription(error) : QStringLiteral("The dictation connection closed unexpectedly.");
+    QCoro::Task<> ending = endFailedSession(sessionID, message, QStringLiteral("WebSocket terminated for "));
+    co_await std::move(ending);
+}
+
+QCoro::Task<> DictationCoordinator::endFailedSession(QUuid sessionID, QString message, QString logPrefix)
+{
+    QPointer<DictationCoordinator> self(this);
+    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(sessionID, message, m_insertionTarget);
+    const bool recovered = co_await std::move(recovering);
+    // A commit that won the race, or a teardown meanwhile, settles the session instead.
+    if (!self || m_sessionID != sessionID || hasCommittedOrInserting())
+        co_return;
+    if (!recovered) {
+        setLastError(message);
+        setPhase(DictationPhase::error);
+    }
+    logActivity(logPrefix + logID(sessionID) + QStringLiteral(": ") + m_lastError);
+    QCoro::Task<> closing = disconnectSessionTransport();
+    co_await std::move(closing);
+}
+
+void DictationCoordinator::startWebSocketPing(QUuid sessionID)
+{
+    m_webSocketPingTask.cancel();
+    m_webSocketPingTask = TaskHandle();
+    if (!m_config || m_config->webSocketPingIntervalSeconds <= 0)
+        return;
+    const Duration interval = std::chrono::seconds(m_config->webSocketPingIntervalSeconds);
+    m_webSocketPingTask = launchMainActorTask(
+        [this, sessionID, interval](CancelToken token) { return runWebSocketPing(sessionID, interval, token); },
+        QStringLiteral("webSocketPing"));
+}
+
+QCoro::Task<> DictationCoordinator::runWebSocketPing(QUuid sessionID, Duration interval, CancelToken token)
+{
+    QPointer<DictationCoordinator> self(this);
+    while (self && !token.isCancelled()) {
+        try {
+            QCoro::Task<> waiting = m_services.sleeper->sleep(interval, token);
+            co_await std::move(waiting);
+        } catch (...) {
+            co_return;
+        }
+        if (!self || token.isCancelled())
+            co_return;
+        QCoro::Task<> pinging = sendWebSocketPing(sessionID);
+        co_await std::move(pinging);
+    }
+}
+
+QCoro::Task<> DictationCoordinator::sendWebSocketPing(QUuid sessionID)
+{
+    QPointer<DictationCoordinator> self(this);
+    if (m_sessionID != sessionID || !m_webSocket || !isLivePhase()) {
+        m_webSocketPingTask.cancel();
+        m_webSocketPingTask = TaskHandle();
+        co_return;
+    }
+    const WebSocketTransport transport = *m_webSocket;
+    std::exception_ptr failure;
+    try {
+        QCoro::Task<> sending = transport.send(ClientStreamMessage::ping(sessionID.toString(QUuid::WithoutBraces)));
+        co_await std::move(sending);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self || !failure || m_sessionID != sessionID)
+        co_return;
+    logActivity(QStringLiteral("WebSocket keepalive failed for ") + logID(sessionID) + QStringLiteral(": ")
+        + localizedDescription(failure));
+    QCoro::Task<> terminating = handleWebSocketTermination(sessionID, failure);
+    co_await std::move(terminating);
+}
+
+QCoro::Task<> DictationCoordinator::runSessionErrorCleanup(QUuid sessionID, CancelToken token)
+{
+    QPointer<DictationCoordinator> self(this);
+    try {
+        QCoro::Task<> waiting = m_services.sleeper->sleep(m_services.timing.sessionErrorDisconnectGracePeriod, token);
+        co_await std::move(waiting);
+    } catch (...) {
+        co_return;
+    }
+    if (!self || m_sessionID != sessionID || m_phase != DictationPhase::error || hasCommittedOrInserting())
+        co_return;
+    logActivity(QStringLiteral("Disconnecting after unrecovered server error for ") + logID(sessionID) + '.');
+    QCoro::Task<> closing = disconnectSessionTransport();
+    co_await std::move(closing);
+}
+
+QCoro::Task<> DictationCoordinator::runSessionCompletionWatchdog(QUuid sessionID, CancelToken token)
+{
+    QPointer<DictationCoordinator> self(this);
+    try {
+        QCoro::Task<> waiting = m_services.sleeper->sleep(m_services.timing.sessionCompletionTimeout, token);
+        co_await std::move(waiting);
+    } catch (...) {
+        co_return;
+    }
+    if (!self || m_sessionID != sessionID || hasCommittedOrInserting() || m_completedSessionID == sessionID
+        || !isLivePhase())
+        co_return;
+    stopCapture();
+    m_isStartingRecording = false;
+    m_bufferedAudioChunks.clear();
+    m_queuedAudioChunks.clear();
+    m_shouldStopAfterQueuedAudioDrains = false;
+    QCoro::Task<> ending
+        = endFailedSession(sessionID, QStringLiteral("The dictation service took too long to finish the dictation."),
+            QStringLiteral("Gave up waiting for the dictation session to finish for "));
+    co_await std::move(ending);
+}
+
+QCoro::Task<> DictationCoordinator::runCommittedTranscriptInsertion(TranscriptCommittedPayload payload)
+{
+    if (!shouldHandleSessionMessage(payload.sessionID, QStringLiteral("InsertTranscript"))) {
+        m_isInserting = false;
+        QCoro::Task<> finishing = finishSessionIfIdle();
+        co_await std::move(finishing);
+        co_return;
+    }
+    QCoro::Task<> inserting = insertTranscriptTask(payload.finalText, payload.sessionID, m_insertionTarget);
+    co_await std::move(inserting);
+}
+
+} // namespace tessvale
