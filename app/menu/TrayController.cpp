@@ -51,6 +51,7 @@ TrayController::TrayController(
     , m_quit(std::move(quit))
     , m_menu(std::make_unique<QMenu>())
 {
+    m_trayPoll.setParent(this);
     m_trayPoll.setInterval(std::chrono::seconds(2));
     connect(&m_trayPoll, &QTimer::timeout, this, &TrayController::checkForTrayHost);
     connect(&coordinator, &DictationCoordinator::stateChanged, this, &TrayController::refresh);

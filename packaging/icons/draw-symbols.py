@@ -115,7 +115,7 @@ def element(shape, colour, extra_width=0.0, opacity=1.0):
 def svg(shapes, ink, cut, halo=None):
     lines = ['<svg xmlns="http://www.w3.org/2000/svg" width="24" height="24" viewBox="0 0 24 24">']
     if halo:
-        lines += [element(shape, halo, 2.4, 0.55) for shape in shapes if shape[1] == "ink"]
+        lines += [element(shape, halo, 2.6, 0.85) for shape in shapes if shape[1] == "ink"]
     for shape in shapes:
         lines.append(element(shape, ink if shape[1] == "ink" else cut))
     lines.append("</svg>")

@@ -2,8 +2,11 @@
 
 #include <QDir>
 #include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
 #include <QTest>
 
+#include "icons/SymbolIcons.h"
 #include "menu/MenuBarContentView.h"
 #include "menu/TrayController.h"
 #include "support/coordinator/CoordinatorHarness.h"
@@ -41,4 +44,29 @@ TEST(MenuScreenshots, TrayCardSignedInAndSignedOut)
     h.coordinator().checkForUpdates();
     h.settle();
     shoot(QStringLiteral("tray-card-update-available.png"));
+}
+
+// Every symbol in each variant, on a light and on a dark panel: the drawings at a glance.
+TEST(MenuScreenshots, SymbolSheet)
+{
+    const QString folder = qEnvironmentVariable("TESSVALE_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set TESSVALE_SCREENSHOT_DIR";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QStringList names = symbolIconNames();
+    const QStringList variants = { QStringLiteral("light"), QStringLiteral("dark"), QStringLiteral("tray") };
+    const int cell = 32;
+    QImage sheet(cell * names.size(), cell * variants.size() * 2, QImage::Format_ARGB32);
+    QPainter painter(&sheet);
+    for (qsizetype row = 0; row < variants.size() * 2; ++row) {
+        painter.fillRect(
+            0, row * cell, sheet.width(), cell, row % 2 ? QColor(0x2b, 0x2b, 0x2e) : QColor(0xf2, 0xf2, 0xf4));
+        for (qsizetype column = 0; column < names.size(); ++column) {
+            const QString path = symbolIconPath(names[column], variants[row / 2]);
+            if (!path.isEmpty())
+                QIcon(path).paint(&painter, column * cell + 5, row * cell + 5, 22, 22);
+        }
+    }
+    painter.end();
+    EXPECT_TRUE(sheet.save(QDir(folder).filePath(QStringLiteral("symbols.png"))));
 }

@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 
 #include "cloud/ServerStreamMessage.h"
 #include "icons/SymbolIcons.h"
@@ -189,8 +190,14 @@ TEST(TrayFallback, ChildShowsTheWindowUntilATrayHostAppears)
     ASSERT_TRUE(waitUntil([&] { return tray->isTrayIconShown(); }, std::chrono::milliseconds(20000)));
     ASSERT_TRUE(waitUntil([&] { return isEmbedded(trayIconWindow()); }, std::chrono::milliseconds(10000)));
     EXPECT_FALSE(tray->fallbackWindow()->isVisible());
+    // Embedded, nothing polls.
+    for (const QTimer* timer : tray->findChildren<QTimer*>())
+        EXPECT_FALSE(timer->isActive());
     fputs("tray-shown\n", stdout);
     fflush(stdout);
+    // The tray host goes away: the window comes back.
+    ASSERT_TRUE(waitUntil(
+        [&] { return tray->fallbackWindow()->isVisible() && !tray->isTrayIconShown(); }, std::chrono::seconds(20)));
 }
 
 TEST(TrayFallback, WindowWithoutATrayHostThenTheIconOnceOneStarts)
@@ -232,6 +239,13 @@ TEST(TrayFallback, WindowWithoutATrayHostThenTheIconOnceOneStarts)
     QProcess trayer;
     trayer.setProcessEnvironment(environment);
     trayer.start(QStringLiteral("trayer"), { QStringLiteral("--edge"), QStringLiteral("top") });
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            output += QString::fromLocal8Bit(child.readAllStandardOutput());
+            return output.contains(QStringLiteral("tray-shown"));
+        },
+        std::chrono::seconds(30)));
+    trayer.kill();
     EXPECT_TRUE(child.waitForFinished(40000));
     output += QString::fromLocal8Bit(child.readAllStandardOutput());
     EXPECT_EQ(child.exitCode(), 0) << output.toStdString();

@@ -67,8 +67,9 @@ TEST(SymbolIcons, EverySymbolTheMenuAndTheTrayShowHasADrawing)
             EXPECT_TRUE(names.contains(input.menuBarSymbolName)) << input.menuBarSymbolName.toStdString();
             EXPECT_FALSE(symbolIconPath(input.menuBarSymbolName, QStringLiteral("tray")).isEmpty());
             for (const MenuRow& row : menuBarContent(input).rows) {
-                if (row.kind != MenuRowKind::divider)
+                if (row.kind != MenuRowKind::divider) {
                     EXPECT_TRUE(names.contains(row.symbol)) << row.symbol.toStdString();
+                }
             }
         }
     }
