@@ -73,6 +73,8 @@ void DictationShortcutEngine::configureBindings(const ShortcutBinding& pushToTal
     m_handsFreeBinding = handsFree;
     // All gesture state is forgotten; a pending hold timer finds nothing armed when it fires.
     m_recognizer = ModifierGestureRecognizer(pushToTalk, handsFree, holdThreshold, doubleTapThreshold);
+    m_handsFreeEndedAt.reset();
+    m_handsFreeEndingReleasedAt.reset();
 
     if (!m_keyboardMonitor) {
         auto monitor = m_monitorFactory();
@@ -146,11 +148,15 @@ bool DictationShortcutEngine::handleModifierChange(const KeyboardShortcutEvent& 
     const ShortcutModifiers previous = m_recognizer.activeModifiers();
     qCDebug(lcShortcutEngine).noquote() << "modifier event active=" + event.modifiers.displayLabel();
     const auto actions = m_recognizer.processModifierChange(event.modifiers, event.timestamp);
+    if (m_handsFreeEndedAt && !m_handsFreeEndingReleasedAt && event.modifiers != m_pushToTalkBinding.modifiers)
+        m_handsFreeEndingReleasedAt = event.timestamp;
 
     // Pressing the push-to-talk modifiers ends a hands-free dictation at once.
     if (m_isHandsFreeActive() && event.modifiers == m_pushToTalkBinding.modifiers) {
         m_recognizer.cancelPendingHold();
         invalidateHoldTimer();
+        m_handsFreeEndedAt = event.timestamp;
+        m_handsFreeEndingReleasedAt.reset();
         emitAction(DictationShortcutAction::toggleHandsFree, "pushShortcutWhileHandsFree");
         return true;
     }
@@ -181,6 +187,16 @@ bool DictationShortcutEngine::handleKeyDown(const KeyboardShortcutEvent& event)
     }
     m_recognizer.cancelPendingHold();
     invalidateHoldTimer();
+    // The user pressed the whole combination to end hands-free, and its modifiers already did: the key
+    // must not start the next dictation, however quickly that session has ended.
+    const bool endsThatPress = m_handsFreeEndedAt && event.timestamp >= *m_handsFreeEndedAt
+        && (!m_handsFreeEndingReleasedAt || event.timestamp <= *m_handsFreeEndingReleasedAt);
+    m_handsFreeEndedAt.reset();
+    m_handsFreeEndingReleasedAt.reset();
+    if (endsThatPress && !m_isHandsFreeActive()) {
+        qCDebug(lcShortcutEngine) << "ignored hands-free shortcut key after its modifiers ended hands-free";
+        return true;
+    }
     // Our own grab reported the press, so no other client holds the keyboard; the session may still
     // be locked without one.
     if (startsDictation(DictationShortcutAction::toggleHandsFree) && isStartRefused(false, "keyCombo"))
@@ -192,6 +208,8 @@ bool DictationShortcutEngine::handleKeyDown(const KeyboardShortcutEvent& event)
 bool DictationShortcutEngine::handleInterruption()
 {
     invalidateHoldTimer();
+    m_handsFreeEndedAt.reset();
+    m_handsFreeEndingReleasedAt.reset();
     const auto actions = m_recognizer.processMonitoringInterruption();
     for (const auto action : actions)
         emitAction(action, "monitorInterrupted");

@@ -79,6 +79,11 @@ private:
     ShortcutBinding m_pushToTalkBinding;
     ShortcutBinding m_handsFreeBinding;
     ModifierGestureRecognizer m_recognizer;
+    // When the push-to-talk modifiers last ended a hands-free dictation, and when they were let go: the
+    // combination's key pressed in between (by its own timestamp, since the grab may report it after
+    // the release) finishes that same press, however quickly the session ended.
+    std::optional<double> m_handsFreeEndedAt;
+    std::optional<double> m_handsFreeEndingReleasedAt;
     std::unique_ptr<KeyboardEventMonitor> m_keyboardMonitor;
     // A stopped monitor lives until the event loop runs again: stop() may be called from its handler.
     std::unique_ptr<KeyboardEventMonitor> m_retiredMonitor;

@@ -127,6 +127,7 @@ void KeyboardEventMonitor::handleRawEvent(const RawKeyEvent& event)
             reportModifiersIfChanged(event.timestamp);
         } else if (event.keyCode && isSwallowed(*event.keyCode, m_reportedModifiers)) {
             qCDebug(lcKeyboardEvents) << "key press of a grabbed combination left to its grab";
+            m_grabbedPressTimes[*event.keyCode] = event.timestamp;
         } else if (!isCapsLock) {
             const KeyboardShortcutEvent keyDown {
                 KeyboardShortcutEvent::Kind::keyDown,
@@ -160,11 +161,15 @@ void KeyboardEventMonitor::handleGrabbedPress(const KeyGrabber::Press& press)
         qCDebug(lcKeyboardEvents) << "ignored grabbed key press typed by our injector";
         return;
     }
+    const auto seen = m_grabbedPressTimes.find(press.keyCode);
+    const double pressedAt = seen != m_grabbedPressTimes.end() ? seen->second : seconds(m_clock.now());
+    if (seen != m_grabbedPressTimes.end())
+        m_grabbedPressTimes.erase(seen);
     const KeyboardShortcutEvent keyDown {
         KeyboardShortcutEvent::Kind::keyDown,
         press.modifiers,
         press.keyCode,
-        seconds(m_clock.now()),
+        pressedAt,
         press.isRepeat,
     };
     const Handler handler = m_handler; // the handler may stop this monitor

@@ -84,6 +84,9 @@ private:
     // Held keys by native code, with their virtual code when they have one.
     std::map<quint32, std::optional<quint16>> m_heldKeys;
     ShortcutModifiers m_reportedModifiers;
+    // When the listener saw each grabbed combination's key go down: the grab reports the press later,
+    // after events that followed it, and its keyDown carries this time instead of its arrival.
+    std::map<quint16, double> m_grabbedPressTimes;
     std::vector<KeyCombo> m_swallowedCombos;
 };
 

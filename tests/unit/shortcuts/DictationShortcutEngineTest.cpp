@@ -237,6 +237,31 @@ TEST_F(DictationShortcutEngineTest, PushModifiersDuringHandsFreeEndItAtThePress)
     EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree });
 }
 
+TEST_F(DictationShortcutEngineTest, TheComboKeyAfterItsModifiersEndedHandsFreeStartsNothing)
+{
+    create();
+    m_engine->start();
+    m_toggleSetsHandsFree = true;
+    m_handsFreeActive = true;
+    advance(10s);
+    // However long the dictation takes to end, the key finishes the press that ended it.
+    for (const auto delay : { 13ms, 180ms, 2000ms }) {
+        m_actions.clear();
+        m_handsFreeActive = true;
+        pressControlOption();
+        advance(delay);
+        press(MacKeyCode::space);
+        release(MacKeyCode::space);
+        releaseControlOption();
+        advance(1s);
+        EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree }) << delay.count();
+        EXPECT_FALSE(m_handsFreeActive);
+    }
+    // A new press of the whole combination starts the next one.
+    pressCombo();
+    EXPECT_EQ(m_actions, (std::vector<Action> { Action::toggleHandsFree, Action::toggleHandsFree }));
+}
+
 TEST_F(DictationShortcutEngineTest, PushTapEndingWhileHandsFreeIsActiveToggles)
 {
     create();

@@ -165,7 +165,8 @@ TEST_F(KeyboardEventMonitorTest, PressAlreadyReleasedOnThePlatformIsReportedBefo
 }
 
 // A grabbed combination's press comes from its grab alone: the listener sees keys also while
-// another client holds the keyboard, and the grab's report may come before the listener's.
+// another client holds the keyboard, and the grab's report may come before the listener's. It
+// carries the time the listener saw the key go down, not the time the grab's report arrived.
 TEST_F(KeyboardEventMonitorTest, GrabbedCombinationIsReportedByItsGrabOnly)
 {
     struct Case
@@ -178,9 +179,9 @@ TEST_F(KeyboardEventMonitorTest, GrabbedCombinationIsReportedByItsGrabOnly)
     const KeyboardShortcutEvent held = flags(control | option, 1.1);
     const Case cases[] = {
         { "grab fires", false, false,
-            { flags(control, 1.0), held, keyDown(control | option, MacKeyCode::space, 0, false) } },
+            { flags(control, 1.0), held, keyDown(control | option, MacKeyCode::space, 1.2, false) } },
         { "listener behind the grab", false, true,
-            { flags(control, 1.0), held, keyDown(control | option, MacKeyCode::space, 0, false) } },
+            { flags(control, 1.0), held, keyDown(control | option, MacKeyCode::space, 1.2, false) } },
         { "another client's grab", true, false, { flags(control, 1.0), held } },
     };
     for (const Case& c : cases) {
