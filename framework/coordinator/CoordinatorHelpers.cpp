@@ -142,6 +142,11 @@ bool shouldReportError(std::exception_ptr error)
     }
 }
 
+QString logID(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
 QString localizedDescription(std::exception_ptr error)
 {
     if (!error)

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <QUrl>
+#include <QUuid>
 
 #include "coordinator/CoordinatorTypes.h"
 #include "system/BundleInfo.h"
@@ -24,6 +25,10 @@ bool isCancellationError(std::exception_ptr error);
 // doing (a held modifier, a dismissed unlock prompt, a copy pasted in place of ours) and not
 // conditions the user is shown how to fix. A null error is never reported.
 bool shouldReportError(std::exception_ptr error);
+
+// A session or attempt identifier as log lines write it: upper case, without braces (the wire uses
+// lower case).
+QString logID(const QUuid& id);
 
 // The text a failure shows the user: the error's own description. A null error gives an empty text.
 QString localizedDescription(std::exception_ptr error);

@@ -12,11 +12,6 @@ namespace tessvale {
 
 namespace {
 
-QString logID(const QUuid& id)
-{
-    return id.toString(QUuid::WithoutBraces).toUpper();
-}
-
 std::optional<TextInsertionError::Case> insertionErrorCase(const std::exception_ptr& error)
 {
     try {

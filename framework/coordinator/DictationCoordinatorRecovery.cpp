@@ -13,11 +13,6 @@ namespace tessvale {
 
 namespace {
 
-QString logID(const QUuid& id)
-{
-    return id.toString(QUuid::WithoutBraces).toUpper();
-}
-
 std::optional<QString> trimmed(const std::optional<QString>& text)
 {
     if (!text)

@@ -11,11 +11,6 @@ namespace tessvale {
 
 namespace {
 
-QString logID(const QUuid& id)
-{
-    return id.toString(QUuid::WithoutBraces).toUpper();
-}
-
 constexpr qsizetype kTranscriptHistoryLimit = 20;
 
 } // namespace

@@ -15,11 +15,6 @@ namespace tessvale {
 
 namespace {
 
-QString logID(const QUuid& id)
-{
-    return id.toString(QUuid::WithoutBraces).toUpper();
-}
-
 const QString kRejectedKeyText = QStringLiteral("Saved session expired before dictation could start");
 
 } // namespace

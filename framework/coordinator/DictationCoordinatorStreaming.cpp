@@ -12,15 +12,6 @@
 
 namespace tessvale {
 
-namespace {
-
-QString logID(const QUuid& id)
-{
-    return id.toString(QUuid::WithoutBraces).toUpper();
-}
-
-} // namespace
-
 // What one recorder start hands over from the capture thread. The capture thread appends and posts
 // one wake-up; the main thread takes everything in order. Taking it synchronously at a stop puts
 // every chunk delivered before stop() returned ahead of the leftovers, whatever is still queued in
