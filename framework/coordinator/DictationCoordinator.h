@@ -312,6 +312,8 @@ private:
     void startWebSocketPing(QUuid sessionID);
     QCoro::Task<> runWebSocketPing(QUuid sessionID, Duration interval, CancelToken token);
     QCoro::Task<> sendWebSocketPing(QUuid sessionID);
+    // Sleeps through the sleeper; false when the wait was cancelled.
+    QCoro::Task<bool> waitFor(Duration duration, CancelToken token);
     QCoro::Task<> runSessionErrorCleanup(QUuid sessionID, CancelToken token);
     QCoro::Task<> runSessionCompletionWatchdog(QUuid sessionID, CancelToken token);
     QCoro::Task<> runCommittedTranscriptInsertion(TranscriptCommittedPayload payload);

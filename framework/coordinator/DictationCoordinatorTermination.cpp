@@ -26,12 +26,10 @@ void DictationCoordinator::replaceSessionTask(
 QCoro::Task<> DictationCoordinator::runSessionStartTimeout(QUuid sessionID, CancelToken token)
 {
     QPointer<DictationCoordinator> self(this);
-    try {
-        QCoro::Task<> waiting = m_services.sleeper->sleep(m_services.timing.sessionStartTimeout, token);
-        co_await std::move(waiting);
-    } catch (...) {
+    QCoro::Task<bool> waiting = waitFor(m_services.timing.sessionStartTimeout, token);
+    const bool slept = co_await std::move(waiting);
+    if (!slept)
         co_return;
-    }
     if (!self)
         co_return;
     QCoro::Task<> handling = handleSessionStartTimeout(sessionID);
@@ -142,12 +140,10 @@ QCoro::Task<> DictationCoordinator::runWebSocketPing(QUuid sessionID, Duration i
 {
     QPointer<DictationCoordinator> self(this);
     while (self && !token.isCancelled()) {
-        try {
-            QCoro::Task<> waiting = m_services.sleeper->sleep(interval, token);
-            co_await std::move(waiting);
-        } catch (...) {
+        QCoro::Task<bool> waiting = waitFor(interval, token);
+        const bool slept = co_await std::move(waiting);
+        if (!slept)
             co_return;
-        }
         if (!self || token.isCancelled())
             co_return;
         QCoro::Task<> pinging = sendWebSocketPing(sessionID);
@@ -179,15 +175,25 @@ QCoro::Task<> DictationCoordinator::sendWebSocketPing(QUuid sessionID)
     co_await std::move(terminating);
 }
 
+QCoro::Task<bool> DictationCoordinator::waitFor(Duration duration, CancelToken token)
+{
+    // Touches nothing of the coordinator after the wait, so the caller's own check decides.
+    QCoro::Task<> waiting = m_services.sleeper->sleep(duration, std::move(token));
+    try {
+        co_await std::move(waiting);
+    } catch (const CancelledError&) {
+        co_return false;
+    }
+    co_return true;
+}
+
 QCoro::Task<> DictationCoordinator::runSessionErrorCleanup(QUuid sessionID, CancelToken token)
 {
     QPointer<DictationCoordinator> self(this);
-    try {
-        QCoro::Task<> waiting = m_services.sleeper->sleep(m_services.timing.sessionErrorDisconnectGracePeriod, token);
-        co_await std::move(waiting);
-    } catch (...) {
+    QCoro::Task<bool> waiting = waitFor(m_services.timing.sessionErrorDisconnectGracePeriod, token);
+    const bool slept = co_await std::move(waiting);
+    if (!slept)
         co_return;
-    }
     if (!self || m_sessionID != sessionID || m_phase != DictationPhase::error || hasCommittedOrInserting())
         co_return;
     logActivity(QStringLiteral("Disconnecting after unrecovered server error for ") + logID(sessionID) + '.');
@@ -198,12 +204,10 @@ QCoro::Task<> DictationCoordinator::runSessionErrorCleanup(QUuid sessionID, Canc
 QCoro::Task<> DictationCoordinator::runSessionCompletionWatchdog(QUuid sessionID, CancelToken token)
 {
     QPointer<DictationCoordinator> self(this);
-    try {
-        QCoro::Task<> waiting = m_services.sleeper->sleep(m_services.timing.sessionCompletionTimeout, token);
-        co_await std::move(waiting);
-    } catch (...) {
+    QCoro::Task<bool> waiting = waitFor(m_services.timing.sessionCompletionTimeout, token);
+    const bool slept = co_await std::move(waiting);
+    if (!slept)
         co_return;
-    }
     if (!self || m_sessionID != sessionID || hasCommittedOrInserting() || m_completedSessionID == sessionID
         || !isLivePhase())
         co_return;
