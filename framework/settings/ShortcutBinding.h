@@ -24,11 +24,11 @@ struct ShortcutBinding
     ShortcutModifiers modifiers;
     std::optional<quint16> keyCode;
 
-    // The Fn key is invisible to X11 on most PC keyboards, so the defaults use Control + Option.
+    // The Fn key is invisible to X11 on most PC keyboards, so the defaults use Control + Alt.
     static const ShortcutBinding defaultPushToTalk;
     static const ShortcutBinding defaultHandsFreeToggle;
 
-    // "Hold Control + Option", "Double-tap Command", "Control + Option + Space".
+    // "Hold Control + Alt", "Double-tap Super", "Control + Alt + Space".
     QString displayLabel() const;
     // "" for no key, the key's name when it has one, else "Unknown".
     static QString keyDisplayName(std::optional<quint16> keyCode);

@@ -17,14 +17,13 @@ struct MemberInfo
     quint32 carbonMask;
 };
 
-// Display order is this order.
+// Display order is this order. Labels follow the PC keyboard; the stored members keep their names.
 constexpr std::array<MemberInfo, 5> members { {
     { ShortcutModifiers::control, "Control", ShortcutModifiers::controlEventFlag,
         ShortcutModifiers::controlCarbonMask },
-    { ShortcutModifiers::option, "Option", ShortcutModifiers::optionEventFlag, ShortcutModifiers::optionCarbonMask },
+    { ShortcutModifiers::option, "Alt", ShortcutModifiers::optionEventFlag, ShortcutModifiers::optionCarbonMask },
     { ShortcutModifiers::shift, "Shift", ShortcutModifiers::shiftEventFlag, ShortcutModifiers::shiftCarbonMask },
-    { ShortcutModifiers::command, "Command", ShortcutModifiers::commandEventFlag,
-        ShortcutModifiers::commandCarbonMask },
+    { ShortcutModifiers::command, "Super", ShortcutModifiers::commandEventFlag, ShortcutModifiers::commandCarbonMask },
     { ShortcutModifiers::function, "Fn", ShortcutModifiers::functionEventFlag, 0 },
 } };
 

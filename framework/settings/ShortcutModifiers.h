@@ -59,7 +59,7 @@ public:
     bool isEmptyOrShiftOnly() const;
     // True when any bit other than Shift is set: what a global shortcut needs at least once.
     bool hasNonShiftModifier() const;
-    // Member names in fixed order (Control, Option, Shift, Command, Fn) joined by " + ".
+    // Member names in fixed order (Control, Alt, Shift, Super, Fn) joined by " + ".
     QString displayLabel() const;
 
     constexpr bool contains(ShortcutModifiers other) const

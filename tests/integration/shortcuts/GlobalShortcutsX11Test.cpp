@@ -210,8 +210,8 @@ TEST_F(GlobalShortcutsX11Test, ComboTogglesAndItsSpaceNeverReachesTheFocusedFiel
     EXPECT_EQ(m_actions, std::vector<Action> { Action::toggleHandsFree });
 }
 
-// A text field ignores Control + Option + Space by itself, so the same check with a combination whose
-// key it would type shows that the grab is what keeps the key away (Option + Space belongs to the
+// A text field ignores Control + Alt + Space by itself, so the same check with a combination whose
+// key it would type shows that the grab is what keeps the key away (Alt + Space belongs to the
 // window manager's window menu).
 TEST_F(GlobalShortcutsX11Test, OptionKeyReachesTheFieldUnlessItIsTheHandsFreeCombo)
 {
@@ -298,7 +298,7 @@ TEST(GlobalShortcutsWithoutDisplay, MonitorIsUnavailableAndTheEngineSaysSo)
         qputenv("DISPLAY", display);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0],
-        QStringLiteral("Unable to register shortcut Control + Option + Space: Keyboard shortcut "
+        QStringLiteral("Unable to register shortcut Control + Alt + Space: Keyboard shortcut "
                        "monitoring is unavailable. Allow Tessvale to observe keyboard input and try "
                        "again."));
     EXPECT_FALSE(engine.isMonitoring());

@@ -85,8 +85,8 @@ TEST(ShortcutBindingDefaults, AreControlOptionHoldAndControlOptionSpace)
 {
     EXPECT_EQ(ShortcutBinding::defaultPushToTalk, (ShortcutBinding { hold, M::control | M::option, std::nullopt }));
     EXPECT_EQ(ShortcutBinding::defaultHandsFreeToggle, (ShortcutBinding { combo, M::control | M::option, 49 }));
-    EXPECT_EQ(ShortcutBinding::defaultPushToTalk.displayLabel(), "Hold Control + Option");
-    EXPECT_EQ(ShortcutBinding::defaultHandsFreeToggle.displayLabel(), "Control + Option + Space");
+    EXPECT_EQ(ShortcutBinding::defaultPushToTalk.displayLabel(), "Hold Control + Alt");
+    EXPECT_EQ(ShortcutBinding::defaultHandsFreeToggle.displayLabel(), "Control + Alt + Space");
 }
 
 TEST(ShortcutBindingDefaults, EachIsValidForItsOwnRoleOnly)
@@ -109,11 +109,11 @@ TEST(ShortcutBindingLabels, FollowTheGesture)
     } cases[] = {
         { { hold, M::function, std::nullopt }, "Hold Fn" },
         { { hold, M(), std::nullopt }, "Hold " },
-        { { doubleTap, M::command, std::nullopt }, "Double-tap Command" },
+        { { doubleTap, M::command, std::nullopt }, "Double-tap Super" },
         { { doubleTap, M::function | M::command | M::shift | M::option | M::control, std::nullopt },
-            "Double-tap Control + Option + Shift + Command + Fn" },
+            "Double-tap Control + Alt + Shift + Super + Fn" },
         { { combo, M::function, 49 }, "Fn + Space" },
-        { { combo, M::control | M::option, 40 }, "Control + Option + K" },
+        { { combo, M::control | M::option, 40 }, "Control + Alt + K" },
         { { combo, M(), 49 }, "Space" },
         { { combo, M::control, std::nullopt }, "Control" },
         { { combo, M(), std::nullopt }, "" },

@@ -313,7 +313,7 @@ TEST_F(DictationShortcutEngineTest, MonitorFailureIsReportedAndALaterConfigurati
     m_engine->start();
     ASSERT_EQ(m_errors.size(), 1u);
     EXPECT_EQ(m_errors[0],
-        QStringLiteral("Unable to register shortcut Control + Option + Space: Keyboard shortcut "
+        QStringLiteral("Unable to register shortcut Control + Alt + Space: Keyboard shortcut "
                        "monitoring is unavailable. Allow Tessvale to observe keyboard input and "
                        "try again."));
     EXPECT_FALSE(m_engine->isMonitoring());
@@ -359,7 +359,7 @@ TEST_F(DictationShortcutEngineTest, ComboTakenByAnotherApplicationIsReported)
     create();
     m_engine->start();
     EXPECT_EQ(m_errors.back(),
-        QStringLiteral("Unable to register shortcut Control + Option + Space: Another "
+        QStringLiteral("Unable to register shortcut Control + Alt + Space: Another "
                        "application already uses this key combination."));
     EXPECT_TRUE(m_engine->isMonitoring());
 }

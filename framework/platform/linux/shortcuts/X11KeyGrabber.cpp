@@ -26,9 +26,9 @@ struct ModifierKey
 
 constexpr ModifierKey modifierKeys[] = {
     { ShortcutModifiers::control, MacKeyCode::control, "Control" },
-    { ShortcutModifiers::option, MacKeyCode::option, "Option" },
+    { ShortcutModifiers::option, MacKeyCode::option, "Alt" },
     { ShortcutModifiers::shift, MacKeyCode::shift, "Shift" },
-    { ShortcutModifiers::command, MacKeyCode::command, "Command" },
+    { ShortcutModifiers::command, MacKeyCode::command, "Super" },
     { ShortcutModifiers::function, MacKeyCode::function, "Fn" },
 };
 

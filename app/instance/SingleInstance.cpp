@@ -1,0 +1,243 @@
+#include "instance/SingleInstance.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QThread>
+#include <QTimer>
+#include <QtEndian>
+
+#include "base/Logging.h"
+
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace tessvale {
+
+namespace {
+
+// A message is a 32-bit big-endian length and that many bytes of UTF-8: a URL, or nothing for an
+// activation. The instance answers a well-formed message with one acknowledgement byte.
+constexpr qsizetype headerSize = 4;
+constexpr char acknowledgement = '\x06';
+// A client that connects and then says nothing is not waited for.
+constexpr int messageTimeoutMs = 2000;
+
+QString resolvedFolder(QString folder)
+{
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return folder;
+}
+
+// The socket's permissions already keep other users out; the peer's credentials make sure of it.
+bool peerIsSameUser(const QLocalSocket& socket)
+{
+#ifdef Q_OS_LINUX
+    ucred credentials {};
+    socklen_t length = sizeof credentials;
+    if (getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
+        return false;
+    return credentials.uid == geteuid();
+#else
+    Q_UNUSED(socket);
+    return true;
+#endif
+}
+
+QByteArray encodedMessage(const QUrl& url)
+{
+    const QByteArray payload = url.isEmpty() ? QByteArray() : url.toString(QUrl::FullyEncoded).toUtf8();
+    QByteArray message(headerSize, Qt::Uninitialized);
+    qToBigEndian(quint32(payload.size()), message.data());
+    return message + payload;
+}
+
+int remainingMs(const QDeadlineTimer& deadline)
+{
+    return int(qMax<qint64>(0, deadline.remainingTime()));
+}
+
+} // namespace
+
+SingleInstance::SingleInstance(QString folder, QObject* parent)
+    : QObject(parent)
+    , m_folder(resolvedFolder(std::move(folder)))
+    , m_lock(QDir(m_folder).filePath(QStringLiteral("tessvale.lock")))
+{
+    // A live instance keeps the lock for as long as it runs: only a dead holder makes it stale.
+    m_lock.setStaleLockTime(0);
+}
+
+SingleInstance::~SingleInstance()
+{
+    // The socket goes before the lock, so whoever takes the lock next finds no socket of ours.
+    if (m_server)
+        m_server->close();
+}
+
+QString SingleInstance::lockFilePath() const
+{
+    return QDir(m_folder).filePath(QStringLiteral("tessvale.lock"));
+}
+
+QString SingleInstance::socketPath() const
+{
+    return QDir(m_folder).filePath(QStringLiteral("tessvale.socket"));
+}
+
+QUrl SingleInstance::urlFromArguments(const QStringList& arguments)
+{
+    for (qsizetype index = 1; index < arguments.size(); ++index) {
+        const QString& argument = arguments.at(index);
+        if (argument.startsWith(QLatin1Char('-')))
+            continue;
+        const QUrl url(argument, QUrl::StrictMode);
+        if (url.isValid() && !url.scheme().isEmpty())
+            return url;
+    }
+    return {};
+}
+
+SingleInstance::Role SingleInstance::claim(const QUrl& url, int timeoutMs)
+{
+    if (m_isInstance)
+        return Role::instance;
+    QDir().mkpath(m_folder);
+    QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    const QDeadlineTimer deadline(timeoutMs);
+    while (true) {
+        if (m_lock.tryLock(0)) {
+            becomeInstance(url);
+            return Role::instance;
+        }
+        if (m_lock.error() != QLockFile::LockFailedError) {
+            // Without a usable lock there is no telling whether another instance runs; running is
+            // better than never starting.
+            qCWarning(lcApp) << "Could not take the single-instance lock in" << m_folder << "; running without one";
+            m_isInstance = true;
+            if (!url.isEmpty())
+                QMetaObject::invokeMethod(
+                    this, [this, url] { emit urlReceived(url); }, Qt::QueuedConnection);
+            return Role::instance;
+        }
+        // Another process holds the lock. It may still be starting, or just have died: try again
+        // until the deadline.
+        switch (forward(url, remainingMs(deadline))) {
+        case Delivery::delivered:
+            return Role::forwarded;
+        case Delivery::refused:
+            return Role::failed;
+        case Delivery::unreachable:
+            break;
+        }
+        if (deadline.hasExpired()) {
+            qCWarning(lcApp) << "The running Tessvale did not answer";
+            return Role::failed;
+        }
+        QThread::msleep(50);
+    }
+}
+
+void SingleInstance::becomeInstance(const QUrl& ownUrl)
+{
+    m_isInstance = true;
+    // Only the lock holder gets here, so a socket file left now is a crashed instance's.
+    QLocalServer::removeServer(socketPath());
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
+    if (!m_server->listen(socketPath()))
+        qCWarning(lcApp) << "Could not listen for later starts:" << m_server->errorString();
+    if (!ownUrl.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this, ownUrl] { emit urlReceived(ownUrl); }, Qt::QueuedConnection);
+}
+
+SingleInstance::Delivery SingleInstance::forward(const QUrl& url, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QLocalSocket socket;
+    socket.connectToServer(socketPath());
+    if (!socket.waitForConnected(remainingMs(deadline)))
+        return Delivery::unreachable;
+    // A URL may carry a sign-in code: it goes to nobody but this user's own instance.
+    if (!peerIsSameUser(socket)) {
+        qCWarning(lcApp) << "The single-instance socket belongs to another user";
+        return Delivery::refused;
+    }
+    socket.write(encodedMessage(url));
+    if (!socket.waitForBytesWritten(remainingMs(deadline)))
+        return Delivery::unreachable;
+    while (socket.bytesAvailable() < 1) {
+        if (!socket.waitForReadyRead(remainingMs(deadline)))
+            return Delivery::unreachable;
+    }
+    char reply = 0;
+    socket.getChar(&reply);
+    return reply == acknowledgement ? Delivery::delivered : Delivery::unreachable;
+}
+
+void SingleInstance::acceptConnections()
+{
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        if (!peerIsSameUser(*socket)) {
+            qCWarning(lcApp) << "Refused a connection from another user";
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        // Never buffer more than one message's worth of someone's input.
+        socket->setReadBufferSize(headerSize + maximumMessageSize + 1);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readMessage(socket); });
+        QTimer::singleShot(messageTimeoutMs, socket, [socket] { socket->abort(); });
+        if (socket->bytesAvailable() > 0)
+            readMessage(socket);
+    }
+}
+
+void SingleInstance::readMessage(QLocalSocket* socket)
+{
+    if (socket->state() != QLocalSocket::ConnectedState || socket->bytesAvailable() < headerSize)
+        return;
+    const auto drop = [socket](const char* why) {
+        qCWarning(lcApp) << "Dropped a message from another start:" << why;
+        socket->abort();
+        socket->deleteLater();
+    };
+    const QByteArray header = socket->peek(headerSize);
+    const quint32 length = qFromBigEndian<quint32>(header.constData());
+    if (length > quint32(maximumMessageSize))
+        return drop("too large");
+    const qsizetype total = headerSize + qsizetype(length);
+    if (socket->bytesAvailable() < total)
+        return;
+    if (socket->bytesAvailable() > total)
+        return drop("trailing bytes");
+    const QByteArray payload = socket->readAll().mid(headerSize);
+
+    QUrl url;
+    if (!payload.isEmpty()) {
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+        const QString text = decoder(payload);
+        url = QUrl(text, QUrl::StrictMode);
+        if (decoder.hasError() || !url.isValid() || url.scheme().isEmpty())
+            return drop("not a URL");
+    }
+    socket->putChar(acknowledgement);
+    socket->disconnectFromServer();
+    if (url.isEmpty())
+        emit activationRequested();
+    else
+        emit urlReceived(url);
+}
+
+} // namespace tessvale
