@@ -1,0 +1,232 @@
+#include "menu/TrayController.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QMenu>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QVBoxLayout>
+
+#include "coordinator/DictationCoordinator.h"
+#include "icons/SymbolIcons.h"
+#include "menu/MenuBarContentView.h"
+
+namespace tessvale {
+
+namespace {
+
+constexpr int kMenuTextWidth = 300;
+
+// Menu entries show service and user text literally: "&" is no mnemonic, tabs and line breaks
+// are spaces, and long texts end in an ellipsis (the whole text is the tooltip).
+QString menuText(QString text, const QFontMetrics& metrics, bool elide)
+{
+    text.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    if (elide)
+        text = metrics.elidedText(text, Qt::ElideRight, kMenuTextWidth);
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+QWidget* hostWindow(Qt::WindowFlags flags, QWidget* content)
+{
+    auto* window = new QWidget(nullptr, flags);
+    // Closing it hides it; it never counts towards quitting the application.
+    window->setAttribute(Qt::WA_QuitOnClose, false);
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(content);
+    return window;
+}
+
+} // namespace
+
+TrayController::TrayController(
+    DictationCoordinator& coordinator, std::function<void()> showSetup, std::function<void()> quit, QObject* parent)
+    : QObject(parent)
+    , m_coordinator(coordinator)
+    , m_showSetup(std::move(showSetup))
+    , m_quit(std::move(quit))
+    , m_menu(std::make_unique<QMenu>())
+{
+    m_trayPoll.setParent(this);
+    m_trayPoll.setInterval(std::chrono::seconds(2));
+    connect(&m_trayPoll, &QTimer::timeout, this, &TrayController::checkForTrayHost);
+    connect(&coordinator, &DictationCoordinator::stateChanged, this, &TrayController::refresh);
+}
+
+TrayController::~TrayController()
+{
+    m_trayPoll.stop();
+    m_embeddedWindow = nullptr;
+    delete m_trayIcon;
+}
+
+void TrayController::start()
+{
+    m_started = true;
+    refresh();
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        showTrayIcon();
+    else
+        showFallbackWindow();
+}
+
+void TrayController::presentFromRelaunch()
+{
+    if (!isTrayIconShown())
+        showFallbackWindow();
+}
+
+bool TrayController::isTrayIconShown() const
+{
+    return m_trayIcon && m_trayIcon->isVisible();
+}
+
+void TrayController::refresh()
+{
+    if (!m_started)
+        return;
+    const MenuBarContent content = menuBarContent(MenuBarContentInput::from(m_coordinator));
+    if (content != m_menuContent)
+        rebuildMenu(content);
+    const QString name = m_coordinator.menuBarSymbolName();
+    if (m_trayIcon && name != m_iconName) {
+        m_iconName = name;
+        m_trayIcon->setIcon(traySymbolIcon(name));
+    }
+}
+
+void TrayController::rebuildMenu(const MenuBarContent& content)
+{
+    m_menuContent = content;
+    m_menu->clear();
+    const QFontMetrics metrics(m_menu->font());
+    for (const MenuRow& row : content.rows) {
+        if (row.kind == MenuRowKind::divider) {
+            m_menu->addSeparator();
+            continue;
+        }
+        const bool informational = row.kind == MenuRowKind::statusCard || row.kind == MenuRowKind::header
+            || row.kind == MenuRowKind::message;
+        QString title = row.title;
+        if (row.kind == MenuRowKind::updateRow)
+            title += QStringLiteral(" (") + row.badge + QLatin1Char(')');
+        QAction* action = m_menu->addAction(symbolIcon(row.symbol), menuText(title, metrics, informational));
+        action->setEnabled(row.enabled && row.command.has_value());
+        if (informational)
+            action->setToolTip(row.title);
+        if (!row.shortcut.isEmpty())
+            action->setShortcut(QKeySequence(row.shortcut));
+        if (row.command) {
+            const MenuCommand command = *row.command;
+            connect(action, &QAction::triggered, this,
+                [this, command] { performMenuCommand(command, m_coordinator, m_showSetup, m_quit); });
+        }
+        if ((row.kind == MenuRowKind::statusCard || row.kind == MenuRowKind::header) && !row.detail.isEmpty()) {
+            QAction* detail = m_menu->addAction(menuText(row.detail, metrics, true));
+            detail->setToolTip(row.detail);
+            detail->setEnabled(false);
+        }
+    }
+    m_menu->setToolTipsVisible(true);
+}
+
+void TrayController::showTrayIcon()
+{
+    m_trayPoll.stop();
+    if (!m_trayIcon) {
+        m_trayIcon = new QSystemTrayIcon(this);
+        m_trayIcon->setToolTip(QStringLiteral("Tessvale"));
+        m_trayIcon->setContextMenu(m_menu.get());
+        connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger)
+                showPopup();
+        });
+    }
+    m_iconName = m_coordinator.menuBarSymbolName();
+    m_trayIcon->setIcon(traySymbolIcon(m_iconName));
+    m_trayIcon->show();
+    if (m_window)
+        m_window->hide();
+    watchEmbedding();
+}
+
+void TrayController::watchEmbedding()
+{
+    // On X11 the icon is a small window of its own that the tray host embeds; when the host goes
+    // away Qt hides it. That hide is the only sign of a lost tray, so no timer runs while embedded.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QSystemTrayIconSys") && widget != m_embeddedWindow) {
+            m_embeddedWindow = widget;
+            widget->installEventFilter(this);
+        }
+    }
+}
+
+bool TrayController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_embeddedWindow && event->type() == QEvent::Hide) {
+        QTimer::singleShot(0, this, [this] {
+            if (m_trayIcon && !QSystemTrayIcon::isSystemTrayAvailable()) {
+                m_embeddedWindow = nullptr;
+                m_trayIcon->hide();
+                showFallbackWindow();
+            }
+        });
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void TrayController::checkForTrayHost()
+{
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        showTrayIcon();
+}
+
+void TrayController::showFallbackWindow()
+{
+    if (!m_window) {
+        m_window.reset(hostWindow(Qt::Window, new MenuBarContentView(m_coordinator, m_showSetup, m_quit)));
+        m_window->setWindowTitle(QStringLiteral("Tessvale"));
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+    if (!isTrayIconShown())
+        m_trayPoll.start();
+}
+
+void TrayController::showPopup()
+{
+    if (!m_popup) {
+        auto* view = new MenuBarContentView(m_coordinator, m_showSetup, m_quit);
+        m_popup.reset(hostWindow(Qt::Popup, view));
+        // The command runs after the card has closed, as after a menu.
+        connect(view, &MenuBarContentView::commandTriggered, m_popup.get(), &QWidget::hide);
+    }
+    if (m_popup->isVisible()) {
+        m_popup->hide();
+        return;
+    }
+    QRect anchor = m_trayIcon ? m_trayIcon->geometry() : QRect();
+    if (!anchor.isValid())
+        anchor = QRect(QCursor::pos(), QSize(1, 1));
+    QScreen* screen = QGuiApplication::screenAt(anchor.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect available = screen->availableGeometry();
+    const QSize size = m_popup->sizeHint();
+    const bool below = anchor.center().y() < available.center().y();
+    QPoint position(
+        anchor.center().x() - size.width() / 2, below ? anchor.bottom() + 4 : anchor.top() - size.height() - 4);
+    position.setX(qBound(available.left(), position.x(), available.right() - size.width() + 1));
+    position.setY(qBound(available.top(), position.y(), available.bottom() - size.height() + 1));
+    m_popup->move(position);
+    m_popup->show();
+    m_popup->activateWindow();
+}
+
+} // namespace tessvale

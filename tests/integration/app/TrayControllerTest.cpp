@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMenu>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+
+#include "cloud/ServerStreamMessage.h"
+#include "icons/SymbolIcons.h"
+#include "menu/MenuBarContentView.h"
+#include "menu/TrayController.h"
+#include "support/async/EventLoopWaits.h"
+#include "support/coordinator/CoordinatorHarness.h"
+
+using namespace tessvale;
+
+namespace {
+
+// The window of the tray icon, which the tray host embeds.
+QWidget* trayIconWindow()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QSystemTrayIconSys"))
+            return widget;
+    }
+    return nullptr;
+}
+
+// Embedded: the icon's window sits inside the tray host's windows (the X window tree, from the top).
+bool isEmbedded(QWidget* window)
+{
+    if (!window || !window->isVisible())
+        return false;
+    QProcess info;
+    info.start(QStringLiteral("xwininfo"), { QStringLiteral("-root"), QStringLiteral("-tree") });
+    info.waitForFinished(5000);
+    const QStringList lines = QString::fromLocal8Bit(info.readAllStandardOutput()).split(QLatin1Char('\n'));
+    const QString id = QStringLiteral("0x") + QString::number(window->winId(), 16) + QLatin1Char(' ');
+    const auto indent = [](const QString& line) { return line.size() - line.trimmed().size(); };
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (!lines[i].trimmed().startsWith(id))
+            continue;
+        // Up the tree: each line indented less than the last one seen is an ancestor.
+        qsizetype depth = indent(lines[i]);
+        for (qsizetype j = i - 1; j >= 0 && depth > 0; --j) {
+            if (indent(lines[j]) < depth && lines[j].trimmed().startsWith(QStringLiteral("0x"))) {
+                depth = indent(lines[j]);
+                if (lines[j].contains(QStringLiteral("\"trayer\"")))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+QImage iconImage(const QIcon& icon)
+{
+    return icon.pixmap(22, 22).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+bool hasDesktop()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") && QGuiApplication::platformName() == QStringLiteral("xcb");
+}
+
+struct Actions
+{
+    int setups = 0;
+    int quits = 0;
+};
+
+std::unique_ptr<TrayController> makeController(DictationCoordinator& coordinator, Actions& actions)
+{
+    return std::make_unique<TrayController>(
+        coordinator, [&actions] { ++actions.setups; }, [&actions] { ++actions.quits; });
+}
+
+} // namespace
+
+TEST(TrayController, IconIsEmbeddedAndFollowsThePhase)
+{
+    if (!hasDesktop() || !QSystemTrayIcon::isSystemTrayAvailable())
+        GTEST_SKIP() << "needs the tray host of scripts/test-env";
+    CoordinatorHarness h;
+    DictationCoordinatorTestAccess::setSignedIn(h.coordinator(), CoordinatorHarness::sampleMe());
+    Actions actions;
+    auto tray = makeController(h.coordinator(), actions);
+    tray->start();
+    ASSERT_TRUE(waitUntil([&] { return isEmbedded(trayIconWindow()); }, std::chrono::milliseconds(10000)));
+    EXPECT_TRUE(tray->isTrayIconShown());
+    EXPECT_EQ(tray->fallbackWindow(), nullptr);
+    EXPECT_EQ(iconImage(tray->trayIcon()->icon()), iconImage(traySymbolIcon(QStringLiteral("mic"))));
+    ASSERT_TRUE(
+        waitUntil([&] { return !trayIconWindow()->grab().toImage().isNull(); }, std::chrono::milliseconds(5000)));
+    const QImage ready = trayIconWindow()->grab().toImage();
+
+    DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::recording);
+    const QImage recording = iconImage(traySymbolIcon(QStringLiteral("record.circle.fill")));
+    ASSERT_TRUE(waitUntil([&] { return iconImage(tray->trayIcon()->icon()) == recording; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return trayIconWindow()->grab().toImage() != ready; }, std::chrono::milliseconds(5000)));
+    // The context menu shows the same content.
+    QStringList entries;
+    for (QAction* action : tray->contextMenu()->actions())
+        entries.append(action->text());
+    EXPECT_TRUE(entries.contains(QStringLiteral("Stop Dictation")));
+
+    // A relaunch while the icon shows does nothing.
+    tray->presentFromRelaunch();
+    EXPECT_EQ(tray->fallbackWindow(), nullptr);
+}
+
+TEST(TrayController, CardStopsAHeldDictationAndClosingItDoesNotQuit)
+{
+    if (!hasDesktop())
+        GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+    CoordinatorHarness h;
+    h.prepareDictation();
+    DictationCoordinatorTestAccess::setSignedIn(h.coordinator(), CoordinatorHarness::sampleMe());
+    Actions actions;
+    auto tray = makeController(h.coordinator(), actions);
+    tray->start();
+    QSignalSpy lastWindowClosed(qApp, &QGuiApplication::lastWindowClosed);
+
+    const QUuid id = h.openDictation(); // push-to-talk, held
+    const QString partial = QStringLiteral("<b>Fish & chips</b> ") + QString(300, QLatin1Char('x'));
+    h.deliver(ServerStreamMessage::partialTranscript({ id, partial }));
+    QCoreApplication::processEvents();
+    tray->showPopup();
+    ASSERT_TRUE(tray->popup()->isVisible());
+    // A long text wraps inside the card; in the menu it is literal text, "&" no mnemonic.
+    EXPECT_EQ(tray->popup()->width(), 336);
+    const auto entries = tray->contextMenu()->actions();
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(),
+        [](QAction* action) { return action->text().startsWith(QStringLiteral("<b>Fish && chips</b> xxx")); }));
+    auto* view = tray->popup()->findChild<MenuBarContentView*>();
+    ASSERT_NE(view, nullptr);
+    QWidget* stop = view->buttonFor(MenuCommand::stopDictation);
+    ASSERT_NE(stop, nullptr);
+    QTest::mouseClick(stop, Qt::LeftButton);
+    h.settle();
+    EXPECT_FALSE(tray->popup()->isVisible());
+    EXPECT_EQ(h.coordinator().phase(), DictationPhase::finalizing);
+
+    tray->showPopup();
+    ASSERT_TRUE(tray->popup()->isVisible());
+    tray->popup()->close();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(lastWindowClosed.count(), 0);
+    // Ctrl+Q on the card is the quit command.
+    tray->showPopup();
+    QTest::keyClick(tray->popup(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(actions.quits, 1);
+}
+
+// Run by the test below, on a desktop of its own that has no tray host at first.
+TEST(TrayFallback, ChildShowsTheWindowUntilATrayHostAppears)
+{
+    if (qEnvironmentVariableIsEmpty("TESSVALE_TRAY_FALLBACK_CHILD"))
+        GTEST_SKIP() << "run by WindowWithoutATrayHostThenTheIcon";
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    CoordinatorHarness h;
+    Actions actions;
+    auto tray = makeController(h.coordinator(), actions);
+    tray->setTrayPollInterval(std::chrono::milliseconds(200));
+    QSignalSpy lastWindowClosed(qApp, &QGuiApplication::lastWindowClosed);
+    tray->start();
+    ASSERT_NE(tray->fallbackWindow(), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return tray->fallbackWindow()->isVisible(); }, std::chrono::milliseconds(5000)));
+    EXPECT_FALSE(tray->isTrayIconShown());
+    EXPECT_EQ(tray->fallbackWindow()->windowTitle(), QStringLiteral("Tessvale"));
+
+    // Closing it hides it, the application goes on, and a relaunch brings it back.
+    tray->fallbackWindow()->close();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(tray->fallbackWindow()->isVisible());
+    EXPECT_EQ(lastWindowClosed.count(), 0);
+    tray->presentFromRelaunch();
+    EXPECT_TRUE(tray->fallbackWindow()->isVisible());
+
+    fputs("fallback-shown\n", stdout);
+    fflush(stdout);
+    ASSERT_TRUE(waitUntil([&] { return tray->isTrayIconShown(); }, std::chrono::milliseconds(20000)));
+    ASSERT_TRUE(waitUntil([&] { return isEmbedded(trayIconWindow()); }, std::chrono::milliseconds(10000)));
+    EXPECT_FALSE(tray->fallbackWindow()->isVisible());
+    // Embedded, nothing polls.
+    for (const QTimer* timer : tray->findChildren<QTimer*>())
+        EXPECT_FALSE(timer->isActive());
+    fputs("tray-shown\n", stdout);
+    fflush(stdout);
+    // The tray host goes away: the window comes back.
+    ASSERT_TRUE(waitUntil(
+        [&] { return tray->fallbackWindow()->isVisible() && !tray->isTrayIconShown(); }, std::chrono::seconds(20)));
+}
+
+TEST(TrayFallback, WindowWithoutATrayHostThenTheIconOnceOneStarts)
+{
+    if (!qEnvironmentVariableIsEmpty("TESSVALE_TRAY_FALLBACK_CHILD"))
+        GTEST_SKIP();
+    for (const char* tool : { "Xvfb", "openbox", "trayer", "xwininfo" }) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            GTEST_SKIP() << tool << " is not installed";
+    }
+    // A private X server with a window manager and no tray host; Xvfb picks a free display.
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"),
+        { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+            QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp") });
+    ASSERT_TRUE(xvfb.waitForReadyRead(10000));
+    const QString display = QStringLiteral(":") + QString::fromLatin1(xvfb.readLine().trimmed());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), display);
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    QProcess openbox;
+    openbox.setProcessEnvironment(environment);
+    openbox.start(QStringLiteral("openbox"), {});
+    QTest::qWait(500);
+
+    QProcess child;
+    environment.insert(QStringLiteral("TESSVALE_TRAY_FALLBACK_CHILD"), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("--gtest_filter=TrayFallback.ChildShowsTheWindowUntilATrayHostAppears") });
+    QString output;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return (output += QString::fromLocal8Bit(child.readAllStandardOutput()))
+                .contains(QStringLiteral("fallback-shown"));
+        },
+        std::chrono::milliseconds(20000)));
+
+    QProcess trayer;
+    trayer.setProcessEnvironment(environment);
+    trayer.start(QStringLiteral("trayer"), { QStringLiteral("--edge"), QStringLiteral("top") });
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            output += QString::fromLocal8Bit(child.readAllStandardOutput());
+            return output.contains(QStringLiteral("tray-shown"));
+        },
+        std::chrono::seconds(30)));
+    trayer.kill();
+    EXPECT_TRUE(child.waitForFinished(40000));
+    output += QString::fromLocal8Bit(child.readAllStandardOutput());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("tray-shown"))) << output.toStdString();
+
+    for (QProcess* process : { &child, &trayer, &openbox, &xvfb }) {
+        process->terminate();
+        if (!process->waitForFinished(3000))
+            process->kill();
+        process->waitForFinished(1000);
+    }
+}
