@@ -15,6 +15,7 @@
 #include "focus/FocusedAppDiagnosticsService.h"
 #include "insertion/TextInsertionService.h"
 #include "instance/SingleInstance.h"
+#include "menu/TrayController.h"
 #include "settings/AppSettings.h"
 #include "settings/QSettingsUserDefaults.h"
 #include "setup/SetupWindowController.h"
@@ -26,15 +27,10 @@
 #include "wiring/AppWiring.h"
 #include "wiring/QuitSignalNotifier.h"
 
-// The HUD and the tray come with their own controllers; built here once they are part of the
-// application.
+// The HUD comes with its own controller; built here once it is part of the application.
 #if __has_include("hud/DictationHUDWindowController.h")
 #include "hud/DictationHUDWindowController.h"
 #define TESSVALE_APP_HAS_HUD 1
-#endif
-#if __has_include("menu/TrayController.h")
-#include "menu/TrayController.h"
-#define TESSVALE_APP_HAS_TRAY 1
 #endif
 
 namespace tessvale {
@@ -89,15 +85,13 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
 #endif
     m_shortcuts->start();
 
-#ifdef TESSVALE_APP_HAS_TRAY
-    auto tray = std::make_unique<TrayController>(
+    m_tray = std::make_unique<TrayController>(
         *m_coordinator, [this] { m_setupWindowController->showSetupWindow(); }, [this] { quit(); });
-    tray->start();
+    m_tray->start();
+    // A relaunch without a URL: nothing while the tray icon shows, else the fallback window again.
     if (m_instance)
         connect(
-            m_instance.get(), &SingleInstance::activationRequested, tray.get(), &TrayController::presentFromRelaunch);
-    m_tray = std::move(tray);
-#endif
+            m_instance.get(), &SingleInstance::activationRequested, m_tray.get(), &TrayController::presentFromRelaunch);
 
     m_quitSignals = std::make_unique<QuitSignalNotifier>();
     connect(m_quitSignals.get(), &QuitSignalNotifier::quitRequested, this, [this](int signalNumber) {

@@ -8,6 +8,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include "instance/SingleInstance.h"
 #include "platform/PlatformServices.h"
 
 class QNetworkAccessManager;
@@ -26,8 +27,8 @@ class PermissionService;
 class QuitSignalNotifier;
 class SetupWindowController;
 class ShortcutWiring;
-class SingleInstance;
 class TextInsertionService;
+class TrayController;
 
 // The application: builds every long-lived object once, in dependency order, wires the shortcuts,
 // the sign-in callbacks and the windows to the coordinator, and tears everything down in reverse
@@ -54,6 +55,7 @@ public:
     AppSettings& settings() const { return *m_settings; }
     DictationCoordinator& coordinator() const { return *m_coordinator; }
     SetupWindowController& setupWindowController() const { return *m_setupWindowController; }
+    TrayController& tray() const { return *m_tray; }
 
 private:
     QCoro::Task<> quitTask();
@@ -73,11 +75,11 @@ private:
     std::unique_ptr<DictationCoordinator> m_coordinator;
     std::unique_ptr<LaunchAtLoginService> m_launchAtLogin;
     std::unique_ptr<SetupWindowController> m_setupWindowController;
-    // The HUD's and the tray's controllers (QObjects of their own kinds).
+    // The HUD's controller (a QObject of its own kind).
     std::unique_ptr<QObject> m_hudWindowController;
     std::unique_ptr<ShortcutWiring> m_shortcuts;
     std::unique_ptr<InitialSetupObserver> m_initialSetupObserver;
-    std::unique_ptr<QObject> m_tray;
+    std::unique_ptr<TrayController> m_tray;
     std::unique_ptr<QuitSignalNotifier> m_quitSignals;
     bool m_quitting = false;
     bool m_exitRequested = false;
