@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -323,6 +324,7 @@ private:
     QCoro::Task<> runCommittedTranscriptInsertion(TranscriptCommittedPayload payload);
     QCoro::Task<bool> fetchDictationRecoveryIfNeeded(
         QUuid sessionID, QString message, FocusedInsertionTargetRef target);
+    QCoro::Task<bool> fetchDictationRecovery(QUuid sessionID, QString message, FocusedInsertionTargetRef target);
     bool applyDictationRecovery(const QUuid& sessionID, std::optional<QString> rawText,
         std::optional<QString> finalText, const QString& message, FocusedInsertionTargetRef target);
     // A new history row for the session, in place of any earlier one.
@@ -384,6 +386,8 @@ private:
     FocusedInsertionTargetRef m_insertionTarget;
     std::optional<PendingInsertionRetry> m_pendingInsertionRetry;
     std::optional<QUuid> m_recoveryAttemptedSessionID;
+    // Per session whose recovery fetch is out: the other failures of that session awaiting its result.
+    QHash<QUuid, QList<OneShot<bool>>> m_recoveryWaiters;
     std::optional<QDateTime> m_recordingStartedAt;
     qint64 m_capturedAudioChunkCount = 0;
     qint64 m_sentAudioChunkCount = 0;

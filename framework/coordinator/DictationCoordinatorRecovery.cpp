@@ -34,9 +34,32 @@ QCoro::Task<bool> DictationCoordinator::fetchDictationRecoveryIfNeeded(
         return std::any_of(m_transcriptHistory.cbegin(), m_transcriptHistory.cend(),
             [&](const SessionTranscriptRecord& record) { return record.id == sessionID; });
     };
-    if (m_recoveryAttemptedSessionID == sessionID)
+    if (m_recoveryAttemptedSessionID == sessionID) {
+        // A second failure of the session while its fetch is out (an error, then the failed state)
+        // takes that fetch's answer instead of deciding there was nothing to recover.
+        if (const auto waiting = m_recoveryWaiters.find(sessionID); waiting != m_recoveryWaiters.end()) {
+            OneShot<bool> answer;
+            waiting->append(answer);
+            const bool recovered = co_await answer;
+            co_return recovered;
+        }
         co_return hasRow();
+    }
     m_recoveryAttemptedSessionID = sessionID;
+    m_recoveryWaiters.insert(sessionID, {});
+    QPointer<DictationCoordinator> self(this);
+    QCoro::Task<bool> fetching = fetchDictationRecovery(sessionID, std::move(message), std::move(target));
+    const bool recovered = co_await std::move(fetching);
+    if (!self)
+        co_return false;
+    for (OneShot<bool>& answer : m_recoveryWaiters.take(sessionID))
+        answer.resolve(recovered);
+    co_return recovered;
+}
+
+QCoro::Task<bool> DictationCoordinator::fetchDictationRecovery(
+    QUuid sessionID, QString message, FocusedInsertionTargetRef target)
+{
     QPointer<DictationCoordinator> self(this);
 
     const std::optional<QUrl> baseURL = m_settings->clientAPIBaseURL();

@@ -173,8 +173,10 @@ bool DictationCoordinator::cancelQueuedHandsFreeStartIfNeeded(DictationTriggerMo
     m_pendingPushToTalkStop = false;
     m_pendingHandsFreeStartCancel = false;
     setTriggerMode(std::nullopt);
-    // Back to what the start found: a signed-out user stays signed out.
-    setPhase(m_phaseBeforeStart);
+    // Back to what the start found: a signed-out user stays signed out, unless the start's own
+    // account fetch signed them in.
+    const bool signedInMeanwhile = m_phaseBeforeStart == DictationPhase::signedOut && m_isAuthenticated;
+    setPhase(signedInMeanwhile ? DictationPhase::ready : m_phaseBeforeStart);
     logActivity(QStringLiteral("Canceled hands-free dictation before the session opened."));
     return true;
 }

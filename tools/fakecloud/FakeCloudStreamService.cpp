@@ -24,6 +24,22 @@ QJsonObject stateEnvelope(const QString& state)
     return QJsonObject { { QStringLiteral("Case"), state } };
 }
 
+QString startedSessionID(const QStringList& textFrames)
+{
+    for (const QString& earlier : textFrames) {
+        const QJsonObject start = QJsonDocument::fromJson(earlier.toUtf8()).object();
+        if (start.value(QStringLiteral("Case")).toString() == QStringLiteral("StartSession")) {
+            return start.value(QStringLiteral("Fields"))
+                .toArray()
+                .at(0)
+                .toObject()
+                .value(QStringLiteral("SessionId"))
+                .toString();
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 QByteArray FakeCloudStreamService::Connection::header(const QByteArray& name) const
@@ -123,6 +139,11 @@ int FakeCloudStreamService::openConnectionCount() const
     return count;
 }
 
+QString FakeCloudStreamService::sessionID(int index) const
+{
+    return startedSessionID(connection(index).textFrames);
+}
+
 FakeCloudStreamService::Connection* FakeCloudStreamService::newest()
 {
     return m_connections.empty() ? nullptr : m_connections.back().get();
@@ -132,6 +153,11 @@ void FakeCloudStreamService::sendText(const QString& text)
 {
     if (auto* connection = newest(); connection && connection->socket)
         connection->socket->sendTextMessage(text);
+}
+
+void FakeCloudStreamService::sendMessage(const QString& caseName, const QJsonArray& fields)
+{
+    sendText(frame(caseName, fields));
 }
 
 void FakeCloudStreamService::sendBinary(const QByteArray& bytes)
@@ -208,25 +234,15 @@ void FakeCloudStreamService::answer(Connection* connection, const QString& text)
     const QJsonArray fields = envelope.value(QStringLiteral("Fields")).toArray();
 
     // The session of this connection is named by its start message.
-    QString sessionID;
-    for (const QString& earlier : connection->textFrames) {
-        const QJsonObject start = QJsonDocument::fromJson(earlier.toUtf8()).object();
-        if (start.value(QStringLiteral("Case")).toString() == QStringLiteral("StartSession")) {
-            sessionID = start.value(QStringLiteral("Fields"))
-                            .toArray()
-                            .at(0)
-                            .toObject()
-                            .value(QStringLiteral("SessionId"))
-                            .toString();
-            break;
-        }
-    }
+    const QString sessionID = startedSessionID(connection->textFrames);
 
     if (caseName == QStringLiteral("StartSession")) {
         socket->sendTextMessage(frame(QStringLiteral("SessionStarted"), { sessionID }));
         socket->sendTextMessage(frame(QStringLiteral("SessionStateChanged"),
             { QJsonObject { { QStringLiteral("SessionId"), sessionID },
                 { QStringLiteral("State"), stateEnvelope(QStringLiteral("Recording")) } } }));
+    } else if (caseName == QStringLiteral("Ping") && m_dropOnPing) {
+        socket->abort();
     } else if (caseName == QStringLiteral("Ping")) {
         socket->sendTextMessage(frame(QStringLiteral("Pong"), { fields.at(0) }));
     } else if (caseName == QStringLiteral("StopSession")) {

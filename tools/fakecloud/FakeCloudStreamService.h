@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -67,15 +68,21 @@ public:
     void setHandshakeHangs(bool hangs);
     // While set, opening handshakes are refused (HTTP 403) instead of upgraded.
     void setRejectUpgrades(bool reject) { m_rejectUpgrades = reject; }
+    // While set, a Ping ends its connection without a close frame instead of getting its Pong.
+    void setDropOnPing(bool drop) { m_dropOnPing = drop; }
 
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
     // index -1 is the newest connection.
     const Connection& connection(int index = -1) const;
     int openConnectionCount() const;
+    // The session that the connection's StartSession named; empty before one arrived.
+    QString sessionID(int index = -1) const;
 
     // Acts on the newest connection.
     void sendText(const QString& frame);
     void sendBinary(const QByteArray& frame);
+    // A message of the service's own: {"Case": caseName, "Fields": fields}.
+    void sendMessage(const QString& caseName, const QJsonArray& fields = {});
     void close(QWebSocketProtocol::CloseCode code, const QString& reason = {});
     // Ends the TCP connection without a close frame.
     void drop();
@@ -97,6 +104,7 @@ private:
     bool m_autoRespond = true;
     bool m_closeAfterCompletion = false;
     bool m_rejectUpgrades = false;
+    bool m_dropOnPing = false;
 };
 
 } // namespace tessvale

@@ -151,7 +151,9 @@ TEST_F(CoordinatorSessionTest, QueuedHandsFreeCancelRestoresThePhaseTheStartFoun
     h.meAnswer.gate->resolve();
     h.settle();
 
-    EXPECT_EQ(c().phase(), DictationPhase::signedOut);
+    // The start found the user signed out, but its own account fetch signed them in.
+    EXPECT_TRUE(c().isAuthenticated());
+    EXPECT_EQ(c().phase(), DictationPhase::ready);
     EXPECT_EQ(h.transportsMade, 0);
     EXPECT_EQ(h.fakeRecorder.starts, 0);
     EXPECT_TRUE(h.logged(QStringLiteral("Canceled hands-free dictation before the session opened.")));

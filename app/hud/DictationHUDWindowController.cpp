@@ -1,0 +1,233 @@
+#include "hud/DictationHUDWindowController.h"
+
+#include <QCursor>
+#include <QEasingCurve>
+#include <QGuiApplication>
+#include <QLoggingCategory>
+#include <QPropertyAnimation>
+#include <QRegion>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "base/Logging.h"
+#include "coordinator/DictationCoordinator.h"
+#include "hud/DesktopCompositor.h"
+
+Q_LOGGING_CATEGORY(lcDictationHUD, "com.tessvale.mac.DictationHUD")
+
+namespace tessvale {
+
+namespace {
+
+// The level of a status window, above normal and floating windows.
+constexpr long kStatusWindowLevel = 25;
+
+// The ease-in-ease-out curve of the desktop's animations.
+QEasingCurve easeInEaseOut()
+{
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(QPointF(0.42, 0), QPointF(0.58, 1), QPointF(1, 1));
+    return curve;
+}
+
+// The capsule of the HUD, for windows that cannot be translucent.
+QRegion capsuleRegion(QSize size)
+{
+    const int d = size.height();
+    QRegion region(QRect(d / 2, 0, size.width() - d, d));
+    region += QRegion(QRect(0, 0, d, d), QRegion::Ellipse);
+    region += QRegion(QRect(size.width() - d, 0, d, d), QRegion::Ellipse);
+    return region;
+}
+
+} // namespace
+
+DictationHUDWindowController::DictationHUDWindowController(
+    DictationCoordinator& coordinator, SymbolIconProvider icons, QObject* parent)
+    : QObject(parent)
+    , m_coordinator(coordinator)
+    , m_icons(icons ? std::move(icons) : SymbolIconProvider([](const QString&) { return QIcon(); }))
+    , m_compositorRunning(desktopCompositorRunning)
+{
+    m_window = makePanel();
+
+    // Phases reach the window on a later turn, the current one included, as the phase's observers do.
+    auto phaseDelivered = [this](DictationPhase phase) {
+        qCInfo(lcDictationHUD).noquote() << QStringLiteral("phase changed to %1").arg(caseName(phase));
+        updateVisibility(true);
+    };
+    connect(&coordinator, &DictationCoordinator::phaseChanged, this, phaseDelivered, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, phaseDelivered] { phaseDelivered(m_coordinator.phase()); }, Qt::QueuedConnection);
+
+    // Any change of the screens moves the window, shown or not.
+    for (QScreen* screen : QGuiApplication::screens())
+        watchScreen(screen);
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, [this](QScreen* screen) {
+        watchScreen(screen);
+        updateFrame();
+    });
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this, [this] { updateFrame(); });
+    connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, [this] { updateFrame(); });
+}
+
+DictationHUDWindowController::~DictationHUDWindowController()
+{
+    stopFade();
+    delete m_window;
+}
+
+QWidget* DictationHUDWindowController::makePanel()
+{
+    // A frameless tool window above the others that never takes the focus: no focus on map, none on
+    // a click, no activation when shown.
+    auto* panel = new QWidget(nullptr,
+        Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
+            | Qt::NoDropShadowWindowHint);
+    panel->setAttribute(Qt::WA_ShowWithoutActivating);
+    panel->setAttribute(Qt::WA_X11DoNotAcceptFocus);
+    panel->setAttribute(Qt::WA_TranslucentBackground);
+    panel->setAttribute(Qt::WA_DeleteOnClose, false);
+    panel->setFocusPolicy(Qt::NoFocus);
+    panel->setWindowTitle(QStringLiteral("Tessvale"));
+    m_view = new DictationHUDView(m_coordinator, m_icons, panel);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+    panel->setFixedSize(DictationHUDView::hudSize);
+    panel->move(0, 0);
+    qCInfo(lcDictationHUD) << "created hud panel";
+    return panel;
+}
+
+void DictationHUDWindowController::watchScreen(QScreen* screen)
+{
+    connect(screen, &QScreen::geometryChanged, this, [this] { updateFrame(); });
+}
+
+void DictationHUDWindowController::updateVisibility(bool animated)
+{
+    const bool wanted = m_coordinator.shouldShowHUD();
+    qCInfo(lcDictationHUD).noquote()
+        << QStringLiteral("update visibility show=%1 phase=%2").arg(boolText(wanted), caseName(m_coordinator.phase()));
+    if (wanted)
+        show(animated);
+    else
+        hide(animated);
+}
+
+QScreen* DictationHUDWindowController::targetScreen() const
+{
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    QList<QRect> frames;
+    std::optional<qsizetype> primary;
+    for (QScreen* screen : screens) {
+        if (screen == QGuiApplication::primaryScreen())
+            primary = frames.size();
+        frames.append(screen->geometry());
+    }
+    const std::optional<qsizetype> index = hudTargetScreen(frames, primary, QCursor::pos());
+    return index ? screens[*index] : nullptr;
+}
+
+void DictationHUDWindowController::updateFrame()
+{
+    QScreen* screen = targetScreen();
+    if (!screen)
+        return;
+    // X11 screens have no safe-area inset.
+    const double safeTop = 0;
+    const QRect frame = hudFrame(screen->geometry(), safeTop, m_window->size());
+    qCInfo(lcDictationHUD).noquote() << QStringLiteral("update frame screen=%1 safeTop=%2 frame=%3")
+                                            .arg(screen->name())
+                                            .arg(safeTop, 0, 'f', 6)
+                                            .arg(hudRectText(frame));
+    if (m_window->geometry() != frame)
+        m_window->setGeometry(frame);
+}
+
+void DictationHUDWindowController::show(bool animated)
+{
+    // A fade-out in progress finds the generation changed and leaves the window alone.
+    ++m_visibilityGeneration;
+    updateFrame();
+    qCInfo(lcDictationHUD).noquote()
+        << QStringLiteral("show hud frame=%1 level=%2").arg(hudRectText(m_window->geometry())).arg(kStatusWindowLevel);
+    if (m_window->isVisible()) {
+        stopFade();
+        m_window->setWindowOpacity(1);
+        qCInfo(lcDictationHUD) << "hud already visible";
+        return;
+    }
+    const bool compositing = m_compositorRunning && m_compositorRunning();
+    applyShape(compositing);
+    if (!animated || !compositing) {
+        m_window->setWindowOpacity(1);
+        m_window->show();
+        m_window->raise();
+        return;
+    }
+    m_window->setWindowOpacity(0);
+    m_window->show();
+    m_window->raise();
+    fade(1, fadeInMs, {});
+}
+
+void DictationHUDWindowController::hide(bool animated)
+{
+    if (!m_window->isVisible())
+        return;
+    const qint64 generation = ++m_visibilityGeneration;
+    qCInfo(lcDictationHUD) << "hide hud";
+    if (!animated || !(m_compositorRunning && m_compositorRunning())) {
+        stopFade();
+        m_window->hide();
+        m_window->setWindowOpacity(1);
+        return;
+    }
+    fade(0, fadeOutMs, [this, generation] {
+        // After the animation has ended, on a turn of its own.
+        QMetaObject::invokeMethod(
+            this, [this, generation] { finishFadeOut(generation); }, Qt::QueuedConnection);
+    });
+}
+
+void DictationHUDWindowController::finishFadeOut(qint64 generation)
+{
+    if (generation != m_visibilityGeneration || m_coordinator.shouldShowHUD())
+        return;
+    m_window->hide();
+    m_window->setWindowOpacity(1);
+}
+
+void DictationHUDWindowController::fade(qreal to, int durationMs, std::function<void()> finished)
+{
+    // A new fade replaces the one running; the replaced one's completion never comes.
+    stopFade();
+    auto* animation = new QPropertyAnimation(m_window, "windowOpacity", this);
+    animation->setDuration(durationMs);
+    animation->setStartValue(m_window->windowOpacity());
+    animation->setEndValue(to);
+    animation->setEasingCurve(easeInEaseOut());
+    if (finished)
+        connect(animation, &QAbstractAnimation::finished, this, std::move(finished));
+    m_fade = animation;
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void DictationHUDWindowController::stopFade()
+{
+    if (m_fade)
+        m_fade->stop();
+}
+
+void DictationHUDWindowController::applyShape(bool compositing)
+{
+    // Without a compositor the transparent corners would show black: cut the window to the capsule.
+    if (compositing)
+        m_window->clearMask();
+    else
+        m_window->setMask(capsuleRegion(m_window->size()));
+}
+
+} // namespace tessvale

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <functional>
+
+#include <QObject>
+#include <QPointer>
+
+#include "hud/DictationHUDView.h"
+#include "icons/SymbolIcons.h"
+
+class QPropertyAnimation;
+class QScreen;
+
+namespace tessvale {
+
+class DictationCoordinator;
+
+// Owns the dictation HUD: a small window at the top centre of the screen under the mouse, shown while
+// the coordinator wants it. The window never takes the focus, so the text keeps going to the
+// application the user dictates into. Where a compositor runs it fades in and out; without one it
+// shows and hides at once and its shape is cut to the capsule.
+class DictationHUDWindowController final : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int fadeInMs = 180;
+    static constexpr int fadeOutMs = 160;
+
+    explicit DictationHUDWindowController(
+        DictationCoordinator& coordinator, SymbolIconProvider icons = symbolIcon, QObject* parent = nullptr);
+    ~DictationHUDWindowController() override;
+
+    // Shows or hides the window as the coordinator's shouldShowHUD says.
+    void updateVisibility(bool animated);
+    // Places the window on the target screen; its size never changes.
+    void updateFrame();
+    void show(bool animated);
+    void hide(bool animated);
+    // The screen under the mouse, else the primary screen, else the first; none without screens.
+    QScreen* targetScreen() const;
+
+    QWidget* window() const { return m_window; }
+    DictationHUDView* view() const { return m_view; }
+    qint64 visibilityGeneration() const { return m_visibilityGeneration; }
+    // Replaces the compositor query (tests drive both kinds of desktop).
+    void setCompositorProbe(std::function<bool()> probe) { m_compositorRunning = std::move(probe); }
+
+private:
+    QWidget* makePanel();
+    void watchScreen(QScreen* screen);
+    void applyShape(bool compositing);
+    void fade(qreal to, int durationMs, std::function<void()> finished);
+    void stopFade();
+    void finishFadeOut(qint64 generation);
+
+    DictationCoordinator& m_coordinator;
+    SymbolIconProvider m_icons;
+    DictationHUDView* m_view = nullptr;
+    QWidget* m_window = nullptr;
+    qint64 m_visibilityGeneration = 0;
+    QPointer<QPropertyAnimation> m_fade;
+    std::function<bool()> m_compositorRunning;
+};
+
+} // namespace tessvale

@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QPainter>
+#include <QTest>
+
+#include "coordinator/DictationCoordinatorTestAccess.h"
+#include "hud/DictationHUDWindowController.h"
+#include "support/coordinator/CoordinatorHarness.h"
+
+using namespace tessvale;
+
+namespace {
+
+// Plain shapes in place of the shipped icons: the HUD tints whatever it is given.
+QIcon sketchIcon(const QString& name)
+{
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::black);
+    painter.setPen(Qt::NoPen);
+    if (name == QLatin1String("stop.fill"))
+        painter.drawRoundedRect(QRectF(6, 6, 52, 52), 10, 10);
+    else
+        painter.drawEllipse(QRectF(8, 8, 48, 48));
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+// Saves the HUD while recording as hud-recording.png in $TESSVALE_SCREENSHOT_DIR.
+TEST(HudScreenshot, Recording)
+{
+    const QString folder = qEnvironmentVariable("TESSVALE_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "TESSVALE_SCREENSHOT_DIR is not set";
+    ASSERT_TRUE(QDir().mkpath(folder));
+
+    CoordinatorHarness h;
+    DictationHUDWindowController hud(h.coordinator(), sketchIcon);
+    DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::recording);
+    DictationCoordinatorTestAccess::setAudioLevel(h.coordinator(), 0.55);
+    QTRY_VERIFY_WITH_TIMEOUT(hud.window()->isVisible(), 2000);
+    QTest::qWait(200);
+    const QString path = QDir(folder).filePath(QStringLiteral("hud-recording.png"));
+    ASSERT_TRUE(hud.window()->grab().save(path)) << path.toStdString();
+}

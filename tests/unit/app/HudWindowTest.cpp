@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractAnimation>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include "coordinator/DictationCoordinatorTestAccess.h"
+#include "hud/DictationHUDWaveformView.h"
+#include "hud/DictationHUDWindowController.h"
+#include "support/coordinator/CoordinatorHarness.h"
+
+using namespace tessvale;
+
+namespace {
+
+struct HudFixture
+{
+    explicit HudFixture(bool compositing)
+        : hud(h.coordinator(), [](const QString&) { return QIcon(); })
+    {
+        hud.setCompositorProbe([compositing] { return compositing; });
+    }
+
+    void setPhase(DictationPhase phase)
+    {
+        DictationCoordinatorTestAccess::setPhase(h.coordinator(), phase);
+        h.settle();
+    }
+
+    bool visible() const { return hud.window()->isVisible(); }
+
+    bool anythingRunning() const
+    {
+        for (const QAbstractAnimation* animation : hud.findChildren<QAbstractAnimation*>())
+            if (animation->state() != QAbstractAnimation::Stopped)
+                return true;
+        return hud.view()->waveform()->isAnimating();
+    }
+
+    CoordinatorHarness h;
+    DictationHUDWindowController hud;
+};
+
+} // namespace
+
+TEST(HudWindow, FollowsThePhaseWithoutACompositorAtOnce)
+{
+    HudFixture f(false);
+    // The first update at start-up finds nothing to hide.
+    f.hud.updateVisibility(false);
+    EXPECT_EQ(f.hud.visibilityGeneration(), 0);
+    f.h.settle();
+    EXPECT_FALSE(f.visible());
+    EXPECT_EQ(f.hud.visibilityGeneration(), 0);
+
+    f.setPhase(DictationPhase::recording);
+    ASSERT_TRUE(f.visible());
+    EXPECT_EQ(f.hud.window()->windowOpacity(), 1.0);
+    // Cut to the capsule: the corners are outside, the middle inside.
+    EXPECT_FALSE(f.hud.window()->mask().contains(QPoint(1, 1)));
+    EXPECT_TRUE(f.hud.window()->mask().contains(QPoint(210, 1)));
+    EXPECT_TRUE(f.hud.view()->waveform()->isAnimating());
+
+    f.setPhase(DictationPhase::ready);
+    EXPECT_FALSE(f.visible());
+    EXPECT_FALSE(f.anythingRunning());
+}
+
+TEST(HudWindow, FadesWithACompositorAndOnlyTheLatestFadeOutHides)
+{
+    HudFixture f(true);
+    f.setPhase(DictationPhase::recording);
+    ASSERT_TRUE(f.visible());
+    EXPECT_TRUE(f.hud.window()->mask().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(f.hud.window()->windowOpacity(), 1.0, 1000);
+
+    // A show during the fade-out leaves it shown at full opacity.
+    f.setPhase(DictationPhase::ready);
+    QTest::qWait(DictationHUDWindowController::fadeOutMs / 2);
+    EXPECT_LT(f.hud.window()->windowOpacity(), 1.0);
+    f.setPhase(DictationPhase::recording);
+    QTest::qWait(DictationHUDWindowController::fadeOutMs * 2);
+    EXPECT_TRUE(f.visible());
+    EXPECT_EQ(f.hud.window()->windowOpacity(), 1.0);
+
+    // Of two hides in a row only the second one's end hides it.
+    f.setPhase(DictationPhase::ready);
+    QTest::qWait(DictationHUDWindowController::fadeOutMs / 2);
+    f.hud.hide(true);
+    QElapsedTimer sinceSecond;
+    sinceSecond.start();
+    QTest::qWait(DictationHUDWindowController::fadeOutMs * 3 / 4);
+    // Past the first fade's end; still within the second's unless the machine stalled.
+    if (sinceSecond.elapsed() < DictationHUDWindowController::fadeOutMs - 10) {
+        EXPECT_TRUE(f.visible());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!f.visible(), 1000);
+    EXPECT_EQ(f.hud.window()->windowOpacity(), 1.0);
+    f.h.settle();
+    EXPECT_FALSE(f.anythingRunning());
+}
