@@ -72,6 +72,8 @@ set(TESSVALE_LOGIC_SOURCES
   cloud/FSharpUnionCase.h
   cloud/JSONValue.cpp
   cloud/JSONValue.h
+  cloud/LoopbackTrust.cpp
+  cloud/LoopbackTrust.h
   cloud/ServerStreamMessage.cpp
   cloud/ServerStreamMessage.h
   cloud/ServiceURLTrust.cpp

@@ -14,6 +14,7 @@
 #include "base/Logging.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
+#include "cloud/LoopbackTrust.h"
 
 namespace tessvale {
 
@@ -158,8 +159,8 @@ QCoro::Task<CloudAPIClient::Reply> CloudAPIClient::perform(Request request) cons
     const Duration timeout = request.timeout.value_or(m_options.requestTimeout);
     networkRequest.setTransferTimeout(int(std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count()));
     networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
-    if (m_options.sslConfiguration)
-        networkRequest.setSslConfiguration(*m_options.sslConfiguration);
+    if (const auto ssl = sslConfigurationFor(request.url, m_options.sslConfiguration))
+        networkRequest.setSslConfiguration(*ssl);
     if (request.jsonContentType)
         networkRequest.setRawHeader(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/json"));
     if (request.apiKey)

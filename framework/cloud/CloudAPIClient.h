@@ -39,7 +39,8 @@ public:
 
     struct Options
     {
-        // Production trusts the system's CAs; tests add their own.
+        // Production trusts the system's CAs (for a loopback host also those named by
+        // TESSVALE_LOOPBACK_CA_FILE, see LoopbackTrust.h); tests give their own.
         std::optional<QSslConfiguration> sslConfiguration;
         // Time without progress after which a request fails.
         Duration requestTimeout = defaultRequestTimeout;

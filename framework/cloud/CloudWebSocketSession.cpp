@@ -18,6 +18,7 @@
 #include "base/Logging.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
+#include "cloud/LoopbackTrust.h"
 
 namespace tessvale {
 
@@ -223,8 +224,8 @@ void CloudWebSocketSession::connect(MessageHandler handler, TerminationHandler t
     connection->socket = socket;
     socket->setMaxAllowedIncomingFrameSize(maxIncomingMessageBytes);
     socket->setMaxAllowedIncomingMessageSize(maxIncomingMessageBytes);
-    if (m_options.sslConfiguration)
-        socket->setSslConfiguration(*m_options.sslConfiguration);
+    if (const auto ssl = sslConfigurationFor(m_url, m_options.sslConfiguration))
+        socket->setSslConfiguration(*ssl);
 
     // Handlers hold the connection weakly: a retired connection's late signals find it gone.
     std::weak_ptr<Connection> weak = connection;

@@ -47,7 +47,8 @@ public:
 
     struct Options
     {
-        // Production trusts the system's CAs; tests add their own.
+        // Production trusts the system's CAs (for a loopback host also those named by
+        // TESSVALE_LOOPBACK_CA_FILE, see LoopbackTrust.h); tests give their own.
         std::optional<QSslConfiguration> sslConfiguration;
         Duration openingTimeout = defaultOpeningTimeout;
         // Sleeper::system() when null.

@@ -60,14 +60,19 @@ FakeCloudServer::~FakeCloudServer()
 
 bool FakeCloudServer::listen(QString* error)
 {
+    return listen(0, 0, error);
+}
+
+bool FakeCloudServer::listen(quint16 restPort, quint16 streamPort, QString* error)
+{
     m_restServer = std::make_unique<FakeTlsServer>(m_authority.serverConfiguration());
     connect(m_restServer.get(), &QTcpServer::newConnection, this, &FakeCloudServer::acceptPending);
-    if (!m_restServer->listen(QHostAddress::LocalHost, 0)) {
+    if (!m_restServer->listen(QHostAddress::LocalHost, restPort)) {
         if (error)
             *error = m_restServer->errorString();
         return false;
     }
-    return m_stream.listen(m_authority.serverConfiguration(), error);
+    return m_stream.listen(m_authority.serverConfiguration(), error, streamPort);
 }
 
 quint16 FakeCloudServer::restPort() const

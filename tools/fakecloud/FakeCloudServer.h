@@ -37,6 +37,8 @@ public:
 
     // Listens on 127.0.0.1 with system-chosen ports (REST and streaming).
     bool listen(QString* error = nullptr);
+    // The same on the given ports; 0 lets the system choose.
+    bool listen(quint16 restPort, quint16 streamPort, QString* error = nullptr);
 
     quint16 restPort() const;
     // https://localhost:<port>

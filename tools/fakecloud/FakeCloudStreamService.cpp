@@ -78,14 +78,14 @@ FakeCloudStreamService::~FakeCloudStreamService()
         m_server->close();
 }
 
-bool FakeCloudStreamService::listen(const QSslConfiguration& configuration, QString* error)
+bool FakeCloudStreamService::listen(const QSslConfiguration& configuration, QString* error, quint16 port)
 {
     m_server = std::make_unique<QWebSocketServer>(QStringLiteral("Tessvale fake cloud"), QWebSocketServer::SecureMode);
     m_server->setSslConfiguration(configuration);
     connect(m_server.get(), &QWebSocketServer::newConnection, this, &FakeCloudStreamService::acceptPending);
     connect(m_server.get(), &QWebSocketServer::originAuthenticationRequired, this,
         [this](QWebSocketCorsAuthenticator* authenticator) { authenticator->setAllowed(!m_rejectUpgrades); });
-    if (!m_server->listen(QHostAddress::LocalHost, 0)) {
+    if (!m_server->listen(QHostAddress::LocalHost, port)) {
         if (error)
             *error = m_server->errorString();
         return false;
@@ -106,6 +106,13 @@ QUrl FakeCloudStreamService::url() const
     url.setPort(port());
     url.setPath(streamPath);
     return url;
+}
+
+QString FakeCloudStreamService::demoTranscript(qint64 audioBytes)
+{
+    constexpr double bytesPerSecond = 16000.0 * 2;
+    return QStringLiteral("Tessvale demo service: received %1 seconds of audio.")
+        .arg(double(audioBytes) / bytesPerSecond, 0, 'f', 1);
 }
 
 void FakeCloudStreamService::setHandshakeHangs(bool hangs)
@@ -236,7 +243,11 @@ void FakeCloudStreamService::answer(Connection* connection, const QString& text)
     // The session of this connection is named by its start message.
     const QString sessionID = startedSessionID(connection->textFrames);
 
-    if (caseName == QStringLiteral("StartSession")) {
+    if (caseName == QStringLiteral("AudioChunk")) {
+        const QString data = fields.at(0).toObject().value(QStringLiteral("DataBase64")).toString();
+        connection->audioBytes += QByteArray::fromBase64(data.toLatin1()).size();
+    } else if (caseName == QStringLiteral("StartSession")) {
+        connection->audioBytes = 0;
         socket->sendTextMessage(frame(QStringLiteral("SessionStarted"), { sessionID }));
         socket->sendTextMessage(frame(QStringLiteral("SessionStateChanged"),
             { QJsonObject { { QStringLiteral("SessionId"), sessionID },
@@ -246,15 +257,16 @@ void FakeCloudStreamService::answer(Connection* connection, const QString& text)
     } else if (caseName == QStringLiteral("Ping")) {
         socket->sendTextMessage(frame(QStringLiteral("Pong"), { fields.at(0) }));
     } else if (caseName == QStringLiteral("StopSession")) {
+        const QString committed = m_demoTranscripts ? demoTranscript(connection->audioBytes) : m_committedText;
         socket->sendTextMessage(frame(QStringLiteral("SessionStateChanged"),
             { QJsonObject { { QStringLiteral("SessionId"), sessionID },
                 { QStringLiteral("State"), stateEnvelope(QStringLiteral("FinalizingStt")) } } }));
         socket->sendTextMessage(frame(QStringLiteral("FinalTranscript"),
-            { QJsonObject { { QStringLiteral("SessionId"), sessionID }, { QStringLiteral("RawText"), m_committedText },
-                { QStringLiteral("FinalText"), m_committedText } } }));
+            { QJsonObject { { QStringLiteral("SessionId"), sessionID }, { QStringLiteral("RawText"), committed },
+                { QStringLiteral("FinalText"), committed } } }));
         socket->sendTextMessage(frame(QStringLiteral("TranscriptCommitted"),
             { QJsonObject {
-                { QStringLiteral("SessionId"), sessionID }, { QStringLiteral("FinalText"), m_committedText } } }));
+                { QStringLiteral("SessionId"), sessionID }, { QStringLiteral("FinalText"), committed } } }));
         socket->sendTextMessage(frame(QStringLiteral("SessionCompleted"), { sessionID }));
         if (m_closeAfterCompletion)
             socket->close(QWebSocketProtocol::CloseCodeNormal);

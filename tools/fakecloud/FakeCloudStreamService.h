@@ -45,6 +45,8 @@ public:
         // How the connection went: a close handshake began, the socket failed.
         bool closeFrameSeen = false;
         bool failed = false;
+        // Decoded audio bytes of the current session (since its StartSession).
+        qint64 audioBytes = 0;
 
         QByteArray header(const QByteArray& name) const;
         int headerCount(const QByteArray& name) const;
@@ -53,7 +55,8 @@ public:
     explicit FakeCloudStreamService(QObject* parent = nullptr);
     ~FakeCloudStreamService() override;
 
-    bool listen(const QSslConfiguration& configuration, QString* error = nullptr);
+    // Port 0 lets the system choose.
+    bool listen(const QSslConfiguration& configuration, QString* error = nullptr, quint16 port = 0);
     quint16 port() const;
     // wss://localhost:<port>/client/v1/stream
     QUrl url() const;
@@ -62,6 +65,11 @@ public:
     void setAutoRespond(bool enabled) { m_autoRespond = enabled; }
     // The transcript that a StopSession commits.
     void setCommittedText(const QString& text) { m_committedText = text; }
+    // While set, a StopSession commits demoTranscript() of the session's audio instead, so a person
+    // trying the application sees where the text came from and that the audio arrived.
+    void setDemoTranscripts(bool enabled) { m_demoTranscripts = enabled; }
+    // 16 kHz 16-bit mono PCM, as the configuration announces.
+    static QString demoTranscript(qint64 audioBytes);
     // Closes the connection with 1000 after SessionCompleted (default off).
     void setCloseAfterCompletion(bool enabled) { m_closeAfterCompletion = enabled; }
     // While set, new connections get no TLS or WebSocket handshake at all.
@@ -105,6 +113,7 @@ private:
     bool m_closeAfterCompletion = false;
     bool m_rejectUpgrades = false;
     bool m_dropOnPing = false;
+    bool m_demoTranscripts = false;
 };
 
 } // namespace tessvale
