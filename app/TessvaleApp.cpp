@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "Profile.h"
 #include "async/Spawn.h"
 #include "audio/AudioCaptureService.h"
 #include "auth/KeychainStore.h"
@@ -13,6 +14,7 @@
 #include "coordinator/CoordinatorServices.h"
 #include "coordinator/DictationCoordinator.h"
 #include "focus/FocusedAppDiagnosticsService.h"
+#include "hud/DictationHUDWindowController.h"
 #include "insertion/TextInsertionService.h"
 #include "instance/SingleInstance.h"
 #include "menu/TrayController.h"
@@ -27,12 +29,6 @@
 #include "wiring/AppWiring.h"
 #include "wiring/QuitSignalNotifier.h"
 
-// The HUD comes with its own controller; built here once it is part of the application.
-#if __has_include("hud/DictationHUDWindowController.h")
-#include "hud/DictationHUDWindowController.h"
-#define TESSVALE_APP_HAS_HUD 1
-#endif
-
 namespace tessvale {
 
 TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* parent)
@@ -43,9 +39,11 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
     // Nothing is reported before this.
     ErrorMonitoring::start(BundleInfo::main(), m_platform.envelopeTransport);
 
-    m_settings = std::make_unique<AppSettings>(std::make_shared<QSettingsUserDefaults>());
+    // A named profile (the local demo service's) keeps its own settings file and keychain service.
+    m_settings = std::make_unique<AppSettings>(std::make_shared<QSettingsUserDefaults>(settingsFile()));
     m_diagnostics = std::make_shared<FocusedAppDiagnosticsService>(m_platform.windows, m_platform.accessibility);
-    m_keychain = std::make_shared<KeychainStore>(std::nullopt, m_platform.secrets);
+    m_keychain = std::make_shared<KeychainStore>(
+        keychainServiceName(BundleInfo::main().bundleIdentifier()), m_platform.secrets);
     m_network = std::make_unique<QNetworkAccessManager>();
     m_cloudAPI = std::make_unique<CloudAPIClient>(m_network.get());
     m_permissions = std::make_shared<PermissionService>(PermissionService::systemOperations(
@@ -61,9 +59,7 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
             *m_textInsertion, m_diagnostics, m_platform.clipboard));
     m_launchAtLogin = std::make_unique<LaunchAtLoginService>(m_platform.loginItems);
     m_setupWindowController = std::make_unique<SetupWindowController>(*m_settings, *m_coordinator, *m_launchAtLogin);
-#ifdef TESSVALE_APP_HAS_HUD
     m_hudWindowController = std::make_unique<DictationHUDWindowController>(*m_coordinator);
-#endif
 
     // The engine over the stored bindings; its binding observer configures it with them now, before
     // it is started below, and again after every change.
@@ -80,9 +76,7 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
 
     m_coordinator->bootstrap();
     m_coordinator->refreshFocusedAppDiagnostics();
-#ifdef TESSVALE_APP_HAS_HUD
-    static_cast<DictationHUDWindowController*>(m_hudWindowController.get())->updateVisibility(false);
-#endif
+    m_hudWindowController->updateVisibility(false);
     m_shortcuts->start();
 
     m_tray = std::make_unique<TrayController>(

@@ -19,6 +19,7 @@ class AppSettings;
 class AudioCaptureService;
 class CloudAPIClient;
 class DictationCoordinator;
+class DictationHUDWindowController;
 class FocusedAppDiagnosticsService;
 class InitialSetupObserver;
 class KeychainStore;
@@ -75,8 +76,7 @@ private:
     std::unique_ptr<DictationCoordinator> m_coordinator;
     std::unique_ptr<LaunchAtLoginService> m_launchAtLogin;
     std::unique_ptr<SetupWindowController> m_setupWindowController;
-    // The HUD's controller (a QObject of its own kind).
-    std::unique_ptr<QObject> m_hudWindowController;
+    std::unique_ptr<DictationHUDWindowController> m_hudWindowController;
     std::unique_ptr<ShortcutWiring> m_shortcuts;
     std::unique_ptr<InitialSetupObserver> m_initialSetupObserver;
     std::unique_ptr<TrayController> m_tray;
