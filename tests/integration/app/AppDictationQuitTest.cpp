@@ -182,7 +182,7 @@ protected:
         return server().stream().connectionCount() > 0 && !server().stream().connection().textFrames.isEmpty();
     }
 
-    void terminate() { ::kill(static_cast<pid_t>(app.processId()), SIGTERM); }
+    void terminate(int signalNumber = SIGTERM) { ::kill(static_cast<pid_t>(app.processId()), signalNumber); }
 
     void expectCleanExit()
     {
@@ -207,7 +207,7 @@ protected:
 
 // SIGTERM while the shortcut is held cancels the session on the service and closes it normally
 // before the process exits.
-TEST_F(AppDictationQuitTest, TerminationMidDictationCancelsTheSessionBeforeExit)
+TEST_F(AppDictationQuitTest, SigtermMidDictationCancelsTheSessionBeforeExit)
 {
     startSignedIn();
     holdShortcut(true);
@@ -225,9 +225,10 @@ TEST_F(AppDictationQuitTest, TerminationMidDictationCancelsTheSessionBeforeExit)
     EXPECT_EQ(server().stream().connection().closeCode, QWebSocketProtocol::CloseCodeNormal);
 }
 
-// SIGTERM while the dictated text is on the clipboard for its paste: the paste completes, the
-// user's clipboard comes back, and the exiting application hands it to the clipboard manager.
-TEST_F(AppDictationQuitTest, TerminationDuringThePasteRestoresTheClipboardBeforeExit)
+// SIGINT (Ctrl+C in a terminal) while the dictated text is on the clipboard for its paste: the paste
+// completes, the user's clipboard comes back, and the exiting application hands it to the clipboard
+// manager.
+TEST_F(AppDictationQuitTest, CtrlCDuringThePasteRestoresTheClipboardBeforeExit)
 {
     tessvale::testing::TextTargetProcess target;
     ASSERT_TRUE(target.start());
@@ -243,7 +244,7 @@ TEST_F(AppDictationQuitTest, TerminationDuringThePasteRestoresTheClipboardBefore
     QObject::connect(clipboard, &QClipboard::changed, &app, [&](QClipboard::Mode mode) {
         if (mode == QClipboard::Clipboard && !terminated && clipboard->text().startsWith(dictated)) {
             terminated = true;
-            terminate();
+            terminate(SIGINT);
         }
     });
     holdShortcut(true);
