@@ -1,21 +1,45 @@
+#include <memory>
+
 #include <QApplication>
 #include <QTimer>
 
+#include "TessvaleApp.h"
 #include "base/Logging.h"
+#include "instance/SingleInstance.h"
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tessvale"));
     QApplication::setApplicationName(QStringLiteral("Tessvale"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tessvale"));
     // A tray application: closing its last window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // "--check" starts the application, lets the event loop run once and exits: a smoke test for
-    // installs.
-    if (app.arguments().contains(QStringLiteral("--check"))) {
-        QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    // "--check" starts the application, lets the event loop run once and quits: a smoke test for
+    // installs. It does not claim the user session, so it runs beside a running instance.
+    const bool check = app.arguments().contains(QStringLiteral("--check"));
+    std::unique_ptr<tessvale::SingleInstance> instance;
+    if (!check) {
+        instance = std::make_unique<tessvale::SingleInstance>();
+        switch (instance->claim(tessvale::SingleInstance::urlFromArguments(app.arguments()))) {
+        case tessvale::SingleInstance::Role::instance:
+            break;
+        case tessvale::SingleInstance::Role::forwarded:
+            return 0;
+        case tessvale::SingleInstance::Role::failed:
+            qCCritical(lcApp) << "Tessvale is starting or running already, but could not be reached";
+            return 1;
+        }
     }
-    qCInfo(lcApp) << "Tessvale started";
-    return app.exec();
+
+    int result = 0;
+    {
+        // Every long-lived object dies with the scene, before the application.
+        tessvale::TessvaleApp scene(std::move(instance));
+        if (check)
+            QTimer::singleShot(0, &scene, &tessvale::TessvaleApp::quit);
+        result = app.exec();
+    }
+    return result;
 }

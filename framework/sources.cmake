@@ -96,6 +96,7 @@ set(TESSVALE_LOGIC_SOURCES
   coordinator/DictationCoordinatorAccount.cpp
   coordinator/DictationCoordinatorSignIn.cpp
   coordinator/DictationCoordinatorChecks.cpp
+  coordinator/DictationCoordinatorQuit.cpp
   coordinator/DictationCoordinatorTeardown.cpp
   coordinator/DictationCoordinatorStart.cpp
   coordinator/DictationCoordinatorStreaming.cpp

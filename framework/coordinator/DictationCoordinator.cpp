@@ -45,6 +45,9 @@ DictationCoordinator::~DictationCoordinator()
     m_sessionStartTimeoutTask.cancel();
     m_sessionErrorCleanupTask.cancel();
     m_webSocketPingTask.cancel();
+    // A quit waiting for the insertion ends without touching this object.
+    for (OneShot<>& waiter : std::exchange(m_insertionEndWaiters, {}))
+        waiter.fail(CancelledError());
 }
 
 DictationPresentation DictationCoordinator::presentation() const

@@ -137,6 +137,11 @@ public:
     void checkForUpdates();
     void openAvailableUpdate();
 
+    // Before the application quits: cancels the running dictation on the service and closes its
+    // connection, stops the microphone, and cancels a running insertion, which puts the user's
+    // clipboard back. Returns once that insertion has ended; the caller bounds the wait.
+    QCoro::Task<> prepareToQuit();
+
     // Receives every permission poll's start and finish; empty by default.
     void setPermissionRefreshEventHandler(std::function<void(const PermissionRefreshPollEvent&)> handler);
 
@@ -225,6 +230,8 @@ private:
     QCoro::Task<> retryFailedInsertionTask(PendingInsertionRetry retry);
     QCoro::Task<> disconnectSessionTransport();
     QCoro::Task<> finishSessionIfIdle();
+    // The running insertion is over: wakes whoever waits for it.
+    void endInsertion();
     void resetAudioStatistics(std::optional<QDateTime> startedAt);
 
     // Start-up and permissions.
@@ -421,6 +428,13 @@ private:
 
     // Update checks.
     qint64 m_updateCheckGeneration = 0;
+
+    // Quitting.
+    bool m_isQuitting = false;
+    // The running insertion's own cancellation, beside the coordinator's lifetime.
+    CancelSource m_insertionCancel;
+    // Woken when the running insertion ends; failed when the coordinator goes.
+    QList<OneShot<>> m_insertionEndWaiters;
 };
 
 } // namespace tessvale

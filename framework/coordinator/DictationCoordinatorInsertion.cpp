@@ -43,11 +43,16 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
     const quint64 generation = m_authenticationGeneration;
     const std::optional<QString> emailAtStart = accountEmail(m_me);
 
+    // Quitting cancels this insertion alone; one that begins after the quit is cancelled from the start.
+    if (!m_isQuitting)
+        m_insertionCancel = CancelSource();
+    const CancelToken insertionToken = bound(m_insertionCancel.token());
+
     std::optional<TextInsertionResult> result;
     std::exception_ptr error;
     try {
         QCoro::Task<TextInsertionResult> inserting = m_services.insertTranscript(
-            text, appendTrailingSpace, restoreClipboard, preferDirectTyping, target, bound(CancelToken()));
+            text, appendTrailingSpace, restoreClipboard, preferDirectTyping, target, insertionToken);
         result = co_await std::move(inserting);
     } catch (...) {
         error = std::current_exception();
@@ -55,7 +60,7 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
     if (!self)
         co_return;
     const bool overtaken = m_authenticationGeneration != generation;
-    m_isInserting = false;
+    endInsertion();
 
     if (result) {
         if (!overtaken) {
@@ -141,7 +146,7 @@ QCoro::Task<> DictationCoordinator::retryFailedInsertionTask(PendingInsertionRet
         co_return;
     if (m_authenticationGeneration != generation) {
         // Signed out meanwhile: the reset dropped the retry and settled the phase.
-        m_isInserting = false;
+        endInsertion();
         co_return;
     }
 

@@ -225,7 +225,7 @@ QCoro::Task<> DictationCoordinator::runSessionCompletionWatchdog(QUuid sessionID
 QCoro::Task<> DictationCoordinator::runCommittedTranscriptInsertion(TranscriptCommittedPayload payload)
 {
     if (!shouldHandleSessionMessage(payload.sessionID, QStringLiteral("InsertTranscript"))) {
-        m_isInserting = false;
+        endInsertion();
         QCoro::Task<> finishing = finishSessionIfIdle();
         co_await std::move(finishing);
         co_return;

@@ -21,6 +21,16 @@ public:
 
     static void setAudioLevel(DictationCoordinator& coordinator, double level) { coordinator.setAudioLevel(level); }
 
+    static void setTriggerMode(DictationCoordinator& coordinator, std::optional<DictationTriggerMode> mode)
+    {
+        coordinator.setTriggerMode(mode);
+    }
+
+    static void setDidFinishSessionBootstrap(DictationCoordinator& coordinator, bool value)
+    {
+        coordinator.setDidFinishSessionBootstrap(value);
+    }
+
     // A session as its start leaves it: identifier, transport, insertion target.
     static void openSession(DictationCoordinator& coordinator, QUuid sessionID,
         std::optional<WebSocketTransport> transport, FocusedInsertionTargetRef target = nullptr)

@@ -116,8 +116,8 @@ CoordinatorHarness::CoordinatorHarness()
     permissions.openURLHandler = [this](const QUrl& url) { openedSettingsURLs.append(url); };
     s.permissions = std::make_shared<PermissionService>(std::move(permissions));
 
-    s.insertTranscript = [this](QString text, bool, bool, bool, FocusedInsertionTargetRef target, CancelToken) {
-        insertions.append({ text, target });
+    s.insertTranscript = [this](QString text, bool, bool, bool, FocusedInsertionTargetRef target, CancelToken token) {
+        insertions.append({ text, target, token });
         CloudAnswer<TextInsertionResult> answer;
         answer.value = insertionResult;
         answer.error = insertionError;

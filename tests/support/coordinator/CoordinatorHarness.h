@@ -77,6 +77,8 @@ public:
     {
         QString text;
         FocusedInsertionTargetRef target;
+        // The token the insertion was given.
+        CancelToken token;
     };
 
     CoordinatorHarness();

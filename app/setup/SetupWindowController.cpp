@@ -1,0 +1,52 @@
+#include "setup/SetupWindowController.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+#include <QWidget>
+
+namespace tessvale {
+
+SetupWindowController::SetupWindowController(
+    AppSettings& settings, DictationCoordinator& coordinator, LaunchAtLoginService& launchAtLogin, QObject* parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_coordinator(coordinator)
+    , m_launchAtLogin(launchAtLogin)
+{
+}
+
+SetupWindowController::~SetupWindowController() = default;
+
+QWidget* SetupWindowController::ensureWindow()
+{
+    if (m_window)
+        return m_window.get();
+    // A normal top-level window: title bar, close, minimize and resize. Its content comes with the
+    // setup view.
+    auto window = std::make_unique<QWidget>(nullptr, Qt::Window);
+    window->setWindowTitle(QStringLiteral("Tessvale Settings"));
+    window->setMinimumSize(minimumContentWidth, minimumContentHeight);
+    window->resize(contentWidth, contentHeight);
+    // Closing hides it; it is never rebuilt.
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        window->setGeometry(QStyle::alignedRect(
+            Qt::LeftToRight, Qt::AlignCenter, QSize(contentWidth, contentHeight), screen->availableGeometry()));
+    }
+    m_window = std::move(window);
+    return m_window.get();
+}
+
+bool SetupWindowController::showSetupWindow()
+{
+    QWidget* window = ensureWindow();
+    if (window->isMinimized())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window->isVisible();
+}
+
+} // namespace tessvale

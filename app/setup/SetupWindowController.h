@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+
+#include <QObject>
+
+class QWidget;
+
+namespace tessvale {
+
+class AppSettings;
+class DictationCoordinator;
+class LaunchAtLoginService;
+
+// Owns the setup window: built on first use, then kept; closing it only hides it, so the next
+// presentation shows the same window where the user left it.
+class SetupWindowController final : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int contentWidth = 720;
+    static constexpr int contentHeight = 760;
+    static constexpr int minimumContentWidth = 540;
+    static constexpr int minimumContentHeight = 480;
+
+    SetupWindowController(AppSettings& settings, DictationCoordinator& coordinator, LaunchAtLoginService& launchAtLogin,
+        QObject* parent = nullptr);
+    ~SetupWindowController() override;
+
+    // The setup window, built and centred on the first call; the same window afterwards.
+    QWidget* ensureWindow();
+    // Brings the window up in front of other applications, restoring it when minimized. Whether it
+    // is shown afterwards.
+    bool showSetupWindow();
+    // The window if it was built.
+    QWidget* window() const { return m_window.get(); }
+
+    AppSettings& settings() const { return m_settings; }
+    DictationCoordinator& coordinator() const { return m_coordinator; }
+    LaunchAtLoginService& launchAtLogin() const { return m_launchAtLogin; }
+
+private:
+    AppSettings& m_settings;
+    DictationCoordinator& m_coordinator;
+    LaunchAtLoginService& m_launchAtLogin;
+    std::unique_ptr<QWidget> m_window;
+};
+
+} // namespace tessvale

@@ -1,0 +1,107 @@
+#include "wiring/AppWiring.h"
+
+#include "coordinator/DictationCoordinator.h"
+#include "settings/AppSettings.h"
+
+namespace tessvale {
+
+bool isHandsFreeActive(const std::optional<DictationTriggerMode>& triggerMode, DictationPhase phase)
+{
+    return triggerMode == DictationTriggerMode::handsFree
+        && (phase == DictationPhase::recording || phase == DictationPhase::starting);
+}
+
+ShortcutBindingObserver::ShortcutBindingObserver(AppSettings& settings, Configure configure, QObject* parent)
+    : QObject(parent)
+    , m_configure(std::move(configure))
+    , m_pushToTalk(settings.pushToTalkShortcut())
+    , m_handsFree(settings.handsFreeToggleShortcut())
+{
+    connect(&settings, &AppSettings::pushToTalkShortcutChanged, this,
+        [this](const ShortcutBinding& value) { offer(value, m_handsFree); });
+    connect(&settings, &AppSettings::handsFreeToggleShortcutChanged, this,
+        [this](const ShortcutBinding& value) { offer(m_pushToTalk, value); });
+    offer(m_pushToTalk, m_handsFree);
+}
+
+void ShortcutBindingObserver::offer(const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree)
+{
+    m_pushToTalk = pushToTalk;
+    m_handsFree = handsFree;
+    std::pair<ShortcutBinding, ShortcutBinding> pair { pushToTalk, handsFree };
+    if (m_last == pair)
+        return;
+    m_last = std::move(pair);
+    m_configure(pushToTalk, handsFree);
+}
+
+InitialSetupObserver::InitialSetupObserver(
+    AppSettings& settings, DictationCoordinator& coordinator, Present present, QObject* parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_coordinator(coordinator)
+    , m_present(std::move(present))
+{
+    connect(&coordinator, &DictationCoordinator::didFinishSessionBootstrapChanged, this,
+        &InitialSetupObserver::bootstrapChanged);
+    bootstrapChanged(coordinator.didFinishSessionBootstrap());
+}
+
+void InitialSetupObserver::bootstrapChanged(bool finished)
+{
+    if (m_last == finished)
+        return;
+    m_last = finished;
+    if (!finished || !m_settings.shouldPresentInitialSetup() || m_coordinator.isAuthenticated())
+        return;
+    if (m_present())
+        m_settings.markInitialSetupPresented();
+}
+
+ShortcutWiring::ShortcutWiring(AppSettings& settings, DictationCoordinator& coordinator,
+    DictationShortcutEngine::MonitorFactory monitorFactory, Sleeper& sleeper, QObject* parent)
+    : QObject(parent)
+{
+    DictationCoordinator* c = &coordinator;
+    auto action = [c](DictationShortcutAction action) {
+        switch (action) {
+        case DictationShortcutAction::startPushToTalk:
+            c->startPushToTalk();
+            return;
+        case DictationShortcutAction::stopPushToTalk:
+            c->stopPushToTalk();
+            return;
+        case DictationShortcutAction::toggleHandsFree:
+            c->toggleHandsFree();
+            return;
+        }
+    };
+    auto error = [c](const std::optional<QString>& text) { c->updateShortcutError(text); };
+    auto handsFree = [c] { return isHandsFreeActive(c->triggerMode(), c->phase()); };
+    m_engine
+        = std::make_unique<DictationShortcutEngine>(settings.pushToTalkShortcut(), settings.handsFreeToggleShortcut(),
+            std::move(action), std::move(error), std::move(handsFree), std::move(monitorFactory), sleeper);
+    m_bindingObserver = std::make_unique<ShortcutBindingObserver>(
+        settings, [this](const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree) {
+            ++m_configurations;
+            m_engine->configureBindings(pushToTalk, handsFree);
+        });
+}
+
+ShortcutWiring::~ShortcutWiring()
+{
+    // No configuration may reach an engine that is going.
+    m_bindingObserver.reset();
+}
+
+void ShortcutWiring::start()
+{
+    m_engine->start();
+}
+
+void ShortcutWiring::stop()
+{
+    m_engine->stop();
+}
+
+} // namespace tessvale

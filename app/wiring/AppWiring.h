@@ -1,0 +1,91 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include <QObject>
+
+#include "coordinator/CoordinatorTypes.h"
+#include "settings/ShortcutBinding.h"
+#include "shortcuts/DictationShortcutEngine.h"
+
+namespace tessvale {
+
+class AppSettings;
+class DictationCoordinator;
+
+// Whether a hands-free dictation runs that the toggle would stop: only while it starts or records.
+// Once it finalizes the toggle starts nothing and stops nothing, so the engine treats it as idle.
+bool isHandsFreeActive(const std::optional<DictationTriggerMode>& triggerMode, DictationPhase phase);
+
+// Hands the shortcut engine the stored pair of bindings at once, then the pair after every change
+// of either binding; a pair equal to the one before it is dropped, so rewriting a stored value
+// does not rebuild the engine's keyboard listener.
+class ShortcutBindingObserver final : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Configure = std::function<void(const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree)>;
+
+    ShortcutBindingObserver(AppSettings& settings, Configure configure, QObject* parent = nullptr);
+
+private:
+    void offer(const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree);
+
+    Configure m_configure;
+    ShortcutBinding m_pushToTalk;
+    ShortcutBinding m_handsFree;
+    std::optional<std::pair<ShortcutBinding, ShortcutBinding>> m_last;
+};
+
+// Brings up the setup window when the session bootstrap finishes while the initial setup is due and
+// nobody is signed in. present() answers whether the window really came up; only then is the
+// initial setup marked as presented, so a failed presentation is tried again at the next start.
+class InitialSetupObserver final : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Present = std::function<bool()>;
+
+    InitialSetupObserver(
+        AppSettings& settings, DictationCoordinator& coordinator, Present present, QObject* parent = nullptr);
+
+private:
+    void bootstrapChanged(bool finished);
+
+    AppSettings& m_settings;
+    DictationCoordinator& m_coordinator;
+    Present m_present;
+    std::optional<bool> m_last;
+};
+
+// The global shortcuts wired to the coordinator: the engine over the stored bindings with its three
+// handlers (the actions to the dictation commands, complaints to the shortcut error, the hands-free
+// query), and the binding observer, which configures it with the stored pair at once, before
+// start(), and again after every real change.
+class ShortcutWiring final : public QObject
+{
+    Q_OBJECT
+
+public:
+    ShortcutWiring(AppSettings& settings, DictationCoordinator& coordinator,
+        DictationShortcutEngine::MonitorFactory monitorFactory, Sleeper& sleeper, QObject* parent = nullptr);
+    ~ShortcutWiring() override;
+
+    void start();
+    void stop();
+    DictationShortcutEngine& engine() const { return *m_engine; }
+    // How often the observer has configured the engine.
+    int configurationCount() const { return m_configurations; }
+
+private:
+    std::unique_ptr<DictationShortcutEngine> m_engine;
+    std::unique_ptr<ShortcutBindingObserver> m_bindingObserver;
+    int m_configurations = 0;
+};
+
+} // namespace tessvale

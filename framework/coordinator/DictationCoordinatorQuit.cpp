@@ -1,0 +1,73 @@
+#include "coordinator/DictationCoordinator.h"
+
+#include <utility>
+
+#include <QPointer>
+
+#include "cloud/ClientStreamMessage.h"
+#include "coordinator/CoordinatorHelpers.h"
+
+namespace tessvale {
+
+void DictationCoordinator::endInsertion()
+{
+    m_isInserting = false;
+    for (OneShot<>& waiter : std::exchange(m_insertionEndWaiters, {}))
+        waiter.resolve();
+}
+
+QCoro::Task<> DictationCoordinator::prepareToQuit()
+{
+    QPointer<DictationCoordinator> self(this);
+    m_isQuitting = true;
+    logActivity(QStringLiteral("Preparing to quit."));
+    // A paste not yet sent restores the clipboard at once; one already sent restores it once the
+    // target has fetched the text.
+    m_insertionCancel.cancel();
+    const bool wasLive = isLivePhase();
+    // The microphone first: a service that does not answer must not keep it open.
+    m_services.recorder.stop();
+
+    // A session the service has not finished is cancelled, so it does not deliver a transcript later.
+    if (m_webSocket && m_sessionID && wasLive) {
+        const WebSocketTransport transport = *m_webSocket;
+        const QString sessionText = m_sessionID->toString(QUuid::WithoutBraces).toUpper();
+        std::exception_ptr sendError;
+        try {
+            QCoro::Task<> sending = transport.send(ClientStreamMessage::cancelSession());
+            co_await std::move(sending);
+        } catch (...) {
+            sendError = std::current_exception();
+        }
+        if (!self)
+            co_return;
+        if (sendError)
+            logActivity(QStringLiteral("Failed to cancel session %1 before quitting: %2")
+                            .arg(sessionText, localizedDescription(sendError)));
+        else
+            logActivity(QStringLiteral("Cancelled session %1 before quitting.").arg(sessionText));
+    }
+
+    QCoro::Task<> disconnecting = disconnectSessionTransport();
+    co_await std::move(disconnecting);
+    if (!self)
+        co_return;
+    if (wasLive && isLivePhase())
+        setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
+
+    while (m_isInserting) {
+        OneShot<> ended;
+        m_insertionEndWaiters.append(ended);
+        bool coordinatorGone = false;
+        try {
+            co_await ended;
+        } catch (...) {
+            // Failed only by the destructor: nothing of this object may be touched any more.
+            coordinatorGone = true;
+        }
+        if (coordinatorGone || !self)
+            co_return;
+    }
+}
+
+} // namespace tessvale

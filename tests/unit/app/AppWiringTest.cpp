@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <QWidget>
+
+#include "platform/SyntheticInputTracker.h"
+#include "platform/system/LoginItemService.h"
+#include "setup/SetupWindowController.h"
+#include "support/coordinator/CoordinatorHarness.h"
+#include "support/shortcuts/FakeKeySource.h"
+#include "support/shortcuts/FakeSessionInputProbe.h"
+#include "system/LaunchAtLoginService.h"
+#include "wiring/AppWiring.h"
+
+using namespace tessvale;
+using Access = DictationCoordinatorTestAccess;
+
+namespace {
+
+ShortcutBinding hold(ShortcutModifiers modifiers)
+{
+    return { ShortcutGesture::holdModifiers, modifiers, std::nullopt };
+}
+
+DictationShortcutEngine::MonitorFactory fakeMonitors(Sleeper& sleeper, int& made)
+{
+    return [&sleeper, &made] {
+        ++made;
+        auto source = std::make_unique<FakeKeySource>();
+        auto grabber = std::make_unique<FakeKeyGrabber>();
+        source->attachGrabber(grabber.get());
+        return std::make_unique<KeyboardEventMonitor>(std::move(source), std::move(grabber), sleeper,
+            std::make_unique<FakeSessionInputProbe>(), std::make_shared<SyntheticInputTracker>());
+    };
+}
+
+class NoLoginItems final : public LoginItemService
+{
+public:
+    LoginItemStatus status() const override { return LoginItemStatus {}; }
+    bool registerApplication(QString*) override { return false; }
+    bool unregisterApplication(QString*) override { return false; }
+};
+
+} // namespace
+
+TEST(AppWiring, HandsFreeIsActiveOnlyWhileAHandsFreeDictationStartsOrRecords)
+{
+    using P = DictationPhase;
+    const QList<P> phases = { P::signedOut, P::ready, P::starting, P::recording, P::finalizing, P::postProcessing,
+        P::inserting, P::error };
+    for (const P phase : phases) {
+        const bool live = phase == P::starting || phase == P::recording;
+        EXPECT_EQ(isHandsFreeActive(DictationTriggerMode::handsFree, phase), live) << caseName(phase).toStdString();
+        EXPECT_FALSE(isHandsFreeActive(DictationTriggerMode::pushToTalk, phase));
+        EXPECT_FALSE(isHandsFreeActive(std::nullopt, phase));
+    }
+}
+
+TEST(AppWiring, TheEngineIsConfiguredWithTheStoredPairBeforeStartAndOnceForEachRealChange)
+{
+    CoordinatorHarness h;
+    AppSettings& settings = h.settings();
+    const ShortcutBinding storedPushToTalk = hold(ShortcutModifiers::control | ShortcutModifiers::shift);
+    settings.setPushToTalkShortcut(storedPushToTalk);
+    int monitors = 0;
+    ShortcutWiring wiring(settings, h.coordinator(), fakeMonitors(h.sleeper(), monitors), h.sleeper());
+
+    EXPECT_EQ(wiring.configurationCount(), 1);
+    EXPECT_EQ(wiring.engine().pushToTalkBinding(), storedPushToTalk);
+    wiring.start();
+    EXPECT_TRUE(wiring.engine().isMonitoring());
+    EXPECT_EQ(wiring.configurationCount(), 1);
+
+    // Equal values written again change nothing; each real change reconfigures once.
+    settings.setPushToTalkShortcut(storedPushToTalk);
+    settings.setHandsFreeToggleShortcut(settings.handsFreeToggleShortcut());
+    EXPECT_EQ(wiring.configurationCount(), 1);
+    const ShortcutBinding other = hold(ShortcutModifiers::control | ShortcutModifiers::command);
+    settings.setPushToTalkShortcut(other);
+    EXPECT_EQ(wiring.configurationCount(), 2);
+    EXPECT_EQ(wiring.engine().pushToTalkBinding(), other);
+    settings.setHandsFreeToggleShortcut(ShortcutBinding::defaultHandsFreeToggle);
+    settings.setPushToTalkShortcut(other);
+    EXPECT_EQ(wiring.configurationCount(), 2);
+    EXPECT_EQ(monitors, 1);
+    h.settle();
+}
+
+TEST(AppWiring, TheSetupFlagIsMarkedOnlyWhenTheWindowReallyCameUp)
+{
+    struct Row
+    {
+        bool signedIn;
+        bool presentedBefore;
+        bool windowComesUp;
+        int presentations;
+        bool marked;
+    };
+    const Row rows[] = {
+        { false, false, true, 1, true },
+        { false, false, false, 1, false },
+        { true, false, true, 0, false },
+        { false, true, true, 0, true },
+    };
+    for (const Row& row : rows) {
+        CoordinatorHarness h;
+        DictationCoordinator& c = h.coordinator();
+        if (row.signedIn)
+            Access::setSignedIn(c, CoordinatorHarness::sampleMe());
+        if (row.presentedBefore)
+            h.settings().markInitialSetupPresented();
+        int presentations = 0;
+        InitialSetupObserver observer(h.settings(), c, [&] {
+            ++presentations;
+            return row.windowComesUp;
+        });
+        EXPECT_EQ(presentations, 0);
+        // Repeated values and a later false-to-true change present it no second time while marked.
+        Access::setDidFinishSessionBootstrap(c, true);
+        Access::setDidFinishSessionBootstrap(c, true);
+        EXPECT_EQ(presentations, row.presentations);
+        EXPECT_EQ(!h.settings().shouldPresentInitialSetup(), row.marked);
+    }
+}
+
+TEST(AppWiring, TheSetupWindowIsBuiltOnceCentredAndComesBackFromMinimized)
+{
+    CoordinatorHarness h;
+    LaunchAtLoginService launchAtLogin(std::make_shared<NoLoginItems>());
+    SetupWindowController controller(h.settings(), h.coordinator(), launchAtLogin);
+    EXPECT_EQ(controller.window(), nullptr);
+    QWidget* window = controller.ensureWindow();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tessvale Settings"));
+    EXPECT_EQ(window->size(), QSize(720, 760));
+    EXPECT_EQ(window->minimumSize(), QSize(540, 480));
+    EXPECT_TRUE(controller.showSetupWindow());
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    window->showMinimized();
+    EXPECT_TRUE(controller.showSetupWindow());
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_EQ(controller.ensureWindow(), window);
+}
