@@ -63,7 +63,7 @@ ShortcutWiring::ShortcutWiring(AppSettings& settings, DictationCoordinator& coor
     : QObject(parent)
 {
     DictationCoordinator* c = &coordinator;
-    auto action = [c](DictationShortcutAction action) {
+    auto onAction = [c](DictationShortcutAction action) {
         switch (action) {
         case DictationShortcutAction::startPushToTalk:
             c->startPushToTalk();
@@ -76,11 +76,11 @@ ShortcutWiring::ShortcutWiring(AppSettings& settings, DictationCoordinator& coor
             return;
         }
     };
-    auto error = [c](const std::optional<QString>& text) { c->updateShortcutError(text); };
-    auto handsFree = [c] { return isHandsFreeActive(c->triggerMode(), c->phase()); };
+    auto onError = [c](const std::optional<QString>& text) { c->updateShortcutError(text); };
+    auto handsFreeQuery = [c] { return isHandsFreeActive(c->triggerMode(), c->phase()); };
     m_engine
         = std::make_unique<DictationShortcutEngine>(settings.pushToTalkShortcut(), settings.handsFreeToggleShortcut(),
-            std::move(action), std::move(error), std::move(handsFree), std::move(monitorFactory), sleeper);
+            std::move(onAction), std::move(onError), std::move(handsFreeQuery), std::move(monitorFactory), sleeper);
     m_bindingObserver = std::make_unique<ShortcutBindingObserver>(
         settings, [this](const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree) {
             ++m_configurations;

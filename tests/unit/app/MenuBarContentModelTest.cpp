@@ -138,7 +138,8 @@ TEST(MenuBarContentModel, UpdateRowReplacesTheCheckRow)
             EXPECT_EQ(check, nullptr);
             ASSERT_NE(updateRow, nullptr);
             // First of the command rows, right after the divider.
-            EXPECT_EQ(titles(content).indexOf(QStringLiteral("Update Available")), titles(content).indexOf(QStringLiteral("--")) + 1);
+            EXPECT_EQ(titles(content).indexOf(QStringLiteral("Update Available")),
+                titles(content).indexOf(QStringLiteral("--")) + 1);
             EXPECT_EQ(updateRow->badge, QStringLiteral("v2.4.1"));
             EXPECT_EQ(updateRow->detail, QStringLiteral("Download the latest macOS build."));
         }
