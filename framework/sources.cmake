@@ -84,6 +84,8 @@ set(TESSVALE_LOGIC_SOURCES
   coordinator/CoordinatorHelpers.h
   coordinator/CoordinatorSeams.cpp
   coordinator/CoordinatorSeams.h
+  coordinator/CoordinatorShortcuts.cpp
+  coordinator/CoordinatorShortcuts.h
   coordinator/CoordinatorTypes.cpp
   coordinator/CoordinatorTypes.h
   coordinator/DictationPresentation.cpp

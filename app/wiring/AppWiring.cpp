@@ -5,12 +5,6 @@
 
 namespace tessvale {
 
-bool isHandsFreeActive(const std::optional<DictationTriggerMode>& triggerMode, DictationPhase phase)
-{
-    return triggerMode == DictationTriggerMode::handsFree
-        && (phase == DictationPhase::recording || phase == DictationPhase::starting);
-}
-
 ShortcutBindingObserver::ShortcutBindingObserver(AppSettings& settings, Configure configure, QObject* parent)
     : QObject(parent)
     , m_configure(std::move(configure))
@@ -62,25 +56,10 @@ ShortcutWiring::ShortcutWiring(AppSettings& settings, DictationCoordinator& coor
     DictationShortcutEngine::MonitorFactory monitorFactory, Sleeper& sleeper, QObject* parent)
     : QObject(parent)
 {
-    DictationCoordinator* c = &coordinator;
-    auto onAction = [c](DictationShortcutAction action) {
-        switch (action) {
-        case DictationShortcutAction::startPushToTalk:
-            c->startPushToTalk();
-            return;
-        case DictationShortcutAction::stopPushToTalk:
-            c->stopPushToTalk();
-            return;
-        case DictationShortcutAction::toggleHandsFree:
-            c->toggleHandsFree();
-            return;
-        }
-    };
-    auto onError = [c](const std::optional<QString>& text) { c->updateShortcutError(text); };
-    auto handsFreeQuery = [c] { return isHandsFreeActive(c->triggerMode(), c->phase()); };
-    m_engine
-        = std::make_unique<DictationShortcutEngine>(settings.pushToTalkShortcut(), settings.handsFreeToggleShortcut(),
-            std::move(onAction), std::move(onError), std::move(handsFreeQuery), std::move(monitorFactory), sleeper);
+    CoordinatorShortcutHandlers handlers = shortcutHandlers(coordinator);
+    m_engine = std::make_unique<DictationShortcutEngine>(settings.pushToTalkShortcut(),
+        settings.handsFreeToggleShortcut(), std::move(handlers.action), std::move(handlers.error),
+        std::move(handlers.isHandsFreeActive), std::move(monitorFactory), sleeper);
     m_bindingObserver = std::make_unique<ShortcutBindingObserver>(
         settings, [this](const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree) {
             ++m_configurations;

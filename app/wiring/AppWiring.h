@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include "coordinator/CoordinatorShortcuts.h"
 #include "coordinator/CoordinatorTypes.h"
 #include "settings/ShortcutBinding.h"
 #include "shortcuts/DictationShortcutEngine.h"
@@ -15,10 +16,6 @@ namespace tessvale {
 
 class AppSettings;
 class DictationCoordinator;
-
-// Whether a hands-free dictation runs that the toggle would stop: only while it starts or records.
-// Once it finalizes the toggle starts nothing and stops nothing, so the engine treats it as idle.
-bool isHandsFreeActive(const std::optional<DictationTriggerMode>& triggerMode, DictationPhase phase);
 
 // Hands the shortcut engine the stored pair of bindings at once, then the pair after every change
 // of either binding; a pair equal to the one before it is dropped, so rewriting a stored value

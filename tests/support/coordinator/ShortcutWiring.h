@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "async/Sleeper.h"
+#include "coordinator/CoordinatorShortcuts.h"
 #include "coordinator/DictationCoordinator.h"
 #include "platform/PlatformServices.h"
 #include "settings/ShortcutBinding.h"
@@ -17,30 +18,17 @@ namespace tessvale::testing {
 inline std::unique_ptr<DictationShortcutEngine> makeShortcutEngine(DictationCoordinator& coordinator,
     const PlatformServices& platform, std::function<void(DictationShortcutAction)> observer = {})
 {
-    DictationCoordinator* c = &coordinator;
-    auto onAction = [c, observer = std::move(observer)](DictationShortcutAction action) {
-        if (observer)
-            observer(action);
-        switch (action) {
-        case DictationShortcutAction::startPushToTalk:
-            c->startPushToTalk();
-            break;
-        case DictationShortcutAction::stopPushToTalk:
-            c->stopPushToTalk();
-            break;
-        case DictationShortcutAction::toggleHandsFree:
-            c->toggleHandsFree();
-            break;
-        }
-    };
-    auto onError = [c](const std::optional<QString>& text) { c->updateShortcutError(text); };
-    auto handsFreeActive = [c] {
-        return c->triggerMode() == DictationTriggerMode::handsFree
-            && (c->phase() == DictationPhase::recording || c->phase() == DictationPhase::starting);
-    };
+    CoordinatorShortcutHandlers handlers = shortcutHandlers(coordinator);
+    auto onAction
+        = [action = std::move(handlers.action), observer = std::move(observer)](DictationShortcutAction shortcut) {
+              if (observer)
+                  observer(shortcut);
+              action(shortcut);
+          };
     return std::make_unique<DictationShortcutEngine>(ShortcutBinding::defaultPushToTalk,
-        ShortcutBinding::defaultHandsFreeToggle, std::move(onAction), std::move(onError), std::move(handsFreeActive),
-        KeyboardEventMonitor::factory(platform, Sleeper::system()), Sleeper::system());
+        ShortcutBinding::defaultHandsFreeToggle, std::move(onAction), std::move(handlers.error),
+        std::move(handlers.isHandsFreeActive), KeyboardEventMonitor::factory(platform, Sleeper::system()),
+        Sleeper::system());
 }
 
 } // namespace tessvale::testing
