@@ -55,8 +55,7 @@ protected:
     {
         AudioCaptureService service(desktopAudio());
         service.start(QString("mic"), recorder.chunkHandler(), recorder.levelHandler());
-        // While nothing plays, the null sink behind the test microphone renders two seconds at a
-        // time, so its first block can take that long; the recording's own clock starts with it.
+        // The file's share of the recording is counted from here.
         EXPECT_TRUE(recorder.waitForChunks(1, 5s));
         QElapsedTimer elapsed;
         elapsed.start();
