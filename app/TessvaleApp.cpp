@@ -26,6 +26,7 @@
 #include "system/ErrorMonitoring.h"
 #include "system/LaunchAtLoginService.h"
 #include "system/PermissionService.h"
+#include "windows/settings/SettingsWindowController.h"
 #include "wiring/AppWiring.h"
 #include "wiring/QuitSignalNotifier.h"
 
@@ -60,6 +61,10 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
     m_launchAtLogin = std::make_unique<LaunchAtLoginService>(m_platform.loginItems);
     m_setupWindowController = std::make_unique<SetupWindowController>(*m_settings, *m_coordinator, *m_launchAtLogin);
     m_hudWindowController = std::make_unique<DictationHUDWindowController>(*m_coordinator);
+    m_settingsWindowController
+        = std::make_unique<SettingsWindowController>(*m_settings, *m_coordinator, *m_launchAtLogin);
+    m_openSettingsShortcut
+        = std::make_unique<OpenSettingsShortcut>([this] { m_settingsWindowController->showSettingsWindow(); });
 
     // The engine over the stored bindings; its binding observer configures it with them now, before
     // it is started below, and again after every change.
@@ -102,6 +107,8 @@ TessvaleApp::~TessvaleApp()
     m_tray.reset();
     m_initialSetupObserver.reset();
     m_shortcuts.reset();
+    m_openSettingsShortcut.reset();
+    m_settingsWindowController.reset();
     m_hudWindowController.reset();
     m_setupWindowController.reset();
     m_launchAtLogin.reset();

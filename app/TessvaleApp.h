@@ -26,6 +26,8 @@ class KeychainStore;
 class LaunchAtLoginService;
 class PermissionService;
 class QuitSignalNotifier;
+class OpenSettingsShortcut;
+class SettingsWindowController;
 class SetupWindowController;
 class ShortcutWiring;
 class TextInsertionService;
@@ -57,6 +59,7 @@ public:
     DictationCoordinator& coordinator() const { return *m_coordinator; }
     SetupWindowController& setupWindowController() const { return *m_setupWindowController; }
     TrayController& tray() const { return *m_tray; }
+    SettingsWindowController& settingsWindowController() const { return *m_settingsWindowController; }
 
 private:
     QCoro::Task<> quitTask();
@@ -77,6 +80,9 @@ private:
     std::unique_ptr<LaunchAtLoginService> m_launchAtLogin;
     std::unique_ptr<SetupWindowController> m_setupWindowController;
     std::unique_ptr<DictationHUDWindowController> m_hudWindowController;
+    // The Settings window, opened with Ctrl+, from any of the application's windows.
+    std::unique_ptr<SettingsWindowController> m_settingsWindowController;
+    std::unique_ptr<OpenSettingsShortcut> m_openSettingsShortcut;
     std::unique_ptr<ShortcutWiring> m_shortcuts;
     std::unique_ptr<InitialSetupObserver> m_initialSetupObserver;
     std::unique_ptr<TrayController> m_tray;

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QFont>
+#include <QLabel>
+#include <QString>
+
+namespace tessvale {
+
+// The text styles of the settings and setup windows, scaled from the application font so that the
+// desktop's font size carries through; body is the application font itself.
+enum class TextStyle {
+    body,
+    bodyMedium,
+    bodySemibold,
+    title3Semibold,
+    subheadline,
+    subheadlineSemibold,
+    footnote,
+    caption,
+    captionSemibold,
+};
+
+QFont styledFont(TextStyle style, const QFont& base);
+
+// A label for text from anywhere (the service, the user, another application): never markup, never
+// a link. secondary draws it in the palette's subdued text colour, so a dark theme stays readable.
+QLabel* plainLabel(const QString& text, TextStyle style, bool secondary, QWidget* parent = nullptr);
+// Marks a label's text as selectable and copyable by the user.
+void makeSelectable(QLabel* label);
+// Sets the text only when it differs, so a selection in progress survives a refresh.
+void applyText(QLabel* label, const QString& text);
+
+// "&" doubled, so a button or action text shows it instead of taking a mnemonic.
+QString escapedMnemonic(QString text);
+
+} // namespace tessvale

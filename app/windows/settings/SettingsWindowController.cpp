@@ -1,0 +1,90 @@
+#include "windows/settings/SettingsWindowController.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QVBoxLayout>
+
+#include "windows/settings/SettingsView.h"
+
+namespace tessvale {
+
+SettingsWindowController::SettingsWindowController(
+    AppSettings& settings, DictationCoordinator& coordinator, LaunchAtLoginService& launchAtLogin, QObject* parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_coordinator(coordinator)
+    , m_launchAtLogin(launchAtLogin)
+{
+}
+
+SettingsWindowController::~SettingsWindowController() = default;
+
+QWidget* SettingsWindowController::ensureWindow()
+{
+    if (m_window)
+        return m_window.get();
+    m_window = std::make_unique<QWidget>();
+    m_window->setWindowTitle(QStringLiteral("Tessvale Preferences"));
+    m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+    auto* layout = new QVBoxLayout(m_window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_view = new SettingsView(m_settings, m_coordinator, m_launchAtLogin, m_window.get());
+    if (m_cardFactory)
+        m_view->setShortcutsCard(m_cardFactory(m_settings, m_coordinator));
+    layout->addWidget(m_view);
+    m_window->resize(560, 640);
+    return m_window.get();
+}
+
+void SettingsWindowController::showSettingsWindow()
+{
+    QWidget* window = ensureWindow();
+    if (window->isMinimized())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+OpenSettingsShortcut::OpenSettingsShortcut(std::function<void()> open, QObject* parent)
+    : QObject(parent)
+    , m_open(std::move(open))
+{
+    qApp->installEventFilter(this);
+}
+
+OpenSettingsShortcut::~OpenSettingsShortcut()
+{
+    if (qApp)
+        qApp->removeEventFilter(this);
+}
+
+bool OpenSettingsShortcut::matches(int key, Qt::KeyboardModifiers modifiers)
+{
+    const QKeyCombination combination(modifiers & ~Qt::KeypadModifier, Qt::Key(key));
+    if (combination == QKeyCombination(Qt::ControlModifier, Qt::Key_Comma))
+        return true;
+    // Where the platform theme names its own Preferences keys, those work as well.
+    const QList<QKeySequence> preferences = QKeySequence::keyBindings(QKeySequence::Preferences);
+    for (const QKeySequence& sequence : preferences) {
+        if (sequence.count() == 1 && sequence[0] == combination)
+            return true;
+    }
+    return false;
+}
+
+bool OpenSettingsShortcut::eventFilter(QObject* watched, QEvent* event)
+{
+    // The key as it reaches one of our widgets; a key capture, installed later, sees its keys
+    // before this filter does.
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+        return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->isAutoRepeat() || !matches(key->key(), key->modifiers()))
+        return false;
+    m_open();
+    return true;
+}
+
+} // namespace tessvale

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QObject>
+
+class QWidget;
+
+namespace tessvale {
+
+class AppSettings;
+class DictationCoordinator;
+class LaunchAtLoginService;
+class SettingsView;
+
+// Owns the Settings window: a normal window around SettingsView, built on first use and kept, so
+// closing it only hides it.
+class SettingsWindowController final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Builds the shortcuts card for the view, when the application has one.
+    using CardFactory = std::function<QWidget*(AppSettings&, DictationCoordinator&)>;
+
+    SettingsWindowController(AppSettings& settings, DictationCoordinator& coordinator,
+        LaunchAtLoginService& launchAtLogin, QObject* parent = nullptr);
+    ~SettingsWindowController() override;
+
+    void setShortcutsCardFactory(CardFactory factory) { m_cardFactory = std::move(factory); }
+
+    QWidget* ensureWindow();
+    // Shows the window in front, restoring it when minimized.
+    void showSettingsWindow();
+    QWidget* window() const { return m_window.get(); }
+    SettingsView* view() const { return m_view; }
+
+private:
+    AppSettings& m_settings;
+    DictationCoordinator& m_coordinator;
+    LaunchAtLoginService& m_launchAtLogin;
+    CardFactory m_cardFactory;
+    std::unique_ptr<QWidget> m_window;
+    SettingsView* m_view = nullptr;
+};
+
+// Opens the Settings window with the platform's Preferences command (Ctrl+,) from any window of
+// the application: one filter on the application sees the key before any widget does.
+class OpenSettingsShortcut final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit OpenSettingsShortcut(std::function<void()> open, QObject* parent = nullptr);
+    ~OpenSettingsShortcut() override;
+
+    static bool matches(int key, Qt::KeyboardModifiers modifiers);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::function<void()> m_open;
+};
+
+} // namespace tessvale
