@@ -57,6 +57,8 @@ public:
     DictationCoordinator& coordinator() const { return *m_coordinator; }
     SetupWindowController& setupWindowController() const { return *m_setupWindowController; }
     TrayController& tray() const { return *m_tray; }
+    // Also what a shortcut recorder suspends (ShortcutEngineSuspension).
+    ShortcutWiring& shortcuts() const { return *m_shortcuts; }
 
 private:
     QCoro::Task<> quitTask();
