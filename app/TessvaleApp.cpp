@@ -68,8 +68,8 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
 
     // The engine over the stored bindings; its binding observer configures it with them now, before
     // it is started below, and again after every change.
-    m_shortcuts = std::make_unique<ShortcutWiring>(
-        *m_settings, *m_coordinator, KeyboardEventMonitor::factory(m_platform, Sleeper::system()), Sleeper::system());
+    m_shortcuts = std::make_unique<ShortcutWiring>(*m_settings, *m_coordinator,
+        KeyboardEventMonitor::factory(m_platform, Sleeper::system()), Sleeper::system(), nullptr, m_platform.keyCodes);
     // A window that comes up while quitting is gone at once, so it does not count as presented.
     m_initialSetupObserver = std::make_unique<InitialSetupObserver>(
         *m_settings, *m_coordinator, [this] { return !m_quitting && m_setupWindowController->showSetupWindow(); });

@@ -60,6 +60,8 @@ public:
     SetupWindowController& setupWindowController() const { return *m_setupWindowController; }
     TrayController& tray() const { return *m_tray; }
     SettingsWindowController& settingsWindowController() const { return *m_settingsWindowController; }
+    // Also what a shortcut recorder suspends (ShortcutEngineSuspension).
+    ShortcutWiring& shortcuts() const { return *m_shortcuts; }
 
 private:
     QCoro::Task<> quitTask();

@@ -202,6 +202,7 @@ set(TESSVALE_INTERFACE_SOURCES
   platform/focus/WindowSystem.h
   platform/insertion/Clipboard.h
   platform/insertion/InputInjector.h
+  platform/shortcuts/KeyCodeTranslator.h
   platform/shortcuts/KeyGrabber.h
   platform/shortcuts/KeySource.h
   platform/shortcuts/SessionInputProbe.cpp
@@ -245,6 +246,8 @@ set(TESSVALE_BACKEND_SOURCES
   platform/linux/insertion/X11WindowPing.h
   platform/linux/insertion/XTestInputInjector.cpp
   platform/linux/insertion/XTestInputInjector.h
+  platform/linux/shortcuts/X11KeyCodeTranslator.cpp
+  platform/linux/shortcuts/X11KeyCodeTranslator.h
   platform/linux/shortcuts/X11KeyGrabber.cpp
   platform/linux/shortcuts/X11KeyGrabber.h
   platform/linux/shortcuts/X11KeyMap.cpp

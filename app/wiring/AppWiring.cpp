@@ -1,6 +1,7 @@
 #include "wiring/AppWiring.h"
 
 #include "coordinator/DictationCoordinator.h"
+#include "platform/shortcuts/KeyCodeTranslator.h"
 #include "settings/AppSettings.h"
 
 namespace tessvale {
@@ -53,8 +54,11 @@ void InitialSetupObserver::bootstrapChanged(bool finished)
 }
 
 ShortcutWiring::ShortcutWiring(AppSettings& settings, DictationCoordinator& coordinator,
-    DictationShortcutEngine::MonitorFactory monitorFactory, Sleeper& sleeper, QObject* parent)
+    DictationShortcutEngine::MonitorFactory monitorFactory, Sleeper& sleeper, QObject* parent,
+    std::shared_ptr<KeyCodeTranslator> keyCodes)
     : QObject(parent)
+    , m_coordinator(coordinator)
+    , m_keyCodes(std::move(keyCodes))
 {
     CoordinatorShortcutHandlers handlers = shortcutHandlers(coordinator);
     m_engine = std::make_unique<DictationShortcutEngine>(settings.pushToTalkShortcut(),
@@ -62,8 +66,7 @@ ShortcutWiring::ShortcutWiring(AppSettings& settings, DictationCoordinator& coor
         std::move(handlers.isHandsFreeActive), std::move(monitorFactory), sleeper);
     m_bindingObserver = std::make_unique<ShortcutBindingObserver>(
         settings, [this](const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree) {
-            ++m_configurations;
-            m_engine->configureBindings(pushToTalk, handsFree);
+            configure(pushToTalk, handsFree);
         });
 }
 
@@ -73,14 +76,56 @@ ShortcutWiring::~ShortcutWiring()
     m_bindingObserver.reset();
 }
 
+void ShortcutWiring::configure(const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree)
+{
+    if (m_suspensions > 0) {
+        m_heldBack = std::make_pair(pushToTalk, handsFree);
+        return;
+    }
+    ++m_configurations;
+    m_engine->configureBindings(pushToTalk, handsFree);
+}
+
 void ShortcutWiring::start()
 {
+    m_stopped = false;
+    if (m_suspensions > 0) {
+        m_listenOnResume = true;
+        return;
+    }
     m_engine->start();
 }
 
 void ShortcutWiring::stop()
 {
+    m_stopped = true;
+    m_listenOnResume = false;
     m_engine->stop();
+}
+
+void ShortcutWiring::suspend()
+{
+    if (m_suspensions++ > 0)
+        return;
+    m_listenOnResume = m_engine->isMonitoring();
+    if (m_coordinator.triggerMode() == DictationTriggerMode::pushToTalk)
+        m_coordinator.stopDictation();
+    m_engine->stop();
+}
+
+void ShortcutWiring::resume()
+{
+    if (m_suspensions == 0 || --m_suspensions > 0)
+        return;
+    std::optional<std::pair<ShortcutBinding, ShortcutBinding>> heldBack = std::exchange(m_heldBack, std::nullopt);
+    if (heldBack) {
+        // Configuring starts the engine: a stopped wiring takes the pair but stays stopped.
+        configure(heldBack->first, heldBack->second);
+        if (m_stopped)
+            m_engine->stop();
+    } else if (m_listenOnResume) {
+        m_engine->start();
+    }
 }
 
 } // namespace tessvale

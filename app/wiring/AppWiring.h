@@ -11,11 +11,13 @@
 #include "coordinator/CoordinatorTypes.h"
 #include "settings/ShortcutBinding.h"
 #include "shortcuts/DictationShortcutEngine.h"
+#include "wiring/ShortcutEngineSuspension.h"
 
 namespace tessvale {
 
 class AppSettings;
 class DictationCoordinator;
+class KeyCodeTranslator;
 
 // Hands the shortcut engine the stored pair of bindings at once, then the pair after every change
 // of either binding; a pair equal to the one before it is dropped, so rewriting a stored value
@@ -64,25 +66,45 @@ private:
 // handlers (the actions to the dictation commands, complaints to the shortcut error, the hands-free
 // query), and the binding observer, which configures it with the stored pair at once, before
 // start(), and again after every real change.
-class ShortcutWiring final : public QObject
+//
+// While suspended (a shortcut is being recorded) the engine is stopped and the observer's
+// configurations are held back, since configuring the engine starts it again; the latest pair is
+// applied on resume. A push-to-talk dictation live when the suspension starts is stopped: its key
+// release will never be seen.
+class ShortcutWiring final : public QObject, public ShortcutEngineSuspension
 {
     Q_OBJECT
 
 public:
     ShortcutWiring(AppSettings& settings, DictationCoordinator& coordinator,
-        DictationShortcutEngine::MonitorFactory monitorFactory, Sleeper& sleeper, QObject* parent = nullptr);
+        DictationShortcutEngine::MonitorFactory monitorFactory, Sleeper& sleeper, QObject* parent = nullptr,
+        std::shared_ptr<KeyCodeTranslator> keyCodes = nullptr);
     ~ShortcutWiring() override;
 
     void start();
     void stop();
     DictationShortcutEngine& engine() const { return *m_engine; }
-    // How often the observer has configured the engine.
+    // How often the engine has been configured with a pair from the observer.
     int configurationCount() const { return m_configurations; }
 
+    void suspend() override;
+    void resume() override;
+    KeyCodeTranslator* keyCodes() const override { return m_keyCodes.get(); }
+    bool isSuspended() const { return m_suspensions > 0; }
+
 private:
+    void configure(const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree);
+
+    DictationCoordinator& m_coordinator;
+    std::shared_ptr<KeyCodeTranslator> m_keyCodes;
     std::unique_ptr<DictationShortcutEngine> m_engine;
     std::unique_ptr<ShortcutBindingObserver> m_bindingObserver;
     int m_configurations = 0;
+    int m_suspensions = 0;
+    // Whether the engine listened when the suspension began, so resume() starts it again.
+    bool m_listenOnResume = false;
+    bool m_stopped = false;
+    std::optional<std::pair<ShortcutBinding, ShortcutBinding>> m_heldBack;
 };
 
 } // namespace tessvale

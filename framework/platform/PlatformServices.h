@@ -11,6 +11,7 @@ class AudioSystem;
 class Clipboard;
 class EnvelopeTransport;
 class InputInjector;
+class KeyCodeTranslator;
 class KeyGrabber;
 class KeySource;
 class LoginItemService;
@@ -40,6 +41,8 @@ struct PlatformServices
     std::shared_ptr<EnvelopeTransport> envelopeTransport;
     // Shared by the injector and the keyboard monitors, so our own keys never start a dictation.
     std::shared_ptr<SyntheticInputTracker> syntheticInput;
+    // The keyboard listener's key map, for the keys that the application's own windows receive.
+    std::shared_ptr<KeyCodeTranslator> keyCodes;
     std::function<std::unique_ptr<KeySource>()> makeKeySource;
     std::function<std::unique_ptr<KeyGrabber>()> makeKeyGrabber;
     std::function<std::unique_ptr<SessionInputProbe>()> makeSessionInputProbe;

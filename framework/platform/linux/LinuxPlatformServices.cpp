@@ -8,6 +8,7 @@
 #include "platform/linux/focus/EwmhWindowSystem.h"
 #include "platform/linux/insertion/QtClipboard.h"
 #include "platform/linux/insertion/XTestInputInjector.h"
+#include "platform/linux/shortcuts/X11KeyCodeTranslator.h"
 #include "platform/linux/shortcuts/X11KeyGrabber.h"
 #include "platform/linux/shortcuts/X11KeySource.h"
 #include "platform/linux/shortcuts/X11SessionInputProbe.h"
@@ -35,6 +36,7 @@ PlatformServices makePlatformServices()
     services.settingsOpener = std::make_shared<XdgSystemSettingsOpener>();
     services.loginItems = std::make_shared<XdgAutostartLoginItem>();
     services.envelopeTransport = std::make_shared<NetworkEnvelopeTransport>();
+    services.keyCodes = std::make_shared<X11KeyCodeTranslator>();
     services.makeKeySource = [] { return std::make_unique<X11KeySource>(); };
     services.makeKeyGrabber = [] { return std::make_unique<X11KeyGrabber>(); };
     services.makeSessionInputProbe = [] { return std::make_unique<X11SessionInputProbe>(); };

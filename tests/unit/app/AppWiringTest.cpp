@@ -141,3 +141,64 @@ TEST(AppWiring, TheSetupWindowIsBuiltOnceCentredAndComesBackFromMinimized)
     EXPECT_FALSE(window->isMinimized());
     EXPECT_EQ(controller.ensureWindow(), window);
 }
+
+TEST(AppWiring, ASuspendedEngineHoldsBackConfigurationsAndTakesTheLatestPairOnResume)
+{
+    CoordinatorHarness h;
+    AppSettings& settings = h.settings();
+    int monitors = 0;
+    ShortcutWiring wiring(settings, h.coordinator(), fakeMonitors(h.sleeper(), monitors), h.sleeper());
+    wiring.start();
+    ASSERT_TRUE(wiring.engine().isMonitoring());
+
+    // Nested: the engine listens again only after the last resume.
+    wiring.suspend();
+    wiring.suspend();
+    EXPECT_FALSE(wiring.engine().isMonitoring());
+    const ShortcutBinding first = hold(ShortcutModifiers::control | ShortcutModifiers::command);
+    const ShortcutBinding latest = hold(ShortcutModifiers::option | ShortcutModifiers::command);
+    settings.setPushToTalkShortcut(first);
+    settings.setPushToTalkShortcut(latest);
+    EXPECT_FALSE(wiring.engine().isMonitoring());
+    EXPECT_EQ(wiring.configurationCount(), 1);
+    wiring.resume();
+    EXPECT_FALSE(wiring.engine().isMonitoring());
+    wiring.resume();
+    EXPECT_TRUE(wiring.engine().isMonitoring());
+    EXPECT_EQ(wiring.configurationCount(), 2);
+    EXPECT_EQ(wiring.engine().pushToTalkBinding(), latest);
+
+    // Nothing held back: the engine simply listens again with the pair it has.
+    wiring.suspend();
+    wiring.resume();
+    EXPECT_TRUE(wiring.engine().isMonitoring());
+    EXPECT_EQ(wiring.configurationCount(), 2);
+    // A stopped wiring takes a held-back pair but stays stopped.
+    wiring.suspend();
+    wiring.stop();
+    settings.setPushToTalkShortcut(first);
+    wiring.resume();
+    EXPECT_FALSE(wiring.engine().isMonitoring());
+    EXPECT_EQ(wiring.engine().pushToTalkBinding(), first);
+    h.settle();
+}
+
+TEST(AppWiring, ASuspensionStopsALivePushToTalkDictationOnly)
+{
+    for (const DictationTriggerMode mode : { DictationTriggerMode::pushToTalk, DictationTriggerMode::handsFree }) {
+        CoordinatorHarness h;
+        DictationCoordinator& c = h.coordinator();
+        int monitors = 0;
+        ShortcutWiring wiring(h.settings(), c, fakeMonitors(h.sleeper(), monitors), h.sleeper());
+        Access::setSignedIn(c, CoordinatorHarness::sampleMe());
+        Access::setTriggerMode(c, mode);
+        Access::setPhase(c, DictationPhase::recording);
+        wiring.suspend();
+        h.settle();
+        // Its key release would never be seen; a hands-free dictation needs no key held.
+        EXPECT_EQ(h.logged("Stopping recording for pushToTalk session."), mode == DictationTriggerMode::pushToTalk);
+        EXPECT_EQ(c.phase() == DictationPhase::recording, mode == DictationTriggerMode::handsFree);
+        wiring.resume();
+        h.settle();
+    }
+}
