@@ -130,7 +130,11 @@ TEST_F(AppSignInTest, SignsInThroughTheCallbackForwardedByASecondProcess)
     QStringList windows;
     ASSERT_TRUE(waitUntil([&] { return !(windows = tessvale::testing::windowsNamed(setupTitle)).isEmpty(); }, 20s))
         << app->output().constData();
-    clickMiddle(windows.first());
+    // A click that lands before the window takes input is lost: click again until the sign-in opens.
+    for (int attempt = 0; attempt < 3 && !app->logged("Opened browser sign-in"); ++attempt) {
+        clickMiddle(windows.first());
+        app->waitForLog("Opened browser sign-in", 10s);
+    }
     ASSERT_TRUE(app->waitForLog("Browser sign-in completed for dictation@example.com.", 30s))
         << app->output().constData();
     EXPECT_EQ(app->storedApiKey(), std::optional<QString>(server().acceptedApiKey()));
