@@ -1,9 +1,13 @@
 #include "setup/SetupWindowController.h"
 
 #include <QGuiApplication>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QVBoxLayout>
 #include <QWidget>
+
+#include "coordinator/DictationCoordinator.h"
 
 namespace tessvale {
 
@@ -23,8 +27,15 @@ QWidget* SetupWindowController::ensureWindow()
     if (m_window)
         return m_window.get();
     // A normal top-level window: title bar, close, minimize and resize. Its content comes with the
-    // setup view.
+    // setup view; until then it offers the one step nothing else offers, the browser sign-in.
     auto window = std::make_unique<QWidget>(nullptr, Qt::Window);
+    auto* signIn = new QPushButton(QStringLiteral("Continue in Browser"), window.get());
+    signIn->setVisible(!m_coordinator.isAuthenticated());
+    connect(signIn, &QPushButton::clicked, this, [this] { m_coordinator.beginSignIn(); });
+    connect(&m_coordinator, &DictationCoordinator::isAuthenticatedChanged, signIn,
+        [signIn](bool authenticated) { signIn->setVisible(!authenticated); });
+    auto* layout = new QVBoxLayout(window.get());
+    layout->addWidget(signIn, 0, Qt::AlignCenter);
     window->setWindowTitle(QStringLiteral("Tessvale Settings"));
     window->setMinimumSize(minimumContentWidth, minimumContentHeight);
     window->resize(contentWidth, contentHeight);

@@ -10,30 +10,17 @@
 #include <QJsonObject>
 #include <QProcess>
 
-#include "auth/KeychainStore.h"
-#include "coordinator/DictationCoordinator.h"
-#include "platform/linux/auth/LibsecretSecretStore.h"
-#include "support/HelperPrograms.h"
-#include "support/async/TaskRunner.h"
+#include "AppProcess.h"
 #include "support/cloud/FakeCloudFixture.h"
 #include "support/focus/TextTargetProcess.h"
-#include "system/BundleInfo.h"
 
 // Last: Xlib's macros clash with Qt's names.
 #include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
 
 using namespace std::chrono_literals;
 using namespace tessvale;
 
 namespace {
-
-void sendKey(Display* display, KeySym keysym, bool press)
-{
-    XTestFakeKeyEvent(display, XKeysymToKeycode(display, keysym), press ? True : False, CurrentTime);
-    XSync(display, False);
-}
 
 QString frameCase(const QString& frame)
 {
@@ -127,18 +114,12 @@ protected:
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             GTEST_SKIP() << "needs the private desktop of scripts/test-env";
         FakeCloudFixture::SetUp();
-        display = XOpenDisplay(nullptr);
-        ASSERT_NE(display, nullptr);
+        app = std::make_unique<tessvale::testing::AppProcess>(server(), authority());
     }
 
     void TearDown() override
     {
-        if (display)
-            XCloseDisplay(display);
-        if (app.state() != QProcess::NotRunning) {
-            app.kill();
-            app.waitForFinished();
-        }
+        app.reset();
         FakeCloudFixture::TearDown();
     }
 
@@ -147,50 +128,17 @@ protected:
     {
         const QString apiKey = QStringLiteral("tv_test_appquitkey");
         server().setAcceptedApiKey(apiKey);
-        KeychainStore keychain(KeychainStore::resolvedService(std::nullopt, BundleInfo::main().bundleIdentifier()),
-            std::make_shared<LibsecretSecretStore>());
-        runTask(keychain.save(apiKey, DictationCoordinator::apiKeyAccount));
-
-        app.setProgram(tessvale::testing::helperProgramPath(QStringLiteral("Tessvale")));
-        app.setProcessChannelMode(QProcess::MergedChannels);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        const QString origin = server().restOrigin().toString();
-        environment.insert(QStringLiteral("TESSVALE_REST_ORIGIN"), origin);
-        environment.insert(QStringLiteral("TESSVALE_WEB_ORIGIN"), origin);
-        environment.insert(QStringLiteral("TESSVALE_SERVICE_DOMAIN"), trustedDomain);
-        environment.insert(QStringLiteral("TESSVALE_LOOPBACK_CA_FILE"), authority().caCertificatePath());
-        app.setProcessEnvironment(environment);
-        app.start();
-        ASSERT_TRUE(waitUntil([&] { return logged("Authenticated as"); }, 20s)) << output.constData();
-    }
-
-    bool logged(const char* text)
-    {
-        output += app.readAll();
-        return output.contains(text);
-    }
-
-    void holdShortcut(bool press)
-    {
-        sendKey(display, press ? XK_Control_L : XK_Alt_L, press);
-        sendKey(display, press ? XK_Alt_L : XK_Control_L, press);
+        app->storeApiKey(apiKey);
+        app->start();
+        ASSERT_TRUE(app->waitForLog("Authenticated as")) << app->output().constData();
     }
 
     bool sessionStarted()
     {
-        output += app.readAll();
         return server().stream().connectionCount() > 0 && !server().stream().connection().textFrames.isEmpty();
     }
 
-    void terminate(int signalNumber = SIGTERM) { ::kill(static_cast<pid_t>(app.processId()), signalNumber); }
-
-    void expectCleanExit()
-    {
-        ASSERT_TRUE(app.state() == QProcess::NotRunning || app.waitForFinished(5000)) << output.constData();
-        output += app.readAll();
-        EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(app.exitCode(), 0) << output.constData();
-    }
+    void expectCleanExit() { EXPECT_TRUE(app->waitForCleanExit()) << app->output().constData(); }
 
     QStringList frameCases()
     {
@@ -200,9 +148,7 @@ protected:
         return cases;
     }
 
-    Display* display = nullptr;
-    QProcess app;
-    QByteArray output;
+    std::unique_ptr<tessvale::testing::AppProcess> app;
 };
 
 // SIGTERM while the shortcut is held cancels the session on the service and closes it normally
@@ -210,12 +156,12 @@ protected:
 TEST_F(AppDictationQuitTest, SigtermMidDictationCancelsTheSessionBeforeExit)
 {
     startSignedIn();
-    holdShortcut(true);
+    tessvale::testing::holdShortcut(true);
     const bool started = waitUntil([&] { return sessionStarted(); }, 10s);
     if (started)
-        terminate();
-    holdShortcut(false);
-    ASSERT_TRUE(started) << "no dictation began: " << output.constData();
+        app->signal(SIGTERM);
+    tessvale::testing::holdShortcut(false);
+    ASSERT_TRUE(started) << "no dictation began: " << app->output().constData();
     expectCleanExit();
 
     ASSERT_TRUE(waitUntil([&] { return server().stream().connection().closed; }));
@@ -241,26 +187,26 @@ TEST_F(AppDictationQuitTest, CtrlCDuringThePasteRestoresTheClipboardBeforeExit)
     startSignedIn();
 
     bool terminated = false;
-    QObject::connect(clipboard, &QClipboard::changed, &app, [&](QClipboard::Mode mode) {
+    QObject::connect(clipboard, &QClipboard::changed, &app->process(), [&](QClipboard::Mode mode) {
         if (mode == QClipboard::Clipboard && !terminated && clipboard->text().startsWith(dictated)) {
             terminated = true;
-            terminate(SIGINT);
+            app->signal(SIGINT);
         }
     });
-    holdShortcut(true);
-    ASSERT_TRUE(waitUntil([&] { return sessionStarted(); }, 10s)) << output.constData();
+    tessvale::testing::holdShortcut(true);
+    ASSERT_TRUE(waitUntil([&] { return sessionStarted(); }, 10s)) << app->output().constData();
     waitUntil([] { return false; }, 400ms);
-    holdShortcut(false);
+    tessvale::testing::holdShortcut(false);
     ASSERT_TRUE(waitUntil(
         [&] {
             manager.poll();
-            return app.state() == QProcess::NotRunning;
+            return app->process().state() == QProcess::NotRunning;
         },
         10s))
-        << output.constData();
+        << app->output().constData();
     expectCleanExit();
 
-    EXPECT_TRUE(terminated) << "the dictated text never reached the clipboard: " << output.constData();
+    EXPECT_TRUE(terminated) << "the dictated text never reached the clipboard: " << app->output().constData();
     EXPECT_EQ(target.waitForText(dictated), dictated);
-    EXPECT_EQ(manager.saved(), std::optional<QString>(usersWords)) << output.constData();
+    EXPECT_EQ(manager.saved(), std::optional<QString>(usersWords)) << app->output().constData();
 }
