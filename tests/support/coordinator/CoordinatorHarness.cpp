@@ -297,6 +297,22 @@ void CoordinatorHarness::deliver(const ServerStreamMessage& message)
 CoordinatorHarness::~CoordinatorHarness()
 {
     m_coordinator.reset();
+    // Calls still held by a gate end now, as the real services' do when their caller goes, so no
+    // coroutine is left suspended for ever.
+    const auto release = [](std::optional<OneShot<>>& gate) {
+        if (gate)
+            gate->fail(CancelledError());
+    };
+    release(startAnswer.gate);
+    release(tokenAnswer.gate);
+    release(cancelAnswer.gate);
+    release(meAnswer.gate);
+    release(configAnswer.gate);
+    release(updateAnswer.gate);
+    release(healthAnswer.gate);
+    release(insertionGate);
+    if (recoveryAnswer)
+        release(recoveryAnswer->gate);
     settle();
 }
 
