@@ -3,7 +3,10 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStyle>
+#include <QVBoxLayout>
 #include <QWidget>
+
+#include "setup/SetupView.h"
 
 namespace tessvale {
 
@@ -22,9 +25,12 @@ QWidget* SetupWindowController::ensureWindow()
 {
     if (m_window)
         return m_window.get();
-    // A normal top-level window: title bar, close, minimize and resize. Its content comes with the
-    // setup view.
+    // A normal top-level window: title bar, close, minimize and resize, around the setup view.
     auto window = std::make_unique<QWidget>(nullptr, Qt::Window);
+    auto* layout = new QVBoxLayout(window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_view = new SetupView(m_settings, m_coordinator, m_launchAtLogin, window.get());
+    layout->addWidget(m_view);
     window->setWindowTitle(QStringLiteral("Tessvale Settings"));
     window->setMinimumSize(minimumContentWidth, minimumContentHeight);
     window->resize(contentWidth, contentHeight);
@@ -45,6 +51,7 @@ bool SetupWindowController::showSetupWindow()
         window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
     window->raise();
+    // In front of other applications, as the desktop allows.
     window->activateWindow();
     return window->isVisible();
 }
