@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
@@ -157,7 +158,12 @@ SetupView::SetupView(
     setStyleSheet(QStringLiteral("QPushButton[prominent=\"true\"] { background-color: palette(highlight); "
                                  "color: palette(highlighted-text); border: none; border-radius: 6px; "
                                  "padding: 6px 14px; }"
-                                 "QPushButton[prominent=\"true\"]:disabled { background-color: palette(mid); }"));
+                                 "QPushButton[prominent=\"true\"]:disabled { background-color: palette(mid); }"
+                                 "QPushButton[prominent=\"false\"] { background-color: palette(button); "
+                                 "color: palette(button-text); border: 1px solid palette(mid); "
+                                 "border-radius: 6px; padding: 5px 14px; }"
+                                 "QPushButton[prominent=\"false\"]:flat { border: none; background: transparent; "
+                                 "color: palette(link); padding: 2px 0px; }"));
     auto* content = new GradientBackground;
     auto* stack = column(20, content);
     stack->setContentsMargins(24, 24, 24, 24);
@@ -287,9 +293,22 @@ QWidget* SetupView::buildHero()
     auto* top = row(16);
     auto* mark = new QLabel;
     mark->setFixedSize(52, 52);
-    const QIcon icon = QApplication::windowIcon().isNull() ? QIcon::fromTheme(QStringLiteral("tessvale"))
-                                                           : QApplication::windowIcon();
-    mark->setPixmap(icon.pixmap(52, 52));
+    const QIcon icon(QStringLiteral(":/mark/tessvale.svg"));
+    // Drawn at the screen's density, then clipped to the mark's rounded square.
+    const qreal ratio = devicePixelRatioF();
+    QPixmap rounded(QSize(52, 52) * ratio);
+    rounded.fill(Qt::transparent);
+    {
+        QPainter painter(&rounded);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        QPainterPath clip;
+        clip.addRoundedRect(QRectF(0, 0, 52 * ratio, 52 * ratio), 14 * ratio, 14 * ratio);
+        painter.setClipPath(clip);
+        painter.drawPixmap(0, 0, icon.pixmap(QSize(52, 52), ratio));
+    }
+    rounded.setDevicePixelRatio(ratio);
+    mark->setPixmap(rounded);
     top->addWidget(mark);
     auto* names = column(6);
     QLabel* title = plainLabel(QStringLiteral("Tessvale"), TextStyle::body, false);
@@ -432,6 +451,7 @@ SettingsSectionCard* SetupView::buildBrowserSignIn()
     // The service's URL opens through the coordinator, which checks its scheme.
     auto* link = new QPushButton(symbolIcon(QStringLiteral("globe")), QStringLiteral("Open Browser Again"));
     link->setFlat(true);
+    link->setProperty("prominent", false);
     link->setAutoDefault(false);
     link->setFont(styledFont(TextStyle::bodySemibold, link->font()));
     link->setCursor(Qt::PointingHandCursor);
