@@ -1,13 +1,12 @@
 #include "setup/SetupWindowController.h"
 
 #include <QGuiApplication>
-#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include "coordinator/DictationCoordinator.h"
+#include "setup/SetupView.h"
 
 namespace tessvale {
 
@@ -26,16 +25,12 @@ QWidget* SetupWindowController::ensureWindow()
 {
     if (m_window)
         return m_window.get();
-    // A normal top-level window: title bar, close, minimize and resize. Its content comes with the
-    // setup view; until then it offers the one step nothing else offers, the browser sign-in.
+    // A normal top-level window: title bar, close, minimize and resize, around the setup view.
     auto window = std::make_unique<QWidget>(nullptr, Qt::Window);
-    auto* signIn = new QPushButton(QStringLiteral("Continue in Browser"), window.get());
-    signIn->setVisible(!m_coordinator.isAuthenticated());
-    connect(signIn, &QPushButton::clicked, this, [this] { m_coordinator.beginSignIn(); });
-    connect(&m_coordinator, &DictationCoordinator::isAuthenticatedChanged, signIn,
-        [signIn](bool authenticated) { signIn->setVisible(!authenticated); });
     auto* layout = new QVBoxLayout(window.get());
-    layout->addWidget(signIn, 0, Qt::AlignCenter);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_view = new SetupView(m_settings, m_coordinator, m_launchAtLogin, window.get());
+    layout->addWidget(m_view);
     window->setWindowTitle(QStringLiteral("Tessvale Settings"));
     window->setMinimumSize(minimumContentWidth, minimumContentHeight);
     window->resize(contentWidth, contentHeight);
@@ -56,6 +51,7 @@ bool SetupWindowController::showSetupWindow()
         window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
     window->raise();
+    // In front of other applications, as the desktop allows.
     window->activateWindow();
     return window->isVisible();
 }

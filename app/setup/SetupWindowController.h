@@ -11,6 +11,7 @@ namespace tessvale {
 class AppSettings;
 class DictationCoordinator;
 class LaunchAtLoginService;
+class SetupView;
 
 // Owns the setup window: built on first use, then kept; closing it only hides it, so the next
 // presentation shows the same window where the user left it.
@@ -35,6 +36,8 @@ public:
     bool showSetupWindow();
     // The window if it was built.
     QWidget* window() const { return m_window.get(); }
+    // Its content, with the window.
+    SetupView* view() const { return m_view; }
 
     AppSettings& settings() const { return m_settings; }
     DictationCoordinator& coordinator() const { return m_coordinator; }
@@ -45,6 +48,7 @@ private:
     DictationCoordinator& m_coordinator;
     LaunchAtLoginService& m_launchAtLogin;
     std::unique_ptr<QWidget> m_window;
+    SetupView* m_view = nullptr;
 };
 
 } // namespace tessvale

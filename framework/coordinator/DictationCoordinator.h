@@ -136,6 +136,9 @@ public:
     void refreshFocusedAppDiagnostics();
     void checkForUpdates();
     void openAvailableUpdate();
+    // Opens a mail to the support address in the desktop's mail handler.
+    void openSupportEmail();
+    static QString supportEmailAddress();
 
     // Before the application quits: cancels the running dictation on the service and closes its
     // connection, stops the microphone, and cancels a running insertion, which puts the user's

@@ -4,7 +4,10 @@
 #include <utility>
 
 #include <QPointer>
+#include <QRegularExpression>
+#include <QUrl>
 
+#include "TessvaleConfig.h"
 #include "cloud/CloudClientError.h"
 #include "coordinator/CoordinatorHelpers.h"
 #include "settings/AppSettings.h"
@@ -135,6 +138,23 @@ void DictationCoordinator::openAvailableUpdate()
     m_services.urlOpener(update->downloadURL);
     logActivity(QStringLiteral("Opened macOS update download for ") + boundedServerText(update->latestVersion)
         + QLatin1Char('.'));
+}
+
+QString DictationCoordinator::supportEmailAddress()
+{
+    return QStringLiteral(TESSVALE_SUPPORT_EMAIL);
+}
+
+void DictationCoordinator::openSupportEmail()
+{
+    const QString address = supportEmailAddress();
+    // A configured address that is no plain mailbox opens nothing rather than a half-formed mail.
+    static const QRegularExpression mailbox(QStringLiteral("^[^@\\s?#/:]+@[^@\\s?#/:]+$"));
+    if (!mailbox.match(address).hasMatch()) {
+        logActivity(QStringLiteral("Support e-mail address is not configured."));
+        return;
+    }
+    m_services.urlOpener(QUrl(QStringLiteral("mailto:") + address));
 }
 
 } // namespace tessvale

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include <QCoreApplication>
 #include <QPointer>
 
 #include "coordinator/CoordinatorHelpers.h"
@@ -42,6 +43,27 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
     // A reset to signed out while the text goes in has already settled phase, error and retry.
     const quint64 generation = m_authenticationGeneration;
     const std::optional<QString> emailAtStart = accountEmail(m_me);
+
+    // A dictation begun in one of our own windows (the setup window's test button) would paste into
+    // that window and count as a first success. It gets no insertion; its text stays the latest
+    // transcript.
+    if (target && target->application().processIdentifier == QCoreApplication::applicationPid()) {
+        endInsertion();
+        if (m_authenticationGeneration == generation) {
+            setPendingInsertionRetry(std::nullopt);
+            setLastError(QString());
+            setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
+        }
+        logActivity(QStringLiteral("Kept transcript for %1 without inserting it: the dictation began in Tessvale "
+                                   "itself (%2 chars)")
+                        .arg(logID(sessionID))
+                        .arg(characterCount(text)));
+        if (m_authenticationGeneration != generation)
+            co_return;
+        QCoro::Task<> finishing = finishSessionIfIdle();
+        co_await std::move(finishing);
+        co_return;
+    }
 
     // Quitting cancels this insertion alone; one that begins after the quit is cancelled from the start.
     if (!m_isQuitting)

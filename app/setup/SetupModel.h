@@ -1,0 +1,228 @@
+#pragma once
+
+#include <optional>
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include "audio/AudioInputDevice.h"
+#include "coordinator/CoordinatorTypes.h"
+#include "focus/FocusedAppDiagnostics.h"
+#include "settings/AppSettings.h"
+#include "system/PermissionState.h"
+
+namespace tessvale {
+
+class DictationCoordinator;
+class LaunchAtLoginService;
+
+// The state of one step of the first-dictation checklist.
+enum class OnboardingStepState {
+    pending,
+    current,
+    complete,
+};
+
+enum class SetupTint {
+    secondary,
+    orange,
+    green,
+    red,
+    blue,
+};
+
+// Everything the setup window reads from the coordinator, the settings and the login item, as plain
+// values.
+struct SetupInput
+{
+    DictationPhase phase = DictationPhase::signedOut;
+    bool isAuthenticated = false;
+    // The signed-in account's e-mail once its record has loaded.
+    std::optional<QString> accountEmail;
+    // Present while a browser sign-in is open.
+    std::optional<QUuid> signInAttemptID;
+    bool signInUsesLoopback = false;
+    PermissionSnapshot permissions;
+    QString statusTitle;
+    QString usageSummaryText;
+    QString displayErrorText;
+    bool canRetryFailedInsertion = false;
+    std::optional<QString> latestTranscriptText;
+    QList<AudioInputDevice> availableInputDevices;
+    std::optional<FocusedAppDiagnostics> focusedAppDiagnostics;
+    QList<ActivityLogEntry> activityLog;
+    QString lastHealthCheck;
+    QString lastShortcutError;
+
+    AppSettings::LaunchReadinessState launchReadiness = AppSettings::LaunchReadinessState::notStarted;
+    QString deviceName;
+    QString preferredMicrophoneUID;
+    QString pushToTalkLabel;
+    QString handsFreeLabel;
+    bool restoreClipboard = true;
+    bool appendTrailingSpace = false;
+    bool restoreOriginalInput = true;
+    bool preferDirectTyping = false;
+
+    bool launchAtLoginEnabled = false;
+    QString launchAtLoginStatus = QStringLiteral("Disabled");
+    QString launchAtLoginError;
+
+    QString supportEmailAddress;
+
+    bool browserSignInOpen() const { return signInAttemptID.has_value(); }
+
+    static SetupInput from(const AppSettings& settings, const DictationCoordinator& coordinator,
+        const LaunchAtLoginService& launchAtLogin);
+};
+
+// What a button of the window calls; each is one operation.
+enum class SetupAction {
+    beginSignIn,
+    reopenBrowserSignIn,
+    cancelSignIn,
+    signOut,
+    promptForMicrophone,
+    promptForAccessibility,
+    toggleRecording,
+    stopDictation,
+    retryFailedInsertion,
+    copyLatestTranscript,
+    dismissLaunchReadiness,
+    runConnectivityCheck,
+    openSupportEmail,
+};
+
+// The sections of the window, top to bottom, when present.
+enum class SetupSection {
+    hero,
+    errorBanner,
+    getStarted,
+    checklist,
+    readyCard,
+    browserSignIn,
+    latestTranscript,
+    shortcuts,
+    permissions,
+    preferences,
+    personalTerms,
+    troubleshooting,
+};
+
+struct SetupBadge
+{
+    QString title;
+    SetupTint tint = SetupTint::blue;
+    friend bool operator==(const SetupBadge&, const SetupBadge&) = default;
+};
+
+struct SetupLabelValue
+{
+    QString label;
+    QString value;
+    friend bool operator==(const SetupLabelValue&, const SetupLabelValue&) = default;
+};
+
+struct SetupButton
+{
+    QString title;
+    SetupAction action = SetupAction::toggleRecording;
+    bool enabled = true;
+    friend bool operator==(const SetupButton&, const SetupButton&) = default;
+};
+
+struct SetupStep
+{
+    QString title;
+    QString detail;
+    OnboardingStepState state = OnboardingStepState::pending;
+    friend bool operator==(const SetupStep&, const SetupStep&) = default;
+};
+
+struct SetupMicrophoneOption
+{
+    QString label;
+    QString uid;
+    friend bool operator==(const SetupMicrophoneOption&, const SetupMicrophoneOption&) = default;
+};
+
+struct SetupActivityRow
+{
+    QString time;
+    QString message;
+    friend bool operator==(const SetupActivityRow&, const SetupActivityRow&) = default;
+};
+
+struct SetupContent
+{
+    QList<SetupSection> sections;
+
+    QList<SetupBadge> badges;
+    QString errorText;
+    bool showsRetryInsert = false;
+
+    QList<SetupLabelValue> summaryColumn1;
+    QList<SetupLabelValue> summaryColumn2;
+    SetupButton primary;
+    bool showsCancel = false;
+    bool showsSignOut = false;
+
+    QList<SetupStep> steps;
+    SetupButton checklistButton;
+    SetupButton runAnother;
+    bool showsCopyLatestTranscript = false;
+
+    QString signInAttempt;
+    QString signInCallback;
+    QString latestTranscript;
+
+    PermissionState microphone = PermissionState::notDetermined;
+    PermissionState accessibility = PermissionState::notDetermined;
+
+    QList<SetupMicrophoneOption> microphoneOptions;
+    // The option showing the stored microphone; -1 when the stored device is not listed now.
+    int selectedMicrophone = 0;
+    bool launchAtLoginOn = false;
+    QString launchAtLoginSubtitle;
+    bool restoreClipboard = true;
+    bool appendTrailingSpace = false;
+    bool restoreOriginalInput = true;
+
+    QString deviceName;
+    bool preferDirectTyping = false;
+    QString healthCheck;
+    // Present only with a focused-app reading.
+    QList<SetupLabelValue> focusedApp;
+    QList<SetupActivityRow> activity;
+    QString launchAtLoginError;
+    QString shortcutError;
+    QString supportLinkText;
+
+    bool has(SetupSection section) const { return sections.contains(section); }
+    friend bool operator==(const SetupContent&, const SetupContent&) = default;
+};
+
+bool permissionsReady(const PermissionSnapshot& snapshot);
+bool isDictationBusy(DictationPhase phase);
+
+QString primaryStatusTitle(const SetupInput& input);
+SetupButton primaryButton(const SetupInput& input);
+SetupButton checklistButton(const SetupInput& input);
+QList<SetupStep> checklistSteps(const SetupInput& input);
+
+// "Not Determined", "Denied", "Authorized" and their tints.
+QString permissionStateText(PermissionState state);
+SetupTint permissionStateTint(PermissionState state);
+// The step's symbol name and tint.
+QString stepSymbolName(OnboardingStepState state);
+SetupTint stepTint(OnboardingStepState state);
+
+QString activityTimeText(const QDateTime& timestamp);
+
+SetupContent setupContent(const SetupInput& input);
+
+// Runs one action on the services it belongs to; returns at once.
+void performSetupAction(SetupAction action, AppSettings& settings, DictationCoordinator& coordinator);
+
+} // namespace tessvale

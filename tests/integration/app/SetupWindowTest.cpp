@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTest>
+
+#include "platform/system/LoginItemService.h"
+#include "setup/SetupView.h"
+#include "setup/SetupWindowController.h"
+#include "support/audio/FakeAudioSystem.h"
+#include "support/coordinator/CoordinatorHarness.h"
+#include "system/LaunchAtLoginService.h"
+
+using namespace tessvale;
+using Access = DictationCoordinatorTestAccess;
+
+namespace {
+
+class MemoryLoginItem final : public LoginItemService
+{
+public:
+    LoginItemStatus status() const override { return m_status; }
+    bool registerApplication(QString*) override
+    {
+        m_status = LoginItemStatus::enabled;
+        return true;
+    }
+    bool unregisterApplication(QString*) override
+    {
+        m_status = LoginItemStatus::notRegistered;
+        return true;
+    }
+
+private:
+    LoginItemStatus m_status = LoginItemStatus::notRegistered;
+};
+
+struct Fixture
+{
+    CoordinatorHarness h;
+    LaunchAtLoginService login { std::make_shared<MemoryLoginItem>() };
+    SetupWindowController controller { h.settings(), h.coordinator(), login };
+
+    void settle()
+    {
+        h.settle();
+        QTest::qWait(50);
+    }
+};
+
+} // namespace
+
+TEST(SetupWindowController, TheSameWindowComesBackWhereTheUserLeftIt)
+{
+    Fixture f;
+    ASSERT_EQ(f.controller.window(), nullptr);
+    ASSERT_TRUE(f.controller.showSetupWindow());
+    QWidget* window = f.controller.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tessvale Settings"));
+    EXPECT_EQ(window->size(), QSize(720, 760));
+    EXPECT_GE(window->minimumWidth(), 540);
+    EXPECT_GE(window->minimumHeight(), 480);
+
+    // Moved and with troubleshooting open, then closed: closing only hides.
+    window->move(window->pos() + QPoint(-40, -30));
+    QTRY_VERIFY_WITH_TIMEOUT(window->pos() != QPoint(), 2000);
+    QTest::qWait(100);
+    const QPoint moved = window->pos();
+    f.controller.view()->setShowTroubleshooting(true);
+    window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 2000);
+
+    ASSERT_TRUE(f.controller.showSetupWindow());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    EXPECT_EQ(f.controller.window(), window);
+    EXPECT_EQ(f.controller.ensureWindow(), window);
+    QTest::qWait(100);
+    EXPECT_EQ(window->pos(), moved);
+    EXPECT_TRUE(f.controller.view()->showTroubleshooting());
+
+    // Minimised, then presented again: restored and active.
+    window->showMinimized();
+    QTRY_VERIFY_WITH_TIMEOUT(window->isMinimized(), 2000);
+    ASSERT_TRUE(f.controller.showSetupWindow());
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isMinimized() && window->isVisible(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(window->isActiveWindow(), 2000);
+}
+
+// Showing the window refreshes what may have changed meanwhile: devices, permissions, login item.
+TEST(SetupWindowController, ShowingTheWindowRefreshesDevicesAndPermissions)
+{
+    Fixture f;
+    f.h.microphoneStatus = MicrophoneAuthorizationStatus::denied;
+    f.h.audio().deviceList = { { QStringLiteral("usb-1"), QStringLiteral("USB Mic"), 1 } };
+    f.controller.showSetupWindow();
+    f.settle();
+    EXPECT_EQ(f.h.coordinator().permissionSnapshot().microphone, PermissionState::denied);
+    EXPECT_EQ(f.h.coordinator().availableInputDevices().size(), 1);
+}
+
+namespace {
+
+void save(QWidget* window, const QString& name)
+{
+    const QString folder = qEnvironmentVariable("TESSVALE_SCREENSHOT_DIR");
+    QTest::qWait(150);
+    const QString path = QDir(folder).filePath(name);
+    ASSERT_TRUE(window->grab().save(path)) << path.toStdString();
+}
+
+} // namespace
+
+// Saves setup-new-user.png, setup-checklist-midway.png and setup-ready.png in $TESSVALE_SCREENSHOT_DIR.
+TEST(SetupScreenshots, NewUserMidwayAndReady)
+{
+    const QString folder = qEnvironmentVariable("TESSVALE_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "TESSVALE_SCREENSHOT_DIR is not set";
+    ASSERT_TRUE(QDir().mkpath(folder));
+
+    Fixture f;
+    f.h.microphoneStatus = MicrophoneAuthorizationStatus::notDetermined;
+    f.h.accessibilityTrusted = false;
+    f.controller.showSetupWindow();
+    QWidget* window = f.controller.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    f.settle();
+    save(window, QStringLiteral("setup-new-user.png"));
+
+    const QString email = QStringLiteral("ada@example.test");
+    Access::setSignedIn(f.h.coordinator(), CoordinatorHarness::sampleMe(email));
+    f.h.microphoneStatus = MicrophoneAuthorizationStatus::authorized;
+    f.h.coordinator().refreshPermissions();
+    f.settle();
+    f.controller.view()->scrollArea()->ensureWidgetVisible(f.controller.view()->checklistButton(), 0, 120);
+    save(window, QStringLiteral("setup-checklist-midway.png"));
+
+    f.h.accessibilityTrusted = true;
+    f.h.coordinator().refreshPermissions();
+    Access::addTranscriptRecord(f.h.coordinator(),
+        SessionTranscriptRecord { QUuid::createUuid(), QDateTime::currentDateTime(), QStringLiteral("hello"),
+            QStringLiteral("Hello from the first dictation.") });
+    f.h.settings().markLaunchReadinessCompleted(email);
+    f.settle();
+    f.controller.view()->scrollArea()->ensureWidgetVisible(f.controller.view()->latestTranscriptLabel(), 0, 60);
+    save(window, QStringLiteral("setup-ready.png"));
+}

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "platform/system/LoginItemService.h"
+#include "setup/SetupView.h"
+#include "support/audio/FakeAudioSystem.h"
+#include "support/coordinator/CoordinatorHarness.h"
+#include "system/LaunchAtLoginService.h"
+#include "windows/rows/SettingsPickerRow.h"
+#include "windows/rows/SettingsToggleRow.h"
+
+using namespace tessvale;
+using Access = DictationCoordinatorTestAccess;
+
+namespace {
+
+// A login item whose changes fail, as when the autostart folder cannot be written.
+class RefusingLoginItem final : public LoginItemService
+{
+public:
+    LoginItemStatus status() const override { return LoginItemStatus::notRegistered; }
+    bool registerApplication(QString* error) override
+    {
+        *error = QStringLiteral("The autostart folder is read-only.");
+        return false;
+    }
+    bool unregisterApplication(QString*) override { return true; }
+};
+
+struct Fixture
+{
+    CoordinatorHarness h;
+    LaunchAtLoginService login { std::make_shared<RefusingLoginItem>() };
+    std::unique_ptr<SetupView> view;
+
+    explicit Fixture(bool dictation = false)
+    {
+        if (dictation)
+            h.prepareDictation();
+        h.audio().deviceList = { { QStringLiteral("usb-1"), QStringLiteral("USB Mic"), 1 } };
+        view = std::make_unique<SetupView>(h.settings(), h.coordinator(), login);
+        view->resize(720, 760);
+    }
+    void settle()
+    {
+        h.settle();
+        QCoreApplication::processEvents();
+    }
+};
+
+} // namespace
+
+TEST(SetupView, ARefreshNeverWritesASettingBack)
+{
+    Fixture f;
+    f.h.settings().setPreferredMicrophoneUID(QStringLiteral("unplugged"));
+    f.h.settings().setDeviceName(QStringLiteral("Desk"));
+    QSignalSpy willChange(&f.h.settings(), &AppSettings::objectWillChange);
+    f.view->show();
+    f.h.coordinator().refreshAudioInputDevices();
+    Access::setSignedIn(f.h.coordinator(), CoordinatorHarness::sampleMe());
+    f.settle();
+    f.view->refresh();
+
+    EXPECT_EQ(willChange.count(), 0);
+    EXPECT_EQ(f.h.settings().preferredMicrophoneUID(), QStringLiteral("unplugged"));
+    EXPECT_EQ(f.view->microphonePicker()->options().size(), 2);
+    EXPECT_EQ(f.view->deviceNameField()->text(), QStringLiteral("Desk"));
+}
+
+TEST(SetupView, TheRefusedLoginSwitchShowsTheServicesValue)
+{
+    Fixture f;
+    f.view->show();
+    f.settle();
+    QAbstractButton* toggle = f.view->launchAtLoginRow()->toggle();
+    ASSERT_FALSE(toggle->isChecked());
+    toggle->click();
+    f.settle();
+    EXPECT_FALSE(toggle->isChecked());
+    EXPECT_EQ(f.login.lastError(), QStringLiteral("The autostart folder is read-only."));
+    EXPECT_FALSE(f.view->content().launchAtLoginOn);
+}
+
+TEST(SetupView, EditingTheDeviceNameMidTextKeepsTheCursor)
+{
+    Fixture f;
+    f.h.settings().setDeviceName(QStringLiteral("Desk"));
+    f.view->setShowTroubleshooting(true);
+    f.view->show();
+    f.settle();
+    QLineEdit* field = f.view->deviceNameField();
+    field->setFocus();
+    field->setCursorPosition(2);
+    QTest::keyClicks(field, QStringLiteral("XY"));
+    f.settle();
+    EXPECT_EQ(f.h.settings().deviceName(), QStringLiteral("DeXYsk"));
+    EXPECT_EQ(field->text(), QStringLiteral("DeXYsk"));
+    EXPECT_EQ(field->cursorPosition(), 4);
+}
+
+TEST(SetupView, TheTranscriptShowsAsPlainText)
+{
+    Fixture f;
+    Access::setSignedIn(f.h.coordinator(), CoordinatorHarness::sampleMe(QStringLiteral("ada@example.test")));
+    f.h.settings().markLaunchReadinessCompleted(QStringLiteral("ada@example.test"));
+    Access::addTranscriptRecord(f.h.coordinator(),
+        SessionTranscriptRecord { QUuid::createUuid(), QDateTime::currentDateTime(), QStringLiteral("<b>bold</b>"),
+            QStringLiteral("<b>bold</b> & more") });
+    f.view->show();
+    f.settle();
+    ASSERT_TRUE(f.view->isSectionShown(SetupSection::latestTranscript));
+    EXPECT_EQ(f.view->latestTranscriptLabel()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(f.view->latestTranscriptLabel()->text(), QStringLiteral("<b>bold</b> & more"));
+    EXPECT_FALSE(f.view->isSectionShown(SetupSection::checklist));
+    EXPECT_TRUE(f.view->isSectionShown(SetupSection::readyCard));
+}
+
+// The stop buttons stop the current trigger mode's dictation, as the HUD does.
+TEST(SetupView, TheStopButtonStopsTheRunningDictation)
+{
+    Fixture f(true);
+    Access::setSignedIn(f.h.coordinator(), CoordinatorHarness::sampleMe());
+    f.view->show();
+    f.h.openDictation(false);
+    f.settle();
+    ASSERT_EQ(f.h.coordinator().phase(), DictationPhase::recording) << qPrintable(f.h.activityMessages().join('\n'));
+    EXPECT_EQ(f.view->checklistButton()->text(), QStringLiteral("Stop Test Dictation"));
+    f.view->checklistButton()->click();
+    f.settle();
+    EXPECT_NE(f.h.coordinator().phase(), DictationPhase::recording);
+    EXPECT_TRUE(f.h.activityMessages().filter(QStringLiteral("Stopping recording for ")).size() == 1)
+        << qPrintable(f.h.activityMessages().join('\n'));
+}
