@@ -71,11 +71,13 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
     // it is started below, and again after every change.
     m_shortcuts = std::make_unique<ShortcutWiring>(*m_settings, *m_coordinator,
         KeyboardEventMonitor::factory(m_platform, Sleeper::system()), Sleeper::system(), nullptr, m_platform.keyCodes);
-    // The Settings window is built on first use, by then with the engine its recorders suspend.
+    // Both windows are built on first use, by then with the engine their recorders suspend.
     m_settingsWindowController->setShortcutsCardFactory(
         [this](AppSettings& settings, DictationCoordinator& coordinator) {
             return new ShortcutSettingsCard(settings, coordinator, m_shortcuts.get());
         });
+    m_setupWindowController->setShortcutsCardFactory(
+        [this] { return new ShortcutSettingsCard(*m_settings, *m_coordinator, m_shortcuts.get()); });
     // A window that comes up while quitting is gone at once, so it does not count as presented.
     m_initialSetupObserver = std::make_unique<InitialSetupObserver>(
         *m_settings, *m_coordinator, [this] { return !m_quitting && m_setupWindowController->showSetupWindow(); });

@@ -227,19 +227,6 @@ QList<SetupStep> checklistSteps(const SetupInput& input)
     return { connect, permissions, test };
 }
 
-QString permissionStateText(PermissionState state)
-{
-    switch (state) {
-    case PermissionState::notDetermined:
-        return QStringLiteral("Not Determined");
-    case PermissionState::denied:
-        return QStringLiteral("Denied");
-    case PermissionState::authorized:
-        return QStringLiteral("Authorized");
-    }
-    return {};
-}
-
 SetupTint permissionStateTint(PermissionState state)
 {
     switch (state) {

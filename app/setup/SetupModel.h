@@ -12,6 +12,8 @@
 #include "settings/AppSettings.h"
 #include "system/PermissionState.h"
 
+#include "windows/rows/PermissionText.h"
+
 namespace tessvale {
 
 class DictationCoordinator;
@@ -211,8 +213,6 @@ SetupButton primaryButton(const SetupInput& input);
 SetupButton checklistButton(const SetupInput& input);
 QList<SetupStep> checklistSteps(const SetupInput& input);
 
-// "Not Determined", "Denied", "Authorized" and their tints.
-QString permissionStateText(PermissionState state);
 SetupTint permissionStateTint(PermissionState state);
 // The step's symbol name and tint.
 QString stepSymbolName(OnboardingStepState state);

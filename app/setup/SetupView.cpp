@@ -252,6 +252,9 @@ void SetupView::showEvent(QShowEvent* event)
     m_coordinator.refreshAudioInputDevices();
     m_coordinator.refreshPermissionsOnActivation();
     refresh();
+    // The next step is one key away, unless the user is already working in the window.
+    if (!isAncestorOf(QApplication::focusWidget()))
+        m_primary->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void SetupView::scheduleRefresh()

@@ -31,6 +31,8 @@ QWidget* SetupWindowController::ensureWindow()
     layout->setContentsMargins(0, 0, 0, 0);
     m_view = new SetupView(m_settings, m_coordinator, m_launchAtLogin, window.get());
     layout->addWidget(m_view);
+    if (m_shortcutsCardFactory)
+        m_view->setShortcutsCard(m_shortcutsCardFactory());
     window->setWindowTitle(QStringLiteral("Tessvale Settings"));
     window->setMinimumSize(minimumContentWidth, minimumContentHeight);
     window->resize(contentWidth, contentHeight);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <memory>
 
 #include <QObject>
@@ -30,6 +32,10 @@ public:
     ~SetupWindowController() override;
 
     // The setup window, built and centred on the first call; the same window afterwards.
+    // Builds the shortcuts card for the window, when the application has one; call before the
+    // window is first built.
+    void setShortcutsCardFactory(std::function<QWidget*()> factory) { m_shortcutsCardFactory = std::move(factory); }
+
     QWidget* ensureWindow();
     // Brings the window up in front of other applications, restoring it when minimized. Whether it
     // is shown afterwards.
@@ -49,6 +55,7 @@ private:
     LaunchAtLoginService& m_launchAtLogin;
     std::unique_ptr<QWidget> m_window;
     SetupView* m_view = nullptr;
+    std::function<QWidget*()> m_shortcutsCardFactory;
 };
 
 } // namespace tessvale

@@ -33,19 +33,6 @@ SettingsInput SettingsInput::from(
     return input;
 }
 
-QString permissionStateText(PermissionState state)
-{
-    switch (state) {
-    case PermissionState::notDetermined:
-        return QStringLiteral("Not Determined");
-    case PermissionState::denied:
-        return QStringLiteral("Denied");
-    case PermissionState::authorized:
-        return QStringLiteral("Authorized");
-    }
-    return QStringLiteral("Not Determined");
-}
-
 namespace {
 
 void applyUpdateState(const AppUpdateState& state, SettingsContent& content)

@@ -10,6 +10,8 @@
 #include "system/PermissionState.h"
 #include "windows/rows/SettingsPickerRow.h"
 
+#include "windows/rows/PermissionText.h"
+
 namespace tessvale {
 
 class AppSettings;
@@ -89,8 +91,6 @@ struct SettingsContent
 
     friend bool operator==(const SettingsContent&, const SettingsContent&) = default;
 };
-
-QString permissionStateText(PermissionState state);
 
 SettingsContent settingsContent(const SettingsInput& input);
 

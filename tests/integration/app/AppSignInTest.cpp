@@ -31,25 +31,13 @@ bool initialSetupPresented(const AppProcess& app)
         .toBool();
 }
 
-// Clicks the middle of a window, where the setup window's sign-in button sits.
-void clickMiddle(const QString& window)
+// Presses the setup window's primary button, which has the focus when the window comes up.
+void pressPrimaryButton(const QString& window)
 {
     QProcess::execute(
         QStringLiteral("xdotool"), { QStringLiteral("windowactivate"), QStringLiteral("--sync"), window });
-    QProcess geometry;
-    geometry.start(
-        QStringLiteral("xdotool"), { QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window });
-    geometry.waitForFinished(5000);
-    int width = 0, height = 0;
-    for (const QString& line : QString::fromLatin1(geometry.readAllStandardOutput()).split(QLatin1Char('\n'))) {
-        if (line.startsWith(QStringLiteral("WIDTH=")))
-            width = line.mid(6).toInt();
-        if (line.startsWith(QStringLiteral("HEIGHT=")))
-            height = line.mid(7).toInt();
-    }
     QProcess::execute(QStringLiteral("xdotool"),
-        { QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(width / 2),
-            QString::number(height / 2), QStringLiteral("click"), QStringLiteral("1") });
+        { QStringLiteral("key"), QStringLiteral("--window"), window, QStringLiteral("space") });
 }
 
 } // namespace
@@ -130,9 +118,9 @@ TEST_F(AppSignInTest, SignsInThroughTheCallbackForwardedByASecondProcess)
     QStringList windows;
     ASSERT_TRUE(waitUntil([&] { return !(windows = tessvale::testing::windowsNamed(setupTitle)).isEmpty(); }, 20s))
         << app->output().constData();
-    // A click that lands before the window takes input is lost: click again until the sign-in opens.
+    // A key that lands before the window takes input is lost: press again until the sign-in opens.
     for (int attempt = 0; attempt < 3 && !app->logged("Opened browser sign-in"); ++attempt) {
-        clickMiddle(windows.first());
+        pressPrimaryButton(windows.first());
         app->waitForLog("Opened browser sign-in", 10s);
     }
     ASSERT_TRUE(app->waitForLog("Browser sign-in completed for dictation@example.com.", 30s))
