@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "setup/SetupView.h"
+#include "windows/PresentWindow.h"
 
 namespace tessvale {
 
@@ -48,14 +49,7 @@ QWidget* SetupWindowController::ensureWindow()
 
 bool SetupWindowController::showSetupWindow()
 {
-    QWidget* window = ensureWindow();
-    if (window->isMinimized())
-        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    window->show();
-    window->raise();
-    // In front of other applications, as the desktop allows.
-    window->activateWindow();
-    return window->isVisible();
+    return presentWindow(ensureWindow());
 }
 
 } // namespace tessvale

@@ -5,6 +5,7 @@
 #include <QKeySequence>
 #include <QVBoxLayout>
 
+#include "windows/PresentWindow.h"
 #include "windows/settings/SettingsView.h"
 
 namespace tessvale {
@@ -39,12 +40,7 @@ QWidget* SettingsWindowController::ensureWindow()
 
 void SettingsWindowController::showSettingsWindow()
 {
-    QWidget* window = ensureWindow();
-    if (window->isMinimized())
-        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    window->show();
-    window->raise();
-    window->activateWindow();
+    presentWindow(ensureWindow());
 }
 
 OpenSettingsShortcut::OpenSettingsShortcut(std::function<void()> open, QObject* parent)
