@@ -1,22 +1,13 @@
 #include "InsertionFixture.h"
 
+#include "coordinator/CoordinatorHelpers.h"
 #include "support/shortcuts/FakeSessionInputProbe.h"
 
 namespace tessvale::testing {
 
 QString InsertOutcome::errorText() const
 {
-    if (!error)
-        return {};
-    try {
-        std::rethrow_exception(error);
-    } catch (const TextInsertionError& e) {
-        return e.errorDescription();
-    } catch (const TextInsertionServiceError& e) {
-        return e.localizedDescription();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    }
+    return localizedDescription(error);
 }
 
 std::optional<TextInsertionError::Case> InsertOutcome::errorCase() const
