@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "coordinator/DictationCoordinatorTestAccess.h"
 #include "platform/system/LoginItemService.h"
@@ -81,6 +85,30 @@ TEST(SettingsView, ARefreshNeverWritesBack)
     f.view->microphonePicker()->picker()->activated(2);
     EXPECT_EQ(f.h.settings().preferredMicrophoneUID(), QStringLiteral("mic-b"));
     EXPECT_EQ(microphone.count(), 1);
+}
+
+TEST(SettingsView, AWheelOverThePickerScrollsThePageAndChoosesNothing)
+{
+    SettingsFixture f;
+    f.h.audio().deviceList.append({ QStringLiteral("mic-b"), QStringLiteral("USB"), 1 });
+    f.h.coordinator().refreshAudioInputDevices();
+    f.h.settle();
+    f.view->resize(SettingsView::minimumWidth, SettingsView::minimumHeight);
+    QScrollBar* page = f.view->findChild<QScrollArea*>()->verticalScrollBar();
+    ASSERT_GT(page->maximum(), 0);
+    QComboBox* picker = f.view->microphonePicker()->picker();
+    const int shown = picker->currentIndex();
+    QSignalSpy microphone(&f.h.settings(), &AppSettings::preferredMicrophoneUIDChanged);
+
+    const QPointF inside = QPointF(picker->rect().center());
+    QWheelEvent wheel(inside, picker->mapToGlobal(inside), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+        Qt::NoScrollPhase, false);
+    // Delivered as the window system delivers it: what the picker leaves goes on to its parents.
+    QSpontaneKeyEvent::setSpontaneous(&wheel);
+    QApplication::instance()->notify(picker, &wheel);
+    EXPECT_EQ(picker->currentIndex(), shown);
+    EXPECT_EQ(microphone.count(), 0);
+    EXPECT_GT(page->value(), 0);
 }
 
 TEST(SettingsView, ARefusedLoginSwitchShowsTheServiceValue)
