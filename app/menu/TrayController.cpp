@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "coordinator/DictationCoordinator.h"
@@ -41,6 +43,13 @@ QWidget* hostWindow(Qt::WindowFlags flags, QWidget* content)
     return window;
 }
 
+// A tooltip reads markup when its text looks like some: the service's or the user's text is given as
+// text that shows literally.
+QString plainToolTip(const QString& text)
+{
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+}
+
 } // namespace
 
 TrayController::TrayController(
@@ -55,6 +64,10 @@ TrayController::TrayController(
     m_trayPoll.setInterval(std::chrono::seconds(2));
     connect(&m_trayPoll, &QTimer::timeout, this, &TrayController::checkForTrayHost);
     connect(&coordinator, &DictationCoordinator::stateChanged, this, &TrayController::refresh);
+    m_phase = coordinator.phase();
+    connect(&coordinator, &DictationCoordinator::phaseChanged, this, &TrayController::phaseChanged);
+    // A shortcut on an action of a menu without a parent never fires: the open menu takes the keys.
+    m_menu->installEventFilter(this);
 }
 
 TrayController::~TrayController()
@@ -117,7 +130,7 @@ void TrayController::rebuildMenu(const MenuBarContent& content)
         QAction* action = m_menu->addAction(symbolIcon(row.symbol), menuText(title, metrics, informational));
         action->setEnabled(row.enabled && row.command.has_value());
         if (informational)
-            action->setToolTip(row.title);
+            action->setToolTip(plainToolTip(row.title));
         if (!row.shortcut.isEmpty())
             action->setShortcut(QKeySequence(row.shortcut));
         if (row.command) {
@@ -127,7 +140,7 @@ void TrayController::rebuildMenu(const MenuBarContent& content)
         }
         if ((row.kind == MenuRowKind::statusCard || row.kind == MenuRowKind::header) && !row.detail.isEmpty()) {
             QAction* detail = m_menu->addAction(menuText(row.detail, metrics, true));
-            detail->setToolTip(row.detail);
+            detail->setToolTip(plainToolTip(row.detail));
             detail->setEnabled(false);
         }
     }
@@ -166,8 +179,38 @@ void TrayController::watchEmbedding()
     }
 }
 
+void TrayController::phaseChanged(DictationPhase phase)
+{
+    // The card and the menu hold the keyboard and the pointer: the insertion that follows the
+    // recording could not give the focus back to the application dictated into while they are open.
+    const bool leftRecording = m_phase == DictationPhase::recording && phase != DictationPhase::recording;
+    m_phase = phase;
+    if (!leftRecording && phase != DictationPhase::inserting)
+        return;
+    if (m_popup)
+        m_popup->hide();
+    m_menu->hide();
+}
+
+bool TrayController::menuShortcutPressed(const QKeyEvent& event)
+{
+    const QKeySequence pressed(event.keyCombination());
+    for (QAction* action : m_menu->actions()) {
+        if (action->isEnabled() && !action->shortcut().isEmpty() && action->shortcut() == pressed) {
+            // As after a click: the menu closes, then the command runs.
+            m_menu->hide();
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
+}
+
 bool TrayController::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_menu.get() && event->type() == QEvent::KeyPress
+        && menuShortcutPressed(*static_cast<QKeyEvent*>(event)))
+        return true;
     if (watched == m_embeddedWindow && event->type() == QEvent::Hide) {
         QTimer::singleShot(0, this, [this] {
             if (m_trayIcon && !QSystemTrayIcon::isSystemTrayAvailable()) {
