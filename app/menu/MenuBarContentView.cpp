@@ -12,6 +12,7 @@
 
 #include "coordinator/DictationCoordinator.h"
 #include "icons/SymbolIcons.h"
+#include "windows/rows/RowStyle.h"
 
 namespace tessvale {
 
@@ -22,6 +23,7 @@ constexpr int kCardPadding = 14;
 constexpr int kOuterPadding = 8;
 constexpr int kContentWidth = kCardWidth - 2 * kCardPadding;
 constexpr int kTileSize = 32;
+constexpr qreal kCardRadius = 18;
 
 QColor tintColor(MenuTint tint, const QPalette& palette)
 {
@@ -46,17 +48,6 @@ QColor withAlpha(QColor color, double alpha)
 {
     color.setAlphaF(alpha);
     return color;
-}
-
-QFont scaledFont(const QFont& base, double scale, QFont::Weight weight)
-{
-    QFont font = base;
-    if (font.pointSizeF() > 0)
-        font.setPointSizeF(font.pointSizeF() * scale);
-    else
-        font.setPixelSize(qRound(font.pixelSize() * scale));
-    font.setWeight(weight);
-    return font;
 }
 
 void fillRounded(QPainter& painter, const QRectF& rect, qreal radius, const QBrush& fill, const QColor& stroke)
@@ -337,10 +328,17 @@ protected:
             titleColour = symbolColour = Qt::white;
             titleFont.setWeight(QFont::DemiBold);
             left = 12;
+            // The keyboard focus: a white ring inside the tint.
+            if (hasFocus()) {
+                QPainterPath ring;
+                ring.addRoundedRect(QRectF(rect()).adjusted(2.5, 2.5, -2.5, -2.5), 10, 10);
+                painter.strokePath(ring, QPen(withAlpha(Qt::white, 0.9), 2));
+            }
             break;
         }
         case MenuRowKind::secondaryButton:
-            fillRounded(painter, rect(), 12, withAlpha(text, hovered ? 0.09 : 0.05), withAlpha(text, 0.08));
+            fillRounded(painter, rect(), 12, withAlpha(text, hovered ? 0.09 : 0.05),
+                hasFocus() ? colours.color(QPalette::Highlight) : withAlpha(text, 0.08));
             titleFont.setWeight(QFont::Medium);
             left = 12;
             break;
@@ -544,6 +542,14 @@ void MenuBarContentView::trigger(MenuCommand command)
     performMenuCommand(command, m_coordinator, m_showSetup, m_quit);
 }
 
+QPainterPath MenuBarContentView::cardShape() const
+{
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()).adjusted(kOuterPadding, kOuterPadding, -kOuterPadding, -kOuterPadding),
+        kCardRadius, kCardRadius);
+    return shape;
+}
+
 void MenuBarContentView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -555,8 +561,8 @@ void MenuBarContentView::paintEvent(QPaintEvent*)
         shadow.addRoundedRect(card.adjusted(-layer, -layer + 3, layer, layer + 3), 18 + layer, 18 + layer);
         painter.fillPath(shadow, QColor(0, 0, 0, 10));
     }
-    fillRounded(
-        painter, card, 18, palette().color(QPalette::Window), withAlpha(palette().color(QPalette::WindowText), 0.1));
+    fillRounded(painter, card, kCardRadius, palette().color(QPalette::Window),
+        withAlpha(palette().color(QPalette::WindowText), 0.1));
 }
 
 } // namespace tessvale

@@ -154,16 +154,7 @@ SetupView::SetupView(
     , m_launchAtLoginService(launchAtLogin)
 {
     setMinimumSize(540, 480);
-    // The prominent buttons take the palette's highlight, so they follow a dark theme too.
-    setStyleSheet(QStringLiteral("QPushButton[prominent=\"true\"] { background-color: palette(highlight); "
-                                 "color: palette(highlighted-text); border: none; border-radius: 6px; "
-                                 "padding: 6px 14px; }"
-                                 "QPushButton[prominent=\"true\"]:disabled { background-color: palette(mid); }"
-                                 "QPushButton[prominent=\"false\"] { background-color: palette(button); "
-                                 "color: palette(button-text); border: 1px solid palette(mid); "
-                                 "border-radius: 6px; padding: 5px 14px; }"
-                                 "QPushButton[prominent=\"false\"]:flat { border: none; background: transparent; "
-                                 "color: palette(link); padding: 2px 0px; }"));
+    setStyleSheet(pushButtonStyleSheet());
     auto* content = new GradientBackground;
     auto* stack = column(20, content);
     stack->setContentsMargins(24, 24, 24, 24);
@@ -579,7 +570,11 @@ SettingsSectionCard* SetupView::buildTroubleshooting()
     connect(m_preferDirectTyping, &QCheckBox::clicked, &m_settings, &AppSettings::setPreferDirectTyping);
     connection->addWidget(m_preferDirectTyping);
     auto* check = row(10);
-    check->addWidget(actionButton(QStringLiteral("Check Connectivity"), false, SetupAction::runConnectivityCheck));
+    QPushButton* checkConnectivity
+        = actionButton(QStringLiteral("Check Connectivity"), false, SetupAction::runConnectivityCheck);
+    // The result line beside it takes the room it needs from the stretch, never from the button.
+    checkConnectivity->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    check->addWidget(checkConnectivity);
     m_healthCheck = plainLabel(QString(), TextStyle::footnote, true);
     check->addWidget(m_healthCheck, 1);
     connection->addLayout(check);
