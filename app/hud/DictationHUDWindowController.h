@@ -18,7 +18,8 @@ class DictationCoordinator;
 // Owns the dictation HUD: a small window at the top centre of the screen under the mouse, shown while
 // the coordinator wants it. The window never takes the focus, so the text keeps going to the
 // application the user dictates into. Where a compositor runs it fades in and out; without one it
-// shows and hides at once and its shape is cut to the capsule.
+// shows and hides at once and its shape is cut to the capsule. The frames it places and logs are the
+// capsule's; with a compositor the window around it has room for the shadow.
 class DictationHUDWindowController final : public QObject
 {
     Q_OBJECT
@@ -33,7 +34,7 @@ public:
 
     // Shows or hides the window as the coordinator's shouldShowHUD says.
     void updateVisibility(bool animated);
-    // Places the window on the target screen; its size never changes.
+    // Places the window on the target screen; its size never changes here.
     void updateFrame();
     void show(bool animated);
     void hide(bool animated);

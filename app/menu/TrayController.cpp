@@ -5,12 +5,14 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainterPath>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "coordinator/DictationCoordinator.h"
+#include "hud/DesktopCompositor.h"
 #include "icons/SymbolIcons.h"
 #include "menu/MenuBarContentView.h"
 
@@ -206,8 +208,18 @@ bool TrayController::menuShortcutPressed(const QKeyEvent& event)
     return false;
 }
 
+void TrayController::shapePopup()
+{
+    if (desktopCompositorRunning())
+        m_popup->clearMask();
+    else
+        setWindowShape(m_popup.get(), m_popup->findChild<MenuBarContentView*>()->cardShape());
+}
+
 bool TrayController::eventFilter(QObject* watched, QEvent* event)
 {
+    if (m_popup && watched == m_popup.get() && event->type() == QEvent::Resize && m_popup->isVisible())
+        shapePopup();
     if (watched == m_menu.get() && event->type() == QEvent::KeyPress
         && menuShortcutPressed(*static_cast<QKeyEvent*>(event)))
         return true;
@@ -247,6 +259,11 @@ void TrayController::showPopup()
     if (!m_popup) {
         auto* view = new MenuBarContentView(m_coordinator, m_showSetup, m_quit);
         m_popup.reset(hostWindow(Qt::Popup, view));
+        // Only the rounded card shows: the room around it is transparent for its shadow, or cut away
+        // where no compositor blends it.
+        m_popup->setAttribute(Qt::WA_TranslucentBackground);
+        // The card grows and shrinks with its content while it shows.
+        m_popup->installEventFilter(this);
         // The command runs after the card has closed, as after a menu.
         connect(view, &MenuBarContentView::commandTriggered, m_popup.get(), &QWidget::hide);
     }
@@ -268,6 +285,8 @@ void TrayController::showPopup()
     position.setX(qBound(available.left(), position.x(), available.right() - size.width() + 1));
     position.setY(qBound(available.top(), position.y(), available.bottom() - size.height() + 1));
     m_popup->move(position);
+    m_popup->layout()->activate();
+    shapePopup();
     m_popup->show();
     m_popup->activateWindow();
 }

@@ -55,6 +55,7 @@ private:
     void rebuildMenu(const MenuBarContent& content);
     void showTrayIcon();
     void showFallbackWindow();
+    void shapePopup();
     void checkForTrayHost();
     void watchEmbedding();
 
