@@ -308,8 +308,9 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const QPalette& colours = palette();
-        const QColor text = colours.color(QPalette::WindowText);
-        const QColor secondary = colours.color(QPalette::PlaceholderText);
+        // A disabled row is the enabled one faded, so it reads alike on light and dark palettes.
+        const QColor text = colours.color(QPalette::Active, QPalette::WindowText);
+        const QColor secondary = colours.color(QPalette::Active, QPalette::PlaceholderText);
         const QColor tint = tintColor(m_row.tint, colours);
         const bool hovered = underMouse() && isEnabled();
         if (!isEnabled())

@@ -15,6 +15,7 @@
 #include "hud/DesktopCompositor.h"
 #include "icons/SymbolIcons.h"
 #include "menu/MenuBarContentView.h"
+#include "windows/rows/RowStyle.h"
 
 namespace tessvale {
 
@@ -62,6 +63,7 @@ TrayController::TrayController(
     , m_quit(std::move(quit))
     , m_menu(std::make_unique<QMenu>())
 {
+    ensureReadableSecondaryText();
     m_trayPoll.setParent(this);
     m_trayPoll.setInterval(std::chrono::seconds(2));
     connect(&m_trayPoll, &QTimer::timeout, this, &TrayController::checkForTrayHost);

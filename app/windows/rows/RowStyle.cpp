@@ -1,5 +1,8 @@
 #include "windows/rows/RowStyle.h"
 
+#include <QApplication>
+#include <QPalette>
+
 namespace tessvale {
 
 namespace {
@@ -8,6 +11,19 @@ namespace {
 // body itself is smaller.
 constexpr double kSmallestPointSize = 8;
 constexpr int kSmallestPixelSize = 11;
+
+// How far the subdued text must stand from the window in lightness, as the eye sees it blended.
+constexpr qreal kSecondaryContrast = 0.25;
+constexpr qreal kSecondaryOpacity = 0.55;
+constexpr qreal kDisabledSecondaryOpacity = 0.35;
+
+bool secondaryTextReadable(const QPalette& palette)
+{
+    const QColor window = palette.color(QPalette::Active, QPalette::Window);
+    const QColor secondary = palette.color(QPalette::Active, QPalette::PlaceholderText);
+    const qreal seen = secondary.lightnessF() * secondary.alphaF() + window.lightnessF() * (1 - secondary.alphaF());
+    return qAbs(seen - window.lightnessF()) >= kSecondaryContrast;
+}
 
 } // namespace
 
@@ -71,6 +87,19 @@ void applyText(QLabel* label, const QString& text)
 {
     if (label->text() != text)
         label->setText(text);
+}
+
+void ensureReadableSecondaryText()
+{
+    QPalette palette = QApplication::palette();
+    if (secondaryTextReadable(palette))
+        return;
+    for (const QPalette::ColorGroup group : { QPalette::Active, QPalette::Inactive, QPalette::Disabled }) {
+        QColor secondary = palette.color(group, QPalette::WindowText);
+        secondary.setAlphaF(group == QPalette::Disabled ? kDisabledSecondaryOpacity : kSecondaryOpacity);
+        palette.setColor(group, QPalette::PlaceholderText, secondary);
+    }
+    QApplication::setPalette(palette);
 }
 
 QString pushButtonStyleSheet()

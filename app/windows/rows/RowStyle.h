@@ -37,6 +37,11 @@ void applyText(QLabel* label, const QString& text);
 // keyboard focus.
 QString pushButtonStyleSheet();
 
+// Some desktop themes (Qt's own for a dark KDE scheme) leave the subdued text colour at its light
+// default, unreadable on a dark window: there it becomes the window text at a lower opacity, for the
+// whole application. Called by whatever builds one of our windows; changes nothing on a readable palette.
+void ensureReadableSecondaryText();
+
 // "&" doubled, so a button or action text shows it instead of taking a mnemonic.
 QString escapedMnemonic(QString text);
 

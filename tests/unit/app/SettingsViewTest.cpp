@@ -148,6 +148,22 @@ TEST(SettingsView, ServiceTextIsPlainText)
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
 }
 
+TEST(SettingsView, SecondaryTextReadsOnADarkThemeThatLeftItDark)
+{
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::Window, QColor(32, 35, 38));
+    dark.setColor(QPalette::WindowText, QColor(252, 252, 252));
+    dark.setColor(QPalette::PlaceholderText, QColor(0, 0, 0, 128));
+    QApplication::setPalette(dark);
+    SettingsFixture f;
+    SettingsWindowController controller(f.h.settings(), f.h.coordinator(), f.launchAtLogin);
+    const QColor secondary = QApplication::palette().color(QPalette::PlaceholderText);
+    QApplication::setPalette(before);
+    EXPECT_GT(secondary.lightness(), 128);
+    EXPECT_LT(secondary.alphaF(), 1.0);
+}
+
 TEST(SettingsView, AnUnpluggedMicrophoneKeepsItsStoredIdentity)
 {
     SettingsFixture f;
