@@ -86,7 +86,7 @@ ShortcutBindingEditorRow::ShortcutBindingEditorRow(const QString& title, const Q
     // The hint beside it takes the room it needs from the stretch, never from the button.
     m_recordButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(m_recordButton, &QPushButton::clicked, this, &ShortcutBindingEditorRow::toggleShortcutRecording);
-    bottom->addWidget(m_recordButton, 0, Qt::AlignVCenter);
+    bottom->addWidget(m_recordButton, 0, Qt::AlignLeft | Qt::AlignVCenter);
     m_hintLabel = plainLabel(QString(), TextStyle::footnote, true, this);
     m_hintLabel->hide();
     bottom->addWidget(m_hintLabel, 1, Qt::AlignVCenter);
