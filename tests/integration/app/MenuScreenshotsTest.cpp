@@ -26,9 +26,11 @@ TEST(MenuScreenshots, TrayCardSignedInAndSignedOut)
         h.coordinator(), [] {}, [] {});
     tray.start();
 
-    const auto shoot = [&](const QString& name) {
+    const auto shoot = [&](const QString& name, std::optional<MenuCommand> focused = std::nullopt) {
         QCoreApplication::processEvents();
         tray.showPopup();
+        if (focused)
+            tray.popup()->findChild<MenuBarContentView*>()->buttonFor(*focused)->setFocus(Qt::TabFocusReason);
         QTest::qWait(200);
         const QString path = QDir(folder).filePath(name);
         // As the X server shows it: where no compositor runs, the window is cut to the card.
@@ -41,6 +43,7 @@ TEST(MenuScreenshots, TrayCardSignedInAndSignedOut)
     shoot(QStringLiteral("tray-card-signed-out.png"));
     DictationCoordinatorTestAccess::setSignedIn(h.coordinator(), CoordinatorHarness::sampleMe());
     shoot(QStringLiteral("tray-card-signed-in.png"));
+    shoot(QStringLiteral("tray-card-keyboard-on-start.png"), MenuCommand::toggleRecording);
     DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::recording);
     shoot(QStringLiteral("tray-card-recording.png"));
     DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::ready);

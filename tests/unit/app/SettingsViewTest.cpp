@@ -16,6 +16,7 @@
 #include "support/audio/FakeAudioSystem.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "system/LaunchAtLoginService.h"
+#include "windows/rows/RowStyle.h"
 #include "windows/rows/SettingsPickerRow.h"
 #include "windows/rows/SettingsToggleRow.h"
 #include "windows/rows/SettingsValueRow.h"
@@ -162,6 +163,15 @@ TEST(SettingsView, SecondaryTextReadsOnADarkThemeThatLeftItDark)
     QApplication::setPalette(before);
     EXPECT_GT(secondary.lightness(), 128);
     EXPECT_LT(secondary.alphaF(), 1.0);
+}
+
+TEST(SettingsView, SecondaryTextsAreAtLeastEightPointsOnANinePointDesktop)
+{
+    QFont desktop;
+    desktop.setPointSizeF(9);
+    for (const TextStyle style : { TextStyle::subheadline, TextStyle::footnote, TextStyle::caption })
+        EXPECT_GE(styledFont(style, desktop).pointSizeF(), 8.0) << static_cast<int>(style);
+    EXPECT_EQ(styledFont(TextStyle::body, desktop).pointSizeF(), 9.0);
 }
 
 TEST(SettingsView, AnUnpluggedMicrophoneKeepsItsStoredIdentity)
