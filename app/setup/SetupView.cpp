@@ -574,7 +574,7 @@ SettingsSectionCard* SetupView::buildTroubleshooting()
         = actionButton(QStringLiteral("Check Connectivity"), false, SetupAction::runConnectivityCheck);
     // The result line beside it takes the room it needs from the stretch, never from the button.
     checkConnectivity->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    check->addWidget(checkConnectivity);
+    check->addWidget(checkConnectivity, 0, Qt::AlignLeft);
     m_healthCheck = plainLabel(QString(), TextStyle::footnote, true);
     check->addWidget(m_healthCheck, 1);
     connection->addLayout(check);
