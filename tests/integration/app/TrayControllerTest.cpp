@@ -140,6 +140,9 @@ TEST(TrayController, CardStopsAHeldDictationAndClosingItDoesNotQuit)
     ASSERT_TRUE(tray->popup()->isVisible());
     // A long text wraps inside the card; in the menu it is literal text, "&" no mnemonic.
     EXPECT_EQ(tray->popup()->width(), 336);
+    // No square corners around the rounded card: cut away, or transparent for a compositor.
+    EXPECT_TRUE(tray->popup()->testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_FALSE(tray->popup()->mask().contains(QPoint(9, 9)));
     const auto entries = tray->contextMenu()->actions();
     const auto shown = std::find_if(entries.begin(), entries.end(),
         [](QAction* action) { return action->text().startsWith(QStringLiteral("<b>Fish && chips</b> <font")); });
