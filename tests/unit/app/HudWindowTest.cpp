@@ -135,6 +135,7 @@ TEST(HudWindow, AShortcutPressThatCannotStartShowsTheErrorForAMoment)
         EXPECT_EQ(QApplication::activeWindow(), &focused);
         if (click) {
             QTest::mouseClick(f.hud.view(), Qt::LeftButton);
+            f.h.settle();
             EXPECT_EQ(setups, 1);
         } else {
             f.h.advance(DictationHUDWindowController::startFailureShownFor - std::chrono::milliseconds(100));
