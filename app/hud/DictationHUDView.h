@@ -71,7 +71,6 @@ public:
     void apply(const DictationHUDViewModel& model);
     // Shows a failed start instead of the phase; a click on it is startFailureClicked().
     void setShowsStartFailure(bool shows);
-    bool showsStartFailure() const { return m_showsStartFailure; }
 
     HUDStopButton* stopButton() const { return m_stopButton; }
     QLabel* symbolLabel() const { return m_symbol; }
