@@ -55,12 +55,13 @@ QString plainToolTip(const QString& text)
 
 } // namespace
 
-TrayController::TrayController(
-    DictationCoordinator& coordinator, std::function<void()> showSetup, std::function<void()> quit, QObject* parent)
+TrayController::TrayController(DictationCoordinator& coordinator, std::function<void()> showSetup,
+    std::function<void()> quit, std::function<void()> showSettings, QObject* parent)
     : QObject(parent)
     , m_coordinator(coordinator)
     , m_showSetup(std::move(showSetup))
     , m_quit(std::move(quit))
+    , m_showSettings(std::move(showSettings))
     , m_menu(std::make_unique<QMenu>())
 {
     ensureReadableSecondaryText();
@@ -140,7 +141,7 @@ void TrayController::rebuildMenu(const MenuBarContent& content)
         if (row.command) {
             const MenuCommand command = *row.command;
             connect(action, &QAction::triggered, this,
-                [this, command] { performMenuCommand(command, m_coordinator, m_showSetup, m_quit); });
+                [this, command] { performMenuCommand(command, m_coordinator, m_showSetup, m_quit, m_showSettings); });
         }
         if ((row.kind == MenuRowKind::statusCard || row.kind == MenuRowKind::header) && !row.detail.isEmpty()) {
             QAction* detail = m_menu->addAction(menuText(row.detail, metrics, true));
@@ -246,7 +247,8 @@ void TrayController::checkForTrayHost()
 void TrayController::showFallbackWindow()
 {
     if (!m_window) {
-        m_window.reset(hostWindow(Qt::Window, new MenuBarContentView(m_coordinator, m_showSetup, m_quit)));
+        m_window.reset(
+            hostWindow(Qt::Window, new MenuBarContentView(m_coordinator, m_showSetup, m_quit, m_showSettings)));
         m_window->setWindowTitle(QStringLiteral("Tessvale"));
     }
     m_window->show();
@@ -259,7 +261,7 @@ void TrayController::showFallbackWindow()
 void TrayController::showPopup()
 {
     if (!m_popup) {
-        auto* view = new MenuBarContentView(m_coordinator, m_showSetup, m_quit);
+        auto* view = new MenuBarContentView(m_coordinator, m_showSetup, m_quit, m_showSettings);
         m_popup.reset(hostWindow(Qt::Popup, view));
         // Only the rounded card shows: the room around it is transparent for its shadow, or cut away
         // where no compositor blends it.
