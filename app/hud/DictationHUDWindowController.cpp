@@ -85,8 +85,6 @@ public:
     {
     }
 
-    bool isShadowed() const { return m_shadowed; }
-
     void setShadowed(bool shadowed)
     {
         if (shadowed == m_shadowed)

@@ -98,6 +98,7 @@ protected:
     {
         // The button is as wide as its title, before the hint appears beside it and after.
         QPushButton* button = row.recordButton();
+        QCoreApplication::processEvents();
         const int left = button->x();
         EXPECT_EQ(button->width(), button->sizeHint().width());
         QTest::mouseClick(button, Qt::LeftButton);
