@@ -107,7 +107,7 @@ QString pushButtonStyleSheet()
     // The focus ring takes the room of the padding, so the button keeps its size.
     return QStringLiteral("QPushButton[prominent=\"true\"] { background-color: palette(highlight); "
                           "color: palette(highlighted-text); border: none; border-radius: 6px; padding: 6px 14px; }"
-                          "QPushButton[prominent=\"true\"]:focus { border: 2px solid palette(highlighted-text); "
+                          "QPushButton[prominent=\"true\"]:focus { border: 2px solid palette(window-text); "
                           "padding: 4px 12px; }"
                           "QPushButton[prominent=\"true\"]:disabled { background-color: palette(mid); }"
                           "QPushButton[prominent=\"false\"] { background-color: palette(button); "
