@@ -291,17 +291,18 @@ QWidget* SetupView::buildHero()
     // Drawn at the screen's density, then clipped to the mark's rounded square.
     const qreal ratio = devicePixelRatioF();
     QPixmap rounded(QSize(52, 52) * ratio);
+    // Painted in logical units, as the icon's pixmap of the same ratio is.
+    rounded.setDevicePixelRatio(ratio);
     rounded.fill(Qt::transparent);
     {
         QPainter painter(&rounded);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         QPainterPath clip;
-        clip.addRoundedRect(QRectF(0, 0, 52 * ratio, 52 * ratio), 14 * ratio, 14 * ratio);
+        clip.addRoundedRect(QRectF(0, 0, 52, 52), 14, 14);
         painter.setClipPath(clip);
         painter.drawPixmap(0, 0, icon.pixmap(QSize(52, 52), ratio));
     }
-    rounded.setDevicePixelRatio(ratio);
     mark->setPixmap(rounded);
     top->addWidget(mark);
     auto* names = column(6);
