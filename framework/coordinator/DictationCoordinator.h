@@ -319,6 +319,9 @@ private:
     QCoro::Task<> handleSessionStartTimeout(QUuid sessionID);
     QCoro::Task<> handleWebSocketTermination(QUuid sessionID, std::exception_ptr error);
     QCoro::Task<> endFailedSession(QUuid sessionID, QString message, QString logPrefix);
+    // Closes the microphone and asks the service to drop a live session, so it delivers no
+    // transcript later; occasion ends the log line ("before quitting").
+    QCoro::Task<> cancelSessionOnService(QString occasion);
     void startWebSocketPing(QUuid sessionID);
     QCoro::Task<> runWebSocketPing(QUuid sessionID, Duration interval, CancelToken token);
     QCoro::Task<> sendWebSocketPing(QUuid sessionID);
