@@ -286,6 +286,10 @@ private:
     QCoro::Task<> failStart(std::exception_ptr error, std::optional<QUuid> openedSessionID, quint64 startGeneration);
     bool isCurrentStart(quint64 startGeneration) const;
     bool cancelQueuedHandsFreeStartIfNeeded(DictationTriggerMode mode);
+    // Either mode's queued stop or cancel, honoured before the recorder starts.
+    bool cancelQueuedStartIfNeeded(DictationTriggerMode mode);
+    // Ends a start that opened no session: flags cleared, the phase back to what the start found.
+    void endStartBeforeSession();
     QCoro::Task<QString> requireStoredAPIKey();
     QString microphoneLogDescription() const;
     bool isLivePhase() const;

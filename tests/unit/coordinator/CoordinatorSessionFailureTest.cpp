@@ -228,6 +228,28 @@ TEST_F(CoordinatorSessionFailureTest, ASignOutDuringTheStartEndsItQuietly)
         EXPECT_FALSE(line.startsWith(QStringLiteral("Failed to start recording"))) << line.toStdString();
 }
 
+TEST_F(CoordinatorSessionFailureTest, ASignInDuringTheStartCarriesItOnWithTheNewAccount)
+{
+    h.meAnswer.gate = OneShot<>();
+    c().startPushToTalk();
+    h.settle();
+    c().beginSignIn();
+    h.settle();
+    QUrl callback = nativeAuthRedirectURI();
+    callback.setQuery(QStringLiteral("code=abc&state=") + h.lastStart.value(4));
+    c().handleExternalAuthCallback(callback);
+    h.settle();
+    EXPECT_EQ(c().phase(), DictationPhase::ready);
+
+    h.meAnswer.gate->resolve();
+    h.settle();
+    EXPECT_EQ(c().phase(), DictationPhase::starting);
+    EXPECT_TRUE(c().lastError().isEmpty());
+    ASSERT_EQ(h.streams.size(), 1);
+    EXPECT_EQ(h.stream().count(Case::startSession), 1);
+    EXPECT_TRUE(h.fakeRecorder.running);
+}
+
 TEST_F(CoordinatorSessionFailureTest, KeepAliveRunsOnTheConfiguredIntervalAndAFailedPingEndsTheSession)
 {
     const QUuid id = h.openDictation();

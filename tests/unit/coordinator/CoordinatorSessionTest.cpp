@@ -141,22 +141,31 @@ TEST_F(CoordinatorSessionTest, ToggleAndStopControlsFollowTheTriggerMode)
     EXPECT_FALSE(h.fakeRecorder.running);
 }
 
-TEST_F(CoordinatorSessionTest, QueuedHandsFreeCancelRestoresThePhaseTheStartFound)
+TEST_F(CoordinatorSessionTest, AQueuedCancelOrReleaseRestoresThePhaseTheStartFound)
 {
-    h.meAnswer.gate = OneShot<>();
-    c().toggleHandsFree();
-    h.settle();
-    c().toggleHandsFree();
-    h.settle();
-    h.meAnswer.gate->resolve();
-    h.settle();
+    const QList<std::pair<bool, QString>> modes = {
+        { true, QStringLiteral("Canceled hands-free dictation before the session opened.") },
+        { false, QStringLiteral("Canceled push-to-talk dictation before the session opened.") },
+    };
+    for (const auto& [handsFree, line] : modes) {
+        CoordinatorHarness run;
+        run.prepareDictation();
+        run.meAnswer.gate = OneShot<>();
+        handsFree ? run.coordinator().toggleHandsFree() : run.coordinator().startPushToTalk();
+        run.settle();
+        handsFree ? run.coordinator().toggleHandsFree() : run.coordinator().stopPushToTalk();
+        run.settle();
+        run.meAnswer.gate->resolve();
+        run.settle();
 
-    // The start found the user signed out, but its own account fetch signed them in.
-    EXPECT_TRUE(c().isAuthenticated());
-    EXPECT_EQ(c().phase(), DictationPhase::ready);
-    EXPECT_EQ(h.transportsMade, 0);
-    EXPECT_EQ(h.fakeRecorder.starts, 0);
-    EXPECT_TRUE(h.logged(QStringLiteral("Canceled hands-free dictation before the session opened.")));
+        // The start found the user signed out, but its own account fetch signed them in.
+        EXPECT_TRUE(run.coordinator().isAuthenticated());
+        EXPECT_EQ(run.coordinator().phase(), DictationPhase::ready);
+        EXPECT_FALSE(run.coordinator().triggerMode());
+        EXPECT_EQ(run.transportsMade, 0);
+        EXPECT_EQ(run.fakeRecorder.starts, 0);
+        EXPECT_TRUE(run.logged(line)) << run.activityMessages().join('\n').toStdString();
+    }
 }
 
 TEST_F(CoordinatorSessionTest, ACaptureThatEndsByItselfStopsAndNamesTheMicrophone)
@@ -178,6 +187,7 @@ TEST_F(CoordinatorSessionTest, ACaptureThatEndsByItselfStopsAndNamesTheMicrophon
     h.deliver(ServerStreamMessage::sessionCompleted(id));
     EXPECT_EQ(c().phase(), DictationPhase::error);
     EXPECT_TRUE(c().lastError().contains(QStringLiteral("\"USB Headset\""))) << c().lastError().toStdString();
+
 }
 
 TEST_F(CoordinatorSessionTest, EmptyDictationTextFollowsTheAudioThatWasSent)
