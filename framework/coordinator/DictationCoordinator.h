@@ -392,6 +392,10 @@ private:
     bool m_pendingPushToTalkStop = false;
     bool m_pendingHandsFreeStartCancel = false;
     std::optional<QUuid> m_disconnectingSessionID;
+    // The session last closed by disconnectSessionTransport; its socket's end report comes later.
+    std::optional<QUuid> m_disconnectedSessionID;
+    // The session whose start message is still on its way: the start handles its opening's failure.
+    std::optional<QUuid> m_openingSessionID;
     TaskHandle m_sessionStartTimeoutTask;
     TaskHandle m_sessionErrorCleanupTask;
     TaskHandle m_webSocketPingTask;
@@ -430,6 +434,8 @@ private:
     // Bumped by every reset to signed out and every completed browser sign-in, so an account refresh
     // that either overtook publishes nothing.
     quint64 m_authenticationGeneration = 0;
+    // A rejected key is being cleared; a second report of the same rejection adds nothing.
+    bool m_isClearingRejectedKey = false;
 
     // Permissions.
     bool m_permissionRefreshObserverInstalled = false;

@@ -193,6 +193,11 @@ QCoro::Task<bool> DictationCoordinator::clearRejectedAPIKeyIfNeeded(
 {
     if (!isRejectedAPIKey(error))
         co_return false;
+    // One rejection can reach here twice (a failed opening fails the start and ends the stream):
+    // the first report clears the key and signs out, the second adds nothing.
+    if (m_isClearingRejectedKey)
+        co_return true;
+    m_isClearingRejectedKey = true;
     QPointer<DictationCoordinator> self(this);
 
     std::exception_ptr deletionError;
@@ -212,6 +217,7 @@ QCoro::Task<bool> DictationCoordinator::clearRejectedAPIKeyIfNeeded(
     co_await std::move(resetting);
     if (!self)
         co_return false;
+    m_isClearingRejectedKey = false;
     logActivity(context + QStringLiteral(". Cleared local credentials."));
     co_return true;
 }

@@ -403,6 +403,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
                 CancelToken) { return coordinator->handleWebSocketTermination(sessionID, error); },
             QStringLiteral("handleWebSocketTermination"));
     };
+    m_openingSessionID = sessionID;
     try {
         QCoro::Task<> connecting = transport.connect(std::move(onMessage), std::move(onTermination));
         co_await std::move(connecting);
@@ -429,6 +430,9 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         if (!self || m_sessionID != sessionID)
             co_return;
     }
+    // From here on the stream's end report speaks for the session; a failed opening stays the start's.
+    if (!failure)
+        m_openingSessionID.reset();
     if (failure) {
         QCoro::Task<> failing = failStart(failure, sessionID, generation);
         co_await std::move(failing);

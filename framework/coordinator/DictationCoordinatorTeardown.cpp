@@ -51,6 +51,9 @@ QCoro::Task<> DictationCoordinator::disconnectSessionTransport()
     m_webSocket.reset();
     m_sessionID.reset();
     m_disconnectingSessionID.reset();
+    m_openingSessionID.reset();
+    if (closingSessionID)
+        m_disconnectedSessionID = closingSessionID;
     m_audioSequence = 0;
     m_insertionTarget.reset();
     logActivity(QStringLiteral("Disconnected session transport."));

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <functional>
 
@@ -9,6 +10,7 @@
 #include "cloud/ServerStreamMessage.h"
 #include "coordinator/CoordinatorHelpers.h"
 #include "insertion/TextInsertionTypes.h"
+#include "support/auth/InMemorySecretStore.h"
 #include "support/coordinator/CoordinatorHarness.h"
 
 using namespace std::chrono_literals;
@@ -248,6 +250,33 @@ TEST_F(CoordinatorSessionFailureTest, ASignInDuringTheStartCarriesItOnWithTheNew
     ASSERT_EQ(h.streams.size(), 1);
     EXPECT_EQ(h.stream().count(Case::startSession), 1);
     EXPECT_TRUE(h.fakeRecorder.running);
+}
+
+TEST_F(CoordinatorSessionFailureTest, AStreamThatRefusesTheKeySignsOutOnce)
+{
+    // As the real connection does: the start message waiting for the opening fails, then the end is
+    // reported, while the keyring takes its time.
+    const std::exception_ptr refused = ptr(CloudTransportError::refusedOpening(401));
+    h.streamSendFailure = [this, refused](const ClientStreamMessage& message) {
+        if (message.messageCase() != Case::startSession)
+            return std::exception_ptr();
+        h.secrets().hold();
+        h.stream().terminate(refused);
+        return refused;
+    };
+    c().startPushToTalk();
+    h.settle();
+    h.secrets().release();
+    h.settle();
+
+    EXPECT_EQ(c().phase(), DictationPhase::signedOut);
+    EXPECT_EQ(c().lastError(), kExpired);
+    EXPECT_EQ(std::count_if(h.secrets().calls().begin(), h.secrets().calls().end(),
+                  [](const auto& call) { return call.call == InMemorySecretStore::Call::deleteItem; }),
+        1);
+    const QStringList log = h.activityMessages();
+    EXPECT_EQ(log.filter(QStringLiteral("Cleared local credentials.")).size(), 1);
+    EXPECT_TRUE(log.filter(QStringLiteral("Failed to remove")).isEmpty());
 }
 
 TEST_F(CoordinatorSessionFailureTest, KeepAliveRunsOnTheConfiguredIntervalAndAFailedPingEndsTheSession)

@@ -75,6 +75,9 @@ TEST_F(CoordinatorSessionTest, PushToTalkStreamsInRecordingOrderAndInsertsOnce)
     EXPECT_EQ(c().phase(), DictationPhase::ready);
     EXPECT_TRUE(c().lastError().isEmpty());
     EXPECT_TRUE(h.stream().disconnected);
+    // The socket's end is reported after the disconnect has returned.
+    EXPECT_TRUE(h.logged(QStringLiteral("Ignoring websocket termination for %1 after its disconnect.")
+                             .arg(id.toString(QUuid::WithoutBraces).toUpper())));
 }
 
 TEST_F(CoordinatorSessionTest, ChunksFromTheCaptureThreadArriveInOrder)
