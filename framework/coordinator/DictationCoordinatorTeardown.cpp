@@ -66,7 +66,8 @@ QCoro::Task<> DictationCoordinator::finishSessionIfIdle()
     QPointer<DictationCoordinator> self(this);
     QCoro::Task<> disconnecting = disconnectSessionTransport();
     co_await std::move(disconnecting);
-    if (!self || m_phase == DictationPhase::error)
+    // A newer session that began during the close owns the phase.
+    if (!self || m_sessionID || m_isStartingRecording || m_phase == DictationPhase::error)
         co_return;
     setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
 }

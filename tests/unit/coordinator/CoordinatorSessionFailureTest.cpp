@@ -279,6 +279,22 @@ TEST_F(CoordinatorSessionFailureTest, AStreamThatRefusesTheKeySignsOutOnce)
     EXPECT_TRUE(log.filter(QStringLiteral("Failed to remove")).isEmpty());
 }
 
+TEST_F(CoordinatorSessionFailureTest, ATeardownThatFinishesAfterANewStartLeavesTheNewSessionAlone)
+{
+    const QUuid first = h.openDictation();
+    h.stream().disconnectGate = OneShot<>();
+    OneShot<> closed = *h.stream().disconnectGate;
+    h.deliver(ServerStreamMessage::sessionStateChanged({ first, FSharpUnionCase(QStringLiteral("Completed")), {} }));
+    h.deliver(ServerStreamMessage::sessionCompleted(first));
+    h.openDictation();
+    ASSERT_EQ(c().phase(), DictationPhase::recording);
+
+    closed.resolve();
+    h.settle();
+    EXPECT_EQ(c().phase(), DictationPhase::recording);
+    EXPECT_TRUE(h.fakeRecorder.running);
+}
+
 TEST_F(CoordinatorSessionFailureTest, KeepAliveRunsOnTheConfiguredIntervalAndAFailedPingEndsTheSession)
 {
     const QUuid id = h.openDictation();
