@@ -171,6 +171,23 @@ TEST_F(CoordinatorSessionTest, AQueuedCancelOrReleaseRestoresThePhaseTheStartFou
     }
 }
 
+TEST_F(CoordinatorSessionTest, AServiceThatFinalizesOnItsOwnClosesTheMicrophoneAndGetsThirtySeconds)
+{
+    const QUuid id = h.openDictation();
+    h.fakeRecorder.chunk(pcm('a'));
+    h.fakeRecorder.leftover = { pcm('b') };
+    h.deliver(stateChanged(id, QStringLiteral("FinalizingStt")));
+    EXPECT_FALSE(h.fakeRecorder.running);
+    c().stopPushToTalk();
+    h.advance(29s);
+    EXPECT_EQ(c().phase(), DictationPhase::finalizing);
+    EXPECT_EQ(h.stream().audioBytes(), pcm('a'));
+    EXPECT_EQ(h.stream().count(Case::stopSession), 0);
+    h.advance(1s);
+    EXPECT_EQ(c().phase(), DictationPhase::error);
+    EXPECT_EQ(c().lastError(), QStringLiteral("The dictation service took too long to finish the dictation."));
+}
+
 TEST_F(CoordinatorSessionTest, ACaptureThatEndsByItselfStopsAndNamesTheMicrophone)
 {
     const QUuid id = h.openDictation(true);
