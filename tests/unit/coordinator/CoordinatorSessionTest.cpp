@@ -208,6 +208,15 @@ TEST_F(CoordinatorSessionTest, ACaptureThatEndsByItselfStopsAndNamesTheMicrophon
     EXPECT_EQ(c().phase(), DictationPhase::error);
     EXPECT_TRUE(c().lastError().contains(QStringLiteral("\"USB Headset\""))) << c().lastError().toStdString();
 
+    // Lost after some text came back: the text goes in, and the user still hears why it is short.
+    const QUuid next = h.openDictation(true);
+    h.fakeRecorder.end(QStringLiteral("USB Headset"), QStringLiteral("device removed"));
+    h.settle();
+    h.deliver(ServerStreamMessage::transcriptCommitted({ next, QStringLiteral("Half a") }));
+    ASSERT_EQ(h.insertions.size(), 1);
+    EXPECT_EQ(c().phase(), DictationPhase::ready);
+    EXPECT_TRUE(c().lastError().contains(QStringLiteral("\"USB Headset\""))) << c().lastError().toStdString();
+    EXPECT_TRUE(h.logged(c().lastError()));
 }
 
 TEST_F(CoordinatorSessionTest, EmptyDictationTextFollowsTheAudioThatWasSent)
