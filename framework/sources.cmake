@@ -108,6 +108,8 @@ set(TESSVALE_LOGIC_SOURCES
   coordinator/DictationCoordinatorRecovery.cpp
   coordinator/DictationCoordinatorTestAccess.h
   coordinator/DictationPresentation.h
+  coordinator/DictationSession.cpp
+  coordinator/DictationSession.h
   focus/FocusAppService.cpp
   focus/FocusAppService.h
   focus/FocusedAppDiagnostics.cpp

@@ -35,9 +35,7 @@ public:
     static void openSession(DictationCoordinator& coordinator, QUuid sessionID,
         std::optional<WebSocketTransport> transport, FocusedInsertionTargetRef target = nullptr)
     {
-        coordinator.m_sessionID = sessionID;
-        coordinator.m_webSocket = std::move(transport);
-        coordinator.m_insertionTarget = std::move(target);
+        coordinator.m_session = std::make_unique<DictationSession>(sessionID, std::move(transport), std::move(target));
     }
 
     // What bootstrap starts in the background.
@@ -48,7 +46,10 @@ public:
             QStringLiteral("restoreSavedSession"));
     }
 
-    static std::optional<QUuid> sessionID(const DictationCoordinator& coordinator) { return coordinator.m_sessionID; }
+    static std::optional<QUuid> sessionID(const DictationCoordinator& coordinator)
+    {
+        return coordinator.currentSessionID();
+    }
     static bool isInserting(const DictationCoordinator& coordinator) { return coordinator.m_isInserting; }
 
     // What a committed transcript starts: the inserting phase, then the insertion of text for the open
@@ -57,8 +58,9 @@ public:
     {
         coordinator.setPhase(DictationPhase::inserting);
         coordinator.m_isInserting = true;
-        return coordinator.insertTranscriptTask(
-            std::move(text), coordinator.m_sessionID.value_or(QUuid::createUuid()), coordinator.m_insertionTarget);
+        return coordinator.insertTranscriptTask(std::move(text),
+            coordinator.currentSessionID().value_or(QUuid::createUuid()),
+            coordinator.m_session ? coordinator.m_session->insertionTarget : nullptr);
     }
 
     // As a recovered transcript leaves it.
