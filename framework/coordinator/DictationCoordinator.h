@@ -294,6 +294,8 @@ private:
     void startRecorder(DictationSession& session);
     void takeRecorderInbox(const std::shared_ptr<RecorderInbox>& inbox);
     void stopCapture();
+    // A session that will not stop the usual way: the microphone closes and nothing more is sent.
+    void stopSessionAudio();
     void handleRecordedAudioChunk(const QByteArray& chunk);
     void handleAudioLevel(float level);
     void handleCaptureEnded(const QString& deviceName, const QString& reason);

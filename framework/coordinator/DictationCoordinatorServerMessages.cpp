@@ -145,9 +145,7 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
             // sent, and the session's end is awaited as after our own stop.
             if (!isStopPending() && !hasCommittedOrInserting()) {
                 m_session->isStopPending = true;
-                stopCapture();
-                m_isStartingRecording = false;
-                m_session->dropUnsentAudio();
+                stopSessionAudio();
                 logActivity(QStringLiteral("Closed the microphone: the service began finalizing ") + logID(id)
                     + QStringLiteral(" before it was stopped."));
                 replaceSessionTask(

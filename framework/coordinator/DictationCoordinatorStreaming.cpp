@@ -41,6 +41,14 @@ void DictationCoordinator::stopCapture()
     setAudioLevel(0);
 }
 
+void DictationCoordinator::stopSessionAudio()
+{
+    stopCapture();
+    m_isStartingRecording = false;
+    if (m_session)
+        m_session->dropUnsentAudio();
+}
+
 void DictationCoordinator::takeRecorderInbox(const std::shared_ptr<RecorderInbox>& inbox)
 {
     // A previous recorder's late deliveries, or those after the session ended, go nowhere.

@@ -40,10 +40,8 @@ QCoro::Task<> DictationCoordinator::handleSessionStartTimeout(QUuid sessionID)
 {
     if (currentSessionID() != sessionID || m_session->isReadyForAudio)
         co_return;
-    stopCapture();
-    m_isStartingRecording = false;
+    stopSessionAudio();
     m_pendingPushToTalkStop = false;
-    m_session->dropUnsentAudio();
     setLastError(QStringLiteral("Tessvale took too long to start the dictation session."));
     setPhase(DictationPhase::error);
     logActivity(QStringLiteral("Timed out waiting for the dictation session to start."));
@@ -101,10 +99,8 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
             co_return;
     }
 
-    stopCapture();
-    m_isStartingRecording = false;
+    stopSessionAudio();
     m_pendingPushToTalkStop = false;
-    m_session->dropUnsentAudio();
     m_session->isReadyForAudio = false;
     m_session->isDrainingQueuedAudio = false;
     m_session->startTimeoutTask.cancel();
@@ -223,9 +219,7 @@ QCoro::Task<> DictationCoordinator::runSessionCompletionWatchdog(QUuid sessionID
     if (!self || currentSessionID() != sessionID || hasCommittedOrInserting() || m_session->isCompleted
         || !isLivePhase())
         co_return;
-    stopCapture();
-    m_isStartingRecording = false;
-    m_session->dropUnsentAudio();
+    stopSessionAudio();
     QCoro::Task<> ending
         = endFailedSession(sessionID, QStringLiteral("The dictation service took too long to finish the dictation."),
             QStringLiteral("Gave up waiting for the dictation session to finish for "));
