@@ -49,6 +49,7 @@ bool shouldReport(const TextInsertionError& error)
     case TextInsertionError::modifierKeysHeld:
     case TextInsertionError::transcriptNotDelivered:
     case TextInsertionError::transcriptPartlyInserted:
+    case TextInsertionError::clipboardUnreadable:
         return false;
     }
     return true;
