@@ -7,6 +7,7 @@
 #include <QPointer>
 
 #include "audio/AudioDeviceMonitor.h"
+#include "settings/AppSettings.h"
 #include "system/PermissionService.h"
 
 namespace tessvale {
@@ -44,11 +45,20 @@ void DictationCoordinator::bootstrap()
     }
     m_audioDeviceMonitor->start();
     logActivity(QStringLiteral("App bootstrapped."));
+    showSettingsStoreProblem(m_settings->storeProblem());
     // Both start after the caller has returned; they are not kept and end only with the coordinator.
     launchMainActorTask(
         [this](CancelToken) { return refreshAppUpdateState(); }, QStringLiteral("refreshAppUpdateState"));
     launchMainActorTask(
         [this](CancelToken token) { return restoreSavedSession(token); }, QStringLiteral("restoreSavedSession"));
+}
+
+void DictationCoordinator::showSettingsStoreProblem(const QString& problem)
+{
+    if (problem.isEmpty())
+        return;
+    logActivity(problem);
+    setLastError(problem);
 }
 
 void DictationCoordinator::refreshPermissions()
