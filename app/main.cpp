@@ -37,6 +37,9 @@ int main(int argc, char** argv)
         case tessvale::SingleInstance::Role::failed:
             qCCritical(lcApp) << "Tessvale is starting or running already, but could not be reached";
             return 1;
+        case tessvale::SingleInstance::Role::refused:
+            qCCritical(lcApp) << "Tessvale is running already; the URL given is too long to hand over to it";
+            return 1;
         }
     }
 

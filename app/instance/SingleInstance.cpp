@@ -118,6 +118,13 @@ SingleInstance::Role SingleInstance::claim(const QUrl& url, int timeoutMs)
             becomeInstance(url);
             return Role::instance;
         }
+        const qsizetype size = encodedMessage(url).size() - headerSize;
+        if (m_lock.error() == QLockFile::LockFailedError && size > maximumMessageSize) {
+            // The instance would drop it, however often it were sent.
+            qCWarning(lcApp) << "The URL is" << size << "bytes long, more than the" << maximumMessageSize
+                             << "bytes a running Tessvale accepts";
+            return Role::refused;
+        }
         if (m_lock.error() != QLockFile::LockFailedError) {
             // Without a usable lock there is no telling whether another instance runs; running is
             // better than never starting.
@@ -208,8 +215,8 @@ void SingleInstance::readMessage(QLocalSocket* socket)
 {
     if (socket->state() != QLocalSocket::ConnectedState || socket->bytesAvailable() < headerSize)
         return;
-    const auto drop = [socket](const char* why) {
-        qCWarning(lcApp) << "Dropped a message from another start:" << why;
+    const auto drop = [this, socket](const char* why) {
+        logDropped(why);
         socket->abort();
         socket->deleteLater();
     };
@@ -238,6 +245,32 @@ void SingleInstance::readMessage(QLocalSocket* socket)
         emit activationRequested();
     else
         emit urlReceived(url);
+}
+
+void SingleInstance::logDropped(const char* why)
+{
+    // Whoever floods the socket must not flood the log, nor slow the instance with it.
+    if (!m_dropWindow.isValid() || m_dropWindow.hasExpired(droppedLogWindowMs)) {
+        logDroppedUnlogged();
+        m_dropWindow.start();
+        m_droppedLogged = 0;
+    }
+    if (m_droppedLogged < droppedLinesPerWindow) {
+        ++m_droppedLogged;
+        qCWarning(lcApp) << "Dropped a message from another start:" << why;
+        return;
+    }
+    if (m_droppedUnlogged++ == 0)
+        QTimer::singleShot(int(qMax<qint64>(0, droppedLogWindowMs - m_dropWindow.elapsed())), this,
+            &SingleInstance::logDroppedUnlogged);
+}
+
+void SingleInstance::logDroppedUnlogged()
+{
+    if (m_droppedUnlogged == 0)
+        return;
+    qCWarning(lcApp) << "Dropped" << m_droppedUnlogged << "more messages from other starts";
+    m_droppedUnlogged = 0;
 }
 
 } // namespace tessvale
