@@ -20,7 +20,7 @@
 
 namespace tessvale {
 
-PlatformServices makePlatformServices()
+PlatformServices makePlatformServices(const QStringList& launchEnvironment)
 {
     PlatformServices services;
     services.syntheticInput = std::make_shared<SyntheticInputTracker>();
@@ -34,7 +34,7 @@ PlatformServices makePlatformServices()
     services.sessionInput = std::make_shared<X11SessionInputProbe>();
     services.microphone = std::make_shared<PulseMicrophoneAuthorizer>();
     services.settingsOpener = std::make_shared<XdgSystemSettingsOpener>();
-    services.loginItems = std::make_shared<XdgAutostartLoginItem>();
+    services.loginItems = std::make_shared<XdgAutostartLoginItem>(launchEnvironment);
     services.envelopeTransport = std::make_shared<NetworkEnvelopeTransport>();
     services.keyCodes = std::make_shared<X11KeyCodeTranslator>();
     services.makeKeySource = [] { return std::make_unique<X11KeySource>(); };
