@@ -38,8 +38,12 @@ void DictationCoordinator::bootstrap()
         QPointer<DictationCoordinator> self(this);
         m_audioDeviceMonitor = std::make_unique<AudioDeviceMonitor>(
             [self] {
-                if (self)
-                    self->refreshAudioInputDevices();
+                if (!self)
+                    return;
+                self->refreshAudioInputDevices();
+                // Whether there is a microphone at all may have changed with the devices, as when the
+                // sound server answers only after the start.
+                self->refreshPermissions();
             },
             m_services.audioSystem);
     }
