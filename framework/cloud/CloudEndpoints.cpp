@@ -1,6 +1,6 @@
 #include "cloud/CloudEndpoints.h"
 
-#include <QHostAddress>
+#include <QStringList>
 #include <QtGlobal>
 
 #include "TessvaleConfig.h"
@@ -15,12 +15,21 @@ QString environmentOr(const char* name, const QString& fallback)
     return value.isEmpty() ? fallback : value;
 }
 
+// localhost, 127.0.0.0/8 or ::1, as QUrl spells a host (IPv4 in full, IPv6 without brackets).
 bool isLoopbackHost(const QString& host)
 {
-    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 || host == QLatin1String("::1"))
         return true;
-    const QHostAddress address(host);
-    return !address.isNull() && address.isLoopback();
+    const QStringList parts = host.split(QLatin1Char('.'));
+    if (parts.size() != 4 || parts[0] != QLatin1String("127"))
+        return false;
+    for (const QString& part : parts) {
+        bool number = false;
+        const int value = part.toInt(&number);
+        if (!number || value < 0 || value > 255)
+            return false;
+    }
+    return true;
 }
 
 QString originRefusal(const QUrl& origin, const char* variable, const char* role)
