@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include "instance/InstanceMessage.h"
+
 class QLocalServer;
 class QLocalSocket;
 
@@ -31,8 +33,7 @@ public:
         refused,
     };
 
-    // Messages larger than this are dropped: a URL the desktop hands over is far shorter.
-    static constexpr qsizetype maximumMessageSize = 8 * 1024;
+    static constexpr qsizetype maximumMessageSize = maximumInstanceMessageSize;
     // Dropped messages are logged one a line up to this many per window, then counted.
     static constexpr int droppedLinesPerWindow = 5;
     static constexpr int droppedLogWindowMs = 10000;
