@@ -226,6 +226,8 @@ private:
 
     // Activity log and error reports.
     void logActivity(const QString& message);
+    // The settings store cannot keep the user's changes (an empty text: nothing to show).
+    void showSettingsStoreProblem(const QString& problem);
     void reportError(std::exception_ptr error, const QString& context, const Extras& extras = {});
 
     // Insertion.
