@@ -423,6 +423,9 @@ private:
     // Bumped by every reset to signed out and every completed browser sign-in, so an account refresh
     // that either overtook publishes nothing.
     quint64 m_authenticationGeneration = 0;
+    // The stored API key as read at sign-in, restore or the first start, so a start does not wait on
+    // the keyring; forgotten with the signed-in state.
+    std::optional<QString> m_apiKey;
 
     // Permissions.
     bool m_permissionRefreshObserverInstalled = false;

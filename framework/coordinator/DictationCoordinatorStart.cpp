@@ -189,10 +189,18 @@ bool DictationCoordinator::isLivePhase() const
 
 QCoro::Task<QString> DictationCoordinator::requireStoredAPIKey()
 {
+    // A copy: the task's promise moves from an lvalue it is handed.
+    if (m_apiKey && !m_apiKey->isEmpty())
+        co_return QString(*m_apiKey);
+    QPointer<DictationCoordinator> self(this);
+    const quint64 generation = m_authenticationGeneration;
     QCoro::Task<std::optional<QString>> reading = m_services.keychain->read(apiKeyAccount, bound(CancelToken()));
     const std::optional<QString> key = co_await std::move(reading);
     if (!key || key->isEmpty())
         throw CloudClientError::missingAPIKey();
+    // A sign-out or sign-in during the read decides which key is current.
+    if (self && m_authenticationGeneration == generation)
+        m_apiKey = key;
     co_return *key;
 }
 

@@ -107,6 +107,10 @@ TEST(CoordinatorSessionStartFailureTest, EveryStartFailureEndsAsItsRowSays)
             EXPECT_EQ(c.phase(), DictationPhase::signedOut);
             EXPECT_EQ(c.lastError(), kExpired);
             EXPECT_FALSE(h.storedAPIKey());
+            // The rejected key is forgotten, not only deleted: the next start has none.
+            c.startPushToTalk();
+            h.settle();
+            EXPECT_EQ(c.lastError(), localizedDescription(ptr(CloudClientError::missingAPIKey())));
         }
         EXPECT_EQ(h.reports.size(), row.reported ? 1 : 0);
         EXPECT_FALSE(c.triggerMode());
