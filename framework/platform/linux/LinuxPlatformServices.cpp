@@ -3,6 +3,7 @@
 #include "base/Logging.h"
 #include "platform/SyntheticInputTracker.h"
 #include "platform/linux/audio/LinuxAudioSystem.h"
+#include "platform/linux/audio/PulseAudioServer.h"
 #include "platform/linux/auth/LibsecretSecretStore.h"
 #include "platform/linux/focus/AtspiAccessibility.h"
 #include "platform/linux/focus/EwmhWindowSystem.h"
@@ -24,7 +25,9 @@ PlatformServices makePlatformServices()
 {
     PlatformServices services;
     services.syntheticInput = std::make_shared<SyntheticInputTracker>();
-    services.audio = std::make_shared<LinuxAudioSystem>();
+    // One standing connection to the sound server for the device list and the microphone checks.
+    const auto soundServer = std::make_shared<PulseAudioServer>();
+    services.audio = std::make_shared<LinuxAudioSystem>(soundServer);
     services.secrets = std::make_shared<LibsecretSecretStore>();
     services.windows = std::make_shared<EwmhWindowSystem>();
     services.accessibility = std::make_shared<AtspiAccessibility>();
@@ -32,7 +35,7 @@ PlatformServices makePlatformServices()
     services.clipboard = std::make_shared<QtClipboard>();
     services.injector = std::make_shared<XTestInputInjector>(services.syntheticInput);
     services.sessionInput = std::make_shared<X11SessionInputProbe>();
-    services.microphone = std::make_shared<PulseMicrophoneAuthorizer>();
+    services.microphone = std::make_shared<PulseMicrophoneAuthorizer>(soundServer);
     services.settingsOpener = std::make_shared<XdgSystemSettingsOpener>();
     services.loginItems = std::make_shared<XdgAutostartLoginItem>();
     services.envelopeTransport = std::make_shared<NetworkEnvelopeTransport>();

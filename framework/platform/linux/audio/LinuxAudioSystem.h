@@ -16,7 +16,8 @@ class PulseAudioServer;
 class LinuxAudioSystem : public AudioSystem
 {
 public:
-    LinuxAudioSystem();
+    // Over the given server connection, shared with others that ask the server; a new one when none.
+    explicit LinuxAudioSystem(std::shared_ptr<PulseAudioServer> server = nullptr);
     ~LinuxAudioSystem() override;
 
     QList<AudioSystemDevice> devices() override;
