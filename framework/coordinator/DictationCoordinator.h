@@ -100,7 +100,8 @@ public:
     // Start-up: permissions, the activation observer, the device list and its monitor, then in the
     // background the update check and the saved-session restore.
     void bootstrap();
-    void refreshPermissions();
+    // The permission snapshot and, unless told otherwise, the focused application's diagnostics.
+    void refreshPermissions(bool focusedAppToo = true);
     // The activation refresh, for the application to call whenever one of its windows is shown.
     void refreshPermissionsOnActivation();
     void promptForAccessibility();

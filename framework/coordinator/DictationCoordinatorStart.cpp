@@ -252,7 +252,9 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     std::exception_ptr failure;
     QString apiKey;
     try {
-        refreshPermissions();
+        // The focused application's diagnostics, the slow part of a refresh, wait until the
+        // microphone runs, unless the start fails here.
+        refreshPermissions(false);
         switch (m_permissionSnapshot.microphone) {
         case PermissionState::notDetermined: {
             QCoro::Task<bool> asking = m_services.permissions->requestMicrophoneAccess();
@@ -268,7 +270,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
             refreshPermissions();
             throw AudioCaptureError::inputUnavailable();
         case PermissionState::authorized:
-            refreshPermissions();
+            refreshPermissions(false);
             break;
         }
         if (cancelQueuedHandsFreeStartIfNeeded(mode))
@@ -351,6 +353,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         co_await std::move(failing);
         co_return;
     }
+    setFocusedAppDiagnostics(m_services.currentDiagnostics());
 
     replaceSessionTask(
         m_sessionStartTimeoutTask, sessionID,

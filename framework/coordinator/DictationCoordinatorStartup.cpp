@@ -51,10 +51,11 @@ void DictationCoordinator::bootstrap()
         [this](CancelToken token) { return restoreSavedSession(token); }, QStringLiteral("restoreSavedSession"));
 }
 
-void DictationCoordinator::refreshPermissions()
+void DictationCoordinator::refreshPermissions(bool focusedAppToo)
 {
     setPermissionSnapshot(m_services.permissions->currentSnapshot());
-    setFocusedAppDiagnostics(m_services.currentDiagnostics());
+    if (focusedAppToo)
+        setFocusedAppDiagnostics(m_services.currentDiagnostics());
     logActivity(QStringLiteral("Permissions refreshed. microphone=") + rawValue(m_permissionSnapshot.microphone)
         + QStringLiteral(" accessibility=") + rawValue(m_permissionSnapshot.accessibility));
 }
