@@ -65,10 +65,11 @@ void DictationCoordinator::showSettingsStoreProblem(const QString& problem)
     setLastError(problem);
 }
 
-void DictationCoordinator::refreshPermissions()
+void DictationCoordinator::refreshPermissions(bool focusedAppToo)
 {
     setPermissionSnapshot(m_services.permissions->currentSnapshot());
-    setFocusedAppDiagnostics(m_services.currentDiagnostics());
+    if (focusedAppToo)
+        setFocusedAppDiagnostics(m_services.currentDiagnostics());
     logActivity(QStringLiteral("Permissions refreshed. microphone=") + rawValue(m_permissionSnapshot.microphone)
         + QStringLiteral(" accessibility=") + rawValue(m_permissionSnapshot.accessibility));
 }

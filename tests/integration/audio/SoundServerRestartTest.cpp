@@ -88,4 +88,12 @@ TEST_F(SoundServerRestart, RecordingEndsWithAReasonWhenTheServerIsKilled)
     service.stop();
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_EQ(recorder.ends(), QStringList { deviceName + ": the sound server went away" });
+
+    // The next recording connects to the new server, not over what was left of the old one.
+    ASSERT_TRUE(m_server.start());
+    ASSERT_TRUE(waitUntil([] { return listed("sine"); }, 2000ms));
+    CaptureRecorder again;
+    service.start(QString("sine"), again.chunkHandler(), again.levelHandler(), again.endedHandler());
+    EXPECT_TRUE(again.waitForChunks(2, 3s));
+    service.stop();
 }
