@@ -9,6 +9,7 @@
 
 #include "coordinator/CoordinatorSeams.h"
 #include "platform/PlatformServices.h"
+#include "support/Skips.h"
 #include "support/cloud/FakeCloudFixture.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "support/coordinator/ShortcutWiring.h"
@@ -35,7 +36,7 @@ protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs the X server of scripts/test-env";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the X server of scripts/test-env";
         m_display = XOpenDisplay(nullptr);
         ASSERT_NE(m_display, nullptr);
         FakeCloudFixture::SetUp();

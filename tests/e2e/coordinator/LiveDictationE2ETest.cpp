@@ -30,6 +30,7 @@
 #include "settings/AppSettings.h"
 #include "settings/InMemoryUserDefaults.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "support/async/TaskRunner.h"
 #include "support/audio/ToneAnalysis.h"
 #include "support/cloud/FakeCloudFixture.h"
@@ -70,7 +71,7 @@ protected:
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY") || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")
             || runTool(QStringLiteral("pactl"), { QStringLiteral("info") }).isNull())
-            GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
         FakeCloudFixture::SetUp();
         qputenv("TESSVALE_REST_ORIGIN", server().restOrigin().toString().toUtf8());
         server().stream().setCommittedText(committed);

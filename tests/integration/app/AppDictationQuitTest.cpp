@@ -11,6 +11,7 @@
 #include <QProcess>
 
 #include "AppProcess.h"
+#include "support/Skips.h"
 #include "support/cloud/FakeCloudFixture.h"
 #include "support/focus/TextTargetProcess.h"
 
@@ -112,7 +113,7 @@ protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
         FakeCloudFixture::SetUp();
         app = std::make_unique<tessvale::testing::AppProcess>(server(), authority());
     }

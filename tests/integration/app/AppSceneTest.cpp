@@ -11,6 +11,7 @@
 #include "coordinator/DictationCoordinator.h"
 #include "coordinator/DictationCoordinatorTestAccess.h"
 #include "menu/TrayController.h"
+#include "support/Skips.h"
 
 using namespace tessvale;
 using Case = ClientStreamMessage::Case;
@@ -47,7 +48,7 @@ QCoro::Task<> recordClose(std::shared_ptr<PlayedStream> stream)
 TEST(AppScene, QuitFromTheMenuCancelsTheDictationAndEndsTheLoop)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
     TessvaleApp scene;
     DictationCoordinator& c = scene.coordinator();
     auto stream = std::make_shared<PlayedStream>();

@@ -8,6 +8,7 @@
 
 #include "AppProcess.h"
 #include "settings/AppSettings.h"
+#include "support/Skips.h"
 #include "support/cloud/FakeCloudFixture.h"
 #include "support/focus/TextTargetProcess.h"
 
@@ -50,7 +51,7 @@ protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY") || qEnvironmentVariableIsEmpty("BROWSER"))
-            GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
         FakeCloudFixture::SetUp();
         profile = AppProcess::freshProfile();
     }

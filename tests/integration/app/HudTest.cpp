@@ -8,6 +8,7 @@
 #include "coordinator/DictationCoordinatorTestAccess.h"
 #include "hud/DictationHUDWaveformView.h"
 #include "hud/DictationHUDWindowController.h"
+#include "support/Skips.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "support/focus/TextTargetProcess.h"
 
@@ -50,7 +51,7 @@ const QString kStopIgnored = QStringLiteral("Ignored stop request because no dic
 TEST(Hud, NeverTakesTheFocusAndItsStopButtonStopsOnce)
 {
     if (!hasDesktop())
-        GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
     std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
     ASSERT_TRUE(display);
     TextTargetProcess target;

@@ -11,6 +11,7 @@
 #include "settings/AppSettings.h"
 #include "setup/SetupView.h"
 #include "setup/SetupWindowController.h"
+#include "support/Skips.h"
 #include "support/cloud/FakeCloudFixture.h"
 #include "support/focus/TextTargetProcess.h"
 
@@ -27,7 +28,7 @@ protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY") || qEnvironmentVariableIsEmpty("BROWSER"))
-            GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
         FakeCloudFixture::SetUp();
         const QByteArray origin = server().restOrigin().toString().toUtf8();
         qputenv("TESSVALE_REST_ORIGIN", origin);

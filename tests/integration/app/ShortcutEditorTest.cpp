@@ -14,6 +14,7 @@
 #include "platform/linux/shortcuts/X11KeySource.h"
 #include "platform/linux/shortcuts/X11SessionInputProbe.h"
 #include "settings/ModifierKeyCodes.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "support/focus/TextTargetProcess.h"
@@ -79,7 +80,7 @@ protected:
     void SetUp() override
     {
         if (!hasDesktop())
-            GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
         wiring
             = std::make_unique<ShortcutWiring>(h.settings(), h.coordinator(), fakeMonitors(h.sleeper()), h.sleeper());
         wiring->start();
@@ -291,7 +292,7 @@ bool loggedShortcutAction(const QStringList& messages)
 TEST(ShortcutEditorDesktop, RecordingTheCurrentComboThroughTheServerStartsNoDictation)
 {
     if (!hasDesktop())
-        GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
     CoordinatorHarness h;
     PlatformServices platform;
     platform.syntheticInput = std::make_shared<SyntheticInputTracker>();

@@ -14,6 +14,7 @@
 #include "icons/SymbolIcons.h"
 #include "menu/MenuBarContentView.h"
 #include "menu/TrayController.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/coordinator/CoordinatorHarness.h"
 
@@ -85,7 +86,7 @@ std::unique_ptr<TrayController> makeController(DictationCoordinator& coordinator
 TEST(TrayController, IconIsEmbeddedAndFollowsThePhase)
 {
     if (!hasDesktop() || !QSystemTrayIcon::isSystemTrayAvailable())
-        GTEST_SKIP() << "needs the tray host of scripts/test-env";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the tray host of scripts/test-env";
     CoordinatorHarness h;
     DictationCoordinatorTestAccess::setSignedIn(h.coordinator(), CoordinatorHarness::sampleMe());
     Actions actions;
@@ -118,7 +119,7 @@ TEST(TrayController, IconIsEmbeddedAndFollowsThePhase)
 TEST(TrayController, CardStopsAHeldDictationAndClosingItDoesNotQuit)
 {
     if (!hasDesktop())
-        GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
     CoordinatorHarness h;
     h.prepareDictation();
     DictationCoordinatorTestAccess::setSignedIn(h.coordinator(), CoordinatorHarness::sampleMe());

@@ -15,6 +15,7 @@
 #include "PulseTestTools.h"
 #include "audio/AudioCaptureService.h"
 #include "platform/audio/AudioSystem.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/audio/CaptureRecorder.h"
 #include "support/audio/ToneAnalysis.h"
@@ -97,7 +98,7 @@ protected:
     void SetUp() override
     {
         if (!soundServerAvailable()) {
-            GTEST_SKIP() << "no sound server (run under scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "no sound server (run under scripts/test-env)";
         }
         ASSERT_TRUE(m_pipe.ready()) << "could not set up the pipe source";
     }
@@ -187,7 +188,7 @@ protected:
     void SetUp() override
     {
         if (!soundServerAvailable()) {
-            GTEST_SKIP() << "no sound server (run under scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "no sound server (run under scripts/test-env)";
         }
     }
 

@@ -12,6 +12,7 @@
 #include "PulseTestTools.h"
 #include "audio/AudioCaptureService.h"
 #include "audio/AudioDeviceMonitor.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/audio/CaptureRecorder.h"
 #include "support/audio/ToneAnalysis.h"
@@ -34,7 +35,7 @@ protected:
     void SetUp() override
     {
         if (!soundServerAvailable()) {
-            GTEST_SKIP() << "no sound server (run under scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "no sound server (run under scripts/test-env)";
         }
     }
 

@@ -8,6 +8,7 @@
 #include "auth/KeychainStore.h"
 #include "platform/linux/auth/LibsecretSecretStore.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "support/async/TaskRunner.h"
 #include "support/auth/KeyringDesktop.h"
 
@@ -41,7 +42,7 @@ protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") || qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "no private desktop with a keyring (run through scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "no private desktop with a keyring (run through scripts/test-env)";
         m_collection = defaultCollection();
         ASSERT_FALSE(m_collection.isEmpty());
         runTask(m_store.save(QStringLiteral("tv_live_locked"), kAccount));

@@ -6,6 +6,7 @@
 #include "auth/KeychainStore.h"
 #include "platform/linux/auth/LibsecretSecretStore.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "support/async/TaskRunner.h"
 
 // GIO names a struct member "signals", which Qt defines as a keyword macro.
@@ -28,7 +29,7 @@ protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-            GTEST_SKIP() << "no D-Bus session with a Secret Service (run through scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "no D-Bus session with a Secret Service (run through scripts/test-env)";
     }
 
     void TearDown() override

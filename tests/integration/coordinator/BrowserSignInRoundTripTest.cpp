@@ -8,6 +8,7 @@
 #include "auth/KeychainError.h"
 #include "cloud/CloudAPIClient.h"
 #include "platform/linux/auth/LibsecretSecretStore.h"
+#include "support/Skips.h"
 #include "support/async/TaskRunner.h"
 #include "support/auth/KeyringDesktop.h"
 #include "support/cloud/FakeCloudFixture.h"
@@ -26,7 +27,7 @@ protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-            GTEST_SKIP() << "no D-Bus session with a Secret Service (run through scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "no D-Bus session with a Secret Service (run through scripts/test-env)";
         FakeCloudFixture::SetUp();
         const QByteArray origin = server().restOrigin().toString().toUtf8();
         qputenv("TESSVALE_REST_ORIGIN", origin);
@@ -116,7 +117,7 @@ TEST_F(BrowserSignInRoundTrip, TheStoredKeySignsTheNextLaunchIn)
 TEST_F(BrowserSignInRoundTrip, ALockedKeyringShowsItsErrorInsteadOfSigningOutSilently)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        GTEST_SKIP() << "no display for the unlock prompt";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "no display for the unlock prompt";
     using namespace tessvale::testing;
     ASSERT_NO_THROW(runTask(keychain()->save(server().acceptedApiKey(), DictationCoordinator::apiKeyAccount)));
     const QString collection = defaultCollection();

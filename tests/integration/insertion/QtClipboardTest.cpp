@@ -8,6 +8,7 @@
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/insertion/QtClipboard.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/focus/TextTargetProcess.h"
 
@@ -81,7 +82,7 @@ protected:
     void SetUp() override
     {
         if (!hasDesktop() || QGuiApplication::platformName() != QLatin1String("xcb"))
-            GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
     }
 
     bool startOwner(DesktopProcess& owner, const QStringList& arguments)

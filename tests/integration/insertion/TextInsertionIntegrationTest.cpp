@@ -18,6 +18,7 @@
 #include "platform/linux/insertion/QtClipboard.h"
 #include "platform/linux/insertion/XTestInputInjector.h"
 #include "platform/linux/shortcuts/X11SessionInputProbe.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/async/TaskRunner.h"
 #include "support/focus/TextTargetProcess.h"
@@ -42,7 +43,7 @@ protected:
     void SetUp() override
     {
         if (!hasDesktop())
-            GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
         diagnostics = std::make_shared<FocusedAppDiagnosticsService>(
             std::make_shared<EwmhWindowSystem>(), std::make_shared<AtspiAccessibility>());
     }

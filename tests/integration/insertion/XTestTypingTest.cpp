@@ -7,6 +7,7 @@
 
 #include "platform/linux/insertion/XTestInputInjector.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/async/TaskRunner.h"
 #include "support/focus/TextTargetProcess.h"
@@ -81,7 +82,7 @@ protected:
     void SetUp() override
     {
         if (!hasDesktop())
-            GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
     }
     XTestInputInjector injector { std::make_shared<SyntheticInputTracker>() };
 };

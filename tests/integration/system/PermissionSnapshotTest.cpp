@@ -7,6 +7,7 @@
 #include "platform/linux/system/X11AccessibilityTrust.h"
 #include "platform/linux/system/XdgSystemSettingsOpener.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "system/PermissionService.h"
 
 using namespace tessvale;
@@ -35,7 +36,7 @@ QString probe(const QProcessEnvironment& environment)
 TEST(PermissionSnapshot, BothAuthorizedOnTheTestDesktopWithItsSoundServer)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY") || !soundServerRunning())
-        GTEST_SKIP() << "needs the X server and sound server of scripts/test-env";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the X server and sound server of scripts/test-env";
     const PermissionService service(PermissionService::systemOperations(std::make_shared<PulseMicrophoneAuthorizer>(),
         std::make_shared<XdgSystemSettingsOpener>(), std::make_shared<X11AccessibilityTrust>()));
     EXPECT_EQ(
