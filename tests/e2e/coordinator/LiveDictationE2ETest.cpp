@@ -130,7 +130,7 @@ TEST_F(LiveDictationE2ETest, HeldKeysCarrySpeechIntoTheFocusedField)
     testing::DesktopProcess owner;
     ASSERT_TRUE(owner.start(testing::helperProgramPath(QStringLiteral("tessvale-selection-owner")),
         { QStringLiteral("--text"), usersClipboard }));
-    ASSERT_TRUE(waitUntil([&] { return owner.process().readAllStandardOutput().startsWith("READY"); }));
+    ASSERT_TRUE(owner.waitForReadyLine());
 
     testing::TextTargetProcess target;
     ASSERT_TRUE(target.start());

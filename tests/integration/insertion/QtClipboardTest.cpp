@@ -89,7 +89,7 @@ protected:
     {
         if (!owner.start(helperProgramPath(QStringLiteral("tessvale-selection-owner")), arguments))
             return false;
-        return waitUntil([&] { return owner.process().readAllStandardOutput().startsWith("READY"); });
+        return owner.waitForReadyLine().has_value();
     }
 
     static QStringList typesOf(const QList<ClipboardItemContent>& items)

@@ -27,14 +27,7 @@ public:
         options << QStringLiteral("--report") << reportPath();
         if (!m_process.start(helperProgramPath(QStringLiteral("tessvale-xlib-text-target")), options))
             return false;
-        QByteArray output;
-        const bool ok = waitUntil(
-            [&] {
-                output += m_process.process().readAllStandardOutput();
-                return output.startsWith("READY ") && output.contains('\n');
-            },
-            10000ms);
-        return ok;
+        return m_process.waitForReadyLine().has_value();
     }
     QString text() const
     {
@@ -49,7 +42,7 @@ public:
                 last = text();
                 return last == expected;
             },
-            5000ms);
+            60s);
         return last;
     }
 
