@@ -45,6 +45,10 @@ public:
     qint64 visibilityGeneration() const { return m_visibilityGeneration; }
     // Replaces the compositor query (tests drive both kinds of desktop).
     void setCompositorProbe(std::function<bool()> probe) { m_compositorRunning = std::move(probe); }
+    // Puts the fades on a clock of the caller's: each then waits at its start and moves only through
+    // advanceFade() (tests step through a fade whatever the machine's load).
+    void setManualFadeClock(bool manual) { m_manualFadeClock = manual; }
+    void advanceFade(int ms);
 
 private:
     QWidget* makePanel();
@@ -61,6 +65,7 @@ private:
     qint64 m_visibilityGeneration = 0;
     QPointer<QPropertyAnimation> m_fade;
     std::function<bool()> m_compositorRunning;
+    bool m_manualFadeClock = false;
 };
 
 } // namespace tessvale
