@@ -106,7 +106,6 @@ set(TESSVALE_LOGIC_SOURCES
   coordinator/DictationCoordinatorStop.cpp
   coordinator/DictationCoordinatorTermination.cpp
   coordinator/DictationCoordinatorRecovery.cpp
-  coordinator/DictationCoordinatorTestAccess.h
   coordinator/DictationPresentation.h
   focus/FocusAppService.cpp
   focus/FocusAppService.h

@@ -25,6 +25,7 @@
 #include "windows/shortcuts/ShortcutSettingsCard.h"
 #include "wiring/AppWiring.h"
 
+#include "support/shortcuts/XTestKeyboard.h"
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -32,6 +33,7 @@
 using namespace tessvale;
 using namespace std::chrono_literals;
 using tessvale::testing::hasDesktop;
+using tessvale::testing::XTestKeyboard;
 using Gesture = ShortcutGesture;
 
 namespace {
@@ -251,30 +253,6 @@ TEST_F(ShortcutEditorTest, TypedLettersNeverReachAFocusedLineEditWhileARowRecord
 }
 
 namespace {
-
-// Keys as the user's keyboard sends them to the X server.
-class XTestKeyboard
-{
-public:
-    XTestKeyboard()
-        : m_display(XOpenDisplay(nullptr))
-    {
-    }
-    ~XTestKeyboard()
-    {
-        if (m_display)
-            XCloseDisplay(m_display);
-    }
-    bool isOpen() const { return m_display != nullptr; }
-    void send(KeySym keysym, bool press)
-    {
-        XTestFakeKeyEvent(m_display, XKeysymToKeycode(m_display, keysym), press ? True : False, CurrentTime);
-        XSync(m_display, False);
-    }
-
-private:
-    Display* m_display;
-};
 
 bool loggedShortcutAction(const QStringList& messages)
 {

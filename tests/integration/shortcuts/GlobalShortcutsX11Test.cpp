@@ -19,16 +19,19 @@
 #include "shortcuts/HotKeyMonitor.h"
 #include "shortcuts/KeyboardEventMonitor.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/shortcuts/ForeignKeyboardGrab.h"
 
 // X11 headers last: they define macros (Status, Bool, None) that clash with Qt's.
+#include "support/shortcuts/XTestKeyboard.h"
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 using namespace tessvale;
 using namespace std::chrono_literals;
+using tessvale::testing::XTestKeyboard;
 
 namespace {
 
@@ -44,40 +47,13 @@ DictationShortcutEngine::MonitorFactory desktopMonitors(std::shared_ptr<Syntheti
 
 using Action = DictationShortcutAction;
 
-// Presses keys the way a user's keyboard would reach the server, from a connection of the test's own.
-class XTestKeyboard
-{
-public:
-    XTestKeyboard()
-        : m_display(XOpenDisplay(nullptr))
-    {
-    }
-    ~XTestKeyboard()
-    {
-        if (m_display)
-            XCloseDisplay(m_display);
-    }
-    Display* display() const { return m_display; }
-    void down(KeySym keysym) { send(keysym, true); }
-    void up(KeySym keysym) { send(keysym, false); }
-
-private:
-    void send(KeySym keysym, bool press)
-    {
-        XTestFakeKeyEvent(m_display, XKeysymToKeycode(m_display, keysym), press ? True : False, CurrentTime);
-        XSync(m_display, False);
-    }
-
-    Display* m_display;
-};
-
 class GlobalShortcutsX11Test : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs the X server of scripts/test-env";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the X server of scripts/test-env";
         m_keyboard = std::make_unique<XTestKeyboard>();
         ASSERT_NE(m_keyboard->display(), nullptr);
     }
