@@ -158,7 +158,7 @@ TEST_F(AppDictationQuitTest, SigtermMidDictationCancelsTheSessionBeforeExit)
 {
     startSignedIn();
     tessvale::testing::holdShortcut(true);
-    const bool started = waitUntil([&] { return sessionStarted(); }, 10s);
+    const bool started = waitUntil([&] { return sessionStarted(); }, 60s);
     if (started)
         app->signal(SIGTERM);
     tessvale::testing::holdShortcut(false);
@@ -195,7 +195,7 @@ TEST_F(AppDictationQuitTest, CtrlCDuringThePasteRestoresTheClipboardBeforeExit)
         }
     });
     tessvale::testing::holdShortcut(true);
-    ASSERT_TRUE(waitUntil([&] { return sessionStarted(); }, 10s)) << app->output().constData();
+    ASSERT_TRUE(waitUntil([&] { return sessionStarted(); }, 60s)) << app->output().constData();
     waitUntil([] { return false; }, 400ms);
     tessvale::testing::holdShortcut(false);
     ASSERT_TRUE(waitUntil(
@@ -203,7 +203,7 @@ TEST_F(AppDictationQuitTest, CtrlCDuringThePasteRestoresTheClipboardBeforeExit)
             manager.poll();
             return app->process().state() == QProcess::NotRunning;
         },
-        10s))
+        60s))
         << app->output().constData();
     expectCleanExit();
 

@@ -15,7 +15,7 @@ TEST(AppStartup, StartsAndExitsCleanlyWithCheck)
         app.setProcessEnvironment(environment);
     }
     app.start();
-    ASSERT_TRUE(app.waitForFinished(20000)) << "Tessvale --check did not exit";
+    ASSERT_TRUE(app.waitForFinished(60000)) << "Tessvale --check did not exit";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0) << app.readAllStandardError().constData();
 }

@@ -42,7 +42,7 @@ TEST(HudScreenshot, Recording)
     DictationHUDWindowController hud(h.coordinator(), sketchIcon);
     DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::recording);
     DictationCoordinatorTestAccess::setAudioLevel(h.coordinator(), 0.55);
-    QTRY_VERIFY_WITH_TIMEOUT(hud.window()->isVisible(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(hud.window()->isVisible(), 60000);
     QTest::qWait(200);
     const QString path = QDir(folder).filePath(QStringLiteral("hud-recording.png"));
     ASSERT_TRUE(hud.window()->grab().save(path)) << path.toStdString();

@@ -50,7 +50,7 @@ QByteArray exchange(const QString& socketPath, const QByteArray& bytes)
 {
     QLocalSocket socket;
     socket.connectToServer(socketPath);
-    EXPECT_TRUE(socket.waitForConnected(2000));
+    EXPECT_TRUE(socket.waitForConnected(60000));
     socket.write(bytes);
     QByteArray reply;
     QObject::connect(&socket, &QLocalSocket::readyRead, [&] { reply += socket.readAll(); });
@@ -121,7 +121,7 @@ TEST(SingleInstance, SimultaneousFirstStartsGiveOneInstance)
                 output += start->readAllStandardOutput();
             return output.count("role=") == 4;
         },
-        10000));
+        60000));
     EXPECT_EQ(output.count("role=instance"), 1);
     EXPECT_EQ(output.count("role=forwarded"), 3);
     for (auto& start : starts) {
@@ -135,7 +135,7 @@ TEST(SingleInstance, RecoversFromACrashedInstanceAndDropsBadInput)
     QTemporaryDir folder;
     SingleInstance instance(folder.path());
     auto crashed = startHelper(folder.path());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return crashed->readAllStandardOutput().contains("role=instance"); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return crashed->readAllStandardOutput().contains("role=instance"); }, 60000));
     crashed->kill(); // SIGKILL: it leaves its lock and socket behind
     crashed->waitForFinished();
     ASSERT_TRUE(QFile::exists(instance.lockFilePath()));

@@ -7,7 +7,6 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QThread>
 
 #include "PulseTestTools.h"
 #include "audio/AudioCaptureService.h"
@@ -55,12 +54,12 @@ TEST(CaptureOnset, ASoundPlayedAsRecordingStartsIsCapturedWhereItWasPlayed)
     player.start("pacat",
         { "--playback", "-d", "virt", "--latency-msec=20", "--format=s16le", QStringLiteral("--rate=%1").arg(rate),
             "--channels=1" });
-    ASSERT_TRUE(player.waitForStarted(5000));
+    ASSERT_TRUE(player.waitForStarted(60000));
     ASSERT_TRUE(tessvale::waitUntil(
         [] {
             return !runTool("pactl", { "list", "short", "sink-inputs" }).isEmpty();
         },
-        5000ms));
+        60s));
 
     CaptureRecorder recorder;
     AudioCaptureService service(desktopAudio());
@@ -69,11 +68,18 @@ TEST(CaptureOnset, ASoundPlayedAsRecordingStartsIsCapturedWhereItWasPlayed)
     sinceStart.start();
     // Someone who speaks the moment recording starts.
     player.write(sineWave({ rate, 1, tessvale::AudioSampleType::Int16 }, 1000.0, toneAmplitude, toneSeconds));
-    ASSERT_TRUE(player.waitForBytesWritten(1000));
+    ASSERT_TRUE(player.waitForBytesWritten(60000));
     const double playedAt = sinceStart.nsecsElapsed() / 1e9;
     player.closeWriteChannel();
-    EXPECT_TRUE(player.waitForFinished(5000));
-    QThread::msleep(300);
+    EXPECT_TRUE(player.waitForFinished(60000));
+    // Until the recording has reached past the tone's end.
+    const auto recordedSeconds = [&recorder] {
+        qsizetype bytes = 0;
+        for (const QByteArray& chunk : recorder.chunks())
+            bytes += chunk.size();
+        return static_cast<double>(bytes) / sizeof(qint16) / rate;
+    };
+    EXPECT_TRUE(tessvale::waitUntil([&] { return recordedSeconds() > playedAt + toneSeconds + 0.1; }));
     const QList<QByteArray> leftovers = service.stop();
     const double ranSeconds = sinceStart.nsecsElapsed() / 1e9;
 

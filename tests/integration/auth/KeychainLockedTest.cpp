@@ -133,7 +133,7 @@ TEST_F(LockedKeychain, CancellingAPendingUnlockEndsTheReadAndLeavesThePromptToTh
     EXPECT_THROW(runTask(std::move(read), 2s), CancelledError);
     // The keyring went on running, and its prompt still unlocks it.
     unlockAtPrompt();
-    EXPECT_TRUE(waitUntil([this] { return !isLocked(); }, 10s));
+    EXPECT_TRUE(waitUntil([this] { return !isLocked(); }, 60s));
     EXPECT_EQ(keyringOwner(), keyring);
 }
 

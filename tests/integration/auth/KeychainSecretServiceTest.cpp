@@ -72,7 +72,7 @@ protected:
         QProcess tool;
         tool.start(QStringLiteral("secret-tool"),
             { QStringLiteral("lookup"), QStringLiteral("service"), m_service, QStringLiteral("account"), account });
-        if (!tool.waitForFinished(10'000)) {
+        if (!tool.waitForFinished(60'000)) {
             ADD_FAILURE() << "secret-tool did not finish";
             return {};
         }
@@ -175,7 +175,7 @@ TEST_F(SecretServiceKeychain, ReadsUnderAnEventLoopWithoutGLibToo)
     environment.insert(QStringLiteral("QT_NO_GLIB"), QStringLiteral("1"));
     process.setProcessEnvironment(environment);
     process.start(helperProgramPath(QStringLiteral("tessvale-keychain-probe")), { m_service, kAccount });
-    ASSERT_TRUE(process.waitForFinished(20'000));
+    ASSERT_TRUE(process.waitForFinished(60'000));
     EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()).trimmed(), QStringLiteral("present 13"));
 }
 
@@ -188,7 +188,7 @@ TEST(SecretServiceMissing, ReadFailsWithTheMissingServiceText)
         QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/tessvale-bus"));
     process.setProcessEnvironment(environment);
     process.start(probe, { QStringLiteral("com.tessvale.tests"), kAccount });
-    ASSERT_TRUE(process.waitForFinished(20'000)) << probe.toStdString();
+    ASSERT_TRUE(process.waitForFinished(60'000)) << probe.toStdString();
     ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()).trimmed(),
         QStringLiteral("error -25291 ") + KeychainError::unexpectedStatus(-25291).description());

@@ -91,7 +91,7 @@ TEST_F(BrowserSignInRoundTrip, TheStoredKeySignsTheNextLaunchIn)
     DictationCoordinator& signingIn = first->coordinator();
     first->onOpenURL = [&](const QUrl& url) { followLikeABrowser(url, signingIn); };
     signingIn.beginSignIn();
-    ASSERT_TRUE(waitUntil([&] { return signingIn.isAuthenticated() || !signingIn.lastError().isEmpty(); }, 15s));
+    ASSERT_TRUE(waitUntil([&] { return signingIn.isAuthenticated() || !signingIn.lastError().isEmpty(); }, 60s));
     EXPECT_EQ(m_redirectStatus, 302);
     EXPECT_EQ(signingIn.lastError(), QString());
     EXPECT_EQ(signingIn.phase(), DictationPhase::ready);
@@ -107,7 +107,7 @@ TEST_F(BrowserSignInRoundTrip, TheStoredKeySignsTheNextLaunchIn)
     auto second = makeHarness();
     DictationCoordinator& relaunched = second->coordinator();
     relaunched.bootstrap();
-    ASSERT_TRUE(waitUntil([&] { return relaunched.didFinishSessionBootstrap(); }, 15s));
+    ASSERT_TRUE(waitUntil([&] { return relaunched.didFinishSessionBootstrap(); }, 60s));
     EXPECT_TRUE(relaunched.isAuthenticated());
     EXPECT_EQ(relaunched.phase(), DictationPhase::ready);
     EXPECT_EQ(relaunched.me()->user.email, server().accountEmail());
@@ -128,7 +128,7 @@ TEST_F(BrowserSignInRoundTrip, ALockedKeyringShowsItsErrorInsteadOfSigningOutSil
     DictationCoordinator& coordinator = harness->coordinator();
     coordinator.bootstrap();
     dismissPrompt();
-    ASSERT_TRUE(waitUntil([&] { return coordinator.didFinishSessionBootstrap(); }, 15s));
+    ASSERT_TRUE(waitUntil([&] { return coordinator.didFinishSessionBootstrap(); }, 60s));
     EXPECT_EQ(coordinator.phase(), DictationPhase::signedOut);
     EXPECT_EQ(coordinator.lastError(), KeychainError::unexpectedStatus(SecretStatusCode::userCanceled).description());
     // The user's own dismissal: shown, not reported.

@@ -29,7 +29,7 @@ TEST(FocusCaptureIntegrationTest, ReportsNameProcessRoleAndWindowTitle)
             captured = FocusAppService::currentInsertionTarget(diagnostics);
             return captured && captured->focusedElement();
         },
-        10000ms));
+        60s));
     EXPECT_EQ(captured->application().name, QStringLiteral("tessvale-text-target"));
     EXPECT_EQ(captured->application().processIdentifier, target.processId());
     EXPECT_EQ(captured->focusedElementRole(), QStringLiteral("AXTextField"));
@@ -62,7 +62,7 @@ TEST(FocusCaptureIntegrationTest, AnApplicationWithoutAccessibilityGivesAnApplic
             captured = FocusAppService::currentInsertionTarget(diagnostics);
             return captured && captured->application().processIdentifier == xterm.processId();
         },
-        10000ms));
+        60s));
     EXPECT_EQ(captured->application().name, QStringLiteral("XTerm"));
     EXPECT_FALSE(captured->focusedElement());
     EXPECT_FALSE(captured->requiresTextFocusRestore());

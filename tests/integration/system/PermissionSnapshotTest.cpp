@@ -18,7 +18,7 @@ bool soundServerRunning()
 {
     QProcess pactl;
     pactl.start("pactl", { "info" });
-    return pactl.waitForFinished(5000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0;
+    return pactl.waitForFinished(60000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0;
 }
 
 QString probe(const QProcessEnvironment& environment)
@@ -26,7 +26,7 @@ QString probe(const QProcessEnvironment& environment)
     QProcess child;
     child.setProcessEnvironment(environment);
     child.start(tessvale::testing::helperProgramPath("tessvale-permission-probe"));
-    EXPECT_TRUE(child.waitForFinished(20000));
+    EXPECT_TRUE(child.waitForFinished(60000));
     EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
     return QString::fromUtf8(child.readAllStandardOutput());
 }
@@ -66,7 +66,7 @@ TEST(PermissionSnapshot, WaylandWithoutXWaylandIsDenied)
     QProcess child;
     child.setProcessEnvironment(environment);
     child.start(tessvale::testing::helperProgramPath("tessvale-permission-probe"));
-    ASSERT_TRUE(child.waitForFinished(20000));
+    ASSERT_TRUE(child.waitForFinished(60000));
     EXPECT_TRUE(child.readAllStandardOutput().contains("accessibility=denied"));
     EXPECT_TRUE(child.readAllStandardError().contains("no X11 display (XWayland)")) << "the reason is logged";
 }

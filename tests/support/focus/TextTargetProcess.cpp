@@ -55,7 +55,7 @@ void DesktopProcess::kill()
 {
     if (m_process.state() != QProcess::NotRunning) {
         m_process.kill();
-        m_process.waitForFinished(3000);
+        m_process.waitForFinished(60000);
     }
 }
 
