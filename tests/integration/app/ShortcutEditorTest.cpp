@@ -284,7 +284,6 @@ TEST(ShortcutEditorDesktop, RecordingTheCurrentComboThroughTheServerStartsNoDict
     EditorWindow window(h.settings(), h.coordinator(), &wiring);
     XTestKeyboard keyboard;
     ASSERT_TRUE(keyboard.isOpen());
-    spinEventLoop(100ms);
 
     ShortcutBindingEditorRow& row = *window.card->handsFreeRow();
     QTest::mouseClick(row.recordButton(), Qt::LeftButton);
@@ -308,7 +307,6 @@ TEST(ShortcutEditorDesktop, RecordingTheCurrentComboThroughTheServerStartsNoDict
 
     // Resumed: the same hold now reaches the coordinator.
     EXPECT_TRUE(wiring.engine().isMonitoring());
-    spinEventLoop(100ms);
     keyboard.send(XK_Control_L, true);
     keyboard.send(XK_Alt_L, true);
     spinEventLoop(400ms);
