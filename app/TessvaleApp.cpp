@@ -71,6 +71,13 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
     // it is started below, and again after every change.
     m_shortcuts = std::make_unique<ShortcutWiring>(*m_settings, *m_coordinator,
         KeyboardEventMonitor::factory(m_platform, Sleeper::system()), Sleeper::system(), nullptr, m_platform.keyCodes);
+    // A press that cannot start a dictation says so where the user looks; a click goes to the setup window.
+    connect(m_shortcuts.get(), &ShortcutWiring::actionPerformed, m_hudWindowController.get(),
+        [this](DictationShortcutAction action) {
+            if (action != DictationShortcutAction::stopPushToTalk)
+                m_hudWindowController->watchShortcutStart();
+        });
+    m_hudWindowController->setShowSetup([this] { m_setupWindowController->showSetupWindow(); });
     // Both windows are built on first use, by then with the engine their recorders suspend.
     m_settingsWindowController->setShortcutsCardFactory(
         [this](AppSettings& settings, DictationCoordinator& coordinator) {
@@ -93,12 +100,13 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
     m_shortcuts->start();
 
     m_tray = std::make_unique<TrayController>(
-        *m_coordinator, [this] { m_setupWindowController->showSetupWindow(); }, [this] { quit(); });
+        *m_coordinator, [this] { m_setupWindowController->showSetupWindow(); }, [this] { quit(); },
+        [this] { m_settingsWindowController->showSettingsWindow(); });
     m_tray->start();
-    // A relaunch without a URL: nothing while the tray icon shows, else the fallback window again.
+    // A relaunch without a URL shows the application: many desktops hide tray icons, so the setup
+    // window comes up in front (over the fallback window where no tray host runs).
     if (m_instance)
-        connect(
-            m_instance.get(), &SingleInstance::activationRequested, m_tray.get(), &TrayController::presentFromRelaunch);
+        connect(m_instance.get(), &SingleInstance::activationRequested, this, &TessvaleApp::presentFromRelaunch);
 
     m_quitSignals = std::make_unique<QuitSignalNotifier>();
     connect(m_quitSignals.get(), &QuitSignalNotifier::quitRequested, this, [this](int signalNumber) {
@@ -135,6 +143,15 @@ TessvaleApp::~TessvaleApp()
     m_settings.reset();
     m_instance.reset();
     // The platform goes last, with the members' own destruction.
+}
+
+void TessvaleApp::presentFromRelaunch()
+{
+    if (m_quitting)
+        return;
+    qCInfo(lcApp) << "Started again: showing the setup window";
+    m_tray->presentFromRelaunch();
+    m_setupWindowController->showSetupWindow();
 }
 
 void TessvaleApp::handleURL(const QUrl& url)

@@ -67,6 +67,7 @@ private:
     QCoro::Task<> quitTask();
     void finishQuit();
     void handleURL(const QUrl& url);
+    void presentFromRelaunch();
 
     PlatformServices m_platform;
     std::unique_ptr<SingleInstance> m_instance;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <QUrl>
 
 #include "TessvaleApp.h"
 #include "base/Logging.h"
@@ -22,10 +23,14 @@ int main(int argc, char** argv)
     std::unique_ptr<tessvale::SingleInstance> instance;
     if (!check) {
         instance = std::make_unique<tessvale::SingleInstance>();
-        switch (instance->claim(tessvale::SingleInstance::urlFromArguments(app.arguments()))) {
+        const QUrl url = tessvale::SingleInstance::urlFromArguments(app.arguments());
+        switch (instance->claim(url)) {
         case tessvale::SingleInstance::Role::instance:
             break;
         case tessvale::SingleInstance::Role::forwarded:
+            // Whoever started this one (a terminal, scripts/run) learns why nothing new comes up.
+            if (url.isEmpty())
+                qCInfo(lcApp) << "Tessvale is already running; its setup window comes to the front";
             return 0;
         case tessvale::SingleInstance::Role::failed:
             qCCritical(lcApp) << "Tessvale is starting or running already, but could not be reached";

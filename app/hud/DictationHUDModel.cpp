@@ -34,6 +34,14 @@ DictationHUDViewModel DictationHUDViewModel::from(const DictationCoordinator& co
         HUDTrailingControl::forPhase(coordinator.phase(), presentation.menuBarSymbolName()) };
 }
 
+DictationHUDViewModel DictationHUDViewModel::startFailure(const DictationCoordinator& coordinator)
+{
+    DictationHUDViewModel model = from(coordinator);
+    if (!coordinator.isAuthenticated())
+        model.title = QStringLiteral("Sign in from the tray to dictate");
+    return model;
+}
+
 DictationHUDWaveformModel DictationHUDWaveformModel::from(const DictationCoordinator& coordinator)
 {
     return { coordinator.phase(), coordinator.audioLevel(), coordinator.shouldShowHUD() };

@@ -37,6 +37,8 @@ struct DictationHUDViewModel
     HUDTrailingControl trailing;
 
     static DictationHUDViewModel from(const DictationCoordinator& coordinator);
+    // A shortcut press that failed before any recording: the error, and while signed out, where to sign in.
+    static DictationHUDViewModel startFailure(const DictationCoordinator& coordinator);
     friend bool operator==(const DictationHUDViewModel&, const DictationHUDViewModel&) = default;
 };
 

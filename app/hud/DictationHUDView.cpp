@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
@@ -167,9 +168,31 @@ DictationHUDView::DictationHUDView(DictationCoordinator& coordinator, SymbolIcon
     // The one action: the stop for the dictation's own trigger mode (a toggle would turn a held
     // push-to-talk dictation into a hands-free one).
     connect(m_stopButton, &QAbstractButton::clicked, this, [this] { m_coordinator.stopDictation(); });
-    connect(&coordinator, &DictationCoordinator::stateChanged, this,
-        [this] { apply(DictationHUDViewModel::from(m_coordinator)); });
-    apply(DictationHUDViewModel::from(coordinator));
+    connect(&coordinator, &DictationCoordinator::stateChanged, this, [this] { apply(currentModel()); });
+    apply(currentModel());
+}
+
+DictationHUDViewModel DictationHUDView::currentModel() const
+{
+    return m_showsStartFailure ? DictationHUDViewModel::startFailure(m_coordinator)
+                               : DictationHUDViewModel::from(m_coordinator);
+}
+
+void DictationHUDView::setShowsStartFailure(bool shows)
+{
+    m_showsStartFailure = shows;
+    setCursor(shows ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    apply(currentModel());
+}
+
+void DictationHUDView::mousePressEvent(QMouseEvent* event)
+{
+    if (!m_showsStartFailure) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    event->accept();
+    emit startFailureClicked();
 }
 
 void DictationHUDView::apply(const DictationHUDViewModel& model)

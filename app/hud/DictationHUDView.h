@@ -69,6 +69,8 @@ public:
 
     // Applies what differs from what is shown.
     void apply(const DictationHUDViewModel& model);
+    // Shows a failed start instead of the phase; a click on it is startFailureClicked().
+    void setShowsStartFailure(bool shows);
 
     HUDStopButton* stopButton() const { return m_stopButton; }
     QLabel* symbolLabel() const { return m_symbol; }
@@ -76,10 +78,16 @@ public:
     ElidedLabel* subtitleLabel() const { return m_subtitle; }
     DictationHUDWaveformView* waveform() const { return m_waveform; }
 
+signals:
+    void startFailureClicked();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    DictationHUDViewModel currentModel() const;
+
     DictationCoordinator& m_coordinator;
     SymbolIconProvider m_icons;
     DictationHUDWaveformView* m_waveform;
@@ -89,6 +97,7 @@ private:
     QLabel* m_symbol;
     QString m_stopSymbolShown;
     QString m_symbolShown;
+    bool m_showsStartFailure = false;
 };
 
 // The icon in one colour (the icons are single-colour shapes), at a device pixel ratio of ratio.

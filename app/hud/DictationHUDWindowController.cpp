@@ -11,6 +11,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "async/Sleeper.h"
+#include "async/Spawn.h"
 #include "base/Logging.h"
 #include "coordinator/DictationCoordinator.h"
 #include "hud/DesktopCompositor.h"
@@ -45,22 +47,26 @@ QRegion capsuleRegion(QSize size)
 } // namespace
 
 DictationHUDWindowController::DictationHUDWindowController(
-    DictationCoordinator& coordinator, SymbolIconProvider icons, QObject* parent)
+    DictationCoordinator& coordinator, SymbolIconProvider icons, Sleeper* sleeper, QObject* parent)
     : QObject(parent)
     , m_coordinator(coordinator)
     , m_icons(icons ? std::move(icons) : SymbolIconProvider([](const QString&) { return QIcon(); }))
     , m_compositorRunning(desktopCompositorRunning)
+    , m_sleeper(sleeper ? *sleeper : Sleeper::system())
 {
     m_window = makePanel();
+    connect(m_view, &DictationHUDView::startFailureClicked, this, [this] {
+        endStartFailure();
+        hide(false);
+        if (m_showSetup)
+            m_showSetup();
+    });
 
     // Phases reach the window on a later turn, the current one included, as the phase's observers do.
-    auto phaseDelivered = [this](DictationPhase phase) {
-        qCInfo(lcDictationHUD).noquote() << QStringLiteral("phase changed to %1").arg(caseName(phase));
-        updateVisibility(true);
-    };
-    connect(&coordinator, &DictationCoordinator::phaseChanged, this, phaseDelivered, Qt::QueuedConnection);
+    connect(&coordinator, &DictationCoordinator::phaseChanged, this, &DictationHUDWindowController::phaseDelivered,
+        Qt::QueuedConnection);
     QMetaObject::invokeMethod(
-        this, [this, phaseDelivered] { phaseDelivered(m_coordinator.phase()); }, Qt::QueuedConnection);
+        this, [this] { phaseDelivered(m_coordinator.phase()); }, Qt::QueuedConnection);
 
     // Any change of the screens moves the window, shown or not.
     for (QScreen* screen : QGuiApplication::screens())
@@ -75,6 +81,8 @@ DictationHUDWindowController::DictationHUDWindowController(
 
 DictationHUDWindowController::~DictationHUDWindowController()
 {
+    m_lifetime.cancel();
+    m_startFailureTimer.cancel();
     stopFade();
     delete m_window;
 }
@@ -107,9 +115,77 @@ void DictationHUDWindowController::watchScreen(QScreen* screen)
     connect(screen, &QScreen::geometryChanged, this, [this] { updateFrame(); });
 }
 
+void DictationHUDWindowController::phaseDelivered(DictationPhase phase)
+{
+    qCInfo(lcDictationHUD).noquote() << QStringLiteral("phase changed to %1").arg(caseName(phase));
+    const bool startFailed = m_watchingShortcutStart && phase == DictationPhase::error;
+    // A start that failed, or reached the recording, is watched no longer.
+    if (startFailed || phase == DictationPhase::recording || phase == DictationPhase::finalizing
+        || phase == DictationPhase::postProcessing || phase == DictationPhase::inserting)
+        m_watchingShortcutStart = false;
+    if (startFailed) {
+        showStartFailure();
+        return;
+    }
+    if (m_showingStartFailure && phase != DictationPhase::error)
+        endStartFailure();
+    updateVisibility(true);
+}
+
+void DictationHUDWindowController::watchShortcutStart()
+{
+    m_watchingShortcutStart = true;
+}
+
+void DictationHUDWindowController::showStartFailure()
+{
+    const quint64 failure = ++m_startFailureGeneration;
+    qCInfo(lcDictationHUD) << "show start failure";
+    m_showingStartFailure = true;
+    m_view->setShowsStartFailure(true);
+    m_startFailureTimer.cancel();
+    const CancelToken lifetime = m_lifetime.token();
+    m_startFailureTimer = spawnOnMain(
+        this,
+        [this, failure, lifetime](
+            CancelToken token) { return endStartFailureLater(failure, token.combinedWith(lifetime)); },
+        QStringLiteral("startFailureShown"));
+    show(true);
+}
+
+QCoro::Task<> DictationHUDWindowController::endStartFailureLater(quint64 failure, CancelToken token)
+{
+    QPointer<DictationHUDWindowController> self(this);
+    QCoro::Task<> waiting = m_sleeper.sleep(startFailureShownFor, std::move(token));
+    bool slept = true;
+    try {
+        co_await std::move(waiting);
+    } catch (const CancelledError&) {
+        slept = false;
+    }
+    if (!slept || !self || failure != m_startFailureGeneration || !m_showingStartFailure)
+        co_return;
+    endStartFailure();
+    updateVisibility(true);
+}
+
+void DictationHUDWindowController::endStartFailure()
+{
+    if (!m_showingStartFailure)
+        return;
+    m_showingStartFailure = false;
+    m_startFailureTimer.cancel();
+    m_view->setShowsStartFailure(false);
+}
+
+bool DictationHUDWindowController::isWanted() const
+{
+    return m_showingStartFailure || m_coordinator.shouldShowHUD();
+}
+
 void DictationHUDWindowController::updateVisibility(bool animated)
 {
-    const bool wanted = m_coordinator.shouldShowHUD();
+    const bool wanted = isWanted();
     qCInfo(lcDictationHUD).noquote()
         << QStringLiteral("update visibility show=%1 phase=%2").arg(boolText(wanted), caseName(m_coordinator.phase()));
     if (wanted)
@@ -196,7 +272,7 @@ void DictationHUDWindowController::hide(bool animated)
 
 void DictationHUDWindowController::finishFadeOut(qint64 generation)
 {
-    if (generation != m_visibilityGeneration || m_coordinator.shouldShowHUD())
+    if (generation != m_visibilityGeneration || isWanted())
         return;
     m_window->hide();
     m_window->setWindowOpacity(1);

@@ -69,6 +69,13 @@ void appendErrorBlock(QList<MenuRow>& rows, const MenuBarContentInput& input)
     }
 }
 
+// The Settings window, beside the setup window that "Settings..." opens.
+MenuRow preferencesRow()
+{
+    return row(MenuRowKind::menuRow, QStringLiteral("slider.horizontal.3"), QStringLiteral("Preferences\u2026"),
+        MenuTint::secondary, MenuCommand::showSettings);
+}
+
 MenuRow quitRow()
 {
     MenuRow quit = row(MenuRowKind::menuRow, QStringLiteral("power"), QStringLiteral("Quit Tessvale"),
@@ -119,6 +126,7 @@ QList<MenuRow> signedInRows(const MenuBarContentInput& input)
     rows.append(copy);
     rows.append(row(MenuRowKind::menuRow, QStringLiteral("gearshape"), QStringLiteral("Settings..."),
         MenuTint::secondary, MenuCommand::showSetup));
+    rows.append(preferencesRow());
     if (!updateAvailable) {
         const bool checking = update.updateCase() == AppUpdateState::Case::checking;
         MenuRow check = row(MenuRowKind::menuRow, QStringLiteral("arrow.triangle.2.circlepath"),
@@ -154,6 +162,7 @@ QList<MenuRow> signedOutRows(const MenuBarContentInput& input)
             MenuTint::secondary, MenuCommand::reopenBrowserSignIn));
     }
     rows.append(row(MenuRowKind::divider, {}, {}));
+    rows.append(preferencesRow());
     rows.append(quitRow());
     return rows;
 }
@@ -182,7 +191,7 @@ MenuBarContent menuBarContent(const MenuBarContentInput& input)
 }
 
 void performMenuCommand(MenuCommand command, DictationCoordinator& coordinator, const std::function<void()>& showSetup,
-    const std::function<void()>& quit)
+    const std::function<void()>& quit, const std::function<void()>& showSettings)
 {
     switch (command) {
     case MenuCommand::toggleRecording:
@@ -203,6 +212,10 @@ void performMenuCommand(MenuCommand command, DictationCoordinator& coordinator, 
     case MenuCommand::showSetup:
         if (showSetup)
             showSetup();
+        break;
+    case MenuCommand::showSettings:
+        if (showSettings)
+            showSettings();
         break;
     case MenuCommand::checkForUpdates:
         coordinator.checkForUpdates();

@@ -36,6 +36,7 @@ enum class MenuCommand {
     openAvailableUpdate,
     copyLatestTranscript,
     showSetup,
+    showSettings,
     checkForUpdates,
     signOut,
     quit,
@@ -94,6 +95,6 @@ MenuBarContent menuBarContent(const MenuBarContentInput& input);
 
 // Runs one command; each calls exactly one operation and returns at once.
 void performMenuCommand(MenuCommand command, DictationCoordinator& coordinator, const std::function<void()>& showSetup,
-    const std::function<void()>& quit);
+    const std::function<void()>& quit, const std::function<void()>& showSettings = {});
 
 } // namespace tessvale

@@ -431,12 +431,13 @@ void discard(QWidget* widget)
 
 } // namespace
 
-MenuBarContentView::MenuBarContentView(
-    DictationCoordinator& coordinator, std::function<void()> showSetup, std::function<void()> quit, QWidget* parent)
+MenuBarContentView::MenuBarContentView(DictationCoordinator& coordinator, std::function<void()> showSetup,
+    std::function<void()> quit, std::function<void()> showSettings, QWidget* parent)
     : QWidget(parent)
     , m_coordinator(coordinator)
     , m_showSetup(std::move(showSetup))
     , m_quit(std::move(quit))
+    , m_showSettings(std::move(showSettings))
     , m_stack(new QVBoxLayout(this))
 {
     const int margin = kOuterPadding + kCardPadding;
@@ -541,7 +542,7 @@ void MenuBarContentView::layoutRows()
 void MenuBarContentView::trigger(MenuCommand command)
 {
     emit commandTriggered(command);
-    performMenuCommand(command, m_coordinator, m_showSetup, m_quit);
+    performMenuCommand(command, m_coordinator, m_showSetup, m_quit, m_showSettings);
 }
 
 void MenuBarContentView::paintEvent(QPaintEvent*)

@@ -22,7 +22,7 @@ class MenuBarContentView final : public QWidget
 
 public:
     MenuBarContentView(DictationCoordinator& coordinator, std::function<void()> showSetup, std::function<void()> quit,
-        QWidget* parent = nullptr);
+        std::function<void()> showSettings = {}, QWidget* parent = nullptr);
 
     // The content as last applied.
     const MenuBarContent& content() const { return m_content; }
@@ -46,6 +46,7 @@ private:
     DictationCoordinator& m_coordinator;
     std::function<void()> m_showSetup;
     std::function<void()> m_quit;
+    std::function<void()> m_showSettings;
     MenuBarContent m_content;
     QVBoxLayout* m_stack = nullptr;
     QList<QWidget*> m_rowWidgets;

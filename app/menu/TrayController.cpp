@@ -43,12 +43,13 @@ QWidget* hostWindow(Qt::WindowFlags flags, QWidget* content)
 
 } // namespace
 
-TrayController::TrayController(
-    DictationCoordinator& coordinator, std::function<void()> showSetup, std::function<void()> quit, QObject* parent)
+TrayController::TrayController(DictationCoordinator& coordinator, std::function<void()> showSetup,
+    std::function<void()> quit, std::function<void()> showSettings, QObject* parent)
     : QObject(parent)
     , m_coordinator(coordinator)
     , m_showSetup(std::move(showSetup))
     , m_quit(std::move(quit))
+    , m_showSettings(std::move(showSettings))
     , m_menu(std::make_unique<QMenu>())
 {
     m_trayPoll.setParent(this);
@@ -123,7 +124,7 @@ void TrayController::rebuildMenu(const MenuBarContent& content)
         if (row.command) {
             const MenuCommand command = *row.command;
             connect(action, &QAction::triggered, this,
-                [this, command] { performMenuCommand(command, m_coordinator, m_showSetup, m_quit); });
+                [this, command] { performMenuCommand(command, m_coordinator, m_showSetup, m_quit, m_showSettings); });
         }
         if ((row.kind == MenuRowKind::statusCard || row.kind == MenuRowKind::header) && !row.detail.isEmpty()) {
             QAction* detail = m_menu->addAction(menuText(row.detail, metrics, true));
@@ -189,7 +190,8 @@ void TrayController::checkForTrayHost()
 void TrayController::showFallbackWindow()
 {
     if (!m_window) {
-        m_window.reset(hostWindow(Qt::Window, new MenuBarContentView(m_coordinator, m_showSetup, m_quit)));
+        m_window.reset(
+            hostWindow(Qt::Window, new MenuBarContentView(m_coordinator, m_showSetup, m_quit, m_showSettings)));
         m_window->setWindowTitle(QStringLiteral("Tessvale"));
     }
     m_window->show();
@@ -202,7 +204,7 @@ void TrayController::showFallbackWindow()
 void TrayController::showPopup()
 {
     if (!m_popup) {
-        auto* view = new MenuBarContentView(m_coordinator, m_showSetup, m_quit);
+        auto* view = new MenuBarContentView(m_coordinator, m_showSetup, m_quit, m_showSettings);
         m_popup.reset(hostWindow(Qt::Popup, view));
         // The command runs after the card has closed, as after a menu.
         connect(view, &MenuBarContentView::commandTriggered, m_popup.get(), &QWidget::hide);

@@ -27,8 +27,9 @@ class TrayController final : public QObject
     Q_OBJECT
 
 public:
+    // showSettings opens the Settings window ("Preferences…").
     TrayController(DictationCoordinator& coordinator, std::function<void()> showSetup, std::function<void()> quit,
-        QObject* parent = nullptr);
+        std::function<void()> showSettings = {}, QObject* parent = nullptr);
     ~TrayController() override;
 
     // Shows the tray icon, or the window where there is no tray host.
@@ -58,6 +59,7 @@ private:
     DictationCoordinator& m_coordinator;
     std::function<void()> m_showSetup;
     std::function<void()> m_quit;
+    std::function<void()> m_showSettings;
     QPointer<QSystemTrayIcon> m_trayIcon;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QWidget> m_popup;

@@ -61,8 +61,13 @@ ShortcutWiring::ShortcutWiring(AppSettings& settings, DictationCoordinator& coor
     , m_keyCodes(std::move(keyCodes))
 {
     CoordinatorShortcutHandlers handlers = shortcutHandlers(coordinator);
+    DictationShortcutEngine::ActionHandler act
+        = [this, perform = std::move(handlers.action)](DictationShortcutAction action) {
+              emit actionPerformed(action);
+              perform(action);
+          };
     m_engine = std::make_unique<DictationShortcutEngine>(settings.pushToTalkShortcut(),
-        settings.handsFreeToggleShortcut(), std::move(handlers.action), std::move(handlers.error),
+        settings.handsFreeToggleShortcut(), std::move(act), std::move(handlers.error),
         std::move(handlers.isHandsFreeActive), std::move(monitorFactory), sleeper);
     m_bindingObserver = std::make_unique<ShortcutBindingObserver>(
         settings, [this](const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree) {

@@ -92,6 +92,10 @@ public:
     KeyCodeTranslator* keyCodes() const override { return m_keyCodes.get(); }
     bool isSuspended() const { return m_suspensions > 0; }
 
+signals:
+    // The engine's action, as it goes to the coordinator.
+    void actionPerformed(DictationShortcutAction action);
+
 private:
     void configure(const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree);
 

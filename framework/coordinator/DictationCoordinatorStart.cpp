@@ -17,6 +17,17 @@ namespace {
 
 const QString kRejectedKeyText = QStringLiteral("Saved session expired before dictation could start");
 
+bool isMissingAPIKey(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const CloudClientError& cloudError) {
+        return cloudError.errorCase() == CloudClientError::Case::missingAPIKey;
+    } catch (...) {
+        return false;
+    }
+}
+
 } // namespace
 
 // Entry points.
@@ -443,7 +454,10 @@ QCoro::Task<> DictationCoordinator::failStart(
     m_pendingHandsFreeStartCancel = false;
     setTriggerMode(std::nullopt);
     const QString description = localizedDescription(error);
-    setLastError(description);
+    // Signed out, the missing key is no news: why the user was signed out stays the error until
+    // they sign in again.
+    if (m_isAuthenticated || m_lastError.isEmpty() || !isMissingAPIKey(error))
+        setLastError(description);
     setPhase(DictationPhase::error);
     reportError(error, QStringLiteral("Starting a dictation session"));
     logActivity(QStringLiteral("Failed to start recording: ") + description);

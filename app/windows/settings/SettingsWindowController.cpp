@@ -1,14 +1,35 @@
 #include "windows/settings/SettingsWindowController.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QScreen>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "windows/PresentWindow.h"
 #include "windows/settings/SettingsView.h"
 
 namespace tessvale {
+
+namespace {
+
+constexpr QSize kPreferredSize { 560, 640 };
+// The window manager's title bar and borders lie outside the geometry a window sets before it is
+// first shown.
+constexpr int kDecorationAllowance = 48;
+
+} // namespace
+
+QRect settingsWindowGeometry(const QRect& available)
+{
+    const QSize size = kPreferredSize.boundedTo(QSize(available.width(), available.height() - kDecorationAllowance));
+    // Centred with its title bar, which goes above the content.
+    const QRect outer = QStyle::alignedRect(
+        Qt::LeftToRight, Qt::AlignCenter, QSize(size.width(), size.height() + kDecorationAllowance), available);
+    return QRect(QPoint(outer.left(), outer.top() + kDecorationAllowance), size);
+}
 
 SettingsWindowController::SettingsWindowController(
     AppSettings& settings, DictationCoordinator& coordinator, LaunchAtLoginService& launchAtLogin, QObject* parent)
@@ -34,13 +55,22 @@ QWidget* SettingsWindowController::ensureWindow()
     if (m_cardFactory)
         m_view->setShortcutsCard(m_cardFactory(m_settings, m_coordinator));
     layout->addWidget(m_view);
-    m_window->resize(560, 640);
+    m_window->resize(kPreferredSize);
     return m_window.get();
 }
 
 void SettingsWindowController::showSettingsWindow()
 {
-    presentWindow(ensureWindow());
+    QWidget* window = ensureWindow();
+    // A window that comes up (again) does so on the pointer's screen, whole: the view scrolls.
+    if (!window->isVisible()) {
+        QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        if (screen)
+            window->setGeometry(settingsWindowGeometry(screen->availableGeometry()));
+    }
+    presentWindow(window);
 }
 
 OpenSettingsShortcut::OpenSettingsShortcut(std::function<void()> open, QObject* parent)

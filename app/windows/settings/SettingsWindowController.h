@@ -4,6 +4,7 @@
 #include <memory>
 
 #include <QObject>
+#include <QRect>
 
 class QWidget;
 
@@ -31,7 +32,8 @@ public:
     void setShortcutsCardFactory(CardFactory factory) { m_cardFactory = std::move(factory); }
 
     QWidget* ensureWindow();
-    // Shows the window in front, restoring it when minimized.
+    // Shows the window in front, restoring it when minimized; a hidden one comes up on the screen of
+    // the pointer.
     void showSettingsWindow();
     QWidget* window() const { return m_window.get(); }
     SettingsView* view() const { return m_view; }
@@ -44,6 +46,10 @@ private:
     std::unique_ptr<QWidget> m_window;
     SettingsView* m_view = nullptr;
 };
+
+// Where the Settings window comes up in a screen's available area: centred, and no taller than the
+// area leaves room for, title bar included.
+QRect settingsWindowGeometry(const QRect& available);
 
 // Opens the Settings window with the platform's Preferences command (Ctrl+,) from any window of
 // the application: one filter on the application sees the key before any widget does.

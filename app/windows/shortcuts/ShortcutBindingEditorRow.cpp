@@ -199,9 +199,15 @@ bool ShortcutBindingEditorRow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_watchedWindow && m_isRecording) {
         switch (event->type()) {
+        case QEvent::WindowDeactivate:
+            // Keys still held while the window loses the keyboard: the desktop took their combination.
+            if (m_captureSession && !m_captureSession->currentModifiers().isEmpty())
+                m_refusal
+                    = desktopCombinationRefusal(m_captureSession->currentModifiers(), m_captureSession->heldOtherKey());
+            stopRecording();
+            break;
         case QEvent::Hide:
         case QEvent::Close:
-        case QEvent::WindowDeactivate:
             stopRecording();
             break;
         case QEvent::WindowStateChange:

@@ -145,6 +145,17 @@ void ShortcutCaptureSession::keyEvent(const QKeyEvent& event, bool press)
     handleKeyDown(code, heldModifiers() | modifiersOfQt(event.modifiers()));
 }
 
+std::optional<quint16> ShortcutCaptureSession::heldOtherKey() const
+{
+    if (!m_keyCodes)
+        return std::nullopt;
+    for (quint16 code : m_keyCodes->heldKeyCodes()) {
+        if (!modifierForKeyCode(code) && code != MacKeyCode::capsLock)
+            return code;
+    }
+    return std::nullopt;
+}
+
 ShortcutModifiers ShortcutCaptureSession::heldModifiers() const
 {
     ShortcutModifiers modifiers;

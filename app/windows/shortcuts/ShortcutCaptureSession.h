@@ -39,6 +39,8 @@ public:
     bool isCapturing() const { return m_capturing; }
     ShortcutModifiers currentModifiers() const { return m_currentModifiers; }
     ShortcutModifiers modifierUnion() const { return m_modifierUnion; }
+    // A key other than a modifier held down now, wherever its press went; none without a key map.
+    std::optional<quint16> heldOtherKey() const;
 
     void startCapture();
     void stopCapture();

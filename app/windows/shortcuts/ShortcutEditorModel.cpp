@@ -61,4 +61,12 @@ CaptureDecision decideCapture(DictationShortcutRole role, const ShortcutBinding&
     return { captured, std::nullopt };
 }
 
+QString desktopCombinationRefusal(ShortcutModifiers modifiers, std::optional<quint16> keyCode)
+{
+    QString combination = modifiers.displayLabel();
+    if (keyCode)
+        combination += QStringLiteral(" + ") + ShortcutBinding::keyDisplayName(*keyCode);
+    return QStringLiteral("The desktop uses ") + combination + QStringLiteral("; choose another shortcut.");
+}
+
 } // namespace tessvale

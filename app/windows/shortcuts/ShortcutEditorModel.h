@@ -64,4 +64,8 @@ struct CaptureDecision
 };
 CaptureDecision decideCapture(DictationShortcutRole role, const ShortcutBinding& captured);
 
+// The refusal when the window lost the keyboard while these keys were held: the desktop took the
+// combination for itself (a window manager's menu, a workspace switch).
+QString desktopCombinationRefusal(ShortcutModifiers modifiers, std::optional<quint16> keyCode);
+
 } // namespace tessvale

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include <QtGlobal>
 
@@ -18,6 +19,9 @@ public:
     virtual void refresh() = 0;
     // Nothing for a key without a virtual code.
     virtual std::optional<quint16> keyCode(quint32 nativeKeyCode) const = 0;
+    // The virtual codes of the keys held down right now, also those whose events went to another
+    // client (a combination the window manager grabbed).
+    virtual std::vector<quint16> heldKeyCodes() const = 0;
 };
 
 } // namespace tessvale

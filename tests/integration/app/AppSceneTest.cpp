@@ -5,13 +5,19 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include "TessvaleApp.h"
 #include "coordinator/DictationCoordinator.h"
 #include "coordinator/DictationCoordinatorTestAccess.h"
+#include "instance/SingleInstance.h"
 #include "menu/TrayController.h"
+#include "setup/SetupWindowController.h"
 #include "support/Skips.h"
+#include "windows/settings/SettingsWindowController.h"
 
 using namespace tessvale;
 using Case = ClientStreamMessage::Case;
@@ -79,4 +85,40 @@ TEST(AppScene, QuitFromTheMenuCancelsTheDictationAndEndsTheLoop)
     EXPECT_EQ(stream->sent.last(), Case::cancelSession);
     EXPECT_TRUE(stream->closed);
     EXPECT_TRUE(scene.isQuitting());
+}
+
+// Where a user looks on Linux: a second start brings the setup window to the front, and the tray's
+// "Preferences…" opens the Settings window whole on the pointer's screen.
+TEST(AppScene, ARelaunchShowsTheSetupWindowAndPreferencesOpenTheSettingsWindow)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
+    QTemporaryDir folder;
+    auto instance = std::make_unique<SingleInstance>(folder.path());
+    ASSERT_EQ(instance->claim(), SingleInstance::Role::instance);
+    SingleInstance* relaunches = instance.get();
+    TessvaleApp scene(std::move(instance));
+
+    emit relaunches->activationRequested();
+    QWidget* setup = scene.setupWindowController().ensureWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(setup));
+
+    QAction* preferences = nullptr;
+    for (QAction* action : scene.tray().contextMenu()->actions()) {
+        if (action->text() == QStringLiteral("Preferences\u2026"))
+            preferences = action;
+    }
+    ASSERT_NE(preferences, nullptr);
+    preferences->trigger();
+    QWidget* settings = scene.settingsWindowController().window();
+    ASSERT_NE(settings, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(settings));
+    // Left hanging off the bottom of the screen and closed, it comes up whole again.
+    const QRect available = settings->screen()->availableGeometry();
+    settings->move(available.left(), available.bottom() - 100);
+    settings->close();
+    preferences->trigger();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(settings));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return available.contains(settings->frameGeometry()); }))
+        << settings->frameGeometry().bottom() << " > " << available.bottom();
 }

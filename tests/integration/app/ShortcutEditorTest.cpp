@@ -317,3 +317,36 @@ TEST(ShortcutEditorDesktop, RecordingTheCurrentComboThroughTheServerStartsNoDict
         return loggedShortcutAction(h.activityMessages());
     }));
 }
+
+// A combination the window manager takes (openbox opens its window menu on Alt + Space) ends the
+// recording as the window loses the keyboard, with a refusal that names it.
+TEST(ShortcutEditorDesktop, ACombinationTheDesktopTakesIsNamed)
+{
+    if (!hasDesktop())
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
+    CoordinatorHarness h;
+    auto keyCodes = std::make_shared<X11KeyCodeTranslator>();
+    ShortcutWiring wiring(h.settings(), h.coordinator(), fakeMonitors(h.sleeper()), h.sleeper(), nullptr, keyCodes);
+    wiring.start();
+    EditorWindow window(h.settings(), h.coordinator(), &wiring);
+    XTestKeyboard keyboard;
+    ASSERT_TRUE(keyboard.isOpen());
+
+    ShortcutBindingEditorRow& row = *window.card->handsFreeRow();
+    QTest::mouseClick(row.recordButton(), Qt::LeftButton);
+    ASSERT_TRUE(row.isRecording());
+    keyboard.send(XK_Alt_L, true);
+    EXPECT_TRUE(
+        waitUntil([&] { return !row.captureSession() || !row.captureSession()->currentModifiers().isEmpty(); }));
+    keyboard.send(XK_space, true);
+    EXPECT_TRUE(waitUntil([&] { return !row.isRecording(); }));
+    keyboard.send(XK_space, false);
+    keyboard.send(XK_Alt_L, false);
+    // The window manager's menu goes.
+    keyboard.send(XK_Escape, true);
+    keyboard.send(XK_Escape, false);
+    EXPECT_EQ(row.refusalLabel()->text(), "The desktop uses Alt + Space; choose another shortcut.");
+    EXPECT_FALSE(row.refusalLabel()->isHidden());
+    EXPECT_EQ(h.settings().handsFreeToggleShortcut(), ShortcutBinding::defaultHandsFreeToggle);
+    EXPECT_FALSE(wiring.isSuspended());
+}

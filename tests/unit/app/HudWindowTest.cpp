@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractAnimation>
+#include <QApplication>
+#include <QLabel>
 #include <QTest>
 
+#include "cloud/CloudClientError.h"
 #include "coordinator/DictationCoordinatorTestAccess.h"
 #include "hud/DictationHUDWaveformView.h"
 #include "hud/DictationHUDWindowController.h"
@@ -15,7 +18,8 @@ namespace {
 struct HudFixture
 {
     explicit HudFixture(bool compositing)
-        : hud(h.coordinator(), [](const QString&) { return QIcon(); })
+        : hud(
+            h.coordinator(), [](const QString&) { return QIcon(); }, &h.sleeper())
     {
         hud.setCompositorProbe([compositing] { return compositing; });
     }
@@ -100,4 +104,49 @@ TEST(HudWindow, FadesWithACompositorAndOnlyTheLatestFadeOutHides)
     EXPECT_EQ(f.hud.window()->windowOpacity(), 1.0);
     f.h.settle();
     EXPECT_FALSE(f.anythingRunning());
+}
+
+// Signed out by a rejected key, a shortcut press shows why and where to sign in for a moment,
+// without the focus; a click on it opens the setup window.
+TEST(HudWindow, AShortcutPressThatCannotStartShowsTheErrorForAMoment)
+{
+    HudFixture f(false);
+    int setups = 0;
+    f.hud.setShowSetup([&] { ++setups; });
+    f.h.prepareDictation();
+    f.h.meAnswer.error = errorOf(CloudClientError::requestFailed(401, QStringLiteral("no")));
+    f.h.coordinator().startPushToTalk();
+    f.h.settle();
+    ASSERT_EQ(f.h.coordinator().phase(), DictationPhase::signedOut);
+    EXPECT_FALSE(f.visible());
+    QWidget focused;
+    focused.show();
+    focused.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&focused));
+
+    for (bool click : { false, true }) {
+        SCOPED_TRACE(click ? "clicked" : "timed out");
+        f.hud.watchShortcutStart();
+        f.h.coordinator().startPushToTalk();
+        f.h.settle();
+        ASSERT_EQ(f.h.coordinator().phase(), DictationPhase::error);
+        ASSERT_TRUE(f.visible());
+        EXPECT_TRUE(f.hud.isShowingStartFailure());
+        EXPECT_EQ(f.hud.view()->titleLabel()->text(), "Sign in from the tray to dictate");
+        EXPECT_EQ(f.hud.view()->subtitleLabel()->text(), f.h.coordinator().displayErrorText());
+        EXPECT_EQ(QApplication::activeWindow(), &focused);
+        if (click) {
+            QTest::mouseClick(f.hud.view(), Qt::LeftButton);
+            f.h.settle();
+            EXPECT_EQ(setups, 1);
+        } else {
+            f.h.advance(DictationHUDWindowController::startFailureShownFor - std::chrono::milliseconds(100));
+            EXPECT_TRUE(f.visible());
+            f.h.advance(std::chrono::milliseconds(100));
+            EXPECT_EQ(setups, 0);
+        }
+        EXPECT_FALSE(f.visible());
+        EXPECT_FALSE(f.hud.isShowingStartFailure());
+        EXPECT_EQ(f.hud.view()->titleLabel()->text(), "Error");
+    }
 }

@@ -34,7 +34,8 @@ const MenuRow* rowWith(const MenuBarContent& content, MenuCommand command)
     return nullptr;
 }
 
-const QStringList kCommands = { QStringLiteral("Copy Latest Transcript"), QStringLiteral("Settings..."),
+const QString kPreferences = QStringLiteral("Preferences\u2026");
+const QStringList kCommands = { QStringLiteral("Copy Latest Transcript"), QStringLiteral("Settings..."), kPreferences,
     QStringLiteral("Check for Updates..."), QStringLiteral("Sign Out"), QStringLiteral("Quit Tessvale") };
 
 } // namespace
@@ -176,7 +177,8 @@ TEST(MenuBarContentModel, SignedOutLayoutSendsToSetupOrBackToTheBrowser)
     MenuBarContentInput input;
     MenuBarContent content = menuBarContent(input);
     EXPECT_FALSE(content.signedIn);
-    EXPECT_EQ(titles(content), QStringList({ "Finish setup in the app", "Open Setup", "--", "Quit Tessvale" }));
+    EXPECT_EQ(
+        titles(content), QStringList({ "Finish setup in the app", "Open Setup", "--", kPreferences, "Quit Tessvale" }));
     EXPECT_EQ(content.rows[0].symbol, QStringLiteral("person.crop.circle.badge.plus"));
     EXPECT_EQ(content.rows[0].tint, MenuTint::orange);
     EXPECT_EQ(rowWith(content, MenuCommand::showSetup)->symbol, QStringLiteral("slider.horizontal.3"));
@@ -184,7 +186,8 @@ TEST(MenuBarContentModel, SignedOutLayoutSendsToSetupOrBackToTheBrowser)
     input.browserSignInOpen = true;
     content = menuBarContent(input);
     EXPECT_EQ(titles(content),
-        QStringList({ "Continue sign-in in the app", "Open Setup", "Continue in Browser", "--", "Quit Tessvale" }));
+        QStringList({ "Continue sign-in in the app", "Open Setup", "Continue in Browser", "--", kPreferences,
+            "Quit Tessvale" }));
     EXPECT_EQ(content.rows[0].symbol, QStringLiteral("globe"));
     EXPECT_EQ(rowWith(content, MenuCommand::reopenBrowserSignIn)->kind, MenuRowKind::secondaryButton);
 }
@@ -218,6 +221,10 @@ TEST(MenuBarContentModel, ReadsTheCoordinatorAndItsStopEndsAHeldDictation)
         MenuCommand::showSetup, coordinator, [&] { ++setups; }, [&] { ++quits; });
     performMenuCommand(
         MenuCommand::quit, coordinator, [&] { ++setups; }, [&] { ++quits; });
+    int preferences = 0;
+    performMenuCommand(
+        MenuCommand::showSettings, coordinator, [&] { ++setups; }, [&] { ++quits; }, [&] { ++preferences; });
     EXPECT_EQ(setups, 1);
     EXPECT_EQ(quits, 1);
+    EXPECT_EQ(preferences, 1);
 }

@@ -107,6 +107,11 @@ TEST(CoordinatorSessionStartFailureTest, EveryStartFailureEndsAsItsRowSays)
             EXPECT_EQ(c.phase(), DictationPhase::signedOut);
             EXPECT_EQ(c.lastError(), kExpired);
             EXPECT_FALSE(h.storedAPIKey());
+            // A press while signed out fails, and why the user was signed out stays the error.
+            c.startPushToTalk();
+            h.settle();
+            EXPECT_EQ(c.phase(), DictationPhase::error);
+            EXPECT_EQ(c.lastError(), kExpired);
         }
         EXPECT_EQ(h.reports.size(), row.reported ? 1 : 0);
         EXPECT_FALSE(c.triggerMode());

@@ -3,6 +3,8 @@
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/shortcuts/X11KeyMap.h"
 
+#include <X11/Xlib.h>
+
 namespace tessvale {
 
 X11KeyCodeTranslator::X11KeyCodeTranslator() = default;
@@ -26,6 +28,22 @@ std::optional<quint16> X11KeyCodeTranslator::keyCode(quint32 nativeKeyCode) cons
     if (!m_map)
         return std::nullopt;
     return m_map->keyCode(nativeKeyCode);
+}
+
+std::vector<quint16> X11KeyCodeTranslator::heldKeyCodes() const
+{
+    std::vector<quint16> held;
+    if (!m_map || !m_connection)
+        return held;
+    char keys[32] = {};
+    XQueryKeymap(m_connection->display(), keys);
+    for (unsigned native = 0; native < 256; ++native) {
+        if ((keys[native / 8] & (1 << (native % 8))) == 0)
+            continue;
+        if (const std::optional<quint16> code = m_map->keyCode(native))
+            held.push_back(*code);
+    }
+    return held;
 }
 
 } // namespace tessvale

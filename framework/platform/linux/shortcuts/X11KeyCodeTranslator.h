@@ -22,6 +22,7 @@ public:
 
     void refresh() override;
     std::optional<quint16> keyCode(quint32 nativeKeyCode) const override;
+    std::vector<quint16> heldKeyCodes() const override;
 
 private:
     std::unique_ptr<X11Connection> m_connection;
