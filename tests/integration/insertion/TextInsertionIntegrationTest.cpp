@@ -209,7 +209,7 @@ TEST_F(DesktopTest, TargetThatCannotBeBroughtBackIsNeverTypedIntoAnotherWindow)
     EXPECT_EQ(first.text(), QString());
 }
 
-TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExactAndFast)
+TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExact)
 {
     TextTargetProcess target;
     ASSERT_TRUE(target.start());
@@ -231,9 +231,10 @@ TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExactAndFast)
     }
     const double rate = characterCount(text) / seconds;
     RecordProperty("charactersPerSecond", static_cast<int>(rate));
+    // Shown, not asserted: the speed is a benchmark's (bench/insertion/UnicodeTypingBench), a loaded
+    // machine types slower.
     std::printf("typed %lld characters in %.3f s (%.0f characters per second)\n",
         static_cast<long long>(characterCount(text)), seconds, rate);
-    EXPECT_GE(rate, 200.0);
 }
 
 } // namespace
