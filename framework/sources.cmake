@@ -37,6 +37,8 @@ set(TESSVALE_LOGIC_SOURCES
   auth/KeychainError.h
   auth/KeychainStore.cpp
   auth/KeychainStore.h
+  auth/CallbackRequest.cpp
+  auth/CallbackRequest.h
   auth/NativeAuthCallbackListener.cpp
   auth/NativeAuthCallbackListener.h
   auth/NativeAuthChallenge.cpp
@@ -70,6 +72,8 @@ set(TESSVALE_LOGIC_SOURCES
   cloud/DictationSessionState.cpp
   cloud/DictationSessionState.h
   cloud/FSharpUnionCase.cpp
+  cloud/HandshakeStatus.cpp
+  cloud/HandshakeStatus.h
   cloud/FSharpUnionCase.h
   cloud/JSONValue.cpp
   cloud/JSONValue.h
@@ -81,6 +85,8 @@ set(TESSVALE_LOGIC_SOURCES
   cloud/ServiceURLTrust.h
   cloud/WireDecoding.cpp
   cloud/WireDecoding.h
+  coordinator/CallbackURL.cpp
+  coordinator/CallbackURL.h
   coordinator/CoordinatorHelpers.cpp
   coordinator/CoordinatorHelpers.h
   coordinator/CoordinatorSeams.cpp

@@ -4,10 +4,14 @@
 
 #include <QCursor>
 #include <QEasingCurve>
+#include <QGraphicsBlurEffect>
+#include <QGraphicsPathItem>
+#include <QGraphicsScene>
 #include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPropertyAnimation>
-#include <QRegion>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -34,15 +38,81 @@ QEasingCurve easeInEaseOut()
     return curve;
 }
 
-// The capsule of the HUD, for windows that cannot be translucent.
-QRegion capsuleRegion(QSize size)
+// The HUD's shadow, where a compositor blends it: black at 0.28, blurred over 24 px, 12 px down.
+constexpr qreal kShadowOpacity = 0.28;
+constexpr qreal kShadowRadius = 24;
+constexpr int kShadowOffset = 12;
+// The room around the capsule that the shadow draws in. Above the capsule it stops at the capsule's
+// distance from the top of the screen, so the window never reaches above the screen.
+constexpr QMargins kShadowMargins(24, 10, 24, 36);
+
+QPainterPath capsulePath(const QRectF& rect)
 {
-    const int d = size.height();
-    QRegion region(QRect(d / 2, 0, size.width() - d, d));
-    region += QRegion(QRect(0, 0, d, d), QRegion::Ellipse);
-    region += QRegion(QRect(size.width() - d, 0, d, d), QRegion::Ellipse);
-    return region;
+    QPainterPath path;
+    path.addRoundedRect(rect, rect.height() / 2, rect.height() / 2);
+    return path;
 }
+
+// The blurred capsule, drawn once per pixel ratio in device pixels.
+QImage shadowImage(QSize windowSize, qreal ratio)
+{
+    const QRectF capsule
+        = QRectF(QPointF(kShadowMargins.left(), kShadowMargins.top() + kShadowOffset), DictationHUDView::hudSize);
+    QGraphicsScene scene;
+    QGraphicsPathItem* shape = scene.addPath(
+        capsulePath(QRectF(capsule.topLeft() * ratio, capsule.size() * ratio)), Qt::NoPen, QColor(Qt::black));
+    shape->setOpacity(kShadowOpacity);
+    auto* blur = new QGraphicsBlurEffect;
+    blur->setBlurRadius(kShadowRadius * ratio);
+    blur->setBlurHints(QGraphicsBlurEffect::QualityHint);
+    shape->setGraphicsEffect(blur);
+    const QRectF pixels(QPointF(0, 0), QSizeF(windowSize) * ratio);
+    QImage image(pixels.size().toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    scene.render(&painter, pixels, pixels);
+    painter.end();
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
+// The HUD's window: the view, and around it the room for the shadow while one is drawn.
+class HUDPanel final : public QWidget
+{
+public:
+    HUDPanel()
+        : QWidget(nullptr,
+            Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
+                | Qt::NoDropShadowWindowHint)
+    {
+    }
+
+    void setShadowed(bool shadowed)
+    {
+        if (shadowed == m_shadowed)
+            return;
+        m_shadowed = shadowed;
+        const QMargins margins = shadowed ? kShadowMargins : QMargins();
+        layout()->setContentsMargins(margins);
+        setFixedSize(DictationHUDView::hudSize.grownBy(margins));
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        if (!m_shadowed)
+            return;
+        const qreal ratio = devicePixelRatioF();
+        if (m_shadow.isNull() || m_shadow.devicePixelRatio() != ratio)
+            m_shadow = shadowImage(size(), ratio);
+        QPainter(this).drawImage(0, 0, m_shadow);
+    }
+
+private:
+    bool m_shadowed = false;
+    QImage m_shadow;
+};
 
 } // namespace
 
@@ -91,9 +161,7 @@ QWidget* DictationHUDWindowController::makePanel()
 {
     // A frameless tool window above the others that never takes the focus: no focus on map, none on
     // a click, no activation when shown.
-    auto* panel = new QWidget(nullptr,
-        Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
-            | Qt::NoDropShadowWindowHint);
+    auto* panel = new HUDPanel;
     panel->setAttribute(Qt::WA_ShowWithoutActivating);
     panel->setAttribute(Qt::WA_X11DoNotAcceptFocus);
     panel->setAttribute(Qt::WA_TranslucentBackground);
@@ -215,30 +283,35 @@ void DictationHUDWindowController::updateFrame()
         return;
     // X11 screens have no safe-area inset.
     const double safeTop = 0;
-    const QRect frame = hudFrame(screen->geometry(), safeTop, m_window->size());
+    // The frame is the capsule's; the window adds the room of its shadow.
+    const QRect frame = hudFrame(screen->geometry(), safeTop, DictationHUDView::hudSize);
     qCInfo(lcDictationHUD).noquote() << QStringLiteral("update frame screen=%1 safeTop=%2 frame=%3")
                                             .arg(screen->name())
                                             .arg(safeTop, 0, 'f', 6)
                                             .arg(hudRectText(frame));
-    if (m_window->geometry() != frame)
-        m_window->setGeometry(frame);
+    const QRect window = frame.marginsAdded(m_window->layout()->contentsMargins());
+    if (m_window->geometry() != window)
+        m_window->setGeometry(window);
 }
 
 void DictationHUDWindowController::show(bool animated)
 {
     // A fade-out in progress finds the generation changed and leaves the window alone.
     ++m_visibilityGeneration;
+    const bool compositing = m_compositorRunning && m_compositorRunning();
+    if (!m_window->isVisible())
+        applyShape(compositing);
     updateFrame();
-    qCInfo(lcDictationHUD).noquote()
-        << QStringLiteral("show hud frame=%1 level=%2").arg(hudRectText(m_window->geometry())).arg(kStatusWindowLevel);
+    qCInfo(lcDictationHUD).noquote() << QStringLiteral("show hud frame=%1 level=%2")
+                                            .arg(hudRectText(m_window->geometry().marginsRemoved(
+                                                m_window->layout()->contentsMargins())))
+                                            .arg(kStatusWindowLevel);
     if (m_window->isVisible()) {
         stopFade();
         m_window->setWindowOpacity(1);
         qCInfo(lcDictationHUD) << "hud already visible";
         return;
     }
-    const bool compositing = m_compositorRunning && m_compositorRunning();
-    applyShape(compositing);
     if (!animated || !compositing) {
         m_window->setWindowOpacity(1);
         m_window->show();
@@ -310,11 +383,13 @@ void DictationHUDWindowController::stopFade()
 
 void DictationHUDWindowController::applyShape(bool compositing)
 {
-    // Without a compositor the transparent corners would show black: cut the window to the capsule.
+    // With a compositor the window is translucent and casts the shadow; without one its transparent
+    // parts would show black: it is cut to the capsule instead.
+    static_cast<HUDPanel*>(m_window)->setShadowed(compositing);
     if (compositing)
         m_window->clearMask();
     else
-        m_window->setMask(capsuleRegion(m_window->size()));
+        setWindowShape(m_window, capsulePath(QRectF(QPointF(0, 0), DictationHUDView::hudSize)));
 }
 
 } // namespace tessvale

@@ -24,7 +24,8 @@ class Sleeper;
 // Owns the dictation HUD: a small window at the top centre of the screen under the mouse, shown while
 // the coordinator wants it. The window never takes the focus, so the text keeps going to the
 // application the user dictates into. Where a compositor runs it fades in and out; without one it
-// shows and hides at once and its shape is cut to the capsule.
+// shows and hides at once and its shape is cut to the capsule. The frames it places and logs are the
+// capsule's; with a compositor the window around it has room for the shadow.
 //
 // A shortcut press that ends in an error before any recording shows the window with the error for a
 // moment: on Linux the tray icon, which many desktops hide, cannot be the only sign. A click on it
@@ -45,7 +46,7 @@ public:
 
     // Shows or hides the window as the coordinator's shouldShowHUD says.
     void updateVisibility(bool animated);
-    // Places the window on the target screen; its size never changes.
+    // Places the window on the target screen; its size never changes here.
     void updateFrame();
     void show(bool animated);
     void hide(bool animated);

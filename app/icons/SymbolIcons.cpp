@@ -102,8 +102,8 @@ QPixmap tintedSymbolPixmap(const QString& name, const QColor& tint, int size, qr
     const QIcon icon = iconFromFile(symbolIconPath(name, QStringLiteral("light")));
     if (icon.isNull())
         return {};
-    const int pixels = qRound(size * devicePixelRatio);
-    QImage image = icon.pixmap(pixels, pixels).toImage().convertToFormat(QImage::Format_ARGB32);
+    // The ratio is given, not the application's: a pixmap of size x ratio device pixels.
+    QImage image = icon.pixmap(QSize(size, size), devicePixelRatio).toImage().convertToFormat(QImage::Format_ARGB32);
     // The light drawing is dark ink with white cut-outs: ink becomes the tint, white stays white.
     for (int y = 0; y < image.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));

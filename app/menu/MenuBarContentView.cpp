@@ -12,6 +12,7 @@
 
 #include "coordinator/DictationCoordinator.h"
 #include "icons/SymbolIcons.h"
+#include "windows/rows/RowStyle.h"
 
 namespace tessvale {
 
@@ -22,6 +23,7 @@ constexpr int kCardPadding = 14;
 constexpr int kOuterPadding = 8;
 constexpr int kContentWidth = kCardWidth - 2 * kCardPadding;
 constexpr int kTileSize = 32;
+constexpr qreal kCardRadius = 18;
 
 QColor tintColor(MenuTint tint, const QPalette& palette)
 {
@@ -46,17 +48,6 @@ QColor withAlpha(QColor color, double alpha)
 {
     color.setAlphaF(alpha);
     return color;
-}
-
-QFont scaledFont(const QFont& base, double scale, QFont::Weight weight)
-{
-    QFont font = base;
-    if (font.pointSizeF() > 0)
-        font.setPointSizeF(font.pointSizeF() * scale);
-    else
-        font.setPixelSize(qRound(font.pixelSize() * scale));
-    font.setWeight(weight);
-    return font;
 }
 
 void fillRounded(QPainter& painter, const QRectF& rect, qreal radius, const QBrush& fill, const QColor& stroke)
@@ -317,8 +308,9 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const QPalette& colours = palette();
-        const QColor text = colours.color(QPalette::WindowText);
-        const QColor secondary = colours.color(QPalette::PlaceholderText);
+        // A disabled row is the enabled one faded, so it reads alike on light and dark palettes.
+        const QColor text = colours.color(QPalette::Active, QPalette::WindowText);
+        const QColor secondary = colours.color(QPalette::Active, QPalette::PlaceholderText);
         const QColor tint = tintColor(m_row.tint, colours);
         const bool hovered = underMouse() && isEnabled();
         if (!isEnabled())
@@ -337,10 +329,17 @@ protected:
             titleColour = symbolColour = Qt::white;
             titleFont.setWeight(QFont::DemiBold);
             left = 12;
+            // The keyboard focus: a white ring inside the tint.
+            if (hasFocus()) {
+                QPainterPath ring;
+                ring.addRoundedRect(QRectF(rect()).adjusted(2.5, 2.5, -2.5, -2.5), 10, 10);
+                painter.strokePath(ring, QPen(withAlpha(Qt::white, 0.9), 2));
+            }
             break;
         }
         case MenuRowKind::secondaryButton:
-            fillRounded(painter, rect(), 12, withAlpha(text, hovered ? 0.09 : 0.05), withAlpha(text, 0.08));
+            fillRounded(painter, rect(), 12, withAlpha(text, hovered ? 0.09 : 0.05),
+                hasFocus() ? colours.color(QPalette::Highlight) : withAlpha(text, 0.08));
             titleFont.setWeight(QFont::Medium);
             left = 12;
             break;
@@ -545,6 +544,14 @@ void MenuBarContentView::trigger(MenuCommand command)
     performMenuCommand(command, m_coordinator, m_showSetup, m_quit, m_showSettings);
 }
 
+QPainterPath MenuBarContentView::cardShape() const
+{
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()).adjusted(kOuterPadding, kOuterPadding, -kOuterPadding, -kOuterPadding),
+        kCardRadius, kCardRadius);
+    return shape;
+}
+
 void MenuBarContentView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -556,8 +563,8 @@ void MenuBarContentView::paintEvent(QPaintEvent*)
         shadow.addRoundedRect(card.adjusted(-layer, -layer + 3, layer, layer + 3), 18 + layer, 18 + layer);
         painter.fillPath(shadow, QColor(0, 0, 0, 10));
     }
-    fillRounded(
-        painter, card, 18, palette().color(QPalette::Window), withAlpha(palette().color(QPalette::WindowText), 0.1));
+    fillRounded(painter, card, kCardRadius, palette().color(QPalette::Window),
+        withAlpha(palette().color(QPalette::WindowText), 0.1));
 }
 
 } // namespace tessvale

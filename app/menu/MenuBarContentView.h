@@ -7,6 +7,7 @@
 
 #include "menu/MenuBarContentModel.h"
 
+class QPainterPath;
 class QVBoxLayout;
 
 namespace tessvale {
@@ -30,6 +31,8 @@ public:
     QWidget* buttonFor(MenuCommand command) const;
 
     void refresh();
+    // The card's rounded outline, inside the room its shadow takes.
+    QPainterPath cardShape() const;
 
 signals:
     // Before the command runs, so that a popup can close first.

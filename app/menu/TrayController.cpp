@@ -3,14 +3,19 @@
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QPainterPath>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "coordinator/DictationCoordinator.h"
+#include "hud/DesktopCompositor.h"
 #include "icons/SymbolIcons.h"
 #include "menu/MenuBarContentView.h"
+#include "windows/rows/RowStyle.h"
 
 namespace tessvale {
 
@@ -41,6 +46,13 @@ QWidget* hostWindow(Qt::WindowFlags flags, QWidget* content)
     return window;
 }
 
+// A tooltip reads markup when its text looks like some: the service's or the user's text is given as
+// text that shows literally.
+QString plainToolTip(const QString& text)
+{
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+}
+
 } // namespace
 
 TrayController::TrayController(DictationCoordinator& coordinator, std::function<void()> showSetup,
@@ -52,10 +64,15 @@ TrayController::TrayController(DictationCoordinator& coordinator, std::function<
     , m_showSettings(std::move(showSettings))
     , m_menu(std::make_unique<QMenu>())
 {
+    ensureReadableSecondaryText();
     m_trayPoll.setParent(this);
     m_trayPoll.setInterval(std::chrono::seconds(2));
     connect(&m_trayPoll, &QTimer::timeout, this, &TrayController::checkForTrayHost);
     connect(&coordinator, &DictationCoordinator::stateChanged, this, &TrayController::refresh);
+    m_phase = coordinator.phase();
+    connect(&coordinator, &DictationCoordinator::phaseChanged, this, &TrayController::phaseChanged);
+    // A shortcut on an action of a menu without a parent never fires: the open menu takes the keys.
+    m_menu->installEventFilter(this);
 }
 
 TrayController::~TrayController()
@@ -118,7 +135,7 @@ void TrayController::rebuildMenu(const MenuBarContent& content)
         QAction* action = m_menu->addAction(symbolIcon(row.symbol), menuText(title, metrics, informational));
         action->setEnabled(row.enabled && row.command.has_value());
         if (informational)
-            action->setToolTip(row.title);
+            action->setToolTip(plainToolTip(row.title));
         if (!row.shortcut.isEmpty())
             action->setShortcut(QKeySequence(row.shortcut));
         if (row.command) {
@@ -128,7 +145,7 @@ void TrayController::rebuildMenu(const MenuBarContent& content)
         }
         if ((row.kind == MenuRowKind::statusCard || row.kind == MenuRowKind::header) && !row.detail.isEmpty()) {
             QAction* detail = m_menu->addAction(menuText(row.detail, metrics, true));
-            detail->setToolTip(row.detail);
+            detail->setToolTip(plainToolTip(row.detail));
             detail->setEnabled(false);
         }
     }
@@ -167,8 +184,48 @@ void TrayController::watchEmbedding()
     }
 }
 
+void TrayController::phaseChanged(DictationPhase phase)
+{
+    // The card and the menu hold the keyboard and the pointer: the insertion that follows the
+    // recording could not give the focus back to the application dictated into while they are open.
+    const bool leftRecording = m_phase == DictationPhase::recording && phase != DictationPhase::recording;
+    m_phase = phase;
+    if (!leftRecording && phase != DictationPhase::inserting)
+        return;
+    if (m_popup)
+        m_popup->hide();
+    m_menu->hide();
+}
+
+bool TrayController::menuShortcutPressed(const QKeyEvent& event)
+{
+    const QKeySequence pressed(event.keyCombination());
+    for (QAction* action : m_menu->actions()) {
+        if (action->isEnabled() && !action->shortcut().isEmpty() && action->shortcut() == pressed) {
+            // As after a click: the menu closes, then the command runs.
+            m_menu->hide();
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
+}
+
+void TrayController::shapePopup()
+{
+    if (desktopCompositorRunning())
+        m_popup->clearMask();
+    else
+        setWindowShape(m_popup.get(), m_popup->findChild<MenuBarContentView*>()->cardShape());
+}
+
 bool TrayController::eventFilter(QObject* watched, QEvent* event)
 {
+    if (m_popup && watched == m_popup.get() && event->type() == QEvent::Resize && m_popup->isVisible())
+        shapePopup();
+    if (watched == m_menu.get() && event->type() == QEvent::KeyPress
+        && menuShortcutPressed(*static_cast<QKeyEvent*>(event)))
+        return true;
     if (watched == m_embeddedWindow && event->type() == QEvent::Hide) {
         QTimer::singleShot(0, this, [this] {
             if (m_trayIcon && !QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -206,6 +263,11 @@ void TrayController::showPopup()
     if (!m_popup) {
         auto* view = new MenuBarContentView(m_coordinator, m_showSetup, m_quit, m_showSettings);
         m_popup.reset(hostWindow(Qt::Popup, view));
+        // Only the rounded card shows: the room around it is transparent for its shadow, or cut away
+        // where no compositor blends it.
+        m_popup->setAttribute(Qt::WA_TranslucentBackground);
+        // The card grows and shrinks with its content while it shows.
+        m_popup->installEventFilter(this);
         // The command runs after the card has closed, as after a menu.
         connect(view, &MenuBarContentView::commandTriggered, m_popup.get(), &QWidget::hide);
     }
@@ -227,6 +289,8 @@ void TrayController::showPopup()
     position.setX(qBound(available.left(), position.x(), available.right() - size.width() + 1));
     position.setY(qBound(available.top(), position.y(), available.bottom() - size.height() + 1));
     m_popup->move(position);
+    m_popup->layout()->activate();
+    shapePopup();
     m_popup->show();
     m_popup->activateWindow();
 }

@@ -11,6 +11,7 @@
 
 #include "menu/MenuBarContentModel.h"
 
+class QKeyEvent;
 class QMenu;
 class QWidget;
 
@@ -50,9 +51,12 @@ public:
 private:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void refresh();
+    void phaseChanged(DictationPhase phase);
+    bool menuShortcutPressed(const QKeyEvent& event);
     void rebuildMenu(const MenuBarContent& content);
     void showTrayIcon();
     void showFallbackWindow();
+    void shapePopup();
     void checkForTrayHost();
     void watchEmbedding();
 
@@ -66,6 +70,7 @@ private:
     std::unique_ptr<QWidget> m_window;
     MenuBarContent m_menuContent;
     QString m_iconName;
+    DictationPhase m_phase = DictationPhase::signedOut;
     QTimer m_trayPoll;
     QPointer<QWidget> m_embeddedWindow;
     bool m_started = false;

@@ -154,16 +154,7 @@ SetupView::SetupView(
     , m_launchAtLoginService(launchAtLogin)
 {
     setMinimumSize(540, 480);
-    // The prominent buttons take the palette's highlight, so they follow a dark theme too.
-    setStyleSheet(QStringLiteral("QPushButton[prominent=\"true\"] { background-color: palette(highlight); "
-                                 "color: palette(highlighted-text); border: none; border-radius: 6px; "
-                                 "padding: 6px 14px; }"
-                                 "QPushButton[prominent=\"true\"]:disabled { background-color: palette(mid); }"
-                                 "QPushButton[prominent=\"false\"] { background-color: palette(button); "
-                                 "color: palette(button-text); border: 1px solid palette(mid); "
-                                 "border-radius: 6px; padding: 5px 14px; }"
-                                 "QPushButton[prominent=\"false\"]:flat { border: none; background: transparent; "
-                                 "color: palette(link); padding: 2px 0px; }"));
+    setStyleSheet(pushButtonStyleSheet());
     auto* content = new GradientBackground;
     auto* stack = column(20, content);
     stack->setContentsMargins(24, 24, 24, 24);
@@ -300,17 +291,18 @@ QWidget* SetupView::buildHero()
     // Drawn at the screen's density, then clipped to the mark's rounded square.
     const qreal ratio = devicePixelRatioF();
     QPixmap rounded(QSize(52, 52) * ratio);
+    // Painted in logical units, as the icon's pixmap of the same ratio is.
+    rounded.setDevicePixelRatio(ratio);
     rounded.fill(Qt::transparent);
     {
         QPainter painter(&rounded);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         QPainterPath clip;
-        clip.addRoundedRect(QRectF(0, 0, 52 * ratio, 52 * ratio), 14 * ratio, 14 * ratio);
+        clip.addRoundedRect(QRectF(0, 0, 52, 52), 14, 14);
         painter.setClipPath(clip);
         painter.drawPixmap(0, 0, icon.pixmap(QSize(52, 52), ratio));
     }
-    rounded.setDevicePixelRatio(ratio);
     mark->setPixmap(rounded);
     top->addWidget(mark);
     auto* names = column(6);
@@ -579,7 +571,11 @@ SettingsSectionCard* SetupView::buildTroubleshooting()
     connect(m_preferDirectTyping, &QCheckBox::clicked, &m_settings, &AppSettings::setPreferDirectTyping);
     connection->addWidget(m_preferDirectTyping);
     auto* check = row(10);
-    check->addWidget(actionButton(QStringLiteral("Check Connectivity"), false, SetupAction::runConnectivityCheck));
+    QPushButton* checkConnectivity
+        = actionButton(QStringLiteral("Check Connectivity"), false, SetupAction::runConnectivityCheck);
+    // The result line beside it takes the room it needs from the stretch, never from the button.
+    checkConnectivity->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    check->addWidget(checkConnectivity, 0, Qt::AlignLeft);
     m_healthCheck = plainLabel(QString(), TextStyle::footnote, true);
     check->addWidget(m_healthCheck, 1);
     connection->addLayout(check);

@@ -8,6 +8,7 @@
 
 #include "setup/SetupView.h"
 #include "windows/PresentWindow.h"
+#include "windows/rows/RowStyle.h"
 
 namespace tessvale {
 
@@ -18,6 +19,7 @@ SetupWindowController::SetupWindowController(
     , m_coordinator(coordinator)
     , m_launchAtLogin(launchAtLogin)
 {
+    ensureReadableSecondaryText();
 }
 
 SetupWindowController::~SetupWindowController() = default;

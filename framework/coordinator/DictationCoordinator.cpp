@@ -35,6 +35,8 @@ DictationCoordinator::DictationCoordinator(AppSettings& settings, CoordinatorSer
     if (!m_services.pocWorkerSmokeSettingsProvider)
         m_services.pocWorkerSmokeSettingsProvider = [] { return std::optional<POCWorkerSmokeSettings>(); };
     m_permissionSnapshot = m_services.permissions->currentSnapshot();
+    // Changes the user makes are about to be lost: shown, not only logged.
+    connect(&settings, &AppSettings::storeProblemChanged, this, &DictationCoordinator::showSettingsStoreProblem);
 }
 
 DictationCoordinator::~DictationCoordinator()
@@ -48,6 +50,11 @@ DictationCoordinator::~DictationCoordinator()
     // A quit waiting for the insertion ends without touching this object.
     for (OneShot<>& waiter : std::exchange(m_insertionEndWaiters, {}))
         waiter.fail(CancelledError());
+    // Failures of a session waiting for its recovery fetch's answer end too.
+    for (QList<OneShot<bool>>& waiters : std::exchange(m_recoveryWaiters, {})) {
+        for (OneShot<bool>& waiter : waiters)
+            waiter.fail(CancelledError());
+    }
 }
 
 DictationPresentation DictationCoordinator::presentation() const

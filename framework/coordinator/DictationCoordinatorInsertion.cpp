@@ -19,6 +19,10 @@ std::optional<TextInsertionError::Case> insertionErrorCase(const std::exception_
         std::rethrow_exception(error);
     } catch (const TextInsertionError& insertionError) {
         return insertionError.errorCase();
+    } catch (const TextInsertionServiceError& serviceError) {
+        // No driver changed the target; one kept the transcript off an unreadable clipboard.
+        if (serviceError.failureCases().contains(TextInsertionError::clipboardUnreadable))
+            return TextInsertionError::clipboardUnreadable;
     } catch (...) {
     }
     return std::nullopt;
@@ -88,7 +92,17 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
         if (!overtaken) {
             setPendingInsertionRetry(std::nullopt);
             setFocusedAppDiagnostics(result->diagnostics);
-            setLastError(QString());
+            // The text stands, but it ends where the microphone stopped: the user hears why.
+            if (m_lostMicrophoneSessionID == sessionID) {
+                const QString message = QStringLiteral("The microphone \"%1\" stopped recording during the dictation, "
+                                                       "so the inserted text may be cut short. Check that it is "
+                                                       "connected, then try again.")
+                                            .arg(m_lostMicrophoneName);
+                setLastError(message);
+                logActivity(message);
+            } else {
+                setLastError(QString());
+            }
             m_settings->markLaunchReadinessCompleted(accountEmail(m_me));
             // The account may have gone while the text went in: no flash of ready then.
             setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
@@ -113,7 +127,8 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
                 message = QStringLiteral("Tessvale could not restore focus to ") + target->userFacingLocationSummary()
                     + QStringLiteral(". Click back into that field and try again.");
             }
-        } else if (errorCase == TextInsertionError::transcriptNotDelivered) {
+        } else if (errorCase == TextInsertionError::transcriptNotDelivered
+            || errorCase == TextInsertionError::clipboardUnreadable) {
             // Nothing of ours reached the target, so inserting again is safe.
             retry = PendingInsertionRetry { sessionID, text, target };
         }

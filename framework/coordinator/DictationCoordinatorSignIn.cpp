@@ -12,25 +12,11 @@
 
 namespace tessvale {
 
-namespace {
-
-// The value of the first query item called name; absent when there is none or it has no value
-// ("code" rather than "code="). An empty value is present.
-std::optional<QString> firstQueryValue(const QUrlQuery& query, const QString& name)
-{
-    for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
-        if (key == name)
-            return value.isNull() ? std::nullopt : std::optional<QString>(value);
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
 void DictationCoordinator::setSignInPhase(DictationPhase phase)
 {
-    // A running dictation keeps its phase, and a signed-in user is never shown as signed out.
-    if (isDictationActive())
+    // A running dictation keeps its phase, and a signed-in user is never shown as signed out. A start
+    // still in its first checks shows no phase of its own yet.
+    if (isDictationPhase(m_phase) || m_isInserting)
         return;
     if (phase == DictationPhase::signedOut && m_isAuthenticated)
         return;

@@ -1,6 +1,7 @@
 #include "windows/rows/SettingsPickerRow.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
@@ -22,11 +23,25 @@ SettingsPickerRow::SettingsPickerRow(const QString& title, const QString& subtit
     m_picker->setAccessibleName(title);
     m_picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_picker->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    // A wheel passing over the picker on its way down the page must not choose a microphone: the
+    // picker takes the wheel only once the user has given it the focus, else the page scrolls.
+    m_picker->setFocusPolicy(Qt::StrongFocus);
+    m_picker->installEventFilter(this);
     layout->addWidget(m_picker, 0, Qt::AlignLeft);
     connect(m_picker, &QComboBox::activated, this, [this](int index) {
         if (index >= 0 && index < m_options.size())
             emit selectionChosen(m_options.at(index).tag);
     });
+}
+
+bool SettingsPickerRow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_picker && event->type() == QEvent::Wheel && !m_picker->hasFocus()) {
+        // Ignored, it goes on to the parents: the scroll area scrolls.
+        event->ignore();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void SettingsPickerRow::setOptions(const QList<PickerOption>& options)

@@ -39,6 +39,9 @@ public:
 signals:
     void selectionChosen(const QString& tag);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QComboBox* m_picker;
     QList<PickerOption> m_options;

@@ -48,9 +48,12 @@ void SettingsSectionCard::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath path;
     path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
-    // A translucent base over the window's gradient stands in for the regular material.
-    QColor fill = palette().color(QPalette::Base);
-    fill.setAlphaF(0.72);
+    // A translucent base over the window's gradient stands in for the regular material. On a dark
+    // palette the material is lighter than the window, and so the fields' and boxes' darker outlines
+    // stand out from it.
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    QColor fill = palette().color(dark ? QPalette::WindowText : QPalette::Base);
+    fill.setAlphaF(dark ? 0.06 : 0.72);
     painter.fillPath(path, fill);
     QColor stroke = palette().color(QPalette::WindowText);
     stroke.setAlphaF(0.06);

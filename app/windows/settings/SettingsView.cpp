@@ -64,6 +64,7 @@ SettingsView::SettingsView(
     , m_launchAtLoginService(launchAtLogin)
 {
     setMinimumSize(minimumWidth, minimumHeight);
+    setStyleSheet(pushButtonStyleSheet());
 
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
@@ -194,7 +195,9 @@ QWidget* SettingsView::buildUpdates()
     makeSelectable(m_releaseNotes);
     m_downloadButton = new QPushButton(escapedMnemonic(QStringLiteral("Download macOS Update")), body);
     m_downloadButton->setDefault(true);
+    m_downloadButton->setProperty("prominent", true);
     m_checkButton = new QPushButton(escapedMnemonic(QStringLiteral("Check for Updates")), body);
+    m_checkButton->setProperty("prominent", false);
     layout->addWidget(m_installedRow);
     layout->addWidget(m_latestRow);
     layout->addWidget(m_updateStatus);

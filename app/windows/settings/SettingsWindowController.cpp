@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "windows/PresentWindow.h"
+#include "windows/rows/RowStyle.h"
 #include "windows/settings/SettingsView.h"
 
 namespace tessvale {
@@ -38,6 +39,7 @@ SettingsWindowController::SettingsWindowController(
     , m_coordinator(coordinator)
     , m_launchAtLogin(launchAtLogin)
 {
+    ensureReadableSecondaryText();
 }
 
 SettingsWindowController::~SettingsWindowController() = default;

@@ -31,10 +31,7 @@ QString capsuleStyle(const QPalette& palette)
 
 QFont calloutSemibold(const QFont& base)
 {
-    QFont font = styledFont(TextStyle::bodySemibold, base);
-    if (font.pointSizeF() > 0)
-        font.setPointSizeF(font.pointSizeF() * 12.0 / 13.0);
-    return font;
+    return scaledFont(base, 12.0 / 13.0, QFont::DemiBold);
 }
 
 void setTextIfChanged(QLabel* label, const QString& text)
@@ -84,8 +81,12 @@ ShortcutBindingEditorRow::ShortcutBindingEditorRow(const QString& title, const Q
     auto* bottom = new QHBoxLayout;
     bottom->setSpacing(10);
     m_recordButton = new QPushButton(this);
+    m_recordButton->setProperty("prominent", false);
+    m_recordButton->setAutoDefault(false);
+    // The hint beside it takes the room it needs from the stretch, never from the button.
+    m_recordButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(m_recordButton, &QPushButton::clicked, this, &ShortcutBindingEditorRow::toggleShortcutRecording);
-    bottom->addWidget(m_recordButton, 0, Qt::AlignVCenter);
+    bottom->addWidget(m_recordButton, 0, Qt::AlignLeft | Qt::AlignVCenter);
     m_hintLabel = plainLabel(QString(), TextStyle::footnote, true, this);
     m_hintLabel->hide();
     bottom->addWidget(m_hintLabel, 1, Qt::AlignVCenter);

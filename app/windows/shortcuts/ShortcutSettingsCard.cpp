@@ -46,6 +46,7 @@ ShortcutSettingsCard::ShortcutSettingsCard(
     stack->addWidget(m_helpLabel);
 
     m_resetButton = new QPushButton(escapedMnemonic(initial.resetTitle), content);
+    m_resetButton->setProperty("prominent", true);
     m_resetButton->setDefault(false);
     m_resetButton->setAutoDefault(false);
     // A recording in progress goes on; the engine picks the pair up when the recording ends.

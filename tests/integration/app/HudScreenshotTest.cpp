@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QPainter>
+#include <QScreen>
 #include <QTest>
 
 #include "coordinator/DictationCoordinatorTestAccess.h"
@@ -30,7 +31,9 @@ QIcon sketchIcon(const QString& name)
 
 } // namespace
 
-// Saves the HUD while recording as hud-recording.png in $TESSVALE_SCREENSHOT_DIR.
+// Saves the HUD while recording in $TESSVALE_SCREENSHOT_DIR: hud-recording.png as a compositor
+// blends it (with its shadow), hud-recording-no-compositor.png as the X server shows it cut to the
+// capsule.
 TEST(HudScreenshot, Recording)
 {
     const QString folder = qEnvironmentVariable("TESSVALE_SCREENSHOT_DIR");
@@ -38,12 +41,21 @@ TEST(HudScreenshot, Recording)
         GTEST_SKIP() << "TESSVALE_SCREENSHOT_DIR is not set";
     ASSERT_TRUE(QDir().mkpath(folder));
 
-    CoordinatorHarness h;
-    DictationHUDWindowController hud(h.coordinator(), sketchIcon);
-    DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::recording);
-    DictationCoordinatorTestAccess::setAudioLevel(h.coordinator(), 0.55);
-    QTRY_VERIFY_WITH_TIMEOUT(hud.window()->isVisible(), 60000);
-    QTest::qWait(200);
-    const QString path = QDir(folder).filePath(QStringLiteral("hud-recording.png"));
-    ASSERT_TRUE(hud.window()->grab().save(path)) << path.toStdString();
+    for (const bool compositing : { true, false }) {
+        CoordinatorHarness h;
+        DictationHUDWindowController hud(h.coordinator(), sketchIcon);
+        hud.setCompositorProbe([compositing] { return compositing; });
+        DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::recording);
+        DictationCoordinatorTestAccess::setAudioLevel(h.coordinator(), 0.55);
+        QTRY_VERIFY_WITH_TIMEOUT(hud.window()->isVisible(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(hud.window()->windowOpacity(), 1.0, 60000);
+        QTest::qWait(200);
+        const QString path = QDir(folder).filePath(
+            compositing ? QStringLiteral("hud-recording.png") : QStringLiteral("hud-recording-no-compositor.png"));
+        const QRect frame = hud.window()->geometry();
+        const QPixmap shot = compositing
+            ? hud.window()->grab()
+            : hud.window()->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+        ASSERT_TRUE(shot.save(path)) << path.toStdString();
+    }
 }

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <QScreen>
 #include <QTest>
 
 #include "icons/SymbolIcons.h"
@@ -25,18 +26,24 @@ TEST(MenuScreenshots, TrayCardSignedInAndSignedOut)
         h.coordinator(), [] {}, [] {});
     tray.start();
 
-    const auto shoot = [&](const QString& name) {
+    const auto shoot = [&](const QString& name, std::optional<MenuCommand> focused = std::nullopt) {
         QCoreApplication::processEvents();
         tray.showPopup();
+        if (focused)
+            tray.popup()->findChild<MenuBarContentView*>()->buttonFor(*focused)->setFocus(Qt::TabFocusReason);
         QTest::qWait(200);
         const QString path = QDir(folder).filePath(name);
-        EXPECT_TRUE(tray.popup()->grab().save(path)) << path.toStdString();
+        // As the X server shows it: where no compositor runs, the window is cut to the card.
+        const QRect frame = tray.popup()->geometry();
+        const QPixmap shot = tray.popup()->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+        EXPECT_TRUE(shot.save(path)) << path.toStdString();
         tray.popup()->hide();
     };
     DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::signedOut);
     shoot(QStringLiteral("tray-card-signed-out.png"));
     DictationCoordinatorTestAccess::setSignedIn(h.coordinator(), CoordinatorHarness::sampleMe());
     shoot(QStringLiteral("tray-card-signed-in.png"));
+    shoot(QStringLiteral("tray-card-keyboard-on-start.png"), MenuCommand::toggleRecording);
     DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::recording);
     shoot(QStringLiteral("tray-card-recording.png"));
     DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::ready);

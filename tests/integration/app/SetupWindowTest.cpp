@@ -14,6 +14,8 @@
 #include "support/audio/FakeAudioSystem.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "system/LaunchAtLoginService.h"
+#include "windows/shortcuts/ShortcutBindingEditorRow.h"
+#include "windows/shortcuts/ShortcutSettingsCard.h"
 
 using namespace tessvale;
 using Access = DictationCoordinatorTestAccess;
@@ -114,7 +116,8 @@ void save(QWidget* window, const QString& name)
 
 } // namespace
 
-// Saves setup-new-user.png, setup-checklist-midway.png and setup-ready.png in $TESSVALE_SCREENSHOT_DIR.
+// Saves setup-new-user.png, setup-checklist-midway.png, setup-ready.png and setup-shortcuts.png in
+// $TESSVALE_SCREENSHOT_DIR.
 TEST(SetupScreenshots, NewUserMidwayAndReady)
 {
     const QString folder = qEnvironmentVariable("TESSVALE_SCREENSHOT_DIR");
@@ -125,6 +128,7 @@ TEST(SetupScreenshots, NewUserMidwayAndReady)
     Fixture f;
     f.h.microphoneStatus = MicrophoneAuthorizationStatus::notDetermined;
     f.h.accessibilityTrusted = false;
+    f.controller.setShortcutsCardFactory([&f] { return new ShortcutSettingsCard(f.h.settings(), f.h.coordinator()); });
     f.controller.showSetupWindow();
     QWidget* window = f.controller.window();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
@@ -148,4 +152,10 @@ TEST(SetupScreenshots, NewUserMidwayAndReady)
     f.settle();
     f.controller.view()->scrollArea()->ensureWidgetVisible(f.controller.view()->latestTranscriptLabel(), 0, 60);
     save(window, QStringLiteral("setup-ready.png"));
+
+    // The shortcuts card with the keyboard on its first button.
+    auto* shortcuts = window->findChild<ShortcutSettingsCard*>();
+    shortcuts->pushToTalkRow()->recordButton()->setFocus(Qt::TabFocusReason);
+    f.controller.view()->scrollArea()->ensureWidgetVisible(shortcuts->resetButton(), 0, 60);
+    save(window, QStringLiteral("setup-shortcuts.png"));
 }

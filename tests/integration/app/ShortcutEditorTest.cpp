@@ -99,9 +99,17 @@ protected:
     ShortcutBindingEditorRow& handsFree() { return *window->card->handsFreeRow(); }
     void record(ShortcutBindingEditorRow& row)
     {
-        QTest::mouseClick(row.recordButton(), Qt::LeftButton);
+        // The button is as wide as its title, before the hint appears beside it and after.
+        QPushButton* button = row.recordButton();
+        QCoreApplication::processEvents();
+        const int left = button->x();
+        EXPECT_EQ(button->width(), button->sizeHint().width());
+        QTest::mouseClick(button, Qt::LeftButton);
         ASSERT_TRUE(row.isRecording());
         ASSERT_TRUE(wiring->isSuspended());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(button->x(), left);
+        EXPECT_EQ(button->width(), button->sizeHint().width());
     }
     void expectIdleAndListening(ShortcutBindingEditorRow& row)
     {

@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 
 #include "cloud/ServerStreamMessage.h"
@@ -127,16 +128,28 @@ TEST(TrayController, CardStopsAHeldDictationAndClosingItDoesNotQuit)
     QSignalSpy lastWindowClosed(qApp, &QGuiApplication::lastWindowClosed);
 
     const QUuid id = h.openDictation(); // push-to-talk, held
-    const QString partial = QStringLiteral("<b>Fish & chips</b> ") + QString(300, QLatin1Char('x'));
+    // A service body full of markup: it shows literally, in the tooltips too, and loads nothing.
+    const QString partial
+        = QStringLiteral("<b>Fish & chips</b> <font size=7>huge</font> <a href=\"https://example.com\">"
+                         "link</a> <img src=\"/usr/share/pixmaps/debian-logo.png\"> ")
+        + QString(300, QLatin1Char('x'));
     h.deliver(ServerStreamMessage::partialTranscript({ id, partial }));
     QCoreApplication::processEvents();
     tray->showPopup();
     ASSERT_TRUE(tray->popup()->isVisible());
     // A long text wraps inside the card; in the menu it is literal text, "&" no mnemonic.
     EXPECT_EQ(tray->popup()->width(), 336);
+    // No square corners around the rounded card: cut away, or transparent for a compositor.
+    EXPECT_TRUE(tray->popup()->testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_FALSE(tray->popup()->mask().contains(QPoint(9, 9)));
     const auto entries = tray->contextMenu()->actions();
-    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(),
-        [](QAction* action) { return action->text().startsWith(QStringLiteral("<b>Fish && chips</b> xxx")); }));
+    const auto shown = std::find_if(entries.begin(), entries.end(),
+        [](QAction* action) { return action->text().startsWith(QStringLiteral("<b>Fish && chips</b> <font")); });
+    ASSERT_NE(shown, entries.end());
+    QTextDocument tip;
+    const QString toolTip = (*shown)->toolTip();
+    Qt::mightBeRichText(toolTip) ? tip.setHtml(toolTip) : tip.setPlainText(toolTip);
+    EXPECT_EQ(tip.toPlainText(), partial);
     auto* view = tray->popup()->findChild<MenuBarContentView*>();
     ASSERT_NE(view, nullptr);
     QWidget* stop = view->buttonFor(MenuCommand::stopDictation);
@@ -155,6 +168,35 @@ TEST(TrayController, CardStopsAHeldDictationAndClosingItDoesNotQuit)
     tray->showPopup();
     QTest::keyClick(tray->popup(), Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(actions.quits, 1);
+    // And on the tray's menu, which shows it.
+    tray->contextMenu()->popup(QPoint(40, 40));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(tray->contextMenu()));
+    QTest::keyClick(tray->contextMenu(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(actions.quits, 2);
+    EXPECT_FALSE(tray->contextMenu()->isVisible());
+}
+
+TEST(TrayController, CardAndMenuCloseWhenTheDictationLeavesRecording)
+{
+    if (!hasDesktop())
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
+    CoordinatorHarness h;
+    DictationCoordinatorTestAccess::setSignedIn(h.coordinator(), CoordinatorHarness::sampleMe());
+    Actions actions;
+    auto tray = makeController(h.coordinator(), actions);
+    tray->start();
+    for (const bool card : { true, false }) {
+        DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::recording);
+        if (card)
+            tray->showPopup();
+        else
+            tray->contextMenu()->popup(QPoint(40, 40));
+        QWidget* open = card ? tray->popup() : tray->contextMenu();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(open));
+        // The push-to-talk key goes up: the insertion that follows needs the keyboard back.
+        DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::finalizing);
+        EXPECT_FALSE(open->isVisible()) << card;
+    }
 }
 
 // Run by the test below, on a desktop of its own that has no tray host at first.

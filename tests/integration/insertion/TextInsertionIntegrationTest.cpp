@@ -18,6 +18,7 @@
 #include "platform/linux/insertion/QtClipboard.h"
 #include "platform/linux/insertion/XTestInputInjector.h"
 #include "platform/linux/shortcuts/X11SessionInputProbe.h"
+#include "support/HelperPrograms.h"
 #include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/async/TaskRunner.h"
@@ -171,6 +172,24 @@ TEST_F(DesktopTest, PasteLeavesEmptySelectionsEmpty)
     EXPECT_EQ(target.waitForText(QStringLiteral("dictated")), QStringLiteral("dictated"));
     EXPECT_TRUE(clipboard->text(QClipboard::Clipboard).isEmpty());
     EXPECT_TRUE(clipboard->text(QClipboard::Selection).isEmpty());
+}
+
+TEST_F(DesktopTest, AClipboardOwnerThatNeverAnswersKeepsItsClipboardAndTheTextIsTyped)
+{
+    DesktopProcess owner;
+    ASSERT_TRUE(owner.start(helperProgramPath(QStringLiteral("tessvale-selection-owner")),
+        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--silent"), QStringLiteral("TARGETS") }));
+    ASSERT_TRUE(waitUntil([&] { return owner.process().readAllStandardOutput().startsWith("READY"); }));
+    TextTargetProcess target;
+    ASSERT_TRUE(target.start());
+    auto service = makeService({ Driver::pasteboard, Driver::unicodeTyping });
+    const TextInsertionResult result
+        = run(service->insert(QStringLiteral("dictated"), false, true, false, captureTextField(target.processId())));
+    EXPECT_EQ(result.driver, Driver::unicodeTyping);
+    EXPECT_EQ(target.waitForText(QStringLiteral("dictated")), QStringLiteral("dictated"));
+    // The owner quits when it loses the clipboard.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(owner.process().state(), QProcess::Running);
 }
 
 TEST_F(DesktopTest, TargetThatEndedFailsWithUnableToRestoreFocusAndLeavesTheOtherWindowAlone)

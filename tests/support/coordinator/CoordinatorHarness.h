@@ -88,6 +88,7 @@ public:
     DictationCoordinator& coordinator();
     CoordinatorServices& services() { return m_services; }
     AppSettings& settings() { return *m_settings; }
+    InMemoryUserDefaults& defaults() { return *m_defaults; }
     ManualSleeper& sleeper() { return *m_sleeper; }
     InMemorySecretStore& secrets() { return *m_secrets; }
     testing::FakeAudioSystem& audio() { return *m_audio; }
@@ -165,6 +166,8 @@ public:
         // While set, each send waits until released (oldest first); the frame counts as sent at once.
         bool holdSends = false;
         QList<OneShot<>> heldSends;
+        // When set, the next disconnect waits for it; later ones finish at once.
+        std::optional<OneShot<>> disconnectGate;
         // The error a send of this frame fails with; none sends it.
         std::function<std::exception_ptr(const ClientStreamMessage&)> sendFailure;
 

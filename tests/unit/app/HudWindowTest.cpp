@@ -62,6 +62,7 @@ TEST(HudWindow, FollowsThePhaseWithoutACompositorAtOnce)
     // Cut to the capsule: the corners are outside, the middle inside.
     EXPECT_FALSE(f.hud.window()->mask().contains(QPoint(1, 1)));
     EXPECT_TRUE(f.hud.window()->mask().contains(QPoint(210, 1)));
+    EXPECT_EQ(f.hud.window()->size(), DictationHUDView::hudSize);
     EXPECT_TRUE(f.hud.view()->waveform()->isAnimating());
 
     f.setPhase(DictationPhase::ready);
@@ -81,6 +82,13 @@ TEST(HudWindow, FadesWithACompositorAndOnlyTheLatestFadeOutHides)
     EXPECT_EQ(f.hud.window()->windowOpacity(), 0.0);
     f.hud.advanceFade(Hud::fadeInMs);
     EXPECT_EQ(f.hud.window()->windowOpacity(), 1.0);
+    // Translucent, it has room around the capsule for the shadow, which falls below it.
+    EXPECT_EQ(f.hud.view()->size(), DictationHUDView::hudSize);
+    ASSERT_GT(f.hud.window()->height(), f.hud.view()->geometry().bottom() + 8);
+    const QImage window = f.hud.window()->grab().toImage();
+    const QPoint below(window.width() / 2, f.hud.view()->geometry().bottom() + 8);
+    EXPECT_GT(window.pixelColor(below * window.devicePixelRatio()).alpha(), 0);
+    EXPECT_EQ(window.pixelColor(0, 0).alpha(), 0);
 
     // A show during the fade-out leaves it shown at full opacity.
     f.setPhase(DictationPhase::ready);

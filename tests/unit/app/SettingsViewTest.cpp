@@ -1,17 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "coordinator/DictationCoordinatorTestAccess.h"
 #include "platform/system/LoginItemService.h"
 #include "support/audio/FakeAudioSystem.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "system/LaunchAtLoginService.h"
+#include "windows/rows/RowStyle.h"
 #include "windows/rows/SettingsPickerRow.h"
 #include "windows/rows/SettingsToggleRow.h"
 #include "windows/rows/SettingsValueRow.h"
@@ -83,6 +88,30 @@ TEST(SettingsView, ARefreshNeverWritesBack)
     EXPECT_EQ(microphone.count(), 1);
 }
 
+TEST(SettingsView, AWheelOverThePickerScrollsThePageAndChoosesNothing)
+{
+    SettingsFixture f;
+    f.h.audio().deviceList.append({ QStringLiteral("mic-b"), QStringLiteral("USB"), 1 });
+    f.h.coordinator().refreshAudioInputDevices();
+    f.h.settle();
+    f.view->resize(SettingsView::minimumWidth, SettingsView::minimumHeight);
+    QScrollBar* page = f.view->findChild<QScrollArea*>()->verticalScrollBar();
+    ASSERT_GT(page->maximum(), 0);
+    QComboBox* picker = f.view->microphonePicker()->picker();
+    const int shown = picker->currentIndex();
+    QSignalSpy microphone(&f.h.settings(), &AppSettings::preferredMicrophoneUIDChanged);
+
+    const QPointF inside = QPointF(picker->rect().center());
+    QWheelEvent wheel(inside, picker->mapToGlobal(inside), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+        Qt::NoScrollPhase, false);
+    // Delivered as the window system delivers it: what the picker leaves goes on to its parents.
+    QSpontaneKeyEvent::setSpontaneous(&wheel);
+    QApplication::instance()->notify(picker, &wheel);
+    EXPECT_EQ(picker->currentIndex(), shown);
+    EXPECT_EQ(microphone.count(), 0);
+    EXPECT_GT(page->value(), 0);
+}
+
 TEST(SettingsView, ARefusedLoginSwitchShowsTheServiceValue)
 {
     SettingsFixture f;
@@ -118,6 +147,31 @@ TEST(SettingsView, ServiceTextIsPlainText)
     EXPECT_EQ(f.view->accountEmailRow()->value(), QStringLiteral("<b>ada</b>@example.com"));
     for (const QLabel* label : f.view->findChildren<QLabel*>())
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+}
+
+TEST(SettingsView, SecondaryTextReadsOnADarkThemeThatLeftItDark)
+{
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::Window, QColor(32, 35, 38));
+    dark.setColor(QPalette::WindowText, QColor(252, 252, 252));
+    dark.setColor(QPalette::PlaceholderText, QColor(0, 0, 0, 128));
+    QApplication::setPalette(dark);
+    SettingsFixture f;
+    SettingsWindowController controller(f.h.settings(), f.h.coordinator(), f.launchAtLogin);
+    const QColor secondary = QApplication::palette().color(QPalette::PlaceholderText);
+    QApplication::setPalette(before);
+    EXPECT_GT(secondary.lightness(), 128);
+    EXPECT_LT(secondary.alphaF(), 1.0);
+}
+
+TEST(SettingsView, SecondaryTextsAreAtLeastEightPointsOnANinePointDesktop)
+{
+    QFont desktop;
+    desktop.setPointSizeF(9);
+    for (const TextStyle style : { TextStyle::subheadline, TextStyle::footnote, TextStyle::caption })
+        EXPECT_GE(styledFont(style, desktop).pointSizeF(), 8.0) << static_cast<int>(style);
+    EXPECT_EQ(styledFont(TextStyle::body, desktop).pointSizeF(), 9.0);
 }
 
 TEST(SettingsView, AnUnpluggedMicrophoneKeepsItsStoredIdentity)

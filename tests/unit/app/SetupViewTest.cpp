@@ -106,6 +106,19 @@ TEST(SetupView, EditingTheDeviceNameMidTextKeepsTheCursor)
     EXPECT_EQ(field->cursorPosition(), 4);
 }
 
+TEST(SetupView, CheckConnectivityIsAsWideAsItsTitleBeforeAnyResult)
+{
+    Fixture f;
+    f.view->setShowTroubleshooting(true);
+    f.view->show();
+    f.settle();
+    const QList<QPushButton*> buttons = f.view->findChildren<QPushButton*>();
+    const auto check = std::find_if(buttons.begin(), buttons.end(),
+        [](QPushButton* button) { return button->text() == QStringLiteral("Check Connectivity"); });
+    ASSERT_NE(check, buttons.end());
+    EXPECT_EQ((*check)->width(), (*check)->sizeHint().width());
+}
+
 TEST(SetupView, TheTranscriptShowsAsPlainText)
 {
     Fixture f;

@@ -11,6 +11,10 @@ using namespace tessvale;
 
 namespace {
 
+// The application runs at twice the scale, as on a high-density screen: a symbol's size must not
+// depend on it.
+const bool kScaledApplication = qputenv("QT_SCALE_FACTOR", "2");
+
 // Pixels that the drawing covers.
 int inkedPixels(const QImage& image)
 {
@@ -42,6 +46,16 @@ TEST(SymbolIcons, EveryMappedNameHasDrawingsThatRender)
         EXPECT_GT(inkedPixels(tintedSymbolPixmap(name, Qt::red, 16).toImage()), 10);
     }
     EXPECT_TRUE(symbolIcon(QStringLiteral("no.such.symbol")).isNull());
+}
+
+TEST(SymbolIcons, ATintedSymbolHasItsLogicalSizeAtEveryScale)
+{
+    ASSERT_TRUE(kScaledApplication);
+    for (const qreal ratio : { 1.0, 1.5, 2.0 }) {
+        const QPixmap pixmap = tintedSymbolPixmap(QStringLiteral("mic"), Qt::red, 16, ratio);
+        EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(16, 16)) << ratio;
+        EXPECT_EQ(pixmap.size(), QSize(16, 16) * ratio) << ratio;
+    }
 }
 
 TEST(SymbolIcons, EverySymbolTheMenuAndTheTrayShowHasADrawing)

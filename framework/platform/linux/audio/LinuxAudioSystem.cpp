@@ -37,6 +37,7 @@ private:
 LinuxAudioSystem::LinuxAudioSystem()
     : m_server(std::make_shared<PulseAudioServer>())
 {
+    m_server->connectInBackground();
 }
 
 LinuxAudioSystem::~LinuxAudioSystem() = default;

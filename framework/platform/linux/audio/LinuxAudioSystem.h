@@ -24,6 +24,9 @@ public:
     std::unique_ptr<AudioCaptureStream> openCaptureStream(const QString& uid) override;
     std::unique_ptr<AudioChangeSubscription> subscribeToChanges(std::function<void()> onChange) override;
 
+    // The one connection for the device list, shared with whoever else asks about inputs.
+    const std::shared_ptr<PulseAudioServer>& server() const { return m_server; }
+
 private:
     std::shared_ptr<PulseAudioServer> m_server;
 };
