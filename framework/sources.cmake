@@ -2,6 +2,7 @@
 # keeps them apart:
 #   logic      everything but platform/: may use Qt, QCoro and speexdsp, never a desktop service directly;
 #   interfaces platform/*: the small abstract interfaces the logic is given (and their value types);
+#              they include only the standard library, Qt, base/ and one another (InterfaceIncludes.cmake);
 #   backends   platform/linux/: the Linux services behind those interfaces (X11, PulseAudio, libsecret,
 #              AT-SPI, D-Bus). Only this layer sees those libraries, and only it (and test fixtures of
 #              backends) may include its headers.
@@ -112,7 +113,6 @@ set(TESSVALE_LOGIC_SOURCES
   coordinator/DictationCoordinatorStop.cpp
   coordinator/DictationCoordinatorTermination.cpp
   coordinator/DictationCoordinatorRecovery.cpp
-  coordinator/DictationCoordinatorTestAccess.h
   coordinator/DictationPresentation.h
   focus/FocusAppService.cpp
   focus/FocusAppService.h

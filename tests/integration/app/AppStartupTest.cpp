@@ -22,7 +22,7 @@ std::pair<int, QString> runCheck(const QMap<QString, QString>& extra = {})
         environment.insert(it.key(), it.value());
     app.setProcessEnvironment(environment);
     app.start();
-    if (!app.waitForFinished(20000) || app.exitStatus() != QProcess::NormalExit)
+    if (!app.waitForFinished(60000) || app.exitStatus() != QProcess::NormalExit)
         return { -1, QStringLiteral("Tessvale --check did not exit") };
     return { app.exitCode(), QString::fromUtf8(app.readAllStandardError()) };
 }

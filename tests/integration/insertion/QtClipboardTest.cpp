@@ -8,6 +8,7 @@
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/insertion/QtClipboard.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/focus/TextTargetProcess.h"
 
@@ -81,14 +82,14 @@ protected:
     void SetUp() override
     {
         if (!hasDesktop() || QGuiApplication::platformName() != QLatin1String("xcb"))
-            GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
     }
 
     bool startOwner(DesktopProcess& owner, const QStringList& arguments)
     {
         if (!owner.start(helperProgramPath(QStringLiteral("tessvale-selection-owner")), arguments))
             return false;
-        return waitUntil([&] { return owner.process().readAllStandardOutput().startsWith("READY"); });
+        return owner.waitForReadyLine().has_value();
     }
 
     static QStringList typesOf(const QList<ClipboardItemContent>& items)

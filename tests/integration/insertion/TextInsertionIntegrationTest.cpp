@@ -19,6 +19,7 @@
 #include "platform/linux/insertion/XTestInputInjector.h"
 #include "platform/linux/shortcuts/X11SessionInputProbe.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/async/TaskRunner.h"
 #include "support/focus/TextTargetProcess.h"
@@ -43,7 +44,7 @@ protected:
     void SetUp() override
     {
         if (!hasDesktop())
-            GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
         diagnostics = std::make_shared<FocusedAppDiagnosticsService>(
             std::make_shared<EwmhWindowSystem>(), std::make_shared<AtspiAccessibility>());
     }
@@ -57,7 +58,7 @@ protected:
                 target = FocusAppService::currentInsertionTarget(*diagnostics);
                 return target && target->application().processIdentifier == pid && target->focusedElement();
             },
-            10000ms);
+            60s);
         return target;
     }
 
@@ -127,10 +128,10 @@ TEST_F(DesktopTest, PasteReachesARawCatInAnXterm)
     ASSERT_TRUE(waitUntil(
         [&] {
             captured = FocusAppService::currentInsertionTarget(*diagnostics);
+            // The shell makes the file only once it has switched the terminal to raw mode.
             return captured && captured->application().processIdentifier == xterm.processId() && QFile::exists(output);
         },
-        10000ms));
-    spinEventLoop(300ms); // the shell switches the terminal to raw mode
+        60s));
     auto service = makeService({ Driver::pasteboard });
     const QString text = accentedSample() + QLatin1Char(' ') + capitalAccentedParagraph();
     run(service->insert(text, false, true, false, captured));
@@ -141,7 +142,7 @@ TEST_F(DesktopTest, PasteReachesARawCatInAnXterm)
             arrived = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
             return arrived == text;
         },
-        5000ms);
+        60s);
     EXPECT_EQ(arrived, text);
 }
 
@@ -200,7 +201,6 @@ TEST_F(DesktopTest, TargetThatEndedFailsWithUnableToRestoreFocusAndLeavesTheOthe
     TextTargetProcess second(QStringLiteral("Second"));
     ASSERT_TRUE(second.start());
     first.kill();
-    spinEventLoop(200ms);
     auto service = makeService({ Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping });
     EXPECT_EQ(
         insertionError(*service, QStringLiteral("misplaced"), captured), TextInsertionError::unableToRestoreFocus);
@@ -228,7 +228,7 @@ TEST_F(DesktopTest, TargetThatCannotBeBroughtBackIsNeverTypedIntoAnotherWindow)
     EXPECT_EQ(first.text(), QString());
 }
 
-TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExactAndFast)
+TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExact)
 {
     TextTargetProcess target;
     ASSERT_TRUE(target.start());
@@ -250,9 +250,10 @@ TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExactAndFast)
     }
     const double rate = characterCount(text) / seconds;
     RecordProperty("charactersPerSecond", static_cast<int>(rate));
+    // Shown, not asserted: the speed is a benchmark's (bench/insertion/UnicodeTypingBench), a loaded
+    // machine types slower.
     std::printf("typed %lld characters in %.3f s (%.0f characters per second)\n",
         static_cast<long long>(characterCount(text)), seconds, rate);
-    EXPECT_GE(rate, 200.0);
 }
 
 } // namespace

@@ -76,7 +76,7 @@ TEST(AutostartLaunch, EntryStartsTheProgramWhateverItsPath)
         environment.remove("TESSVALE_PROFILE");
         gio.setProcessEnvironment(environment);
         gio.start("gio", { "launch", login.entryPath() });
-        ASSERT_TRUE(gio.waitForFinished(10000));
+        ASSERT_TRUE(gio.waitForFinished(60000));
         ASSERT_EQ(gio.exitCode(), 0) << gio.readAllStandardError().toStdString();
         EXPECT_EQ(readMark(mark), program + "|" + profile);
     }
