@@ -30,6 +30,14 @@ QString keychainServiceName(const std::optional<QString>& bundleIdentifier)
     return profile.isEmpty() ? service : service + QLatin1Char('.') + profile;
 }
 
+QStringList launchEnvironment()
+{
+    const QString profile = profileName();
+    if (profile.isEmpty())
+        return {};
+    return { QString::fromLatin1(profileVariable) + QLatin1Char('=') + profile };
+}
+
 QString settingsFile()
 {
     const QString usual = QSettings(QSettings::NativeFormat, QSettings::UserScope,

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include <QString>
+#include <QStringList>
 
 namespace tessvale {
 
@@ -19,6 +20,9 @@ QString profileName();
 // The keychain service of the running profile: the keychain's usual name (from the bundle identifier),
 // followed by ".<profile>" for a named profile.
 QString keychainServiceName(const std::optional<QString>& bundleIdentifier);
+
+// What a later start needs in its environment to run this profile (NAME=VALUE); none for the user's own.
+QStringList launchEnvironment();
 
 // The settings file of the running profile: the usual Tessvale.conf, or Tessvale-<profile>.conf beside it.
 QString settingsFile();

@@ -35,7 +35,7 @@ namespace tessvale {
 
 TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* parent)
     : QObject(parent)
-    , m_platform(makePlatformServices())
+    , m_platform(makePlatformServices(launchEnvironment()))
     , m_instance(std::move(instance))
 {
     // Nothing is reported before this.

@@ -6,6 +6,7 @@
 
 #include "TessvaleApp.h"
 #include "base/Logging.h"
+#include "cloud/CloudEndpoints.h"
 #include "instance/SingleInstance.h"
 
 int main(int argc, char** argv)
@@ -16,6 +17,12 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("tessvale"));
     // A tray application: closing its last window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // Before anything could send the API key there.
+    if (const QString refused = tessvale::CloudEndpoints::configured().refusalReason(); !refused.isEmpty()) {
+        qCCritical(lcApp).noquote() << refused;
+        return 1;
+    }
 
     // "--check" starts the application, lets the event loop run once and quits: a smoke test for
     // installs. It does not claim the user session, so it runs beside a running instance.
@@ -34,6 +41,9 @@ int main(int argc, char** argv)
             return 0;
         case tessvale::SingleInstance::Role::failed:
             qCCritical(lcApp) << "Tessvale is starting or running already, but could not be reached";
+            return 1;
+        case tessvale::SingleInstance::Role::refused:
+            qCCritical(lcApp) << "Tessvale is running already; the URL given is too long to hand over to it";
             return 1;
         }
     }

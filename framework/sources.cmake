@@ -2,6 +2,7 @@
 # keeps them apart:
 #   logic      everything but platform/: may use Qt, QCoro and speexdsp, never a desktop service directly;
 #   interfaces platform/*: the small abstract interfaces the logic is given (and their value types);
+#              they include only the standard library, Qt, base/ and one another (InterfaceIncludes.cmake);
 #   backends   platform/linux/: the Linux services behind those interfaces (X11, PulseAudio, libsecret,
 #              AT-SPI, D-Bus). Only this layer sees those libraries, and only it (and test fixtures of
 #              backends) may include its headers.
@@ -36,6 +37,8 @@ set(TESSVALE_LOGIC_SOURCES
   auth/KeychainError.h
   auth/KeychainStore.cpp
   auth/KeychainStore.h
+  auth/CallbackRequest.cpp
+  auth/CallbackRequest.h
   auth/NativeAuthCallbackListener.cpp
   auth/NativeAuthCallbackListener.h
   auth/NativeAuthChallenge.cpp
@@ -69,6 +72,8 @@ set(TESSVALE_LOGIC_SOURCES
   cloud/DictationSessionState.cpp
   cloud/DictationSessionState.h
   cloud/FSharpUnionCase.cpp
+  cloud/HandshakeStatus.cpp
+  cloud/HandshakeStatus.h
   cloud/FSharpUnionCase.h
   cloud/JSONValue.cpp
   cloud/JSONValue.h
@@ -80,6 +85,8 @@ set(TESSVALE_LOGIC_SOURCES
   cloud/ServiceURLTrust.h
   cloud/WireDecoding.cpp
   cloud/WireDecoding.h
+  coordinator/CallbackURL.cpp
+  coordinator/CallbackURL.h
   coordinator/CoordinatorHelpers.cpp
   coordinator/CoordinatorHelpers.h
   coordinator/CoordinatorSeams.cpp
@@ -106,7 +113,6 @@ set(TESSVALE_LOGIC_SOURCES
   coordinator/DictationCoordinatorStop.cpp
   coordinator/DictationCoordinatorTermination.cpp
   coordinator/DictationCoordinatorRecovery.cpp
-  coordinator/DictationCoordinatorTestAccess.h
   coordinator/DictationPresentation.h
   coordinator/DictationSession.cpp
   coordinator/DictationSession.h

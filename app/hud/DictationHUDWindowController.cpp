@@ -1,5 +1,7 @@
 #include "hud/DictationHUDWindowController.h"
 
+#include <algorithm>
+
 #include <QCursor>
 #include <QEasingCurve>
 #include <QGraphicsBlurEffect>
@@ -362,6 +364,15 @@ void DictationHUDWindowController::fade(qreal to, int durationMs, std::function<
         connect(animation, &QAbstractAnimation::finished, this, std::move(finished));
     m_fade = animation;
     animation->start(QAbstractAnimation::DeleteWhenStopped);
+    if (m_manualFadeClock)
+        animation->pause();
+}
+
+void DictationHUDWindowController::advanceFade(int ms)
+{
+    // Reaching the end stops the fade as its own timer would, finished() included.
+    if (m_fade)
+        m_fade->setCurrentTime(std::min(m_fade->currentTime() + ms, m_fade->duration()));
 }
 
 void DictationHUDWindowController::stopFade()

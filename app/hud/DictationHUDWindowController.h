@@ -65,6 +65,10 @@ public:
 
     // Replaces the compositor query (tests drive both kinds of desktop).
     void setCompositorProbe(std::function<bool()> probe) { m_compositorRunning = std::move(probe); }
+    // Puts the fades on a clock of the caller's: each then waits at its start and moves only through
+    // advanceFade() (tests step through a fade whatever the machine's load).
+    void setManualFadeClock(bool manual) { m_manualFadeClock = manual; }
+    void advanceFade(int ms);
 
 private:
     QWidget* makePanel();
@@ -93,6 +97,7 @@ private:
     quint64 m_startFailureGeneration = 0;
     TaskHandle m_startFailureTimer;
     CancelSource m_lifetime;
+    bool m_manualFadeClock = false;
 };
 
 } // namespace tessvale

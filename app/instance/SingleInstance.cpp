@@ -6,10 +6,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
-#include <QStringDecoder>
 #include <QThread>
 #include <QTimer>
-#include <QtEndian>
 
 #include "base/Logging.h"
 
@@ -22,10 +20,7 @@ namespace tessvale {
 
 namespace {
 
-// A message is a 32-bit big-endian length and that many bytes of UTF-8: a URL, or nothing for an
-// activation. The instance answers a well-formed message with one acknowledgement byte.
-constexpr qsizetype headerSize = 4;
-constexpr char acknowledgement = '\x06';
+constexpr qsizetype headerSize = instanceMessageHeaderSize;
 // A client that connects and then says nothing is not waited for.
 constexpr int messageTimeoutMs = 2000;
 
@@ -49,14 +44,6 @@ bool peerIsSameUser(const QLocalSocket& socket)
     Q_UNUSED(socket);
     return true;
 #endif
-}
-
-QByteArray encodedMessage(const QUrl& url)
-{
-    const QByteArray payload = url.isEmpty() ? QByteArray() : url.toString(QUrl::FullyEncoded).toUtf8();
-    QByteArray message(headerSize, Qt::Uninitialized);
-    qToBigEndian(quint32(payload.size()), message.data());
-    return message + payload;
 }
 
 int remainingMs(const QDeadlineTimer& deadline)
@@ -118,6 +105,13 @@ SingleInstance::Role SingleInstance::claim(const QUrl& url, int timeoutMs)
             becomeInstance(url);
             return Role::instance;
         }
+        const qsizetype size = encodedInstanceMessage(url).size() - headerSize;
+        if (m_lock.error() == QLockFile::LockFailedError && size > maximumMessageSize) {
+            // The instance would drop it, however often it were sent.
+            qCWarning(lcApp) << "The URL is" << size << "bytes long, more than the" << maximumMessageSize
+                             << "bytes a running Tessvale accepts";
+            return Role::refused;
+        }
         if (m_lock.error() != QLockFile::LockFailedError) {
             // Without a usable lock there is no telling whether another instance runs; running is
             // better than never starting.
@@ -173,7 +167,7 @@ SingleInstance::Delivery SingleInstance::forward(const QUrl& url, int timeoutMs)
         qCWarning(lcApp) << "The single-instance socket belongs to another user";
         return Delivery::refused;
     }
-    socket.write(encodedMessage(url));
+    socket.write(encodedInstanceMessage(url));
     if (!socket.waitForBytesWritten(remainingMs(deadline)))
         return Delivery::unreachable;
     while (socket.bytesAvailable() < 1) {
@@ -182,7 +176,7 @@ SingleInstance::Delivery SingleInstance::forward(const QUrl& url, int timeoutMs)
     }
     char reply = 0;
     socket.getChar(&reply);
-    return reply == acknowledgement ? Delivery::delivered : Delivery::unreachable;
+    return reply == instanceMessageAcknowledgement ? Delivery::delivered : Delivery::unreachable;
 }
 
 void SingleInstance::acceptConnections()
@@ -208,36 +202,50 @@ void SingleInstance::readMessage(QLocalSocket* socket)
 {
     if (socket->state() != QLocalSocket::ConnectedState || socket->bytesAvailable() < headerSize)
         return;
-    const auto drop = [socket](const char* why) {
-        qCWarning(lcApp) << "Dropped a message from another start:" << why;
+    // Never more than one message's worth: the read buffer is bounded.
+    const InstanceMessageReading reading = readInstanceMessage(socket->peek(socket->bytesAvailable()));
+    if (reading.status == InstanceMessageReading::Status::incomplete)
+        return;
+    if (reading.status != InstanceMessageReading::Status::complete) {
+        logDropped(droppedReason(reading.status));
         socket->abort();
         socket->deleteLater();
-    };
-    const QByteArray header = socket->peek(headerSize);
-    const quint32 length = qFromBigEndian<quint32>(header.constData());
-    if (length > quint32(maximumMessageSize))
-        return drop("too large");
-    const qsizetype total = headerSize + qsizetype(length);
-    if (socket->bytesAvailable() < total)
         return;
-    if (socket->bytesAvailable() > total)
-        return drop("trailing bytes");
-    const QByteArray payload = socket->readAll().mid(headerSize);
-
-    QUrl url;
-    if (!payload.isEmpty()) {
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-        const QString text = decoder(payload);
-        url = QUrl(text, QUrl::StrictMode);
-        if (decoder.hasError() || !url.isValid() || url.scheme().isEmpty())
-            return drop("not a URL");
     }
-    socket->putChar(acknowledgement);
+    socket->readAll();
+    const QUrl& url = reading.url;
+    socket->putChar(instanceMessageAcknowledgement);
     socket->disconnectFromServer();
     if (url.isEmpty())
         emit activationRequested();
     else
         emit urlReceived(url);
+}
+
+void SingleInstance::logDropped(const char* why)
+{
+    // Whoever floods the socket must not flood the log, nor slow the instance with it.
+    if (!m_dropWindow.isValid() || m_dropWindow.hasExpired(droppedLogWindowMs)) {
+        logDroppedUnlogged();
+        m_dropWindow.start();
+        m_droppedLogged = 0;
+    }
+    if (m_droppedLogged < droppedLinesPerWindow) {
+        ++m_droppedLogged;
+        qCWarning(lcApp) << "Dropped a message from another start:" << why;
+        return;
+    }
+    if (m_droppedUnlogged++ == 0)
+        QTimer::singleShot(int(qMax<qint64>(0, droppedLogWindowMs - m_dropWindow.elapsed())), this,
+            &SingleInstance::logDroppedUnlogged);
+}
+
+void SingleInstance::logDroppedUnlogged()
+{
+    if (m_droppedUnlogged == 0)
+        return;
+    qCWarning(lcApp) << "Dropped" << m_droppedUnlogged << "more messages from other starts";
+    m_droppedUnlogged = 0;
 }
 
 } // namespace tessvale

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLockFile>
 #include <QObject>
 #include <QStringList>
 #include <QUrl>
+
+#include "instance/InstanceMessage.h"
 
 class QLocalServer;
 class QLocalSocket;
@@ -26,10 +29,14 @@ public:
         forwarded,
         // No instance could be reached, nor could this process become one, before the timeout.
         failed,
+        // The URL is larger than a message may be: nothing was sent.
+        refused,
     };
 
-    // Messages larger than this are dropped: a URL the desktop hands over is far shorter.
-    static constexpr qsizetype maximumMessageSize = 8 * 1024;
+    static constexpr qsizetype maximumMessageSize = maximumInstanceMessageSize;
+    // Dropped messages are logged one a line up to this many per window, then counted.
+    static constexpr int droppedLinesPerWindow = 5;
+    static constexpr int droppedLogWindowMs = 10000;
 
     // An empty folder means the user's runtime folder. Nothing happens before claim().
     explicit SingleInstance(QString folder = {}, QObject* parent = nullptr);
@@ -57,11 +64,17 @@ private:
     Delivery forward(const QUrl& url, int timeoutMs);
     void acceptConnections();
     void readMessage(QLocalSocket* socket);
+    void logDropped(const char* why);
+    void logDroppedUnlogged();
 
     QString m_folder;
     QLockFile m_lock;
     QLocalServer* m_server = nullptr;
     bool m_isInstance = false;
+    // Since the current logging window began.
+    QElapsedTimer m_dropWindow;
+    int m_droppedLogged = 0;
+    int m_droppedUnlogged = 0;
 };
 
 } // namespace tessvale

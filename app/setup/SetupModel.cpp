@@ -89,6 +89,9 @@ SetupInput SetupInput::from(
     input.statusTitle = coordinator.statusTitle();
     input.usageSummaryText = coordinator.usageSummaryText();
     input.displayErrorText = coordinator.displayErrorText();
+    // Settings that cannot be kept stay in view when a later success clears the last error.
+    if (input.displayErrorText.isEmpty())
+        input.displayErrorText = settings.storeProblem();
     input.canRetryFailedInsertion = coordinator.canRetryFailedInsertion();
     input.latestTranscriptText = coordinator.latestTranscriptText();
     input.availableInputDevices = coordinator.availableInputDevices();

@@ -7,8 +7,8 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
-#include <QUrlQuery>
 
+#include "auth/CallbackRequest.h"
 #include "base/Logging.h"
 
 namespace tessvale {
@@ -18,40 +18,8 @@ namespace {
 const QByteArray kHeadTerminator = QByteArrayLiteral("\r\n\r\n");
 const QByteArray kLineTerminator = QByteArrayLiteral("\r\n");
 
-const QByteArray kPageBody
-    = QByteArrayLiteral("<html><body><h1>Tessvale</h1><p>You can return to the app now.</p></body></html>");
 const QByteArray kHtml = QByteArrayLiteral("text/html; charset=utf-8");
 const QByteArray kText = QByteArrayLiteral("text/plain; charset=utf-8");
-
-struct RequestLine
-{
-    QByteArray method;
-    QByteArray target;
-};
-
-// "METHOD SP origin-form-target SP HTTP/1.x"; anything else is malformed.
-std::optional<RequestLine> parseRequestLine(const QByteArray& head)
-{
-    const qsizetype end = head.indexOf(kLineTerminator);
-    const QByteArray line = end < 0 ? head : head.left(end);
-    const QList<QByteArray> parts = line.split(' ');
-    if (parts.size() != 3 || parts[0].isEmpty() || !parts[1].startsWith('/') || !parts[2].startsWith("HTTP/1."))
-        return std::nullopt;
-    return RequestLine { parts[0], parts[1] };
-}
-
-// Compares without leaking through timing how much of the expected text matched.
-bool sameText(const QString& left, const QString& right)
-{
-    const QByteArray a = left.toUtf8();
-    const QByteArray b = right.toUtf8();
-    if (a.size() != b.size())
-        return false;
-    unsigned char difference = 0;
-    for (qsizetype i = 0; i < a.size(); ++i)
-        difference |= uchar(a[i]) ^ uchar(b[i]);
-    return difference == 0;
-}
 
 } // namespace
 
@@ -240,44 +208,18 @@ void NativeAuthCallbackListener::handleEndOfInput(QTcpSocket* socket)
 
 void NativeAuthCallbackListener::handleCallbackRequest(QTcpSocket* socket, const QByteArray& head)
 {
-    const std::optional<RequestLine> line = parseRequestLine(head);
-    if (!line) {
-        reply(socket, 400, "Bad Request", kText, "Bad request.\n");
+    const CallbackRequestAnswer answer = answerCallbackRequest(head, m_redirectURL, m_options.expectedState);
+    // Only the path is logged: a query may hold an authorization code.
+    if (!answer.unknownPath.isEmpty())
+        qCInfo(lcNativeAuth).noquote() << "Answered 404 to a loopback request for" << answer.unknownPath;
+    if (answer.stateMismatch)
+        qCWarning(lcNativeAuth) << "Refused a sign-in callback whose state does not match the attempt.";
+    reply(socket, answer.status, answer.reason, answer.html ? kHtml : kText, answer.body);
+    if (!answer.callback)
         return;
-    }
-    const QUrl requested(QStringLiteral("http://127.0.0.1") + QString::fromLatin1(line->target), QUrl::StrictMode);
-    if (!requested.isValid()) {
-        reply(socket, 400, "Bad Request", kText, "Bad request.\n");
-        return;
-    }
-    const QString path = requested.path(QUrl::FullyDecoded);
-    if (path != m_redirectURL.path(QUrl::FullyDecoded)) {
-        // Only the path is logged: a query may hold an authorization code.
-        qCInfo(lcNativeAuth).noquote() << "Answered 404 to a loopback request for" << requested.path();
-        reply(socket, 404, "Not Found", kText, "Not found.\n");
-        return;
-    }
-    if (line->method != "GET") {
-        reply(socket, 405, "Method Not Allowed", kText, "Method not allowed.\n");
-        return;
-    }
-    if (m_options.expectedState) {
-        const QString state = QUrlQuery(requested).queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded);
-        if (!QUrlQuery(requested).hasQueryItem(QStringLiteral("state")) || !sameText(state, *m_options.expectedState)) {
-            qCWarning(lcNativeAuth) << "Refused a sign-in callback whose state does not match the attempt.";
-            reply(socket, 400, "Bad Request", kText,
-                "This sign-in response does not belong to the current sign-in attempt.\n");
-            return;
-        }
-    }
-    reply(socket, 200, "OK", kHtml, kPageBody);
-
-    QUrl callback = m_redirectURL;
-    if (requested.hasQuery())
-        callback.setQuery(requested.query(QUrl::FullyEncoded), QUrl::StrictMode);
     // From the event loop, so the handler may stop or release the listener.
     QMetaObject::invokeMethod(
-        this, [this, callback] { deliver(callback); }, Qt::QueuedConnection);
+        this, [this, callback = *answer.callback] { deliver(callback); }, Qt::QueuedConnection);
 }
 
 void NativeAuthCallbackListener::deliver(const QUrl& url)

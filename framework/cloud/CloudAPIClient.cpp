@@ -122,6 +122,32 @@ QUrl CloudAPIClient::appendingPath(const QUrl& baseURL, const QString& path)
     return url;
 }
 
+namespace {
+
+// Line breaks and other control characters of a service's text would let it forge log lines of its
+// own; each is written as an escape instead.
+QString escapedControlCharacters(const QString& text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n'))
+            escaped += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\r'))
+            escaped += QStringLiteral("\\r");
+        else if (c == QLatin1Char('\t'))
+            escaped += QStringLiteral("\\t");
+        else if (c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line
+            || c.category() == QChar::Separator_Paragraph)
+            escaped += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+} // namespace
+
 QString CloudAPIClient::sanitizedErrorBody(const QByteArray& body)
 {
     const std::optional<QString> decoded = decodedUTF8(body);
@@ -135,6 +161,7 @@ QString CloudAPIClient::sanitizedErrorBody(const QByteArray& body)
         // A bare word after the name ("apiKey: required") is the service's prose, not a key.
         return match.quoted ? QStringLiteral("\"apiKey\":\"<redacted>\"") : match.text;
     });
+    text = escapedControlCharacters(text);
 
     QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
     qsizetype count = 0;

@@ -23,6 +23,10 @@ struct CloudEndpoints
     // TESSVALE_SERVICE_DOMAIN when those are set and not empty (runs against a local service).
     static CloudEndpoints configured();
 
+    // Why these endpoints must not be used, for the user; empty when they may. Plain HTTP would carry
+    // the API key and the sign-in unencrypted, so it is allowed only to this computer.
+    QString refusalReason() const;
+
     bool operator==(const CloudEndpoints& other) const = default;
 };
 

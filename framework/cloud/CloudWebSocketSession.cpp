@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QNetworkRequest>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTimer>
 #include <QWebSocket>
@@ -18,6 +17,7 @@
 #include "base/Logging.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
+#include "cloud/HandshakeStatus.h"
 #include "cloud/LoopbackTrust.h"
 
 namespace tessvale {
@@ -32,17 +32,6 @@ const QString kQtHandshakeTextPrefix = QStringLiteral("QWebSocketPrivate::");
 std::exception_ptr notConnectedError()
 {
     return std::make_exception_ptr(CloudClientError::invalidResponse(kNotConnected));
-}
-
-// Qt WebSockets 6.4 names the status of a refused opening only inside its error text:
-// "QWebSocketPrivate::processHandshake: Unhandled http status code: 401 (Unauthorized).".
-std::optional<int> refusedOpeningStatus(const QString& socketErrorText)
-{
-    static const QRegularExpression pattern(QStringLiteral(R"(Unhandled http status code: (\d{3})\b)"));
-    const QRegularExpressionMatch match = pattern.match(socketErrorText);
-    if (!match.hasMatch())
-        return std::nullopt;
-    return match.captured(1).toInt();
 }
 
 } // namespace

@@ -49,6 +49,7 @@ bool shouldReport(const TextInsertionError& error)
     case TextInsertionError::modifierKeysHeld:
     case TextInsertionError::transcriptNotDelivered:
     case TextInsertionError::transcriptPartlyInserted:
+    case TextInsertionError::clipboardUnreadable:
         return false;
     }
     return true;
@@ -71,13 +72,6 @@ bool shouldReport(const AudioCaptureError& error)
 bool shouldReport(const KeychainError& error)
 {
     return !(error.kind() == KeychainError::Kind::unexpectedStatus && error.status() == SecretStatusCode::userCanceled);
-}
-
-// The text of a path for comparison; an empty path is the root.
-QString comparablePath(const QUrl& url)
-{
-    const QString path = url.path(QUrl::FullyDecoded);
-    return path.isEmpty() ? QStringLiteral("/") : path;
 }
 
 std::optional<QUrl> callbackURLForScheme(const QString& scheme)
@@ -213,21 +207,6 @@ QUrl nativeAuthRedirectURI(const BundleInfo& bundle)
             return *url;
     }
     return fallback;
-}
-
-bool callbackURLMatches(const QUrl& url, const QString& redirectURI)
-{
-    const QUrl expected(redirectURI, QUrl::StrictMode);
-    if (redirectURI.isEmpty() || !expected.isValid())
-        return false;
-    if (url.scheme().isEmpty() || expected.scheme().isEmpty()
-        || url.scheme().compare(expected.scheme(), Qt::CaseInsensitive) != 0)
-        return false;
-    if (url.host().compare(expected.host(), Qt::CaseInsensitive) != 0)
-        return false;
-    if (url.port() != expected.port())
-        return false;
-    return comparablePath(url) == comparablePath(expected);
 }
 
 } // namespace tessvale

@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <QUuid>
 
+#include "coordinator/CallbackURL.h"
 #include "coordinator/CoordinatorTypes.h"
 #include "system/BundleInfo.h"
 
@@ -44,10 +45,5 @@ QString bundleAppVersion(const BundleInfo& bundle = BundleInfo::main());
 // The browser sign-in's redirect URI: the bundle's first usable URL scheme followed by
 // "://native-auth/callback", else "tessvale://native-auth/callback".
 QUrl nativeAuthRedirectURI(const BundleInfo& bundle = BundleInfo::main());
-
-// Whether url is the redirect URI's callback: scheme and host ignoring case, port, and path (an
-// empty path counts as "/"); the query and fragment, which carry the code and state, are not
-// compared. False when redirectURI does not parse.
-bool callbackURLMatches(const QUrl& url, const QString& redirectURI);
 
 } // namespace tessvale

@@ -35,6 +35,8 @@ DictationCoordinator::DictationCoordinator(AppSettings& settings, CoordinatorSer
     if (!m_services.pocWorkerSmokeSettingsProvider)
         m_services.pocWorkerSmokeSettingsProvider = [] { return std::optional<POCWorkerSmokeSettings>(); };
     m_permissionSnapshot = m_services.permissions->currentSnapshot();
+    // Changes the user makes are about to be lost: shown, not only logged.
+    connect(&settings, &AppSettings::storeProblemChanged, this, &DictationCoordinator::showSettingsStoreProblem);
 }
 
 DictationCoordinator::~DictationCoordinator()

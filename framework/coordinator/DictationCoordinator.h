@@ -101,7 +101,8 @@ public:
     // Start-up: permissions, the activation observer, the device list and its monitor, then in the
     // background the update check and the saved-session restore.
     void bootstrap();
-    void refreshPermissions();
+    // The permission snapshot and, unless told otherwise, the focused application's diagnostics.
+    void refreshPermissions(bool focusedAppToo = true);
     // The activation refresh, for the application to call whenever one of its windows is shown.
     void refreshPermissionsOnActivation();
     void promptForAccessibility();
@@ -227,6 +228,8 @@ private:
 
     // Activity log and error reports.
     void logActivity(const QString& message);
+    // The settings store cannot keep the user's changes (an empty text: nothing to show).
+    void showSettingsStoreProblem(const QString& problem);
     void reportError(std::exception_ptr error, const QString& context, const Extras& extras = {});
 
     // Insertion.
@@ -408,6 +411,9 @@ private:
     quint64 m_authenticationGeneration = 0;
     // A rejected key is being cleared; a second report of the same rejection adds nothing.
     bool m_isClearingRejectedKey = false;
+    // The stored API key as read at sign-in, restore or the first start, so a start does not wait on
+    // the keyring; forgotten with the signed-in state.
+    std::optional<QString> m_apiKey;
 
     // Permissions.
     bool m_permissionRefreshObserverInstalled = false;

@@ -80,6 +80,7 @@ QCoro::Task<> DictationCoordinator::restoreSavedSession(CancelToken token)
         logActivity(QStringLiteral("No stored API key found."));
         co_return;
     }
+    m_apiKey = apiKey;
 
     std::exception_ptr refreshError;
     try {
@@ -259,6 +260,7 @@ QCoro::Task<> DictationCoordinator::resetAuthenticatedState(std::optional<QStrin
     // Before the first await, so that a refresh or an insertion finishing during the disconnect is
     // already stale.
     ++m_authenticationGeneration;
+    m_apiKey.reset();
     QCoro::Task<> disconnecting = disconnectSessionTransport();
     co_await std::move(disconnecting);
     if (!self)

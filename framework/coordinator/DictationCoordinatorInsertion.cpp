@@ -19,6 +19,10 @@ std::optional<TextInsertionError::Case> insertionErrorCase(const std::exception_
         std::rethrow_exception(error);
     } catch (const TextInsertionError& insertionError) {
         return insertionError.errorCase();
+    } catch (const TextInsertionServiceError& serviceError) {
+        // No driver changed the target; one kept the transcript off an unreadable clipboard.
+        if (serviceError.failureCases().contains(TextInsertionError::clipboardUnreadable))
+            return TextInsertionError::clipboardUnreadable;
     } catch (...) {
     }
     return std::nullopt;
@@ -123,7 +127,8 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
                 message = QStringLiteral("Tessvale could not restore focus to ") + target->userFacingLocationSummary()
                     + QStringLiteral(". Click back into that field and try again.");
             }
-        } else if (errorCase == TextInsertionError::transcriptNotDelivered) {
+        } else if (errorCase == TextInsertionError::transcriptNotDelivered
+            || errorCase == TextInsertionError::clipboardUnreadable) {
             // Nothing of ours reached the target, so inserting again is safe.
             retry = PendingInsertionRetry { sessionID, text, target };
         }

@@ -12,21 +12,6 @@
 
 namespace tessvale {
 
-namespace {
-
-// The value of the first query item called name; absent when there is none or it has no value
-// ("code" rather than "code="). An empty value is present.
-std::optional<QString> firstQueryValue(const QUrlQuery& query, const QString& name)
-{
-    for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
-        if (key == name)
-            return value.isNull() ? std::nullopt : std::optional<QString>(value);
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
 void DictationCoordinator::setSignInPhase(DictationPhase phase)
 {
     // A running dictation keeps its phase, and a signed-in user is never shown as signed out. A start
@@ -277,6 +262,7 @@ QCoro::Task<> DictationCoordinator::handleExternalAuthCallbackTask(QUrl url, Can
 
     // A restore still waiting on an older key must not undo this sign-in.
     ++m_authenticationGeneration;
+    m_apiKey = response->apiKey;
     const QString email = boundedServerText(response->me.user.email);
     setMe(std::move(response->me));
     setConfig(std::move(response->config));

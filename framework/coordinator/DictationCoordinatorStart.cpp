@@ -217,10 +217,18 @@ bool DictationCoordinator::isLivePhase() const
 
 QCoro::Task<QString> DictationCoordinator::requireStoredAPIKey()
 {
+    // A copy: the task's promise moves from an lvalue it is handed.
+    if (m_apiKey && !m_apiKey->isEmpty())
+        co_return QString(*m_apiKey);
+    QPointer<DictationCoordinator> self(this);
+    const quint64 generation = m_authenticationGeneration;
     QCoro::Task<std::optional<QString>> reading = m_services.keychain->read(apiKeyAccount, bound(CancelToken()));
     const std::optional<QString> key = co_await std::move(reading);
     if (!key || key->isEmpty())
         throw CloudClientError::missingAPIKey();
+    // A sign-out or sign-in during the read decides which key is current.
+    if (self && m_authenticationGeneration == generation)
+        m_apiKey = key;
     co_return *key;
 }
 
@@ -272,7 +280,9 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     std::exception_ptr failure;
     QString apiKey;
     try {
-        refreshPermissions();
+        // The focused application's diagnostics, the slow part of a refresh, wait until the
+        // microphone runs, unless the start fails here.
+        refreshPermissions(false);
         switch (m_permissionSnapshot.microphone) {
         case PermissionState::notDetermined: {
             QCoro::Task<bool> asking = m_services.permissions->requestMicrophoneAccess();
@@ -288,7 +298,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
             refreshPermissions();
             throw AudioCaptureError::inputUnavailable();
         case PermissionState::authorized:
-            refreshPermissions();
+            refreshPermissions(false);
             break;
         }
         if (cancelQueuedStartIfNeeded(mode))
@@ -377,6 +387,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         co_await std::move(failing);
         co_return;
     }
+    setFocusedAppDiagnostics(m_services.currentDiagnostics());
 
     replaceSessionTask(
         m_session->startTimeoutTask, sessionID,

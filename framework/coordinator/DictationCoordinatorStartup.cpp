@@ -7,6 +7,7 @@
 #include <QPointer>
 
 #include "audio/AudioDeviceMonitor.h"
+#include "settings/AppSettings.h"
 #include "system/PermissionService.h"
 
 namespace tessvale {
@@ -37,13 +38,18 @@ void DictationCoordinator::bootstrap()
         QPointer<DictationCoordinator> self(this);
         m_audioDeviceMonitor = std::make_unique<AudioDeviceMonitor>(
             [self] {
-                if (self)
-                    self->refreshAudioInputDevices();
+                if (!self)
+                    return;
+                self->refreshAudioInputDevices();
+                // Whether there is a microphone at all may have changed with the devices, as when the
+                // sound server answers only after the start.
+                self->refreshPermissions();
             },
             m_services.audioSystem);
     }
     m_audioDeviceMonitor->start();
     logActivity(QStringLiteral("App bootstrapped."));
+    showSettingsStoreProblem(m_settings->storeProblem());
     // Both start after the caller has returned; they are not kept and end only with the coordinator.
     launchMainActorTask(
         [this](CancelToken) { return refreshAppUpdateState(); }, QStringLiteral("refreshAppUpdateState"));
@@ -51,10 +57,19 @@ void DictationCoordinator::bootstrap()
         [this](CancelToken token) { return restoreSavedSession(token); }, QStringLiteral("restoreSavedSession"));
 }
 
-void DictationCoordinator::refreshPermissions()
+void DictationCoordinator::showSettingsStoreProblem(const QString& problem)
+{
+    if (problem.isEmpty())
+        return;
+    logActivity(problem);
+    setLastError(problem);
+}
+
+void DictationCoordinator::refreshPermissions(bool focusedAppToo)
 {
     setPermissionSnapshot(m_services.permissions->currentSnapshot());
-    setFocusedAppDiagnostics(m_services.currentDiagnostics());
+    if (focusedAppToo)
+        setFocusedAppDiagnostics(m_services.currentDiagnostics());
     logActivity(QStringLiteral("Permissions refreshed. microphone=") + rawValue(m_permissionSnapshot.microphone)
         + QStringLiteral(" accessibility=") + rawValue(m_permissionSnapshot.accessibility));
 }

@@ -116,6 +116,7 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(
                                              .arg(count);
 
     QStringList failures;
+    QList<TextInsertionError::Case> failureCases;
     for (auto driver : drivers) {
         token.throwIfCancelled();
         // Focus may have moved while an earlier driver worked: never put text into another window.
@@ -141,6 +142,7 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(
                 throw;
             }
             failure = error.errorDescription();
+            failureCases << error.errorCase();
         } catch (const CancelledError&) {
             throw;
         } catch (const std::exception& error) {
@@ -152,7 +154,7 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(
             << QStringLiteral("insert failure driver=%1 target=%2 error=%3").arg(rawValue(driver), label, failure);
         failures << rawValue(driver) + QStringLiteral(": ") + failure;
     }
-    throw TextInsertionServiceError(failures);
+    throw TextInsertionServiceError(failures, failureCases);
 }
 
 QCoro::Task<> TextInsertionService::prepareTarget(FocusedInsertionTargetRef target, CancelToken token)
@@ -315,6 +317,8 @@ struct SavedSelections
 {
     PasteboardSnapshot clipboard;
     PasteboardSnapshot primary;
+    // Both read whole (a really empty selection is whole).
+    bool complete = true;
 };
 
 SavedSelections saveSelections(Clipboard& clipboard)
@@ -325,8 +329,11 @@ SavedSelections saveSelections(Clipboard& clipboard)
     for (int read = 1;; ++read) {
         const quint64 clipboardOwner = clipboard.ownerChangeCount(ClipboardSelection::clipboard);
         const quint64 primaryOwner = clipboard.ownerChangeCount(ClipboardSelection::primary);
-        saved.clipboard = makePasteboardSnapshot(clipboard.items(ClipboardSelection::clipboard));
-        saved.primary = makePasteboardSnapshot(clipboard.items(ClipboardSelection::primary));
+        const ClipboardReading clipboardReading = clipboard.read(ClipboardSelection::clipboard);
+        const ClipboardReading primaryReading = clipboard.read(ClipboardSelection::primary);
+        saved.clipboard = makePasteboardSnapshot(clipboardReading.items);
+        saved.primary = makePasteboardSnapshot(primaryReading.items);
+        saved.complete = clipboardReading.complete && primaryReading.complete;
         if (clipboard.ownerChangeCount(ClipboardSelection::clipboard) == clipboardOwner
             && clipboard.ownerChangeCount(ClipboardSelection::primary) == primaryOwner)
             return saved;
@@ -422,6 +429,12 @@ QCoro::Task<> TextInsertionService::insertWithPasteboard(QString text, bool rest
     Sleeper* const sleeper = m_sleeper;
     const CancelToken lifetime = m_lifetime.token();
     const SavedSelections saved = saveSelections(*clipboard);
+    if (restoreClipboard && !saved.complete) {
+        // The restore would put back part of the user's clipboard, or nothing: the next driver
+        // inserts the text without the clipboard.
+        qCWarning(lcTextInsertion) << "clipboard not read whole in time; not pasting";
+        throw TextInsertionError(TextInsertionError::clipboardUnreadable);
+    }
     qCInfo(lcTextInsertion).noquote() << QStringLiteral(
         "pasteboard write start restoreClipboard=%1 previousItemCount=%2 charCount=%3")
                                              .arg(boolText(restoreClipboard))

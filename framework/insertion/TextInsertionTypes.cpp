@@ -80,12 +80,16 @@ QString TextInsertionError::errorDescription() const
             "The transcript was not pasted: something copied at the same moment was pasted in its place.");
     case transcriptPartlyInserted:
         return QStringLiteral("Only %1 of %2 characters of the transcript were inserted.").arg(m_inserted).arg(m_total);
+    case clipboardUnreadable:
+        return QStringLiteral("The transcript was not pasted: the application that owns the clipboard did not hand "
+                              "over its contents in time, and pasting would have lost them.");
     }
     return {};
 }
 
-TextInsertionServiceError::TextInsertionServiceError(const QStringList& failures)
+TextInsertionServiceError::TextInsertionServiceError(const QStringList& failures, QList<TextInsertionError::Case> cases)
     : m_description(QStringLiteral("All insertion strategies failed: ") + failures.join(QStringLiteral("; ")))
+    , m_cases(std::move(cases))
     , m_what(m_description.toUtf8())
 {
 }

@@ -49,6 +49,9 @@ public:
         transcriptNotDelivered,
         // Part of the text reached the target before the driver had to stop (see the counts).
         transcriptPartlyInserted,
+        // The clipboard's owner did not hand over all it holds in time: pasting would lose it, so
+        // nothing was pasted.
+        clipboardUnreadable,
     };
     using enum Case;
 
@@ -81,15 +84,18 @@ private:
 class TextInsertionServiceError : public std::exception
 {
 public:
-    explicit TextInsertionServiceError(const QStringList& failures);
+    explicit TextInsertionServiceError(const QStringList& failures, QList<TextInsertionError::Case> cases = {});
 
     static QString domain() { return QStringLiteral("TextInsertionService"); }
     int code() const { return 1; }
     QString localizedDescription() const { return m_description; }
+    // The drivers' failures that were insertion errors, in the order tried.
+    const QList<TextInsertionError::Case>& failureCases() const { return m_cases; }
     const char* what() const noexcept override { return m_what.constData(); }
 
 private:
     QString m_description;
+    QList<TextInsertionError::Case> m_cases;
     QByteArray m_what;
 };
 

@@ -3,6 +3,8 @@
 #include <functional>
 #include <memory>
 
+#include <QStringList>
+
 namespace tessvale {
 
 class AccessibilityTrust;
@@ -50,6 +52,7 @@ struct PlatformServices
 
 // The desktop's own services (X11, PulseAudio, the Secret Service, XDG); logs what it chose.
 // Needs a QGuiApplication for the clipboard.
-PlatformServices makePlatformServices();
+// launchEnvironment: NAME=VALUE settings the login item starts the application with.
+PlatformServices makePlatformServices(const QStringList& launchEnvironment = {});
 
 } // namespace tessvale

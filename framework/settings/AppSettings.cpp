@@ -62,9 +62,15 @@ AppSettings::AppSettings(std::shared_ptr<UserDefaults> defaults, HostNameProvide
     , m_defaults(std::move(defaults))
 {
     Q_ASSERT(m_defaults);
+    m_defaults->setProblemObserver([this] { emit storeProblemChanged(m_defaults->problem()); });
     load(hostName);
     normalizeCloudBaseURL();
     normalizeShortcutBindings();
+}
+
+AppSettings::~AppSettings()
+{
+    m_defaults->setProblemObserver({});
 }
 
 std::optional<QString> AppSettings::localizedHostName()

@@ -81,6 +81,7 @@ public:
 
     explicit AppSettings(std::shared_ptr<UserDefaults> defaults, QObject* parent = nullptr);
     AppSettings(std::shared_ptr<UserDefaults> defaults, HostNameProvider hostName, QObject* parent = nullptr);
+    ~AppSettings() override;
 
     // The pretty host name of the machine (PRETTY_HOSTNAME of /etc/machine-info), else its host name.
     static std::optional<QString> localizedHostName();
@@ -95,6 +96,8 @@ public:
     ShortcutBinding pushToTalkShortcut() const { return m_pushToTalkShortcut; }
     ShortcutBinding handsFreeToggleShortcut() const { return m_handsFreeToggleShortcut; }
     QString preferredMicrophoneUID() const { return m_preferredMicrophoneUID; }
+    // Why changes may not be kept (the store's own words for the user); empty when they are.
+    QString storeProblem() const { return m_defaults->problem(); }
 
     void setCloudBaseURL(const QString& value);
     void setEmail(const QString& value);
@@ -144,6 +147,7 @@ signals:
     void preferredMicrophoneUIDChanged(const QString& value);
     // After a mark or dismiss wrote the readiness record.
     void launchReadinessStatesChanged();
+    void storeProblemChanged(const QString& problem);
 
 private:
     template <typename T> void publish(T& storage, const T& value, void (AppSettings::*changed)(const T&));

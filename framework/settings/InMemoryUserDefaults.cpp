@@ -28,4 +28,11 @@ QStringList InMemoryUserDefaults::keys() const
     return m_values.keys();
 }
 
+void InMemoryUserDefaults::setProblem(const QString& problem)
+{
+    m_problem = problem;
+    if (m_problemObserver)
+        m_problemObserver();
+}
+
 } // namespace tessvale

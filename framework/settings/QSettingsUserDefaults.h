@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QSettings>
 
 #include "settings/UserDefaults.h"
@@ -9,7 +11,8 @@ namespace tessvale {
 // The user's standard domain: a QSettings file in the native format of the platform
 // ($XDG_CONFIG_HOME/Tessvale/Tessvale.conf on Linux). Every write is flushed at once, so a crash
 // loses nothing. The file keeps text, Bools and numbers as plain text, data as @ByteArray and
-// dictionaries as serialized variants.
+// dictionaries as serialized variants. A file that cannot be read is moved aside (its name plus the
+// date and time) and the domain starts empty; that, and a store that cannot be written, is problem().
 class QSettingsUserDefaults final : public UserDefaults
 {
 public:
@@ -29,12 +32,19 @@ public:
     // exactly 0 or 1, read as Bools.
     std::optional<bool> boolean(const QString& key) const override;
 
-    QString fileName() const { return m_settings.fileName(); }
+    QString problem() const override { return m_problem; }
+    void setProblemObserver(std::function<void()> observer) override { m_problemObserver = std::move(observer); }
+
+    QString fileName() const { return m_settings->fileName(); }
 
 private:
+    void open(const std::function<std::unique_ptr<QSettings>()>& make);
     void flush(const char* operation, const QString& key);
+    void setProblem(const QString& problem);
 
-    mutable QSettings m_settings;
+    std::unique_ptr<QSettings> m_settings;
+    QString m_problem;
+    std::function<void()> m_problemObserver;
 };
 
 } // namespace tessvale

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QByteArray>
@@ -22,6 +23,12 @@ public:
     virtual void setObject(const QString& key, const QVariant& value) = 0;
     virtual void removeObject(const QString& key) = 0;
     virtual QStringList keys() const = 0;
+
+    // Why the user's changes may not be kept, in words for the user (empty when they are): a file
+    // set aside as unreadable, a store that cannot be written.
+    virtual QString problem() const { return {}; }
+    // Called when problem() changes.
+    virtual void setProblemObserver(std::function<void()> observer) { Q_UNUSED(observer); }
 
     // Text, or a stored number as its text.
     virtual std::optional<QString> string(const QString& key) const;

@@ -29,6 +29,14 @@ struct ClipboardItemContent
     QList<ClipboardTypeContent> types;
 };
 
+// What a selection held when read. Not complete when its owner left formats (or the list of them)
+// unanswered in time: putting back what was read would lose the rest.
+struct ClipboardReading
+{
+    QList<ClipboardItemContent> items;
+    bool complete = true;
+};
+
 // One representation to write back for a type.
 struct ClipboardWriteEntry
 {
@@ -43,8 +51,8 @@ class Clipboard
 public:
     virtual ~Clipboard() = default;
 
-    // What the selection holds now; an empty list when it is empty or unowned.
-    virtual QList<ClipboardItemContent> items(ClipboardSelection selection) = 0;
+    // What the selection holds now; no items when it is empty or unowned.
+    virtual ClipboardReading read(ClipboardSelection selection) = 0;
 
     // Offers text on the selection; false when the selection could not be taken.
     virtual bool writeText(ClipboardSelection selection, const QString& text) = 0;

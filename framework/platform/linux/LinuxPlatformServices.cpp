@@ -20,11 +20,12 @@
 
 namespace tessvale {
 
-PlatformServices makePlatformServices()
+PlatformServices makePlatformServices(const QStringList& launchEnvironment)
 {
     PlatformServices services;
     services.syntheticInput = std::make_shared<SyntheticInputTracker>();
-    services.audio = std::make_shared<LinuxAudioSystem>();
+    const auto audio = std::make_shared<LinuxAudioSystem>();
+    services.audio = audio;
     services.secrets = std::make_shared<LibsecretSecretStore>();
     services.windows = std::make_shared<EwmhWindowSystem>();
     services.accessibility = std::make_shared<AtspiAccessibility>();
@@ -32,9 +33,9 @@ PlatformServices makePlatformServices()
     services.clipboard = std::make_shared<QtClipboard>();
     services.injector = std::make_shared<XTestInputInjector>(services.syntheticInput);
     services.sessionInput = std::make_shared<X11SessionInputProbe>();
-    services.microphone = std::make_shared<PulseMicrophoneAuthorizer>();
+    services.microphone = std::make_shared<PulseMicrophoneAuthorizer>(audio->server());
     services.settingsOpener = std::make_shared<XdgSystemSettingsOpener>();
-    services.loginItems = std::make_shared<XdgAutostartLoginItem>();
+    services.loginItems = std::make_shared<XdgAutostartLoginItem>(launchEnvironment);
     services.envelopeTransport = std::make_shared<NetworkEnvelopeTransport>();
     services.keyCodes = std::make_shared<X11KeyCodeTranslator>();
     services.makeKeySource = [] { return std::make_unique<X11KeySource>(); };

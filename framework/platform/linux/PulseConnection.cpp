@@ -80,6 +80,29 @@ void disconnectPulse(pa_threaded_mainloop*& loop, pa_context*& context)
     loop = nullptr;
 }
 
+std::shared_ptr<PulseClient> PulseClient::connect(
+    const char* threadName, std::chrono::milliseconds timeout, const char** failure)
+{
+    std::shared_ptr<PulseClient> client(new PulseClient());
+    if (!connectPulse(client->m_loop, client->m_context, threadName, timeout, failure)) {
+        return nullptr;
+    }
+    return client;
+}
+
+PulseClient::~PulseClient()
+{
+    disconnectPulse(m_loop, m_context);
+}
+
+bool PulseClient::isReady() const
+{
+    pa_threaded_mainloop_lock(m_loop);
+    const bool ready = pa_context_get_state(m_context) == PA_CONTEXT_READY;
+    pa_threaded_mainloop_unlock(m_loop);
+    return ready;
+}
+
 bool waitPulseLocked(pa_threaded_mainloop* loop, pa_context* context, std::optional<std::chrono::milliseconds> timeout,
     const std::function<bool()>& done)
 {

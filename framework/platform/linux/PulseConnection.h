@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 struct pa_context;
@@ -22,6 +23,29 @@ bool connectPulse(pa_threaded_mainloop*& loop, pa_context*& context, const char*
 
 // Stops the loop, detaches the context's callbacks, and frees both (each may already be null).
 void disconnectPulse(pa_threaded_mainloop*& loop, pa_context*& context);
+
+// A loop and a context made by connectPulse, shared by whoever holds it and freed with the last holder.
+class PulseClient
+{
+public:
+    // nullptr when the connection failed or did not become ready by timeout (failure tells why).
+    static std::shared_ptr<PulseClient> connect(
+        const char* threadName, std::chrono::milliseconds timeout, const char** failure);
+    ~PulseClient();
+    PulseClient(const PulseClient&) = delete;
+    PulseClient& operator=(const PulseClient&) = delete;
+
+    pa_threaded_mainloop* loop() const { return m_loop; }
+    pa_context* context() const { return m_context; }
+    // Whether the context is still connected; not from the loop's own thread.
+    bool isReady() const;
+
+private:
+    PulseClient() = default;
+
+    pa_threaded_mainloop* m_loop = nullptr;
+    pa_context* m_context = nullptr;
+};
 
 // With the loop locked: waits until done() holds or timeout passes; returns done().
 bool waitPulseLocked(pa_threaded_mainloop* loop, pa_context* context, std::optional<std::chrono::milliseconds> timeout,

@@ -30,6 +30,7 @@
 #include "settings/AppSettings.h"
 #include "settings/InMemoryUserDefaults.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "support/async/TaskRunner.h"
 #include "support/audio/ToneAnalysis.h"
 #include "support/cloud/FakeCloudFixture.h"
@@ -53,7 +54,7 @@ QString runTool(const QString& program, const QStringList& arguments)
 {
     QProcess process;
     process.start(program, arguments);
-    if (!process.waitForFinished(15000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return {};
     // Success without output is an empty, not a null, text.
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed() + QStringLiteral("");
@@ -70,7 +71,7 @@ protected:
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY") || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")
             || runTool(QStringLiteral("pactl"), { QStringLiteral("info") }).isNull())
-            GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
         FakeCloudFixture::SetUp();
         qputenv("TESSVALE_REST_ORIGIN", server().restOrigin().toString().toUtf8());
         server().stream().setCommittedText(committed);
@@ -129,7 +130,7 @@ TEST_F(LiveDictationE2ETest, HeldKeysCarrySpeechIntoTheFocusedField)
     testing::DesktopProcess owner;
     ASSERT_TRUE(owner.start(testing::helperProgramPath(QStringLiteral("tessvale-selection-owner")),
         { QStringLiteral("--text"), usersClipboard }));
-    ASSERT_TRUE(waitUntil([&] { return owner.process().readAllStandardOutput().startsWith("READY"); }));
+    ASSERT_TRUE(owner.waitForReadyLine());
 
     testing::TextTargetProcess target;
     ASSERT_TRUE(target.start());
@@ -181,7 +182,7 @@ TEST_F(LiveDictationE2ETest, HeldKeysCarrySpeechIntoTheFocusedField)
     AppSettings settings(std::make_shared<InMemoryUserDefaults>());
     DictationCoordinator coordinator(settings, std::move(services));
     coordinator.bootstrap();
-    ASSERT_TRUE(waitUntil([&] { return coordinator.isAuthenticated(); }, 15s)) << coordinator.lastError().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return coordinator.isAuthenticated(); }, 60s)) << coordinator.lastError().toStdString();
     auto engine = testing::makeShortcutEngine(coordinator, platform);
     engine->start();
     // The target's field, as the coordinator will capture it.
@@ -190,7 +191,7 @@ TEST_F(LiveDictationE2ETest, HeldKeysCarrySpeechIntoTheFocusedField)
             const FocusedInsertionTargetRef field = FocusAppService::currentInsertionTarget(*diagnostics);
             return field && field->application().processIdentifier == target.processId() && field->focusedElement();
         },
-        10s));
+        60s));
 
     QProcess player;
     player.start(QStringLiteral("paplay"),
@@ -200,7 +201,7 @@ TEST_F(LiveDictationE2ETest, HeldKeysCarrySpeechIntoTheFocusedField)
     ASSERT_NE(display, nullptr);
     sendKey(display, XK_Control_L, true);
     sendKey(display, XK_Alt_L, true);
-    const bool recording = waitUntil([&] { return coordinator.phase() == DictationPhase::recording; }, 10s);
+    const bool recording = waitUntil([&] { return coordinator.phase() == DictationPhase::recording; }, 60s);
     // Held through the speech, released in the silence after it.
     if (recording)
         spinEventLoop(std::chrono::milliseconds(static_cast<int>(speechSeconds * 1000) + 1300));
@@ -208,14 +209,14 @@ TEST_F(LiveDictationE2ETest, HeldKeysCarrySpeechIntoTheFocusedField)
     sendKey(display, XK_Control_L, false);
     XCloseDisplay(display);
     ASSERT_TRUE(recording) << coordinator.lastError().toStdString();
-    EXPECT_TRUE(waitUntil([&] { return player.state() == QProcess::NotRunning; }, 15s));
+    EXPECT_TRUE(waitUntil([&] { return player.state() == QProcess::NotRunning; }, 60s));
     EXPECT_EQ(player.exitCode(), 0);
 
-    EXPECT_EQ(target.waitForText(committed, 10000).toStdString(), committed.toStdString());
-    ASSERT_TRUE(waitUntil([&] { return coordinator.phase() == DictationPhase::ready; }, 10s))
+    EXPECT_EQ(target.waitForText(committed).toStdString(), committed.toStdString());
+    ASSERT_TRUE(waitUntil([&] { return coordinator.phase() == DictationPhase::ready; }, 60s))
         << coordinator.lastError().toStdString();
     EXPECT_TRUE(coordinator.lastError().isEmpty()) << coordinator.lastError().toStdString();
-    EXPECT_TRUE(waitUntil([&] { return QGuiApplication::clipboard()->text() == usersClipboard; }, 5s))
+    EXPECT_TRUE(waitUntil([&] { return QGuiApplication::clipboard()->text() == usersClipboard; }, 60s))
         << QGuiApplication::clipboard()->text().toStdString();
 
     // As much audio as the recorder ran, from its start to its stop, with the speech in it.

@@ -11,6 +11,7 @@
 #include <QProcess>
 
 #include "AppProcess.h"
+#include "support/Skips.h"
 #include "support/cloud/FakeCloudFixture.h"
 #include "support/focus/TextTargetProcess.h"
 
@@ -112,7 +113,7 @@ protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
         FakeCloudFixture::SetUp();
         app = std::make_unique<tessvale::testing::AppProcess>(server(), authority());
     }
@@ -157,7 +158,7 @@ TEST_F(AppDictationQuitTest, SigtermMidDictationCancelsTheSessionBeforeExit)
 {
     startSignedIn();
     tessvale::testing::holdShortcut(true);
-    const bool started = waitUntil([&] { return sessionStarted(); }, 10s);
+    const bool started = waitUntil([&] { return sessionStarted(); }, 60s);
     if (started)
         app->signal(SIGTERM);
     tessvale::testing::holdShortcut(false);
@@ -194,7 +195,7 @@ TEST_F(AppDictationQuitTest, CtrlCDuringThePasteRestoresTheClipboardBeforeExit)
         }
     });
     tessvale::testing::holdShortcut(true);
-    ASSERT_TRUE(waitUntil([&] { return sessionStarted(); }, 10s)) << app->output().constData();
+    ASSERT_TRUE(waitUntil([&] { return sessionStarted(); }, 60s)) << app->output().constData();
     waitUntil([] { return false; }, 400ms);
     tessvale::testing::holdShortcut(false);
     ASSERT_TRUE(waitUntil(
@@ -202,7 +203,7 @@ TEST_F(AppDictationQuitTest, CtrlCDuringThePasteRestoresTheClipboardBeforeExit)
             manager.poll();
             return app->process().state() == QProcess::NotRunning;
         },
-        10s))
+        60s))
         << app->output().constData();
     expectCleanExit();
 

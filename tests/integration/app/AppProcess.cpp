@@ -126,7 +126,7 @@ QStringList windowsNamed(const QString& pattern)
     QProcess search;
     search.start(QStringLiteral("xdotool"),
         { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), pattern });
-    search.waitForFinished(5000);
+    search.waitForFinished(60000);
     return QString::fromLatin1(search.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 

@@ -16,6 +16,7 @@
 #include "instance/SingleInstance.h"
 #include "menu/TrayController.h"
 #include "setup/SetupWindowController.h"
+#include "support/Skips.h"
 #include "windows/settings/SettingsWindowController.h"
 
 using namespace tessvale;
@@ -53,7 +54,7 @@ QCoro::Task<> recordClose(std::shared_ptr<PlayedStream> stream)
 TEST(AppScene, QuitFromTheMenuCancelsTheDictationAndEndsTheLoop)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
     TessvaleApp scene;
     DictationCoordinator& c = scene.coordinator();
     auto stream = std::make_shared<PlayedStream>();
@@ -91,7 +92,7 @@ TEST(AppScene, QuitFromTheMenuCancelsTheDictationAndEndsTheLoop)
 TEST(AppScene, ARelaunchShowsTheSetupWindowAndPreferencesOpenTheSettingsWindow)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
     QTemporaryDir folder;
     auto instance = std::make_unique<SingleInstance>(folder.path());
     ASSERT_EQ(instance->claim(), SingleInstance::Role::instance);

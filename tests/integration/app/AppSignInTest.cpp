@@ -8,6 +8,7 @@
 
 #include "AppProcess.h"
 #include "settings/AppSettings.h"
+#include "support/Skips.h"
 #include "support/cloud/FakeCloudFixture.h"
 #include "support/focus/TextTargetProcess.h"
 
@@ -50,7 +51,7 @@ protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY") || qEnvironmentVariableIsEmpty("BROWSER"))
-            GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
         FakeCloudFixture::SetUp();
         profile = AppProcess::freshProfile();
     }
@@ -89,7 +90,7 @@ TEST_F(AppSignInTest, SetupWindowOpensOnlyOnAFirstSignedOutLaunch)
 {
     auto app = launch();
     ASSERT_TRUE(app->waitForLog("No stored API key found.")) << app->output().constData();
-    ASSERT_TRUE(waitUntil(setupWindowShown, 10s)) << app->output().constData();
+    ASSERT_TRUE(waitUntil(setupWindowShown, 60s)) << app->output().constData();
     EXPECT_TRUE(waitUntil([&] { return initialSetupPresented(*app); }));
     quit(*app);
     ASSERT_TRUE(waitUntil([] { return !setupWindowShown(); }));
@@ -116,7 +117,7 @@ TEST_F(AppSignInTest, SignsInThroughTheCallbackForwardedByASecondProcess)
 {
     auto app = launch();
     QStringList windows;
-    ASSERT_TRUE(waitUntil([&] { return !(windows = tessvale::testing::windowsNamed(setupTitle)).isEmpty(); }, 20s))
+    ASSERT_TRUE(waitUntil([&] { return !(windows = tessvale::testing::windowsNamed(setupTitle)).isEmpty(); }, 60s))
         << app->output().constData();
     // A key that lands before the window takes input is lost: press again until the sign-in opens.
     for (int attempt = 0; attempt < 3 && !app->logged("Opened browser sign-in"); ++attempt) {
@@ -160,11 +161,11 @@ TEST_F(AppSignInTest, HeldShortcutDictatesIntoTheTextTarget)
     tessvale::testing::holdShortcut(true);
     const bool started = waitUntil(
         [&] { return server().stream().connectionCount() > 0 && !server().stream().connection().textFrames.isEmpty(); },
-        10s);
+        60s);
     if (started)
         waitUntil([] { return false; }, 400ms);
     tessvale::testing::holdShortcut(false);
     ASSERT_TRUE(started) << "no dictation began: " << app->output().constData();
-    EXPECT_EQ(target.waitForText(dictated, 10000), dictated) << app->output().constData();
+    EXPECT_EQ(target.waitForText(dictated), dictated) << app->output().constData();
     quit(*app);
 }

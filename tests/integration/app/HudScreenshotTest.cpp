@@ -47,8 +47,8 @@ TEST(HudScreenshot, Recording)
         hud.setCompositorProbe([compositing] { return compositing; });
         DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::recording);
         DictationCoordinatorTestAccess::setAudioLevel(h.coordinator(), 0.55);
-        QTRY_VERIFY_WITH_TIMEOUT(hud.window()->isVisible(), 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(hud.window()->windowOpacity(), 1.0, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(hud.window()->isVisible(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(hud.window()->windowOpacity(), 1.0, 60000);
         QTest::qWait(200);
         const QString path = QDir(folder).filePath(
             compositing ? QStringLiteral("hud-recording.png") : QStringLiteral("hud-recording-no-compositor.png"));

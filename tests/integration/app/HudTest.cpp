@@ -8,6 +8,7 @@
 #include "coordinator/DictationCoordinatorTestAccess.h"
 #include "hud/DictationHUDWaveformView.h"
 #include "hud/DictationHUDWindowController.h"
+#include "support/Skips.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "support/focus/TextTargetProcess.h"
 
@@ -50,7 +51,7 @@ const QString kStopIgnored = QStringLiteral("Ignored stop request because no dic
 TEST(Hud, NeverTakesTheFocusAndItsStopButtonStopsOnce)
 {
     if (!hasDesktop())
-        GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
     std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
     ASSERT_TRUE(display);
     TextTargetProcess target;
@@ -62,7 +63,7 @@ TEST(Hud, NeverTakesTheFocusAndItsStopButtonStopsOnce)
     CoordinatorHarness h;
     DictationHUDWindowController hud(h.coordinator(), [](const QString&) { return QIcon(); });
     DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::recording);
-    QTRY_VERIFY_WITH_TIMEOUT(hud.window()->isVisible(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(hud.window()->isVisible(), 60000);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(hud.window()->windowHandle()));
     // Give the window manager time to act on the new window.
     QTest::qWait(400);
@@ -73,7 +74,7 @@ TEST(Hud, NeverTakesTheFocusAndItsStopButtonStopsOnce)
     QAbstractButton* stop = hud.view()->stopButton();
     ASSERT_TRUE(stop->isVisible());
     clickAt(display.get(), stop->mapToGlobal(stop->rect().center()));
-    QTRY_VERIFY_WITH_TIMEOUT(h.logged(kStopIgnored), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(h.logged(kStopIgnored), 60000);
     QTest::qWait(300);
     h.settle();
     EXPECT_EQ(h.activityMessages().count(kStopIgnored), 1);
@@ -82,7 +83,7 @@ TEST(Hud, NeverTakesTheFocusAndItsStopButtonStopsOnce)
 
     // Hidden, nothing keeps running: no frame timer, no fade.
     DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::ready);
-    QTRY_VERIFY_WITH_TIMEOUT(!hud.window()->isVisible(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(!hud.window()->isVisible(), 60000);
     h.settle();
     for (const QTimer* timer : hud.window()->findChildren<QTimer*>())
         EXPECT_FALSE(timer->isActive()) << timer->metaObject()->className();

@@ -14,6 +14,7 @@
 #include "platform/linux/shortcuts/X11KeySource.h"
 #include "platform/linux/shortcuts/X11SessionInputProbe.h"
 #include "settings/ModifierKeyCodes.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "support/focus/TextTargetProcess.h"
@@ -24,6 +25,7 @@
 #include "windows/shortcuts/ShortcutSettingsCard.h"
 #include "wiring/AppWiring.h"
 
+#include "support/shortcuts/XTestKeyboard.h"
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -31,6 +33,7 @@
 using namespace tessvale;
 using namespace std::chrono_literals;
 using tessvale::testing::hasDesktop;
+using tessvale::testing::XTestKeyboard;
 using Gesture = ShortcutGesture;
 
 namespace {
@@ -79,7 +82,7 @@ protected:
     void SetUp() override
     {
         if (!hasDesktop())
-            GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
         wiring
             = std::make_unique<ShortcutWiring>(h.settings(), h.coordinator(), fakeMonitors(h.sleeper()), h.sleeper());
         wiring->start();
@@ -259,30 +262,6 @@ TEST_F(ShortcutEditorTest, TypedLettersNeverReachAFocusedLineEditWhileARowRecord
 
 namespace {
 
-// Keys as the user's keyboard sends them to the X server.
-class XTestKeyboard
-{
-public:
-    XTestKeyboard()
-        : m_display(XOpenDisplay(nullptr))
-    {
-    }
-    ~XTestKeyboard()
-    {
-        if (m_display)
-            XCloseDisplay(m_display);
-    }
-    bool isOpen() const { return m_display != nullptr; }
-    void send(KeySym keysym, bool press)
-    {
-        XTestFakeKeyEvent(m_display, XKeysymToKeycode(m_display, keysym), press ? True : False, CurrentTime);
-        XSync(m_display, False);
-    }
-
-private:
-    Display* m_display;
-};
-
 bool loggedShortcutAction(const QStringList& messages)
 {
     for (const QString& message : messages) {
@@ -299,7 +278,7 @@ bool loggedShortcutAction(const QStringList& messages)
 TEST(ShortcutEditorDesktop, RecordingTheCurrentComboThroughTheServerStartsNoDictation)
 {
     if (!hasDesktop())
-        GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
     CoordinatorHarness h;
     PlatformServices platform;
     platform.syntheticInput = std::make_shared<SyntheticInputTracker>();
@@ -313,7 +292,6 @@ TEST(ShortcutEditorDesktop, RecordingTheCurrentComboThroughTheServerStartsNoDict
     EditorWindow window(h.settings(), h.coordinator(), &wiring);
     XTestKeyboard keyboard;
     ASSERT_TRUE(keyboard.isOpen());
-    spinEventLoop(100ms);
 
     ShortcutBindingEditorRow& row = *window.card->handsFreeRow();
     QTest::mouseClick(row.recordButton(), Qt::LeftButton);
@@ -337,7 +315,6 @@ TEST(ShortcutEditorDesktop, RecordingTheCurrentComboThroughTheServerStartsNoDict
 
     // Resumed: the same hold now reaches the coordinator.
     EXPECT_TRUE(wiring.engine().isMonitoring());
-    spinEventLoop(100ms);
     keyboard.send(XK_Control_L, true);
     keyboard.send(XK_Alt_L, true);
     spinEventLoop(400ms);
@@ -354,7 +331,7 @@ TEST(ShortcutEditorDesktop, RecordingTheCurrentComboThroughTheServerStartsNoDict
 TEST(ShortcutEditorDesktop, ACombinationTheDesktopTakesIsNamed)
 {
     if (!hasDesktop())
-        GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
     CoordinatorHarness h;
     auto keyCodes = std::make_shared<X11KeyCodeTranslator>();
     ShortcutWiring wiring(h.settings(), h.coordinator(), fakeMonitors(h.sleeper()), h.sleeper(), nullptr, keyCodes);

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QLocalSocket>
@@ -14,6 +19,11 @@
 #include <QtEndian>
 
 #include "instance/SingleInstance.h"
+#include "support/async/EventLoopWaits.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using tessvale::SingleInstance;
 
@@ -21,14 +31,16 @@ namespace {
 
 constexpr char folderVariable[] = "TESSVALE_INSTANCE_TEST_FOLDER";
 constexpr char urlVariable[] = "TESSVALE_INSTANCE_TEST_URL";
+constexpr char timeoutVariable[] = "TESSVALE_INSTANCE_TEST_TIMEOUT_MS";
 
 // Another start of "the application": this test program, running only the helper below.
-std::unique_ptr<QProcess> startHelper(const QString& folder, const QString& url = {})
+std::unique_ptr<QProcess> startHelper(const QString& folder, const QString& url = {}, int timeoutMs = 3000)
 {
     auto process = std::make_unique<QProcess>();
     auto environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(folderVariable), folder);
     environment.insert(QString::fromLatin1(urlVariable), url);
+    environment.insert(QString::fromLatin1(timeoutVariable), QString::number(timeoutMs));
     process->setProcessEnvironment(environment);
     process->start(QCoreApplication::applicationFilePath(),
         { QStringLiteral("--gtest_also_run_disabled_tests"),
@@ -36,12 +48,21 @@ std::unique_ptr<QProcess> startHelper(const QString& folder, const QString& url 
     return process;
 }
 
-// Runs the event loop (so an in-process instance serves the helper) until the helper exits.
-bool forwards(std::unique_ptr<QProcess> helper)
+// Runs the event loop (so an in-process instance serves the helper) until the helper exits; returns
+// the role it printed.
+QByteArray roleOf(std::unique_ptr<QProcess> helper)
 {
     QSignalSpy finished(helper.get(), &QProcess::finished);
-    return (helper->state() == QProcess::NotRunning || finished.wait(10000))
-        && helper->readAllStandardOutput().contains("role=forwarded");
+    if (helper->state() != QProcess::NotRunning && !finished.wait(10000))
+        return {};
+    const QByteArray output = helper->readAllStandardOutput();
+    const qsizetype at = output.indexOf("role=");
+    return at < 0 ? QByteArray() : output.mid(at + 5).split('\n').first();
+}
+
+bool forwards(std::unique_ptr<QProcess> helper)
+{
+    return roleOf(std::move(helper)) == "forwarded";
 }
 
 // Sends raw bytes to the instance; returns what it answered before closing the connection, which
@@ -50,7 +71,7 @@ QByteArray exchange(const QString& socketPath, const QByteArray& bytes)
 {
     QLocalSocket socket;
     socket.connectToServer(socketPath);
-    EXPECT_TRUE(socket.waitForConnected(2000));
+    EXPECT_TRUE(socket.waitForConnected(60000));
     socket.write(bytes);
     QByteArray reply;
     QObject::connect(&socket, &QLocalSocket::readyRead, [&] { reply += socket.readAll(); });
@@ -66,14 +87,58 @@ QByteArray framed(const QByteArray& payload, quint32 length)
     return header + payload;
 }
 
+// Warnings logged while the object lives.
+class WarningCounter
+{
+public:
+    WarningCounter() { s_previous = qInstallMessageHandler(&WarningCounter::handle); }
+    ~WarningCounter()
+    {
+        qInstallMessageHandler(s_previous);
+        s_lines.clear();
+    }
+    int count(const char* text) const
+    {
+        return int(std::count_if(s_lines.begin(), s_lines.end(),
+            [text](const QString& line) { return line.contains(QLatin1String(text)); }));
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        if (type == QtWarningMsg)
+            s_lines << message;
+        s_previous(type, context, message);
+    }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline QStringList s_lines;
+};
+
+// Connects count times to the socket, each time sending a header no message may have, and hangs up.
+void floodWithJunk(const QString& socketPath, int count, std::atomic<int>& sent)
+{
+    const QByteArray path = QFile::encodeName(socketPath);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), std::min(size_t(path.size()), sizeof address.sun_path - 1));
+    for (int i = 0; i < count; ++i) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+            && ::write(fd, "\xff\xff\xff\xff", 4) == 4)
+            ++sent;
+        ::close(fd);
+    }
+}
+
 } // namespace
 
 // Not a test: the other start that the tests below launch.
 TEST(SingleInstanceHelper, DISABLED_Run)
 {
     SingleInstance instance(qEnvironmentVariable(folderVariable));
-    const SingleInstance::Role role = instance.claim(QUrl(qEnvironmentVariable(urlVariable)));
-    const char* names[] = { "instance", "forwarded", "failed" };
+    const SingleInstance::Role role
+        = instance.claim(QUrl(qEnvironmentVariable(urlVariable)), qEnvironmentVariableIntValue(timeoutVariable));
+    const char* names[] = { "instance", "forwarded", "failed", "refused" };
     printf("role=%s\n", names[int(role)]);
     fflush(stdout);
     if (role == SingleInstance::Role::instance)
@@ -121,7 +186,7 @@ TEST(SingleInstance, SimultaneousFirstStartsGiveOneInstance)
                 output += start->readAllStandardOutput();
             return output.count("role=") == 4;
         },
-        10000));
+        60000));
     EXPECT_EQ(output.count("role=instance"), 1);
     EXPECT_EQ(output.count("role=forwarded"), 3);
     for (auto& start : starts) {
@@ -135,7 +200,7 @@ TEST(SingleInstance, RecoversFromACrashedInstanceAndDropsBadInput)
     QTemporaryDir folder;
     SingleInstance instance(folder.path());
     auto crashed = startHelper(folder.path());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return crashed->readAllStandardOutput().contains("role=instance"); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return crashed->readAllStandardOutput().contains("role=instance"); }, 60000));
     crashed->kill(); // SIGKILL: it leaves its lock and socket behind
     crashed->waitForFinished();
     ASSERT_TRUE(QFile::exists(instance.lockFilePath()));
@@ -162,4 +227,44 @@ TEST(SingleInstance, RecoversFromACrashedInstanceAndDropsBadInput)
     EXPECT_TRUE(forwards(startHelper(folder.path(), QStringLiteral("tessvale://auth/callback?code=later"))));
     ASSERT_EQ(urls.size(), 2);
     EXPECT_EQ(urls.at(0).at(0).toUrl(), QUrl(QString::fromLatin1(url)));
+}
+
+TEST(SingleInstance, AUrlTooLargeToForwardIsRefusedAtOnceAndNeverSent)
+{
+    QTemporaryDir folder;
+    SingleInstance instance(folder.path());
+    ASSERT_EQ(instance.claim(), SingleInstance::Role::instance);
+    WarningCounter warnings;
+    const QString tooLarge = QStringLiteral("tessvale://auth/callback?code=")
+        + QString(SingleInstance::maximumMessageSize, QLatin1Char('a'));
+    EXPECT_EQ(roleOf(startHelper(folder.path(), tooLarge)), "refused");
+    EXPECT_EQ(warnings.count("Dropped"), 0);
+}
+
+TEST(SingleInstance, AFloodOfJunkIsLoggedSparinglyAndAnActivationStillGetsThrough)
+{
+    QTemporaryDir folder;
+    SingleInstance instance(folder.path());
+    ASSERT_EQ(instance.claim(), SingleInstance::Role::instance);
+    WarningCounter warnings;
+    constexpr int floodSize = 3000;
+    std::atomic<int> sent { 0 };
+    std::atomic<bool> done { false };
+    std::thread flood([&] {
+        floodWithJunk(instance.socketPath(), floodSize, sent);
+        done = true;
+    });
+    ASSERT_TRUE(tessvale::waitUntil([&] { return sent > floodSize / 4; }, std::chrono::seconds(60)));
+    // Answered within a second while the flood goes on.
+    QElapsedTimer timer;
+    timer.start();
+    const QByteArray role = roleOf(startHelper(folder.path(), {}, 1000));
+    const qint64 elapsed = timer.elapsed();
+    const int sentBefore = sent;
+    EXPECT_TRUE(tessvale::waitUntil([&] { return done.load(); }, std::chrono::seconds(60)));
+    flood.join();
+    std::printf("activation answered after %lld ms, %d of %d junk connections sent by then\n",
+        static_cast<long long>(elapsed), sentBefore, floodSize);
+    EXPECT_EQ(role, "forwarded");
+    EXPECT_LE(warnings.count("Dropped"), 20);
 }

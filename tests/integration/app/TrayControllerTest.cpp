@@ -15,6 +15,7 @@
 #include "icons/SymbolIcons.h"
 #include "menu/MenuBarContentView.h"
 #include "menu/TrayController.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/coordinator/CoordinatorHarness.h"
 
@@ -39,7 +40,7 @@ bool isEmbedded(QWidget* window)
         return false;
     QProcess info;
     info.start(QStringLiteral("xwininfo"), { QStringLiteral("-root"), QStringLiteral("-tree") });
-    info.waitForFinished(5000);
+    info.waitForFinished(60000);
     const QStringList lines = QString::fromLocal8Bit(info.readAllStandardOutput()).split(QLatin1Char('\n'));
     const QString id = QStringLiteral("0x") + QString::number(window->winId(), 16) + QLatin1Char(' ');
     const auto indent = [](const QString& line) { return line.size() - line.trimmed().size(); };
@@ -86,25 +87,23 @@ std::unique_ptr<TrayController> makeController(DictationCoordinator& coordinator
 TEST(TrayController, IconIsEmbeddedAndFollowsThePhase)
 {
     if (!hasDesktop() || !QSystemTrayIcon::isSystemTrayAvailable())
-        GTEST_SKIP() << "needs the tray host of scripts/test-env";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the tray host of scripts/test-env";
     CoordinatorHarness h;
     DictationCoordinatorTestAccess::setSignedIn(h.coordinator(), CoordinatorHarness::sampleMe());
     Actions actions;
     auto tray = makeController(h.coordinator(), actions);
     tray->start();
-    ASSERT_TRUE(waitUntil([&] { return isEmbedded(trayIconWindow()); }, std::chrono::milliseconds(10000)));
+    ASSERT_TRUE(waitUntil([&] { return isEmbedded(trayIconWindow()); }, std::chrono::seconds(60)));
     EXPECT_TRUE(tray->isTrayIconShown());
     EXPECT_EQ(tray->fallbackWindow(), nullptr);
     EXPECT_EQ(iconImage(tray->trayIcon()->icon()), iconImage(traySymbolIcon(QStringLiteral("mic"))));
-    ASSERT_TRUE(
-        waitUntil([&] { return !trayIconWindow()->grab().toImage().isNull(); }, std::chrono::milliseconds(5000)));
+    ASSERT_TRUE(waitUntil([&] { return !trayIconWindow()->grab().toImage().isNull(); }, std::chrono::seconds(60)));
     const QImage ready = trayIconWindow()->grab().toImage();
 
     DictationCoordinatorTestAccess::setPhase(h.coordinator(), DictationPhase::recording);
     const QImage recording = iconImage(traySymbolIcon(QStringLiteral("record.circle.fill")));
     ASSERT_TRUE(waitUntil([&] { return iconImage(tray->trayIcon()->icon()) == recording; }));
-    ASSERT_TRUE(
-        waitUntil([&] { return trayIconWindow()->grab().toImage() != ready; }, std::chrono::milliseconds(5000)));
+    ASSERT_TRUE(waitUntil([&] { return trayIconWindow()->grab().toImage() != ready; }, std::chrono::seconds(60)));
     // The context menu shows the same content.
     QStringList entries;
     for (QAction* action : tray->contextMenu()->actions())
@@ -119,7 +118,7 @@ TEST(TrayController, IconIsEmbeddedAndFollowsThePhase)
 TEST(TrayController, CardStopsAHeldDictationAndClosingItDoesNotQuit)
 {
     if (!hasDesktop())
-        GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
     CoordinatorHarness h;
     h.prepareDictation();
     DictationCoordinatorTestAccess::setSignedIn(h.coordinator(), CoordinatorHarness::sampleMe());
@@ -180,7 +179,7 @@ TEST(TrayController, CardStopsAHeldDictationAndClosingItDoesNotQuit)
 TEST(TrayController, CardAndMenuCloseWhenTheDictationLeavesRecording)
 {
     if (!hasDesktop())
-        GTEST_SKIP() << "needs the private desktop of scripts/test-env";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop of scripts/test-env";
     CoordinatorHarness h;
     DictationCoordinatorTestAccess::setSignedIn(h.coordinator(), CoordinatorHarness::sampleMe());
     Actions actions;
@@ -213,7 +212,7 @@ TEST(TrayFallback, ChildShowsTheWindowUntilATrayHostAppears)
     QSignalSpy lastWindowClosed(qApp, &QGuiApplication::lastWindowClosed);
     tray->start();
     ASSERT_NE(tray->fallbackWindow(), nullptr);
-    ASSERT_TRUE(waitUntil([&] { return tray->fallbackWindow()->isVisible(); }, std::chrono::milliseconds(5000)));
+    ASSERT_TRUE(waitUntil([&] { return tray->fallbackWindow()->isVisible(); }, std::chrono::seconds(60)));
     EXPECT_FALSE(tray->isTrayIconShown());
     EXPECT_EQ(tray->fallbackWindow()->windowTitle(), QStringLiteral("Tessvale"));
 
@@ -227,8 +226,8 @@ TEST(TrayFallback, ChildShowsTheWindowUntilATrayHostAppears)
 
     fputs("fallback-shown\n", stdout);
     fflush(stdout);
-    ASSERT_TRUE(waitUntil([&] { return tray->isTrayIconShown(); }, std::chrono::milliseconds(20000)));
-    ASSERT_TRUE(waitUntil([&] { return isEmbedded(trayIconWindow()); }, std::chrono::milliseconds(10000)));
+    ASSERT_TRUE(waitUntil([&] { return tray->isTrayIconShown(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(waitUntil([&] { return isEmbedded(trayIconWindow()); }, std::chrono::seconds(60)));
     EXPECT_FALSE(tray->fallbackWindow()->isVisible());
     // Embedded, nothing polls.
     for (const QTimer* timer : tray->findChildren<QTimer*>())
@@ -237,7 +236,7 @@ TEST(TrayFallback, ChildShowsTheWindowUntilATrayHostAppears)
     fflush(stdout);
     // The tray host goes away: the window comes back.
     ASSERT_TRUE(waitUntil(
-        [&] { return tray->fallbackWindow()->isVisible() && !tray->isTrayIconShown(); }, std::chrono::seconds(20)));
+        [&] { return tray->fallbackWindow()->isVisible() && !tray->isTrayIconShown(); }, std::chrono::seconds(60)));
 }
 
 TEST(TrayFallback, WindowWithoutATrayHostThenTheIconOnceOneStarts)
@@ -252,8 +251,9 @@ TEST(TrayFallback, WindowWithoutATrayHostThenTheIconOnceOneStarts)
     QProcess xvfb;
     xvfb.start(QStringLiteral("Xvfb"),
         { QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-            QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp") });
-    ASSERT_TRUE(xvfb.waitForReadyRead(10000));
+            QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+            QStringLiteral("-noreset") });
+    ASSERT_TRUE(xvfb.waitForReadyRead(60000));
     const QString display = QStringLiteral(":") + QString::fromLatin1(xvfb.readLine().trimmed());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), display);
@@ -261,7 +261,14 @@ TEST(TrayFallback, WindowWithoutATrayHostThenTheIconOnceOneStarts)
     QProcess openbox;
     openbox.setProcessEnvironment(environment);
     openbox.start(QStringLiteral("openbox"), {});
-    QTest::qWait(500);
+    // The window manager serves once it has named itself on the root window. (The server must not reset
+    // when a query's connection closes before the window manager's is open: the manager's would fail.)
+    ASSERT_TRUE(waitUntil([&] {
+        QProcess xprop;
+        xprop.setProcessEnvironment(environment);
+        xprop.start(QStringLiteral("xprop"), { QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK") });
+        return xprop.waitForFinished(60000) && xprop.readAllStandardOutput().contains("window id");
+    }));
 
     QProcess child;
     environment.insert(QStringLiteral("TESSVALE_TRAY_FALLBACK_CHILD"), QStringLiteral("1"));
@@ -274,7 +281,7 @@ TEST(TrayFallback, WindowWithoutATrayHostThenTheIconOnceOneStarts)
             return (output += QString::fromLocal8Bit(child.readAllStandardOutput()))
                 .contains(QStringLiteral("fallback-shown"));
         },
-        std::chrono::milliseconds(20000)));
+        std::chrono::seconds(60)));
 
     QProcess trayer;
     trayer.setProcessEnvironment(environment);
@@ -284,9 +291,9 @@ TEST(TrayFallback, WindowWithoutATrayHostThenTheIconOnceOneStarts)
             output += QString::fromLocal8Bit(child.readAllStandardOutput());
             return output.contains(QStringLiteral("tray-shown"));
         },
-        std::chrono::seconds(30)));
+        std::chrono::seconds(60)));
     trayer.kill();
-    EXPECT_TRUE(child.waitForFinished(40000));
+    EXPECT_TRUE(child.waitForFinished(60000));
     output += QString::fromLocal8Bit(child.readAllStandardOutput());
     EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
     EXPECT_TRUE(output.contains(QStringLiteral("tray-shown"))) << output.toStdString();

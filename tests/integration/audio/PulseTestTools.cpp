@@ -18,7 +18,7 @@ std::shared_ptr<AudioSystem> desktopAudio()
 
 bool soundServerAvailable()
 {
-    return !runTool("pactl", { "info" }, 5000).isNull();
+    return !runTool("pactl", { "info" }, 60000).isNull();
 }
 
 QString runTool(const QString& program, const QStringList& arguments, int timeoutMs)
@@ -76,7 +76,7 @@ bool PrivateSoundServer::start()
         { "--daemonize=no", "--exit-idle-time=-1", "--system=false", "--use-pid-file=no", "-n",
             "--load=module-native-protocol-unix auth-anonymous=1 socket=" + m_folder + "/native",
             "--load=module-sine-source source_name=sine rate=48000 frequency=440" });
-    if (!m_process->waitForStarted(5000)) {
+    if (!m_process->waitForStarted(60000)) {
         return false;
     }
     QElapsedTimer waited;

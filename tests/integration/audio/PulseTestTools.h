@@ -16,7 +16,7 @@ bool soundServerAvailable();
 // A connection to the sound server PULSE_SERVER names now (the desktop's, unless a test points it elsewhere).
 std::shared_ptr<AudioSystem> desktopAudio();
 // Runs a program to its end; its trimmed standard output, or a null string on failure.
-QString runTool(const QString& program, const QStringList& arguments, int timeoutMs = 15000);
+QString runTool(const QString& program, const QStringList& arguments, int timeoutMs = 60000);
 QString temporaryPath(const QString& name);
 
 // A sound server of the test's own, with a sine source "sine", that the test may kill and start

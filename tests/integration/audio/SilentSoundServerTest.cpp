@@ -14,6 +14,9 @@
 #include "audio/AudioCaptureService.h"
 #include "audio/AudioDeviceMonitor.h"
 #include "platform/audio/AudioSystem.h"
+#include "platform/linux/audio/LinuxAudioSystem.h"
+#include "platform/linux/audio/PulseAudioServer.h"
+#include "platform/linux/system/PulseMicrophoneAuthorizer.h"
 #include "support/audio/CaptureRecorder.h"
 
 using tessvale::testing::desktopAudio;
@@ -90,4 +93,24 @@ TEST(SilentSoundServer, DeviceListMonitorAndRecordingEachGiveUpInTime)
     }
     EXPECT_LT(timer.elapsed(), boundMs) << "starting a recording";
     EXPECT_FALSE(service.isRunning());
+}
+
+TEST(SilentSoundServer, WhatAStartAsksOfItWaitsLessThanOneAnswerInAll)
+{
+    SilentSoundServer server;
+    ASSERT_TRUE(server.listening());
+    QElapsedTimer timer;
+    timer.start();
+    // What the application asks at its start: the microphone, the devices, their changes, the
+    // microphone again.
+    const auto audio = std::make_shared<tessvale::LinuxAudioSystem>();
+    tessvale::PulseMicrophoneAuthorizer microphone(audio->server());
+    EXPECT_EQ(microphone.check(), tessvale::MicrophoneAuthorizationStatus::denied);
+    EXPECT_TRUE(AudioCaptureService::availableInputDevices(*audio).isEmpty());
+    AudioDeviceMonitor monitor([] {}, audio);
+    monitor.start();
+    QString reason;
+    EXPECT_EQ(microphone.check(&reason), tessvale::MicrophoneAuthorizationStatus::denied);
+    EXPECT_EQ(reason, "The sound server did not answer in time.");
+    EXPECT_LT(timer.elapsed(), tessvale::PulseAudioServer::answerTimeout.count());
 }

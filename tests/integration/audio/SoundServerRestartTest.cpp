@@ -42,7 +42,7 @@ protected:
             GTEST_SKIP() << "no pulseaudio to start";
         }
         ASSERT_TRUE(m_server.start());
-        ASSERT_TRUE(waitUntil([] { return listed("sine"); }, 2000ms));
+        ASSERT_TRUE(waitUntil([] { return listed("sine"); }, 60s));
     }
 
     PrivateSoundServer m_server;
@@ -57,18 +57,18 @@ TEST_F(SoundServerRestart, MonitorHearsChangesAgainAfterTheServerComesBack)
     monitor.start();
 
     m_server.kill();
-    EXPECT_TRUE(waitUntil([&] { return calls > 0; }, 2000ms)) << "no callback when the server went away";
+    EXPECT_TRUE(waitUntil([&] { return calls > 0; }, 60s)) << "no callback when the server went away";
     EXPECT_TRUE(AudioCaptureService::availableInputDevices(*desktopAudio()).isEmpty());
 
     const int beforeRestart = calls;
     ASSERT_TRUE(m_server.start());
-    EXPECT_TRUE(waitUntil([&] { return calls > beforeRestart; }, 3000ms)) << "no callback when the server came back";
+    EXPECT_TRUE(waitUntil([&] { return calls > beforeRestart; }, 60s)) << "no callback when the server came back";
     EXPECT_TRUE(listed("sine"));
 
     spinEventLoop(200ms);
     const int beforeLoad = calls;
     ASSERT_FALSE(runTool("pactl", { "load-module", "module-sine-source", "source_name=probe" }).isNull());
-    EXPECT_TRUE(waitUntil([&] { return calls > beforeLoad; }, 1000ms)) << "deaf after the restart";
+    EXPECT_TRUE(waitUntil([&] { return calls > beforeLoad; }, 60s)) << "deaf after the restart";
     EXPECT_TRUE(monitor.isMonitoring());
 }
 
@@ -78,14 +78,22 @@ TEST_F(SoundServerRestart, RecordingEndsWithAReasonWhenTheServerIsKilled)
     CaptureRecorder recorder;
     AudioCaptureService service(desktopAudio());
     service.start(QString("sine"), recorder.chunkHandler(), recorder.levelHandler(), recorder.endedHandler());
-    ASSERT_TRUE(recorder.waitForChunks(2, 3s));
+    ASSERT_TRUE(recorder.waitForChunks(2, 60s));
 
     m_server.kill();
-    EXPECT_TRUE(recorder.waitForEnd(2s));
+    EXPECT_TRUE(recorder.waitForEnd(60s));
     EXPECT_FALSE(service.isRunning());
     QElapsedTimer timer;
     timer.start();
     service.stop();
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_EQ(recorder.ends(), QStringList { deviceName + ": the sound server went away" });
+
+    // The next recording connects to the new server, not over what was left of the old one.
+    ASSERT_TRUE(m_server.start());
+    ASSERT_TRUE(waitUntil([] { return listed("sine"); }, 2000ms));
+    CaptureRecorder again;
+    service.start(QString("sine"), again.chunkHandler(), again.levelHandler(), again.endedHandler());
+    EXPECT_TRUE(again.waitForChunks(2, 3s));
+    service.stop();
 }

@@ -6,6 +6,7 @@
 #include "auth/KeychainStore.h"
 #include "platform/linux/auth/LibsecretSecretStore.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "support/async/TaskRunner.h"
 
 // GIO names a struct member "signals", which Qt defines as a keyword macro.
@@ -28,7 +29,7 @@ protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-            GTEST_SKIP() << "no D-Bus session with a Secret Service (run through scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "no D-Bus session with a Secret Service (run through scripts/test-env)";
     }
 
     void TearDown() override
@@ -71,7 +72,7 @@ protected:
         QProcess tool;
         tool.start(QStringLiteral("secret-tool"),
             { QStringLiteral("lookup"), QStringLiteral("service"), m_service, QStringLiteral("account"), account });
-        if (!tool.waitForFinished(10'000)) {
+        if (!tool.waitForFinished(60'000)) {
             ADD_FAILURE() << "secret-tool did not finish";
             return {};
         }
@@ -174,7 +175,7 @@ TEST_F(SecretServiceKeychain, ReadsUnderAnEventLoopWithoutGLibToo)
     environment.insert(QStringLiteral("QT_NO_GLIB"), QStringLiteral("1"));
     process.setProcessEnvironment(environment);
     process.start(helperProgramPath(QStringLiteral("tessvale-keychain-probe")), { m_service, kAccount });
-    ASSERT_TRUE(process.waitForFinished(20'000));
+    ASSERT_TRUE(process.waitForFinished(60'000));
     EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()).trimmed(), QStringLiteral("present 13"));
 }
 
@@ -187,7 +188,7 @@ TEST(SecretServiceMissing, ReadFailsWithTheMissingServiceText)
         QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/tessvale-bus"));
     process.setProcessEnvironment(environment);
     process.start(probe, { QStringLiteral("com.tessvale.tests"), kAccount });
-    ASSERT_TRUE(process.waitForFinished(20'000)) << probe.toStdString();
+    ASSERT_TRUE(process.waitForFinished(60'000)) << probe.toStdString();
     ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()).trimmed(),
         QStringLiteral("error -25291 ") + KeychainError::unexpectedStatus(-25291).description());

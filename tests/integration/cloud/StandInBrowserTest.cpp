@@ -52,7 +52,7 @@ protected:
         browser.start(qEnvironmentVariable("TESSVALE_SOURCE_DIR") + QStringLiteral("/scripts/stand-in-browser"),
             { url.toString() });
         // The fake answers on this thread's event loop, so the wait must keep it turning.
-        EXPECT_TRUE(waitUntil([&] { return browser.state() == QProcess::NotRunning; }, std::chrono::seconds(20)));
+        EXPECT_TRUE(waitUntil([&] { return browser.state() == QProcess::NotRunning; }, std::chrono::seconds(60)));
         QFile opened(bin.filePath(QStringLiteral("opened")));
         const QString address = opened.open(QIODevice::ReadOnly) ? QString::fromUtf8(opened.readAll()) : QString();
         return { browser.exitCode(), address };

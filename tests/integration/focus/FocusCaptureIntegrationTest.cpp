@@ -5,6 +5,7 @@
 #include "focus/FocusAppService.h"
 #include "platform/linux/focus/AtspiAccessibility.h"
 #include "platform/linux/focus/EwmhWindowSystem.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/focus/TextTargetProcess.h"
 
@@ -17,7 +18,7 @@ namespace {
 TEST(FocusCaptureIntegrationTest, ReportsNameProcessRoleAndWindowTitle)
 {
     if (!hasDesktop())
-        GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
     TextTargetProcess target(QStringLiteral("Capture Target"), false, QStringLiteral("start"));
     ASSERT_TRUE(target.start());
     FocusedAppDiagnosticsService diagnostics(
@@ -28,7 +29,7 @@ TEST(FocusCaptureIntegrationTest, ReportsNameProcessRoleAndWindowTitle)
             captured = FocusAppService::currentInsertionTarget(diagnostics);
             return captured && captured->focusedElement();
         },
-        10000ms));
+        60s));
     EXPECT_EQ(captured->application().name, QStringLiteral("tessvale-text-target"));
     EXPECT_EQ(captured->application().processIdentifier, target.processId());
     EXPECT_EQ(captured->focusedElementRole(), QStringLiteral("AXTextField"));
@@ -50,7 +51,7 @@ TEST(FocusCaptureIntegrationTest, ReportsNameProcessRoleAndWindowTitle)
 TEST(FocusCaptureIntegrationTest, AnApplicationWithoutAccessibilityGivesAnApplicationOnlyTarget)
 {
     if (!hasDesktop())
-        GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
     DesktopProcess xterm;
     ASSERT_TRUE(xterm.start(QStringLiteral("xterm"), { QStringLiteral("-title"), QStringLiteral("Plain Terminal") }));
     FocusedAppDiagnosticsService diagnostics(
@@ -61,7 +62,7 @@ TEST(FocusCaptureIntegrationTest, AnApplicationWithoutAccessibilityGivesAnApplic
             captured = FocusAppService::currentInsertionTarget(diagnostics);
             return captured && captured->application().processIdentifier == xterm.processId();
         },
-        10000ms));
+        60s));
     EXPECT_EQ(captured->application().name, QStringLiteral("XTerm"));
     EXPECT_FALSE(captured->focusedElement());
     EXPECT_FALSE(captured->requiresTextFocusRestore());

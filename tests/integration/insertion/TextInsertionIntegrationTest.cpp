@@ -18,6 +18,8 @@
 #include "platform/linux/insertion/QtClipboard.h"
 #include "platform/linux/insertion/XTestInputInjector.h"
 #include "platform/linux/shortcuts/X11SessionInputProbe.h"
+#include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/async/TaskRunner.h"
 #include "support/focus/TextTargetProcess.h"
@@ -42,7 +44,7 @@ protected:
     void SetUp() override
     {
         if (!hasDesktop())
-            GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
         diagnostics = std::make_shared<FocusedAppDiagnosticsService>(
             std::make_shared<EwmhWindowSystem>(), std::make_shared<AtspiAccessibility>());
     }
@@ -56,7 +58,7 @@ protected:
                 target = FocusAppService::currentInsertionTarget(*diagnostics);
                 return target && target->application().processIdentifier == pid && target->focusedElement();
             },
-            10000ms);
+            60s);
         return target;
     }
 
@@ -126,10 +128,10 @@ TEST_F(DesktopTest, PasteReachesARawCatInAnXterm)
     ASSERT_TRUE(waitUntil(
         [&] {
             captured = FocusAppService::currentInsertionTarget(*diagnostics);
+            // The shell makes the file only once it has switched the terminal to raw mode.
             return captured && captured->application().processIdentifier == xterm.processId() && QFile::exists(output);
         },
-        10000ms));
-    spinEventLoop(300ms); // the shell switches the terminal to raw mode
+        60s));
     auto service = makeService({ Driver::pasteboard });
     const QString text = accentedSample() + QLatin1Char(' ') + capitalAccentedParagraph();
     run(service->insert(text, false, true, false, captured));
@@ -140,7 +142,7 @@ TEST_F(DesktopTest, PasteReachesARawCatInAnXterm)
             arrived = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
             return arrived == text;
         },
-        5000ms);
+        60s);
     EXPECT_EQ(arrived, text);
 }
 
@@ -172,6 +174,24 @@ TEST_F(DesktopTest, PasteLeavesEmptySelectionsEmpty)
     EXPECT_TRUE(clipboard->text(QClipboard::Selection).isEmpty());
 }
 
+TEST_F(DesktopTest, AClipboardOwnerThatNeverAnswersKeepsItsClipboardAndTheTextIsTyped)
+{
+    DesktopProcess owner;
+    ASSERT_TRUE(owner.start(helperProgramPath(QStringLiteral("tessvale-selection-owner")),
+        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--silent"), QStringLiteral("TARGETS") }));
+    ASSERT_TRUE(waitUntil([&] { return owner.process().readAllStandardOutput().startsWith("READY"); }));
+    TextTargetProcess target;
+    ASSERT_TRUE(target.start());
+    auto service = makeService({ Driver::pasteboard, Driver::unicodeTyping });
+    const TextInsertionResult result
+        = run(service->insert(QStringLiteral("dictated"), false, true, false, captureTextField(target.processId())));
+    EXPECT_EQ(result.driver, Driver::unicodeTyping);
+    EXPECT_EQ(target.waitForText(QStringLiteral("dictated")), QStringLiteral("dictated"));
+    // The owner quits when it loses the clipboard.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(owner.process().state(), QProcess::Running);
+}
+
 TEST_F(DesktopTest, TargetThatEndedFailsWithUnableToRestoreFocusAndLeavesTheOtherWindowAlone)
 {
     TextTargetProcess first(QStringLiteral("First"));
@@ -181,7 +201,6 @@ TEST_F(DesktopTest, TargetThatEndedFailsWithUnableToRestoreFocusAndLeavesTheOthe
     TextTargetProcess second(QStringLiteral("Second"));
     ASSERT_TRUE(second.start());
     first.kill();
-    spinEventLoop(200ms);
     auto service = makeService({ Driver::pasteboard, Driver::selectedText, Driver::unicodeTyping });
     EXPECT_EQ(
         insertionError(*service, QStringLiteral("misplaced"), captured), TextInsertionError::unableToRestoreFocus);
@@ -209,7 +228,7 @@ TEST_F(DesktopTest, TargetThatCannotBeBroughtBackIsNeverTypedIntoAnotherWindow)
     EXPECT_EQ(first.text(), QString());
 }
 
-TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExactAndFast)
+TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExact)
 {
     TextTargetProcess target;
     ASSERT_TRUE(target.start());
@@ -231,9 +250,10 @@ TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExactAndFast)
     }
     const double rate = characterCount(text) / seconds;
     RecordProperty("charactersPerSecond", static_cast<int>(rate));
+    // Shown, not asserted: the speed is a benchmark's (bench/insertion/UnicodeTypingBench), a loaded
+    // machine types slower.
     std::printf("typed %lld characters in %.3f s (%.0f characters per second)\n",
         static_cast<long long>(characterCount(text)), seconds, rate);
-    EXPECT_GE(rate, 200.0);
 }
 
 } // namespace

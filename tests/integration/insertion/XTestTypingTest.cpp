@@ -7,6 +7,7 @@
 
 #include "platform/linux/insertion/XTestInputInjector.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/async/TaskRunner.h"
 #include "support/focus/TextTargetProcess.h"
@@ -26,14 +27,7 @@ public:
         options << QStringLiteral("--report") << reportPath();
         if (!m_process.start(helperProgramPath(QStringLiteral("tessvale-xlib-text-target")), options))
             return false;
-        QByteArray output;
-        const bool ok = waitUntil(
-            [&] {
-                output += m_process.process().readAllStandardOutput();
-                return output.startsWith("READY ") && output.contains('\n');
-            },
-            10000ms);
-        return ok;
+        return m_process.waitForReadyLine().has_value();
     }
     QString text() const
     {
@@ -48,7 +42,7 @@ public:
                 last = text();
                 return last == expected;
             },
-            5000ms);
+            60s);
         return last;
     }
 
@@ -81,7 +75,7 @@ protected:
     void SetUp() override
     {
         if (!hasDesktop())
-            GTEST_SKIP() << "needs the private desktop (scripts/test-env)";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the private desktop (scripts/test-env)";
     }
     XTestInputInjector injector { std::make_shared<SyntheticInputTracker>() };
 };

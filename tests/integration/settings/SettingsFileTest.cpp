@@ -5,6 +5,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 #include "settings/AppSettings.h"
@@ -35,6 +36,13 @@ private:
 
 [[maybe_unused]] ::testing::Environment* const temporaryConfigHome
     = ::testing::AddGlobalTestEnvironment(new TemporaryConfigHome);
+
+void writeBytes(const QString& path, const QByteArray& contents)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(contents);
+}
 
 std::optional<QString> testHost()
 {
@@ -244,4 +252,61 @@ TEST_F(SettingsFileTest, WritesReachTheFileAtOnce)
     EXPECT_EQ(rawValue("appendTrailingSpace"), QVariant("true"));
     settings->setDeviceName(QStringLiteral("@home"));
     EXPECT_EQ(rawValue("deviceName"), QVariant("@home"));
+}
+
+TEST_F(SettingsFileTest, AFileThatCannotBeReadOrWrittenIsSetAsideOrShownAndTheRestStillWorks)
+{
+    struct Row
+    {
+        const char* name;
+        std::function<void(const QString& path)> prepare;
+        bool setAside;
+    };
+    const Row rows[] = {
+        { "unparsable", [](const QString& path) { writeBytes(path, "[General\nemail=\"x\n\xff\n["); }, true },
+        // Root reads any file: a folder in its place is what cannot be read here.
+        { "unreadable", [](const QString& path) { QDir().mkpath(path); }, true },
+        { "in no writable folder", [](const QString&) {}, false },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        QString path = dir.filePath(QStringLiteral("Tessvale.conf"));
+        if (!row.setAside) {
+            writeBytes(dir.filePath(QStringLiteral("file")), "");
+            path = dir.filePath(QStringLiteral("file/Tessvale/Tessvale.conf"));
+        }
+        row.prepare(path);
+        AppSettings settings(std::make_shared<QSettingsUserDefaults>(path), &testHost);
+        QStringList problems;
+        QObject::connect(
+            &settings, &AppSettings::storeProblemChanged, [&problems](const QString& problem) { problems << problem; });
+        EXPECT_FALSE(settings.storeProblem().isEmpty());
+        EXPECT_TRUE(settings.restoreClipboard());
+        const QStringList aside
+            = QDir(dir.path()).entryList({ QStringLiteral("Tessvale.conf.*") }, QDir::AllEntries | QDir::Hidden);
+        EXPECT_EQ(aside.size(), row.setAside ? 1 : 0);
+        settings.setEmail(QStringLiteral("me@example.com"));
+        if (row.setAside) {
+            EXPECT_TRUE(settings.storeProblem().contains(aside.value(0)));
+            EXPECT_EQ(QSettings(path, QSettings::NativeFormat).value("accountEmail"), QVariant("me@example.com"));
+        }
+        EXPECT_TRUE(problems.isEmpty()) << "shown once, at start";
+    }
+}
+
+TEST_F(SettingsFileTest, AWriteThatFailsLaterIsShown)
+{
+    const auto defaults = openDomain();
+    AppSettings settings(defaults, &testHost);
+    ASSERT_TRUE(settings.storeProblem().isEmpty());
+    QStringList problems;
+    QObject::connect(
+        &settings, &AppSettings::storeProblemChanged, [&problems](const QString& problem) { problems << problem; });
+    // The file's place taken by something that cannot be replaced.
+    ASSERT_TRUE(QFile::remove(fileName()));
+    ASSERT_TRUE(QDir().mkpath(fileName() + QStringLiteral("/taken")));
+    settings.setEmail(QStringLiteral("me@example.com"));
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_TRUE(problems[0].contains(QStringLiteral("could not be saved")));
 }

@@ -4,6 +4,7 @@
 
 #include "insertion/TextInsertionService.h"
 #include "platform/linux/shortcuts/X11SessionInputProbe.h"
+#include "support/Skips.h"
 #include "support/async/TaskRunner.h"
 #include "support/focus/FakeFocusPlatform.h"
 #include "support/insertion/FakeInsertionPlatform.h"
@@ -24,7 +25,7 @@ protected:
     void SetUp() override
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            GTEST_SKIP() << "needs the X server of scripts/test-env";
+            TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the X server of scripts/test-env";
     }
 
     X11SessionInputProbe m_probe;

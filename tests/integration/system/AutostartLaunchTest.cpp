@@ -13,8 +13,9 @@ using namespace tessvale;
 
 namespace {
 
-// Writes the path it was started by into $TESSVALE_AUTOSTART_MARK, proving which program ran.
-constexpr char kProgram[] = "#!/bin/sh\nprintf '%s' \"$0\" > \"$TESSVALE_AUTOSTART_MARK\"\n";
+// Writes the path it was started by and its profile into $TESSVALE_AUTOSTART_MARK, proving which
+// program ran, and as what.
+constexpr char kProgram[] = "#!/bin/sh\nprintf '%s|%s' \"$0\" \"$TESSVALE_PROFILE\" > \"$TESSVALE_AUTOSTART_MARK\"\n";
 
 QString readMark(const QString& path)
 {
@@ -60,7 +61,10 @@ TEST(AutostartLaunch, EntryStartsTheProgramWhateverItsPath)
         const QString program = folder + "/tessvale";
         ASSERT_TRUE(i % 2 ? QFile::link(source.fileName(), program) : QFile::copy(source.fileName(), program));
 
-        XdgAutostartLoginItem login(dir.filePath(QString("autostart%1").arg(i)), program);
+        // Every third entry written under a named profile.
+        const QString profile = i % 3 == 1 ? QStringLiteral("demo") : QString();
+        XdgAutostartLoginItem login(dir.filePath(QString("autostart%1").arg(i)), program,
+            profile.isEmpty() ? QStringList() : QStringList { "TESSVALE_PROFILE=" + profile });
         QString error;
         ASSERT_TRUE(login.registerApplication(&error)) << error.toStdString();
         ASSERT_EQ(login.status(), LoginItemStatus::enabled);
@@ -69,10 +73,11 @@ TEST(AutostartLaunch, EntryStartsTheProgramWhateverItsPath)
         QProcess gio;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TESSVALE_AUTOSTART_MARK", mark);
+        environment.remove("TESSVALE_PROFILE");
         gio.setProcessEnvironment(environment);
         gio.start("gio", { "launch", login.entryPath() });
-        ASSERT_TRUE(gio.waitForFinished(10000));
+        ASSERT_TRUE(gio.waitForFinished(60000));
         ASSERT_EQ(gio.exitCode(), 0) << gio.readAllStandardError().toStdString();
-        EXPECT_EQ(readMark(mark), program);
+        EXPECT_EQ(readMark(mark), program + "|" + profile);
     }
 }

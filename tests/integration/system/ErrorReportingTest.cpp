@@ -216,7 +216,7 @@ TEST_P(CrashReportTest, CrashedChildIsReportedAtTheNextStart)
     environment.insert("ASAN_OPTIONS", "handle_segv=0:handle_abort=0:detect_leaks=0");
     child.setProcessEnvironment(environment);
     child.start(helperProgramPath("tessvale-crashing-child"), { dsn, QString::fromLatin1(mode) });
-    ASSERT_TRUE(child.waitForFinished(20000));
+    ASSERT_TRUE(child.waitForFinished(60000));
     EXPECT_EQ(child.exitStatus(), QProcess::CrashExit) << child.readAllStandardError().toStdString();
     EXPECT_TRUE(child.readAllStandardOutput().contains("STARTED"));
 

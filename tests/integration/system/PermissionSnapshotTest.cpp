@@ -7,6 +7,7 @@
 #include "platform/linux/system/X11AccessibilityTrust.h"
 #include "platform/linux/system/XdgSystemSettingsOpener.h"
 #include "support/HelperPrograms.h"
+#include "support/Skips.h"
 #include "system/PermissionService.h"
 
 using namespace tessvale;
@@ -17,7 +18,7 @@ bool soundServerRunning()
 {
     QProcess pactl;
     pactl.start("pactl", { "info" });
-    return pactl.waitForFinished(5000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0;
+    return pactl.waitForFinished(60000) && pactl.exitStatus() == QProcess::NormalExit && pactl.exitCode() == 0;
 }
 
 QString probe(const QProcessEnvironment& environment)
@@ -25,7 +26,7 @@ QString probe(const QProcessEnvironment& environment)
     QProcess child;
     child.setProcessEnvironment(environment);
     child.start(tessvale::testing::helperProgramPath("tessvale-permission-probe"));
-    EXPECT_TRUE(child.waitForFinished(20000));
+    EXPECT_TRUE(child.waitForFinished(60000));
     EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
     return QString::fromUtf8(child.readAllStandardOutput());
 }
@@ -35,7 +36,7 @@ QString probe(const QProcessEnvironment& environment)
 TEST(PermissionSnapshot, BothAuthorizedOnTheTestDesktopWithItsSoundServer)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY") || !soundServerRunning())
-        GTEST_SKIP() << "needs the X server and sound server of scripts/test-env";
+        TESSVALE_SKIP_WITHOUT_DESKTOP() << "needs the X server and sound server of scripts/test-env";
     const PermissionService service(PermissionService::systemOperations(std::make_shared<PulseMicrophoneAuthorizer>(),
         std::make_shared<XdgSystemSettingsOpener>(), std::make_shared<X11AccessibilityTrust>()));
     EXPECT_EQ(
@@ -65,7 +66,7 @@ TEST(PermissionSnapshot, WaylandWithoutXWaylandIsDenied)
     QProcess child;
     child.setProcessEnvironment(environment);
     child.start(tessvale::testing::helperProgramPath("tessvale-permission-probe"));
-    ASSERT_TRUE(child.waitForFinished(20000));
+    ASSERT_TRUE(child.waitForFinished(60000));
     EXPECT_TRUE(child.readAllStandardOutput().contains("accessibility=denied"));
     EXPECT_TRUE(child.readAllStandardError().contains("no X11 display (XWayland)")) << "the reason is logged";
 }

@@ -17,7 +17,7 @@ QString runTool(const QString& program, const QStringList& arguments, const QPro
     if (!environment.isEmpty())
         tool.setProcessEnvironment(environment);
     tool.start(program, arguments);
-    if (!waitUntil([&] { return tool.state() == QProcess::NotRunning; }, 30s))
+    if (!waitUntil([&] { return tool.state() == QProcess::NotRunning; }, 60s))
         ADD_FAILURE() << program.toStdString() << " did not finish";
     return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
 }
@@ -85,7 +85,7 @@ void answerPrompt(const QList<QStringList>& commands)
     runTool(QStringLiteral("xdotool"), { QStringLiteral("windowactivate"), QStringLiteral("--sync"), window });
     for (const QStringList& command : commands)
         runTool(QStringLiteral("xdotool"), command);
-    EXPECT_TRUE(waitUntil([&window] { return promptWindow(0ms) != window; }, 10s)) << "the prompt stayed open";
+    EXPECT_TRUE(waitUntil([&window] { return promptWindow(0ms) != window; }, 60s)) << "the prompt stayed open";
 }
 
 void dismissPrompt()

@@ -88,6 +88,7 @@ public:
     DictationCoordinator& coordinator();
     CoordinatorServices& services() { return m_services; }
     AppSettings& settings() { return *m_settings; }
+    InMemoryUserDefaults& defaults() { return *m_defaults; }
     ManualSleeper& sleeper() { return *m_sleeper; }
     InMemorySecretStore& secrets() { return *m_secrets; }
     testing::FakeAudioSystem& audio() { return *m_audio; }

@@ -29,7 +29,21 @@ bool DesktopProcess::start(const QString& program, const QStringList& arguments,
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start(program, arguments);
-    return m_process.waitForStarted(5000);
+    return m_process.waitForStarted(60000);
+}
+
+std::optional<QByteArray> DesktopProcess::waitForReadyLine(std::chrono::milliseconds timeout)
+{
+    QByteArray output;
+    const bool ready = waitUntil(
+        [&] {
+            output += m_process.readAllStandardOutput();
+            return output.contains('\n') || m_process.state() == QProcess::NotRunning;
+        },
+        timeout);
+    if (!ready || !output.startsWith("READY"))
+        return std::nullopt;
+    return output.left(output.indexOf('\n')).mid(5).trimmed();
 }
 
 qint64 DesktopProcess::processId() const
@@ -41,7 +55,7 @@ void DesktopProcess::kill()
 {
     if (m_process.state() != QProcess::NotRunning) {
         m_process.kill();
-        m_process.waitForFinished(3000);
+        m_process.waitForFinished(60000);
     }
 }
 
@@ -62,16 +76,10 @@ bool TextTargetProcess::start(int timeoutMs)
         arguments << QStringLiteral("--text") << m_initialText;
     if (!m_process.start(helperProgramPath(QStringLiteral("tessvale-text-target")), arguments))
         return false;
-    QByteArray output;
-    const bool ready = waitUntil(
-        [&] {
-            output += m_process.process().readAllStandardOutput();
-            return output.contains('\n') && output.startsWith("READY ");
-        },
-        std::chrono::milliseconds(timeoutMs));
+    const std::optional<QByteArray> ready = m_process.waitForReadyLine(std::chrono::milliseconds(timeoutMs));
     if (!ready)
         return false;
-    m_windowId = output.mid(6, output.indexOf('\n') - 6).trimmed().toULongLong();
+    m_windowId = ready->toULongLong();
     return waitUntil([this] { return activeWindowId() == m_windowId; }, std::chrono::milliseconds(timeoutMs));
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 #include <QProcess>
 #include <QString>
@@ -19,6 +21,9 @@ public:
     DesktopProcess& operator=(const DesktopProcess&) = delete;
 
     bool start(const QString& program, const QStringList& arguments, const QStringList& extraEnvironment = {});
+    // The helper programs print a line starting with READY once they serve: waits for it and returns
+    // what follows READY on that line (nothing when the program never got there).
+    std::optional<QByteArray> waitForReadyLine(std::chrono::milliseconds timeout = std::chrono::seconds(60));
     qint64 processId() const;
     QProcess& process() { return m_process; }
     void kill();
@@ -36,12 +41,12 @@ public:
         QString title = QStringLiteral("Tessvale Text Target"), bool multiline = false, QString initialText = {});
 
     // Starts the target and waits until it printed READY and its window is the active one.
-    bool start(int timeoutMs = 10000);
+    bool start(int timeoutMs = 60000);
     qint64 processId() const { return m_process.processId(); }
     quint64 windowId() const { return m_windowId; }
     QString text() const;
     // Waits until the reported text equals expected (or the time is up); returns the last text.
-    QString waitForText(const QString& expected, int timeoutMs = 5000) const;
+    QString waitForText(const QString& expected, int timeoutMs = 60000) const;
     void kill() { m_process.kill(); }
 
 private:

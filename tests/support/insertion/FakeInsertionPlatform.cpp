@@ -17,9 +17,9 @@ void FakeClipboard::copyByUser(ClipboardSelection selection, const QString& text
     ++state(selection).ownerChanges;
 }
 
-QList<ClipboardItemContent> FakeClipboard::items(ClipboardSelection selection)
+ClipboardReading FakeClipboard::read(ClipboardSelection selection)
 {
-    const QList<ClipboardItemContent> held = state(selection).items;
+    const ClipboardReading held { state(selection).items, !state(selection).readIncomplete };
     if (onRead)
         onRead(selection);
     return held;

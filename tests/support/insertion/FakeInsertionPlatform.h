@@ -19,6 +19,8 @@ public:
         QList<ClipboardItemContent> items;
         std::optional<QString> ourText;
         bool writeFails = false;
+        // Its owner leaves formats unanswered: a read gets part or nothing.
+        bool readIncomplete = false;
         QList<QList<ClipboardWriteEntry>> lastRestore;
         int restoreCount = 0;
         quint64 ownerChanges = 0;
@@ -27,7 +29,7 @@ public:
     SelectionState clipboard;
     SelectionState primary;
     std::function<void(ClipboardSelection)> observer;
-    // Called after each items() read, before it returns (a copy landing mid-snapshot).
+    // Called after each read(), before it returns (a copy landing mid-snapshot).
     std::function<void(ClipboardSelection)> onRead;
 
     SelectionState& state(ClipboardSelection selection)
@@ -41,7 +43,7 @@ public:
     // The text now held, when it is plain text.
     std::optional<QString> text(ClipboardSelection selection);
 
-    QList<ClipboardItemContent> items(ClipboardSelection selection) override;
+    ClipboardReading read(ClipboardSelection selection) override;
     bool writeText(ClipboardSelection selection, const QString& text) override;
     quint64 ownerChangeCount(ClipboardSelection selection) override { return state(selection).ownerChanges; }
     bool holdsOurText(ClipboardSelection selection) override { return state(selection).ourText.has_value(); }

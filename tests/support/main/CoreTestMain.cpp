@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 
+#include "support/Skips.h"
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return tessvale::test::exitCodeReportingSkips(RUN_ALL_TESTS());
 }

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include "support/Skips.h"
+
 int main(int argc, char** argv)
 {
     // Integration tests talk to the private X server of scripts/test-env; without one they still
@@ -10,5 +12,5 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return tessvale::test::exitCodeReportingSkips(RUN_ALL_TESTS());
 }

@@ -43,7 +43,7 @@ public:
     void respondWith(int status) { m_status = status; }
     const QList<IngestRequest>& requests() const { return m_requests; }
     // Runs the event loop until count requests have arrived or the time is up.
-    bool waitForRequests(int count, int timeoutMs = 10000);
+    bool waitForRequests(int count, int timeoutMs = 60000);
 
 signals:
     void requestReceived();

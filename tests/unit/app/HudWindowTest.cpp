@@ -2,7 +2,6 @@
 
 #include <QAbstractAnimation>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QTest>
 
@@ -73,11 +72,16 @@ TEST(HudWindow, FollowsThePhaseWithoutACompositorAtOnce)
 
 TEST(HudWindow, FadesWithACompositorAndOnlyTheLatestFadeOutHides)
 {
+    using Hud = DictationHUDWindowController;
     HudFixture f(true);
+    f.hud.setManualFadeClock(true);
+    f.h.settle();
     f.setPhase(DictationPhase::recording);
     ASSERT_TRUE(f.visible());
     EXPECT_TRUE(f.hud.window()->mask().isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(f.hud.window()->windowOpacity(), 1.0, 1000);
+    EXPECT_EQ(f.hud.window()->windowOpacity(), 0.0);
+    f.hud.advanceFade(Hud::fadeInMs);
+    EXPECT_EQ(f.hud.window()->windowOpacity(), 1.0);
     // Translucent, it has room around the capsule for the shadow, which falls below it.
     EXPECT_EQ(f.hud.view()->size(), DictationHUDView::hudSize);
     ASSERT_GT(f.hud.window()->height(), f.hud.view()->geometry().bottom() + 8);
@@ -88,25 +92,23 @@ TEST(HudWindow, FadesWithACompositorAndOnlyTheLatestFadeOutHides)
 
     // A show during the fade-out leaves it shown at full opacity.
     f.setPhase(DictationPhase::ready);
-    QTest::qWait(DictationHUDWindowController::fadeOutMs / 2);
+    f.hud.advanceFade(Hud::fadeOutMs / 2);
     EXPECT_LT(f.hud.window()->windowOpacity(), 1.0);
     f.setPhase(DictationPhase::recording);
-    QTest::qWait(DictationHUDWindowController::fadeOutMs * 2);
+    f.hud.advanceFade(Hud::fadeOutMs);
+    f.h.settle();
     EXPECT_TRUE(f.visible());
     EXPECT_EQ(f.hud.window()->windowOpacity(), 1.0);
 
     // Of two hides in a row only the second one's end hides it.
     f.setPhase(DictationPhase::ready);
-    QTest::qWait(DictationHUDWindowController::fadeOutMs / 2);
+    f.hud.advanceFade(Hud::fadeOutMs / 2);
     f.hud.hide(true);
-    QElapsedTimer sinceSecond;
-    sinceSecond.start();
-    QTest::qWait(DictationHUDWindowController::fadeOutMs * 3 / 4);
-    // Past the first fade's end; still within the second's unless the machine stalled.
-    if (sinceSecond.elapsed() < DictationHUDWindowController::fadeOutMs - 10) {
-        EXPECT_TRUE(f.visible());
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(!f.visible(), 1000);
+    f.hud.advanceFade(Hud::fadeOutMs * 3 / 4);
+    f.h.settle();
+    EXPECT_TRUE(f.visible()) << "past the first fade's end, within the second's";
+    f.hud.advanceFade(Hud::fadeOutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.visible(), 60000);
     EXPECT_EQ(f.hud.window()->windowOpacity(), 1.0);
     f.h.settle();
     EXPECT_FALSE(f.anythingRunning());

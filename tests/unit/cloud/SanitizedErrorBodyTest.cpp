@@ -42,6 +42,13 @@ TEST(SanitizedErrorBody, EveryApiKeyShapeGetsTheClientsReplacement)
         EXPECT_EQ(sanitize(body), expected) << body.toStdString();
 }
 
+TEST(SanitizedErrorBody, ControlCharactersAreEscapedSoNoLogLineCanBeForged)
+{
+    EXPECT_EQ(sanitize(QStringLiteral("bad\r\n2026-01-01 app: Signed out\tnow\u001b[2J\u2028end\u0085")),
+        QStringLiteral(R"(bad\r\n2026-01-01 app: Signed out\tnow\u001b[2J\u2028end\u0085)"));
+    EXPECT_EQ(sanitize(QStringLiteral("caf\u00e9 \u2014 ok")), QStringLiteral("caf\u00e9 \u2014 ok"));
+}
+
 TEST(SanitizedErrorBody, EscapedQuoteDoesNotLeakTheRestOfTheKey)
 {
     const QString body = QStringLiteral(R"({"apiKey":"start\"secretTail\\","next":1})");

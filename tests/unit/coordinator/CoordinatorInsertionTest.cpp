@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "coordinator/CoordinatorHelpers.h"
 #include "insertion/TextInsertionTypes.h"
 #include "support/coordinator/CoordinatorHarness.h"
 
@@ -83,37 +84,42 @@ TEST(CoordinatorInsertion, EachFailureDecidesOnRetryAndReportByItsKind)
 {
     struct Row
     {
-        TextInsertionError error;
+        std::exception_ptr error;
         bool keepsRetry;
         bool reported;
     };
     const Row rows[] = {
-        { TextInsertionError(TextInsertionError::unableToTypeUnicode), false, true },
+        { errorOf(TextInsertionError(TextInsertionError::unableToTypeUnicode)), false, true },
         // No target: the service's own focus message.
-        { TextInsertionError(TextInsertionError::unableToRestoreFocus), true, false },
+        { errorOf(TextInsertionError(TextInsertionError::unableToRestoreFocus)), true, false },
         // The user's own copy went in instead of ours: ours can go in again.
-        { TextInsertionError(TextInsertionError::transcriptNotDelivered), true, false },
+        { errorOf(TextInsertionError(TextInsertionError::transcriptNotDelivered)), true, false },
         // A retry would insert the part that is in twice.
-        { TextInsertionError::partlyInserted(3, 10), false, false },
+        { errorOf(TextInsertionError::partlyInserted(3, 10)), false, false },
+        // Kept off an unreadable clipboard, and no other driver could insert it.
+        { errorOf(TextInsertionServiceError({ "pasteboard: unreadable", "unicodeTyping: no" },
+              { TextInsertionError::clipboardUnreadable, TextInsertionError::unableToTypeUnicode })),
+            true, true },
     };
     const QString text = QStringLiteral("Take the train");
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.error.errorDescription().toStdString());
+        const QString description = localizedDescription(row.error);
+        SCOPED_TRACE(description.toStdString());
         CoordinatorHarness h;
         DictationCoordinator& c = h.coordinator();
         Access::setPendingInsertionRetry(c, kEarlier, QStringLiteral("earlier"));
         Access::addTranscriptRecord(c, { kSession, QDateTime::currentDateTime(), text, text });
         Access::openSession(c, kSession, std::nullopt);
-        h.insertionError = std::make_exception_ptr(row.error);
+        h.insertionError = row.error;
 
         insert(h, text);
 
         EXPECT_EQ(c.phase(), DictationPhase::error);
-        EXPECT_EQ(c.lastError(), row.error.errorDescription());
+        EXPECT_EQ(c.lastError(), description);
         EXPECT_EQ(Access::pendingInsertionRetryText(c), row.keepsRetry ? std::optional(text) : std::nullopt);
         EXPECT_EQ(c.latestTranscriptText(), text);
-        EXPECT_TRUE(h.logged(QStringLiteral("Failed to insert transcript for %1 into unknown target: %2")
-                                 .arg(kLogID, row.error.errorDescription())));
+        EXPECT_TRUE(h.logged(
+            QStringLiteral("Failed to insert transcript for %1 into unknown target: %2").arg(kLogID, description)));
         ASSERT_EQ(h.reports.size(), row.reported ? 1 : 0);
         if (row.reported) {
             EXPECT_EQ(h.reports[0].context, "Inserting dictated text");

@@ -109,7 +109,8 @@ TEST(CoordinatorSessionStartFailureTest, EveryStartFailureEndsAsItsRowSays)
             EXPECT_EQ(c.phase(), DictationPhase::signedOut);
             EXPECT_EQ(c.lastError(), kExpired);
             EXPECT_FALSE(h.storedAPIKey());
-            // A press while signed out fails, and why the user was signed out stays the error.
+            // The rejected key is forgotten, not only deleted: a press fails, and why the user was
+            // signed out stays the error.
             c.startPushToTalk();
             h.settle();
             EXPECT_EQ(c.phase(), DictationPhase::error);

@@ -11,11 +11,13 @@
 #include "cloud/ClientStreamMessage.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
+#include "cloud/ServerStreamMessage.h"
 #include "coordinator/CoordinatorHelpers.h"
 #include "insertion/TextInsertionTypes.h"
 #include "support/auth/InMemorySecretStore.h"
 #include "support/coordinator/CoordinatorHarness.h"
 
+using namespace std::chrono_literals;
 using namespace tessvale;
 using Access = DictationCoordinatorTestAccess;
 
@@ -205,6 +207,33 @@ TEST(SignOut, ClearsTheAccountAndSaysWhenTheKeyringKeptTheKey)
                             "sign in again at the next launch."
                           : "");
         EXPECT_TRUE(h.reports.isEmpty());
+        if (!deletionFails) {
+            // The key read at the restore went with the sign-out: a start has none.
+            h.useScriptedStreams();
+            h.useFakeRecorder();
+            coordinator.startPushToTalk();
+            h.settle();
+            EXPECT_EQ(coordinator.lastError(), CloudClientError::missingAPIKey().errorDescription());
+        }
+    }
+}
+
+TEST(SessionRestore, DictationsAfterTheRestoreDoNotNeedTheKeyring)
+{
+    CoordinatorHarness h;
+    h.prepareDictation();
+    restoreSignedIn(h);
+    DictationCoordinator& coordinator = h.coordinator();
+    h.secrets().failWith(InMemorySecretStore::Call::copyMatching, SecretStatusCode::interactionNotAllowed);
+    for (const char* run : { "first", "second" }) {
+        SCOPED_TRACE(run);
+        const QUuid id = h.openDictation();
+        EXPECT_EQ(coordinator.phase(), DictationPhase::recording) << coordinator.lastError().toStdString();
+        coordinator.stopPushToTalk();
+        h.advance(175ms);
+        h.deliver(ServerStreamMessage::sessionCompleted(id));
+        h.stream().terminate();
+        h.settle();
     }
 }
 

@@ -39,7 +39,9 @@ protected:
 
 TEST_F(CoordinatorSessionTest, PushToTalkStreamsInRecordingOrderAndInsertsOnce)
 {
+    h.diagnostics = FocusedAppDiagnostics { .appName = QStringLiteral("Notes") };
     const QUuid id = h.openDictation(false, false);
+    EXPECT_EQ(c().focusedAppDiagnostics(), h.diagnostics) << "the start still reads the focused application";
     h.fakeRecorder.chunk(pcm('a'));
     h.settle();
     EXPECT_EQ(h.stream().cases(), QList<Case> { Case::startSession }) << "no audio before SessionStarted";

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "settings/InMemoryUserDefaults.h"
 #include "support/audio/FakeAudioSystem.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "system/PermissionService.h"
@@ -54,6 +55,20 @@ TEST(CoordinatorStartup, ConstructionStartsNothingAndBootstrapStartsItsBackgroun
     EXPECT_EQ(c.availableInputDevices().size(), 2);
     EXPECT_EQ(h.audio().subscriberCount(), 1);
     EXPECT_EQ(h.cloudCalls.value(QStringLiteral("update")), 2);
+}
+
+TEST(CoordinatorStartup, ASettingsStoreThatCannotKeepChangesIsShownAtStartAndWhenAWriteFails)
+{
+    CoordinatorHarness h;
+    h.defaults().setProblem(QStringLiteral("set aside"));
+    DictationCoordinator& c = h.coordinator();
+    c.bootstrap();
+    h.settle();
+    EXPECT_TRUE(h.logged(QStringLiteral("set aside")));
+    EXPECT_EQ(c.lastError(), QStringLiteral("set aside"));
+    h.defaults().setProblem(QStringLiteral("not saved"));
+    EXPECT_EQ(indexOf(h, QStringLiteral("not saved")), 0);
+    EXPECT_EQ(c.lastError(), QStringLiteral("not saved"));
 }
 
 TEST(CoordinatorStartup, PollsEndOnAChangeOnATimeoutOrWhenReplaced)

@@ -132,6 +132,23 @@ TEST_F(PasteboardDriverTest, FailedWriteRestoresAndReportsUnableToWrite)
     EXPECT_TRUE(injector->events.isEmpty());
 }
 
+TEST_F(PasteboardDriverTest, AClipboardNotReadWholeIsNeverPastedOverWhenItIsToComeBack)
+{
+    hooks.enabledDrivers = QList<Driver> { Driver::pasteboard, Driver::unicodeTyping };
+    clipboard->primary.readIncomplete = true;
+    for (const bool restore : { true, false }) {
+        SCOPED_TRACE(restore ? "restoring" : "not restoring");
+        clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("old"));
+        injector->events.clear();
+        auto outcome = start(QStringLiteral("dictated"), nullptr, restore);
+        runUntilDone(outcome);
+        ASSERT_TRUE(outcome->result);
+        EXPECT_EQ(outcome->result->driver, restore ? Driver::unicodeTyping : Driver::pasteboard);
+        EXPECT_EQ(injector->events, QStringList { restore ? "type:dictated" : "paste" });
+        EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), restore ? "old" : "dictated");
+    }
+}
+
 TEST_F(PasteboardDriverTest, WaitsForHeldModifiersToBeReleased)
 {
     injector->heldSequence = { { QStringLiteral("Control_L") }, { QStringLiteral("Control_L") }, {} };

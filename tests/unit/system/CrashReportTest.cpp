@@ -71,7 +71,7 @@ TEST(CrashReport, ReportBeingWrittenKeepsWhatItReadsWhileBreadcrumbsArrive)
     std::thread crashing([] { std::raise(SIGABRT); });
     // Once anything arrived, the handler has taken what it writes.
     int queued = 0;
-    for (QDeadlineTimer deadline(10000); queued == 0 && !deadline.hasExpired(); QThread::msleep(1))
+    for (QDeadlineTimer deadline(60000); queued == 0 && !deadline.hasExpired(); QThread::msleep(1))
         ::ioctl(pipe, FIONREAD, &queued);
     EXPECT_GT(queued, 0);
 

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/async/EventLoopWaits.h"
 #include "support/system/LoopbackIngestServer.h"
 #include "support/system/RecordingEnvelopeTransport.h"
 #include "system/BundleInfo.h"
@@ -29,8 +30,8 @@ QJsonObject payloadOf(const QByteArray& envelope)
 
 void settle(const RecordingEnvelopeTransport& transport, qsizetype count)
 {
-    for (int i = 0; i < 200 && transport.sent.size() < count; ++i)
-        QTest::qWait(5);
+    tessvale::waitUntil([&] { return transport.sent.size() >= count; });
+    // A moment more, for a send beyond count to show.
     QTest::qWait(20);
 }
 

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/async/EventLoopWaits.h"
 #include "support/system/LoopbackIngestServer.h"
 #include "support/system/RecordingEnvelopeTransport.h"
 #include "system/BreadcrumbRing.h"
@@ -49,11 +50,10 @@ protected:
         return ErrorReporter::create(configuration(), options);
     }
 
-    void waitIdle(ErrorReporter& reporter)
+    // Until sends envelopes went out and none is on its way.
+    void waitIdle(ErrorReporter& reporter, qsizetype sends = 1)
     {
-        QTest::qWait(0);
-        for (int i = 0; i < 100 && (reporter.sendsInFlight() > 0 || m_transport->sent.isEmpty()); ++i)
-            QTest::qWait(10);
+        tessvale::waitUntil([&] { return reporter.sendsInFlight() == 0 && m_transport->sent.size() >= sends; });
     }
 
     QTemporaryDir m_dir;
@@ -184,8 +184,7 @@ TEST_F(ReporterTest, UndeliveredEnvelopeStaysQueuedAndRefusedOneIsDropped)
 
     m_transport->answer = EnvelopeDelivery::rejected;
     reporter->sendQueued();
-    QTest::qWait(20);
-    waitIdle(*reporter);
+    waitIdle(*reporter, 2);
     EXPECT_EQ(m_transport->sent.size(), 2);
     EXPECT_TRUE(QDir(m_dir.filePath("queue")).entryList(QDir::Files).isEmpty());
 }

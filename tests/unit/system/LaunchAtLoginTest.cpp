@@ -65,6 +65,11 @@ TEST(AutostartEntry, ExecQuotesReservedCharactersAndEscapesPercent)
     // "$" is escaped for the argument quoting; the backslash is then doubled for the file format.
     EXPECT_EQ(XdgAutostartLoginItem::execValue("/opt/$x/tessvale"), "\"/opt/\\\\$x/tessvale\"");
     EXPECT_EQ(XdgAutostartLoginItem::execValue("/opt/a\"b"), "\"/opt/a\\\\\"b\"");
+    // A named profile's entry starts that profile.
+    EXPECT_EQ(XdgAutostartLoginItem::execValue("/usr/bin/tessvale", { "TESSVALE_PROFILE=demo" }),
+        "env TESSVALE_PROFILE=demo /usr/bin/tessvale");
+    EXPECT_EQ(XdgAutostartLoginItem::execValue("/opt/100%/tessvale", { "TESSVALE_PROFILE=demo" }),
+        "env TESSVALE_PROFILE=demo /opt/100%%/tessvale");
 }
 
 TEST(AutostartEntry, DefaultFolderHonoursXdgConfigHome)

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/linux/PulseConnection.h"
 #include "platform/linux/audio/PulseAudioServer.h"
 #include "platform/linux/audio/PulseCaptureStream.h"
 
@@ -34,9 +35,10 @@ private:
 
 } // namespace
 
-LinuxAudioSystem::LinuxAudioSystem()
-    : m_server(std::make_shared<PulseAudioServer>())
+LinuxAudioSystem::LinuxAudioSystem(std::shared_ptr<PulseAudioServer> server)
+    : m_server(server ? std::move(server) : std::make_shared<PulseAudioServer>())
 {
+    m_server->connectInBackground();
 }
 
 LinuxAudioSystem::~LinuxAudioSystem() = default;
@@ -53,7 +55,8 @@ std::optional<QString> LinuxAudioSystem::defaultInputUID()
 
 std::unique_ptr<AudioCaptureStream> LinuxAudioSystem::openCaptureStream(const QString& uid)
 {
-    return PulseCaptureStream::open(uid);
+    std::lock_guard lock(m_captureMutex);
+    return PulseCaptureStream::open(uid, m_captureConnection);
 }
 
 std::unique_ptr<AudioChangeSubscription> LinuxAudioSystem::subscribeToChanges(std::function<void()> onChange)

@@ -139,6 +139,7 @@ void PulseAudioServer::replaceContextLocked()
     dropContext(m_context);
     m_wasReady = false;
     m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Tessvale");
+    m_connectDeadline = std::chrono::steady_clock::now() + connectWait;
     if (m_context == nullptr) {
         scheduleReconnectLocked();
         return;
@@ -161,7 +162,7 @@ PulseAudioServer::Connection PulseAudioServer::ensureConnectedLocked(std::chrono
     }
     // A reconnect timer may replace the context while this waits; the reference keeps this one valid.
     pa_context* context = pa_context_ref(m_context);
-    waitPulseLocked(m_loop, context, remaining(deadline), [context] {
+    waitPulseLocked(m_loop, context, remaining(std::min(deadline, m_connectDeadline)), [context] {
         const pa_context_state_t state = pa_context_get_state(context);
         return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
     });
@@ -171,8 +172,10 @@ PulseAudioServer::Connection PulseAudioServer::ensureConnectedLocked(std::chrono
         qCWarning(lcAudioCapture) << "The sound server is not reachable:" << pa_strerror(pa_context_errno(context));
         result = Connection::failed;
     } else if (state != PA_CONTEXT_READY) {
-        qCWarning(lcAudioCapture) << "The sound server took the connection but did not answer within"
-                                  << answerTimeout.count() << "ms";
+        // Said once per connection: later callers are turned away at once.
+        if (!m_lost)
+            qCWarning(lcAudioCapture) << "The sound server took the connection but did not answer within"
+                                      << connectWait.count() << "ms";
         // Should it answer later, what happened meanwhile is news.
         m_lost = true;
         result = Connection::unanswered;
@@ -244,6 +247,17 @@ void PulseAudioServer::handleContextState(pa_context* context)
         notifyListeners();
     }
     scheduleReconnectLocked();
+}
+
+void PulseAudioServer::connectInBackground()
+{
+    std::lock_guard lock(m_connectMutex);
+    if (!startLoop())
+        return;
+    pa_threaded_mainloop_lock(m_loop);
+    if (m_context == nullptr)
+        replaceContextLocked();
+    pa_threaded_mainloop_unlock(m_loop);
 }
 
 PulseAudioServer::Snapshot PulseAudioServer::query()

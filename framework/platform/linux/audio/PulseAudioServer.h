@@ -33,8 +33,12 @@ public:
         std::optional<QString> defaultSource;
     };
 
-    // How long a query, or connecting for one, may wait for the server: it blocks its caller.
+    // How long a query may wait for the server's answers: it blocks its caller.
     static constexpr std::chrono::milliseconds answerTimeout { 2000 };
+    // How long callers together wait for one connection to be made, counted from its start: a local
+    // server answers within milliseconds. One that does not is not waited for again (on the main
+    // thread, at start-up least of all); listeners hear when it does answer.
+    static constexpr std::chrono::milliseconds connectWait { 250 };
     // How soon a lost connection is tried again while listeners wait for changes.
     static constexpr std::chrono::milliseconds reconnectDelay { 500 };
 
@@ -42,6 +46,9 @@ public:
     ~PulseAudioServer();
     PulseAudioServer(const PulseAudioServer&) = delete;
     PulseAudioServer& operator=(const PulseAudioServer&) = delete;
+
+    // Starts connecting without waiting, so that the first query finds the connection made.
+    void connectInBackground();
 
     // Capture sources, monitors of outputs left out. Never call from a change listener.
     Snapshot query();
@@ -80,6 +87,8 @@ private:
     // The fields below are touched only with the loop's lock held.
     pa_context* m_context = nullptr;
     pa_time_event* m_reconnect = nullptr;
+    // When waiting for the current context to connect ends for good.
+    std::chrono::steady_clock::time_point m_connectDeadline;
     // Changes may have been missed since the connection was lost: the next ready connection notifies.
     bool m_lost = false;
     bool m_wasReady = false;

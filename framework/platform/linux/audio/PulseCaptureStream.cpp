@@ -85,10 +85,11 @@ struct PulseCaptureStream::SourceLayout
     pa_channel_map map {};
 };
 
-std::unique_ptr<PulseCaptureStream> PulseCaptureStream::open(const QString& sourceName)
+std::unique_ptr<PulseCaptureStream> PulseCaptureStream::open(
+    const QString& sourceName, std::shared_ptr<PulseClient>& connection)
 {
     std::unique_ptr<PulseCaptureStream> stream(new PulseCaptureStream(sourceName));
-    if (!stream->connect() || !stream->lookUpSource()) {
+    if (!stream->connect(connection) || !stream->lookUpSource()) {
         return nullptr;
     }
     return stream;
@@ -111,14 +112,23 @@ void PulseCaptureStream::signalLoop()
     pa_threaded_mainloop_signal(m_loop, 0);
 }
 
-bool PulseCaptureStream::connect()
+bool PulseCaptureStream::connect(std::shared_ptr<PulseClient>& connection)
 {
-    const char* failure = nullptr;
-    const bool ready = connectPulse(m_loop, m_context, "AudioCapture", connectTimeout, &failure);
-    if (!ready && failure != nullptr) {
-        qCWarning(lcAudioCapture) << "The sound server is not reachable for recording:" << failure;
+    if (!connection || !connection->isReady()) {
+        connection.reset();
+        const char* failure = nullptr;
+        connection = PulseClient::connect("AudioCapture", connectTimeout, &failure);
+        if (!connection) {
+            if (failure != nullptr) {
+                qCWarning(lcAudioCapture) << "The sound server is not reachable for recording:" << failure;
+            }
+            return false;
+        }
     }
-    return ready;
+    m_connection = connection;
+    m_loop = m_connection->loop();
+    m_context = m_connection->context();
+    return true;
 }
 
 bool PulseCaptureStream::lookUpSource()
@@ -320,7 +330,9 @@ void PulseCaptureStream::stop()
 
 void PulseCaptureStream::disconnect()
 {
-    disconnectPulse(m_loop, m_context);
+    m_loop = nullptr;
+    m_context = nullptr;
+    m_connection.reset();
 }
 
 } // namespace tessvale

@@ -15,15 +15,21 @@ struct pa_threaded_mainloop;
 
 namespace tessvale {
 
-// Records one PulseAudio source through a connection of its own. The server pushes small fragments
-// (20 ms) as soon as they are captured, so recording starts at once and nothing waits on a poll timer.
-// Blocks are float32 at the source's own rate and channel layout, delivered on the connection's thread.
-// The stream is pinned to its source: when the source goes away the stream fails instead of moving.
+class PulseClient;
+
+// Records one PulseAudio source through a connection of the recordings' own (not the device list's),
+// kept from one recording to the next so a recording does not wait for a new one. The server pushes
+// small fragments (20 ms) as soon as they are captured, so recording starts at once and nothing waits
+// on a poll timer. Blocks are float32 at the source's own rate and channel layout, delivered on the
+// connection's thread. The stream is pinned to its source: when the source goes away the stream fails
+// instead of moving.
 class PulseCaptureStream : public AudioCaptureStream
 {
 public:
-    // nullptr when the server is unreachable or has no source of that name.
-    static std::unique_ptr<PulseCaptureStream> open(const QString& sourceName);
+    // nullptr when the server is unreachable or has no source of that name. Records over connection
+    // while it is still connected, else over a new one, which it leaves there for the next recording.
+    static std::unique_ptr<PulseCaptureStream> open(
+        const QString& sourceName, std::shared_ptr<PulseClient>& connection);
     ~PulseCaptureStream() override;
     PulseCaptureStream(const PulseCaptureStream&) = delete;
     PulseCaptureStream& operator=(const PulseCaptureStream&) = delete;
@@ -44,7 +50,7 @@ public:
 
 private:
     explicit PulseCaptureStream(const QString& sourceName);
-    bool connect();
+    bool connect(std::shared_ptr<PulseClient>& connection);
     bool lookUpSource();
     void drainLocked();
     void releaseStreamLocked();
@@ -55,6 +61,8 @@ private:
     AudioStreamFormat m_format;
     struct SourceLayout;
     std::unique_ptr<SourceLayout> m_layout;
+    std::shared_ptr<PulseClient> m_connection;
+    // The connection's loop and context, null once disconnected.
     pa_threaded_mainloop* m_loop = nullptr;
     pa_context* m_context = nullptr;
     pa_stream* m_stream = nullptr;

@@ -91,14 +91,17 @@ bool QtClipboard::servedByUs(ClipboardSelection selection)
     return owner != 0 && m_qtResourceMask != 0 && (owner & ~m_qtResourceMask) == m_qtResourceBase;
 }
 
-QList<ClipboardItemContent> QtClipboard::items(ClipboardSelection selection)
+ClipboardReading QtClipboard::read(ClipboardSelection selection)
 {
     QClipboard* clipboard = systemClipboard();
     if (!clipboard || (selection == ClipboardSelection::primary && !clipboard->supportsSelection()))
         return {};
+    ClipboardReading reading;
     ClipboardItemContent item;
     if (m_x11 && !servedByUs(selection)) {
-        for (const X11Selections::Target& target : m_x11->read(selection, snapshotTimeLimit)) {
+        const X11Selections::Reading read = m_x11->read(selection, snapshotTimeLimit);
+        reading.complete = read.complete;
+        for (const X11Selections::Target& target : read.targets) {
             ClipboardTypeContent content;
             content.type = target.name;
             content.data = target.data;
@@ -115,9 +118,9 @@ QList<ClipboardItemContent> QtClipboard::items(ClipboardSelection selection)
             item.types.append(content);
         }
     }
-    if (item.types.isEmpty())
-        return {};
-    return { item };
+    if (!item.types.isEmpty())
+        reading.items = { item };
+    return reading;
 }
 
 bool QtClipboard::writeText(ClipboardSelection selection, const QString& text)

@@ -47,7 +47,7 @@ public:
     explicit QtClipboard(QObject* parent = nullptr);
     ~QtClipboard() override;
 
-    QList<ClipboardItemContent> items(ClipboardSelection selection) override;
+    ClipboardReading read(ClipboardSelection selection) override;
     bool writeText(ClipboardSelection selection, const QString& text) override;
     quint64 ownerChangeCount(ClipboardSelection selection) override;
     bool holdsOurText(ClipboardSelection selection) override;

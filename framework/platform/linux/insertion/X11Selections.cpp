@@ -204,7 +204,7 @@ std::optional<QByteArray> X11Selections::convert(
     }
 }
 
-QList<X11Selections::Target> X11Selections::read(ClipboardSelection which, std::chrono::milliseconds limit)
+X11Selections::Reading X11Selections::read(ClipboardSelection which, std::chrono::milliseconds limit)
 {
     const Clock::time_point deadline = Clock::now() + limit;
     Display* display = m_connection->display();
@@ -214,7 +214,7 @@ QList<X11Selections::Target> X11Selections::read(ClipboardSelection which, std::
     const std::optional<QByteArray> listed = convert(selection, XInternAtom(display, "TARGETS", False), deadline);
     if (!listed) {
         qCInfo(lcTextInsertion) << "the selection owner did not list its formats in time";
-        return {};
+        return { {}, false };
     }
     QList<Atom> atoms;
     for (qsizetype i = 0; i + 4 <= listed->size(); i += 4)
@@ -223,7 +223,8 @@ QList<X11Selections::Target> X11Selections::read(ClipboardSelection which, std::
     for (const Atom atom : atoms)
         names << atomName(display, atom);
 
-    QList<Target> targets;
+    Reading reading;
+    QList<Target>& targets = reading.targets;
     bool textDone = false;
     for (qsizetype i = 0; i < atoms.size(); ++i) {
         const QString& name = names[i];
@@ -232,6 +233,7 @@ QList<X11Selections::Target> X11Selections::read(ClipboardSelection which, std::
         if (Clock::now() >= deadline) {
             qCInfo(lcTextInsertion) << "clipboard snapshot cut short at its time limit; kept" << targets.size()
                                     << "formats";
+            reading.complete = false;
             break;
         }
         if (isTextTarget(name)) {
@@ -253,7 +255,10 @@ QList<X11Selections::Target> X11Selections::read(ClipboardSelection which, std::
         if (const std::optional<QByteArray> data = convert(selection, atoms[i], deadline))
             targets.append({ name, *data });
     }
-    return targets;
+    // A format refused is answered; one still pending at the limit is lost.
+    if (Clock::now() >= deadline)
+        reading.complete = false;
+    return reading;
 }
 
 } // namespace tessvale

@@ -28,6 +28,12 @@ public:
         QString name;
         QByteArray data;
     };
+    struct Reading
+    {
+        QList<Target> targets;
+        // False when the owner left the list or a format unanswered by the time limit.
+        bool complete = true;
+    };
 
     // nullptr without an X server or its XFixes extension.
     static std::unique_ptr<X11Selections> open();
@@ -42,7 +48,7 @@ public:
 
     // Every target the owner lists, with its data, in the owner's order; the selection protocol's own
     // targets are left out. Stops at the time limit and keeps what was read by then.
-    QList<Target> read(ClipboardSelection selection, std::chrono::milliseconds limit);
+    Reading read(ClipboardSelection selection, std::chrono::milliseconds limit);
 
 private:
     explicit X11Selections(std::unique_ptr<X11Connection> connection, int fixesEventBase);

@@ -118,6 +118,24 @@ QStringList splitArguments(const QString& command)
     return arguments;
 }
 
+// One argument of a command line, quoted as the Desktop Entry rules require.
+QString quotedArgument(const QString& text)
+{
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    bool needsQuotes = false;
+    for (QChar c : text)
+        needsQuotes = needsQuotes || reserved.contains(c);
+    if (!needsQuotes)
+        return text;
+    QString argument = QStringLiteral("\"");
+    for (QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            argument += QLatin1Char('\\');
+        argument += c;
+    }
+    return argument + QLatin1Char('"');
+}
+
 QString expandedPercent(QString argument)
 {
     return argument.replace(QLatin1String("%%"), QLatin1String("%"));
@@ -136,21 +154,28 @@ QString XdgAutostartLoginItem::programOfExec(const QString& exec)
         return QString();
     if (arguments[0] != QLatin1String("env"))
         return arguments[0];
-    if (QStandardPaths::findExecutable(arguments[0]).isEmpty() || arguments.size() < 2)
+    if (QStandardPaths::findExecutable(arguments[0]).isEmpty())
         return QString();
     // env takes NAME=VALUE arguments before the program: a program path with "=" is not run.
-    const QString program = expandedPercent(arguments[1]);
-    return program.contains(QLatin1Char('=')) ? QString() : program;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString argument = expandedPercent(arguments[i]);
+        if (!argument.contains(QLatin1Char('=')))
+            return argument;
+    }
+    return QString();
 }
 
-XdgAutostartLoginItem::XdgAutostartLoginItem()
-    : XdgAutostartLoginItem(defaultAutostartDirectory(), QCoreApplication::applicationFilePath())
+XdgAutostartLoginItem::XdgAutostartLoginItem(QStringList environment)
+    : XdgAutostartLoginItem(
+        defaultAutostartDirectory(), QCoreApplication::applicationFilePath(), std::move(environment))
 {
 }
 
-XdgAutostartLoginItem::XdgAutostartLoginItem(QString autostartDirectory, QString executablePath)
+XdgAutostartLoginItem::XdgAutostartLoginItem(
+    QString autostartDirectory, QString executablePath, QStringList environment)
     : m_directory(std::move(autostartDirectory))
     , m_executablePath(std::move(executablePath))
+    , m_environment(std::move(environment))
 {
 }
 
@@ -163,27 +188,15 @@ QString XdgAutostartLoginItem::defaultAutostartDirectory()
     return configHome + QStringLiteral("/autostart");
 }
 
-QString XdgAutostartLoginItem::execValue(const QString& executablePath)
+QString XdgAutostartLoginItem::execValue(const QString& executablePath, const QStringList& environment)
 {
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
-    bool needsQuotes = false;
-    for (QChar c : executablePath)
-        needsQuotes = needsQuotes || reserved.contains(c);
-    QString argument;
-    if (needsQuotes) {
-        argument += QLatin1Char('"');
-        for (QChar c : executablePath) {
-            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
-                argument += QLatin1Char('\\');
-            argument += c;
-        }
-        argument += QLatin1Char('"');
-    } else {
-        argument = executablePath;
-    }
+    QStringList arguments;
+    for (const QString& text : environment + QStringList { executablePath })
+        arguments << quotedArgument(text);
+    QString argument = arguments.join(QLatin1Char(' '));
     // GLib looks the program up before it expands "%%", so a path with "%" cannot be the program
-    // itself; env receives it expanded.
-    if (argument.contains(QLatin1Char('%')))
+    // itself; env receives it expanded, and sets the environment first.
+    if (!environment.isEmpty() || argument.contains(QLatin1Char('%')))
         argument = QStringLiteral("env ") + argument.replace(QLatin1String("%"), QLatin1String("%%"));
     // The file's string escapes apply on top of the argument quoting.
     QString value;
@@ -202,14 +215,14 @@ QString XdgAutostartLoginItem::execValue(const QString& executablePath)
     return value;
 }
 
-QByteArray XdgAutostartLoginItem::entryContents(const QString& executablePath)
+QByteArray XdgAutostartLoginItem::entryContents(const QString& executablePath, const QStringList& environment)
 {
     QString text;
     text += QStringLiteral("[Desktop Entry]\n");
     text += QStringLiteral("Type=Application\n");
     text += QStringLiteral("Name=Tessvale\n");
     text += QStringLiteral("Comment=Dictation into any application\n");
-    text += QStringLiteral("Exec=") + execValue(executablePath) + QLatin1Char('\n');
+    text += QStringLiteral("Exec=") + execValue(executablePath, environment) + QLatin1Char('\n');
     text += QStringLiteral("Icon=tessvale\n");
     text += QStringLiteral("Terminal=false\n");
     text += QStringLiteral("X-GNOME-Autostart-enabled=true\n");
@@ -250,7 +263,7 @@ bool XdgAutostartLoginItem::registerApplication(QString* error)
         return false;
     }
     const QString path = executable.absoluteFilePath();
-    if (programOfExec(execValue(path)) != path) {
+    if (programOfExec(execValue(path, m_environment)) != path) {
         *error = QStringLiteral("The application's location cannot be written in an autostart entry: %1").arg(path);
         qCWarning(lcLaunchAtLogin).noquote() << *error;
         return false;
@@ -261,7 +274,7 @@ bool XdgAutostartLoginItem::registerApplication(QString* error)
         return false;
     }
     QSaveFile file(entryPath());
-    if (!file.open(QIODevice::WriteOnly) || file.write(entryContents(path)) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(entryContents(path, m_environment)) < 0 || !file.commit()) {
         *error = QStringLiteral("Could not write %1: %2").arg(entryPath(), file.errorString());
         qCWarning(lcLaunchAtLogin).noquote() << *error;
         return false;
