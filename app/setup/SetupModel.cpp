@@ -84,6 +84,7 @@ SetupInput SetupInput::from(
     if (const auto& signIn = coordinator.browserSignIn()) {
         input.signInAttemptID = signIn->attemptID();
         input.signInUsesLoopback = signIn->usesLoopbackCallback();
+        input.signInAddress = signIn->authorizationURL();
     }
     input.permissions = coordinator.permissionSnapshot();
     input.statusTitle = coordinator.statusTitle();
@@ -341,6 +342,7 @@ SetupContent setupContent(const SetupInput& input)
         content.signInAttempt = input.signInAttemptID->toString(QUuid::WithoutBraces).toUpper();
         content.signInCallback
             = input.signInUsesLoopback ? QStringLiteral("Loopback (Debug)") : QStringLiteral("App callback");
+        content.signInAddress = input.signInAddress.toString();
     }
     if (showsReadyCard && input.latestTranscriptText)
         content.latestTranscript = *input.latestTranscriptText;

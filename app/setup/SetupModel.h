@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QUrl>
 
 #include "audio/AudioInputDevice.h"
 #include "coordinator/CoordinatorTypes.h"
@@ -45,6 +46,7 @@ struct SetupInput
     // Present while a browser sign-in is open.
     std::optional<QUuid> signInAttemptID;
     bool signInUsesLoopback = false;
+    QUrl signInAddress;
     PermissionSnapshot permissions;
     QString statusTitle;
     QString usageSummaryText;
@@ -177,6 +179,8 @@ struct SetupContent
 
     QString signInAttempt;
     QString signInCallback;
+    // The page to paste into a browser when none opened.
+    QString signInAddress;
     QString latestTranscript;
 
     PermissionState microphone = PermissionState::notDetermined;

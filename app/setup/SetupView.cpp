@@ -454,8 +454,11 @@ SettingsSectionCard* SetupView::buildBrowserSignIn()
     result->contentLayout()->addWidget(link, 0, Qt::AlignLeft);
     m_attempt = new SummaryRow(QStringLiteral("Attempt"), QString());
     m_callback = new SummaryRow(QStringLiteral("Callback"), QString());
+    m_signInAddress
+        = new SummaryRow(QStringLiteral("Sign-in address (if no browser opened, paste it into one)"), QString());
     result->addContent(m_attempt);
     result->addContent(m_callback);
+    result->addContent(m_signInAddress);
     return result;
 }
 
@@ -670,6 +673,7 @@ void SetupView::refresh()
 
     m_attempt->setValue(c.signInAttempt);
     m_callback->setValue(c.signInCallback);
+    m_signInAddress->setValue(c.signInAddress);
     applyText(m_latestTranscript, c.latestTranscript);
 
     m_microphonePermission->setState(c.microphone);

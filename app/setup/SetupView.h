@@ -113,6 +113,7 @@ private:
 
     SummaryRow* m_attempt = nullptr;
     SummaryRow* m_callback = nullptr;
+    SummaryRow* m_signInAddress = nullptr;
     QLabel* m_latestTranscript = nullptr;
 
     PermissionLine* m_microphonePermission = nullptr;
