@@ -418,7 +418,7 @@ SettingsSectionCard* SetupView::buildReadyCard()
     mark->setStyleSheet(QStringLiteral("background: %1; border-radius: 21px;").arg(fill.name(QColor::HexArgb)));
     top->addWidget(mark, 0, Qt::AlignTop);
     auto* text = column(6);
-    text->addWidget(plainLabel(QStringLiteral("Tessvale is ready on this Mac"), TextStyle::title3Semibold, false));
+    text->addWidget(plainLabel(QStringLiteral("Tessvale is ready on this computer"), TextStyle::title3Semibold, false));
     text->addWidget(plainLabel(QStringLiteral("You already proved the core workflow with one clean end-to-end "
                                               "dictation. From here, the highest leverage work is refining "
                                               "shortcuts and personal terms."),

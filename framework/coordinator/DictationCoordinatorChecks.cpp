@@ -113,7 +113,7 @@ QCoro::Task<> DictationCoordinator::refreshAppUpdateState()
         if (update->updateAvailable) {
             const QString latestVersion = boundedServerText(update->latestVersion);
             setAppUpdateState(AppUpdateState::available(std::move(*update)));
-            logActivity(QStringLiteral("Update available: ") + latestVersion + QStringLiteral(" for macOS."));
+            logActivity(QStringLiteral("Update available: ") + latestVersion + QLatin1Char('.'));
         } else {
             setAppUpdateState(AppUpdateState::upToDate(std::move(*update)));
             logActivity(QStringLiteral("App is up to date at ") + appVersion() + QLatin1Char('.'));
@@ -137,7 +137,7 @@ void DictationCoordinator::openAvailableUpdate()
     if (!update)
         return;
     openExternalPage(update->downloadURL, QStringLiteral("Could not open the update download: "));
-    logActivity(QStringLiteral("Opened macOS update download for ") + boundedServerText(update->latestVersion)
+    logActivity(QStringLiteral("Opened the update download for ") + boundedServerText(update->latestVersion)
         + QLatin1Char('.'));
 }
 

@@ -116,14 +116,14 @@ TEST(SetupModel, ChecklistSteps)
         const char* connectDetail;
         const char* permissionDetail;
     };
-    const char* invite = "Sign in once in your browser so this Mac gets its own device authorization.";
+    const char* invite = "Sign in once in your browser so this computer gets its own device authorization.";
     const Row rows[] = {
         { { false }, Readiness::notStarted, Step::current, Step::pending, Step::pending, invite,
             "Grant microphone access for recording and accessibility access for text insertion." },
         { { false, false, ok, ok }, Readiness::notStarted, Step::current, Step::complete, Step::pending, invite,
             "Microphone and accessibility permissions are both ready." },
         { { false, true }, Readiness::notStarted, Step::current, Step::pending, Step::pending,
-            "Browser sign-in is in progress for this Mac.",
+            "Browser sign-in is in progress for this computer.",
             "Grant microphone access for recording and accessibility access for text insertion." },
         { { true, false, ok, P::denied }, Readiness::inProgress, Step::complete, Step::current, Step::pending,
             "Connected as ada@example.test.",
