@@ -343,6 +343,8 @@ SetupContent setupContent(const SetupInput& input)
         content.signInCallback
             = input.signInUsesLoopback ? QStringLiteral("Loopback (Debug)") : QStringLiteral("App callback");
         content.signInAddress = input.signInAddress.toString();
+        if (!content.errorText.isEmpty())
+            content.errorSignInAddress = content.signInAddress;
     }
     if (showsReadyCard && input.latestTranscriptText)
         content.latestTranscript = *input.latestTranscriptText;

@@ -164,6 +164,8 @@ struct SetupContent
 
     QList<SetupBadge> badges;
     QString errorText;
+    // The sign-in address under an error while a sign-in is open, to paste into a browser.
+    QString errorSignInAddress;
     bool showsRetryInsert = false;
 
     QList<SetupLabelValue> summaryColumn1;
@@ -179,7 +181,7 @@ struct SetupContent
 
     QString signInAttempt;
     QString signInCallback;
-    // The page to paste into a browser when none opened.
+    // The page to paste into a browser when none opened; empty without an open sign-in.
     QString signInAddress;
     QString latestTranscript;
 

@@ -329,6 +329,23 @@ QWidget* SetupView::buildHero()
     return hero;
 }
 
+// A long address would widen a label past the window; a field scrolls it and copies it whole.
+QLineEdit* SetupView::addressField()
+{
+    auto* field = new QLineEdit;
+    field->setReadOnly(true);
+    field->setFont(styledFont(TextStyle::footnote, field->font()));
+    return field;
+}
+
+void SetupView::applyAddress(QLineEdit* field, const QString& address)
+{
+    if (field->text() != address) {
+        field->setText(address);
+        field->setCursorPosition(0);
+    }
+}
+
 QWidget* SetupView::buildErrorBanner()
 {
     auto* banner = new Panel(SetupTint::orange, 16, 0.1, 0.18);
@@ -342,6 +359,8 @@ QWidget* SetupView::buildErrorBanner()
     makeSelectable(m_errorText);
     top->addWidget(m_errorText, 1);
     layout->addLayout(top);
+    m_errorSignInAddress = addressField();
+    layout->addWidget(m_errorSignInAddress);
     m_retryInsert = actionButton(QStringLiteral("Retry Insert"), true, SetupAction::retryFailedInsertion);
     layout->addWidget(m_retryInsert, 0, Qt::AlignLeft);
     return banner;
@@ -454,10 +473,11 @@ SettingsSectionCard* SetupView::buildBrowserSignIn()
     result->contentLayout()->addWidget(link, 0, Qt::AlignLeft);
     m_attempt = new SummaryRow(QStringLiteral("Attempt"), QString());
     m_callback = new SummaryRow(QStringLiteral("Callback"), QString());
-    m_signInAddress
-        = new SummaryRow(QStringLiteral("Sign-in address (if no browser opened, paste it into one)"), QString());
     result->addContent(m_attempt);
     result->addContent(m_callback);
+    result->addContent(plainLabel(QStringLiteral("If no browser opened, paste this sign-in address into one:"),
+        TextStyle::captionSemibold, true));
+    m_signInAddress = addressField();
     result->addContent(m_signInAddress);
     return result;
 }
@@ -643,6 +663,8 @@ void SetupView::refresh()
             m_badges[i]->setBadge(c.badges[i]);
     }
     applyText(m_errorText, c.errorText);
+    applyAddress(m_errorSignInAddress, c.errorSignInAddress);
+    applyVisible(m_errorSignInAddress, !c.errorSignInAddress.isEmpty());
     applyVisible(m_retryInsert, c.showsRetryInsert);
 
     const auto applyRows = [](const QList<SummaryRow*>& rows, const QList<SetupLabelValue>& values) {
@@ -673,7 +695,7 @@ void SetupView::refresh()
 
     m_attempt->setValue(c.signInAttempt);
     m_callback->setValue(c.signInCallback);
-    m_signInAddress->setValue(c.signInAddress);
+    applyAddress(m_signInAddress, c.signInAddress);
     applyText(m_latestTranscript, c.latestTranscript);
 
     m_microphonePermission->setState(c.microphone);

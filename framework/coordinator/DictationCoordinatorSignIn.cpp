@@ -106,8 +106,9 @@ QCoro::Task<> DictationCoordinator::openSignInPage(QUuid attemptID, QUrl url, Ca
         }
         co_return;
     }
+    // The setup window shows the address under the error, where it can be copied whole.
     setLastError(failurePrefix + QStringLiteral(" (") + result.failure
-        + QStringLiteral("). To sign in, open this address in a web browser: ") + url.toString());
+        + QStringLiteral("). To sign in, copy the sign-in address from the setup window into a web browser."));
     setSignInPhase(DictationPhase::error);
     logActivity(QStringLiteral("Could not open the browser for sign-in: ") + result.failure);
 }

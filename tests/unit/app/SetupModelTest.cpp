@@ -227,6 +227,21 @@ TEST(SetupModel, HeroSummaryAndButtonsFollowTheAccount)
     }
 }
 
+// The open sign-in's address is in its card to copy, and under the error a failed browser causes.
+TEST(SetupModel, TheSignInAddressShowsInTheCardAndUnderAnError)
+{
+    const QString address = QStringLiteral("https://sign-in.example/authorize?attempt=1");
+    SetupInput in = input({ false, true });
+    in.signInAddress = QUrl(address);
+    EXPECT_EQ(setupContent(in).signInAddress, address);
+    EXPECT_EQ(setupContent(in).errorSignInAddress, "");
+    in.displayErrorText = QStringLiteral("The web browser could not be opened.");
+    EXPECT_EQ(setupContent(in).errorSignInAddress, address);
+    in.signInAttemptID.reset();
+    EXPECT_EQ(setupContent(in).signInAddress, "");
+    EXPECT_EQ(setupContent(in).errorSignInAddress, "");
+}
+
 // An unplugged preferred microphone: the summary falls back, the picker selects nothing, and nothing
 // here writes the setting.
 TEST(SetupModel, MicrophonePickerAndSummary)

@@ -329,20 +329,18 @@ TEST(BrowserSignIn, ACallbackThatIsNotOursChangesNothing)
     }
 }
 
-// A browser that cannot be opened fails the sign-in at once, with the address to paste into one; the
-// attempt stays open for that, and a page that opens later clears the failure.
-TEST(BrowserSignIn, ABrowserThatCannotBeOpenedIsAnErrorWithTheAddress)
+// A browser that cannot be opened fails the sign-in at once, pointing to the address to paste into one;
+// the attempt stays open for that, and a page that opens later clears the failure.
+TEST(BrowserSignIn, ABrowserThatCannotBeOpenedIsAnError)
 {
     CoordinatorHarness h;
     DictationCoordinator& coordinator = h.coordinator();
     h.urlOpenFailure = QStringLiteral("xdg-open exited with status 4");
     startSignIn(h);
 
-    const QString address = CoordinatorHarness::sampleStart().authorizationURL.toString();
     EXPECT_EQ(coordinator.lastError(),
-        "The web browser could not be opened (xdg-open exited with status 4). To sign in, open this address in a "
-        "web browser: "
-            + address);
+        "The web browser could not be opened (xdg-open exited with status 4). To sign in, copy the sign-in address "
+        "from the setup window into a web browser.");
     EXPECT_EQ(coordinator.phase(), DictationPhase::error);
     EXPECT_TRUE(h.logged("Could not open the browser for sign-in: xdg-open exited with status 4"));
     ASSERT_TRUE(coordinator.browserSignIn().has_value());
