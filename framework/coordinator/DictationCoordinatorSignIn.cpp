@@ -95,7 +95,7 @@ QCoro::Task<> DictationCoordinator::openSignInPage(QUuid attemptID, QUrl url, Ca
     const UrlOpenResult result = co_await std::move(opening);
     if (!self)
         co_return;
-    // Answered for an attempt that has since ended, or for a page that did open.
+    // Answered for an attempt that has since ended.
     if (!m_browserSignIn || m_browserSignIn->attemptID() != attemptID)
         co_return;
     if (result.opened) {
