@@ -265,6 +265,12 @@ private:
     void cancelInvalidBrowserSignIn(const QString& errorMessage, const QString& logMessage);
     void cancelAttemptOnServer(const PendingBrowserAuth& attempt, const QString& successLog, const QString& failureLog);
     QCoro::Task<> cancelAttemptOnServerTask(QUrl baseURL, QUuid attemptID, QString successLog, QString failureLog);
+    // Opens the attempt's page; a browser that cannot be opened fails the sign-in visibly, with the
+    // address to paste into one, and leaves the attempt open for the callback.
+    QCoro::Task<> openSignInPage(QUuid attemptID, QUrl url, CancelToken token);
+    // Opens url for a page or mail the user asked for; a failure is logged after failureLog.
+    void openExternalPage(QUrl url, QString failureLog);
+    QCoro::Task<> openExternalPageTask(QUrl url, QString failureLog, CancelToken token);
     // The phase a sign-in path sets, unless a dictation runs or a signed-in user would be shown as
     // signed out.
     void setSignInPhase(DictationPhase phase);

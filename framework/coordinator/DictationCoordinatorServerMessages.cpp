@@ -298,8 +298,8 @@ QString DictationCoordinator::emptyDictationMessage(const std::optional<QString>
         return QStringLiteral("That dictation ended before enough audio reached Tessvale. Hold the shortcut until the "
                               "HUD says Listening for speech, then release after speaking.");
     if (m_audioLevelSampleCount >= 2 && m_peakAudioLevel < 0.02)
-        return QStringLiteral("Tessvale received very quiet audio. Check the selected microphone and macOS input "
-                              "level, then try again.");
+        return QStringLiteral("Tessvale received very quiet audio. Check the selected microphone and the system's "
+                              "input level, then try again.");
     if (detail)
         return *detail;
     return QStringLiteral("No speech detected.");

@@ -31,6 +31,11 @@ QCoro::Task<> finishAfter(OneShot<> gate)
     co_await gate;
 }
 
+QCoro::Task<UrlOpenResult> answerAtOnce(UrlOpenResult result)
+{
+    co_return result;
+}
+
 QCoro::Task<> sendOnScriptedStream(
     std::shared_ptr<CoordinatorHarness::ScriptedStream> stream, ClientStreamMessage message)
 {
@@ -165,10 +170,11 @@ CoordinatorHarness::CoordinatorHarness()
         return transport;
     };
     s.focusTargetProvider = [this] { return focusTarget; };
-    s.urlOpener = [this](const QUrl& url) {
+    s.urlOpener = [this](QUrl url, CancelToken) {
         openedURLs.append(url);
         if (onOpenURL)
             onOpenURL(url);
+        return answerAtOnce(urlOpenFailure ? UrlOpenResult { false, *urlOpenFailure } : UrlOpenResult { true, {} });
     };
     s.sleeper = m_sleeper.get();
 }

@@ -145,6 +145,8 @@ public:
     QList<QUrl> openedURLs;
     // Called after a URL is recorded (a browser following the sign-in page, say).
     std::function<void(const QUrl&)> onOpenURL;
+    // Set: every open fails with this reason, as when no browser starts.
+    std::optional<QString> urlOpenFailure;
     QStringList clipboardWrites;
     bool clipboardWorks = true;
 
