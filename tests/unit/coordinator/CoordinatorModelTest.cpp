@@ -164,15 +164,15 @@ private:
     CoordinatorHarness::ScriptedStream* current()
     {
         if (h->streams.isEmpty() || h->stream().disconnected || h->stream().sessionID().isNull()
-            || !h->stream().heldSends.isEmpty())
+            || !h->stream().heldSends.isEmpty() || m_endedStreams.count(&h->stream()))
             return nullptr;
         return &h->stream();
     }
     bool stopSent() { return current() && current()->count(Case::stopSession) > 0; }
     // The service ends a session once told to stop, or on its own while the microphone is still on.
     bool mayEnd() { return stopSent() || (kServiceEndsWhileRecording && current()); }
-    // The service's session moves on: after its commit only the completion follows, after its failure
-    // nothing.
+    // The service's session moves on: after its commit or its completed state only the completion
+    // follows, after its failure nothing.
     bool beforeCommit()
     {
         return current() && !m_committedSessions.count(current()->sessionID())
@@ -183,6 +183,7 @@ private:
     void endOpening(std::exception_ptr error)
     {
         CoordinatorHarness::ScriptedStream& stream = h->stream();
+        m_endedStreams.insert(&stream);
         stream.holdSends = false;
         stream.sendFailure = [error](const ClientStreamMessage&) { return error; };
         stream.terminate(error);
@@ -236,7 +237,8 @@ private:
         // A start still reading the key or fetching the account, before the session opens.
         const auto startWaitsForAccount
             = [this] { return Access::isStartingRecording(c()) && !isDictationPhase(c().phase()); };
-        const auto mayRelease = [=] { return kReleaseBeforeRecorderStarts || !startWaitsForAccount(); };
+        const auto mayRelease
+            = [this, startWaitsForAccount] { return kReleaseBeforeRecorderStarts || !startWaitsForAccount(); };
         return {
             { "press", 6, always,
                 [this] {
@@ -266,7 +268,9 @@ private:
                 } },
             { "account answer", 4, accountCallWaits, [this] { answerAccountCall(); } },
             { "browser sign-in completes", 1,
-                [=] { return !m_keyringHeld && (kSignInDuringStartAccountFetch || !startWaitsForAccount()); },
+                [this, startWaitsForAccount] {
+                    return !m_keyringHeld && (kSignInDuringStartAccountFetch || !startWaitsForAccount());
+                },
                 [this] { signIn(); } },
             { "sign-out", 1, always, [this] { c().signOut(); } },
             { "SessionStarted", 5, streaming,
@@ -280,6 +284,7 @@ private:
             { "state Completed", 1, [this] { return mayEnd(); },
                 [this] {
                     const char* names[] = { "Completed", "CompletedEmpty", "CanceledByClient" };
+                    m_committedSessions.insert(current()->sessionID());
                     serve(state(current()->sessionID(), names[pick(3)]));
                 } },
             { "state Failed", 1, [this] { return beforeCommit(); },
@@ -309,7 +314,7 @@ private:
                             : errorOf(CloudTransportError(CloudTransportError::Code::connectionLost,
                                 QStringLiteral("The streaming connection was lost."))));
                 } },
-            { "keyring slow", 1, always,
+            { "keyring slow", 2, always,
                 [this] {
                     m_keyringHeld = true;
                     h->secrets().hold();
@@ -408,6 +413,8 @@ private:
     std::set<QUuid> m_signedOutSessions;
     std::set<QUuid> m_committedSessions;
     std::set<QUuid> m_failedSessions;
+    // Streams whose opening failed: the service says nothing on them.
+    std::set<const CoordinatorHarness::ScriptedStream*> m_endedStreams;
     QStringList m_trace;
     QString m_failure;
     bool m_pressing = false;
