@@ -27,16 +27,16 @@ using Case = ClientStreamMessage::Case;
 
 namespace {
 
-// Faults being mended elsewhere: each switch lets the driver take the actions that show one. Flip a
-// switch once its mend is in.
-constexpr bool kRestoreAnswersDuringDictation = false;
-constexpr bool kReleaseBeforeRecorderStarts = false;
-constexpr bool kUnsolicitedFinalizing = false;
-constexpr bool kSignInDuringStartAccountFetch = false;
-constexpr bool kRefusedStreamOpening = false;
-constexpr bool kCompletionOfAnEarlierSession = false;
-constexpr bool kDestroyedWhileStartReadsKey = false;
-constexpr bool kServiceEndsWhileRecording = false;
+// Faults still open: each switch lets the driver take the actions that show one. Flip a switch once
+// its mend is in.
+constexpr bool kRestoreAnswersDuringDictation = false; // the restore's answer resets a live dictation's phase
+constexpr bool kReleaseBeforeRecorderStarts = false; // a release queued early still opens the microphone
+constexpr bool kUnsolicitedFinalizing = false; // the service's FinalizingStt leaves the microphone on
+constexpr bool kSignInDuringStartAccountFetch = false; // signed in, yet left shown as signed out
+constexpr bool kRefusedStreamOpening = false; // a 401 at the stream's opening is handled twice
+constexpr bool kCompletionOfAnEarlierSession = false; // a late completion tears down the next session
+constexpr bool kDestroyedWhileStartReadsKey = false; // the start touches its destroyed coordinator
+constexpr bool kServiceEndsWhileRecording = false; // a commit or completion leaves the microphone on
 
 // An account request (the restore's or a start's) that waits for the driver to answer it.
 struct AccountCall
@@ -115,7 +115,8 @@ public:
                 return;
             for (const auto& stream : h->streams)
                 m_signedOutSessions.insert(stream->sessionID());
-            m_signedOutSessions.insert(Access::sessionID(c()).value_or(QUuid()));
+            if (const std::optional<QUuid> session = Access::sessionID(c()))
+                m_signedOutSessions.insert(*session);
         });
         QObject::connect(&c(), &DictationCoordinator::activityLogChanged, &c(), [this] {
             m_clears += c().activityLog().first().message.endsWith(QStringLiteral(". Cleared local credentials."));
