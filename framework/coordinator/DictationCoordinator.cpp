@@ -48,6 +48,11 @@ DictationCoordinator::~DictationCoordinator()
     // A quit waiting for the insertion ends without touching this object.
     for (OneShot<>& waiter : std::exchange(m_insertionEndWaiters, {}))
         waiter.fail(CancelledError());
+    // Failures of a session waiting for its recovery fetch's answer end too.
+    for (QList<OneShot<bool>>& waiters : std::exchange(m_recoveryWaiters, {})) {
+        for (OneShot<bool>& waiter : waiters)
+            waiter.fail(CancelledError());
+    }
 }
 
 DictationPresentation DictationCoordinator::presentation() const

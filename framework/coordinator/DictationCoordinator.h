@@ -286,6 +286,10 @@ private:
     QCoro::Task<> failStart(std::exception_ptr error, std::optional<QUuid> openedSessionID, quint64 startGeneration);
     bool isCurrentStart(quint64 startGeneration) const;
     bool cancelQueuedHandsFreeStartIfNeeded(DictationTriggerMode mode);
+    // Either mode's queued stop or cancel, honoured before the recorder starts.
+    bool cancelQueuedStartIfNeeded(DictationTriggerMode mode);
+    // Ends a start that opened no session: flags cleared, the phase back to what the start found.
+    void endStartBeforeSession();
     QCoro::Task<QString> requireStoredAPIKey();
     QString microphoneLogDescription() const;
     bool isLivePhase() const;
@@ -319,6 +323,9 @@ private:
     QCoro::Task<> handleSessionStartTimeout(QUuid sessionID);
     QCoro::Task<> handleWebSocketTermination(QUuid sessionID, std::exception_ptr error);
     QCoro::Task<> endFailedSession(QUuid sessionID, QString message, QString logPrefix);
+    // Closes the microphone and asks the service to drop a live session, so it delivers no
+    // transcript later; occasion ends the log line ("before quitting").
+    QCoro::Task<> cancelSessionOnService(QString occasion);
     void startWebSocketPing(QUuid sessionID);
     QCoro::Task<> runWebSocketPing(QUuid sessionID, Duration interval, CancelToken token);
     QCoro::Task<> sendWebSocketPing(QUuid sessionID);
@@ -385,6 +392,10 @@ private:
     bool m_pendingPushToTalkStop = false;
     bool m_pendingHandsFreeStartCancel = false;
     std::optional<QUuid> m_disconnectingSessionID;
+    // The session last closed by disconnectSessionTransport; its socket's end report comes later.
+    std::optional<QUuid> m_disconnectedSessionID;
+    // The session whose start message is still on its way: the start handles its opening's failure.
+    std::optional<QUuid> m_openingSessionID;
     TaskHandle m_sessionStartTimeoutTask;
     TaskHandle m_sessionErrorCleanupTask;
     TaskHandle m_webSocketPingTask;
@@ -423,6 +434,8 @@ private:
     // Bumped by every reset to signed out and every completed browser sign-in, so an account refresh
     // that either overtook publishes nothing.
     quint64 m_authenticationGeneration = 0;
+    // A rejected key is being cleared; a second report of the same rejection adds nothing.
+    bool m_isClearingRejectedKey = false;
 
     // Permissions.
     bool m_permissionRefreshObserverInstalled = false;

@@ -92,7 +92,8 @@ QCoro::Task<> DictationCoordinator::restoreSavedSession(CancelToken token)
         co_return;
 
     if (!refreshError) {
-        setPhase(DictationPhase::ready);
+        // A dictation begun meanwhile keeps its phase.
+        setSignInPhase(DictationPhase::ready);
         finishBootstrap();
         logActivity(QStringLiteral("Recovered authenticated session from data protection keychain."));
         co_return;
@@ -103,6 +104,13 @@ QCoro::Task<> DictationCoordinator::restoreSavedSession(CancelToken token)
         co_return;
     }
 
+    // A rejected key signs out; a dictation running on it ends first, cancelled on the service.
+    if (isRejectedAPIKey(refreshError) && isLivePhase()) {
+        QCoro::Task<> cancelling = cancelSessionOnService(QStringLiteral("before signing out"));
+        co_await std::move(cancelling);
+        if (!self)
+            co_return;
+    }
     QCoro::Task<bool> clearing
         = clearRejectedAPIKeyIfNeeded(refreshError, QStringLiteral("Stored API key was rejected"));
     const bool cleared = co_await std::move(clearing);
@@ -115,9 +123,12 @@ QCoro::Task<> DictationCoordinator::restoreSavedSession(CancelToken token)
 
     // The key stays, so the next launch tries again.
     const QString description = localizedDescription(refreshError);
-    setLastError(description);
-    setPhase(DictationPhase::signedOut);
-    setAuthenticated(false);
+    // A dictation begun meanwhile, or an account its own fetch has since confirmed, is left as it is.
+    if (!isDictationActive() && !m_isAuthenticated) {
+        setLastError(description);
+        setPhase(DictationPhase::signedOut);
+        setAuthenticated(false);
+    }
     finishBootstrap();
     reportError(refreshError, QStringLiteral("Restoring the authenticated session"));
     logActivity(QStringLiteral("Failed to recover session: ") + description);
@@ -182,6 +193,11 @@ QCoro::Task<bool> DictationCoordinator::clearRejectedAPIKeyIfNeeded(
 {
     if (!isRejectedAPIKey(error))
         co_return false;
+    // One rejection can reach here twice (a failed opening fails the start and ends the stream):
+    // the first report clears the key and signs out, the second adds nothing.
+    if (m_isClearingRejectedKey)
+        co_return true;
+    m_isClearingRejectedKey = true;
     QPointer<DictationCoordinator> self(this);
 
     std::exception_ptr deletionError;
@@ -201,6 +217,7 @@ QCoro::Task<bool> DictationCoordinator::clearRejectedAPIKeyIfNeeded(
     co_await std::move(resetting);
     if (!self)
         co_return false;
+    m_isClearingRejectedKey = false;
     logActivity(context + QStringLiteral(". Cleared local credentials."));
     co_return true;
 }

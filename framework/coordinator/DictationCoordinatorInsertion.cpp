@@ -88,7 +88,17 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
         if (!overtaken) {
             setPendingInsertionRetry(std::nullopt);
             setFocusedAppDiagnostics(result->diagnostics);
-            setLastError(QString());
+            // The text stands, but it ends where the microphone stopped: the user hears why.
+            if (m_lostMicrophoneSessionID == sessionID) {
+                const QString message = QStringLiteral("The microphone \"%1\" stopped recording during the dictation, "
+                                                       "so the inserted text may be cut short. Check that it is "
+                                                       "connected, then try again.")
+                                            .arg(m_lostMicrophoneName);
+                setLastError(message);
+                logActivity(message);
+            } else {
+                setLastError(QString());
+            }
             m_settings->markLaunchReadinessCompleted(accountEmail(m_me));
             // The account may have gone while the text went in: no flash of ready then.
             setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);

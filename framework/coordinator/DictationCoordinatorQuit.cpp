@@ -25,28 +25,10 @@ QCoro::Task<> DictationCoordinator::prepareToQuit()
     // target has fetched the text.
     m_insertionCancel.cancel();
     const bool wasLive = isLivePhase();
-    // The microphone first: a service that does not answer must not keep it open.
-    m_services.recorder.stop();
-
-    // A session the service has not finished is cancelled, so it does not deliver a transcript later.
-    if (m_webSocket && m_sessionID && wasLive) {
-        const WebSocketTransport transport = *m_webSocket;
-        const QString sessionText = m_sessionID->toString(QUuid::WithoutBraces).toUpper();
-        std::exception_ptr sendError;
-        try {
-            QCoro::Task<> sending = transport.send(ClientStreamMessage::cancelSession());
-            co_await std::move(sending);
-        } catch (...) {
-            sendError = std::current_exception();
-        }
-        if (!self)
-            co_return;
-        if (sendError)
-            logActivity(QStringLiteral("Failed to cancel session %1 before quitting: %2")
-                            .arg(sessionText, localizedDescription(sendError)));
-        else
-            logActivity(QStringLiteral("Cancelled session %1 before quitting.").arg(sessionText));
-    }
+    QCoro::Task<> cancelling = cancelSessionOnService(QStringLiteral("before quitting"));
+    co_await std::move(cancelling);
+    if (!self)
+        co_return;
 
     QCoro::Task<> disconnecting = disconnectSessionTransport();
     co_await std::move(disconnecting);
@@ -68,6 +50,33 @@ QCoro::Task<> DictationCoordinator::prepareToQuit()
         if (coordinatorGone || !self)
             co_return;
     }
+}
+
+QCoro::Task<> DictationCoordinator::cancelSessionOnService(QString occasion)
+{
+    QPointer<DictationCoordinator> self(this);
+    const bool wasLive = isLivePhase();
+    // The microphone first: a service that does not answer must not keep it open.
+    stopCapture();
+    // A session the service has not finished is cancelled, so it does not deliver a transcript later.
+    if (!m_webSocket || !m_sessionID || !wasLive)
+        co_return;
+    const WebSocketTransport transport = *m_webSocket;
+    const QString sessionText = m_sessionID->toString(QUuid::WithoutBraces).toUpper();
+    std::exception_ptr sendError;
+    try {
+        QCoro::Task<> sending = transport.send(ClientStreamMessage::cancelSession());
+        co_await std::move(sending);
+    } catch (...) {
+        sendError = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (sendError)
+        logActivity(QStringLiteral("Failed to cancel session %1 %2: %3")
+                        .arg(sessionText, occasion, localizedDescription(sendError)));
+    else
+        logActivity(QStringLiteral("Cancelled session %1 %2.").arg(sessionText, occasion));
 }
 
 } // namespace tessvale

@@ -35,6 +35,7 @@ QCoro::Task<bool> DictationCoordinator::fetchDictationRecoveryIfNeeded(
         if (const auto waiting = m_recoveryWaiters.find(sessionID); waiting != m_recoveryWaiters.end()) {
             OneShot<bool> answer;
             waiting->append(answer);
+            // Failed with CancelledError by the coordinator's destruction; the caller must not go on.
             const bool recovered = co_await answer;
             co_return recovered;
         }

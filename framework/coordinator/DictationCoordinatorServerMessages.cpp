@@ -141,6 +141,23 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
         }
         case DictationSessionState::finalizingStt:
             setPhase(DictationPhase::finalizing);
+            // The service stopped listening without our stop: the microphone closes now, nothing more is
+            // sent, and the session's end is awaited as after our own stop.
+            if (!isStopPending() && !hasCommittedOrInserting()) {
+                m_stopPendingSessionID = id;
+                stopCapture();
+                m_isStartingRecording = false;
+                m_bufferedAudioChunks.clear();
+                m_queuedAudioChunks.clear();
+                m_shouldStopAfterQueuedAudioDrains = false;
+                logActivity(QStringLiteral("Closed the microphone: the service began finalizing ") + logID(id)
+                    + QStringLiteral(" before it was stopped."));
+                replaceSessionTask(
+                    m_sessionCompletionTask, id,
+                    [this](
+                        QUuid sessionID, CancelToken token) { return runSessionCompletionWatchdog(sessionID, token); },
+                    QStringLiteral("sessionCompletionWatchdog"));
+            }
             break;
         case DictationSessionState::postProcessing:
             setPhase(DictationPhase::postProcessing);

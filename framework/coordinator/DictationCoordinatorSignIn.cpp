@@ -29,8 +29,9 @@ std::optional<QString> firstQueryValue(const QUrlQuery& query, const QString& na
 
 void DictationCoordinator::setSignInPhase(DictationPhase phase)
 {
-    // A running dictation keeps its phase, and a signed-in user is never shown as signed out.
-    if (isDictationActive())
+    // A running dictation keeps its phase, and a signed-in user is never shown as signed out. A start
+    // still in its first checks shows no phase of its own yet.
+    if (isDictationPhase(m_phase) || m_isInserting)
         return;
     if (phase == DictationPhase::signedOut && m_isAuthenticated)
         return;

@@ -175,16 +175,33 @@ bool DictationCoordinator::cancelQueuedHandsFreeStartIfNeeded(DictationTriggerMo
 {
     if (mode != DictationTriggerMode::handsFree || !m_pendingHandsFreeStartCancel)
         return false;
+    endStartBeforeSession();
+    logActivity(QStringLiteral("Canceled hands-free dictation before the session opened."));
+    return true;
+}
+
+bool DictationCoordinator::cancelQueuedStartIfNeeded(DictationTriggerMode mode)
+{
+    if (cancelQueuedHandsFreeStartIfNeeded(mode))
+        return true;
+    // A key already released records nothing: no microphone, no connection, no insertion.
+    if (mode != DictationTriggerMode::pushToTalk || !m_pendingPushToTalkStop)
+        return false;
+    endStartBeforeSession();
+    logActivity(QStringLiteral("Canceled push-to-talk dictation before the session opened."));
+    return true;
+}
+
+void DictationCoordinator::endStartBeforeSession()
+{
     m_isStartingRecording = false;
     m_pendingPushToTalkStop = false;
     m_pendingHandsFreeStartCancel = false;
     setTriggerMode(std::nullopt);
     // Back to what the start found: a signed-out user stays signed out, unless the start's own
-    // account fetch signed them in.
+    // account fetch (or a sign-in meanwhile) signed them in.
     const bool signedInMeanwhile = m_phaseBeforeStart == DictationPhase::signedOut && m_isAuthenticated;
     setPhase(signedInMeanwhile ? DictationPhase::ready : m_phaseBeforeStart);
-    logActivity(QStringLiteral("Canceled hands-free dictation before the session opened."));
-    return true;
 }
 
 bool DictationCoordinator::isCurrentStart(quint64 startGeneration) const
@@ -274,7 +291,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
             refreshPermissions();
             break;
         }
-        if (cancelQueuedHandsFreeStartIfNeeded(mode))
+        if (cancelQueuedStartIfNeeded(mode))
             co_return;
 
         if (m_permissionSnapshot.accessibility != PermissionState::authorized) {
@@ -288,13 +305,31 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         if (!self || !isCurrentStart(generation))
             co_return;
 
-        QCoro::Task<> ensuring = ensureAccountState(apiKey);
-        co_await std::move(ensuring);
+        std::exception_ptr accountError;
+        try {
+            QCoro::Task<> ensuring = ensureAccountState(apiKey);
+            co_await std::move(ensuring);
+        } catch (...) {
+            accountError = std::current_exception();
+        }
         // A sign-out or a cancel during the account check ends the start without a word.
         if (!self || !isCurrentStart(generation))
             co_return;
-        if (cancelQueuedHandsFreeStartIfNeeded(mode))
+        if (accountError && !isCancellationError(accountError))
+            std::rethrow_exception(accountError);
+        if (cancelQueuedStartIfNeeded(mode))
             co_return;
+        // A browser sign-in completed meanwhile and dropped this fetch: go on with its account and key.
+        if (accountError && m_isAuthenticated && m_me && m_config) {
+            accountError = nullptr;
+            logActivity(QStringLiteral("Continuing the dictation start with the account that just signed in."));
+            QCoro::Task<QString> rereading = requireStoredAPIKey();
+            apiKey = co_await std::move(rereading);
+            if (!self || !isCurrentStart(generation))
+                co_return;
+        }
+        if (accountError)
+            std::rethrow_exception(accountError);
         if (!m_me || !m_config)
             throw CloudClientError::invalidResponse(QStringLiteral("Missing cloud bootstrap state."));
     } catch (...) {
@@ -379,6 +414,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
                 CancelToken) { return coordinator->handleWebSocketTermination(sessionID, error); },
             QStringLiteral("handleWebSocketTermination"));
     };
+    m_openingSessionID = sessionID;
     try {
         QCoro::Task<> connecting = transport.connect(std::move(onMessage), std::move(onTermination));
         co_await std::move(connecting);
@@ -405,6 +441,9 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         if (!self || m_sessionID != sessionID)
             co_return;
     }
+    // From here on the stream's end report speaks for the session; a failed opening stays the start's.
+    if (!failure)
+        m_openingSessionID.reset();
     if (failure) {
         QCoro::Task<> failing = failStart(failure, sessionID, generation);
         co_await std::move(failing);
@@ -432,6 +471,11 @@ QCoro::Task<> DictationCoordinator::failStart(
         = [&] { return openedSessionID ? m_sessionID != openedSessionID : !isCurrentStart(startGeneration); };
     if (overtaken())
         co_return;
+    // Cancelled by a sign-in or a sign-out that owns the state now: nothing failed.
+    if (isCancellationError(error) && !openedSessionID) {
+        endStartBeforeSession();
+        co_return;
+    }
 
     QCoro::Task<bool> clearing = clearRejectedAPIKeyIfNeeded(error, kRejectedKeyText, kRejectedKeyText);
     const bool signedOut = co_await std::move(clearing);

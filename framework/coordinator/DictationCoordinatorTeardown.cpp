@@ -51,6 +51,9 @@ QCoro::Task<> DictationCoordinator::disconnectSessionTransport()
     m_webSocket.reset();
     m_sessionID.reset();
     m_disconnectingSessionID.reset();
+    m_openingSessionID.reset();
+    if (closingSessionID)
+        m_disconnectedSessionID = closingSessionID;
     m_audioSequence = 0;
     m_insertionTarget.reset();
     logActivity(QStringLiteral("Disconnected session transport."));
@@ -63,7 +66,8 @@ QCoro::Task<> DictationCoordinator::finishSessionIfIdle()
     QPointer<DictationCoordinator> self(this);
     QCoro::Task<> disconnecting = disconnectSessionTransport();
     co_await std::move(disconnecting);
-    if (!self || m_phase == DictationPhase::error)
+    // A newer session that began during the close owns the phase.
+    if (!self || m_sessionID || m_isStartingRecording || m_phase == DictationPhase::error)
         co_return;
     setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
 }

@@ -61,6 +61,18 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
             + QStringLiteral(" during disconnect."));
         co_return;
     }
+    // The usual order: the socket reports its end after our disconnect has returned.
+    if (m_disconnectedSessionID == sessionID) {
+        logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
+            + QStringLiteral(" after its disconnect."));
+        co_return;
+    }
+    // A failed opening also fails the start message, and the start handles it.
+    if (m_openingSessionID == sessionID) {
+        logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
+            + QStringLiteral(" while its start handles the failed opening."));
+        co_return;
+    }
     if (m_sessionID != sessionID) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" because active session is ")

@@ -1,5 +1,8 @@
 #include "FakeCloudServer.h"
 
+#include <memory>
+#include <utility>
+
 #include <QCryptographicHash>
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -118,18 +121,43 @@ void FakeCloudServer::acceptPending()
             pending->deleteLater();
             continue;
         }
+        // The responder learns its connection once it exists; it is not called before the first read.
+        auto self = std::make_shared<QPointer<FakeHttpConnection>>();
         auto* connection = new FakeHttpConnection(
-            socket, [this](const FakeHttpRequest& request) { return answer(request); }, this);
+            socket, [this, self](const FakeHttpRequest& request) { return answer(request, *self); }, this);
+        *self = connection;
         m_connections.append(connection);
         connect(connection, &FakeHttpConnection::finished, this,
             [this, connection] { m_connections.removeAll(connection); });
     }
 }
 
-FakeHttpResponse FakeCloudServer::answer(const FakeHttpRequest& request)
+void FakeCloudServer::holdNext(const QByteArray& method, const QString& path)
+{
+    m_holds.append(QString::fromLatin1(method) + QLatin1Char(' ') + path);
+}
+
+void FakeCloudServer::releaseHeld()
+{
+    for (const auto& [connection, request] : std::exchange(m_held, {})) {
+        if (connection)
+            connection->answerLate(currentAnswer(request));
+    }
+}
+
+FakeHttpResponse FakeCloudServer::answer(const FakeHttpRequest& request, const QPointer<FakeHttpConnection>& connection)
 {
     m_requests.append(request);
     emit requestReceived();
+    if (m_holds.removeOne(QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path)) {
+        m_held.append({ connection, request });
+        return FakeHttpResponse::hang();
+    }
+    return currentAnswer(request);
+}
+
+FakeHttpResponse FakeCloudServer::currentAnswer(const FakeHttpRequest& request)
+{
     const auto scripted = m_responses.constFind(QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path);
     if (scripted != m_responses.constEnd())
         return *scripted;

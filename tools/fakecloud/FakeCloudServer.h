@@ -7,8 +7,10 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QUuid>
 
@@ -66,6 +68,12 @@ public:
     // before redirecting to the attempt's redirect URI.
     QString approveSignIn(const QUuid& attemptID);
 
+    // The next request for one method and path is received but not answered until releaseHeld(), which
+    // answers it as the service answers at that moment (a test may change the answer meanwhile).
+    void holdNext(const QByteArray& method, const QString& path);
+    void releaseHeld();
+    int heldCount() const { return static_cast<int>(m_held.size()); }
+
     QList<FakeHttpRequest> requests() const { return m_requests; }
     FakeHttpRequest lastRequest() const { return m_requests.value(m_requests.size() - 1); }
     void clearRequests() { m_requests.clear(); }
@@ -81,7 +89,8 @@ signals:
 
 private:
     void acceptPending();
-    FakeHttpResponse answer(const FakeHttpRequest& request);
+    FakeHttpResponse answer(const FakeHttpRequest& request, const QPointer<FakeHttpConnection>& connection);
+    FakeHttpResponse currentAnswer(const FakeHttpRequest& request);
     FakeHttpResponse defaultAnswer(const FakeHttpRequest& request) const;
     bool hasAcceptedKey(const FakeHttpRequest& request) const;
     // The browser sign-in endpoints keep attempts, so they answer here rather than in defaultAnswer.
@@ -107,6 +116,8 @@ private:
     QHash<QString, FakeHttpResponse> m_responses;
     QList<FakeHttpRequest> m_requests;
     QList<QPointer<FakeHttpConnection>> m_connections;
+    QStringList m_holds;
+    QList<QPair<QPointer<FakeHttpConnection>, FakeHttpRequest>> m_held;
     QString m_acceptedApiKey = QStringLiteral("tv_test_fakecloudkey");
     QString m_accountEmail = QStringLiteral("dictation@example.com");
     QUuid m_deviceID = QUuid(QStringLiteral("{6f1c2a9e-3b4d-4e5f-8a6b-7c8d9e0f1a2b}"));

@@ -26,6 +26,12 @@ void FakeHttpConnection::abort()
     finish();
 }
 
+void FakeHttpConnection::answerLate(const FakeHttpResponse& response)
+{
+    m_answered = false;
+    respond(response);
+}
+
 void FakeHttpConnection::readAvailable()
 {
     if (!m_socket || m_answered)

@@ -29,6 +29,8 @@ public:
 
     // Drops the connection at once (server shutdown, hanging requests).
     void abort();
+    // Answers a request that was left hanging.
+    void answerLate(const FakeHttpResponse& response);
 
 signals:
     void finished();

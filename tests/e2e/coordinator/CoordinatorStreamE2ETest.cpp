@@ -261,6 +261,39 @@ TEST_F(CoordinatorStreamE2ETest, ACancelBeforeTheSessionOpenedMakesNoConnection)
     EXPECT_EQ(c().phase(), DictationPhase::ready);
 }
 
+TEST_F(CoordinatorStreamE2ETest, ALateSessionRestoreLeavesTheDictationAloneOrEndsItBeforeSigningOut)
+{
+    for (const bool rejected : { false, true }) {
+        SCOPED_TRACE(rejected ? "rejected" : "accepted");
+        server().clearResponses();
+        m_h = makeHarness();
+        // The launch's account request is held back while the user dictates.
+        server().holdNext("GET", QStringLiteral("/client/v1/me"));
+        DictationCoordinatorTestAccess::restoreSavedSession(c());
+        ASSERT_TRUE(waitUntil([&] { return server().heldCount() == 1; }));
+        openHandsFree();
+        if (rejected) {
+            server().setResponse(
+                "GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::json(401, R"({"error":"Invalid API key"})"));
+        }
+        server().releaseHeld();
+        ASSERT_TRUE(waitUntil([&] { return c().didFinishSessionBootstrap(); }));
+        if (!rejected) {
+            spinEventLoop(50ms);
+            EXPECT_EQ(c().phase(), DictationPhase::recording);
+            EXPECT_TRUE(h().fakeRecorder.running);
+            stopAfterGrace([&] { c().toggleHandsFree(); });
+            ASSERT_TRUE(waitUntil([&] { return h().insertions.size() == 1 && c().phase() == DictationPhase::ready; }));
+            continue;
+        }
+        ASSERT_TRUE(waitUntil([&] { return stream().connection().closed; }));
+        EXPECT_EQ(count(QStringLiteral("CancelSession")), 1);
+        EXPECT_FALSE(h().fakeRecorder.running);
+        EXPECT_EQ(c().phase(), DictationPhase::signedOut);
+        EXPECT_FALSE(h().storedAPIKey());
+    }
+}
+
 TEST_F(CoordinatorStreamE2ETest, AnEarlyReleaseKeepsItsStopWhenTheServiceConfirmsInsideTheGrace)
 {
     stream().setAutoRespond(false);

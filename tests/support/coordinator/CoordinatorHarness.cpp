@@ -29,6 +29,11 @@ QCoro::Task<> finishAtOnce()
     co_return;
 }
 
+QCoro::Task<> finishAfter(OneShot<> gate)
+{
+    co_await gate;
+}
+
 QCoro::Task<> sendOnScriptedStream(
     std::shared_ptr<CoordinatorHarness::ScriptedStream> stream, ClientStreamMessage message)
 {
@@ -239,6 +244,8 @@ void CoordinatorHarness::useScriptedStreams()
         transport.disconnect = [this, stream] {
             ++transportDisconnects;
             stream->disconnected = true;
+            if (std::optional<OneShot<>> gate = std::exchange(stream->disconnectGate, std::nullopt))
+                return finishAfter(*gate);
             return finishAtOnce();
         };
         return transport;

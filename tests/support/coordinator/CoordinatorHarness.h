@@ -171,6 +171,8 @@ public:
         // While set, each send waits until released (oldest first); the frame counts as sent at once.
         bool holdSends = false;
         QList<OneShot<>> heldSends;
+        // When set, the next disconnect waits for it; later ones finish at once.
+        std::optional<OneShot<>> disconnectGate;
         // The error a send of this frame fails with; none sends it.
         std::function<std::exception_ptr(const ClientStreamMessage&)> sendFailure;
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <functional>
 
@@ -9,6 +10,7 @@
 #include "cloud/ServerStreamMessage.h"
 #include "coordinator/CoordinatorHelpers.h"
 #include "insertion/TextInsertionTypes.h"
+#include "support/auth/InMemorySecretStore.h"
 #include "support/coordinator/CoordinatorHarness.h"
 
 using namespace std::chrono_literals;
@@ -231,6 +233,94 @@ TEST_F(CoordinatorSessionFailureTest, ASignOutDuringTheStartEndsItQuietly)
     EXPECT_EQ(h.transportsMade, 0);
     for (const QString& line : h.activityMessages())
         EXPECT_FALSE(line.startsWith(QStringLiteral("Failed to start recording"))) << line.toStdString();
+}
+
+TEST_F(CoordinatorSessionFailureTest, ASignInDuringTheStartCarriesItOnWithTheNewAccount)
+{
+    h.meAnswer.gate = OneShot<>();
+    c().startPushToTalk();
+    h.settle();
+    c().beginSignIn();
+    h.settle();
+    QUrl callback = nativeAuthRedirectURI();
+    callback.setQuery(QStringLiteral("code=abc&state=") + h.lastStart.value(4));
+    c().handleExternalAuthCallback(callback);
+    h.settle();
+    EXPECT_EQ(c().phase(), DictationPhase::ready);
+
+    h.meAnswer.gate->resolve();
+    h.settle();
+    EXPECT_EQ(c().phase(), DictationPhase::starting);
+    EXPECT_TRUE(c().lastError().isEmpty());
+    ASSERT_EQ(h.streams.size(), 1);
+    EXPECT_EQ(h.stream().count(Case::startSession), 1);
+    EXPECT_TRUE(h.fakeRecorder.running);
+}
+
+TEST_F(CoordinatorSessionFailureTest, AStreamThatRefusesTheKeySignsOutOnce)
+{
+    // As the real connection does: the start message waiting for the opening fails, then the end is
+    // reported, while the keyring takes its time.
+    const std::exception_ptr refused = ptr(CloudTransportError::refusedOpening(401));
+    h.streamSendFailure = [this, refused](const ClientStreamMessage& message) {
+        if (message.messageCase() != Case::startSession)
+            return std::exception_ptr();
+        h.secrets().hold();
+        h.stream().terminate(refused);
+        return refused;
+    };
+    c().startPushToTalk();
+    h.settle();
+    h.secrets().release();
+    h.settle();
+
+    EXPECT_EQ(c().phase(), DictationPhase::signedOut);
+    EXPECT_EQ(c().lastError(), kExpired);
+    EXPECT_EQ(std::count_if(h.secrets().calls().begin(), h.secrets().calls().end(),
+                  [](const auto& call) { return call.call == InMemorySecretStore::Call::deleteItem; }),
+        1);
+    const QStringList log = h.activityMessages();
+    EXPECT_EQ(log.filter(QStringLiteral("Cleared local credentials.")).size(), 1);
+    EXPECT_TRUE(log.filter(QStringLiteral("Failed to remove")).isEmpty());
+}
+
+TEST_F(CoordinatorSessionFailureTest, ATeardownThatFinishesAfterANewStartLeavesTheNewSessionAlone)
+{
+    const QUuid first = h.openDictation();
+    h.stream().disconnectGate = OneShot<>();
+    OneShot<> closed = *h.stream().disconnectGate;
+    h.deliver(ServerStreamMessage::sessionStateChanged({ first, FSharpUnionCase(QStringLiteral("Completed")), {} }));
+    h.deliver(ServerStreamMessage::sessionCompleted(first));
+    h.openDictation();
+    ASSERT_EQ(c().phase(), DictationPhase::recording);
+
+    closed.resolve();
+    h.settle();
+    EXPECT_EQ(c().phase(), DictationPhase::recording);
+    EXPECT_TRUE(h.fakeRecorder.running);
+}
+
+TEST(CoordinatorRecoveryWaitTest, AFailureWaitingForTheRecoveryEndsWithTheCoordinator)
+{
+    auto target
+        = std::make_shared<const FocusedInsertionTarget>(FocusedApplicationTarget { QStringLiteral("Editor"), 4242 },
+            AccessibilityElement(), AccessibilityElement(), std::nullopt, std::nullopt, false);
+    const std::weak_ptr<const FocusedInsertionTarget> watched = target;
+    {
+        CoordinatorHarness h;
+        h.prepareDictation();
+        h.focusTarget = std::exchange(target, nullptr);
+        h.recoveryAnswer
+            = CloudAnswer<DictationSessionRecoveryResponse> { recovery({}, QStringLiteral("x")), {}, OneShot<>() };
+        const QUuid id = h.openDictation();
+        h.focusTarget = nullptr;
+        // The error fetches; the failed state that follows waits for that fetch's answer.
+        h.deliver(ServerStreamMessage::sessionError(QStringLiteral("Engine fault.")));
+        h.deliver(ServerStreamMessage::sessionStateChanged({ id, FSharpUnionCase(QStringLiteral("Failed")), {} }));
+        ASSERT_EQ(h.cloudCalls.value(QStringLiteral("recovery")), 1);
+    }
+    // Every coroutine that held the session's target has ended.
+    EXPECT_TRUE(watched.expired());
 }
 
 TEST_F(CoordinatorSessionFailureTest, KeepAliveRunsOnTheConfiguredIntervalAndAFailedPingEndsTheSession)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include <QSignalSpy>
 
 #include "auth/KeychainError.h"
+#include "cloud/ClientStreamMessage.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
 #include "coordinator/CoordinatorHelpers.h"
@@ -232,4 +234,50 @@ TEST(SessionRestore, ABrowserSignInDuringTheAccountRefreshWins)
     EXPECT_EQ(h.storedAPIKey(), CoordinatorHarness::sampleToken().apiKey);
     EXPECT_FALSE(h.logged("Stored API key was rejected. Cleared local credentials."));
     EXPECT_TRUE(coordinator.didFinishSessionBootstrap());
+}
+
+TEST(SessionRestore, ALateAnswerLeavesALiveDictationAloneOrEndsItBeforeSigningOut)
+{
+    const std::vector<std::pair<std::string, std::exception_ptr>> answers = {
+        { "accepted", nullptr },
+        { "unavailable", errorOf(CloudClientError::requestFailed(503, "Service unavailable")) },
+        { "rejected", errorOf(CloudClientError::requestFailed(401, "Unauthorized")) },
+    };
+    for (const auto& [name, error] : answers) {
+        SCOPED_TRACE(name);
+        CoordinatorHarness h;
+        h.prepareDictation();
+        // The restore's account answer is held back; the dictation's own fetch is answered at once.
+        h.meAnswer.error = error;
+        OneShot<> late = h.meAnswer.gate.emplace();
+        Access::restoreSavedSession(h.coordinator());
+        h.settle();
+        h.meAnswer.error = nullptr;
+        h.meAnswer.gate.reset();
+        h.openDictation();
+        DictationCoordinator& coordinator = h.coordinator();
+        ASSERT_EQ(coordinator.phase(), DictationPhase::recording);
+
+        late.resolve();
+        h.settle();
+        EXPECT_TRUE(coordinator.didFinishSessionBootstrap());
+        if (name != "rejected") {
+            EXPECT_EQ(coordinator.phase(), DictationPhase::recording);
+            EXPECT_TRUE(coordinator.isAuthenticated());
+            EXPECT_TRUE(coordinator.lastError().isEmpty());
+            EXPECT_TRUE(h.fakeRecorder.running);
+            coordinator.stopPushToTalk();
+            h.settle();
+            h.advance(std::chrono::milliseconds(175));
+            EXPECT_EQ(h.stream().count(ClientStreamMessage::Case::stopSession), 1);
+            continue;
+        }
+        // Ended first: microphone off, the session cancelled on the service and closed; then signed out.
+        EXPECT_FALSE(h.fakeRecorder.running);
+        EXPECT_EQ(h.stream().cases().last(), ClientStreamMessage::Case::cancelSession);
+        EXPECT_TRUE(h.stream().disconnected);
+        EXPECT_EQ(coordinator.phase(), DictationPhase::signedOut);
+        EXPECT_FALSE(coordinator.isAuthenticated());
+        EXPECT_FALSE(h.storedAPIKey().has_value());
+    }
 }

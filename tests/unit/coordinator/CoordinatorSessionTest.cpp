@@ -75,6 +75,9 @@ TEST_F(CoordinatorSessionTest, PushToTalkStreamsInRecordingOrderAndInsertsOnce)
     EXPECT_EQ(c().phase(), DictationPhase::ready);
     EXPECT_TRUE(c().lastError().isEmpty());
     EXPECT_TRUE(h.stream().disconnected);
+    // The socket's end is reported after the disconnect has returned.
+    EXPECT_TRUE(h.logged(QStringLiteral("Ignoring websocket termination for %1 after its disconnect.")
+                             .arg(id.toString(QUuid::WithoutBraces).toUpper())));
 }
 
 TEST_F(CoordinatorSessionTest, ChunksFromTheCaptureThreadArriveInOrder)
@@ -141,22 +144,48 @@ TEST_F(CoordinatorSessionTest, ToggleAndStopControlsFollowTheTriggerMode)
     EXPECT_FALSE(h.fakeRecorder.running);
 }
 
-TEST_F(CoordinatorSessionTest, QueuedHandsFreeCancelRestoresThePhaseTheStartFound)
+TEST_F(CoordinatorSessionTest, AQueuedCancelOrReleaseRestoresThePhaseTheStartFound)
 {
-    h.meAnswer.gate = OneShot<>();
-    c().toggleHandsFree();
-    h.settle();
-    c().toggleHandsFree();
-    h.settle();
-    h.meAnswer.gate->resolve();
-    h.settle();
+    const QList<std::pair<bool, QString>> modes = {
+        { true, QStringLiteral("Canceled hands-free dictation before the session opened.") },
+        { false, QStringLiteral("Canceled push-to-talk dictation before the session opened.") },
+    };
+    for (const auto& [handsFree, line] : modes) {
+        CoordinatorHarness run;
+        run.prepareDictation();
+        run.meAnswer.gate = OneShot<>();
+        handsFree ? run.coordinator().toggleHandsFree() : run.coordinator().startPushToTalk();
+        run.settle();
+        handsFree ? run.coordinator().toggleHandsFree() : run.coordinator().stopPushToTalk();
+        run.settle();
+        run.meAnswer.gate->resolve();
+        run.settle();
 
-    // The start found the user signed out, but its own account fetch signed them in.
-    EXPECT_TRUE(c().isAuthenticated());
-    EXPECT_EQ(c().phase(), DictationPhase::ready);
-    EXPECT_EQ(h.transportsMade, 0);
-    EXPECT_EQ(h.fakeRecorder.starts, 0);
-    EXPECT_TRUE(h.logged(QStringLiteral("Canceled hands-free dictation before the session opened.")));
+        // The start found the user signed out, but its own account fetch signed them in.
+        EXPECT_TRUE(run.coordinator().isAuthenticated());
+        EXPECT_EQ(run.coordinator().phase(), DictationPhase::ready);
+        EXPECT_FALSE(run.coordinator().triggerMode());
+        EXPECT_EQ(run.transportsMade, 0);
+        EXPECT_EQ(run.fakeRecorder.starts, 0);
+        EXPECT_TRUE(run.logged(line)) << run.activityMessages().join('\n').toStdString();
+    }
+}
+
+TEST_F(CoordinatorSessionTest, AServiceThatFinalizesOnItsOwnClosesTheMicrophoneAndGetsThirtySeconds)
+{
+    const QUuid id = h.openDictation();
+    h.fakeRecorder.chunk(pcm('a'));
+    h.fakeRecorder.leftover = { pcm('b') };
+    h.deliver(stateChanged(id, QStringLiteral("FinalizingStt")));
+    EXPECT_FALSE(h.fakeRecorder.running);
+    c().stopPushToTalk();
+    h.advance(29s);
+    EXPECT_EQ(c().phase(), DictationPhase::finalizing);
+    EXPECT_EQ(h.stream().audioBytes(), pcm('a'));
+    EXPECT_EQ(h.stream().count(Case::stopSession), 0);
+    h.advance(1s);
+    EXPECT_EQ(c().phase(), DictationPhase::error);
+    EXPECT_EQ(c().lastError(), QStringLiteral("The dictation service took too long to finish the dictation."));
 }
 
 TEST_F(CoordinatorSessionTest, ACaptureThatEndsByItselfStopsAndNamesTheMicrophone)
@@ -178,6 +207,16 @@ TEST_F(CoordinatorSessionTest, ACaptureThatEndsByItselfStopsAndNamesTheMicrophon
     h.deliver(ServerStreamMessage::sessionCompleted(id));
     EXPECT_EQ(c().phase(), DictationPhase::error);
     EXPECT_TRUE(c().lastError().contains(QStringLiteral("\"USB Headset\""))) << c().lastError().toStdString();
+
+    // Lost after some text came back: the text goes in, and the user still hears why it is short.
+    const QUuid next = h.openDictation(true);
+    h.fakeRecorder.end(QStringLiteral("USB Headset"), QStringLiteral("device removed"));
+    h.settle();
+    h.deliver(ServerStreamMessage::transcriptCommitted({ next, QStringLiteral("Half a") }));
+    ASSERT_EQ(h.insertions.size(), 1);
+    EXPECT_EQ(c().phase(), DictationPhase::ready);
+    EXPECT_TRUE(c().lastError().contains(QStringLiteral("\"USB Headset\""))) << c().lastError().toStdString();
+    EXPECT_TRUE(h.logged(c().lastError()));
 }
 
 TEST_F(CoordinatorSessionTest, EmptyDictationTextFollowsTheAudioThatWasSent)
