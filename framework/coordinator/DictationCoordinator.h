@@ -311,6 +311,8 @@ private:
     bool shouldHandleSessionMessage(const QUuid& id, const QString& label);
     bool shouldHandleConnectionMessage(const QString& label, const std::optional<QUuid>& connectionSessionID);
     QCoro::Task<> applySessionState(SessionStateChangedPayload payload);
+    // The service stopped listening before our stop: the microphone closes and nothing more is sent.
+    void closeMicrophoneForServiceEnd(const QUuid& id, const QString& event);
     void handleTranscriptCommitted(const TranscriptCommittedPayload& payload);
     QCoro::Task<> handleSessionError(QString text);
     void handleSessionCompleted(const QUuid& id);
