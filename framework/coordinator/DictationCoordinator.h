@@ -232,7 +232,8 @@ private:
     QCoro::Task<> insertTranscriptTask(QString text, QUuid sessionID, FocusedInsertionTargetRef target);
     QCoro::Task<> retryFailedInsertionTask(PendingInsertionRetry retry);
     QCoro::Task<> disconnectSessionTransport();
-    QCoro::Task<> finishSessionIfIdle();
+    // Given a session, only while it is still the current one.
+    QCoro::Task<> finishSessionIfIdle(std::optional<QUuid> sessionID = std::nullopt);
     // The running insertion is over: wakes whoever waits for it.
     void endInsertion();
     void resetAudioStatistics(std::optional<QDateTime> startedAt);

@@ -294,7 +294,9 @@ void DictationCoordinator::handleSessionCompleted(const QUuid& id)
     m_isStartingRecording = false;
     logActivity(QStringLiteral("Session completed for ") + logID(id) + QLatin1Char('.'));
     failIfMicrophoneLostWithoutText(id);
-    launchMainActorTask([this](CancelToken) { return finishSessionIfIdle(); }, QStringLiteral("finishSessionIfIdle"));
+    // A newer session may have begun before this runs: it is not this completion's to close.
+    launchMainActorTask(
+        [this, id](CancelToken) { return finishSessionIfIdle(id); }, QStringLiteral("finishSessionIfIdle"));
 }
 
 bool DictationCoordinator::failIfMicrophoneLostWithoutText(const QUuid& id)
