@@ -327,6 +327,8 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
             apiKey = co_await std::move(rereading);
             if (!self || !isCurrentStart(generation))
                 co_return;
+            if (cancelQueuedStartIfNeeded(mode))
+                co_return;
         }
         if (accountError)
             std::rethrow_exception(accountError);
