@@ -337,6 +337,9 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     } catch (...) {
         failure = std::current_exception();
     }
+    // A wait ended by the coordinator's destruction throws too: then nothing of it may be touched.
+    if (!self)
+        co_return;
     if (failure) {
         QCoro::Task<> failing = failStart(failure, std::nullopt, generation);
         co_await std::move(failing);
