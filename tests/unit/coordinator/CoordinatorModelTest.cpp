@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QMetaObject>
 
 #include <gtest/gtest.h>
 
@@ -27,23 +28,11 @@ using Case = ClientStreamMessage::Case;
 
 namespace {
 
-// Faults still open: each switch lets the driver take the actions that show one. Flip a switch once
-// its mend is in.
-constexpr bool kRestoreAnswersDuringDictation = false; // the restore's answer resets a live dictation's phase
-constexpr bool kReleaseBeforeRecorderStarts = false; // a release queued early still opens the microphone
-constexpr bool kUnsolicitedFinalizing = false; // the service's FinalizingStt leaves the microphone on
-constexpr bool kSignInDuringStartAccountFetch = false; // signed in, yet left shown as signed out
-constexpr bool kRefusedStreamOpening = false; // a 401 at the stream's opening is handled twice
-constexpr bool kCompletionOfAnEarlierSession = false; // a late completion tears down the next session
-constexpr bool kDestroyedWhileStartReadsKey = false; // the start touches its destroyed coordinator
-constexpr bool kServiceEndsWhileRecording = false; // a commit or completion leaves the microphone on
-
 // An account request (the restore's or a start's) that waits for the driver to answer it.
 struct AccountCall
 {
     OneShot<> gate;
     std::exception_ptr error;
-    bool fromStart = false;
 };
 
 QCoro::Task<ClientMeResponse> awaitAnswer(std::shared_ptr<AccountCall> call)
@@ -74,7 +63,6 @@ public:
         CoordinatorServices& s = h->services();
         s.cloud.fetchMe = [this](QUrl, QString) {
             auto call = std::make_shared<AccountCall>();
-            call->fromStart = m_pressing;
             m_accountCalls.push_back(call);
             return awaitAnswer(call);
         };
@@ -127,10 +115,7 @@ public:
 
     ~Model()
     {
-        if (!kDestroyedWhileStartReadsKey && std::exchange(m_keyringHeld, false)) {
-            h->secrets().release();
-            h->settle();
-        }
+        // A keyring still held is left so: the coordinator may go while a start waits on it.
         h.reset();
         // Account requests still waiting end as the real client's do when their caller goes.
         for (const std::shared_ptr<AccountCall>& call : m_accountCalls)
@@ -158,7 +143,6 @@ private:
     };
 
     DictationCoordinator& c() { return h->coordinator(); }
-    bool live() const { return isDictationPhase(h->coordinator().phase()) || Access::sessionID(h->coordinator()); }
     int pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(m_random); }
 
     // The newest stream while its session is the coordinator's, with the session it opened.
@@ -170,8 +154,6 @@ private:
         return &h->stream();
     }
     bool stopSent() { return current() && current()->count(Case::stopSession) > 0; }
-    // The service ends a session once told to stop, or on its own while the microphone is still on.
-    bool mayEnd() { return stopSent() || (kServiceEndsWhileRecording && current()); }
     // The service's session moves on: after its commit or its completed state only the completion
     // follows, after its failure nothing.
     bool beforeCommit()
@@ -194,6 +176,13 @@ private:
     bool openingWaits() { return !h->streams.isEmpty() && !h->stream().heldSends.isEmpty(); }
     void serve(const ServerStreamMessage& message) { current()->deliver(message); }
 
+    // An answer is an event of its own: the tasks posted before it (a release, say) run first. What the
+    // coordinator was told is noted the same way, in the order it reads it.
+    void later(std::function<void()> answer)
+    {
+        QMetaObject::invokeMethod(&c(), std::move(answer), Qt::QueuedConnection);
+    }
+
     void fail(const QString& what)
     {
         if (m_failure.isEmpty())
@@ -203,8 +192,6 @@ private:
     void answerAccountCall()
     {
         const auto chosen = m_accountCalls.begin() + pick(static_cast<int>(m_accountCalls.size()));
-        if (!kRestoreAnswersDuringDictation && live() && !(*chosen)->fromStart)
-            return;
         const std::shared_ptr<AccountCall> call = *chosen;
         m_accountCalls.erase(chosen);
         const int outcome = pick(4);
@@ -218,7 +205,7 @@ private:
                 CloudTransportError(CloudTransportError::Code::timedOut, QStringLiteral("The request timed out.")));
         m_trace.append(
             QStringLiteral("    answered with ") + QStringList { "success", "401", "503", "time-out" }.value(outcome));
-        call->gate.resolve();
+        later([call]() mutable { call->gate.resolve(); });
     }
 
     void signIn()
@@ -235,54 +222,41 @@ private:
         const auto always = [] { return true; };
         const auto streaming = [this] { return current() != nullptr; };
         const auto accountCallWaits = [this] { return !m_accountCalls.empty(); };
-        // A start still reading the key or fetching the account, before the session opens.
-        const auto startWaitsForAccount
-            = [this] { return Access::isStartingRecording(c()) && !isDictationPhase(c().phase()); };
-        const auto mayRelease
-            = [this, startWaitsForAccount] { return kReleaseBeforeRecorderStarts || !startWaitsForAccount(); };
         return {
             { "press", 6, always,
                 [this] {
-                    m_pressing = true;
-                    m_stopAsked = false;
+                    later([this] { m_stopAsked = false; });
                     c().startPushToTalk();
                     h->settle();
-                    m_pressing = false;
                 } },
-            { "release", 5, mayRelease,
+            { "release", 5, always,
                 [this] {
-                    m_stopAsked = true;
+                    later([this] { m_stopAsked = true; });
                     c().stopPushToTalk();
                 } },
             { "toggle", 5, always,
                 [this] {
-                    m_pressing = true;
-                    m_stopAsked = false;
+                    later([this] { m_stopAsked = false; });
                     c().toggleHandsFree();
                     h->settle();
-                    m_pressing = false;
                 } },
-            { "stop button", 2, mayRelease,
+            { "stop button", 2, always,
                 [this] {
-                    m_stopAsked = true;
+                    later([this] { m_stopAsked = true; });
                     c().stopDictation();
                 } },
             { "account answer", 4, accountCallWaits, [this] { answerAccountCall(); } },
-            { "browser sign-in completes", 1,
-                [this, startWaitsForAccount] {
-                    return !m_keyringHeld && (kSignInDuringStartAccountFetch || !startWaitsForAccount());
-                },
-                [this] { signIn(); } },
+            { "browser sign-in completes", 1, [this] { return !m_keyringHeld; }, [this] { signIn(); } },
             { "sign-out", 1, always, [this] { c().signOut(); } },
             { "SessionStarted", 5, streaming,
                 [this] { serve(ServerStreamMessage::sessionStarted(current()->sessionID())); } },
             { "state Recording", 1, [this] { return beforeCommit(); },
                 [this] { serve(state(current()->sessionID(), "Recording")); } },
-            { "state FinalizingStt", 2, [this] { return beforeCommit() && (kUnsolicitedFinalizing || stopSent()); },
+            { "state FinalizingStt", 2, [this] { return beforeCommit(); },
                 [this] { serve(state(current()->sessionID(), "FinalizingStt")); } },
-            { "state PostProcessing", 1, [this] { return mayEnd() && beforeCommit(); },
+            { "state PostProcessing", 1, [this] { return beforeCommit(); },
                 [this] { serve(state(current()->sessionID(), "PostProcessing")); } },
-            { "state Completed", 1, [this] { return mayEnd(); },
+            { "state Completed", 1, streaming,
                 [this] {
                     const char* names[] = { "Completed", "CompletedEmpty", "CanceledByClient" };
                     m_committedSessions.insert(current()->sessionID());
@@ -293,7 +267,7 @@ private:
                     m_failedSessions.insert(current()->sessionID());
                     serve(state(current()->sessionID(), "Failed"));
                 } },
-            { "commit", 3, [this] { return mayEnd() && beforeCommit(); },
+            { "commit", 3, [this] { return beforeCommit(); },
                 [this] {
                     const QUuid id = current()->sessionID();
                     m_committedSessions.insert(id);
@@ -301,7 +275,7 @@ private:
                     serve(ServerStreamMessage::finalTranscript({ id, text, text }));
                     serve(ServerStreamMessage::transcriptCommitted({ id, text }));
                 } },
-            { "SessionCompleted", 3, [this] { return stopSent() && (kCompletionOfAnEarlierSession || !m_burst); },
+            { "SessionCompleted", 3, [this] { return stopSent(); },
                 [this] { serve(ServerStreamMessage::sessionCompleted(current()->sessionID())); } },
             { "SessionError", 1, [this] { return beforeCommit(); },
                 [this] {
@@ -323,12 +297,12 @@ private:
             { "keyring answers", 3, [this] { return m_keyringHeld; },
                 [this] {
                     m_keyringHeld = false;
-                    h->secrets().release();
+                    later([this] { h->secrets().release(); });
                 } },
             { "next opening slow", 1, always, [this] { m_holdNextOpening = true; } },
             { "opening answered", 2, [this] { return openingWaits(); },
                 [this] {
-                    if (kRefusedStreamOpening && pick(2)) {
+                    if (pick(2)) {
                         ++m_rejections;
                         endOpening(errorOf(CloudTransportError::refusedOpening(401)));
                         return;
@@ -385,7 +359,8 @@ private:
         h->checkInvariant(QStringLiteral("the step"));
         if (m_clears > m_rejections)
             fail(QStringLiteral("a rejected key was handled twice"));
-        if (c().isAuthenticated() && c().phase() == DictationPhase::signedOut)
+        // Once quitting, what is shown no longer matters; the microphone still does.
+        if (c().isAuthenticated() && c().phase() == DictationPhase::signedOut && !m_quit)
             fail(QStringLiteral("signed in, yet shown as signed out"));
     }
 
@@ -418,7 +393,6 @@ private:
     std::set<const CoordinatorHarness::ScriptedStream*> m_endedStreams;
     QStringList m_trace;
     QString m_failure;
-    bool m_pressing = false;
     bool m_stopAsked = false;
     bool m_keyringHeld = false;
     int m_rejections = 0;
