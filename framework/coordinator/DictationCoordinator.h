@@ -235,7 +235,8 @@ private:
     QCoro::Task<> insertTranscriptTask(QString text, QUuid sessionID, FocusedInsertionTargetRef target);
     QCoro::Task<> retryFailedInsertionTask(PendingInsertionRetry retry);
     QCoro::Task<> disconnectSessionTransport();
-    QCoro::Task<> finishSessionIfIdle();
+    // Given a session, only while it is still the current one.
+    QCoro::Task<> finishSessionIfIdle(std::optional<QUuid> sessionID = std::nullopt);
     // The running insertion is over: wakes whoever waits for it.
     void endInsertion();
     void resetAudioStatistics(std::optional<QDateTime> startedAt);
@@ -320,6 +321,8 @@ private:
     bool shouldHandleSessionMessage(const QUuid& id, const QString& label);
     bool shouldHandleConnectionMessage(const QString& label, const std::optional<QUuid>& connectionSessionID);
     QCoro::Task<> applySessionState(SessionStateChangedPayload payload);
+    // The service stopped listening before our stop: the microphone closes and nothing more is sent.
+    void closeMicrophoneForServiceEnd(const QUuid& id, const QString& event);
     void handleTranscriptCommitted(const TranscriptCommittedPayload& payload);
     QCoro::Task<> handleSessionError(QString text);
     void handleSessionCompleted(const QUuid& id);

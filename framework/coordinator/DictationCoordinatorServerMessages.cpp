@@ -140,35 +140,36 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
             break;
         }
         case DictationSessionState::finalizingStt:
-            setPhase(DictationPhase::finalizing);
-            // The service stopped listening without our stop: the microphone closes now, nothing more is
-            // sent, and the session's end is awaited as after our own stop.
+        case DictationSessionState::postProcessing: {
+            const bool finalizing = *state == DictationSessionState::finalizingStt;
+            setPhase(finalizing ? DictationPhase::finalizing : DictationPhase::postProcessing);
+            const QString event
+                = finalizing ? QStringLiteral("began finalizing") : QStringLiteral("began post-processing");
             if (!isStopPending() && !hasCommittedOrInserting()) {
-                m_stopPendingSessionID = id;
-                stopCapture();
-                m_isStartingRecording = false;
-                m_bufferedAudioChunks.clear();
-                m_queuedAudioChunks.clear();
-                m_shouldStopAfterQueuedAudioDrains = false;
-                logActivity(QStringLiteral("Closed the microphone: the service began finalizing ") + logID(id)
-                    + QStringLiteral(" before it was stopped."));
+                closeMicrophoneForServiceEnd(id, event);
+                // Without our stop, the session's end is awaited as after it.
                 replaceSessionTask(
                     m_sessionCompletionTask, id,
                     [this](
                         QUuid sessionID, CancelToken token) { return runSessionCompletionWatchdog(sessionID, token); },
                     QStringLiteral("sessionCompletionWatchdog"));
+            } else if (m_services.recorder.isRunning()) {
+                // Our stop in its grace period: the service hears no more.
+                closeMicrophoneForServiceEnd(id, event);
             }
             break;
-        case DictationSessionState::postProcessing:
-            setPhase(DictationPhase::postProcessing);
-            break;
+        }
         case DictationSessionState::completed:
         case DictationSessionState::canceledByClient:
+            if (m_services.recorder.isRunning())
+                closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
             m_completedSessionID = id;
             if (!m_isInserting)
                 setPhase(DictationPhase::ready);
             break;
         case DictationSessionState::completedEmpty:
+            if (m_services.recorder.isRunning())
+                closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
             m_completedSessionID = id;
             if (!failIfMicrophoneLostWithoutText(id)) {
                 setLastError(emptyDictationMessage(detail));
@@ -209,6 +210,22 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
     logActivity(line);
 }
 
+void DictationCoordinator::closeMicrophoneForServiceEnd(const QUuid& id, const QString& event)
+{
+    stopCapture();
+    // Our own stop, still in its grace period, goes on with what it captured.
+    if (isStopPending())
+        return;
+    m_stopPendingSessionID = id;
+    m_isStartingRecording = false;
+    m_pendingPushToTalkStop = false;
+    m_bufferedAudioChunks.clear();
+    m_queuedAudioChunks.clear();
+    m_shouldStopAfterQueuedAudioDrains = false;
+    logActivity(QStringLiteral("Closed the microphone: the service ") + event + QLatin1Char(' ') + logID(id)
+        + QStringLiteral(" before it was stopped."));
+}
+
 void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPayload& payload)
 {
     const QUuid& id = payload.sessionID;
@@ -222,6 +239,8 @@ void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPa
                         .arg(characterCount(text)));
         return;
     }
+    if (m_services.recorder.isRunning())
+        closeMicrophoneForServiceEnd(id, QStringLiteral("committed"));
     m_lastCommittedText = text;
     setTranscripts(m_partialTranscript, text, m_rawTranscript);
     recordTranscript(id, m_rawTranscript, text);
@@ -275,7 +294,9 @@ void DictationCoordinator::handleSessionCompleted(const QUuid& id)
     m_isStartingRecording = false;
     logActivity(QStringLiteral("Session completed for ") + logID(id) + QLatin1Char('.'));
     failIfMicrophoneLostWithoutText(id);
-    launchMainActorTask([this](CancelToken) { return finishSessionIfIdle(); }, QStringLiteral("finishSessionIfIdle"));
+    // A newer session may have begun before this runs: it is not this completion's to close.
+    launchMainActorTask(
+        [this, id](CancelToken) { return finishSessionIfIdle(id); }, QStringLiteral("finishSessionIfIdle"));
 }
 
 bool DictationCoordinator::failIfMicrophoneLostWithoutText(const QUuid& id)

@@ -202,8 +202,8 @@ QCoro::Task<> DictationCoordinator::markSessionReadyForAudio()
     m_isSessionReadyForAudio = true;
     m_queuedAudioChunks.append(m_bufferedAudioChunks);
     m_bufferedAudioChunks.clear();
-    // A stop that has begun keeps the phase at finalizing.
-    if (!m_shouldStopAfterQueuedAudioDrains && !isStopPending())
+    // A stop that has begun keeps the phase at finalizing; a commit keeps it at inserting.
+    if (!m_shouldStopAfterQueuedAudioDrains && !isStopPending() && !hasCommittedOrInserting())
         setPhase(DictationPhase::recording);
     QCoro::Task<> draining = drainQueuedAudio();
     co_await std::move(draining);

@@ -50,6 +50,17 @@ public:
 
     static std::optional<QUuid> sessionID(const DictationCoordinator& coordinator) { return coordinator.m_sessionID; }
     static bool isInserting(const DictationCoordinator& coordinator) { return coordinator.m_isInserting; }
+    static bool isStartingRecording(const DictationCoordinator& coordinator)
+    {
+        return coordinator.m_isStartingRecording;
+    }
+    static bool hasTransport(const DictationCoordinator& coordinator) { return coordinator.m_webSocket.has_value(); }
+    // A stop of the current session has begun: the microphone may run on through its grace.
+    static bool isStopPending(const DictationCoordinator& coordinator) { return coordinator.isStopPending(); }
+    static std::optional<QUuid> completedSessionID(const DictationCoordinator& coordinator)
+    {
+        return coordinator.m_completedSessionID;
+    }
 
     // What a committed transcript starts: the inserting phase, then the insertion of text for the open
     // session into its target.
