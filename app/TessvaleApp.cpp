@@ -58,7 +58,7 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
     m_textInsertion = std::make_unique<TextInsertionService>(m_diagnostics, TextInsertionHooks {}, insertionPlatform);
     m_coordinator = std::make_unique<DictationCoordinator>(*m_settings,
         CoordinatorServices::live(m_keychain, *m_cloudAPI, m_permissions, *m_recorder, m_platform.audio,
-            *m_textInsertion, m_diagnostics, m_platform.clipboard));
+            *m_textInsertion, m_diagnostics, m_platform.clipboard, m_platform.urlOpener));
     m_launchAtLogin = std::make_unique<LaunchAtLoginService>(m_platform.loginItems);
     m_setupWindowController = std::make_unique<SetupWindowController>(*m_settings, *m_coordinator, *m_launchAtLogin);
     m_hudWindowController = std::make_unique<DictationHUDWindowController>(*m_coordinator);

@@ -219,7 +219,8 @@ set(TESSVALE_INTERFACE_SOURCES
   platform/system/EnvelopeTransport.h
   platform/system/LoginItemService.h
   platform/system/MicrophoneAuthorization.h
-  platform/system/SystemSettingsOpener.h)
+  platform/system/SystemSettingsOpener.h
+  platform/system/UrlOpener.h)
 
 set(TESSVALE_BACKEND_SOURCES
   platform/linux/BackendOnly.h
@@ -273,4 +274,6 @@ set(TESSVALE_BACKEND_SOURCES
   platform/linux/system/XdgAutostartLoginItem.cpp
   platform/linux/system/XdgAutostartLoginItem.h
   platform/linux/system/XdgSystemSettingsOpener.cpp
-  platform/linux/system/XdgSystemSettingsOpener.h)
+  platform/linux/system/XdgSystemSettingsOpener.h
+  platform/linux/system/XdgUrlOpener.cpp
+  platform/linux/system/XdgUrlOpener.h)

@@ -18,7 +18,7 @@ QString phaseDetail(DictationPhase phase)
         return QStringLiteral("Use the setup window for sign-in, permissions, and shortcut setup.");
     case DictationPhase::starting:
     case DictationPhase::recording:
-        return QStringLiteral("Dictation is active on this Mac.");
+        return QStringLiteral("Dictation is active on this computer.");
     case DictationPhase::finalizing:
         return QStringLiteral("Wrapping up the current audio stream.");
     case DictationPhase::postProcessing:
@@ -116,7 +116,7 @@ QList<MenuRow> signedInRows(const MenuBarContentInput& input)
     if (updateAvailable) {
         MenuRow updateRow = row(MenuRowKind::updateRow, QStringLiteral("arrow.down.circle.fill"),
             QStringLiteral("Update Available"), MenuTint::blue, MenuCommand::openAvailableUpdate);
-        updateRow.detail = QStringLiteral("Download the latest macOS build.");
+        updateRow.detail = QStringLiteral("Download the new version.");
         updateRow.badge = QStringLiteral("v") + update.update()->latestVersion;
         rows.append(updateRow);
     }
@@ -152,7 +152,7 @@ QList<MenuRow> signedOutRows(const MenuBarContentInput& input)
         ? QStringLiteral("Use the setup window to finish sign-in, then return to your browser only if you need "
                          "to reopen the authorization tab.")
         : QStringLiteral("The full setup window handles sign-in, permissions, and your dictation shortcuts "
-                         "without squeezing them into the menu bar.");
+                         "without squeezing them into the tray.");
     rows.append(header);
     appendErrorBlock(rows, input);
     rows.append(row(MenuRowKind::primaryButton, QStringLiteral("slider.horizontal.3"), QStringLiteral("Open Setup"),

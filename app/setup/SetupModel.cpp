@@ -40,8 +40,8 @@ QString connectDetail(const SetupInput& input)
     if (input.accountEmail)
         return QStringLiteral("Connected as ") + *input.accountEmail + QLatin1Char('.');
     if (input.browserSignInOpen())
-        return QStringLiteral("Browser sign-in is in progress for this Mac.");
-    return QStringLiteral("Sign in once in your browser so this Mac gets its own device authorization.");
+        return QStringLiteral("Browser sign-in is in progress for this computer.");
+    return QStringLiteral("Sign in once in your browser so this computer gets its own device authorization.");
 }
 
 QString permissionsDetail(const PermissionSnapshot& permissions)
@@ -84,6 +84,7 @@ SetupInput SetupInput::from(
     if (const auto& signIn = coordinator.browserSignIn()) {
         input.signInAttemptID = signIn->attemptID();
         input.signInUsesLoopback = signIn->usesLoopbackCallback();
+        input.signInAddress = signIn->authorizationURL();
     }
     input.permissions = coordinator.permissionSnapshot();
     input.statusTitle = coordinator.statusTitle();
@@ -211,7 +212,7 @@ SetupButton checklistButton(const SetupInput& input)
 QList<SetupStep> checklistSteps(const SetupInput& input)
 {
     const bool ready = permissionsReady(input.permissions);
-    SetupStep connect { QStringLiteral("Connect this Mac"), connectDetail(input),
+    SetupStep connect { QStringLiteral("Connect this computer"), connectDetail(input),
         input.isAuthenticated ? OnboardingStepState::complete : OnboardingStepState::current };
     SetupStep permissions { QStringLiteral("Grant permissions"), permissionsDetail(input.permissions),
         ready                       ? OnboardingStepState::complete
@@ -222,7 +223,7 @@ QList<SetupStep> checklistSteps(const SetupInput& input)
         isRunning(input.phase)
             ? QStringLiteral("Speak a sentence you would actually send, then stop dictation and confirm the text "
                              "comes back clean.")
-            : QStringLiteral("Test with Notes, TextEdit, chat, or docs. One polished result in a real app is the "
+            : QStringLiteral("Test with a text editor, chat, or documents. One polished result in a real app is the "
                              "fastest proof that setup is done."),
         tested                                 ? OnboardingStepState::complete
             : (input.isAuthenticated && ready) ? OnboardingStepState::current
@@ -341,6 +342,9 @@ SetupContent setupContent(const SetupInput& input)
         content.signInAttempt = input.signInAttemptID->toString(QUuid::WithoutBraces).toUpper();
         content.signInCallback
             = input.signInUsesLoopback ? QStringLiteral("Loopback (Debug)") : QStringLiteral("App callback");
+        content.signInAddress = input.signInAddress.toString();
+        if (!content.errorText.isEmpty())
+            content.errorSignInAddress = content.signInAddress;
     }
     if (showsReadyCard && input.latestTranscriptText)
         content.latestTranscript = *input.latestTranscriptText;

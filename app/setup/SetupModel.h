@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QUrl>
 
 #include "audio/AudioInputDevice.h"
 #include "coordinator/CoordinatorTypes.h"
@@ -45,6 +46,7 @@ struct SetupInput
     // Present while a browser sign-in is open.
     std::optional<QUuid> signInAttemptID;
     bool signInUsesLoopback = false;
+    QUrl signInAddress;
     PermissionSnapshot permissions;
     QString statusTitle;
     QString usageSummaryText;
@@ -162,6 +164,8 @@ struct SetupContent
 
     QList<SetupBadge> badges;
     QString errorText;
+    // The sign-in address under an error while a sign-in is open, to paste into a browser.
+    QString errorSignInAddress;
     bool showsRetryInsert = false;
 
     QList<SetupLabelValue> summaryColumn1;
@@ -177,6 +181,8 @@ struct SetupContent
 
     QString signInAttempt;
     QString signInCallback;
+    // The page to paste into a browser when none opened; empty without an open sign-in.
+    QString signInAddress;
     QString latestTranscript;
 
     PermissionState microphone = PermissionState::notDetermined;

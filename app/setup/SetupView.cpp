@@ -329,6 +329,23 @@ QWidget* SetupView::buildHero()
     return hero;
 }
 
+// A long address would widen a label past the window; a field scrolls it and copies it whole.
+QLineEdit* SetupView::addressField()
+{
+    auto* field = new QLineEdit;
+    field->setReadOnly(true);
+    field->setFont(styledFont(TextStyle::footnote, field->font()));
+    return field;
+}
+
+void SetupView::applyAddress(QLineEdit* field, const QString& address)
+{
+    if (field->text() != address) {
+        field->setText(address);
+        field->setCursorPosition(0);
+    }
+}
+
 QWidget* SetupView::buildErrorBanner()
 {
     auto* banner = new Panel(SetupTint::orange, 16, 0.1, 0.18);
@@ -342,6 +359,8 @@ QWidget* SetupView::buildErrorBanner()
     makeSelectable(m_errorText);
     top->addWidget(m_errorText, 1);
     layout->addLayout(top);
+    m_errorSignInAddress = addressField();
+    layout->addWidget(m_errorSignInAddress);
     m_retryInsert = actionButton(QStringLiteral("Retry Insert"), true, SetupAction::retryFailedInsertion);
     layout->addWidget(m_retryInsert, 0, Qt::AlignLeft);
     return banner;
@@ -418,7 +437,7 @@ SettingsSectionCard* SetupView::buildReadyCard()
     mark->setStyleSheet(QStringLiteral("background: %1; border-radius: 21px;").arg(fill.name(QColor::HexArgb)));
     top->addWidget(mark, 0, Qt::AlignTop);
     auto* text = column(6);
-    text->addWidget(plainLabel(QStringLiteral("Tessvale is ready on this Mac"), TextStyle::title3Semibold, false));
+    text->addWidget(plainLabel(QStringLiteral("Tessvale is ready on this computer"), TextStyle::title3Semibold, false));
     text->addWidget(plainLabel(QStringLiteral("You already proved the core workflow with one clean end-to-end "
                                               "dictation. From here, the highest leverage work is refining "
                                               "shortcuts and personal terms."),
@@ -456,6 +475,10 @@ SettingsSectionCard* SetupView::buildBrowserSignIn()
     m_callback = new SummaryRow(QStringLiteral("Callback"), QString());
     result->addContent(m_attempt);
     result->addContent(m_callback);
+    result->addContent(plainLabel(QStringLiteral("If no browser opened, paste this sign-in address into one:"),
+        TextStyle::captionSemibold, true));
+    m_signInAddress = addressField();
+    result->addContent(m_signInAddress);
     return result;
 }
 
@@ -640,6 +663,8 @@ void SetupView::refresh()
             m_badges[i]->setBadge(c.badges[i]);
     }
     applyText(m_errorText, c.errorText);
+    applyAddress(m_errorSignInAddress, c.errorSignInAddress);
+    applyVisible(m_errorSignInAddress, !c.errorSignInAddress.isEmpty());
     applyVisible(m_retryInsert, c.showsRetryInsert);
 
     const auto applyRows = [](const QList<SummaryRow*>& rows, const QList<SetupLabelValue>& values) {
@@ -670,6 +695,7 @@ void SetupView::refresh()
 
     m_attempt->setValue(c.signInAttempt);
     m_callback->setValue(c.signInCallback);
+    applyAddress(m_signInAddress, c.signInAddress);
     applyText(m_latestTranscript, c.latestTranscript);
 
     m_microphonePermission->setState(c.microphone);

@@ -8,6 +8,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QLineEdit;
 class QPushButton;
 class QScrollArea;
 class QToolButton;
@@ -72,6 +73,8 @@ private:
 
     QWidget* buildHero();
     QWidget* buildErrorBanner();
+    static QLineEdit* addressField();
+    static void applyAddress(QLineEdit* field, const QString& address);
     SettingsSectionCard* buildGetStarted();
     SettingsSectionCard* buildChecklist();
     SettingsSectionCard* buildReadyCard();
@@ -95,6 +98,7 @@ private:
 
     QList<StatusBadge*> m_badges;
     QLabel* m_errorText = nullptr;
+    QLineEdit* m_errorSignInAddress = nullptr;
     QPushButton* m_retryInsert = nullptr;
 
     QList<SummaryRow*> m_summary1;
@@ -113,6 +117,7 @@ private:
 
     SummaryRow* m_attempt = nullptr;
     SummaryRow* m_callback = nullptr;
+    QLineEdit* m_signInAddress = nullptr;
     QLabel* m_latestTranscript = nullptr;
 
     PermissionLine* m_microphonePermission = nullptr;

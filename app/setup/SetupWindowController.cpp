@@ -36,7 +36,7 @@ QWidget* SetupWindowController::ensureWindow()
     layout->addWidget(m_view);
     if (m_shortcutsCardFactory)
         m_view->setShortcutsCard(m_shortcutsCardFactory());
-    window->setWindowTitle(QStringLiteral("Tessvale Settings"));
+    window->setWindowTitle(QStringLiteral("Tessvale Setup"));
     window->setMinimumSize(minimumContentWidth, minimumContentHeight);
     window->resize(contentWidth, contentHeight);
     // Closing hides it; it is never rebuilt.

@@ -390,7 +390,7 @@ public:
         m_insertion = std::make_unique<TextInsertionService>(m_diagnostics, TextInsertionHooks {},
             TextInsertionPlatform { m_platform.clipboard, m_platform.injector, nullptr, m_platform.sessionInput });
         CoordinatorServices services = CoordinatorServices::live(m_keychain, *m_client, m_permissions, *m_capture,
-            m_platform.audio, *m_insertion, m_diagnostics, m_platform.clipboard);
+            m_platform.audio, *m_insertion, m_diagnostics, m_platform.clipboard, m_platform.urlOpener);
         CloudWebSocketSession::Options streamOptions;
         streamOptions.sslConfiguration = m_cloud.authority->clientConfiguration();
         services.webSocketFactory = cloudWebSocketTransportFactory(streamOptions);

@@ -22,21 +22,21 @@ KeychainError KeychainError::invalidData()
 QString KeychainError::description() const
 {
     if (m_kind == Kind::invalidData)
-        return QStringLiteral("Keychain returned invalid data.");
+        return QStringLiteral("The keyring returned invalid data.");
     switch (m_status) {
     case SecretStatusCode::interactionNotAllowed:
     case SecretStatusCode::authFailed:
         return QStringLiteral(
-            "Tessvale could not access secure keychain storage. Allow keychain access and try signing in again.");
+            "Tessvale could not access secure keyring storage. Allow keyring access and try signing in again.");
     case SecretStatusCode::userCanceled:
         return QStringLiteral(
-            "Keychain access was canceled. Allow Tessvale to access secure keychain storage and try again.");
+            "Keyring access was canceled. Allow Tessvale to access secure keyring storage and try again.");
     case SecretStatusCode::notAvailable:
         // No Secret Service on the session bus: say what is missing rather than a bare number.
-        return QStringLiteral("Tessvale could not reach secure keychain storage. Make sure a keyring service (Secret "
+        return QStringLiteral("Tessvale could not reach secure keyring storage. Make sure a keyring service (Secret "
                               "Service) is running and try again.");
     default:
-        return QStringLiteral("Keychain error: ") + QString::number(m_status);
+        return QStringLiteral("Keyring error: ") + QString::number(m_status);
     }
 }
 

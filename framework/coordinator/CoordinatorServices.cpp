@@ -1,7 +1,5 @@
 #include "coordinator/CoordinatorServices.h"
 
-#include <QDesktopServices>
-
 #include "base/Logging.h"
 #include "cloud/CloudAPIClient.h"
 #include "focus/FocusAppService.h"
@@ -58,7 +56,8 @@ CoordinatorErrorReporting CoordinatorErrorReporting::errorMonitoring()
 CoordinatorServices CoordinatorServices::live(std::shared_ptr<KeychainStore> keychain, const CloudAPIClient& cloudAPI,
     std::shared_ptr<PermissionService> permissions, AudioCaptureService& recorder,
     std::shared_ptr<AudioSystem> audioSystem, TextInsertionService& textInsertion,
-    std::shared_ptr<FocusedAppDiagnosticsService> diagnosticsService, std::shared_ptr<Clipboard> clipboard)
+    std::shared_ptr<FocusedAppDiagnosticsService> diagnosticsService, std::shared_ptr<Clipboard> clipboard,
+    std::shared_ptr<UrlOpener> urlOpener)
 {
     CoordinatorServices services;
     services.keychain = std::move(keychain);
@@ -79,7 +78,9 @@ CoordinatorServices CoordinatorServices::live(std::shared_ptr<KeychainStore> key
     services.errorReporting = CoordinatorErrorReporting::errorMonitoring();
     services.recorder = liveRecorderClient(recorder);
     services.webSocketFactory = cloudWebSocketTransportFactory();
-    services.urlOpener = openExternalURL;
+    services.urlOpener = [opener = std::move(urlOpener)](QUrl url, CancelToken token) {
+        return openExternalURL(opener, std::move(url), std::move(token));
+    };
     services.sleeper = &Sleeper::system();
     services.pocWorkerSmokeSettingsProvider = [] { return std::optional<POCWorkerSmokeSettings>(); };
     return services;
@@ -95,17 +96,16 @@ bool isOpenableExternalURL(const QUrl& url)
     return scheme == QLatin1String("mailto") && !url.path().isEmpty();
 }
 
-void openExternalURL(const QUrl& url)
+QCoro::Task<UrlOpenResult> openExternalURL(std::shared_ptr<UrlOpener> opener, QUrl url, CancelToken token)
 {
     if (!isOpenableExternalURL(url)) {
         // The scheme alone: the rest may carry a code or a token.
-        qCWarning(lcDictationCoordinator).noquote()
-            << "Refused to open a URL with the scheme"
-            << (url.scheme().isEmpty() ? QStringLiteral("(none)") : url.scheme());
-        return;
+        const QString scheme = url.scheme().isEmpty() ? QStringLiteral("(none)") : url.scheme();
+        qCWarning(lcDictationCoordinator).noquote() << "Refused to open a URL with the scheme" << scheme;
+        co_return UrlOpenResult { false, QStringLiteral("a %1 address is not opened").arg(scheme) };
     }
-    if (!QDesktopServices::openUrl(url))
-        qCWarning(lcDictationCoordinator) << "The desktop could not open the URL.";
+    QCoro::Task<UrlOpenResult> opening = opener->open(std::move(url), std::move(token));
+    co_return co_await std::move(opening);
 }
 
 } // namespace tessvale

@@ -21,6 +21,7 @@
 #include "focus/FocusedAppDiagnostics.h"
 #include "focus/FocusedInsertionTarget.h"
 #include "insertion/TextInsertionTypes.h"
+#include "platform/system/UrlOpener.h"
 #include "settings/POCWorkerSmokeSettings.h"
 
 namespace tessvale {
@@ -98,24 +99,26 @@ struct CoordinatorServices
     RecorderClient recorder;
     WebSocketTransportFactory webSocketFactory;
     std::function<FocusedInsertionTargetRef()> focusTargetProvider;
-    std::function<void(const QUrl& url)> urlOpener;
+    // Opens a web or mail address; completes once the browser or mail program shows it or has failed.
+    std::function<QCoro::Task<UrlOpenResult>(QUrl url, CancelToken token)> urlOpener;
     Sleeper* sleeper = nullptr;
     CoordinatorTiming timing;
     std::function<std::optional<POCWorkerSmokeSettings>()> pocWorkerSmokeSettingsProvider;
 
     // The application's services, which must outlive the coordinator, and the default seams: a new
-    // streaming connection per session, the focused application as the insertion target, the
-    // desktop's URL handler for https and mailto URLs, the real clock.
+    // streaming connection per session, the focused application as the insertion target, urlOpener
+    // for https and mailto URLs, the real clock.
     static CoordinatorServices live(std::shared_ptr<KeychainStore> keychain, const CloudAPIClient& cloudAPI,
         std::shared_ptr<PermissionService> permissions, AudioCaptureService& recorder,
         std::shared_ptr<AudioSystem> audioSystem, TextInsertionService& textInsertion,
-        std::shared_ptr<FocusedAppDiagnosticsService> diagnosticsService, std::shared_ptr<Clipboard> clipboard);
+        std::shared_ptr<FocusedAppDiagnosticsService> diagnosticsService, std::shared_ptr<Clipboard> clipboard,
+        std::shared_ptr<UrlOpener> urlOpener);
 };
 
 // Whether the URL opener may hand url to the desktop: https with a host, or mailto.
 bool isOpenableExternalURL(const QUrl& url);
-// The default URL opener: the desktop's handler for what isOpenableExternalURL() allows; anything else
-// is logged and refused.
-void openExternalURL(const QUrl& url);
+// The default URL opener: opener for what isOpenableExternalURL() allows; anything else is logged and
+// refused.
+QCoro::Task<UrlOpenResult> openExternalURL(std::shared_ptr<UrlOpener> opener, QUrl url, CancelToken token);
 
 } // namespace tessvale

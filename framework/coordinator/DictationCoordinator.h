@@ -238,7 +238,8 @@ private:
     // Ends the current session, whatever ended it: the microphone first, then its timers and queued
     // audio, then its stream; the session object goes once the stream has closed.
     QCoro::Task<> disconnectSessionTransport();
-    QCoro::Task<> finishSessionIfIdle();
+    // Given a session, only while it is still the current one.
+    QCoro::Task<> finishSessionIfIdle(std::optional<QUuid> sessionID = std::nullopt);
     // The running insertion is over: wakes whoever waits for it.
     void endInsertion();
 
@@ -267,6 +268,12 @@ private:
     void cancelInvalidBrowserSignIn(const QString& errorMessage, const QString& logMessage);
     void cancelAttemptOnServer(const PendingBrowserAuth& attempt, const QString& successLog, const QString& failureLog);
     QCoro::Task<> cancelAttemptOnServerTask(QUrl baseURL, QUuid attemptID, QString successLog, QString failureLog);
+    // Opens the attempt's page; a browser that cannot be opened fails the sign-in visibly, with the
+    // address to paste into one, and leaves the attempt open for the callback.
+    QCoro::Task<> openSignInPage(QUuid attemptID, QUrl url, CancelToken token);
+    // Opens url for a page or mail the user asked for; a failure is logged after failureLog.
+    void openExternalPage(QUrl url, QString failureLog);
+    QCoro::Task<> openExternalPageTask(QUrl url, QString failureLog, CancelToken token);
     // The phase a sign-in path sets, unless a dictation runs or a signed-in user would be shown as
     // signed out.
     void setSignInPhase(DictationPhase phase);
@@ -311,6 +318,8 @@ private:
     bool shouldHandleSessionMessage(const QUuid& id, const QString& label);
     bool shouldHandleConnectionMessage(const QString& label, const std::optional<QUuid>& connectionSessionID);
     QCoro::Task<> applySessionState(SessionStateChangedPayload payload);
+    // The service stopped listening before our stop: the microphone closes and nothing more is sent.
+    void closeMicrophoneForServiceEnd(const QUuid& id, const QString& event);
     void handleTranscriptCommitted(const TranscriptCommittedPayload& payload);
     QCoro::Task<> handleSessionError(QString text);
     void handleSessionCompleted(const QUuid& id);

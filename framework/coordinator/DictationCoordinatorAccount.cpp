@@ -96,7 +96,7 @@ QCoro::Task<> DictationCoordinator::restoreSavedSession(CancelToken token)
         // A dictation begun meanwhile keeps its phase.
         setSignInPhase(DictationPhase::ready);
         finishBootstrap();
-        logActivity(QStringLiteral("Recovered authenticated session from data protection keychain."));
+        logActivity(QStringLiteral("Recovered authenticated session from the keyring."));
         co_return;
     }
     // Overtaken by a sign-out or a sign-in: whoever changed the state has published it.

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "TessvaleConfig.h"
+#include "async/Spawn.h"
 #include "cloud/CloudClientError.h"
 #include "coordinator/CoordinatorHelpers.h"
 #include "settings/AppSettings.h"
@@ -112,7 +113,7 @@ QCoro::Task<> DictationCoordinator::refreshAppUpdateState()
         if (update->updateAvailable) {
             const QString latestVersion = boundedServerText(update->latestVersion);
             setAppUpdateState(AppUpdateState::available(std::move(*update)));
-            logActivity(QStringLiteral("Update available: ") + latestVersion + QStringLiteral(" for macOS."));
+            logActivity(QStringLiteral("Update available: ") + latestVersion + QLatin1Char('.'));
         } else {
             setAppUpdateState(AppUpdateState::upToDate(std::move(*update)));
             logActivity(QStringLiteral("App is up to date at ") + appVersion() + QLatin1Char('.'));
@@ -135,8 +136,8 @@ void DictationCoordinator::openAvailableUpdate()
     const std::optional<ClientUpdateResponse> update = availableUpdate();
     if (!update)
         return;
-    m_services.urlOpener(update->downloadURL);
-    logActivity(QStringLiteral("Opened macOS update download for ") + boundedServerText(update->latestVersion)
+    openExternalPage(update->downloadURL, QStringLiteral("Could not open the update download: "));
+    logActivity(QStringLiteral("Opened the update download for ") + boundedServerText(update->latestVersion)
         + QLatin1Char('.'));
 }
 
@@ -154,7 +155,26 @@ void DictationCoordinator::openSupportEmail()
         logActivity(QStringLiteral("Support e-mail address is not configured."));
         return;
     }
-    m_services.urlOpener(QUrl(QStringLiteral("mailto:") + address));
+    openExternalPage(QUrl(QStringLiteral("mailto:") + address), QStringLiteral("Could not open the support e-mail: "));
+}
+
+void DictationCoordinator::openExternalPage(QUrl url, QString failureLog)
+{
+    // Started here, so the opener runs while the user's click is handled.
+    runDetached([this, url = std::move(url), failureLog = std::move(failureLog)](
+                    CancelToken token) { return openExternalPageTask(url, failureLog, token); },
+        m_lifetime.token(), QStringLiteral("openExternalPage"));
+}
+
+QCoro::Task<> DictationCoordinator::openExternalPageTask(QUrl url, QString failureLog, CancelToken token)
+{
+    QPointer<DictationCoordinator> self(this);
+    QCoro::Task<UrlOpenResult> opening = m_services.urlOpener(std::move(url), bound(token));
+    const UrlOpenResult result = co_await std::move(opening);
+    if (!self)
+        co_return;
+    if (!result.opened)
+        logActivity(failureLog + result.failure);
 }
 
 } // namespace tessvale

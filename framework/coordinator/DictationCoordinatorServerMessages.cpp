@@ -140,31 +140,36 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
             break;
         }
         case DictationSessionState::finalizingStt:
-            setPhase(DictationPhase::finalizing);
-            // The service stopped listening without our stop: the microphone closes now, nothing more is
-            // sent, and the session's end is awaited as after our own stop.
+        case DictationSessionState::postProcessing: {
+            const bool finalizing = *state == DictationSessionState::finalizingStt;
+            setPhase(finalizing ? DictationPhase::finalizing : DictationPhase::postProcessing);
+            const QString event
+                = finalizing ? QStringLiteral("began finalizing") : QStringLiteral("began post-processing");
             if (!isStopPending() && !hasCommittedOrInserting()) {
-                m_session->isStopPending = true;
-                stopSessionAudio();
-                logActivity(QStringLiteral("Closed the microphone: the service began finalizing ") + logID(id)
-                    + QStringLiteral(" before it was stopped."));
+                closeMicrophoneForServiceEnd(id, event);
+                // Without our stop, the session's end is awaited as after it.
                 replaceSessionTask(
                     m_session->completionTask, id,
                     [this](
                         QUuid sessionID, CancelToken token) { return runSessionCompletionWatchdog(sessionID, token); },
                     QStringLiteral("sessionCompletionWatchdog"));
+            } else if (m_services.recorder.isRunning()) {
+                // Our stop in its grace period: the service hears no more.
+                closeMicrophoneForServiceEnd(id, event);
             }
             break;
-        case DictationSessionState::postProcessing:
-            setPhase(DictationPhase::postProcessing);
-            break;
+        }
         case DictationSessionState::completed:
         case DictationSessionState::canceledByClient:
+            if (m_services.recorder.isRunning())
+                closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
             m_session->isCompleted = true;
             if (!m_isInserting)
                 setPhase(DictationPhase::ready);
             break;
         case DictationSessionState::completedEmpty:
+            if (m_services.recorder.isRunning())
+                closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
             m_session->isCompleted = true;
             if (!failIfMicrophoneLostWithoutText(id)) {
                 setLastError(emptyDictationMessage(detail));
@@ -205,6 +210,20 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
     logActivity(line);
 }
 
+void DictationCoordinator::closeMicrophoneForServiceEnd(const QUuid& id, const QString& event)
+{
+    stopCapture();
+    // Our own stop, still in its grace period, goes on with what it captured.
+    if (isStopPending())
+        return;
+    m_session->isStopPending = true;
+    m_isStartingRecording = false;
+    m_pendingPushToTalkStop = false;
+    m_session->dropUnsentAudio();
+    logActivity(QStringLiteral("Closed the microphone: the service ") + event + QLatin1Char(' ') + logID(id)
+        + QStringLiteral(" before it was stopped."));
+}
+
 void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPayload& payload)
 {
     const QUuid& id = payload.sessionID;
@@ -218,6 +237,8 @@ void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPa
                         .arg(characterCount(text)));
         return;
     }
+    if (m_services.recorder.isRunning())
+        closeMicrophoneForServiceEnd(id, QStringLiteral("committed"));
     m_session->lastCommittedText = text;
     setTranscripts(m_partialTranscript, text, m_rawTranscript);
     recordTranscript(id, m_rawTranscript, text);
@@ -271,7 +292,9 @@ void DictationCoordinator::handleSessionCompleted(const QUuid& id)
     m_isStartingRecording = false;
     logActivity(QStringLiteral("Session completed for ") + logID(id) + QLatin1Char('.'));
     failIfMicrophoneLostWithoutText(id);
-    launchMainActorTask([this](CancelToken) { return finishSessionIfIdle(); }, QStringLiteral("finishSessionIfIdle"));
+    // A newer session may have begun before this runs: it is not this completion's to close.
+    launchMainActorTask(
+        [this, id](CancelToken) { return finishSessionIfIdle(id); }, QStringLiteral("finishSessionIfIdle"));
 }
 
 bool DictationCoordinator::failIfMicrophoneLostWithoutText(const QUuid& id)
@@ -295,8 +318,8 @@ QString DictationCoordinator::emptyDictationMessage(const std::optional<QString>
         return QStringLiteral("That dictation ended before enough audio reached Tessvale. Hold the shortcut until the "
                               "HUD says Listening for speech, then release after speaking.");
     if (statistics.levelSampleCount >= 2 && statistics.peakLevel < 0.02)
-        return QStringLiteral("Tessvale received very quiet audio. Check the selected microphone and macOS input "
-                              "level, then try again.");
+        return QStringLiteral("Tessvale received very quiet audio. Check the selected microphone and the system's "
+                              "input level, then try again.");
     if (detail)
         return *detail;
     return QStringLiteral("No speech detected.");

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QUrlQuery>
 
+#include "async/Spawn.h"
 #include "auth/NativeAuthChallenge.h"
 #include "cloud/CloudClientError.h"
 #include "coordinator/CoordinatorHelpers.h"
@@ -81,8 +82,35 @@ QCoro::Task<> DictationCoordinator::beginSignInTask(CancelToken token)
         challenge.codeVerifier(), redirectURI };
     setBrowserSignIn(BrowserSignInState(response->attemptID, response->authorizationURL, false));
     setSignInPhase(DictationPhase::signedOut);
-    m_services.urlOpener(response->authorizationURL);
     logActivity(QStringLiteral("Opened browser sign-in for ") + deviceName + QLatin1Char('.'));
+    QCoro::Task<> opening = openSignInPage(response->attemptID, response->authorizationURL, token);
+    co_await std::move(opening);
+}
+
+QCoro::Task<> DictationCoordinator::openSignInPage(QUuid attemptID, QUrl url, CancelToken token)
+{
+    QPointer<DictationCoordinator> self(this);
+    static const QString failurePrefix = QStringLiteral("The web browser could not be opened");
+    QCoro::Task<UrlOpenResult> opening = m_services.urlOpener(url, bound(token));
+    const UrlOpenResult result = co_await std::move(opening);
+    if (!self)
+        co_return;
+    // Answered for an attempt that has since ended.
+    if (!m_browserSignIn || m_browserSignIn->attemptID() != attemptID)
+        co_return;
+    if (result.opened) {
+        // A reopened page clears its own earlier failure.
+        if (m_lastError.startsWith(failurePrefix)) {
+            setLastError(QString());
+            setSignInPhase(DictationPhase::signedOut);
+        }
+        co_return;
+    }
+    // The setup window shows the address under the error, where it can be copied whole.
+    setLastError(failurePrefix + QStringLiteral(" (") + result.failure
+        + QStringLiteral("). To sign in, copy the sign-in address from the setup window into a web browser."));
+    setSignInPhase(DictationPhase::error);
+    logActivity(QStringLiteral("Could not open the browser for sign-in: ") + result.failure);
 }
 
 void DictationCoordinator::cancelSignIn()
@@ -99,7 +127,9 @@ void DictationCoordinator::reopenBrowserSignIn()
 {
     if (!m_browserSignIn)
         return;
-    m_services.urlOpener(m_browserSignIn->authorizationURL());
+    runDetached([this, attemptID = m_browserSignIn->attemptID(), url = m_browserSignIn->authorizationURL()](
+                    CancelToken token) { return openSignInPage(attemptID, url, token); },
+        m_lifetime.token(), QStringLiteral("reopenBrowserSignIn"));
     logActivity(QStringLiteral("Reopened browser sign-in."));
 }
 

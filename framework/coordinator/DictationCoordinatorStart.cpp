@@ -337,6 +337,8 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
             apiKey = co_await std::move(rereading);
             if (!self || !isCurrentStart(generation))
                 co_return;
+            if (cancelQueuedStartIfNeeded(mode))
+                co_return;
         }
         if (accountError)
             std::rethrow_exception(accountError);
@@ -345,6 +347,9 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     } catch (...) {
         failure = std::current_exception();
     }
+    // A wait ended by the coordinator's destruction throws too: then nothing of it may be touched.
+    if (!self)
+        co_return;
     if (failure) {
         QCoro::Task<> failing = failStart(failure, std::nullopt, generation);
         co_await std::move(failing);

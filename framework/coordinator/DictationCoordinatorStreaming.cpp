@@ -115,8 +115,8 @@ QCoro::Task<> DictationCoordinator::markSessionReadyForAudio()
     session.isReadyForAudio = true;
     session.queuedAudioChunks.append(session.bufferedAudioChunks);
     session.bufferedAudioChunks.clear();
-    // A stop that has begun keeps the phase at finalizing.
-    if (!session.shouldStopAfterQueuedAudioDrains && !isStopPending())
+    // A stop that has begun keeps the phase at finalizing; a commit keeps it at inserting.
+    if (!session.shouldStopAfterQueuedAudioDrains && !isStopPending() && !hasCommittedOrInserting())
         setPhase(DictationPhase::recording);
     QCoro::Task<> draining = drainQueuedAudio();
     co_await std::move(draining);

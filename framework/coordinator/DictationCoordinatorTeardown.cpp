@@ -45,9 +45,9 @@ QCoro::Task<> DictationCoordinator::disconnectSessionTransport()
     logActivity(QStringLiteral("Disconnected session transport."));
 }
 
-QCoro::Task<> DictationCoordinator::finishSessionIfIdle()
+QCoro::Task<> DictationCoordinator::finishSessionIfIdle(std::optional<QUuid> sessionID)
 {
-    if (m_isInserting)
+    if (m_isInserting || (sessionID && currentSessionID() != sessionID))
         co_return;
     QPointer<DictationCoordinator> self(this);
     QCoro::Task<> disconnecting = disconnectSessionTransport();

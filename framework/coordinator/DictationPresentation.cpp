@@ -59,7 +59,7 @@ QString DictationPresentation::displayErrorText() const
     if (lastError.isEmpty())
         return {};
     if (!isAuthenticated && lastError.startsWith(kRejectedKeyPrefix))
-        return QStringLiteral("Your saved session expired. Sign in again to reconnect this Mac.");
+        return QStringLiteral("Your saved session expired. Sign in again to reconnect this computer.");
     return lastError;
 }
 
@@ -70,7 +70,7 @@ QString DictationPresentation::detailText() const
     if (browserSignIn) {
         return browserSignIn->usesLoopbackCallback()
             ? QStringLiteral("Waiting for the browser to return to Tessvale")
-            : QStringLiteral("Finish sign-in in your browser to connect this Mac");
+            : QStringLiteral("Finish sign-in in your browser to connect this computer");
     }
     // Blanks count here: the line shows what the service sent so far, as it stands.
     if (!partialTranscript.isEmpty() && phase == DictationPhase::recording)

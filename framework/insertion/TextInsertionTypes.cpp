@@ -59,7 +59,7 @@ QString TextInsertionError::errorDescription() const
     case unableToWritePasteboard:
         return QStringLiteral("Unable to write to the pasteboard.");
     case unableToEmitPaste:
-        return QStringLiteral("Unable to emit the Command-V paste shortcut.");
+        return QStringLiteral("Unable to emit the Shift+Insert paste shortcut.");
     case unableToTypeUnicode:
         return QStringLiteral("Unable to type text into the focused application.");
     case keyboardUnavailable:

@@ -22,6 +22,7 @@ class SecretStore;
 class SessionInputProbe;
 class SyntheticInputTracker;
 class SystemSettingsOpener;
+class UrlOpener;
 class WindowSystem;
 
 // Every backend the logic needs, built in one place: the application's scene object builds it first
@@ -39,6 +40,7 @@ struct PlatformServices
     std::shared_ptr<SessionInputProbe> sessionInput;
     std::shared_ptr<MicrophoneAuthorizer> microphone;
     std::shared_ptr<SystemSettingsOpener> settingsOpener;
+    std::shared_ptr<UrlOpener> urlOpener;
     std::shared_ptr<LoginItemService> loginItems;
     std::shared_ptr<EnvelopeTransport> envelopeTransport;
     // Shared by the injector and the keyboard monitors, so our own keys never start a dictation.

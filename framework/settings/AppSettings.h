@@ -74,7 +74,7 @@ public:
     static constexpr QLatin1StringView defaultAuthorizationHost { TESSVALE_DEFAULT_WEB_ORIGIN };
     static constexpr bool allowsCustomCloudBaseURL = false;
     // The device name when neither the stored value nor the host gives one.
-    static constexpr QLatin1StringView fallbackDeviceName { "Tessvale Mac" };
+    static constexpr QLatin1StringView fallbackDeviceName { "Tessvale on Linux" };
 
     // Yields the host's human-readable name, or none.
     using HostNameProvider = std::function<std::optional<QString>()>;

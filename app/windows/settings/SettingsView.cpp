@@ -183,7 +183,7 @@ QWidget* SettingsView::buildAccount()
 QWidget* SettingsView::buildUpdates()
 {
     auto* card = new SettingsSectionCard(
-        QStringLiteral("Updates"), QStringLiteral("Check for new macOS builds from your configured Tessvale cloud."));
+        QStringLiteral("Updates"), QStringLiteral("Check for new versions from your configured Tessvale cloud."));
     QVBoxLayout* layout = nullptr;
     QWidget* body = stack(12, &layout, card);
     m_installedRow
@@ -193,7 +193,7 @@ QWidget* SettingsView::buildUpdates()
     m_updateStatus = secondaryText(QString(), TextStyle::subheadline, body);
     m_releaseNotes = secondaryText(QString(), TextStyle::footnote, body);
     makeSelectable(m_releaseNotes);
-    m_downloadButton = new QPushButton(escapedMnemonic(QStringLiteral("Download macOS Update")), body);
+    m_downloadButton = new QPushButton(escapedMnemonic(QStringLiteral("Download New Version")), body);
     m_downloadButton->setDefault(true);
     m_downloadButton->setProperty("prominent", true);
     m_checkButton = new QPushButton(escapedMnemonic(QStringLiteral("Check for Updates")), body);

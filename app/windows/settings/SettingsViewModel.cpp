@@ -40,7 +40,7 @@ void applyUpdateState(const AppUpdateState& state, SettingsContent& content)
     using Case = AppUpdateState::Case;
     switch (state.updateCase()) {
     case Case::idle:
-        content.updateStatus = QStringLiteral("Check whether a newer macOS build is available.");
+        content.updateStatus = QStringLiteral("Check whether a new version is available.");
         break;
     case Case::checking:
         content.updateStatus = QStringLiteral("Checking for updates...");
@@ -48,12 +48,12 @@ void applyUpdateState(const AppUpdateState& state, SettingsContent& content)
     case Case::upToDate:
         content.showsLatest = true;
         content.latestVersion = state.update() ? state.update()->latestVersion : QString();
-        content.updateStatus = QStringLiteral("This Mac is already on the latest available build.");
+        content.updateStatus = QStringLiteral("This computer is already on the latest available build.");
         break;
     case Case::available:
         content.showsLatest = true;
         content.latestVersion = state.update() ? state.update()->latestVersion : QString();
-        content.updateStatus = QStringLiteral("A newer macOS build is available to download.");
+        content.updateStatus = QStringLiteral("A new version is available to download.");
         if (state.update() && state.update()->releaseNotes)
             content.releaseNotes = *state.update()->releaseNotes;
         content.showsDownloadButton = true;

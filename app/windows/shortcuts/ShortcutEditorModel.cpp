@@ -4,6 +4,33 @@
 
 namespace tessvale {
 
+namespace {
+
+// What the user does to perform binding, to stand inside a sentence: "press Control + Alt + Space",
+// "tap Alt twice", "hold Control + Alt". again marks a second performance.
+QString gesturePhrase(const ShortcutBinding& binding, bool again)
+{
+    const QString keys = binding.modifiers.displayLabel();
+    switch (binding.gesture) {
+    case ShortcutGesture::holdModifiers:
+        return QStringLiteral("hold ") + keys + (again ? QStringLiteral(" again") : QString());
+    case ShortcutGesture::doubleTapModifiers:
+        return QStringLiteral("tap ") + keys + QStringLiteral(" twice");
+    case ShortcutGesture::keyComboPress:
+        return QStringLiteral("press ") + binding.displayLabel() + (again ? QStringLiteral(" again") : QString());
+    }
+    return {};
+}
+
+QString capitalized(QString text)
+{
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text;
+}
+
+} // namespace
+
 ShortcutCardModel shortcutCardModel(const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree,
     const QString& lastShortcutError, const ShortcutRowState& pushToTalkState, const ShortcutRowState& handsFreeState)
 {
@@ -12,10 +39,11 @@ ShortcutCardModel shortcutCardModel(const ShortcutBinding& pushToTalk, const Sho
     model.detail = QStringLiteral("Choose separate shortcuts for push to talk and hands-free dictation.");
     model.pushToTalk = shortcutRowModel(DictationShortcutRole::pushToTalk, QStringLiteral("Push to Talk"),
         QStringLiteral("Hold the shortcut to dictate. Release to stop."), pushToTalk, pushToTalkState);
-    // Hands-free is stopped with the push-to-talk shortcut, so that one is named second.
+    // Hands-free stops when its own shortcut is performed again or the push-to-talk keys are pressed.
     model.handsFree = shortcutRowModel(DictationShortcutRole::handsFreeToggle, QStringLiteral("Hands-Free Toggle"),
-        QStringLiteral("Start hands-free with ") + handsFree.displayLabel()
-            + QStringLiteral(". While it is active, tap ") + pushToTalk.displayLabel() + QStringLiteral(" to stop."),
+        capitalized(gesturePhrase(handsFree, false)) + QStringLiteral(" to start hands-free. While it is active, ")
+            + gesturePhrase(handsFree, true) + QStringLiteral(" or press ") + pushToTalk.modifiers.displayLabel()
+            + QStringLiteral(" to stop."),
         handsFree, handsFreeState);
     model.helpText = QStringLiteral(
         "Use Record Shortcut to customize either binding. Reset to Defaults restores the recommended pair.");

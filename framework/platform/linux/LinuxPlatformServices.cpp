@@ -17,6 +17,7 @@
 #include "platform/linux/system/X11AccessibilityTrust.h"
 #include "platform/linux/system/XdgAutostartLoginItem.h"
 #include "platform/linux/system/XdgSystemSettingsOpener.h"
+#include "platform/linux/system/XdgUrlOpener.h"
 
 namespace tessvale {
 
@@ -35,6 +36,7 @@ PlatformServices makePlatformServices(const QStringList& launchEnvironment)
     services.sessionInput = std::make_shared<X11SessionInputProbe>();
     services.microphone = std::make_shared<PulseMicrophoneAuthorizer>(audio->server());
     services.settingsOpener = std::make_shared<XdgSystemSettingsOpener>();
+    services.urlOpener = std::make_shared<XdgUrlOpener>();
     services.loginItems = std::make_shared<XdgAutostartLoginItem>(launchEnvironment);
     services.envelopeTransport = std::make_shared<NetworkEnvelopeTransport>();
     services.keyCodes = std::make_shared<X11KeyCodeTranslator>();

@@ -151,8 +151,8 @@ TEST_F(LiveDictationE2ETest, HeldKeysCarrySpeechIntoTheFocusedField)
     auto diagnostics = std::make_shared<FocusedAppDiagnosticsService>(platform.windows, platform.accessibility);
     TextInsertionService insertion(diagnostics, {},
         TextInsertionPlatform { platform.clipboard, platform.injector, nullptr, platform.sessionInput });
-    CoordinatorServices services = CoordinatorServices::live(
-        m_keychain, client, permissions, capture, platform.audio, insertion, diagnostics, platform.clipboard);
+    CoordinatorServices services = CoordinatorServices::live(m_keychain, client, permissions, capture, platform.audio,
+        insertion, diagnostics, platform.clipboard, platform.urlOpener);
     // The live factory with the test CA trusted.
     CloudWebSocketSession::Options streamOptions;
     streamOptions.sslConfiguration = clientSsl();

@@ -18,7 +18,7 @@ using tessvale::testing::AppProcess;
 
 namespace {
 
-const QString setupTitle = QStringLiteral("^Tessvale Settings$");
+const QString setupTitle = QStringLiteral("^Tessvale Setup$");
 
 bool setupWindowShown()
 {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QPushButton>
+#include <QTemporaryDir>
 
 #include "AppProcess.h"
 #include "TessvaleApp.h"
@@ -11,6 +12,7 @@
 #include "settings/AppSettings.h"
 #include "setup/SetupView.h"
 #include "setup/SetupWindowController.h"
+#include "support/HelperPrograms.h"
 #include "support/Skips.h"
 #include "support/cloud/FakeCloudFixture.h"
 #include "support/focus/TextTargetProcess.h"
@@ -21,7 +23,8 @@ using namespace std::chrono_literals;
 // A new user's first launch, in this process so the setup window's own state can be read: the
 // window opens, "Connect Account" signs in through the browser (the private desktop's stand-in, whose
 // tessvale: callback a second Tessvale process forwards here), the checklist moves to the test
-// dictation, and a dictation with the held shortcut into the Qt text target completes it.
+// dictation, and a dictation with the held shortcut into the Qt text target completes it. The session
+// is XFCE's with no web browser installed, whose opener fails for web pages: only BROWSER opens one.
 class NewUserSetup : public FakeCloudFixture
 {
 protected:
@@ -36,6 +39,11 @@ protected:
         qputenv("TESSVALE_SERVICE_DOMAIN", trustedDomain.toUtf8());
         qputenv("TESSVALE_LOOPBACK_CA_FILE", authority().caCertificatePath().toUtf8());
         qputenv("TESSVALE_PROFILE", tessvale::testing::AppProcess::freshProfile().toUtf8());
+        ASSERT_TRUE(tessvale::testing::writeFailingXfceOpener(m_bin.path()));
+        m_path = qgetenv("PATH");
+        m_desktop = qgetenv("XDG_CURRENT_DESKTOP");
+        qputenv("PATH", m_bin.path().toUtf8() + ':' + m_path);
+        qputenv("XDG_CURRENT_DESKTOP", "XFCE");
     }
 
     void TearDown() override
@@ -43,8 +51,14 @@ protected:
         for (const char* name : { "TESSVALE_REST_ORIGIN", "TESSVALE_WEB_ORIGIN", "TESSVALE_SERVICE_DOMAIN",
                  "TESSVALE_LOOPBACK_CA_FILE", "TESSVALE_PROFILE" })
             qunsetenv(name);
+        qputenv("PATH", m_path);
+        qputenv("XDG_CURRENT_DESKTOP", m_desktop);
         FakeCloudFixture::TearDown();
     }
+
+    QTemporaryDir m_bin;
+    QByteArray m_path;
+    QByteArray m_desktop;
 };
 
 TEST_F(NewUserSetup, SignsInRunsTheTestDictationAndShowsTheReadyCard)

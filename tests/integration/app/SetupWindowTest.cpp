@@ -63,7 +63,7 @@ TEST(SetupWindowController, TheSameWindowComesBackWhereTheUserLeftIt)
     ASSERT_TRUE(f.controller.showSetupWindow());
     QWidget* window = f.controller.window();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tessvale Settings"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tessvale Setup"));
     EXPECT_EQ(window->size(), QSize(720, 760));
     EXPECT_GE(window->minimumWidth(), 540);
     EXPECT_GE(window->minimumHeight(), 480);

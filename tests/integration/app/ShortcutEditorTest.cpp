@@ -165,7 +165,8 @@ TEST_F(ShortcutEditorTest, HoldDoubleTapAndComboAreRecordedFromKeyEventsAndReach
     EXPECT_EQ(h.settings().handsFreeToggleShortcut(), combo);
     EXPECT_EQ(wiring->engine().handsFreeBinding(), combo);
     EXPECT_EQ(handsFree().subtitleLabel()->text(),
-        "Start hands-free with Control + Q. While it is active, tap Hold Control + Super to stop.");
+        "Press Control + Q to start hands-free. While it is active, press Control + Q again or press Control + Super "
+        "to stop.");
     expectIdleAndListening(handsFree());
     window->release(Qt::Key_Q);
     window->release(Qt::Key_Control);

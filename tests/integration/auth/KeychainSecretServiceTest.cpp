@@ -147,7 +147,7 @@ TEST_F(SecretServiceKeychain, SecretThatIsNotUtf8ReadsAsInvalidData)
         FAIL() << "read did not fail";
     } catch (const KeychainError& error) {
         EXPECT_EQ(error.kind(), KeychainError::Kind::invalidData);
-        EXPECT_EQ(error.description(), QStringLiteral("Keychain returned invalid data."));
+        EXPECT_EQ(error.description(), QStringLiteral("The keyring returned invalid data."));
     }
 }
 

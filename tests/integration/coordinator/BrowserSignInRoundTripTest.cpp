@@ -111,7 +111,7 @@ TEST_F(BrowserSignInRoundTrip, TheStoredKeySignsTheNextLaunchIn)
     EXPECT_TRUE(relaunched.isAuthenticated());
     EXPECT_EQ(relaunched.phase(), DictationPhase::ready);
     EXPECT_EQ(relaunched.me()->user.email, server().accountEmail());
-    EXPECT_TRUE(second->logged(QStringLiteral("Recovered authenticated session from data protection keychain.")));
+    EXPECT_TRUE(second->logged(QStringLiteral("Recovered authenticated session from the keyring.")));
 }
 
 TEST_F(BrowserSignInRoundTrip, ALockedKeyringShowsItsErrorInsteadOfSigningOutSilently)

@@ -2,12 +2,15 @@
 
 #include <QCoreApplication>
 
+#include <gtest/gtest.h>
+
 #include "cloud/CloudClientError.h"
 #include "coordinator/CoordinatorHelpers.h"
 #include "settings/InMemoryUserDefaults.h"
 #include "support/async/EventLoopWaits.h"
 #include "support/audio/FakeAudioSystem.h"
 #include "support/auth/InMemorySecretStore.h"
+#include "support/coordinator/DictationInvariant.h"
 #include "system/PermissionService.h"
 
 namespace tessvale {
@@ -29,6 +32,11 @@ QCoro::Task<> finishAtOnce()
 QCoro::Task<> finishAfter(OneShot<> gate)
 {
     co_await gate;
+}
+
+QCoro::Task<UrlOpenResult> answerAtOnce(UrlOpenResult result)
+{
+    co_return result;
 }
 
 QCoro::Task<> sendOnScriptedStream(
@@ -62,6 +70,7 @@ CoordinatorHarness::CoordinatorHarness()
     cancelAnswer.value = true;
     updateAnswer.value = sampleUpdate(false);
     healthAnswer.value = QStringLiteral("ok");
+    onInvariantViolation = [](const QString& violation) { ADD_FAILURE() << violation.toStdString(); };
 
     CoordinatorServices& s = m_services;
     s.keychain = std::make_shared<KeychainStore>(kKeychainService, m_secrets);
@@ -165,10 +174,11 @@ CoordinatorHarness::CoordinatorHarness()
         return transport;
     };
     s.focusTargetProvider = [this] { return focusTarget; };
-    s.urlOpener = [this](const QUrl& url) {
+    s.urlOpener = [this](QUrl url, CancelToken) {
         openedURLs.append(url);
         if (onOpenURL)
             onOpenURL(url);
+        return answerAtOnce(urlOpenFailure ? UrlOpenResult { false, *urlOpenFailure } : UrlOpenResult { true, {} });
     };
     s.sleeper = m_sleeper.get();
 }
@@ -268,12 +278,14 @@ void CoordinatorHarness::useFakeRecorder()
               fakeRecorder.levelHandler = std::move(levels);
               fakeRecorder.endedHandler = std::move(ended);
               fakeRecorder.running = true;
+              checkInvariant(QStringLiteral("recorder start"));
           };
     m_services.recorder.stop = [this] {
         ++recorderStops;
         fakeRecorder.running = false;
         for (const QByteArray& chunk : std::exchange(fakeRecorder.deliveredDuringStop, {}))
             fakeRecorder.chunk(chunk);
+        checkInvariant(QStringLiteral("recorder stop"));
         return std::exchange(fakeRecorder.leftover, {});
     };
 }
@@ -303,6 +315,7 @@ void CoordinatorHarness::deliver(const ServerStreamMessage& message)
 
 CoordinatorHarness::~CoordinatorHarness()
 {
+    m_invariant.reset();
     m_coordinator.reset();
     // Calls still held by a gate end now, as the real services' do when their caller goes, so no
     // coroutine is left suspended for ever.
@@ -325,9 +338,18 @@ CoordinatorHarness::~CoordinatorHarness()
 
 DictationCoordinator& CoordinatorHarness::coordinator()
 {
-    if (!m_coordinator)
+    if (!m_coordinator) {
         m_coordinator = std::make_unique<DictationCoordinator>(*m_settings, m_services);
+        m_invariant
+            = std::make_unique<DictationInvariant>(*m_coordinator, m_services.recorder.isRunning, onInvariantViolation);
+    }
     return *m_coordinator;
+}
+
+void CoordinatorHarness::checkInvariant(const QString& when)
+{
+    if (m_invariant)
+        m_invariant->check(when);
 }
 
 void CoordinatorHarness::settle()

@@ -23,6 +23,7 @@
 
 namespace tessvale {
 
+class DictationInvariant;
 class InMemorySecretStore;
 class InMemoryUserDefaults;
 namespace testing {
@@ -93,6 +94,11 @@ public:
     InMemorySecretStore& secrets() { return *m_secrets; }
     testing::FakeAudioSystem& audio() { return *m_audio; }
 
+    // The dictation invariant is checked after every state change and every recorder start and stop;
+    // each broken rule fails the test unless this reporter is replaced before the first coordinator().
+    std::function<void(const QString&)> onInvariantViolation;
+    void checkInvariant(const QString& when);
+
     // Runs posted tasks until nothing more is posted (without moving virtual time).
     void settle();
     // Moves virtual time, then settles.
@@ -145,6 +151,8 @@ public:
     QList<QUrl> openedURLs;
     // Called after a URL is recorded (a browser following the sign-in page, say).
     std::function<void(const QUrl&)> onOpenURL;
+    // Set: every open fails with this reason, as when no browser starts.
+    std::optional<QString> urlOpenFailure;
     QStringList clipboardWrites;
     bool clipboardWorks = true;
 
@@ -233,6 +241,7 @@ private:
     std::shared_ptr<testing::FakeAudioSystem> m_audio;
     CoordinatorServices m_services;
     std::unique_ptr<DictationCoordinator> m_coordinator;
+    std::unique_ptr<DictationInvariant> m_invariant;
 };
 
 } // namespace tessvale

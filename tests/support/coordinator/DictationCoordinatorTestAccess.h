@@ -51,6 +51,22 @@ public:
         return coordinator.currentSessionID();
     }
     static bool isInserting(const DictationCoordinator& coordinator) { return coordinator.m_isInserting; }
+    static bool isStartingRecording(const DictationCoordinator& coordinator)
+    {
+        return coordinator.m_isStartingRecording;
+    }
+    static bool hasTransport(const DictationCoordinator& coordinator)
+    {
+        return coordinator.m_session && coordinator.m_session->transport.has_value();
+    }
+    // A stop of the current session has begun: the microphone may run on through its grace.
+    static bool isStopPending(const DictationCoordinator& coordinator) { return coordinator.isStopPending(); }
+    static std::optional<QUuid> completedSessionID(const DictationCoordinator& coordinator)
+    {
+        if (!coordinator.m_session || !coordinator.m_session->isCompleted)
+            return std::nullopt;
+        return coordinator.m_session->id;
+    }
 
     // What a committed transcript starts: the inserting phase, then the insertion of text for the open
     // session into its target.

@@ -130,7 +130,7 @@ TEST(AppWiring, TheSetupWindowIsBuiltOnceCentredAndComesBackFromMinimized)
     SetupWindowController controller(h.settings(), h.coordinator(), launchAtLogin);
     EXPECT_EQ(controller.window(), nullptr);
     QWidget* window = controller.ensureWindow();
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tessvale Settings"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tessvale Setup"));
     EXPECT_EQ(window->size(), QSize(720, 760));
     EXPECT_EQ(window->minimumSize(), QSize(540, 480));
     EXPECT_TRUE(controller.showSetupWindow());

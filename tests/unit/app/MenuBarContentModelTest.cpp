@@ -53,8 +53,10 @@ TEST(MenuBarContentModel, SignedInStatusCardAndPrimaryActionFollowThePhase)
         { DictationPhase::ready, "", MenuTint::none, MenuCommand::toggleRecording },
         { DictationPhase::signedOut, "Use the setup window for sign-in, permissions, and shortcut setup.",
             MenuTint::orange, MenuCommand::toggleRecording },
-        { DictationPhase::starting, "Dictation is active on this Mac.", MenuTint::red, MenuCommand::stopDictation },
-        { DictationPhase::recording, "Dictation is active on this Mac.", MenuTint::red, MenuCommand::stopDictation },
+        { DictationPhase::starting, "Dictation is active on this computer.", MenuTint::red,
+            MenuCommand::stopDictation },
+        { DictationPhase::recording, "Dictation is active on this computer.", MenuTint::red,
+            MenuCommand::stopDictation },
         { DictationPhase::finalizing, "Wrapping up the current audio stream.", MenuTint::orange,
             MenuCommand::toggleRecording },
         { DictationPhase::postProcessing, "Polishing the transcript before insertion.", MenuTint::orange,
@@ -142,7 +144,7 @@ TEST(MenuBarContentModel, UpdateRowReplacesTheCheckRow)
             EXPECT_EQ(titles(content).indexOf(QStringLiteral("Update Available")),
                 titles(content).indexOf(QStringLiteral("--")) + 1);
             EXPECT_EQ(updateRow->badge, QStringLiteral("v2.4.1"));
-            EXPECT_EQ(updateRow->detail, QStringLiteral("Download the latest macOS build."));
+            EXPECT_EQ(updateRow->detail, QStringLiteral("Download the new version."));
         }
     }
 }

@@ -116,14 +116,14 @@ TEST(SetupModel, ChecklistSteps)
         const char* connectDetail;
         const char* permissionDetail;
     };
-    const char* invite = "Sign in once in your browser so this Mac gets its own device authorization.";
+    const char* invite = "Sign in once in your browser so this computer gets its own device authorization.";
     const Row rows[] = {
         { { false }, Readiness::notStarted, Step::current, Step::pending, Step::pending, invite,
             "Grant microphone access for recording and accessibility access for text insertion." },
         { { false, false, ok, ok }, Readiness::notStarted, Step::current, Step::complete, Step::pending, invite,
             "Microphone and accessibility permissions are both ready." },
         { { false, true }, Readiness::notStarted, Step::current, Step::pending, Step::pending,
-            "Browser sign-in is in progress for this Mac.",
+            "Browser sign-in is in progress for this computer.",
             "Grant microphone access for recording and accessibility access for text insertion." },
         { { true, false, ok, P::denied }, Readiness::inProgress, Step::complete, Step::current, Step::pending,
             "Connected as ada@example.test.",
@@ -225,6 +225,21 @@ TEST(SetupModel, HeroSummaryAndButtonsFollowTheAccount)
         EXPECT_EQ(content.showsCancel, row.cancel) << row.account;
         EXPECT_EQ(content.showsSignOut, row.signOut) << row.account;
     }
+}
+
+// The open sign-in's address is in its card to copy, and under the error a failed browser causes.
+TEST(SetupModel, TheSignInAddressShowsInTheCardAndUnderAnError)
+{
+    const QString address = QStringLiteral("https://sign-in.example/authorize?attempt=1");
+    SetupInput in = input({ false, true });
+    in.signInAddress = QUrl(address);
+    EXPECT_EQ(setupContent(in).signInAddress, address);
+    EXPECT_EQ(setupContent(in).errorSignInAddress, "");
+    in.displayErrorText = QStringLiteral("The web browser could not be opened.");
+    EXPECT_EQ(setupContent(in).errorSignInAddress, address);
+    in.signInAttemptID.reset();
+    EXPECT_EQ(setupContent(in).signInAddress, "");
+    EXPECT_EQ(setupContent(in).errorSignInAddress, "");
 }
 
 // An unplugged preferred microphone: the summary falls back, the picker selects nothing, and nothing

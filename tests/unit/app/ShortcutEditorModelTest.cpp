@@ -26,10 +26,13 @@ TEST(ShortcutEditorModel, TheCardNamesBothBindingsAndShowsTheEngineComplaintVerb
     ShortcutCardModel model = shortcutCardModel(pushToTalk, handsFree, QString());
     EXPECT_EQ(model.title, "Shortcuts");
     EXPECT_EQ(model.pushToTalk.bindingLabel, pushToTalk.displayLabel());
-    // The hands-free subtitle names the push-to-talk binding as its stop.
+    // The hands-free subtitle says how to perform each binding, its own and the push-to-talk keys as stops.
     EXPECT_EQ(model.handsFree.subtitle,
-        "Start hands-free with " + handsFree.displayLabel() + ". While it is active, tap " + pushToTalk.displayLabel()
-            + " to stop.");
+        "Tap Alt twice to start hands-free. While it is active, tap Alt twice or press Control + Super to stop.");
+    EXPECT_EQ(shortcutCardModel(ShortcutBinding::defaultPushToTalk, ShortcutBinding::defaultHandsFreeToggle, QString())
+                  .handsFree.subtitle,
+        "Press Control + Alt + Space to start hands-free. While it is active, press Control + Alt + Space again or "
+        "press Control + Alt to stop.");
     EXPECT_EQ(model.pushToTalk.recordButtonTitle, "Record Shortcut");
     EXPECT_EQ(model.pushToTalk.hint, std::nullopt);
     EXPECT_EQ(model.errorText, std::nullopt);

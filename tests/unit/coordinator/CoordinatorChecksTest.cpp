@@ -44,7 +44,7 @@ TEST(CoordinatorChecks, UpdateOutcomesAndWhatOpensTheDownload)
     };
     const QList<Case> cases = {
         { { offer, nullptr, {} }, AppUpdateState::available(offer), 0,
-            QStringLiteral("Opened macOS update download for 2.1.0.") },
+            QStringLiteral("Opened the update download for 2.1.0.") },
         { { std::nullopt, std::make_exception_ptr(kNotFound), {} }, AppUpdateState::unavailable(), 0,
             QStringLiteral("Update metadata is unavailable for the current cloud environment.") },
         { { std::nullopt, std::make_exception_ptr(kDown), {} }, AppUpdateState::failed(kDown.errorDescription()), 1,

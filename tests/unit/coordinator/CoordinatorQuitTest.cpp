@@ -1,10 +1,13 @@
 #include <chrono>
 #include <memory>
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
 
 #include "cloud/ServerStreamMessage.h"
 #include "support/async/TaskRunner.h"
+#include "support/auth/InMemorySecretStore.h"
 #include "support/coordinator/CoordinatorHarness.h"
 
 using namespace std::chrono_literals;
@@ -107,4 +110,17 @@ TEST(CoordinatorQuit, IdleQuitsAtOnceAndAQuitOutlivedByItsCoordinatorEndsQuietly
     ASSERT_FALSE(quit->done);
     h.reset();
     EXPECT_TRUE(quit->done);
+}
+
+TEST(CoordinatorQuit, AStartWaitingOnTheKeyringTouchesNothingOfItsDestroyedCoordinator)
+{
+    auto h = std::make_unique<CoordinatorHarness>();
+    h->prepareDictation();
+    h->secrets().hold();
+    h->coordinator().toggleHandsFree();
+    h->settle();
+    ASSERT_TRUE(DictationCoordinatorTestAccess::isStartingRecording(h->coordinator()));
+    // The keyring's read fails as the coordinator goes; the start must end there.
+    h.reset();
+    QCoreApplication::processEvents();
 }

@@ -86,7 +86,7 @@ TEST(SessionRestore, EveryOutcomeSettlesTheStateAndFinishesTheBootstrapOnce)
             0 },
         { "empty key", store(""), DictationPhase::signedOut, "", true, "No stored API key found.", "", 0 },
         { "accepted key", store(kSavedKey), DictationPhase::ready, "", true,
-            "Recovered authenticated session from data protection keychain.", "", 1 },
+            "Recovered authenticated session from the keyring.", "", 1 },
         { "account 401", answerMeWith(errorOf(CloudClientError::requestFailed(401, "Unauthorized"))),
             DictationPhase::signedOut, "", false, cleared, "", 1 },
         { "stream opening refused with 401", answerMeWith(errorOf(CloudTransportError::refusedOpening(401))),

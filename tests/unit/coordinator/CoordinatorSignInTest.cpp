@@ -328,3 +328,35 @@ TEST(BrowserSignIn, ACallbackThatIsNotOursChangesNothing)
         EXPECT_EQ(h.cloudCalls.value("token"), 1);
     }
 }
+
+// A browser that cannot be opened fails the sign-in at once, pointing to the address to paste into one;
+// the attempt stays open for that, and a page that opens later clears the failure.
+TEST(BrowserSignIn, ABrowserThatCannotBeOpenedIsAnError)
+{
+    CoordinatorHarness h;
+    DictationCoordinator& coordinator = h.coordinator();
+    h.urlOpenFailure = QStringLiteral("xdg-open exited with status 4");
+    startSignIn(h);
+
+    EXPECT_EQ(coordinator.lastError(),
+        "The web browser could not be opened (xdg-open exited with status 4). To sign in, copy the sign-in address "
+        "from the setup window into a web browser.");
+    EXPECT_EQ(coordinator.phase(), DictationPhase::error);
+    EXPECT_TRUE(h.logged("Could not open the browser for sign-in: xdg-open exited with status 4"));
+    ASSERT_TRUE(coordinator.browserSignIn().has_value());
+
+    h.urlOpenFailure.reset();
+    coordinator.reopenBrowserSignIn();
+    h.settle();
+    EXPECT_EQ(coordinator.lastError(), "");
+    EXPECT_EQ(coordinator.phase(), DictationPhase::signedOut);
+
+    h.urlOpenFailure = QStringLiteral("xdg-open exited with status 4");
+    coordinator.reopenBrowserSignIn();
+    h.settle();
+    EXPECT_EQ(coordinator.phase(), DictationPhase::error);
+    callBackWith(h, "abc", sentState(h));
+    EXPECT_TRUE(coordinator.isAuthenticated());
+    EXPECT_EQ(coordinator.lastError(), "");
+    EXPECT_EQ(coordinator.phase(), DictationPhase::ready);
+}

@@ -9,7 +9,7 @@ using namespace tessvale;
 namespace {
 
 const QString kRejectedKey = QStringLiteral("Cloud request failed (401): API key revoked");
-const QString kExpired = QStringLiteral("Your saved session expired. Sign in again to reconnect this Mac.");
+const QString kExpired = QStringLiteral("Your saved session expired. Sign in again to reconnect this computer.");
 
 DictationPresentation presentation(DictationPhase phase)
 {
@@ -89,7 +89,7 @@ TEST(StatusPresentation, DetailTextTakesTheFirstRuleThatApplies)
         { "then a loopback sign-in", P::signedOut, "", true, "partial", true,
             "Waiting for the browser to return to Tessvale" },
         { "then a sign-in through the URL scheme", P::signedOut, "", false, "", false,
-            "Finish sign-in in your browser to connect this Mac" },
+            "Finish sign-in in your browser to connect this computer" },
         { "then the partial transcript as it stands", P::recording, "", std::nullopt, "  ", true, "  " },
         { "a partial transcript only while recording", P::finalizing, "", std::nullopt, "partial", true, accountLine },
         { "then the account", P::ready, "", std::nullopt, "", true, accountLine },

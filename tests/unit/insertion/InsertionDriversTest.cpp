@@ -116,7 +116,7 @@ TEST_F(PasteboardDriverTest, FailedPasteRestoresBeforeTheErrorIsReported)
     QCoreApplication::processEvents();
     EXPECT_TRUE(outcome->done);
     EXPECT_EQ(outcome->errorText(),
-        QStringLiteral("All insertion strategies failed: pasteboard: Unable to emit the Command-V paste shortcut."));
+        QStringLiteral("All insertion strategies failed: pasteboard: Unable to emit the Shift+Insert paste shortcut."));
     EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("old"));
 }
 

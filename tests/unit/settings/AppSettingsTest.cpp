@@ -80,8 +80,8 @@ TEST_F(AppSettingsTest, EmptyDomainYieldsEveryDefaultAndWritesExactlyThreeKeys)
 
 TEST_F(AppSettingsTest, DeviceNameFallsBackToHostThenFixedName)
 {
-    EXPECT_EQ(makeSettings(&noHost)->deviceName(), "Tessvale Mac");
-    EXPECT_EQ(makeSettings([] { return std::optional<QString>(QString()); })->deviceName(), "Tessvale Mac");
+    EXPECT_EQ(makeSettings(&noHost)->deviceName(), "Tessvale on Linux");
+    EXPECT_EQ(makeSettings([] { return std::optional<QString>(QString()); })->deviceName(), "Tessvale on Linux");
     m_defaults->setString("deviceName", QString());
     EXPECT_EQ(makeSettings()->deviceName(), "");
     m_defaults->setString("deviceName", "Studio");

@@ -1,6 +1,7 @@
 #include "platform/linux/insertion/QtClipboard.h"
 
 #include <QClipboard>
+#include <QEventLoop>
 #include <QGuiApplication>
 
 #include "base/Logging.h"
@@ -63,7 +64,38 @@ QtClipboard::QtClipboard(QObject* parent)
         });
 }
 
-QtClipboard::~QtClipboard() = default;
+QtClipboard::~QtClipboard()
+{
+    handOverAtExit();
+}
+
+void QtClipboard::handOverAtExit()
+{
+    QClipboard* clipboard = systemClipboard();
+    if (!clipboard || !m_x11)
+        return;
+    // Whoever watched fetches is gone by now.
+    m_observer = nullptr;
+    if (servedByUs(ClipboardSelection::clipboard) && m_x11->requestSave()) {
+        const auto deadline = std::chrono::steady_clock::now() + handOverTimeLimit;
+        bool answered = false;
+        // The manager fetches the clipboard from our own event loop.
+        while (!answered && std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            answered = m_x11->saveAnswered(std::chrono::milliseconds(5));
+        }
+        if (!answered)
+            qCWarning(lcTextInsertion) << "the clipboard manager did not take the clipboard within"
+                                       << handOverTimeLimit.count() << "ms";
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    // Qt hands what it still owns to the manager again as the application ends, and waits seconds
+    // for a manager that answers late or never: let go of it now. A manager that took the selection
+    // keeps it.
+    for (const auto selection : { ClipboardSelection::clipboard, ClipboardSelection::primary })
+        if (servedByUs(selection))
+            clipboard->clear(modeOf(selection));
+}
 
 quint64 QtClipboard::ownerChangeCount(ClipboardSelection selection)
 {

@@ -44,6 +44,9 @@ public:
     // all); an owner that leaves formats unanswered gets no more, and what was read by then is kept.
     static constexpr std::chrono::milliseconds snapshotTimeLimit { 250 };
 
+    // The most the application's end waits for a clipboard manager to take what we own.
+    static constexpr std::chrono::milliseconds handOverTimeLimit { 300 };
+
     explicit QtClipboard(QObject* parent = nullptr);
     ~QtClipboard() override;
 
@@ -55,6 +58,7 @@ public:
     void setFetchObserver(std::function<void(ClipboardSelection)> observer) override;
 
 private:
+    void handOverAtExit();
     void notifyFetch(ClipboardSelection selection);
     // Whether our own QClipboard serves the selection now (read it locally: asking the server would
     // wait for our own event loop).

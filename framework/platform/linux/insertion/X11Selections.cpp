@@ -132,6 +132,25 @@ unsigned long X11Selections::owner(ClipboardSelection selection)
     return XGetSelectionOwner(display, selectionAtom(display, selection));
 }
 
+bool X11Selections::requestSave()
+{
+    Display* display = m_connection->display();
+    if (XGetSelectionOwner(display, XInternAtom(display, "CLIPBOARD_MANAGER", False)) == None)
+        return false;
+    drainEvents();
+    m_selectionNotified = false;
+    m_awaitedTarget = XInternAtom(display, "SAVE_TARGETS", False);
+    XConvertSelection(
+        display, XInternAtom(display, "CLIPBOARD_MANAGER", False), m_awaitedTarget, m_property, m_window, CurrentTime);
+    XFlush(display);
+    return true;
+}
+
+bool X11Selections::saveAnswered(std::chrono::milliseconds wait)
+{
+    return waitForEvent(Clock::now() + wait, [this] { return m_selectionNotified; });
+}
+
 bool X11Selections::waitForEvent(Clock::time_point deadline, const std::function<bool()>& arrived)
 {
     Display* display = m_connection->display();

@@ -50,6 +50,12 @@ public:
     // targets are left out. Stops at the time limit and keeps what was read by then.
     Reading read(ClipboardSelection selection, std::chrono::milliseconds limit);
 
+    // Asks the clipboard manager, when one runs, to save the clipboard before its owner goes; false
+    // without a manager. The manager fetches the content from the owner, whose event loop must run
+    // meanwhile: saveAnswered() waits at most wait for the answer.
+    bool requestSave();
+    bool saveAnswered(std::chrono::milliseconds wait);
+
 private:
     explicit X11Selections(std::unique_ptr<X11Connection> connection, int fixesEventBase);
     void drainEvents();

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+
+#include <QMetaObject>
+#include <QString>
+
+#include "coordinator/CoordinatorTypes.h"
+
+namespace tessvale {
+
+class DictationCoordinator;
+
+// What must hold of a dictation whatever happens around it, checked after every change: the
+// microphone records only for a live session whose phase is starting or recording (or finalizing
+// while its stop lets the last words in), the HUD shows whenever it records, and nothing outside the
+// session (restore, account refresh, sign-in, checks) moves a live dictation to ready or signed out.
+// Each broken rule goes to the reporter, with the state that broke it.
+class DictationInvariant
+{
+public:
+    DictationInvariant(DictationCoordinator& coordinator, std::function<bool()> recorderRunning,
+        std::function<void(const QString&)> report);
+    ~DictationInvariant();
+    DictationInvariant(const DictationInvariant&) = delete;
+    DictationInvariant& operator=(const DictationInvariant&) = delete;
+
+    // The rules on the microphone and the HUD; when says what just happened.
+    void check(const QString& when);
+
+private:
+    void phaseChanged(DictationPhase phase);
+    void violated(const QString& when, const QString& rule);
+
+    DictationCoordinator& m_coordinator;
+    std::function<bool()> m_recorderRunning;
+    std::function<void(const QString&)> m_report;
+    DictationPhase m_phase;
+    QMetaObject::Connection m_phaseConnection;
+    QMetaObject::Connection m_stateConnection;
+};
+
+} // namespace tessvale
