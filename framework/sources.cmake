@@ -114,6 +114,8 @@ set(TESSVALE_LOGIC_SOURCES
   coordinator/DictationCoordinatorTermination.cpp
   coordinator/DictationCoordinatorRecovery.cpp
   coordinator/DictationPresentation.h
+  coordinator/DictationSession.cpp
+  coordinator/DictationSession.h
   focus/FocusAppService.cpp
   focus/FocusAppService.h
   focus/FocusedAppDiagnostics.cpp

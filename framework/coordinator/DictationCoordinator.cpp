@@ -44,9 +44,8 @@ DictationCoordinator::~DictationCoordinator()
     // Ends every task at its next step; they hold a QPointer and touch nothing once it is null.
     m_lifetime.cancel();
     m_permissionRefreshTask.cancel();
-    m_sessionStartTimeoutTask.cancel();
-    m_sessionErrorCleanupTask.cancel();
-    m_webSocketPingTask.cancel();
+    // The session's timers end with it, and its recorder posts nothing more.
+    m_session.reset();
     // A quit waiting for the insertion ends without touching this object.
     for (OneShot<>& waiter : std::exchange(m_insertionEndWaiters, {}))
         waiter.fail(CancelledError());

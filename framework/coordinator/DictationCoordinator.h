@@ -29,6 +29,7 @@
 #include "coordinator/CoordinatorServices.h"
 #include "coordinator/CoordinatorTypes.h"
 #include "coordinator/DictationPresentation.h"
+#include "coordinator/DictationSession.h"
 #include "focus/FocusedAppDiagnostics.h"
 #include "focus/FocusedInsertionTarget.h"
 #include "system/PermissionState.h"
@@ -234,12 +235,13 @@ private:
     // Insertion.
     QCoro::Task<> insertTranscriptTask(QString text, QUuid sessionID, FocusedInsertionTargetRef target);
     QCoro::Task<> retryFailedInsertionTask(PendingInsertionRetry retry);
+    // Ends the current session, whatever ended it: the microphone first, then its timers and queued
+    // audio, then its stream; the session object goes once the stream has closed.
     QCoro::Task<> disconnectSessionTransport();
     // Given a session, only while it is still the current one.
     QCoro::Task<> finishSessionIfIdle(std::optional<QUuid> sessionID = std::nullopt);
     // The running insertion is over: wakes whoever waits for it.
     void endInsertion();
-    void resetAudioStatistics(std::optional<QDateTime> startedAt);
 
     // Start-up and permissions.
     void installPermissionRefreshObserver();
@@ -277,14 +279,8 @@ private:
     void setSignInPhase(DictationPhase phase);
 
     // Dictation session: start, streaming, server messages, stop, termination and timers, recovery.
-    class RecorderInbox;
-    // Owns the current recorder start's inbox and detaches it when the coordinator goes, so the
-    // capture thread posts nothing to a dying object.
-    struct RecorderInboxHolder
-    {
-        std::shared_ptr<RecorderInbox> inbox;
-        ~RecorderInboxHolder();
-    };
+    // The open session's identifier; none before a start opens one and after its end.
+    std::optional<QUuid> currentSessionID() const;
     using SessionTaskBody = std::function<QCoro::Task<>(QUuid sessionID, CancelToken token)>;
     void setPartialTranscript(const QString& text);
     void setLastShortcutError(const QString& text);
@@ -305,10 +301,11 @@ private:
     bool isLivePhase() const;
     bool isStopPending() const;
     bool hasCommittedOrInserting() const;
-    void startRecorder(const QUuid& sessionID);
-    void retireRecorderInbox();
+    void startRecorder(DictationSession& session);
     void takeRecorderInbox(const std::shared_ptr<RecorderInbox>& inbox);
     void stopCapture();
+    // A session that will not stop the usual way: the microphone closes and nothing more is sent.
+    void stopSessionAudio();
     void handleRecordedAudioChunk(const QByteArray& chunk);
     void handleAudioLevel(float level);
     void handleCaptureEnded(const QString& deviceName, const QString& reason);
@@ -388,55 +385,30 @@ private:
 
     std::function<void(const PermissionRefreshPollEvent&)> m_permissionRefreshEventHandler;
 
-    // Session.
     std::unique_ptr<AudioDeviceMonitor> m_audioDeviceMonitor;
-    std::optional<WebSocketTransport> m_webSocket;
-    qint64 m_audioSequence = 0;
-    std::optional<QUuid> m_sessionID;
-    QString m_lastCommittedText;
+
+    // Dictation. The session's own state lives in it; what is here outlives a session or comes before it.
+    std::unique_ptr<DictationSession> m_session;
     bool m_isInserting = false;
     bool m_isStartingRecording = false;
-    QList<QByteArray> m_bufferedAudioChunks;
-    QList<QByteArray> m_queuedAudioChunks;
-    bool m_isSessionReadyForAudio = false;
-    bool m_isDrainingQueuedAudio = false;
-    bool m_shouldStopAfterQueuedAudioDrains = false;
+    // Queued by the user while the start awaits, before any session is open.
     bool m_pendingPushToTalkStop = false;
     bool m_pendingHandsFreeStartCancel = false;
-    std::optional<QUuid> m_disconnectingSessionID;
-    // The session last closed by disconnectSessionTransport; its socket's end report comes later.
-    std::optional<QUuid> m_disconnectedSessionID;
-    // The session whose start message is still on its way: the start handles its opening's failure.
-    std::optional<QUuid> m_openingSessionID;
-    TaskHandle m_sessionStartTimeoutTask;
-    TaskHandle m_sessionErrorCleanupTask;
-    TaskHandle m_webSocketPingTask;
-    FocusedInsertionTargetRef m_insertionTarget;
-    std::optional<PendingInsertionRetry> m_pendingInsertionRetry;
-    std::optional<QUuid> m_recoveryAttemptedSessionID;
-    // Per session whose recovery fetch is out: the other failures of that session awaiting its result.
-    QHash<QUuid, QList<OneShot<bool>>> m_recoveryWaiters;
-    std::optional<QDateTime> m_recordingStartedAt;
-    qint64 m_capturedAudioChunkCount = 0;
-    qint64 m_sentAudioChunkCount = 0;
-    qint64 m_sentAudioByteCount = 0;
-    qint64 m_audioLevelSampleCount = 0;
-    double m_peakAudioLevel = 0;
-    // Session, beyond the fields above.
-    RecorderInboxHolder m_recorderInbox;
     // Bumped by every start, so a start overtaken during its awaits ends quietly.
     quint64 m_startGeneration = 0;
     // The phase the running start found, for a queued cancellation to restore.
     DictationPhase m_phaseBeforeStart = DictationPhase::ready;
-    // The session whose stop has begun (set before the grace wait).
-    std::optional<QUuid> m_stopPendingSessionID;
-    // The session the service reported finished.
-    std::optional<QUuid> m_completedSessionID;
-    // The session whose capture ended by itself, and the device's name.
+    // The session whose stream is closing, and the one last closed: their sockets' end reports come later.
+    std::optional<QUuid> m_disconnectingSessionID;
+    std::optional<QUuid> m_disconnectedSessionID;
+    // The session whose capture ended by itself, and the device's name: a retried insertion of its text
+    // still warns that the text may be cut short.
     std::optional<QUuid> m_lostMicrophoneSessionID;
     QString m_lostMicrophoneName;
-    // Ends a stopped session the service never completes.
-    TaskHandle m_sessionCompletionTask;
+    std::optional<PendingInsertionRetry> m_pendingInsertionRetry;
+    std::optional<QUuid> m_recoveryAttemptedSessionID;
+    // Per session whose recovery fetch is out: the other failures of that session awaiting its result.
+    QHash<QUuid, QList<OneShot<bool>>> m_recoveryWaiters;
 
     // Sign-in.
     std::optional<PendingBrowserAuth> m_pendingBrowserAuth;

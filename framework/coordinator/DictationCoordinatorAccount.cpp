@@ -272,7 +272,9 @@ QCoro::Task<> DictationCoordinator::resetAuthenticatedState(std::optional<QStrin
     cancelSignIn();
     setTranscripts(QString(), QString(), QString());
     setTranscriptHistory({});
-    m_lastCommittedText.clear();
+    // A session that began during the close commits afresh.
+    if (m_session)
+        m_session->lastCommittedText.clear();
     m_recoveryAttemptedSessionID.reset();
     setUsageSummaryText(QString());
     setPendingInsertionRetry(std::nullopt);

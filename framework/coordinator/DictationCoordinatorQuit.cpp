@@ -59,10 +59,10 @@ QCoro::Task<> DictationCoordinator::cancelSessionOnService(QString occasion)
     // The microphone first: a service that does not answer must not keep it open.
     stopCapture();
     // A session the service has not finished is cancelled, so it does not deliver a transcript later.
-    if (!m_webSocket || !m_sessionID || !wasLive)
+    if (!m_session || !m_session->transport || !wasLive)
         co_return;
-    const WebSocketTransport transport = *m_webSocket;
-    const QString sessionText = m_sessionID->toString(QUuid::WithoutBraces).toUpper();
+    const WebSocketTransport transport = *m_session->transport;
+    const QString sessionText = m_session->id.toString(QUuid::WithoutBraces).toUpper();
     std::exception_ptr sendError;
     try {
         QCoro::Task<> sending = transport.send(ClientStreamMessage::cancelSession());

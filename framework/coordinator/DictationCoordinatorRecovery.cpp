@@ -94,7 +94,7 @@ QCoro::Task<bool> DictationCoordinator::fetchDictationRecovery(
         co_return false;
     }
     // The session ended another way meanwhile (signed out, committed): nothing of it is replaced.
-    if (m_sessionID != sessionID)
+    if (currentSessionID() != sessionID)
         co_return false;
     if (hasCommittedOrInserting())
         co_return true;

@@ -17,30 +17,30 @@ constexpr qsizetype kTranscriptHistoryLimit = 20;
 
 bool DictationCoordinator::hasCommittedOrInserting() const
 {
-    return !m_lastCommittedText.isEmpty() || m_isInserting;
+    return (m_session && !m_session->lastCommittedText.isEmpty()) || m_isInserting;
 }
 
 bool DictationCoordinator::shouldHandleSessionMessage(const QUuid& id, const QString& label)
 {
-    if (!m_sessionID) {
+    if (!m_session) {
         logActivity(QStringLiteral("Ignoring ") + label + QStringLiteral(" for ") + logID(id)
             + QStringLiteral(" because there is no active session."));
         return false;
     }
-    if (id == *m_sessionID)
+    if (id == m_session->id)
         return true;
     logActivity(QStringLiteral("Ignoring ") + label + QStringLiteral(" for stale session ") + logID(id)
-        + QStringLiteral(". Active session is ") + logID(*m_sessionID) + QLatin1Char('.'));
+        + QStringLiteral(". Active session is ") + logID(m_session->id) + QLatin1Char('.'));
     return false;
 }
 
 bool DictationCoordinator::shouldHandleConnectionMessage(
     const QString& label, const std::optional<QUuid>& connectionSessionID)
 {
-    if (!connectionSessionID || m_sessionID == connectionSessionID)
+    if (!connectionSessionID || currentSessionID() == connectionSessionID)
         return true;
     logActivity(QStringLiteral("Ignoring ") + label + QStringLiteral(" for ") + logID(*connectionSessionID)
-        + QStringLiteral(" because active session is ") + (m_sessionID ? logID(*m_sessionID) : QStringLiteral("none"))
+        + QStringLiteral(" because active session is ") + (m_session ? logID(m_session->id) : QStringLiteral("none"))
         + QLatin1Char('.'));
     return false;
 }
@@ -149,7 +149,7 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
                 closeMicrophoneForServiceEnd(id, event);
                 // Without our stop, the session's end is awaited as after it.
                 replaceSessionTask(
-                    m_sessionCompletionTask, id,
+                    m_session->completionTask, id,
                     [this](
                         QUuid sessionID, CancelToken token) { return runSessionCompletionWatchdog(sessionID, token); },
                     QStringLiteral("sessionCompletionWatchdog"));
@@ -163,14 +163,14 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
         case DictationSessionState::canceledByClient:
             if (m_services.recorder.isRunning())
                 closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
-            m_completedSessionID = id;
+            m_session->isCompleted = true;
             if (!m_isInserting)
                 setPhase(DictationPhase::ready);
             break;
         case DictationSessionState::completedEmpty:
             if (m_services.recorder.isRunning())
                 closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
-            m_completedSessionID = id;
+            m_session->isCompleted = true;
             if (!failIfMicrophoneLostWithoutText(id)) {
                 setLastError(emptyDictationMessage(detail));
                 if (!m_isInserting)
@@ -185,11 +185,11 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
                 break;
             const QString message = detail ? *detail : QStringLiteral("The dictation session failed.");
             stopCapture();
-            QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, message, m_insertionTarget);
+            QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, message, m_session->insertionTarget);
             const bool recovered = co_await std::move(recovering);
             if (!self)
                 co_return;
-            if (m_sessionID == id && !hasCommittedOrInserting()) {
+            if (currentSessionID() == id && !hasCommittedOrInserting()) {
                 if (!recovered) {
                     setLastError(message);
                     setPhase(DictationPhase::error);
@@ -216,12 +216,10 @@ void DictationCoordinator::closeMicrophoneForServiceEnd(const QUuid& id, const Q
     // Our own stop, still in its grace period, goes on with what it captured.
     if (isStopPending())
         return;
-    m_stopPendingSessionID = id;
+    m_session->isStopPending = true;
     m_isStartingRecording = false;
     m_pendingPushToTalkStop = false;
-    m_bufferedAudioChunks.clear();
-    m_queuedAudioChunks.clear();
-    m_shouldStopAfterQueuedAudioDrains = false;
+    m_session->dropUnsentAudio();
     logActivity(QStringLiteral("Closed the microphone: the service ") + event + QLatin1Char(' ') + logID(id)
         + QStringLiteral(" before it was stopped."));
 }
@@ -230,10 +228,10 @@ void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPa
 {
     const QUuid& id = payload.sessionID;
     const QString& text = payload.finalText;
-    m_sessionErrorCleanupTask.cancel();
-    m_sessionErrorCleanupTask = TaskHandle();
+    m_session->errorCleanupTask.cancel();
+    m_session->errorCleanupTask = TaskHandle();
     // One insertion per session: the same text again, a second commit, or one during the insertion.
-    if (text == m_lastCommittedText || hasCommittedOrInserting()) {
+    if (text == m_session->lastCommittedText || hasCommittedOrInserting()) {
         logActivity(QStringLiteral("Ignored duplicate transcript commit for %1 (%2 chars)")
                         .arg(logID(id))
                         .arg(characterCount(text)));
@@ -241,7 +239,7 @@ void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPa
     }
     if (m_services.recorder.isRunning())
         closeMicrophoneForServiceEnd(id, QStringLiteral("committed"));
-    m_lastCommittedText = text;
+    m_session->lastCommittedText = text;
     setTranscripts(m_partialTranscript, text, m_rawTranscript);
     recordTranscript(id, m_rawTranscript, text);
     // A recovery of this session offered the same text for a retry; the commit inserts it now.
@@ -261,17 +259,17 @@ QCoro::Task<> DictationCoordinator::handleSessionError(QString text)
         logActivity(QStringLiteral("Ignoring server error after transcript commit: ") + text);
         co_return;
     }
-    if (!m_sessionID) {
+    if (!m_session) {
         setLastError(text);
         setPhase(DictationPhase::error);
         logActivity(QStringLiteral("Server error: ") + text);
         co_return;
     }
-    const QUuid id = *m_sessionID;
+    const QUuid id = m_session->id;
     stopCapture();
-    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, text, m_insertionTarget);
+    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, text, m_session->insertionTarget);
     const bool recovered = co_await std::move(recovering);
-    if (!self || m_sessionID != id || hasCommittedOrInserting())
+    if (!self || currentSessionID() != id || hasCommittedOrInserting())
         co_return;
     if (!recovered) {
         setLastError(text);
@@ -280,16 +278,16 @@ QCoro::Task<> DictationCoordinator::handleSessionError(QString text)
     logActivity(QStringLiteral("Server error: ") + text);
     // The socket stays open a moment, so a commit that follows still goes through.
     replaceSessionTask(
-        m_sessionErrorCleanupTask, id,
+        m_session->errorCleanupTask, id,
         [this](QUuid sessionID, CancelToken token) { return runSessionErrorCleanup(sessionID, token); },
         QStringLiteral("sessionErrorCleanup"));
 }
 
 void DictationCoordinator::handleSessionCompleted(const QUuid& id)
 {
-    m_sessionErrorCleanupTask.cancel();
-    m_sessionErrorCleanupTask = TaskHandle();
-    m_completedSessionID = id;
+    m_session->errorCleanupTask.cancel();
+    m_session->errorCleanupTask = TaskHandle();
+    m_session->isCompleted = true;
     stopCapture();
     m_isStartingRecording = false;
     logActivity(QStringLiteral("Session completed for ") + logID(id) + QLatin1Char('.'));
@@ -312,13 +310,14 @@ bool DictationCoordinator::failIfMicrophoneLostWithoutText(const QUuid& id)
 
 QString DictationCoordinator::emptyDictationMessage(const std::optional<QString>& detail) const
 {
-    if (m_sentAudioByteCount == 0)
+    const DictationAudioStatistics& statistics = m_session->statistics;
+    if (statistics.sentByteCount == 0)
         return QStringLiteral("No microphone audio reached Tessvale. Check the selected microphone in Settings, then "
                               "hold the shortcut until the HUD says Listening for speech.");
-    if (m_sentAudioByteCount <= 15999)
+    if (statistics.sentByteCount <= 15999)
         return QStringLiteral("That dictation ended before enough audio reached Tessvale. Hold the shortcut until the "
                               "HUD says Listening for speech, then release after speaking.");
-    if (m_audioLevelSampleCount >= 2 && m_peakAudioLevel < 0.02)
+    if (statistics.levelSampleCount >= 2 && statistics.peakLevel < 0.02)
         return QStringLiteral("Tessvale received very quiet audio. Check the selected microphone and the system's "
                               "input level, then try again.");
     if (detail)
@@ -328,16 +327,18 @@ QString DictationCoordinator::emptyDictationMessage(const std::optional<QString>
 
 QString DictationCoordinator::audioStatsSummary() const
 {
+    const DictationAudioStatistics statistics = m_session ? m_session->statistics : DictationAudioStatistics();
     QString duration = QStringLiteral("unknown");
-    if (m_recordingStartedAt) {
-        const qint64 elapsedMs = std::max<qint64>(0, m_recordingStartedAt->msecsTo(QDateTime::currentDateTime()));
+    if (statistics.recordingStartedAt) {
+        const qint64 elapsedMs
+            = std::max<qint64>(0, statistics.recordingStartedAt->msecsTo(QDateTime::currentDateTime()));
         duration = QString::asprintf("%.2fs", static_cast<double>(elapsedMs) / 1000.0);
     }
     return QString::asprintf("sentBytes=%lld sentChunks=%lld capturedChunks=%lld peakLevel=%.3f levelSamples=%lld "
                              "duration=",
-               static_cast<long long>(m_sentAudioByteCount), static_cast<long long>(m_sentAudioChunkCount),
-               static_cast<long long>(m_capturedAudioChunkCount), m_peakAudioLevel,
-               static_cast<long long>(m_audioLevelSampleCount))
+               static_cast<long long>(statistics.sentByteCount), static_cast<long long>(statistics.sentChunkCount),
+               static_cast<long long>(statistics.capturedChunkCount), statistics.peakLevel,
+               static_cast<long long>(statistics.levelSampleCount))
         + duration;
 }
 

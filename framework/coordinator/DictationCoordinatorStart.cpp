@@ -249,7 +249,7 @@ QString DictationCoordinator::microphoneLogDescription() const
 QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode)
 {
     QPointer<DictationCoordinator> self(this);
-    if (m_isStartingRecording || m_services.recorder.isRunning() || m_webSocket || m_sessionID) {
+    if (m_isStartingRecording || m_services.recorder.isRunning() || m_session) {
         // What is left of a session that is over (not starting, streaming or inserting) gives way
         // instead of blocking every later start.
         const bool stale
@@ -263,7 +263,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         co_await std::move(closing);
         if (!self)
             co_return;
-        if (m_isStartingRecording || m_webSocket || m_sessionID) {
+        if (m_isStartingRecording || m_session) {
             logActivity(QStringLiteral("Ignored start request because a dictation session is already active."));
             co_return;
         }
@@ -359,29 +359,17 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     // Open the session: no await until the recorder runs.
     const WebSocketTransport transport = m_services.webSocketFactory(m_config->webSocketURL, apiKey);
     const QUuid sessionID = QUuid::createUuid();
-    m_webSocket = transport;
-    m_sessionID = sessionID;
-    m_audioSequence = 0;
+    const bool restoreTarget = m_settings->restoreOriginalInputAfterDictation();
+    // A new session starts with nothing of an earlier one: what is its own is new with it.
+    m_session = std::make_unique<DictationSession>(sessionID, transport, restoreTarget ? candidate : nullptr);
+    m_session->statistics.recordingStartedAt = QDateTime::currentDateTime();
     setTranscripts(QString(), QString(), QString());
-    m_lastCommittedText.clear();
     setLastError(QString());
     setUsageSummaryText(QString());
     m_recoveryAttemptedSessionID.reset();
-    setPendingInsertionRetry(std::nullopt);
-    m_bufferedAudioChunks.clear();
-    m_queuedAudioChunks.clear();
-    m_isSessionReadyForAudio = false;
-    m_isDrainingQueuedAudio = false;
-    m_shouldStopAfterQueuedAudioDrains = false;
-    m_stopPendingSessionID.reset();
-    m_completedSessionID.reset();
     m_lostMicrophoneSessionID.reset();
     m_lostMicrophoneName.clear();
-    m_sessionCompletionTask.cancel();
-    m_sessionCompletionTask = TaskHandle();
-    resetAudioStatistics(QDateTime::currentDateTime());
-    const bool restoreTarget = m_settings->restoreOriginalInputAfterDictation();
-    m_insertionTarget = restoreTarget ? candidate : nullptr;
+    setPendingInsertionRetry(std::nullopt);
     setPhase(DictationPhase::starting);
     logActivity(QStringLiteral("Opening ") + rawValue(mode) + QStringLiteral(" dictation session ") + logID(sessionID)
         + QStringLiteral(". microphone=") + microphoneLogDescription());
@@ -395,7 +383,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
             + candidate->summary() + QLatin1Char('.'));
 
     try {
-        startRecorder(sessionID);
+        startRecorder(*m_session);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -407,7 +395,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     setFocusedAppDiagnostics(m_services.currentDiagnostics());
 
     replaceSessionTask(
-        m_sessionStartTimeoutTask, sessionID,
+        m_session->startTimeoutTask, sessionID,
         [this](QUuid id, CancelToken token) { return runSessionStartTimeout(id, token); },
         QStringLiteral("sessionStartTimeout"));
 
@@ -430,14 +418,14 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
                 CancelToken) { return coordinator->handleWebSocketTermination(sessionID, error); },
             QStringLiteral("handleWebSocketTermination"));
     };
-    m_openingSessionID = sessionID;
+    m_session->isOpening = true;
     try {
         QCoro::Task<> connecting = transport.connect(std::move(onMessage), std::move(onTermination));
         co_await std::move(connecting);
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self || m_sessionID != sessionID)
+    if (!self || currentSessionID() != sessionID)
         co_return;
 
     if (!failure) {
@@ -454,12 +442,12 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
             failure = std::current_exception();
         }
         // A session torn down meanwhile (a stop, a sign-out, a failure of its own) is not ours to fail.
-        if (!self || m_sessionID != sessionID)
+        if (!self || currentSessionID() != sessionID)
             co_return;
     }
     // From here on the stream's end report speaks for the session; a failed opening stays the start's.
     if (!failure)
-        m_openingSessionID.reset();
+        m_session->isOpening = false;
     if (failure) {
         QCoro::Task<> failing = failStart(failure, sessionID, generation);
         co_await std::move(failing);
@@ -484,7 +472,7 @@ QCoro::Task<> DictationCoordinator::failStart(
     QPointer<DictationCoordinator> self(this);
     // Whatever overtook this start (a sign-out, a teardown, a newer start) owns the state now.
     const auto overtaken
-        = [&] { return openedSessionID ? m_sessionID != openedSessionID : !isCurrentStart(startGeneration); };
+        = [&] { return openedSessionID ? currentSessionID() != openedSessionID : !isCurrentStart(startGeneration); };
     if (overtaken())
         co_return;
     // Cancelled by a sign-in or a sign-out that owns the state now: nothing failed.

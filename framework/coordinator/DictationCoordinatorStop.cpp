@@ -11,7 +11,7 @@ namespace tessvale {
 
 bool DictationCoordinator::isStopPending() const
 {
-    return m_stopPendingSessionID && m_stopPendingSessionID == m_sessionID;
+    return m_session && m_session->isStopPending;
 }
 
 QCoro::Task<> DictationCoordinator::stopRecordingTask()
@@ -21,10 +21,11 @@ QCoro::Task<> DictationCoordinator::stopRecordingTask()
     setPhase(DictationPhase::finalizing);
     logActivity(QStringLiteral("Stopping recording for ")
         + (m_triggerMode ? rawValue(*m_triggerMode) : QStringLiteral("unknown")) + QStringLiteral(" session."));
-    const std::optional<QUuid> stoppingSessionID = m_sessionID;
+    const std::optional<QUuid> stoppingSessionID = currentSessionID();
     // Marked before the grace wait, so a confirmation or a state change during it keeps finalizing
     // and cannot make this stop give up.
-    m_stopPendingSessionID = stoppingSessionID;
+    if (m_session)
+        m_session->isStopPending = true;
 
     if (m_services.recorder.isRunning() && stoppingSessionID) {
         try {
@@ -40,28 +41,34 @@ QCoro::Task<> DictationCoordinator::stopRecordingTask()
     }
 
     // Another session, or a failure that has already closed the microphone, owns the state now.
-    if (m_sessionID != stoppingSessionID || m_phase == DictationPhase::error)
+    if (currentSessionID() != stoppingSessionID || m_phase == DictationPhase::error)
         co_return;
 
     const QList<QByteArray> leftover = m_services.recorder.stop();
-    // Chunks delivered before stop() returned come first, whatever the event loop still holds.
-    if (const std::shared_ptr<RecorderInbox> inbox = m_recorderInbox.inbox)
-        takeRecorderInbox(inbox);
-    retireRecorderInbox();
-    m_capturedAudioChunkCount += leftover.size();
+    if (m_session) {
+        // Chunks delivered before stop() returned come first, whatever the event loop still holds.
+        if (const std::shared_ptr<RecorderInbox> inbox = m_session->recorderInbox)
+            takeRecorderInbox(inbox);
+    }
+    // Taking the inbox may have ended the session (a lost microphone's stop).
+    if (m_session) {
+        m_session->retireRecorderInbox();
+        m_session->statistics.capturedChunkCount += leftover.size();
+    }
     m_isStartingRecording = false;
     setAudioLevel(0);
 
-    if (!m_webSocket) {
+    if (!m_session || !m_session->transport) {
         setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
         co_return;
     }
-    if (m_isSessionReadyForAudio)
-        m_queuedAudioChunks.append(leftover);
+    DictationSession& session = *m_session;
+    if (session.isReadyForAudio)
+        session.queuedAudioChunks.append(leftover);
     else
-        m_bufferedAudioChunks.append(leftover);
-    m_shouldStopAfterQueuedAudioDrains = true;
-    if (m_isSessionReadyForAudio) {
+        session.bufferedAudioChunks.append(leftover);
+    session.shouldStopAfterQueuedAudioDrains = true;
+    if (session.isReadyForAudio) {
         QCoro::Task<> draining = drainQueuedAudio();
         co_await std::move(draining);
     }

@@ -38,14 +38,10 @@ QCoro::Task<> DictationCoordinator::runSessionStartTimeout(QUuid sessionID, Canc
 
 QCoro::Task<> DictationCoordinator::handleSessionStartTimeout(QUuid sessionID)
 {
-    if (m_sessionID != sessionID || m_isSessionReadyForAudio)
+    if (currentSessionID() != sessionID || m_session->isReadyForAudio)
         co_return;
-    stopCapture();
-    m_isStartingRecording = false;
+    stopSessionAudio();
     m_pendingPushToTalkStop = false;
-    m_bufferedAudioChunks.clear();
-    m_queuedAudioChunks.clear();
-    m_shouldStopAfterQueuedAudioDrains = false;
     setLastError(QStringLiteral("Tessvale took too long to start the dictation session."));
     setPhase(DictationPhase::error);
     logActivity(QStringLiteral("Timed out waiting for the dictation session to start."));
@@ -68,15 +64,15 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
         co_return;
     }
     // A failed opening also fails the start message, and the start handles it.
-    if (m_openingSessionID == sessionID) {
+    if (currentSessionID() == sessionID && m_session->isOpening) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" while its start handles the failed opening."));
         co_return;
     }
-    if (m_sessionID != sessionID) {
+    if (currentSessionID() != sessionID) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" because active session is ")
-            + (m_sessionID ? logID(*m_sessionID) : QStringLiteral("none")) + QLatin1Char('.'));
+            + (m_session ? logID(m_session->id) : QStringLiteral("none")) + QLatin1Char('.'));
         co_return;
     }
     if (hasCommittedOrInserting()) {
@@ -85,7 +81,7 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
         co_return;
     }
     // The service finished the session before its socket closed: that is its normal end.
-    if (m_completedSessionID == sessionID) {
+    if (m_session->isCompleted) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" after the session completed."));
         QCoro::Task<> finishing = finishSessionIfIdle();
@@ -99,20 +95,16 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
     if (error) {
         QCoro::Task<bool> clearing = clearRejectedAPIKeyIfNeeded(error, kRejectedKeyText, kRejectedKeyText);
         const bool signedOut = co_await std::move(clearing);
-        if (!self || signedOut || m_sessionID != sessionID)
+        if (!self || signedOut || currentSessionID() != sessionID)
             co_return;
     }
 
-    stopCapture();
-    m_isStartingRecording = false;
+    stopSessionAudio();
     m_pendingPushToTalkStop = false;
-    m_bufferedAudioChunks.clear();
-    m_queuedAudioChunks.clear();
-    m_isSessionReadyForAudio = false;
-    m_isDrainingQueuedAudio = false;
-    m_shouldStopAfterQueuedAudioDrains = false;
-    m_sessionStartTimeoutTask.cancel();
-    m_sessionStartTimeoutTask = TaskHandle();
+    m_session->isReadyForAudio = false;
+    m_session->isDrainingQueuedAudio = false;
+    m_session->startTimeoutTask.cancel();
+    m_session->startTimeoutTask = TaskHandle();
     const QString message
         = error ? localizedDescription(error) : QStringLiteral("The dictation connection closed unexpectedly.");
     QCoro::Task<> ending = endFailedSession(sessionID, message, QStringLiteral("WebSocket terminated for "));
@@ -122,10 +114,10 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
 QCoro::Task<> DictationCoordinator::endFailedSession(QUuid sessionID, QString message, QString logPrefix)
 {
     QPointer<DictationCoordinator> self(this);
-    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(sessionID, message, m_insertionTarget);
+    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(sessionID, message, m_session->insertionTarget);
     const bool recovered = co_await std::move(recovering);
     // A commit that won the race, or a teardown meanwhile, settles the session instead.
-    if (!self || m_sessionID != sessionID || hasCommittedOrInserting())
+    if (!self || currentSessionID() != sessionID || hasCommittedOrInserting())
         co_return;
     if (!recovered) {
         setLastError(message);
@@ -138,12 +130,14 @@ QCoro::Task<> DictationCoordinator::endFailedSession(QUuid sessionID, QString me
 
 void DictationCoordinator::startWebSocketPing(QUuid sessionID)
 {
-    m_webSocketPingTask.cancel();
-    m_webSocketPingTask = TaskHandle();
+    if (currentSessionID() != sessionID)
+        return;
+    m_session->pingTask.cancel();
+    m_session->pingTask = TaskHandle();
     if (!m_config || m_config->webSocketPingIntervalSeconds <= 0)
         return;
     const Duration interval = std::chrono::seconds(m_config->webSocketPingIntervalSeconds);
-    m_webSocketPingTask = launchMainActorTask(
+    m_session->pingTask = launchMainActorTask(
         [this, sessionID, interval](CancelToken token) { return runWebSocketPing(sessionID, interval, token); },
         QStringLiteral("webSocketPing"));
 }
@@ -166,12 +160,14 @@ QCoro::Task<> DictationCoordinator::runWebSocketPing(QUuid sessionID, Duration i
 QCoro::Task<> DictationCoordinator::sendWebSocketPing(QUuid sessionID)
 {
     QPointer<DictationCoordinator> self(this);
-    if (m_sessionID != sessionID || !m_webSocket || !isLivePhase()) {
-        m_webSocketPingTask.cancel();
-        m_webSocketPingTask = TaskHandle();
+    if (currentSessionID() != sessionID || !m_session->transport || !isLivePhase()) {
+        if (m_session) {
+            m_session->pingTask.cancel();
+            m_session->pingTask = TaskHandle();
+        }
         co_return;
     }
-    const WebSocketTransport transport = *m_webSocket;
+    const WebSocketTransport transport = *m_session->transport;
     std::exception_ptr failure;
     try {
         QCoro::Task<> sending = transport.send(ClientStreamMessage::ping(sessionID.toString(QUuid::WithoutBraces)));
@@ -179,7 +175,7 @@ QCoro::Task<> DictationCoordinator::sendWebSocketPing(QUuid sessionID)
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self || !failure || m_sessionID != sessionID)
+    if (!self || !failure || currentSessionID() != sessionID)
         co_return;
     logActivity(QStringLiteral("WebSocket keepalive failed for ") + logID(sessionID) + QStringLiteral(": ")
         + localizedDescription(failure));
@@ -206,7 +202,7 @@ QCoro::Task<> DictationCoordinator::runSessionErrorCleanup(QUuid sessionID, Canc
     const bool slept = co_await std::move(waiting);
     if (!slept)
         co_return;
-    if (!self || m_sessionID != sessionID || m_phase != DictationPhase::error || hasCommittedOrInserting())
+    if (!self || currentSessionID() != sessionID || m_phase != DictationPhase::error || hasCommittedOrInserting())
         co_return;
     logActivity(QStringLiteral("Disconnecting after unrecovered server error for ") + logID(sessionID) + '.');
     QCoro::Task<> closing = disconnectSessionTransport();
@@ -220,14 +216,10 @@ QCoro::Task<> DictationCoordinator::runSessionCompletionWatchdog(QUuid sessionID
     const bool slept = co_await std::move(waiting);
     if (!slept)
         co_return;
-    if (!self || m_sessionID != sessionID || hasCommittedOrInserting() || m_completedSessionID == sessionID
+    if (!self || currentSessionID() != sessionID || hasCommittedOrInserting() || m_session->isCompleted
         || !isLivePhase())
         co_return;
-    stopCapture();
-    m_isStartingRecording = false;
-    m_bufferedAudioChunks.clear();
-    m_queuedAudioChunks.clear();
-    m_shouldStopAfterQueuedAudioDrains = false;
+    stopSessionAudio();
     QCoro::Task<> ending
         = endFailedSession(sessionID, QStringLiteral("The dictation service took too long to finish the dictation."),
             QStringLiteral("Gave up waiting for the dictation session to finish for "));
@@ -242,7 +234,7 @@ QCoro::Task<> DictationCoordinator::runCommittedTranscriptInsertion(TranscriptCo
         co_await std::move(finishing);
         co_return;
     }
-    QCoro::Task<> inserting = insertTranscriptTask(payload.finalText, payload.sessionID, m_insertionTarget);
+    QCoro::Task<> inserting = insertTranscriptTask(payload.finalText, payload.sessionID, m_session->insertionTarget);
     co_await std::move(inserting);
 }
 

@@ -35,9 +35,7 @@ public:
     static void openSession(DictationCoordinator& coordinator, QUuid sessionID,
         std::optional<WebSocketTransport> transport, FocusedInsertionTargetRef target = nullptr)
     {
-        coordinator.m_sessionID = sessionID;
-        coordinator.m_webSocket = std::move(transport);
-        coordinator.m_insertionTarget = std::move(target);
+        coordinator.m_session = std::make_unique<DictationSession>(sessionID, std::move(transport), std::move(target));
     }
 
     // What bootstrap starts in the background.
@@ -48,18 +46,26 @@ public:
             QStringLiteral("restoreSavedSession"));
     }
 
-    static std::optional<QUuid> sessionID(const DictationCoordinator& coordinator) { return coordinator.m_sessionID; }
+    static std::optional<QUuid> sessionID(const DictationCoordinator& coordinator)
+    {
+        return coordinator.currentSessionID();
+    }
     static bool isInserting(const DictationCoordinator& coordinator) { return coordinator.m_isInserting; }
     static bool isStartingRecording(const DictationCoordinator& coordinator)
     {
         return coordinator.m_isStartingRecording;
     }
-    static bool hasTransport(const DictationCoordinator& coordinator) { return coordinator.m_webSocket.has_value(); }
+    static bool hasTransport(const DictationCoordinator& coordinator)
+    {
+        return coordinator.m_session && coordinator.m_session->transport.has_value();
+    }
     // A stop of the current session has begun: the microphone may run on through its grace.
     static bool isStopPending(const DictationCoordinator& coordinator) { return coordinator.isStopPending(); }
     static std::optional<QUuid> completedSessionID(const DictationCoordinator& coordinator)
     {
-        return coordinator.m_completedSessionID;
+        if (!coordinator.m_session || !coordinator.m_session->isCompleted)
+            return std::nullopt;
+        return coordinator.m_session->id;
     }
 
     // What a committed transcript starts: the inserting phase, then the insertion of text for the open
@@ -68,8 +74,9 @@ public:
     {
         coordinator.setPhase(DictationPhase::inserting);
         coordinator.m_isInserting = true;
-        return coordinator.insertTranscriptTask(
-            std::move(text), coordinator.m_sessionID.value_or(QUuid::createUuid()), coordinator.m_insertionTarget);
+        return coordinator.insertTranscriptTask(std::move(text),
+            coordinator.currentSessionID().value_or(QUuid::createUuid()),
+            coordinator.m_session ? coordinator.m_session->insertionTarget : nullptr);
     }
 
     // As a recovered transcript leaves it.

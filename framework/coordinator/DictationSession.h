@@ -1,0 +1,118 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUuid>
+
+#include "async/TaskHandle.h"
+#include "coordinator/CoordinatorSeams.h"
+#include "focus/FocusedInsertionTarget.h"
+
+namespace tessvale {
+
+// What one recorder start hands over from the capture thread. The capture thread appends and posts
+// one wake-up to the receiver; the main thread takes everything in order. Taking it synchronously at
+// a stop puts every chunk delivered before stop() returned ahead of the leftovers, whatever is still
+// queued in the event loop.
+class RecorderInbox
+{
+public:
+    using WakeHandler = std::function<void(const std::shared_ptr<RecorderInbox>&)>;
+
+    RecorderInbox(QObject* receiver, WakeHandler onWake);
+
+    struct Contents
+    {
+        QList<QByteArray> chunks;
+        QList<float> levels;
+        std::optional<std::pair<QString, QString>> ended;
+    };
+
+    void addChunk(const std::shared_ptr<RecorderInbox>& self, const QByteArray& chunk);
+    void addLevel(const std::shared_ptr<RecorderInbox>& self, float level);
+    void addEnd(const std::shared_ptr<RecorderInbox>& self, const QString& deviceName, const QString& reason);
+    Contents take();
+    // Nothing is posted after this returns.
+    void detach();
+
+private:
+    void wakeLocked(const std::shared_ptr<RecorderInbox>& self);
+
+    std::mutex m_mutex;
+    QObject* m_receiver;
+    WakeHandler m_onWake;
+    Contents m_contents;
+    bool m_wakePosted = false;
+};
+
+// The sent and captured audio of one session, for the empty-dictation message and the logs.
+struct DictationAudioStatistics
+{
+    std::optional<QDateTime> recordingStartedAt;
+    qint64 capturedChunkCount = 0;
+    qint64 sentChunkCount = 0;
+    qint64 sentByteCount = 0;
+    qint64 levelSampleCount = 0;
+    double peakLevel = 0;
+};
+
+// One dictation from the moment its start opens it to its end: its stream, its audio, its stop and its
+// timers. The coordinator owns the current one and destroys it when the session ends; a continuation
+// that awaited compares its session's id with the current one's and stops when they differ.
+class DictationSession final
+{
+public:
+    DictationSession(
+        QUuid sessionID, std::optional<WebSocketTransport> sessionTransport, FocusedInsertionTargetRef target);
+    // Nothing of the session runs or arrives after it: timers cancelled, recorder inbox detached.
+    ~DictationSession();
+    DictationSession(const DictationSession&) = delete;
+    DictationSession& operator=(const DictationSession&) = delete;
+
+    // The first step of the end, before the stream closes: no timer, no audio waiting, no drain.
+    void halt();
+    void cancelTimers();
+    // Drops the audio not yet sent and the stop that waited for it.
+    void dropUnsentAudio();
+    void retireRecorderInbox();
+
+    const QUuid id;
+    std::optional<WebSocketTransport> transport;
+    FocusedInsertionTargetRef insertionTarget;
+    // The current recorder start's deliveries.
+    std::shared_ptr<RecorderInbox> recorderInbox;
+
+    // Audio: captured before the service is ready, then queued for sending in order.
+    qint64 audioSequence = 0;
+    QList<QByteArray> bufferedAudioChunks;
+    QList<QByteArray> queuedAudioChunks;
+    DictationAudioStatistics statistics;
+
+    bool isReadyForAudio = false;
+    bool isDrainingQueuedAudio = false;
+    bool shouldStopAfterQueuedAudioDrains = false;
+    // Its start message is still on its way: the start handles its opening's failure.
+    bool isOpening = false;
+    // Its stop has begun (set before the grace wait).
+    bool isStopPending = false;
+    // The service reported it finished.
+    bool isCompleted = false;
+    QString lastCommittedText;
+
+    TaskHandle startTimeoutTask;
+    TaskHandle errorCleanupTask;
+    TaskHandle pingTask;
+    // Ends a stopped session the service never completes.
+    TaskHandle completionTask;
+};
+
+} // namespace tessvale
