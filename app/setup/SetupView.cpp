@@ -590,7 +590,7 @@ SettingsSectionCard* SetupView::buildTroubleshooting()
     m_deviceName->setPlaceholderText(QStringLiteral("Device Name"));
     connect(m_deviceName, &QLineEdit::textEdited, &m_settings, &AppSettings::setDeviceName);
     connection->addWidget(m_deviceName);
-    m_preferDirectTyping = new QCheckBox(QStringLiteral("Prefer direct typing before pasteboard"));
+    m_preferDirectTyping = new QCheckBox(QStringLiteral("Prefer direct typing before the clipboard"));
     connect(m_preferDirectTyping, &QCheckBox::clicked, &m_settings, &AppSettings::setPreferDirectTyping);
     connection->addWidget(m_preferDirectTyping);
     auto* check = row(10);

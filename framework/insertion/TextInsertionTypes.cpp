@@ -57,7 +57,7 @@ QString TextInsertionError::errorDescription() const
     case missingAccessibilityPermission:
         return QStringLiteral("Accessibility permission is required to insert text into the focused application.");
     case unableToWritePasteboard:
-        return QStringLiteral("Unable to write to the pasteboard.");
+        return QStringLiteral("Unable to write to the clipboard.");
     case unableToEmitPaste:
         return QStringLiteral("Unable to emit the Shift+Insert paste shortcut.");
     case unableToTypeUnicode:

@@ -240,7 +240,7 @@ QWidget* SettingsView::buildAdvanced()
     m_deviceNameField = new QLineEdit(m_advanced);
     m_deviceNameField->setPlaceholderText(QStringLiteral("Device Name"));
     m_deviceNameField->setAccessibleName(QStringLiteral("Device Name"));
-    m_preferDirectTyping = new QCheckBox(QStringLiteral("Prefer direct typing before pasteboard"), m_advanced);
+    m_preferDirectTyping = new QCheckBox(QStringLiteral("Prefer direct typing before the clipboard"), m_advanced);
     auto* divider = new QFrame(m_advanced);
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Sunken);

@@ -127,7 +127,7 @@ TEST_F(PasteboardDriverTest, FailedWriteRestoresAndReportsUnableToWrite)
     auto outcome = start(QStringLiteral("dictated"));
     runUntilDone(outcome);
     EXPECT_EQ(outcome->errorText(),
-        QStringLiteral("All insertion strategies failed: pasteboard: Unable to write to the pasteboard."));
+        QStringLiteral("All insertion strategies failed: pasteboard: Unable to write to the clipboard."));
     EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("old"));
     EXPECT_TRUE(injector->events.isEmpty());
 }

@@ -46,7 +46,7 @@ TEST_F(TextInsertionServiceTest, AllDriversFailingJoinsTheirErrorsInTheOrderTrie
     auto outcome = start(QStringLiteral("hello"), nullptr, true, false);
     runUntilDone(outcome);
     EXPECT_EQ(outcome->errorText(),
-        QStringLiteral("All insertion strategies failed: pasteboard: Unable to write to the pasteboard.; "
+        QStringLiteral("All insertion strategies failed: pasteboard: Unable to write to the clipboard.; "
                        "selectedText: No focused accessibility element is available.; "
                        "unicodeTyping: Unable to type text into the focused application."));
 }
@@ -60,7 +60,7 @@ TEST_F(TextInsertionServiceTest, PreferDirectTypingTriesSelectedTextThenTypingTh
     EXPECT_EQ(outcome->errorText(),
         QStringLiteral("All insertion strategies failed: selectedText: No focused accessibility element is available.; "
                        "unicodeTyping: Unable to type text into the focused application.; "
-                       "pasteboard: Unable to write to the pasteboard."));
+                       "pasteboard: Unable to write to the clipboard."));
 }
 
 TEST_F(TextInsertionServiceTest, EmptyDriverListFailsWithThePrefixAlone)
