@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "support/async/EventLoopWaits.h"
 #include "support/system/LoopbackIngestServer.h"
@@ -117,21 +121,58 @@ TEST(ErrorMonitoring, ReportsNothingBeforeStartThenOnceStartedFromTheBundle)
     EXPECT_EQ(crumbs[2].toObject()["message"].toString(), "Described");
 }
 
+namespace {
+
+// Blocks this thread, as a hang does, until predicate holds or limit passes.
+void blockUntil(const std::function<bool()>& predicate, std::chrono::milliseconds limit = std::chrono::seconds(60))
+{
+    QElapsedTimer blocked;
+    blocked.start();
+    while (!predicate() && blocked.elapsed() < limit.count())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+// Runs the event loop for duration; returns the longest the loop went without running, which a
+// stalled machine stretches past the watchdog's threshold.
+std::chrono::milliseconds runEventLoopFor(std::chrono::milliseconds duration)
+{
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    qint64 longestGap = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    tick.start(5);
+    tessvale::spinEventLoop(duration);
+    return std::chrono::milliseconds(std::max(longestGap, sinceTick.elapsed()));
+}
+
+} // namespace
+
 TEST(HangWatchdog, ReportsABlockedThreadOncePerHang)
 {
+    constexpr std::chrono::milliseconds threshold(150);
     QObject context;
     std::atomic<int> hangs { 0 };
-    HangWatchdog watchdog(&context, std::chrono::milliseconds(150), [&hangs](std::chrono::milliseconds waited) {
-        EXPECT_GE(waited.count(), 150);
+    HangWatchdog watchdog(&context, threshold, [&hangs, threshold](std::chrono::milliseconds waited) {
+        EXPECT_GE(waited, threshold);
         ++hangs;
     });
-    QTest::qWait(100);
-    EXPECT_EQ(hangs.load(), 0) << "a running event loop is no hang";
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (runEventLoopFor(3 * threshold) < threshold)
+        EXPECT_EQ(hangs.load(), 0) << "a running event loop is no hang";
+    else
+        std::printf("The event loop itself stalled: no check that a running loop is no hang\n");
+
+    hangs = 0;
+    blockUntil([&] { return hangs.load() > 0; });
+    ASSERT_EQ(hangs.load(), 1) << "a thread blocked for a minute was never reported";
+    // The same hang going on is not reported again (the watchdog looks every few tens of ms).
+    blockUntil([&] { return hangs.load() > 1; }, 4 * threshold);
     EXPECT_EQ(hangs.load(), 1);
-    QTest::qWait(100);
-    EXPECT_EQ(hangs.load(), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    EXPECT_EQ(hangs.load(), 2) << "a new hang after the thread answered again";
+
+    // Once the thread has answered (the answer stays until the watchdog looks), a new hang is reported.
+    spinEventLoop(threshold / 2);
+    hangs = 0;
+    blockUntil([&] { return hangs.load() > 0; });
+    EXPECT_EQ(hangs.load(), 1) << "no new hang after the thread answered again";
     watchdog.stop();
 }
