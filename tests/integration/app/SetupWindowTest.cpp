@@ -11,6 +11,7 @@
 #include "platform/system/LoginItemService.h"
 #include "setup/SetupView.h"
 #include "setup/SetupWindowController.h"
+#include "support/async/EventLoopWaits.h"
 #include "support/audio/FakeAudioSystem.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "system/LaunchAtLoginService.h"
@@ -50,6 +51,7 @@ struct Fixture
     LaunchAtLoginService login { std::make_shared<MemoryLoginItem>() };
     SetupWindowController controller { h.settings(), h.coordinator(), login };
 
+    // For a screenshot: the window drawn as it now stands.
     void settle()
     {
         h.settle();
@@ -120,7 +122,10 @@ TEST(SetupWindowController, ShowingTheWindowRefreshesDevicesAndPermissions)
     f.h.microphoneStatus = MicrophoneAuthorizationStatus::denied;
     f.h.audio().deviceList = { { QStringLiteral("usb-1"), QStringLiteral("USB Mic"), 1 } };
     f.controller.showSetupWindow();
-    f.settle();
+    EXPECT_TRUE(waitUntil([&] {
+        return f.h.coordinator().permissionSnapshot().microphone == PermissionState::denied
+            && f.h.coordinator().availableInputDevices().size() == 1;
+    }));
     EXPECT_EQ(f.h.coordinator().permissionSnapshot().microphone, PermissionState::denied);
     EXPECT_EQ(f.h.coordinator().availableInputDevices().size(), 1);
 }
