@@ -280,10 +280,11 @@ TEST_F(CaptureStartup, AHandlerMayStopItsOwnStreamAndTheOwnerStopsItAgainLater)
         [](const QString&) {});
     // Less than the FIFO holds: once the stream stops, nobody may read it any more.
     ASSERT_TRUE(m_pipe.write(toneBurst().first(16384)));
-    ASSERT_TRUE(waitUntil([&] { return blocks.load() > 0; }, 60s));
+    // Relaxed, so the wait orders none of the handler's work before the owner's stop: that stop must
+    // take the stream's own lock.
+    ASSERT_TRUE(waitUntil([&] { return blocks.load(std::memory_order_relaxed) > 0; }, 60s));
     // The rest of what was written would reach a stream still reading within this.
-    waitUntil([&] { return blocks.load() > 1; }, 500ms);
-    // The owner's stop must take the stream's own lock, whatever the handler is doing.
+    waitUntil([&] { return blocks.load(std::memory_order_relaxed) > 1; }, 500ms);
     stream->stop();
     EXPECT_EQ(blocks.load(), 1);
 }
