@@ -2,6 +2,8 @@
 
 #include <QAbstractAnimation>
 #include <QTest>
+
+#include "support/async/EventLoopWaits.h"
 #include <QTimer>
 #include <QWindow>
 
@@ -66,7 +68,7 @@ TEST(Hud, NeverTakesTheFocusAndItsStopButtonStopsOnce)
     QTRY_VERIFY_WITH_TIMEOUT(hud.window()->isVisible(), 60000);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(hud.window()->windowHandle()));
     // Give the window manager time to act on the new window.
-    QTest::qWait(400);
+    spinEventLoop(std::chrono::milliseconds(400));
     EXPECT_EQ(activeWindowId(), active);
     EXPECT_EQ(inputFocus(display.get()), focus);
     EXPECT_FALSE(hud.window()->isActiveWindow());
@@ -75,7 +77,7 @@ TEST(Hud, NeverTakesTheFocusAndItsStopButtonStopsOnce)
     ASSERT_TRUE(stop->isVisible());
     clickAt(display.get(), stop->mapToGlobal(stop->rect().center()));
     QTRY_VERIFY_WITH_TIMEOUT(h.logged(kStopIgnored), 60000);
-    QTest::qWait(300);
+    spinEventLoop(std::chrono::milliseconds(300));
     h.settle();
     EXPECT_EQ(h.activityMessages().count(kStopIgnored), 1);
     EXPECT_EQ(activeWindowId(), active);

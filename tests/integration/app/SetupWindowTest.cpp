@@ -11,11 +11,15 @@
 #include "platform/system/LoginItemService.h"
 #include "setup/SetupView.h"
 #include "setup/SetupWindowController.h"
+#include "support/async/EventLoopWaits.h"
 #include "support/audio/FakeAudioSystem.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "system/LaunchAtLoginService.h"
 #include "windows/shortcuts/ShortcutBindingEditorRow.h"
 #include "windows/shortcuts/ShortcutSettingsCard.h"
+
+// After Qt: Xlib's macros clash with Qt's names.
+#include <X11/Xlib.h>
 
 using namespace tessvale;
 using Access = DictationCoordinatorTestAccess;
@@ -47,12 +51,29 @@ struct Fixture
     LaunchAtLoginService login { std::make_shared<MemoryLoginItem>() };
     SetupWindowController controller { h.settings(), h.coordinator(), login };
 
+    // For a screenshot: the window drawn as it now stands.
     void settle()
     {
         h.settle();
         QTest::qWait(50);
     }
 };
+
+// Where the X server has the window's contents, which moves only once the window manager has
+// carried out a move.
+QPoint serverPosition(QWidget* window)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return {};
+    int x = 0;
+    int y = 0;
+    ::Window child = 0;
+    XTranslateCoordinates(
+        display, static_cast<::Window>(window->winId()), DefaultRootWindow(display), 0, 0, &x, &y, &child);
+    XCloseDisplay(display);
+    return { x, y };
+}
 
 } // namespace
 
@@ -69,9 +90,11 @@ TEST(SetupWindowController, TheSameWindowComesBackWhereTheUserLeftIt)
     EXPECT_GE(window->minimumHeight(), 480);
 
     // Moved and with troubleshooting open, then closed: closing only hides.
+    const QPoint placed = serverPosition(window);
     window->move(window->pos() + QPoint(-40, -30));
-    QTRY_VERIFY_WITH_TIMEOUT(window->pos() != QPoint(), 60000);
-    QTest::qWait(100);
+    // Settled once the server has the window elsewhere and Qt has heard where.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        serverPosition(window) != placed && serverPosition(window) == window->geometry().topLeft(), 60000);
     const QPoint moved = window->pos();
     f.controller.view()->setShowTroubleshooting(true);
     window->close();
@@ -99,7 +122,10 @@ TEST(SetupWindowController, ShowingTheWindowRefreshesDevicesAndPermissions)
     f.h.microphoneStatus = MicrophoneAuthorizationStatus::denied;
     f.h.audio().deviceList = { { QStringLiteral("usb-1"), QStringLiteral("USB Mic"), 1 } };
     f.controller.showSetupWindow();
-    f.settle();
+    EXPECT_TRUE(waitUntil([&] {
+        return f.h.coordinator().permissionSnapshot().microphone == PermissionState::denied
+            && f.h.coordinator().availableInputDevices().size() == 1;
+    }));
     EXPECT_EQ(f.h.coordinator().permissionSnapshot().microphone, PermissionState::denied);
     EXPECT_EQ(f.h.coordinator().availableInputDevices().size(), 1);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
 
 #include "PulseTestTools.h"
 #include "audio/AudioCaptureService.h"
@@ -70,6 +70,12 @@ public:
     }
 
     bool ready() const { return m_fd >= 0; }
+    // True once the sound server has read everything written so far.
+    bool drained() const
+    {
+        int unread = 0;
+        return ::ioctl(m_fd, FIONREAD, &unread) == 0 && unread == 0;
+    }
     const QString& name() const { return m_name; }
 
     bool write(const QByteArray& frames)
@@ -132,7 +138,7 @@ TEST_F(CaptureStartup, FirstChunkArrivesPromptlyAndTheOpeningWordsAreKept)
 
     // Every byte of the burst is on its way by now; stop hands over the tail.
     EXPECT_TRUE(recorder.waitForChunks(4, 60s));
-    QThread::msleep(100);
+    ASSERT_TRUE(waitUntil([this] { return m_pipe.drained(); }, 60s));
     const QList<QByteArray> leftovers = service.stop();
     QByteArray pcm;
     for (const QByteArray& chunk : recorder.chunks()) {
@@ -257,8 +263,8 @@ TEST_F(CaptureStreamEnd, SourceGoneBeforeStartFailsTheStartWithoutReportingAnEnd
         EXPECT_EQ(QString::fromUtf8(error.what()), "Unable to start the microphone: the device was removed.");
     }
     stream->stop();
-    QThread::msleep(100);
-    EXPECT_EQ(ends.load(), 0);
+    // An end reported late would come within a moment.
+    EXPECT_FALSE(waitUntil([&] { return ends.load() > 0; }, 100ms));
 }
 
 TEST_F(CaptureStartup, AHandlerMayStopItsOwnStreamAndTheOwnerStopsItAgainLater)
@@ -274,8 +280,11 @@ TEST_F(CaptureStartup, AHandlerMayStopItsOwnStreamAndTheOwnerStopsItAgainLater)
         [](const QString&) {});
     // Less than the FIFO holds: once the stream stops, nobody may read it any more.
     ASSERT_TRUE(m_pipe.write(toneBurst().first(16384)));
-    // No wait on anything the handler touches: the owner's stop must take the stream's own lock.
-    QThread::msleep(500);
+    // Relaxed, so the wait orders none of the handler's work before the owner's stop: that stop must
+    // take the stream's own lock.
+    ASSERT_TRUE(waitUntil([&] { return blocks.load(std::memory_order_relaxed) > 0; }, 60s));
+    // The rest of what was written would reach a stream still reading within this.
+    waitUntil([&] { return blocks.load(std::memory_order_relaxed) > 1; }, 500ms);
     stream->stop();
     EXPECT_EQ(blocks.load(), 1);
 }

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QThread>
 
 #include "PulseTestTools.h"
 #include "audio/AudioCaptureService.h"
@@ -22,6 +21,7 @@ using namespace tessvale::testing;
 using tessvale::AudioCaptureService;
 using tessvale::AudioDeviceMonitor;
 using tessvale::AudioInputDevice;
+using tessvale::spinEventLoop;
 using tessvale::waitUntil;
 
 namespace {
@@ -132,7 +132,7 @@ TEST_F(LiveAudioCapture, MonitorCallsBackWithinASecondWhenASourceComesAndGoes)
     std::atomic<int> calls { 0 };
     AudioDeviceMonitor monitor([&] { ++calls; }, desktopAudio());
     monitor.start();
-    QThread::msleep(200);
+    spinEventLoop(200ms);
     const int before = calls;
 
     const QString module = runTool("pactl",
@@ -151,26 +151,24 @@ TEST_F(LiveAudioCapture, MonitorCallsBackWithinASecondWhenASourceComesAndGoes)
         },
         60s));
 
-    QThread::msleep(200);
+    spinEventLoop(200ms);
     const int beforeDefault = calls;
     ASSERT_FALSE(runTool("pactl", { "set-default-source", "probe" }).isNull());
     EXPECT_TRUE(waitUntil([&] { return calls > beforeDefault; }, 60s)) << "no callback for a new default input";
     EXPECT_EQ(AudioCaptureService::availableInputDevices(*desktopAudio()).first().uid, "probe");
 
-    QThread::msleep(200);
+    spinEventLoop(200ms);
     const int beforeUnload = calls;
     ASSERT_FALSE(runTool("pactl", { "unload-module", module }).isNull());
     EXPECT_TRUE(waitUntil([&] { return calls > beforeUnload; }, 60s)) << "no callback after unloading a source";
     runTool("pactl", { "set-default-source", "mic" });
 
     monitor.stop();
-    QThread::msleep(100);
-    QCoreApplication::processEvents();
+    spinEventLoop(100ms);
     const int afterStop = calls;
     const QString again
         = runTool("pactl", { "load-module", "module-virtual-source", "source_name=probe2", "master=virt.monitor" });
-    QThread::msleep(300);
-    QCoreApplication::processEvents();
+    spinEventLoop(300ms);
     EXPECT_EQ(calls.load(), afterStop);
     runTool("pactl", { "unload-module", again });
 }
@@ -199,7 +197,7 @@ TEST_F(LiveAudioCapture, SourceRemovedMidRecordingEndsTheCaptureWithoutHanging)
     EXPECT_TRUE(recorder.waitForEnd(60s)) << "nobody was told that the microphone went away";
     EXPECT_FALSE(service.isRunning());
     const qsizetype settled = recorder.events().size();
-    QThread::msleep(500);
+    spinEventLoop(500ms);
     EXPECT_EQ(recorder.events().size(), settled) << "handlers still called after the device went away";
     EXPECT_EQ(
         recorder.ends(), QStringList { "Virtual Source doomed on Monitor of Null Output: the device was removed" });

@@ -81,7 +81,7 @@ bool PrivateSoundServer::start()
     }
     QElapsedTimer waited;
     waited.start();
-    while (waited.elapsed() < 10000 && m_process->state() == QProcess::Running) {
+    while (waited.elapsed() < 60000 && m_process->state() == QProcess::Running) {
         if (!runTool("pactl", { "info" }, 2000).isNull()) {
             return true;
         }

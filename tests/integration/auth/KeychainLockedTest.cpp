@@ -95,8 +95,7 @@ TEST_F(LockedKeychain, DismissedPromptFailsReadDeleteAndSaveAndKeepsTheItem)
     ticker.start(20);
     QCoro::Task<std::optional<QString>> read = m_store.read(kAccount);
     ASSERT_FALSE(promptWindow().isEmpty());
-    spinEventLoop(200ms);
-    EXPECT_GT(ticks, 5);
+    EXPECT_TRUE(waitUntil([&ticks] { return ticks > 5; }, 60s));
     dismissPrompt();
     EXPECT_EQ(statusOf(std::move(read)), SecretStatusCode::userCanceled);
 

@@ -5,6 +5,8 @@
 #include <QNetworkInterface>
 #include <QTcpSocket>
 #include <QTest>
+
+#include "support/async/EventLoopWaits.h"
 #include <QUrlQuery>
 
 #include <qcoro/qcorotask.h>
@@ -109,7 +111,7 @@ protected:
     }
 
     // Lets queued deliveries run.
-    void settle() { QTest::qWait(50); }
+    void settle() { spinEventLoop(50ms); }
 
     // Waits until the listener has taken count connections in (it adopts each one it accepts).
     bool accepted(qsizetype count)
@@ -212,7 +214,7 @@ TEST_F(CallbackListener, AssemblesARequestSplitAcrossSegments)
     for (const QByteArray& segment : { QByteArray("GET /native-"), QByteArray("auth/callback?code=a"),
              QByteArray("b&state=s HTTP/1.1\r\nHost: 127.0.0.1\r"), QByteArray("\n\r") }) {
         client.send(segment);
-        QTest::qWait(30);
+        spinEventLoop(30ms);
         EXPECT_TRUE(client.received().isEmpty());
         EXPECT_TRUE(m_delivered.empty());
     }
@@ -247,7 +249,7 @@ TEST_F(CallbackListener, ClosesAConnectionThatNeverFinishesItsRequest)
     Client client(m_port);
     ASSERT_TRUE(client.connected());
     client.send("GET /native-auth/callback?code=1&state=s HTTP/1.1\r\n");
-    QTest::qWait(100);
+    spinEventLoop(100ms);
     client.send("Host: 127.0.0.1\r\n");
     ASSERT_TRUE(client.closedByServer());
     settle();

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -43,6 +45,7 @@ DictationShortcutEngine::MonitorFactory desktopMonitors(std::shared_ptr<Syntheti
 }
 
 using Action = DictationShortcutAction;
+constexpr qint64 holdThresholdMs = static_cast<qint64>(DictationShortcutEngine::holdThreshold * 1000);
 
 class GlobalShortcutsX11Test : public ::testing::Test
 {
@@ -104,9 +107,13 @@ TEST_F(GlobalShortcutsX11Test, HoldingControlOptionStartsThenStopsOnRelease)
 TEST_F(GlobalShortcutsX11Test, ShortTapEmitsNothing)
 {
     startEngine();
+    QElapsedTimer held;
+    held.start();
     pressControlOption();
     spinEventLoop(100ms);
     releaseControlOption();
+    if (held.elapsed() >= holdThresholdMs)
+        GTEST_SKIP() << "the machine stalled the tap past the hold threshold: inconclusive";
     spinEventLoop(400ms);
     EXPECT_TRUE(m_actions.empty());
 }
@@ -119,7 +126,17 @@ TEST_F(GlobalShortcutsX11Test, HoldReadLateByABusyMainThreadStartsAsSoonAsItIsSe
     // tell how long the keys have been down.
     std::this_thread::sleep_for(300ms);
     // Well within the threshold: a deadline counted from the moment the keys were read would not be.
-    waitUntil([this] { return !m_actions.empty(); }, 150ms);
+    QElapsedTimer sinceLastLook;
+    sinceLastLook.start();
+    qint64 longestGap = 0;
+    const bool started = waitUntil(
+        [&] {
+            longestGap = std::max(longestGap, sinceLastLook.restart());
+            return !m_actions.empty();
+        },
+        150ms);
+    if (!started && longestGap >= 50)
+        GTEST_SKIP() << "the machine stalled the event loop for " << longestGap << " ms: inconclusive";
     EXPECT_EQ(m_actions, std::vector<Action> { Action::startPushToTalk });
     releaseControlOption();
     ASSERT_TRUE(waitUntil([this] { return m_actions.size() >= 2; }, 60s));
@@ -213,7 +230,10 @@ TEST_F(GlobalShortcutsX11Test, NothingStartsWhileAnotherClientGrabsTheKeyboard)
 
 TEST_F(GlobalShortcutsX11Test, HotKeyTriggersOncePerIntervalAndATakenComboIsRefused)
 {
-    HotKeyMonitor monitor(std::make_unique<X11KeyGrabber>(), Sleeper::system());
+    // Time stands still: however slowly the presses come, they fall within one interval.
+    ManualSleeper clock;
+    clock.advance(std::chrono::seconds(100));
+    HotKeyMonitor monitor(std::make_unique<X11KeyGrabber>(), clock);
     int triggers = 0;
     const ShortcutBinding binding { ShortcutGesture::keyComboPress,
         ShortcutModifiers::control | ShortcutModifiers::option, MacKeyCode::k };

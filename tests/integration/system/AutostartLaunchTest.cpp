@@ -19,7 +19,7 @@ constexpr char kProgram[] = "#!/bin/sh\nprintf '%s|%s' \"$0\" \"$TESSVALE_PROFIL
 
 QString readMark(const QString& path)
 {
-    QDeadlineTimer deadline(10000);
+    QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired()) {
         QFile mark(path);
         if (mark.open(QIODevice::ReadOnly) && mark.size() > 0)

@@ -21,6 +21,7 @@ using tessvale::AudioCaptureService;
 using tessvale::AudioEngineError;
 using tessvale::AudioSampleType;
 using tessvale::AudioSystemDevice;
+using tessvale::spinEventLoop;
 using tessvale::waitUntil;
 using tessvale::testing::CaptureRecorder;
 using tessvale::testing::constantPcm16;
@@ -362,7 +363,7 @@ TEST_F(AudioCaptureServiceTest, StopGivesUpOnAStalledHandlerAfterTheDrainTimeout
         release = true;
     }
     released.notify_all();
-    std::this_thread::sleep_for(100ms);
+    spinEventLoop(100ms);
     EXPECT_EQ(delivered.load(), 1);
     EXPECT_EQ(callsAfterStop.load(), 0);
     EXPECT_EQ(firstChunk, captured.first(3200));

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -32,7 +35,7 @@ void settle(const RecordingEnvelopeTransport& transport, qsizetype count)
 {
     tessvale::waitUntil([&] { return transport.sent.size() >= count; });
     // A moment more, for a send beyond count to show.
-    QTest::qWait(20);
+    spinEventLoop(std::chrono::milliseconds(20));
 }
 
 class EmptyDescriptionError : public std::exception
@@ -64,7 +67,7 @@ TEST(ErrorMonitoring, ReportsNothingBeforeStartThenOnceStartedFromTheBundle)
     ErrorMonitoring::start(DictionaryBundleInfo(QVariantMap { { "SENTRY_DSN", "  \n" } }, "com.tessvale.mac"), options);
     EXPECT_FALSE(ErrorMonitoring::isStarted());
     ErrorMonitoring::capture(std::runtime_error("still off"));
-    QTest::qWait(20);
+    spinEventLoop(std::chrono::milliseconds(20));
     EXPECT_TRUE(transport->sent.isEmpty());
     EXPECT_FALSE(QDir(dir.filePath("queue")).exists()) << "nothing was even queued";
 
@@ -117,21 +120,45 @@ TEST(ErrorMonitoring, ReportsNothingBeforeStartThenOnceStartedFromTheBundle)
     EXPECT_EQ(crumbs[2].toObject()["message"].toString(), "Described");
 }
 
+namespace {
+
+// Blocks this thread, as a hang does, until predicate holds or limit passes.
+void blockUntil(const std::function<bool()>& predicate, std::chrono::milliseconds limit = std::chrono::seconds(60))
+{
+    QElapsedTimer blocked;
+    blocked.start();
+    while (!predicate() && blocked.elapsed() < limit.count())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+} // namespace
+
 TEST(HangWatchdog, ReportsABlockedThreadOncePerHang)
 {
+    constexpr std::chrono::milliseconds threshold(150);
     QObject context;
     std::atomic<int> hangs { 0 };
-    HangWatchdog watchdog(&context, std::chrono::milliseconds(150), [&hangs](std::chrono::milliseconds waited) {
-        EXPECT_GE(waited.count(), 150);
+    HangWatchdog watchdog(&context, threshold, [&hangs, threshold](std::chrono::milliseconds waited) {
+        EXPECT_GE(waited, threshold);
         ++hangs;
     });
-    QTest::qWait(100);
-    EXPECT_EQ(hangs.load(), 0) << "a running event loop is no hang";
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (spinEventLoop(3 * threshold) < threshold) {
+        EXPECT_EQ(hangs.load(), 0) << "a running event loop is no hang";
+    } else {
+        std::printf("The event loop itself stalled: no check that a running loop is no hang\n");
+    }
+
+    hangs = 0;
+    blockUntil([&] { return hangs.load() > 0; });
+    ASSERT_EQ(hangs.load(), 1) << "a thread blocked for a minute was never reported";
+    // The same hang going on is not reported again (the watchdog looks every few tens of ms).
+    blockUntil([&] { return hangs.load() > 1; }, 4 * threshold);
     EXPECT_EQ(hangs.load(), 1);
-    QTest::qWait(100);
-    EXPECT_EQ(hangs.load(), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    EXPECT_EQ(hangs.load(), 2) << "a new hang after the thread answered again";
+
+    // Once the thread has answered (the answer stays until the watchdog looks), a new hang is reported.
+    spinEventLoop(threshold / 2);
+    hangs = 0;
+    blockUntil([&] { return hangs.load() > 0; });
+    EXPECT_EQ(hangs.load(), 1) << "no new hang after the thread answered again";
     watchdog.stop();
 }
