@@ -333,6 +333,11 @@ CoordinatorHarness::~CoordinatorHarness()
     release(insertionGate);
     if (recoveryAnswer)
         release(recoveryAnswer->gate);
+    for (const std::shared_ptr<ScriptedStream>& stream : streams) {
+        for (OneShot<>& send : std::exchange(stream->heldSends, {}))
+            send.fail(CancelledError());
+        release(stream->disconnectGate);
+    }
     settle();
 }
 

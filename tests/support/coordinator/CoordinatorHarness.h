@@ -92,6 +92,8 @@ public:
     InMemoryUserDefaults& defaults() { return *m_defaults; }
     ManualSleeper& sleeper() { return *m_sleeper; }
     InMemorySecretStore& secrets() { return *m_secrets; }
+    // For a test that lets the keyring outlive the harness.
+    std::shared_ptr<InMemorySecretStore> sharedSecrets() const { return m_secrets; }
     testing::FakeAudioSystem& audio() { return *m_audio; }
 
     // The dictation invariant is checked after every state change and every recorder start and stop;

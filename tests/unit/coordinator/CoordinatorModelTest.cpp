@@ -64,6 +64,7 @@ public:
         s.cloud.fetchMe = [this](QUrl, QString) {
             auto call = std::make_shared<AccountCall>();
             m_accountCalls.push_back(call);
+            m_everyAccountCall.push_back(call);
             return awaitAnswer(call);
         };
         const auto makeStream = s.webSocketFactory;
@@ -115,10 +116,14 @@ public:
 
     ~Model()
     {
-        // A keyring still held is left so: the coordinator may go while a start waits on it.
+        // A keyring still held is left so: the coordinator may go while a start waits on it. It answers
+        // afterwards, as the real one does, so the start waiting on it ends.
+        const std::shared_ptr<InMemorySecretStore> keyring = h->sharedSecrets();
         h.reset();
-        // Account requests still waiting end as the real client's do when their caller goes.
-        for (const std::shared_ptr<AccountCall>& call : m_accountCalls)
+        keyring->release();
+        // Account requests still waiting, or answered on a turn that never came, end as the real
+        // client's do when their caller goes.
+        for (const std::shared_ptr<AccountCall>& call : m_everyAccountCall)
             call->gate.fail(CancelledError());
         QCoreApplication::processEvents();
     }
@@ -385,6 +390,7 @@ private:
     std::optional<QCoro::Task<>> m_quitting;
     std::unique_ptr<CoordinatorHarness> h;
     std::vector<std::shared_ptr<AccountCall>> m_accountCalls;
+    std::vector<std::shared_ptr<AccountCall>> m_everyAccountCall;
     std::set<QUuid> m_insertedSessions;
     std::set<QUuid> m_signedOutSessions;
     std::set<QUuid> m_committedSessions;
