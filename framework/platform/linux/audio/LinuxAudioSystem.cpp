@@ -35,8 +35,8 @@ private:
 
 } // namespace
 
-LinuxAudioSystem::LinuxAudioSystem(std::shared_ptr<PulseAudioServer> server)
-    : m_server(server ? std::move(server) : std::make_shared<PulseAudioServer>())
+LinuxAudioSystem::LinuxAudioSystem()
+    : m_server(std::make_shared<PulseAudioServer>())
 {
     m_server->connectInBackground();
 }

@@ -18,8 +18,7 @@ class PulseClient;
 class LinuxAudioSystem : public AudioSystem
 {
 public:
-    // Over the given server connection, shared with others that ask the server; a new one when none.
-    explicit LinuxAudioSystem(std::shared_ptr<PulseAudioServer> server = nullptr);
+    LinuxAudioSystem();
     ~LinuxAudioSystem() override;
 
     QList<AudioSystemDevice> devices() override;
