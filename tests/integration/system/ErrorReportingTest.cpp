@@ -259,7 +259,7 @@ TEST_F(ErrorReportingTest, BlockedMainThreadIsReportedAsAHang)
     ASSERT_TRUE(m_server.waitForRequests(1));
     const QJsonObject event = eventOf(m_server.requests()[0]);
     EXPECT_EQ(exceptionType(event), "App Hanging");
-    if (spinEventLoop(300ms) < watched.hangThreshold) {
-        EXPECT_EQ(m_server.requests().size(), 1) << "one hang, one report";
-    }
+    if (spinEventLoop(300ms) >= watched.hangThreshold)
+        GTEST_SKIP() << "the machine stalled the event loop after the hang: no check that one hang made one report";
+    EXPECT_EQ(m_server.requests().size(), 1) << "one hang, one report";
 }

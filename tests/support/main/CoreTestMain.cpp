@@ -8,5 +8,5 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return tessvale::test::exitCodeReportingSkips(RUN_ALL_TESTS());
+    return tessvale::test::runAllTestsReportingSkips();
 }

@@ -12,5 +12,5 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return tessvale::test::exitCodeReportingSkips(RUN_ALL_TESTS());
+    return tessvale::test::runAllTestsReportingSkips();
 }

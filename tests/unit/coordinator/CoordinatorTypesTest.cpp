@@ -22,27 +22,6 @@ TEST(CoordinatorTypes, TriggerModesReadOnlyTheirExactRawValues)
         EXPECT_EQ(dictationTriggerModeFromRawValue(raw), std::nullopt) << raw.toStdString();
 }
 
-TEST(CoordinatorTypes, ValuesAreEqualExactlyWhenCaseAndPayloadAre)
-{
-    EXPECT_EQ(AppUpdateState::failed("offline"), AppUpdateState::failed("offline"));
-    EXPECT_NE(AppUpdateState::failed("offline"), AppUpdateState::failed("timed out"));
-    EXPECT_EQ(AppUpdateState::idle(), AppUpdateState());
-    EXPECT_NE(AppUpdateState::idle(), AppUpdateState::checking());
-    ClientUpdateResponse update;
-    update.latestVersion = "2.0.0";
-    EXPECT_NE(AppUpdateState::upToDate(update), AppUpdateState::available(update));
-
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    EXPECT_NE((ActivityLogEntry { QUuid::createUuid(), now, "same" }),
-        (ActivityLogEntry { QUuid::createUuid(), now, "same" }));
-
-    const QUuid poll = QUuid::createUuid();
-    EXPECT_NE(PermissionRefreshPollEvent::started(poll),
-        PermissionRefreshPollEvent::finished(poll, PermissionRefreshPollOutcome::canceled));
-    EXPECT_NE(PermissionRefreshPollEvent::finished(poll, PermissionRefreshPollOutcome::changed),
-        PermissionRefreshPollEvent::finished(poll, PermissionRefreshPollOutcome::timedOut));
-}
-
 TEST(LiveRecorderClient, CarriesTheEndOfARecordingThatNobodyStopped)
 {
     const auto system = std::make_shared<tessvale::testing::FakeAudioSystem>();

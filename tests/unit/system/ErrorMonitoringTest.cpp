@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <stdexcept>
 #include <thread>
@@ -142,11 +141,9 @@ TEST(HangWatchdog, ReportsABlockedThreadOncePerHang)
         EXPECT_GE(waited, threshold);
         ++hangs;
     });
-    if (spinEventLoop(3 * threshold) < threshold) {
-        EXPECT_EQ(hangs.load(), 0) << "a running event loop is no hang";
-    } else {
-        std::printf("The event loop itself stalled: no check that a running loop is no hang\n");
-    }
+    if (spinEventLoop(3 * threshold) >= threshold)
+        GTEST_SKIP() << "the machine stalled the event loop: inconclusive";
+    EXPECT_EQ(hangs.load(), 0) << "a running event loop is no hang";
 
     hangs = 0;
     blockUntil([&] { return hangs.load() > 0; });
