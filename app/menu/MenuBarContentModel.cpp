@@ -1,6 +1,7 @@
 #include "menu/MenuBarContentModel.h"
 
 #include "coordinator/DictationCoordinator.h"
+#include "settings/AppSettings.h"
 
 namespace tessvale {
 
@@ -176,6 +177,9 @@ MenuBarContentInput MenuBarContentInput::from(const DictationCoordinator& coordi
     input.phase = coordinator.phase();
     input.partialTranscript = coordinator.partialTranscript();
     input.displayErrorText = coordinator.displayErrorText();
+    // Settings that cannot be kept stay in view when a later success clears the last error.
+    if (input.displayErrorText.isEmpty())
+        input.displayErrorText = coordinator.settings().storeProblem();
     input.canRetryFailedInsertion = coordinator.canRetryFailedInsertion();
     input.hasLatestTranscript = coordinator.latestTranscriptText().has_value();
     input.browserSignInOpen = coordinator.browserSignIn().has_value();

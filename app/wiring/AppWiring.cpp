@@ -47,9 +47,15 @@ void InitialSetupObserver::bootstrapChanged(bool finished)
     if (m_last == finished)
         return;
     m_last = finished;
-    if (!finished || !m_settings.shouldPresentInitialSetup() || m_coordinator.isAuthenticated())
+    if (!finished)
         return;
-    if (m_present())
+    const bool initialSetupDue = m_settings.shouldPresentInitialSetup() && !m_coordinator.isAuthenticated();
+    // Settings that cannot be kept are said where the user sees them at once, signed in or not.
+    const bool storeCannotKeepChanges = !m_presentedAtStart && !m_settings.storeProblem().isEmpty();
+    if (!initialSetupDue && !storeCannotKeepChanges)
+        return;
+    m_presentedAtStart = true;
+    if (m_present() && initialSetupDue)
         m_settings.markInitialSetupPresented();
 }
 

@@ -41,8 +41,9 @@ private:
 };
 
 // Brings up the setup window when the session bootstrap finishes while the initial setup is due and
-// nobody is signed in. present() answers whether the window really came up; only then is the
-// initial setup marked as presented, so a failed presentation is tried again at the next start.
+// nobody is signed in, and once at start when the settings store cannot keep changes. present()
+// answers whether the window really came up; only then is the initial setup marked as presented, so
+// a failed presentation is tried again at the next start.
 class InitialSetupObserver final : public QObject
 {
     Q_OBJECT
@@ -60,6 +61,7 @@ private:
     DictationCoordinator& m_coordinator;
     Present m_present;
     std::optional<bool> m_last;
+    bool m_presentedAtStart = false;
 };
 
 // The global shortcuts wired to the coordinator: the engine over the stored bindings with its three

@@ -14,6 +14,7 @@
 #include "base/Logging.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
+#include "cloud/DecodingError.h"
 #include "cloud/LoopbackTrust.h"
 
 namespace tessvale {
@@ -57,6 +58,13 @@ template <typename T> T decodeBody(const QByteArray& body, const WireDecoder& de
 {
     try {
         return decodeWireJSON<T>(body, decoder);
+    } catch (const DecodingError& error) {
+        // A refused address is no garbled answer: what was refused and why reaches the user.
+        if (!error.refusal().isEmpty()) {
+            qCWarning(lcCloudAPI).noquote() << "Refused a service URL:" << error.refusal();
+            throw CloudClientError::invalidResponse(error.refusal());
+        }
+        qCDebug(lcCloudAPI).noquote() << "Response did not decode:" << error.what();
     } catch (const std::exception& error) {
         qCDebug(lcCloudAPI).noquote() << "Response did not decode:" << error.what();
     } catch (...) {

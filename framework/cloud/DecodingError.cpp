@@ -32,6 +32,13 @@ DecodingError DecodingError::dataCorrupted(const CodingPath& path, const QString
     return DecodingError(Kind::dataCorrupted, {}, path, description);
 }
 
+DecodingError DecodingError::untrustedURL(const CodingPath& path, const QString& description, const QString& refusal)
+{
+    DecodingError error(Kind::dataCorrupted, {}, path, description);
+    error.m_refusal = refusal;
+    return error;
+}
+
 const char* DecodingError::what() const noexcept
 {
     return m_what.constData();

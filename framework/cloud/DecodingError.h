@@ -27,6 +27,9 @@ public:
     // path is the container's path; key is the (first) key that was looked for.
     static DecodingError keyNotFound(const QString& key, const CodingPath& path, const QString& description);
     static DecodingError dataCorrupted(const CodingPath& path, const QString& description);
+    // dataCorrupted for a service URL that the trust check refused; refusal says, in words for the
+    // user, which address was refused and why.
+    static DecodingError untrustedURL(const CodingPath& path, const QString& description, const QString& refusal);
 
     Kind kind() const { return m_kind; }
     const CodingPath& codingPath() const { return m_codingPath; }
@@ -34,6 +37,8 @@ public:
     const QString& key() const { return m_key; }
     // The fixed description texts ("Missing required keys: ...", "Untrusted WebSocket URL.", ...).
     const QString& debugDescription() const { return m_description; }
+    // The refusal of untrustedURL; empty for every other error.
+    const QString& refusal() const { return m_refusal; }
 
     const char* what() const noexcept override;
 
@@ -44,6 +49,7 @@ private:
     QString m_key;
     CodingPath m_codingPath;
     QString m_description;
+    QString m_refusal;
     QByteArray m_what;
 };
 

@@ -20,8 +20,9 @@ inline const QString untrustedDownloadURL = QStringLiteral("Untrusted download U
 // An empty trusted domain trusts nothing.
 bool isTrustedServiceURL(const QUrl& url, const QString& requiredScheme, const QString& trustedDomain);
 
-// Returns url when it passes the trust check for decoder's trusted domain, else throws dataCorrupted
-// with failureText at decoder's coding path.
+// Returns url when it passes the trust check for decoder's trusted domain, else throws
+// DecodingError::untrustedURL with failureText at decoder's coding path, its refusal naming the
+// address (scheme, host and port) and why it was refused.
 QUrl validatedServiceURL(
     const QUrl& url, const QString& requiredScheme, const QString& failureText, const WireDecoder& decoder);
 

@@ -43,6 +43,9 @@ void QSettingsUserDefaults::open(const std::function<std::unique_ptr<QSettings>(
 {
     m_settings = make();
     const QString name = m_settings->fileName();
+    // QSettings parses the values of a section only when one is first read, so damage inside them
+    // shows only then; read everything once before deciding.
+    m_settings->allKeys();
     if (m_settings->status() != QSettings::NoError) {
         // QSettings never writes over a file it could not read: every change would be lost.
         const QString aside
@@ -113,8 +116,16 @@ std::optional<bool> QSettingsUserDefaults::boolean(const QString& key) const
 void QSettingsUserDefaults::flush(const char* operation, const QString& key)
 {
     m_settings->sync();
-    if (m_settings->status() == QSettings::NoError)
+    const QSettings::Status status = m_settings->status();
+    if (status == QSettings::NoError)
         return;
+    // The status sticks. A format error comes from reading the file again after another program
+    // changed it; the write goes on regardless, so only a file that cannot be replaced lost it.
+    if (status == QSettings::FormatError && canWrite(m_settings->fileName())) {
+        qCWarning(lcSettings) << "The user defaults file" << m_settings->fileName()
+                              << "was changed by another program and part of it cannot be read";
+        return;
+    }
     qCWarning(lcSettings) << "Unable to" << operation << key << "in" << m_settings->fileName();
     if (m_problem.isEmpty())
         setProblem(QStringLiteral("Settings could not be saved to %1. Changes made now are lost when Tessvale quits.")

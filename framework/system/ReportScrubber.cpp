@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonValue>
+#include <QRegularExpression>
 
 #include "base/ApiKeyMatcher.h"
 
@@ -17,6 +18,15 @@ QString scrubbedMatch(const ApiKeyMatch& match)
     if (match.quoted)
         return match.head + QLatin1Char('"') + redactedText() + QLatin1Char('"');
     return match.head + redactedText();
+}
+
+// An e-mail address: a local part, "@" and a host of dotted labels whose last one (the top-level
+// domain) begins with a letter, so a release name ("com.tessvale.mac@1.2+45") stays.
+const QRegularExpression& emailAddressPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral(
+        R"([\p{L}\p{N}.!#$%&'*+/=?^_`{|}~-]+@(?:[\p{L}\p{N}](?:[\p{L}\p{N}-]*[\p{L}\p{N}])?\.)+\p{L}[\p{L}\p{N}-]*)"));
+    return pattern;
 }
 
 QJsonValue scrubbedValue(const QJsonValue& value)
@@ -41,7 +51,10 @@ QJsonValue scrubbedValue(const QJsonValue& value)
 
 QString scrubSecrets(const QString& text)
 {
-    return replaceApiKeys(text, scrubbedMatch);
+    QString scrubbed = replaceApiKeys(text, scrubbedMatch);
+    if (scrubbed.contains(QLatin1Char('@')))
+        scrubbed.replace(emailAddressPattern(), redactedText());
+    return scrubbed;
 }
 
 QMap<QString, QString> scrubSecrets(const QMap<QString, QString>& values)

@@ -6,9 +6,9 @@
 
 namespace tessvale {
 
-// Removes secrets from text bound for error monitoring: tv_live_ / tv_test_ API keys anywhere, and
-// the values of API-key members in JSON, headers, query strings and prose ("apiKey": "v",
-// apiKey="v", apiKey: v, ...).
+// Removes secrets from text bound for error monitoring: tv_live_ / tv_test_ API keys anywhere, the
+// values of API-key members in JSON, headers, query strings and prose ("apiKey": "v",
+// apiKey="v", apiKey: v, ...), and e-mail addresses (the account's, in "Authenticated as ...").
 QString scrubSecrets(const QString& text);
 
 // The same for a dictionary; the value under a key that names an API key is replaced as a whole.

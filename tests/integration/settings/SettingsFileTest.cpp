@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -42,6 +43,20 @@ void writeBytes(const QString& path, const QByteArray& contents)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(contents);
+}
+
+// Random bytes and lines that are no key=value pair, below a good first line. Qt finds the damage
+// only when it parses the values, not when it opens the file.
+QByteArray damagedInsideItsValues()
+{
+    QRandomGenerator random(1);
+    QByteArray junk;
+    while (junk.size() < 3000) {
+        const char c = char(random.bounded(256));
+        if (c != '[')
+            junk.append(c);
+    }
+    return "[General]\naccountEmail=someone@example.com\n" + junk + "\n[Junk]\nno pair here\n";
 }
 
 std::optional<QString> testHost()
@@ -264,6 +279,12 @@ TEST_F(SettingsFileTest, AFileThatCannotBeReadOrWrittenIsSetAsideOrShownAndTheRe
     };
     const Row rows[] = {
         { "unparsable", [](const QString& path) { writeBytes(path, "[General\nemail=\"x\n\xff\n["); }, true },
+        { "damaged inside its values",
+            [](const QString& path) {
+                writeBytes(path, damagedInsideItsValues());
+                ASSERT_EQ(QSettings(path, QSettings::NativeFormat).status(), QSettings::NoError);
+            },
+            true },
         // Root reads any file: a folder in its place is what cannot be read here.
         { "unreadable", [](const QString& path) { QDir().mkpath(path); }, true },
         { "in no writable folder", [](const QString&) {}, false },
@@ -288,6 +309,7 @@ TEST_F(SettingsFileTest, AFileThatCannotBeReadOrWrittenIsSetAsideOrShownAndTheRe
         EXPECT_EQ(aside.size(), row.setAside ? 1 : 0);
         settings.setEmail(QStringLiteral("me@example.com"));
         if (row.setAside) {
+            EXPECT_TRUE(settings.storeProblem().contains(QStringLiteral("could not be read")));
             EXPECT_TRUE(settings.storeProblem().contains(aside.value(0)));
             EXPECT_EQ(QSettings(path, QSettings::NativeFormat).value("accountEmail"), QVariant("me@example.com"));
         }

@@ -4,6 +4,7 @@
 
 #include "platform/SyntheticInputTracker.h"
 #include "platform/system/LoginItemService.h"
+#include "settings/InMemoryUserDefaults.h"
 #include "setup/SetupWindowController.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "support/shortcuts/FakeKeySource.h"
@@ -119,6 +120,43 @@ TEST(AppWiring, TheSetupFlagIsMarkedOnlyWhenTheWindowReallyCameUp)
         Access::setDidFinishSessionBootstrap(c, true);
         Access::setDidFinishSessionBootstrap(c, true);
         EXPECT_EQ(presentations, row.presentations);
+        EXPECT_EQ(!h.settings().shouldPresentInitialSetup(), row.marked);
+    }
+}
+
+// The setup window is where settings that cannot be kept are said; it comes up once, at start, for
+// everyone, and marks the initial setup only when that was due.
+TEST(AppWiring, SettingsThatCannotBeKeptBringUpTheSetupWindowAtStart)
+{
+    struct Row
+    {
+        bool signedIn;
+        bool presentedBefore;
+        bool marked;
+    };
+    const Row rows[] = {
+        { true, true, true },
+        { true, false, false },
+        { false, false, true },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.signedIn);
+        CoordinatorHarness h;
+        DictationCoordinator& c = h.coordinator();
+        if (row.signedIn)
+            Access::setSignedIn(c, CoordinatorHarness::sampleMe());
+        if (row.presentedBefore)
+            h.settings().markInitialSetupPresented();
+        h.defaults().setProblem(QStringLiteral("Settings cannot be saved: the file cannot be written."));
+        int presentations = 0;
+        InitialSetupObserver observer(h.settings(), c, [&] {
+            ++presentations;
+            return true;
+        });
+        Access::setDidFinishSessionBootstrap(c, true);
+        Access::setDidFinishSessionBootstrap(c, false);
+        Access::setDidFinishSessionBootstrap(c, true);
+        EXPECT_EQ(presentations, 1);
         EXPECT_EQ(!h.settings().shouldPresentInitialSetup(), row.marked);
     }
 }

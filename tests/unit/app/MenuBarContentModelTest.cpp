@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "menu/MenuBarContentModel.h"
+#include "settings/InMemoryUserDefaults.h"
 #include "support/coordinator/CoordinatorHarness.h"
 
 using namespace tessvale;
@@ -229,4 +230,26 @@ TEST(MenuBarContentModel, ReadsTheCoordinatorAndItsStopEndsAHeldDictation)
     EXPECT_EQ(setups, 1);
     EXPECT_EQ(quits, 1);
     EXPECT_EQ(preferences, 1);
+}
+
+// Settings that cannot be kept stay on the card, signed in or not, after a later success cleared the
+// error that first said so.
+TEST(MenuBarContentModel, SettingsThatCannotBeKeptStayOnTheCard)
+{
+    const QString problem = QStringLiteral("Settings cannot be saved: the file cannot be written.");
+    for (const bool authenticated : { true, false }) {
+        SCOPED_TRACE(authenticated);
+        CoordinatorHarness h;
+        DictationCoordinator& coordinator = h.coordinator();
+        h.defaults().setProblem(problem);
+        if (authenticated)
+            DictationCoordinatorTestAccess::setSignedIn(coordinator, CoordinatorHarness::sampleMe());
+        DictationCoordinatorTestAccess::setLastError(coordinator, QString());
+        ASSERT_TRUE(coordinator.displayErrorText().isEmpty());
+        const MenuBarContent content = menuBarContent(MenuBarContentInput::from(coordinator));
+        const QStringList shown = titles(content);
+        const qsizetype row = shown.indexOf(problem);
+        ASSERT_GE(row, 0) << shown.join(QStringLiteral(" | ")).toStdString();
+        EXPECT_EQ(content.rows[row].kind, MenuRowKind::message);
+    }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -201,6 +202,31 @@ TEST_F(ReporterTest, ApiKeysNeverLeaveTheProcess)
     const QByteArray body = m_transport->sent[0].envelope;
     for (const char* secret : { "crumbsecret", "datasecret", "plainsecret", "extrasecret" })
         EXPECT_FALSE(body.contains(secret)) << secret;
+}
+
+// The account's address is in the activity log for the user; a report, sent or queued on disk, has none.
+TEST_F(ReporterTest, AccountAddressesNeverLeaveTheProcess)
+{
+    m_transport->answer = EnvelopeDelivery::retryLater;
+    auto reporter = makeReporter();
+    reporter->addBreadcrumb(Breadcrumb { QDateTime(), "dictation", "Authenticated as Someone.Else+tv@Mail.Example.com.",
+        SentryLevel::info, { { "account", "jörg@bücher.example" } } });
+    reporter->captureException(SentryException { "CloudClientError", "No device for a.b@example.org" }, {});
+    waitIdle(*reporter);
+    ASSERT_EQ(m_transport->sent.size(), 1);
+    const QStringList queued = QDir(m_dir.filePath("queue")).entryList(QDir::Files);
+    ASSERT_EQ(queued.size(), 1);
+    QFile file(QDir(m_dir.filePath("queue")).filePath(queued[0]));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    for (const QByteArray& envelope : { m_transport->sent[0].envelope, file.readAll() }) {
+        EXPECT_FALSE(envelope.contains("Example.com")) << envelope.constData();
+        EXPECT_FALSE(envelope.contains("b\u00fccher") || envelope.contains("bücher")) << envelope.constData();
+        EXPECT_FALSE(envelope.contains("example.org")) << envelope.constData();
+        const QJsonObject payload = payloadOf(envelope);
+        const QJsonObject crumb = payload["breadcrumbs"].toObject()["values"].toArray()[0].toObject();
+        EXPECT_EQ(crumb["message"].toString(), "Authenticated as [Filtered].");
+        EXPECT_EQ(payload["release"].toString(), "com.tessvale.mac@1.2+45");
+    }
 }
 
 TEST_F(ReporterTest, BreadcrumbsInEventsAreBounded)
