@@ -69,6 +69,8 @@ public:
         };
         const auto makeStream = s.webSocketFactory;
         s.webSocketFactory = [this, makeStream](const QUrl& url, const QString& key) {
+            if (m_signOutAsked)
+                fail(QStringLiteral("a dictation opened after Sign Out"));
             WebSocketTransport transport = makeStream(url, key);
             h->stream().holdSends = std::exchange(m_holdNextOpening, false);
             return transport;
@@ -89,6 +91,8 @@ public:
                   RecorderClient::LevelHandler levels, RecorderClient::CaptureEndedHandler ended) {
                   if (m_stopAsked && c().triggerMode() == DictationTriggerMode::pushToTalk)
                       fail(QStringLiteral("the microphone started after push to talk was released"));
+                  if (m_signOutAsked)
+                      fail(QStringLiteral("the microphone started after Sign Out"));
                   startRecorder(device, std::move(chunks), std::move(levels), std::move(ended));
               };
         QObject::connect(&c(), &DictationCoordinator::phaseChanged, &c(), [this](DictationPhase phase) {
@@ -100,6 +104,8 @@ public:
         });
         // Once signed out, no dictation begun before may insert its text.
         QObject::connect(&c(), &DictationCoordinator::isAuthenticatedChanged, &c(), [this](bool signedIn) {
+            if (signedIn)
+                m_signOutAsked = false;
             if (signedIn)
                 return;
             for (const auto& stream : h->streams)
@@ -252,7 +258,11 @@ private:
                 } },
             { "account answer", 4, accountCallWaits, [this] { answerAccountCall(); } },
             { "browser sign-in completes", 1, [this] { return !m_keyringHeld; }, [this] { signIn(); } },
-            { "sign-out", 1, always, [this] { c().signOut(); } },
+            { "sign-out", 1, always,
+                [this] {
+                    m_signOutAsked = true;
+                    c().signOut();
+                } },
             { "SessionStarted", 5, streaming,
                 [this] { serve(ServerStreamMessage::sessionStarted(current()->sessionID())); } },
             { "state Recording", 1, [this] { return beforeCommit(); },
@@ -400,6 +410,8 @@ private:
     QStringList m_trace;
     QString m_failure;
     bool m_stopAsked = false;
+    // Sign Out was chosen and no sign-in has completed since: nothing may start.
+    bool m_signOutAsked = false;
     bool m_keyringHeld = false;
     int m_rejections = 0;
     int m_clears = 0;
