@@ -262,6 +262,9 @@ private:
             { "sign-out", 1, always,
                 [this] {
                     m_signOutAsked = true;
+                    // From the moment it is asked, no dictation begun before may insert its text.
+                    for (const auto& stream : h->streams)
+                        m_signedOutSessions.insert(stream->sessionID());
                     c().signOut();
                 } },
             { "SessionStarted", 5, streaming,

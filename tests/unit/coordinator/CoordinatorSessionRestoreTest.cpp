@@ -368,3 +368,25 @@ TEST(SessionRestore, ALateAnswerLeavesALiveDictationAloneOrEndsItBeforeSigningOu
         EXPECT_FALSE(h.storedAPIKey().has_value());
     }
 }
+
+// The service commits the cancelled dictation while its stream closes after Sign Out: the text is
+// not inserted, and the user stays signed out.
+TEST(SignOut, ACommitWhileTheStreamClosesIsNotInserted)
+{
+    CoordinatorHarness h;
+    h.prepareDictation();
+    restoreSignedIn(h);
+    DictationCoordinator& coordinator = h.coordinator();
+    const QUuid id = h.openDictation();
+    OneShot<> closed = h.stream().disconnectGate.emplace();
+    coordinator.signOut();
+    h.settle();
+    ASSERT_EQ(h.stream().cases().last(), ClientStreamMessage::Case::cancelSession);
+
+    h.deliver(ServerStreamMessage::transcriptCommitted({ id, QStringLiteral("Hello.") }));
+    closed.resolve();
+    h.settle();
+    EXPECT_TRUE(h.insertions.isEmpty());
+    EXPECT_EQ(coordinator.phase(), DictationPhase::signedOut);
+    EXPECT_TRUE(coordinator.transcriptHistory().isEmpty());
+}
