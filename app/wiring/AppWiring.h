@@ -4,8 +4,14 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include <QObject>
+
+#include <qcoro/qcorotask.h>
+
+#include "async/CancelToken.h"
+#include "async/Sleeper.h"
 
 #include "coordinator/CoordinatorShortcuts.h"
 #include "coordinator/CoordinatorTypes.h"
@@ -72,7 +78,9 @@ private:
 // While suspended (a shortcut is being recorded) the engine is stopped and the observer's
 // configurations are held back, since configuring the engine starts it again; the latest pair is
 // applied on resume. A push-to-talk dictation live when the suspension starts is stopped: its key
-// release will never be seen.
+// release will never be seen. The engine listens again only once the keys held at the last resume
+// are up: a recorded combination still held must not start what it is bound to. Meanwhile a listener
+// of its own notes what is pressed with modifiers, also what the desktop takes.
 class ShortcutWiring final : public QObject, public ShortcutEngineSuspension
 {
     Q_OBJECT
@@ -92,7 +100,9 @@ public:
     void suspend() override;
     void resume() override;
     KeyCodeTranslator* keyCodes() const override { return m_keyCodes.get(); }
-    bool isSuspended() const { return m_suspensions > 0; }
+    std::optional<ModifiedKeyPress> lastModifiedKeyPress() override;
+    // Also while the last resume waits for the keys held then to be released.
+    bool isSuspended() const { return m_suspensions > 0 || m_isAwaitingRelease; }
 
 signals:
     // The engine's action, as it goes to the coordinator.
@@ -100,6 +110,9 @@ signals:
 
 private:
     void configure(const ShortcutBinding& pushToTalk, const ShortcutBinding& handsFree);
+    void startRecordingListener();
+    QCoro::Task<> resumeOnceReleased(std::vector<quint16> heldKeys, CancelToken token);
+    void listenAgain();
 
     DictationCoordinator& m_coordinator;
     std::shared_ptr<KeyCodeTranslator> m_keyCodes;
@@ -111,6 +124,13 @@ private:
     bool m_listenOnResume = false;
     bool m_stopped = false;
     std::optional<std::pair<ShortcutBinding, ShortcutBinding>> m_heldBack;
+    DictationShortcutEngine::MonitorFactory m_monitorFactory;
+    Sleeper& m_sleeper;
+    // Listens (swallowing nothing) while suspended.
+    std::unique_ptr<KeyboardEventMonitor> m_recordingListener;
+    std::optional<ModifiedKeyPress> m_lastModifiedKeyPress;
+    bool m_isAwaitingRelease = false;
+    CancelSource m_releaseWait;
 };
 
 } // namespace tessvale

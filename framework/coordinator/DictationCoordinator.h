@@ -420,6 +420,8 @@ private:
     quint64 m_authenticationGeneration = 0;
     // A rejected key is being cleared; a second report of the same rejection adds nothing.
     bool m_isClearingRejectedKey = false;
+    // The user chose Sign Out and has not signed in since: no start reads the keyring for a key.
+    bool m_isSignOutRequested = false;
     // The stored API key as read at sign-in, restore or the first start, so a start does not wait on
     // the keyring; forgotten with the signed-in state.
     std::optional<QString> m_apiKey;

@@ -227,12 +227,33 @@ void DictationCoordinator::signOut()
 {
     cancelSignIn();
     logActivity(QStringLiteral("Signing out."));
+    // Signed out from this moment, whatever the keyring does: the microphone closes, the key kept
+    // in memory is forgotten, and no start reads the keyring again until the next sign-in. A start
+    // that has not opened its session yet ends at its next step; one that has is cancelled below.
+    m_isSignOutRequested = true;
+    ++m_authenticationGeneration;
+    m_apiKey.reset();
+    stopCapture();
+    if (m_isStartingRecording && !m_session)
+        endStartBeforeSession();
     launchMainActorTask([this](CancelToken token) { return signOutTask(token); }, QStringLiteral("signOut"));
 }
 
 QCoro::Task<> DictationCoordinator::signOutTask(CancelToken token)
 {
     QPointer<DictationCoordinator> self(this);
+    // The running dictation is dropped on the service, so it delivers no transcript later; then the
+    // user is shown signed out, before the keyring (which may never answer) is asked to forget the key.
+    QCoro::Task<> cancelling = cancelSessionOnService(QStringLiteral("before signing out"));
+    co_await std::move(cancelling);
+    if (!self)
+        co_return;
+    QCoro::Task<> resetting = resetAuthenticatedState(std::nullopt);
+    co_await std::move(resetting);
+    if (!self)
+        co_return;
+    const quint64 generation = m_authenticationGeneration;
+
     std::exception_ptr deletionError;
     try {
         QCoro::Task<> deleting = m_services.keychain->deleteItem(apiKeyAccount, bound(token));
@@ -240,18 +261,13 @@ QCoro::Task<> DictationCoordinator::signOutTask(CancelToken token)
     } catch (...) {
         deletionError = std::current_exception();
     }
-    if (!self)
+    if (!self || !deletionError || isCancellationError(deletionError))
         co_return;
-
-    // Signed out here either way; a key left in the keyring would sign the user in again at the next
-    // launch, so that must not pass for a clean sign-out.
-    std::optional<QString> message;
-    if (deletionError && !isCancellationError(deletionError)) {
-        logActivity(QStringLiteral("Failed to remove the stored API key: ") + localizedDescription(deletionError));
-        message = kSignOutKeyringMessage;
-    }
-    QCoro::Task<> resetting = resetAuthenticatedState(std::move(message));
-    co_await std::move(resetting);
+    // A key left in the keyring would sign the user in again at the next launch, so that must not
+    // pass for a clean sign-out (unless a sign-in has since replaced it).
+    logActivity(QStringLiteral("Failed to remove the stored API key: ") + localizedDescription(deletionError));
+    if (m_authenticationGeneration == generation && !m_isAuthenticated)
+        setLastError(kSignOutKeyringMessage);
 }
 
 QCoro::Task<> DictationCoordinator::resetAuthenticatedState(std::optional<QString> errorMessage)

@@ -86,6 +86,12 @@ QCoro::Task<> DictationCoordinator::handleServerMessage(ServerStreamMessage mess
     }
     case ServerStreamMessage::Case::transcriptCommitted: {
         const TranscriptCommittedPayload& payload = *message.transcriptCommittedPayload();
+        // Sign Out cancelled the dictation; its text, arriving while the stream closes, goes nowhere.
+        if (m_isSignOutRequested) {
+            logActivity(QStringLiteral("Ignored transcript commit for ") + logID(payload.sessionID)
+                + QStringLiteral(" after signing out."));
+            co_return;
+        }
         if (shouldHandleSessionMessage(payload.sessionID, QStringLiteral("TranscriptCommitted")))
             handleTranscriptCommitted(payload);
         co_return;

@@ -292,6 +292,7 @@ QCoro::Task<> DictationCoordinator::handleExternalAuthCallbackTask(QUrl url, Can
 
     // A restore still waiting on an older key must not undo this sign-in.
     ++m_authenticationGeneration;
+    m_isSignOutRequested = false;
     m_apiKey = response->apiKey;
     const QString email = boundedServerText(response->me.user.email);
     setMe(std::move(response->me));

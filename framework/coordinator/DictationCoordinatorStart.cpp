@@ -220,11 +220,15 @@ QCoro::Task<QString> DictationCoordinator::requireStoredAPIKey()
     // A copy: the task's promise moves from an lvalue it is handed.
     if (m_apiKey && !m_apiKey->isEmpty())
         co_return QString(*m_apiKey);
+    // Signed out by the user: the keyring may still hold the key while it deletes it, or after it
+    // failed to, but it is no longer the user's.
+    if (m_isSignOutRequested)
+        throw CloudClientError::missingAPIKey();
     QPointer<DictationCoordinator> self(this);
     const quint64 generation = m_authenticationGeneration;
     QCoro::Task<std::optional<QString>> reading = m_services.keychain->read(apiKeyAccount, bound(CancelToken()));
     const std::optional<QString> key = co_await std::move(reading);
-    if (!key || key->isEmpty())
+    if (!key || key->isEmpty() || (self && m_isSignOutRequested))
         throw CloudClientError::missingAPIKey();
     // A sign-out or sign-in during the read decides which key is current.
     if (self && m_authenticationGeneration == generation)

@@ -45,6 +45,12 @@ KeyboardEventMonitor::~KeyboardEventMonitor()
     stop();
 }
 
+void KeyboardEventMonitor::deliverPendingEvents()
+{
+    if (m_running)
+        m_source->deliverPendingEvents();
+}
+
 void KeyboardEventMonitor::start(Handler handler)
 {
     stop();

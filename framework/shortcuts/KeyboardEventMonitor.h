@@ -56,6 +56,8 @@ public:
     void start(Handler handler);
     void stop();
     bool isRunning() const { return m_running; }
+    // Hands the handler, before returning, every key event the platform sent before this call.
+    void deliverPendingEvents();
 
     // Grabs exactly these combinations (releasing earlier ones); false with reason when one of them
     // cannot be grabbed (the others stay grabbed).

@@ -201,10 +201,19 @@ bool ShortcutBindingEditorRow::eventFilter(QObject* watched, QEvent* event)
     if (watched == m_watchedWindow && m_isRecording) {
         switch (event->type()) {
         case QEvent::WindowDeactivate:
-            // Keys still held while the window loses the keyboard: the desktop took their combination.
-            if (m_captureSession && !m_captureSession->currentModifiers().isEmpty())
-                m_refusal
-                    = desktopCombinationRefusal(m_captureSession->currentModifiers(), m_captureSession->heldOtherKey());
+            // Keys still held while the window loses the keyboard: the desktop took their combination,
+            // named as it was pressed, also when its key is up again by now.
+            if (m_captureSession && !m_captureSession->currentModifiers().isEmpty()) {
+                ShortcutModifiers modifiers = m_captureSession->currentModifiers();
+                std::optional<quint16> key = m_captureSession->heldOtherKey();
+                const std::optional<ModifiedKeyPress> pressed
+                    = m_suspension ? m_suspension->lastModifiedKeyPress() : std::nullopt;
+                if (pressed && modifiers.contains(pressed->modifiers)) {
+                    modifiers = pressed->modifiers;
+                    key = pressed->keyCode;
+                }
+                m_refusal = desktopCombinationRefusal(modifiers, key);
+            }
             stopRecording();
             break;
         case QEvent::Hide:

@@ -62,6 +62,8 @@ public:
     }
     // A stop of the current session has begun: the microphone may run on through its grace.
     static bool isStopPending(const DictationCoordinator& coordinator) { return coordinator.isStopPending(); }
+    // The user chose Sign Out and has not signed in since.
+    static bool isSignOutRequested(const DictationCoordinator& coordinator) { return coordinator.m_isSignOutRequested; }
     static std::optional<QUuid> completedSessionID(const DictationCoordinator& coordinator)
     {
         if (!coordinator.m_session || !coordinator.m_session->isCompleted)

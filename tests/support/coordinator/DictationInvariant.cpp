@@ -37,6 +37,7 @@ void DictationInvariant::check(const QString& when)
 {
     if (!m_recorderRunning())
         return;
+    checkSignOut(when);
     const DictationPhase phase = m_coordinator.phase();
     if (!Access::sessionID(m_coordinator) || !Access::hasTransport(m_coordinator))
         violated(when, QStringLiteral("the microphone records without a session"));
@@ -45,6 +46,12 @@ void DictationInvariant::check(const QString& when)
         violated(when, QStringLiteral("the microphone records in phase ") + caseName(phase));
     if (!m_coordinator.shouldShowHUD())
         violated(when, QStringLiteral("the microphone records while the HUD is hidden"));
+}
+
+void DictationInvariant::checkSignOut(const QString& when)
+{
+    if (Access::isSignOutRequested(m_coordinator))
+        violated(when, QStringLiteral("the microphone records after the user chose Sign Out"));
 }
 
 void DictationInvariant::phaseChanged(DictationPhase phase)

@@ -14,7 +14,8 @@ class DictationCoordinator;
 // What must hold of a dictation whatever happens around it, checked after every change: the
 // microphone records only for a live session whose phase is starting or recording (or finalizing
 // while its stop lets the last words in), the HUD shows whenever it records, and nothing outside the
-// session (restore, account refresh, sign-in, checks) moves a live dictation to ready or signed out.
+// session (restore, account refresh, sign-in, checks) moves a live dictation to ready or signed out;
+// once the user chose Sign Out, the microphone stays closed until the next sign-in.
 // Each broken rule goes to the reporter, with the state that broke it.
 class DictationInvariant
 {
@@ -29,6 +30,8 @@ public:
     void check(const QString& when);
 
 private:
+    // No microphone once the user chose Sign Out, until they sign in again.
+    void checkSignOut(const QString& when);
     void phaseChanged(DictationPhase phase);
     void violated(const QString& when, const QString& rule);
 

@@ -3,8 +3,10 @@
 #include <QWidget>
 
 #include "platform/SyntheticInputTracker.h"
+#include "platform/shortcuts/KeyCodeTranslator.h"
 #include "platform/system/LoginItemService.h"
 #include "settings/InMemoryUserDefaults.h"
+#include "settings/ModifierKeyCodes.h"
 #include "setup/SetupWindowController.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "support/shortcuts/FakeKeySource.h"
@@ -33,6 +35,17 @@ DictationShortcutEngine::MonitorFactory fakeMonitors(Sleeper& sleeper, int& made
             std::make_unique<FakeSessionInputProbe>(), std::make_shared<SyntheticInputTracker>());
     };
 }
+
+// The key map the recorder reads, with the keys the test holds down.
+class HeldKeys final : public KeyCodeTranslator
+{
+public:
+    void refresh() override { }
+    std::optional<quint16> keyCode(quint32 nativeKeyCode) const override { return static_cast<quint16>(nativeKeyCode); }
+    std::vector<quint16> heldKeyCodes() const override { return held; }
+
+    std::vector<quint16> held;
+};
 
 class NoLoginItems final : public LoginItemService
 {
@@ -218,6 +231,54 @@ TEST(AppWiring, ASuspendedEngineHoldsBackConfigurationsAndTakesTheLatestPairOnRe
     wiring.resume();
     EXPECT_FALSE(wiring.engine().isMonitoring());
     EXPECT_EQ(wiring.engine().pushToTalkBinding(), first);
+    h.settle();
+}
+
+// A recording that ends with its keys still down (the shortcut captured at its key press, or the
+// window losing the keyboard) leaves the engine deaf until those keys are up: the combination it
+// listens for would otherwise start a dictation. Keys pressed later do not keep it waiting.
+TEST(AppWiring, TheEngineListensAgainOnlyOnceTheRecordedKeysAreUp)
+{
+    CoordinatorHarness h;
+    int monitors = 0;
+    auto keys = std::make_shared<HeldKeys>();
+    ShortcutWiring wiring(
+        h.settings(), h.coordinator(), fakeMonitors(h.sleeper(), monitors), h.sleeper(), nullptr, keys);
+    wiring.start();
+    const auto waitAWhile = [&] {
+        for (int tick = 0; tick < 10; ++tick)
+            h.advance(std::chrono::milliseconds(20));
+    };
+
+    wiring.suspend();
+    keys->held = { MacKeyCode::control, MacKeyCode::option, MacKeyCode::space };
+    wiring.resume();
+    waitAWhile();
+    EXPECT_TRUE(wiring.isSuspended());
+    EXPECT_FALSE(wiring.engine().isMonitoring());
+    const ShortcutBinding changed = hold(ShortcutModifiers::control | ShortcutModifiers::command);
+    h.settings().setPushToTalkShortcut(changed);
+    keys->held = { MacKeyCode::control };
+    waitAWhile();
+    EXPECT_FALSE(wiring.engine().isMonitoring());
+
+    keys->held = { MacKeyCode::shift };
+    waitAWhile();
+    EXPECT_FALSE(wiring.isSuspended());
+    EXPECT_TRUE(wiring.engine().isMonitoring());
+    EXPECT_EQ(wiring.engine().pushToTalkBinding(), changed);
+
+    // A new recording while the last one's keys are still down takes over; it waits for its own.
+    keys->held = { MacKeyCode::option };
+    wiring.suspend();
+    wiring.resume();
+    wiring.suspend();
+    keys->held = {};
+    waitAWhile();
+    EXPECT_TRUE(wiring.isSuspended());
+    EXPECT_FALSE(wiring.engine().isMonitoring());
+    wiring.resume();
+    EXPECT_TRUE(wiring.engine().isMonitoring());
     h.settle();
 }
 

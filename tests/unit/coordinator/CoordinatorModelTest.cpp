@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <random>
@@ -69,6 +70,8 @@ public:
         };
         const auto makeStream = s.webSocketFactory;
         s.webSocketFactory = [this, makeStream](const QUrl& url, const QString& key) {
+            if (m_signOutAsked)
+                fail(QStringLiteral("a dictation opened after Sign Out"));
             WebSocketTransport transport = makeStream(url, key);
             h->stream().holdSends = std::exchange(m_holdNextOpening, false);
             return transport;
@@ -89,6 +92,8 @@ public:
                   RecorderClient::LevelHandler levels, RecorderClient::CaptureEndedHandler ended) {
                   if (m_stopAsked && c().triggerMode() == DictationTriggerMode::pushToTalk)
                       fail(QStringLiteral("the microphone started after push to talk was released"));
+                  if (m_signOutAsked)
+                      fail(QStringLiteral("the microphone started after Sign Out"));
                   startRecorder(device, std::move(chunks), std::move(levels), std::move(ended));
               };
         QObject::connect(&c(), &DictationCoordinator::phaseChanged, &c(), [this](DictationPhase phase) {
@@ -100,6 +105,8 @@ public:
         });
         // Once signed out, no dictation begun before may insert its text.
         QObject::connect(&c(), &DictationCoordinator::isAuthenticatedChanged, &c(), [this](bool signedIn) {
+            if (signedIn)
+                m_signOutAsked = false;
             if (signedIn)
                 return;
             for (const auto& stream : h->streams)
@@ -252,7 +259,14 @@ private:
                 } },
             { "account answer", 4, accountCallWaits, [this] { answerAccountCall(); } },
             { "browser sign-in completes", 1, [this] { return !m_keyringHeld; }, [this] { signIn(); } },
-            { "sign-out", 1, always, [this] { c().signOut(); } },
+            { "sign-out", 1, always,
+                [this] {
+                    m_signOutAsked = true;
+                    // From the moment it is asked, no dictation begun before may insert its text.
+                    for (const auto& stream : h->streams)
+                        m_signedOutSessions.insert(stream->sessionID());
+                    c().signOut();
+                } },
             { "SessionStarted", 5, streaming,
                 [this] { serve(ServerStreamMessage::sessionStarted(current()->sessionID())); } },
             { "state Recording", 1, [this] { return beforeCommit(); },
@@ -400,6 +414,8 @@ private:
     QStringList m_trace;
     QString m_failure;
     bool m_stopAsked = false;
+    // Sign Out was chosen and no sign-in has completed since: nothing may start.
+    bool m_signOutAsked = false;
     bool m_keyringHeld = false;
     int m_rejections = 0;
     int m_clears = 0;
@@ -408,6 +424,9 @@ private:
     bool m_burst = false;
     bool m_quit = false;
 };
+
+// Seeds whose runs found a race once; each is replayed in every run.
+constexpr unsigned kRaceSeeds[] = { 1178, 20508 };
 
 TEST(CoordinatorModelTest, RandomEventsKeepTheDictationInvariant)
 {
@@ -424,8 +443,16 @@ TEST(CoordinatorModelTest, RandomEventsKeepTheDictationInvariant)
     const unsigned seeds = qEnvironmentVariableIsSet("TESSVALE_MODEL_SEEDS")
         ? qEnvironmentVariableIntValue("TESSVALE_MODEL_SEEDS")
         : 2000;
+    // The seeds that once found a race run every time, whatever the range.
+    std::vector<unsigned> order(std::begin(kRaceSeeds), std::end(kRaceSeeds));
+    for (unsigned seed = 1; seed <= seeds; ++seed) {
+        if (std::find(std::begin(kRaceSeeds), std::end(kRaceSeeds), seed) == std::end(kRaceSeeds))
+            order.push_back(seed);
+    }
     int failures = 0;
-    for (unsigned seed = 1; seed <= seeds && failures < 5; ++seed) {
+    for (const unsigned seed : order) {
+        if (failures == 5)
+            break;
         const QString failure = Model(seed, false).run(kSteps);
         if (!failure.isEmpty()) {
             ++failures;

@@ -207,14 +207,72 @@ TEST(SignOut, ClearsTheAccountAndSaysWhenTheKeyringKeptTheKey)
                             "sign in again at the next launch."
                           : "");
         EXPECT_TRUE(h.reports.isEmpty());
+        // The key read at the restore went with the sign-out, and one the keyring kept is not the
+        // user's any more: a start has none.
+        h.useScriptedStreams();
+        h.useFakeRecorder();
+        coordinator.startPushToTalk();
+        h.settle();
+        EXPECT_EQ(h.transportsMade, 0);
         if (!deletionFails) {
-            // The key read at the restore went with the sign-out: a start has none.
-            h.useScriptedStreams();
-            h.useFakeRecorder();
-            coordinator.startPushToTalk();
-            h.settle();
             EXPECT_EQ(coordinator.lastError(), CloudClientError::missingAPIKey().errorDescription());
         }
+    }
+}
+
+// Sign Out does not wait for the keyring: the microphone closes as it is chosen, the dictation is
+// cancelled on the service, the user is shown signed out, and no shortcut starts anything, while
+// the keyring's deletion is still waiting (or, pressed during it, the start's own keyring read).
+TEST(SignOut, EndsTheDictationAndStartsNoMoreWhileTheKeyringDoesNotAnswer)
+{
+    for (const bool keyKept : { true, false }) {
+        SCOPED_TRACE(keyKept ? "dictating on the key kept since the restore" : "a start reading the keyring");
+        CoordinatorHarness h;
+        h.prepareDictation();
+        DictationCoordinator& coordinator = h.coordinator();
+        if (keyKept) {
+            restoreSignedIn(h);
+            h.openDictation();
+            ASSERT_TRUE(h.fakeRecorder.running);
+            h.secrets().hold();
+        } else {
+            Access::setSignedIn(coordinator, CoordinatorHarness::sampleMe());
+            h.secrets().hold();
+            coordinator.startPushToTalk();
+            h.settle();
+            ASSERT_EQ(h.secrets().waitingCalls(), 1u);
+        }
+
+        coordinator.signOut();
+        EXPECT_FALSE(h.fakeRecorder.running);
+        h.settle();
+        EXPECT_EQ(coordinator.phase(), DictationPhase::signedOut);
+        EXPECT_FALSE(coordinator.isAuthenticated());
+        EXPECT_FALSE(coordinator.me().has_value());
+        EXPECT_TRUE(Access::sessionID(coordinator) == std::nullopt);
+        if (keyKept) {
+            EXPECT_EQ(h.stream().cases().last(), ClientStreamMessage::Case::cancelSession);
+            EXPECT_TRUE(h.stream().disconnected);
+        }
+
+        const int transports = h.transportsMade;
+        const int starts = h.fakeRecorder.starts;
+        const std::size_t keyringCalls = h.secrets().calls().size();
+        coordinator.startPushToTalk();
+        h.settle();
+        coordinator.stopPushToTalk();
+        coordinator.toggleHandsFree();
+        h.settle();
+        h.secrets().release();
+        h.settle();
+        coordinator.startPushToTalk();
+        h.settle();
+        EXPECT_EQ(h.transportsMade, transports);
+        EXPECT_EQ(h.fakeRecorder.starts, starts);
+        EXPECT_FALSE(h.fakeRecorder.running);
+        EXPECT_EQ(h.secrets().calls().size(), keyringCalls);
+        EXPECT_FALSE(h.storedAPIKey().has_value());
+        EXPECT_FALSE(coordinator.isAuthenticated());
     }
 }
 
@@ -309,4 +367,26 @@ TEST(SessionRestore, ALateAnswerLeavesALiveDictationAloneOrEndsItBeforeSigningOu
         EXPECT_FALSE(coordinator.isAuthenticated());
         EXPECT_FALSE(h.storedAPIKey().has_value());
     }
+}
+
+// The service commits the cancelled dictation while its stream closes after Sign Out: the text is
+// not inserted, and the user stays signed out.
+TEST(SignOut, ACommitWhileTheStreamClosesIsNotInserted)
+{
+    CoordinatorHarness h;
+    h.prepareDictation();
+    restoreSignedIn(h);
+    DictationCoordinator& coordinator = h.coordinator();
+    const QUuid id = h.openDictation();
+    OneShot<> closed = h.stream().disconnectGate.emplace();
+    coordinator.signOut();
+    h.settle();
+    ASSERT_EQ(h.stream().cases().last(), ClientStreamMessage::Case::cancelSession);
+
+    h.deliver(ServerStreamMessage::transcriptCommitted({ id, QStringLiteral("Hello.") }));
+    closed.resolve();
+    h.settle();
+    EXPECT_TRUE(h.insertions.isEmpty());
+    EXPECT_EQ(coordinator.phase(), DictationPhase::signedOut);
+    EXPECT_TRUE(coordinator.transcriptHistory().isEmpty());
 }
