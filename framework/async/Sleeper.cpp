@@ -84,7 +84,8 @@ void ManualSleeper::advance(Duration duration)
         m_now = std::max(m_now, waiter->deadline);
         waiter->done.resolve();
     }
-    m_now = target;
+    // A woken sleeper may have advanced the clock further itself (a fake blocking call).
+    m_now = std::max(m_now, target);
 }
 
 void ManualSleeper::remove(const std::shared_ptr<Waiter>& waiter)

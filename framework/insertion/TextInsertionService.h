@@ -68,6 +68,10 @@ public:
     static constexpr std::chrono::milliseconds focusRestoreSettleDelay { 120 };
     static constexpr std::chrono::milliseconds readinessPollInterval { 40 };
     static constexpr std::chrono::milliseconds readinessTimeout { 400 };
+    // A busy application answers an accessibility query in seconds. While its window is the right one,
+    // the time spent waiting for its answers is not taken from the readiness wait, which then lasts
+    // up to this long.
+    static constexpr std::chrono::milliseconds readinessSlowAnswerLimit { 2000 };
     static constexpr std::chrono::milliseconds pasteboardRestoreDelay { 350 };
     // The target may fetch the pasted text late; the user's clipboard comes back no later than this.
     static constexpr std::chrono::milliseconds pasteboardFetchCap { 2000 };

@@ -18,6 +18,14 @@ bool FakeWindowSystem::requestActivation(qint32 processIdentifier)
     return true;
 }
 
+AccessibilityElement FakeAccessibility::focusedElement()
+{
+    ++focusQueries;
+    if (clock && answerDelay > Duration::zero())
+        clock->advance(answerDelay);
+    return answers ? focused : nullptr;
+}
+
 AccessibilityElement FakeAccessibility::window(const AccessibilityElement& element)
 {
     const auto found = windows.find(element->identity());

@@ -6,6 +6,7 @@
 
 #include <QStringList>
 
+#include "async/Sleeper.h"
 #include "platform/focus/Accessibility.h"
 #include "platform/focus/WindowSystem.h"
 
@@ -61,10 +62,16 @@ public:
     ReplaceBehaviour replaceBehaviour = ReplaceBehaviour::replaces;
     // When set, setFocused moves focus onto the element.
     bool focusFollowsRequests = true;
+    // A busy application: each focus query holds its caller for answerDelay on clock (when set), and
+    // without answers it then ends empty, as a query that timed out.
+    ManualSleeper* clock = nullptr;
+    Duration answerDelay { 0 };
+    bool answers = true;
+    int focusQueries = 0;
     QStringList calls;
 
     bool isTrusted() override { return trusted; }
-    AccessibilityElement focusedElement() override { return focused; }
+    AccessibilityElement focusedElement() override;
     AccessibilityElement window(const AccessibilityElement& element) override;
     std::optional<QString> stringAttribute(
         const AccessibilityElement& element, AccessibilityStringAttribute attribute) override;

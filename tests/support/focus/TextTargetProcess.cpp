@@ -59,10 +59,11 @@ void DesktopProcess::kill()
     }
 }
 
-TextTargetProcess::TextTargetProcess(QString title, bool multiline, QString initialText)
+TextTargetProcess::TextTargetProcess(QString title, bool multiline, QString initialText, QString program)
     : m_title(std::move(title))
     , m_multiline(multiline)
     , m_initialText(std::move(initialText))
+    , m_program(std::move(program))
 {
 }
 
@@ -74,7 +75,7 @@ bool TextTargetProcess::start(int timeoutMs)
         arguments << QStringLiteral("--multiline");
     if (!m_initialText.isEmpty())
         arguments << QStringLiteral("--text") << m_initialText;
-    if (!m_process.start(helperProgramPath(QStringLiteral("tessvale-text-target")), arguments))
+    if (!m_process.start(helperProgramPath(m_program), arguments))
         return false;
     const std::optional<QByteArray> ready = m_process.waitForReadyLine(std::chrono::milliseconds(timeoutMs));
     if (!ready)

@@ -33,12 +33,13 @@ private:
 };
 
 // tessvale-text-target (found with helperProgramPath): one focused text field whose content is
-// reported to a file after every change.
+// reported to a file after every change. program may name the GTK 3 one, tessvale-gtk-text-target
+// (which takes no initial text).
 class TextTargetProcess
 {
 public:
-    explicit TextTargetProcess(
-        QString title = QStringLiteral("Tessvale Text Target"), bool multiline = false, QString initialText = {});
+    explicit TextTargetProcess(QString title = QStringLiteral("Tessvale Text Target"), bool multiline = false,
+        QString initialText = {}, QString program = QStringLiteral("tessvale-text-target"));
 
     // Starts the target and waits until it printed READY and its window is the active one.
     bool start(int timeoutMs = 60000);
@@ -53,6 +54,7 @@ private:
     QString m_title;
     bool m_multiline;
     QString m_initialText;
+    QString m_program;
     QTemporaryDir m_dir;
     DesktopProcess m_process;
     quint64 m_windowId = 0;

@@ -196,6 +196,103 @@ TEST_F(TextInsertionServiceTest, WindowsWithoutAProcessIdentifierAreToldApartByT
     }
 }
 
+// --- a busy application's slow accessibility answers ---------------------------------------------
+
+class SlowAnswersTest : public InsertionFixture
+{
+protected:
+    struct Answers
+    {
+        const char* name;
+        Duration delay;
+        bool answers;
+    };
+    // Late answers, and queries that time out with none.
+    static constexpr Answers busyApplications[] = {
+        { "answers after 0.6 s", 600ms, true },
+        { "answers after 1.5 s", 1500ms, true },
+        { "answers after 2.5 s", 2500ms, true },
+        { "never answers in 3 s", 3000ms, false },
+    };
+
+    void makeBusy(const Answers& row)
+    {
+        accessibility->clock = sleeper.get();
+        accessibility->answerDelay = row.delay;
+        accessibility->answers = row.answers;
+    }
+
+    FocusedInsertionTargetRef documentTarget() const
+    {
+        return std::make_shared<const FocusedInsertionTarget>(
+            FocusedApplicationTarget { QStringLiteral("Notes"), targetPid }, fakeElement(QStringLiteral("page")),
+            fakeElement(QStringLiteral("window")), QStringLiteral("AXWebArea"), std::nullopt, true, 7);
+    }
+};
+
+TEST_F(SlowAnswersTest, TheRightWindowWithSlowAnswersInsertsTheText)
+{
+    hooks.enabledDrivers = QList<Driver> { Driver::unicodeTyping };
+    for (const Answers& row : busyApplications) {
+        SCOPED_TRACE(row.name);
+        focusTargetField();
+        makeBusy(row);
+        injector->events.clear();
+        auto outcome = start(QStringLiteral("hello"), textFieldTarget());
+        runUntilDone(outcome, 60s);
+        ASSERT_TRUE(outcome->result) << outcome->errorText().toStdString();
+        EXPECT_EQ(injector->events, QStringList { QStringLiteral("type:hello") });
+    }
+}
+
+TEST_F(SlowAnswersTest, FocusThatReallyMovedStillFailsWhenAnswersAreSlow)
+{
+    hooks.enabledDrivers = QList<Driver> { Driver::unicodeTyping };
+    accessibility->focused = fakeElement(QStringLiteral("other"));
+    accessibility->focusFollowsRequests = false;
+    // The user went to another application, or (told by an answer) to another field of the window.
+    for (bool otherWindow : { true, false }) {
+        windows->activationBringsToFront = !otherWindow;
+        windows->frontmost = otherWindow ? FrontmostApplication { QStringLiteral("Terminal"), std::nullopt, 99, {}, 8 }
+                                         : windows->windows[targetPid];
+        for (const Answers& row : busyApplications) {
+            if (!otherWindow && !row.answers)
+                continue;
+            SCOPED_TRACE(std::string(row.name) + (otherWindow ? " / other window" : " / other field"));
+            makeBusy(row);
+            auto outcome = start(QStringLiteral("hello"), textFieldTarget());
+            runUntilDone(outcome, 60s);
+            EXPECT_EQ(outcome->errorCase(), TextInsertionError::unableToRestoreFocus);
+            EXPECT_TRUE(injector->events.isEmpty());
+        }
+    }
+}
+
+TEST_F(SlowAnswersTest, ACapturedDocumentIsReadyWhenItsWindowIs)
+{
+    hooks.enabledDrivers = QList<Driver> { Driver::unicodeTyping };
+    // The page reports the focus on the field inside it, and keeps it there.
+    accessibility->focused = fakeElement(QStringLiteral("field in page"));
+    accessibility->focusFollowsRequests = false;
+    for (bool windowRight : { true, false }) {
+        SCOPED_TRACE(windowRight ? "window right" : "other window");
+        windows->activationBringsToFront = windowRight;
+        windows->frontmost = windowRight ? windows->windows[targetPid]
+                                         : FrontmostApplication { QStringLiteral("Terminal"), std::nullopt, 99, {}, 8 };
+        injector->events.clear();
+        auto outcome = start(QStringLiteral("hello"), documentTarget());
+        runUntilDone(outcome, 60s);
+        if (windowRight) {
+            ASSERT_TRUE(outcome->result) << outcome->errorText().toStdString();
+            EXPECT_EQ(injector->events, QStringList { QStringLiteral("type:hello") });
+        } else {
+            EXPECT_EQ(outcome->errorCase(), TextInsertionError::unableToRestoreFocus);
+            EXPECT_TRUE(injector->events.isEmpty());
+        }
+    }
+    EXPECT_FALSE(accessibility->calls.contains(QStringLiteral("focus:page"))) << "the page never takes the focus";
+}
+
 // --- readiness rule -------------------------------------------------------------------------------
 
 class ReadinessTest : public InsertionFixture
@@ -266,6 +363,26 @@ TEST_F(ReadinessTest, ElementMustBeTheCapturedOne)
     auto ready = waitReady(textFieldTarget());
     advance(400ms);
     EXPECT_EQ(*ready, std::optional<bool>(false));
+}
+
+TEST_F(ReadinessTest, SlowAnswersExtendTheWaitButOnlyTheCapturedElementIsReady)
+{
+    for (const char* answer : { "field", "other", "" }) {
+        SCOPED_TRACE(answer);
+        int readings = 0;
+        hooks.currentFocusedElementProvider = [this, &readings, answer]() -> AccessibilityElement {
+            ++readings;
+            sleeper->advance(700ms);
+            return *answer ? fakeElement(QString::fromLatin1(answer)) : nullptr;
+        };
+        auto ready = waitReady(textFieldTarget());
+        for (int step = 0; step < 100 && !ready->has_value(); ++step)
+            advance(10ms);
+        // Other: the wait ends at its limit, 2 s on the clock; no answer at all: the window decides.
+        EXPECT_EQ(*ready, std::optional<bool>(QByteArray(answer) != "other"));
+        EXPECT_EQ(readings, QByteArray(answer) == "field" ? 2 : 3);
+        destroyService();
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <deque>
 #include <utility>
+#include <vector>
 
 #include <QDBusConnection>
 #include <QDBusInterface>
@@ -14,6 +15,7 @@
 #include "base/Logging.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/focus/AtspiRoleTable.h"
+#include "platform/linux/focus/EwmhWindowSystem.h"
 
 // GLib names a struct member "signals", which Qt defines as a keyword.
 #undef signals
@@ -213,9 +215,31 @@ AccessibilityElement findFocused(AtspiAccessible* root)
     return nullptr;
 }
 
+// The focused element in an active window of application.
+AccessibilityElement focusedInApplication(AtspiAccessible* application)
+{
+    GError* error = nullptr;
+    const gint windows = atspi_accessible_get_child_count(application, &error);
+    if (failed(error, "windows"))
+        return nullptr;
+    for (gint w = 0; w < windows; ++w) {
+        GRef<AtspiAccessible> window(atspi_accessible_get_child_at_index(application, w, &error));
+        if (failed(error, "window") || !window)
+            continue;
+        if (!hasState(window.get(), ATSPI_STATE_ACTIVE))
+            continue;
+        if (auto focused = findFocused(window.get()))
+            return focused;
+    }
+    return nullptr;
+}
+
 } // namespace
 
-AtspiAccessibility::AtspiAccessibility() = default;
+AtspiAccessibility::AtspiAccessibility()
+    : m_windows(std::make_unique<EwmhWindowSystem>())
+{
+}
 
 AtspiAccessibility::~AtspiAccessibility() = default;
 
@@ -267,7 +291,12 @@ AccessibilityElement AtspiAccessibility::focusedElement()
     const gint applications = atspi_accessible_get_child_count(desktop.get(), &error);
     if (failed(error, "desktop children"))
         return nullptr;
+    // The application in front is asked first and, when it names the focus, alone: with accessibility
+    // on for every application the others are many, and each busy one would hold every query for the
+    // length of the call time-out.
+    const auto frontmost = m_windows->frontmostApplication();
     const guint ownProcess = static_cast<guint>(getpid());
+    std::vector<GRef<AtspiAccessible>> others;
     for (gint a = 0; a < applications; ++a) {
         GRef<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), a, &error));
         if (failed(error, "application") || !app)
@@ -276,18 +305,16 @@ AccessibilityElement AtspiAccessibility::focusedElement()
         const guint pid = atspi_accessible_get_process_id(app.get(), &error);
         if (failed(error, "process id") || pid == ownProcess)
             continue;
-        const gint windows = atspi_accessible_get_child_count(app.get(), &error);
-        if (failed(error, "windows"))
-            continue;
-        for (gint w = 0; w < windows; ++w) {
-            GRef<AtspiAccessible> window(atspi_accessible_get_child_at_index(app.get(), w, &error));
-            if (failed(error, "window") || !window)
-                continue;
-            if (!hasState(window.get(), ATSPI_STATE_ACTIVE))
-                continue;
-            if (auto focused = findFocused(window.get()))
+        if (frontmost && frontmost->processIdentifier != 0 && pid == static_cast<guint>(frontmost->processIdentifier)) {
+            if (auto focused = focusedInApplication(app.get()))
                 return focused;
+            continue;
         }
+        others.push_back(std::move(app));
+    }
+    for (const auto& app : others) {
+        if (auto focused = focusedInApplication(app.get()))
+            return focused;
     }
     return nullptr;
 }

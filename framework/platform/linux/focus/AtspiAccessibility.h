@@ -9,6 +9,8 @@
 
 namespace tessvale {
 
+class EwmhWindowSystem;
+
 // Elements of other applications through AT-SPI2. Switches the desktop's accessibility bus on when it
 // is off. Every call is a synchronous D-Bus round trip to the answering application, bounded by a
 // short time-out so a hung application cannot stall the main thread for long. Main thread only.
@@ -37,6 +39,8 @@ private:
     bool ensureInitialized();
 
     bool m_initialized = false;
+    // Tells which application to ask first for the focus.
+    std::unique_ptr<EwmhWindowSystem> m_windows;
 };
 
 } // namespace tessvale
