@@ -140,9 +140,13 @@ bool InstanceLock::removePlanted()
         m_failure = QStringLiteral("%1 cannot be opened: %2").arg(info.path(), errorText(errno));
         return false;
     }
-    // When another start holds it, that start is replacing the file right now.
-    if (::flock(directory.get(), LOCK_EX | LOCK_NB) != 0)
-        return errno == EWOULDBLOCK;
+    if (::flock(directory.get(), LOCK_EX | LOCK_NB) != 0) {
+        // Another start holds it: that start is replacing the file right now.
+        if (errno == EWOULDBLOCK)
+            return true;
+        m_failure = QStringLiteral("%1 cannot be locked: %2").arg(info.path(), errorText(errno));
+        return false;
+    }
     FileStatus planted {};
     if (::fstatat(directory.get(), name.constData(), &planted, AT_SYMLINK_NOFOLLOW) != 0 || S_ISREG(planted.st_mode))
         return true;
