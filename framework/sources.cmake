@@ -171,6 +171,8 @@ set(TESSVALE_LOGIC_SOURCES
   shortcuts/ModifierGestureRecognizer.h
   system/BreadcrumbRing.cpp
   system/BreadcrumbRing.h
+  system/BrowserCommands.cpp
+  system/BrowserCommands.h
   system/BundleInfo.cpp
   system/BundleInfo.h
   system/CrashHandler.cpp

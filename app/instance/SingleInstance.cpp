@@ -58,8 +58,6 @@ SingleInstance::SingleInstance(QString folder, QObject* parent)
     , m_folder(resolvedFolder(std::move(folder)))
     , m_lock(QDir(m_folder).filePath(QStringLiteral("tessvale.lock")))
 {
-    // A live instance keeps the lock for as long as it runs: only a dead holder makes it stale.
-    m_lock.setStaleLockTime(0);
 }
 
 SingleInstance::~SingleInstance()
@@ -101,28 +99,30 @@ SingleInstance::Role SingleInstance::claim(const QUrl& url, int timeoutMs)
 
     const QDeadlineTimer deadline(timeoutMs);
     while (true) {
-        if (m_lock.tryLock(0)) {
+        const InstanceLock::Outcome locking = m_lock.tryLock();
+        if (locking == InstanceLock::Outcome::held) {
             becomeInstance(url);
             return Role::instance;
         }
-        const qsizetype size = encodedInstanceMessage(url).size() - headerSize;
-        if (m_lock.error() == QLockFile::LockFailedError && size > maximumMessageSize) {
-            // The instance would drop it, however often it were sent.
-            qCWarning(lcApp) << "The URL is" << size << "bytes long, more than the" << maximumMessageSize
-                             << "bytes a running Tessvale accepts";
-            return Role::refused;
-        }
-        if (m_lock.error() != QLockFile::LockFailedError) {
+        if (locking == InstanceLock::Outcome::unusable) {
             // Without a usable lock there is no telling whether another instance runs; running is
             // better than never starting.
-            qCWarning(lcApp) << "Could not take the single-instance lock in" << m_folder << "; running without one";
+            qCWarning(lcApp).noquote() << "Could not take the single-instance lock:" << m_lock.failure()
+                                       << "; running without one";
             m_isInstance = true;
             if (!url.isEmpty())
                 QMetaObject::invokeMethod(
                     this, [this, url] { emit urlReceived(url); }, Qt::QueuedConnection);
             return Role::instance;
         }
-        // Another process holds the lock. It may still be starting, or just have died: try again
+        const qsizetype size = encodedInstanceMessage(url).size() - headerSize;
+        if (size > maximumMessageSize) {
+            // The instance would drop it, however often it were sent.
+            qCWarning(lcApp) << "The URL is" << size << "bytes long, more than the" << maximumMessageSize
+                             << "bytes a running Tessvale accepts";
+            return Role::refused;
+        }
+        // A live process holds the lock. It may still be starting, or be about to quit: try again
         // until the deadline.
         switch (forward(url, remainingMs(deadline))) {
         case Delivery::delivered:

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QLockFile>
 #include <QObject>
 #include <QStringList>
 #include <QUrl>
 
+#include "instance/InstanceLock.h"
 #include "instance/InstanceMessage.h"
 
 class QLocalServer;
@@ -68,7 +68,7 @@ private:
     void logDroppedUnlogged();
 
     QString m_folder;
-    QLockFile m_lock;
+    InstanceLock m_lock;
     QLocalServer* m_server = nullptr;
     bool m_isInstance = false;
     // Since the current logging window began.

@@ -8,8 +8,7 @@
 #include <QStringDecoder>
 #include <QTextBoundaryFinder>
 
-#include <qcoro/qcoronetworkreply.h>
-
+#include "async/OneShot.h"
 #include "base/ApiKeyMatcher.h"
 #include "base/Logging.h"
 #include "cloud/CloudClientError.h"
@@ -222,7 +221,14 @@ QCoro::Task<CloudAPIClient::Reply> CloudAPIClient::perform(Request request) cons
         raw->abort();
     });
 
-    co_await qCoro(raw).waitForFinished();
+    // The wait ends when the reply goes with its network session too (at quit), or this frame and
+    // everything it holds would never be freed.
+    OneShot<> ended;
+    QObject::connect(raw, &QNetworkReply::finished, raw, [ended]() mutable { ended.resolve(); });
+    QObject::connect(raw, &QObject::destroyed, [ended]() mutable { ended.resolve(); });
+    if (raw->isFinished())
+        ended.resolve();
+    co_await ended;
     if (!guard.reply)
         throw CloudTransportError(CloudTransportError::Code::cancelled, QStringLiteral("The request was cancelled."));
 

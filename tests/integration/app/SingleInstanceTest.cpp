@@ -11,9 +11,13 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -22,6 +26,7 @@
 #include "support/async/EventLoopWaits.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -227,6 +232,89 @@ TEST(SingleInstance, RecoversFromACrashedInstanceAndDropsBadInput)
     EXPECT_TRUE(forwards(startHelper(folder.path(), QStringLiteral("tessvale://auth/callback?code=later"))));
     ASSERT_EQ(urls.size(), 2);
     EXPECT_EQ(urls.at(0).at(0).toUrl(), QUrl(QString::fromLatin1(url)));
+}
+
+// Whatever a dead holder or another program left where the lock belongs, the next start becomes the
+// instance at once, and never writes through a symlink.
+TEST(SingleInstance, ALockNobodyHoldsIsTakenOverWhateverItHolds)
+{
+    const QByteArray host = QSysInfo::machineHostName().toUtf8();
+    struct Variant
+    {
+        const char* name;
+        QByteArray contents; // of a regular file
+        enum { file, symlink, directory } kind = file;
+    };
+    const Variant variants[] = {
+        { "empty", "" },
+        { "junk", "\xff\xfe\x01 junk\n\n\n\n" },
+        { "another host", "4242\nTessvale\nanother-host.example\n" },
+        { "pid 0", "0\nTessvale\n" + host + "\n" },
+        // Running, but not this user's to identify.
+        { "a live pid of another program", "1\nTessvale\n" + host + "\n" },
+        { "a dangling symlink", "nowhere", Variant::symlink },
+        { "a symlink to another file", "victim", Variant::symlink },
+        { "a directory", {}, Variant::directory },
+    };
+    for (const Variant& variant : variants) {
+        SCOPED_TRACE(variant.name);
+        QTemporaryDir folder;
+        SingleInstance instance(folder.path());
+        const QByteArray lockPath = QFile::encodeName(instance.lockFilePath());
+        const QString victim = folder.filePath(QStringLiteral("victim"));
+        QFile victimFile(victim);
+        ASSERT_TRUE(victimFile.open(QIODevice::WriteOnly));
+        victimFile.write("untouched");
+        victimFile.close();
+        switch (variant.kind) {
+        case Variant::file: {
+            QFile lock(instance.lockFilePath());
+            ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+            lock.write(variant.contents);
+            break;
+        }
+        case Variant::symlink:
+            ASSERT_EQ(::symlink(folder.filePath(QString::fromLatin1(variant.contents)).toUtf8().constData(),
+                          lockPath.constData()),
+                0);
+            break;
+        case Variant::directory:
+            ASSERT_EQ(::mkdir(lockPath.constData(), 0700), 0);
+            break;
+        }
+
+        const SingleInstance::Role role = instance.claim();
+        EXPECT_EQ(role, SingleInstance::Role::instance);
+        if (role != SingleInstance::Role::instance)
+            continue;
+        EXPECT_TRUE(forwards(startHelper(folder.path())));
+        EXPECT_TRUE(QFileInfo(instance.lockFilePath()).isFile() && !QFileInfo(instance.lockFilePath()).isSymLink());
+        EXPECT_FALSE(QFile::exists(folder.filePath(QStringLiteral("nowhere"))));
+        ASSERT_TRUE(victimFile.open(QIODevice::ReadOnly));
+        EXPECT_EQ(victimFile.readAll(), "untouched");
+    }
+}
+
+// An instance of an older version holds a Qt lock file: a start finds it through its socket.
+TEST(SingleInstance, AnOlderInstanceHoldingAQtLockFileIsFoundThroughItsSocket)
+{
+    QTemporaryDir folder;
+    const SingleInstance paths(folder.path());
+    QLockFile older(paths.lockFilePath());
+    ASSERT_TRUE(older.tryLock(0));
+    QLocalServer server;
+    ASSERT_TRUE(server.listen(paths.socketPath()));
+    QObject::connect(&server, &QLocalServer::newConnection, [&] {
+        QLocalSocket* socket = server.nextPendingConnection();
+        QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket] {
+            socket->readAll();
+            socket->putChar('\x06');
+            socket->disconnectFromServer();
+        });
+    });
+    EXPECT_TRUE(forwards(startHelper(folder.path())));
+    server.close();
+    EXPECT_EQ(roleOf(startHelper(folder.path(), {}, 500)), "failed");
 }
 
 TEST(SingleInstance, AUrlTooLargeToForwardIsRefusedAtOnceAndNeverSent)

@@ -18,6 +18,7 @@
 #include "cloud/CloudAPIClient.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
+#include "support/async/EventLoopWaits.h"
 #include "support/async/TaskRunner.h"
 #include "support/cloud/FakeCloudFixture.h"
 
@@ -370,6 +371,20 @@ TEST_F(CloudAPIClientTest, HangingServerHitsTheRequestTimeOut)
     EXPECT_EQ(error.code(), CloudTransportError::Code::timedOut);
     EXPECT_LT(timer.elapsed(), 3000);
     EXPECT_EQ(server().requests().size(), 1);
+}
+
+// A request still waiting when its network session goes (at quit) ends as cancelled, and so frees
+// everything it holds.
+TEST_F(CloudAPIClientTest, ARequestEndsWhenItsNetworkSessionGoes)
+{
+    server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::hang());
+    auto outcome = std::make_shared<TaskOutcome<ClientMeResponse>>();
+    auto running = captureTask(client().fetchMe(origin(), key()), outcome);
+    ASSERT_TRUE(waitUntil([&] { return server().requests().size() == 1; }));
+    m_network.reset();
+    ASSERT_TRUE(outcome->done);
+    const CloudTransportError error = transportErrorOf([&] { std::rethrow_exception(outcome->error); });
+    EXPECT_EQ(error.code(), CloudTransportError::Code::cancelled);
 }
 
 TEST_F(CloudAPIClientTest, DroppedConnectionIsATransportFailure)

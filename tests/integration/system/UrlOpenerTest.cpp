@@ -52,9 +52,10 @@ protected:
         return *m_opener;
     }
 
-    QString opened()
+    // What the stub in folder (the stubs' own when empty) recorded.
+    QString opened(const QString& folder = {})
     {
-        QFile file(m_bin.filePath(QStringLiteral("opened")));
+        QFile file(QDir(folder.isEmpty() ? m_bin.path() : folder).filePath(QStringLiteral("opened")));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
@@ -67,23 +68,27 @@ protected:
 
 } // namespace
 
-TEST(UrlOpenerCommands, BrowserEntriesComeFirstWithTheAddressInPlaceOfPercentS)
+TEST(UrlOpenerCommands, WithoutBrowserEntriesTheDesktopsOpenerOpens)
 {
     const QString address = kPage.toString(QUrl::FullyEncoded);
-    EXPECT_EQ(XdgUrlOpener::commandsFor(kPage, QString()), QList<QStringList>({ { "xdg-open", address } }));
-    EXPECT_EQ(XdgUrlOpener::commandsFor(kPage, QStringLiteral(" firefox  --new-tab::open -a 'My Browser' %s ")),
-        QList<QStringList>({ { "firefox", "--new-tab", address }, { "open", "-a", "'My", "Browser'", address } }));
+    const QList<BrowserCommand> desktop { { { "xdg-open", address }, {} } };
+    EXPECT_EQ(XdgUrlOpener::commandsFor(kPage, QString()), desktop);
+    EXPECT_EQ(XdgUrlOpener::commandsFor(kPage, QStringLiteral(" : ")), desktop);
 }
 
-// BROWSER wins over the desktop's failing opener; an entry that cannot start gives way to the next.
+// BROWSER wins over the desktop's failing opener; an entry that cannot start gives way to the next,
+// and a quoted path with a space in it starts.
 TEST_F(UrlOpenerTest, BrowserCommandsAreTriedInTurn)
 {
     ASSERT_TRUE(tessvale::testing::writeFailingXfceOpener(m_bin.path()));
-    ASSERT_TRUE(tessvale::testing::writeScript(m_bin.path(), "recording-browser", kRecordingBrowser));
+    const QString folder = m_bin.filePath(QStringLiteral("My Browser"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(tessvale::testing::writeScript(folder, "recording-browser", kRecordingBrowser));
     const UrlOpenResult result
-        = runTask(opener("no-such-browser-anywhere:recording-browser --new-window %s").open(kPage, {}));
+        = runTask(opener("no-such-browser-anywhere:'unterminated:\"" + folder + "/recording-browser\" --new-window %s")
+                      .open(kPage, {}));
     EXPECT_TRUE(result.opened) << result.failure.toStdString();
-    EXPECT_EQ(opened(), "--new-window\n" + kPage.toString(QUrl::FullyEncoded) + "\n");
+    EXPECT_EQ(opened(folder), "--new-window\n" + kPage.toString(QUrl::FullyEncoded) + "\n");
 }
 
 // Without BROWSER, xdg-open defers to XFCE's opener, whose failure is the result, with the reasons.

@@ -16,7 +16,6 @@ extern "C" {
 #include <unistd.h>
 
 #include <QPointer>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include "async/OneShot.h"
@@ -127,28 +126,12 @@ XdgUrlOpener::~XdgUrlOpener()
     m_lifetime.cancel();
 }
 
-QList<QStringList> XdgUrlOpener::commandsFor(const QUrl& url, const QString& browserVariable)
+QList<BrowserCommand> XdgUrlOpener::commandsFor(const QUrl& url, const QString& browserVariable)
 {
     const QString address = url.toString(QUrl::FullyEncoded);
-    static const QRegularExpression whiteSpace(QStringLiteral("\\s+"));
-    QList<QStringList> commands;
-    for (const QString& entry : browserVariable.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
-        QStringList words = entry.split(whiteSpace, Qt::SkipEmptyParts);
-        if (words.isEmpty())
-            continue;
-        bool placed = false;
-        for (QString& word : words) {
-            if (word.contains(QLatin1String("%s"))) {
-                word.replace(QLatin1String("%s"), address);
-                placed = true;
-            }
-        }
-        if (!placed)
-            words.append(address);
-        commands.append(words);
-    }
+    QList<BrowserCommand> commands = browserCommands(browserVariable, address);
     if (commands.isEmpty())
-        commands.append({ QStringLiteral("xdg-open"), address });
+        commands.append({ { QStringLiteral("xdg-open"), address }, {} });
     return commands;
 }
 
@@ -158,13 +141,18 @@ QCoro::Task<UrlOpenResult> XdgUrlOpener::open(QUrl url, CancelToken token)
     const CancelToken bound = m_lifetime.token().combinedWith(token);
     const QString browser = m_environment.browserVariable();
     QStringList failures;
-    for (const QStringList& command : commandsFor(url, browser)) {
-        QCoro::Task<UrlOpenResult> running = run(command, bound);
+    for (const BrowserCommand& command : commandsFor(url, browser)) {
+        if (!command.failure.isEmpty()) {
+            qCWarning(lcPlatform).noquote() << "Could not open a" << url.scheme() << "URL:" << command.failure;
+            failures.append(command.failure);
+            continue;
+        }
+        QCoro::Task<UrlOpenResult> running = run(command.words, bound);
         UrlOpenResult result = co_await std::move(running);
         if (!self)
             throw CancelledError();
         if (result.opened) {
-            qCInfo(lcPlatform).noquote() << "Opened a" << url.scheme() << "URL with" << command.first();
+            qCInfo(lcPlatform).noquote() << "Opened a" << url.scheme() << "URL with" << command.words.first();
             co_return result;
         }
         qCWarning(lcPlatform).noquote() << "Could not open a" << url.scheme() << "URL:" << result.failure;

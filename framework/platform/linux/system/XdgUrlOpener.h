@@ -10,6 +10,7 @@
 
 #include "async/Sleeper.h"
 #include "platform/system/UrlOpener.h"
+#include "system/BrowserCommands.h"
 
 namespace tessvale {
 
@@ -35,9 +36,9 @@ public:
 
     QCoro::Task<UrlOpenResult> open(QUrl url, CancelToken token) override;
 
-    // The commands tried in order: each entry of browserVariable (colon-separated, split into words
-    // at white space, "%s" replaced by the URL or else the URL appended), or xdg-open when it names none.
-    static QList<QStringList> commandsFor(const QUrl& url, const QString& browserVariable);
+    // The commands tried in order: each entry of browserVariable (browserCommands()), or xdg-open
+    // when it names none.
+    static QList<BrowserCommand> commandsFor(const QUrl& url, const QString& browserVariable);
 
 private:
     QCoro::Task<UrlOpenResult> run(QStringList command, CancelToken token);
