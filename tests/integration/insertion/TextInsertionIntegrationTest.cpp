@@ -174,22 +174,28 @@ TEST_F(DesktopTest, PasteLeavesEmptySelectionsEmpty)
     EXPECT_TRUE(clipboard->text(QClipboard::Selection).isEmpty());
 }
 
-TEST_F(DesktopTest, AClipboardOwnerThatNeverAnswersKeepsItsClipboardAndTheTextIsTyped)
+TEST_F(DesktopTest, AClipboardOwnerThatNeverAnswersOrNeverStopsKeepsItsClipboardAndTheTextIsTyped)
 {
-    DesktopProcess owner;
-    ASSERT_TRUE(owner.start(helperProgramPath(QStringLiteral("tessvale-selection-owner")),
-        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--silent"), QStringLiteral("TARGETS") }));
-    ASSERT_TRUE(waitUntil([&] { return owner.process().readAllStandardOutput().startsWith("READY"); }));
-    TextTargetProcess target;
-    ASSERT_TRUE(target.start());
-    auto service = makeService({ Driver::pasteboard, Driver::unicodeTyping });
-    const TextInsertionResult result
-        = run(service->insert(QStringLiteral("dictated"), false, true, false, captureTextField(target.processId())));
-    EXPECT_EQ(result.driver, Driver::unicodeTyping);
-    EXPECT_EQ(target.waitForText(QStringLiteral("dictated")), QStringLiteral("dictated"));
-    // The owner quits when it loses the clipboard.
-    QCoreApplication::processEvents();
-    EXPECT_EQ(owner.process().state(), QProcess::Running);
+    const QStringList owners[] = {
+        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--silent"), QStringLiteral("TARGETS") },
+        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--endless"), QStringLiteral("1048576") },
+    };
+    for (const QStringList& arguments : owners) {
+        SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
+        DesktopProcess owner;
+        ASSERT_TRUE(owner.start(helperProgramPath(QStringLiteral("tessvale-selection-owner")), arguments));
+        ASSERT_TRUE(owner.waitForReadyLine());
+        TextTargetProcess target;
+        ASSERT_TRUE(target.start());
+        auto service = makeService({ Driver::pasteboard, Driver::unicodeTyping });
+        const TextInsertionResult result = run(
+            service->insert(QStringLiteral("dictated"), false, true, false, captureTextField(target.processId())));
+        EXPECT_EQ(result.driver, Driver::unicodeTyping);
+        EXPECT_EQ(target.waitForText(QStringLiteral("dictated")), QStringLiteral("dictated"));
+        // The owner quits when it loses the clipboard.
+        QCoreApplication::processEvents();
+        EXPECT_EQ(owner.process().state(), QProcess::Running);
+    }
 }
 
 TEST_F(DesktopTest, TargetThatEndedFailsWithUnableToRestoreFocusAndLeavesTheOtherWindowAlone)
