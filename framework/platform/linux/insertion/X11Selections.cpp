@@ -21,6 +21,8 @@ using Clock = std::chrono::steady_clock;
 
 // Events handled per drain; the rest wait for the next one.
 constexpr int maxEventsPerDrain = 256;
+// The most one request reads of a property, so a large one cannot hold us past the deadline.
+constexpr qsizetype maxReadBytes = 1024 * 1024;
 
 Atom selectionAtom(Display* display, ClipboardSelection selection)
 {
@@ -186,41 +188,63 @@ X11Selections::Converted X11Selections::convert(
     int format = 0;
     while (true) {
         Atom actualType = None;
-        unsigned long count = 0;
-        unsigned long after = 0;
-        unsigned char* bytes = nullptr;
-        m_propertyChanged = false;
-        // Reading deletes the property (when read whole), which asks an incremental owner for its next
-        // piece. No more is asked for than may still be kept.
-        const long length = static_cast<long>((transfer.room() + 3) / 4);
-        if (XGetWindowProperty(display, m_requestor, m_property, 0, length, True, AnyPropertyType, &actualType, &format,
-                &count, &after, &bytes)
-            != Success) {
-            renewRequestor();
-            return { Answer::unfinished };
-        }
         QByteArray piece;
-        if (bytes) {
-            // Xlib hands 32-bit items over as longs.
-            if (format == 32) {
-                for (unsigned long i = 0; i < count; ++i) {
-                    const auto item = static_cast<quint32>(reinterpret_cast<unsigned long*>(bytes)[i]);
-                    piece.append(reinterpret_cast<const char*>(&item), sizeof item);
-                }
-            } else if (format == 8 || format == 16) {
-                piece = QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count * (format / 8)));
+        bool moreLeft = false;
+        m_propertyChanged = false;
+        // In bounded reads, the deadline checked between them; no more than may still be kept.
+        for (long offset = 0;;) {
+            unsigned long count = 0;
+            unsigned long after = 0;
+            unsigned char* bytes = nullptr;
+            const long length
+                = static_cast<long>(std::min<qsizetype>(maxReadBytes, transfer.room() - piece.size() + 3) / 4);
+            if (XGetWindowProperty(display, m_requestor, m_property, offset, length, False, AnyPropertyType,
+                    &actualType, &format, &count, &after, &bytes)
+                != Success) {
+                renewRequestor();
+                return { Answer::unfinished };
             }
-            XFree(bytes);
+            const qsizetype before = piece.size();
+            if (bytes) {
+                // Xlib hands 32-bit items over as longs.
+                if (format == 32) {
+                    for (unsigned long i = 0; i < count; ++i) {
+                        const auto item = static_cast<quint32>(reinterpret_cast<unsigned long*>(bytes)[i]);
+                        piece.append(reinterpret_cast<const char*>(&item), sizeof item);
+                    }
+                } else if (format == 8 || format == 16) {
+                    piece.append(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count * (format / 8)));
+                }
+                XFree(bytes);
+            }
+            if (after == 0)
+                break;
+            if (piece.size() >= transfer.room() || piece.size() == before) {
+                moreLeft = true;
+                break;
+            }
+            if (Clock::now() >= deadline) {
+                renewRequestor();
+                return { Answer::unfinished };
+            }
+            offset += static_cast<long>((piece.size() - before) / 4);
         }
-        switch (transfer.receive(actualType == incremental && !transfer.isIncremental(), piece, after > 0)) {
-        case SelectionTransfer::State::done:
-            return { Answer::data, transfer.data(), format };
-        case SelectionTransfer::State::tooLarge:
-            qCInfo(lcTextInsertion) << "selection larger than" << maxSelectionBytes << "bytes in all; not read whole";
-            renewRequestor();
-            return { Answer::unfinished };
-        case SelectionTransfer::State::receiving:
-            break;
+        // Deleting it asks an incremental owner for its next piece.
+        XDeleteProperty(display, m_requestor, m_property);
+        // No property at all is not a piece (the notice was of an earlier change).
+        const bool absent = actualType == None && transfer.isIncremental();
+        if (!absent) {
+            switch (transfer.receive(actualType == incremental && !transfer.isIncremental(), piece, moreLeft)) {
+            case SelectionTransfer::State::done:
+                return { Answer::data, transfer.data(), format };
+            case SelectionTransfer::State::tooLarge:
+                qCInfo(lcTextInsertion) << "selection larger than" << maxSelectionBytes
+                                        << "bytes in all; not read whole";
+                renewRequestor();
+                return { Answer::unfinished };
+            case SelectionTransfer::State::receiving:
+                break;
+            }
         }
         if (!waitForEvent(deadline, [this] { return m_propertyChanged; })) {
             renewRequestor();
