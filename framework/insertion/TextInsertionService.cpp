@@ -334,6 +334,9 @@ SavedSelections saveSelections(Clipboard& clipboard)
         saved.clipboard = makePasteboardSnapshot(clipboardReading.items);
         saved.primary = makePasteboardSnapshot(primaryReading.items);
         saved.complete = clipboardReading.complete && primaryReading.complete;
+        // Not read whole is not pasted over whatever the owners did meanwhile: no time for another read.
+        if (!saved.complete)
+            return saved;
         if (clipboard.ownerChangeCount(ClipboardSelection::clipboard) == clipboardOwner
             && clipboard.ownerChangeCount(ClipboardSelection::primary) == primaryOwner)
             return saved;

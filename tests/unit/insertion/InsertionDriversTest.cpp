@@ -173,6 +173,23 @@ TEST_F(PasteboardDriverTest, AClipboardNotReadWholeIsNeverPastedOverWhenItIsToCo
     }
 }
 
+TEST_F(PasteboardDriverTest, AClipboardNotReadWholeIsReadOnceEvenWhenItsOwnerKeepsChanging)
+{
+    // Each read of an owner that does not hand everything over may take the whole time limit.
+    hooks.enabledDrivers = QList<Driver> { Driver::pasteboard, Driver::unicodeTyping };
+    clipboard->clipboard.readIncomplete = true;
+    int reads = 0;
+    clipboard->onRead = [this, &reads](ClipboardSelection selection) {
+        ++reads;
+        clipboard->copyByUser(selection, QStringLiteral("churn"));
+    };
+    auto outcome = start(QStringLiteral("dictated"));
+    runUntilDone(outcome);
+    ASSERT_TRUE(outcome->result);
+    EXPECT_EQ(outcome->result->driver, Driver::unicodeTyping);
+    EXPECT_EQ(reads, 2) << "one read of each selection";
+}
+
 TEST_F(PasteboardDriverTest, WaitsForHeldModifiersToBeReleased)
 {
     injector->heldSequence = { { QStringLiteral("Control_L") }, { QStringLiteral("Control_L") }, {} };
