@@ -249,6 +249,8 @@ set(TESSVALE_BACKEND_SOURCES
   platform/linux/focus/EwmhWindowSystem.h
   platform/linux/insertion/QtClipboard.cpp
   platform/linux/insertion/QtClipboard.h
+  platform/linux/insertion/SelectionTransfer.cpp
+  platform/linux/insertion/SelectionTransfer.h
   platform/linux/insertion/X11Selections.cpp
   platform/linux/insertion/X11Selections.h
   platform/linux/insertion/X11SpareKeycodes.cpp

@@ -50,6 +50,7 @@ bool shouldReport(const TextInsertionError& error)
     case TextInsertionError::transcriptNotDelivered:
     case TextInsertionError::transcriptPartlyInserted:
     case TextInsertionError::clipboardUnreadable:
+    case TextInsertionError::pasteNotTaken:
         return false;
     }
     return true;

@@ -131,6 +131,9 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
             || errorCase == TextInsertionError::clipboardUnreadable) {
             // Nothing of ours reached the target, so inserting again is safe.
             retry = PendingInsertionRetry { sessionID, text, target };
+        } else if (errorCase == TextInsertionError::pasteNotTaken) {
+            // Not known to have arrived: kept for a retry the user decides on, having seen the field.
+            retry = PendingInsertionRetry { sessionID, text, target };
         }
         // Any other failure offers no retry; a partial insertion in particular would insert its
         // beginning twice. Its text stays the latest transcript, for copying.

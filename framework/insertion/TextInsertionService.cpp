@@ -374,6 +374,9 @@ SavedSelections saveSelections(Clipboard& clipboard)
         saved.clipboard = makePasteboardSnapshot(clipboardReading.items);
         saved.primary = makePasteboardSnapshot(primaryReading.items);
         saved.complete = clipboardReading.complete && primaryReading.complete;
+        // Not read whole is not pasted over whatever the owners did meanwhile: no time for another read.
+        if (!saved.complete)
+            return saved;
         if (clipboard.ownerChangeCount(ClipboardSelection::clipboard) == clipboardOwner
             && clipboard.ownerChangeCount(ClipboardSelection::primary) == primaryOwner)
             return saved;
@@ -410,14 +413,15 @@ enum class PasteFetch {
     lost,
 };
 
-// Waits until the target fetched the text and the restore delay passed, or until the cap.
-QCoro::Task<PasteFetch> waitForFetch(
-    std::shared_ptr<Clipboard> clipboard, Sleeper* sleeper, std::shared_ptr<bool> fetched, CancelToken token)
+// Waits until the paste fetched the text and, when the clipboard is to come back, the restore delay
+// passed; or until the cap.
+QCoro::Task<PasteFetch> waitForFetch(std::shared_ptr<Clipboard> clipboard, Sleeper* sleeper,
+    std::shared_ptr<bool> fetched, bool restoreClipboard, CancelToken token)
 {
     const MonotonicTime pastedAt = sleeper->now();
     while (true) {
         const Duration elapsed = sleeper->now() - pastedAt;
-        if (*fetched && elapsed >= TextInsertionService::pasteboardRestoreDelay)
+        if (*fetched && (!restoreClipboard || elapsed >= TextInsertionService::pasteboardRestoreDelay))
             co_return PasteFetch::fetched;
         if (!*fetched && !clipboard->holdsOurText(ClipboardSelection::clipboard)
             && !clipboard->holdsOurText(ClipboardSelection::primary))
@@ -481,9 +485,15 @@ QCoro::Task<> TextInsertionService::insertWithPasteboard(QString text, bool rest
                                              .arg(saved.clipboard.size())
                                              .arg(characterCount(text));
 
-    // Terminals paste PRIMARY on the paste key, most toolkits CLIPBOARD: offer the text on both.
+    // Terminals paste PRIMARY on the paste key, most toolkits CLIPBOARD: offer the text on both. The
+    // paste is the focused application's request for text after the key, on whichever of the two its
+    // key reads; a clipboard manager copying what we offer, or the application looking at the new
+    // owner's formats, is not.
     auto fetched = std::make_shared<bool>(false);
-    clipboard->setFetchObserver([fetched](ClipboardSelection) { *fetched = true; });
+    clipboard->setFetchObserver([fetched](const ClipboardFetch& fetch) {
+        if (fetch.text && fetch.byPasteTarget)
+            *fetched = true;
+    });
     const bool written = clipboard->writeText(ClipboardSelection::clipboard, text)
         && clipboard->writeText(ClipboardSelection::primary, text);
     if (!written) {
@@ -495,18 +505,15 @@ QCoro::Task<> TextInsertionService::insertWithPasteboard(QString text, bool rest
     qCInfo(lcTextInsertion) << "pasteboard populated with dictation text";
 
     PasteFetch fetch = PasteFetch::fetched;
-    bool lostBeforeFetch = false;
     try {
         // A cancelled insertion sends no key after its cancellation.
         token.throwIfCancelled();
+        clipboard->notePasteKey();
         m_hooks.pasteCommandEmitter();
         qCInfo(lcTextInsertion) << "pasteboard paste emitted";
-        if (restoreClipboard) {
-            // The paste is already on its way: restoring before the target fetched the text would paste
-            // the user's own clipboard instead, so only the service going away cuts this wait short.
-            fetch = co_await waitForFetch(clipboard, sleeper, fetched, lifetime);
-            lostBeforeFetch = fetch != PasteFetch::fetched && !holdsOurTextEverywhere(*clipboard);
-        }
+        // The paste is already on its way: restoring before the target fetched the text would paste
+        // the user's own clipboard instead, so only the service going away cuts this wait short.
+        fetch = co_await waitForFetch(clipboard, sleeper, fetched, restoreClipboard, lifetime);
     } catch (...) {
         clipboard->setFetchObserver({});
         if (restoreClipboard)
@@ -514,15 +521,19 @@ QCoro::Task<> TextInsertionService::insertWithPasteboard(QString text, bool rest
         throw;
     }
     clipboard->setFetchObserver({});
-    if (!restoreClipboard)
-        co_return;
-    if (fetch == PasteFetch::notFetched)
-        qCInfo(lcTextInsertion) << "pasteboard not fetched before the cap; restoring";
-    restoreSelections(*clipboard, saved);
-    qCInfo(lcTextInsertion).noquote()
-        << QStringLiteral("pasteboard restore completed restoredItemCount=%1").arg(saved.clipboard.size());
+    // A copy made meanwhile is what the target pasted, if it pasted.
+    const bool lostBeforeFetch = fetch != PasteFetch::fetched && !holdsOurTextEverywhere(*clipboard);
+    if (fetch == PasteFetch::notFetched && !lostBeforeFetch) {
+        // The paste may still come: the user's own clipboard put back now would be pasted in its place.
+        qCWarning(lcTextInsertion) << "pasteboard not fetched by the paste before the cap; transcript left on it";
+        throw TextInsertionError(TextInsertionError::pasteNotTaken);
+    }
+    if (restoreClipboard) {
+        restoreSelections(*clipboard, saved);
+        qCInfo(lcTextInsertion).noquote()
+            << QStringLiteral("pasteboard restore completed restoredItemCount=%1").arg(saved.clipboard.size());
+    }
     if (lostBeforeFetch) {
-        // What the target pasted, if anything, was the newer copy.
         qCWarning(lcTextInsertion) << "pasteboard taken over before the target fetched the text";
         throw TextInsertionError(TextInsertionError::transcriptNotDelivered);
     }

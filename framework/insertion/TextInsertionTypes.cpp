@@ -48,7 +48,7 @@ TextInsertionError TextInsertionError::partlyInserted(qsizetype insertedCharacte
 
 bool TextInsertionError::mayHaveChangedTarget() const
 {
-    return m_case == transcriptNotDelivered || m_case == transcriptPartlyInserted;
+    return m_case == transcriptNotDelivered || m_case == transcriptPartlyInserted || m_case == pasteNotTaken;
 }
 
 QString TextInsertionError::errorDescription() const
@@ -83,6 +83,10 @@ QString TextInsertionError::errorDescription() const
     case clipboardUnreadable:
         return QStringLiteral("The transcript was not pasted: the application that owns the clipboard did not hand "
                               "over its contents in time, and pasting would have lost them.");
+    case pasteNotTaken:
+        return QStringLiteral("The application did not take the paste (Shift+Insert) in time, so the transcript may "
+                              "not have arrived. It is on the clipboard now: check the field and paste it if it is "
+                              "missing.");
     }
     return {};
 }

@@ -52,6 +52,9 @@ public:
         // The clipboard's owner did not hand over all it holds in time: pasting would lose it, so
         // nothing was pasted.
         clipboardUnreadable,
+        // The paste key went out, but the application did not ask for the text in time; it may
+        // still, so the transcript stays on the clipboard.
+        pasteNotTaken,
     };
     using enum Case;
 

@@ -44,6 +44,19 @@ struct ClipboardWriteEntry
     QVariant value; // QByteArray for data, QString for a string, anything else a property list
 };
 
+// A request another application made for the text we offer.
+struct ClipboardFetch
+{
+    ClipboardSelection selection = ClipboardSelection::clipboard;
+    // For a form of plain text, not the list of formats, a timestamp or the like.
+    bool text = false;
+    // Made after the last notePasteKey() by the application that had the keyboard focus then, the
+    // one the paste key goes to; not by another (a clipboard manager), nor before (a reaction to
+    // the owner's change). Where the display cannot tell applications apart, every request made
+    // after notePasteKey() counts.
+    bool byPasteTarget = false;
+};
+
 // The system selections (CLIPBOARD and PRIMARY on X11). Used from the main thread only; the event
 // loop must keep running while other applications fetch what we offer.
 class Clipboard
@@ -67,8 +80,11 @@ public:
     // Puts items back (one item per entry list); an empty list leaves the selection empty.
     virtual void restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items) = 0;
 
-    // Called each time another application fetches the text of our last writeText.
-    virtual void setFetchObserver(std::function<void(ClipboardSelection)> observer) = 0;
+    // Called right before the paste key goes out (see ClipboardFetch::byPasteTarget).
+    virtual void notePasteKey() = 0;
+
+    // Called each time another application asks for what our last writeText offers.
+    virtual void setFetchObserver(std::function<void(const ClipboardFetch&)> observer) = 0;
 };
 
 } // namespace tessvale

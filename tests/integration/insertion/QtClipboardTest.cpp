@@ -136,6 +136,29 @@ TEST_F(QtClipboardTest, SnapshotOfAnOwnerThatLeavesFormatsUnansweredEndsInTimeWi
     EXPECT_EQ(items[0].types[1].data, QByteArray("<b>copied</b>"));
 }
 
+TEST_F(QtClipboardTest, SnapshotOfAnOwnerThatNeverStopsSendingEndsAtItsLimitAndIsNotWhole)
+{
+    DesktopProcess owner;
+    ASSERT_TRUE(startOwner(owner,
+        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--html"), QStringLiteral("<b>c</b>"),
+            QStringLiteral("--endless"), QStringLiteral("262144") }));
+    // Twice: what the owner goes on sending after the first read gave up must not reach the second.
+    for (int read = 0; read < 2; ++read) {
+        QElapsedTimer timer;
+        timer.start();
+        const ClipboardReading reading = clipboard.read(ClipboardSelection::clipboard);
+        // Not a measure (bench/insertion has it): without its deadline the read never ends.
+        EXPECT_LT(timer.elapsed(), 5000);
+        EXPECT_FALSE(reading.complete);
+        for (const ClipboardItemContent& item : reading.items)
+            for (const ClipboardTypeContent& content : item.types)
+                EXPECT_LE(content.data->size(), 16 * 1024 * 1024) << content.type.toStdString();
+    }
+    // Read, not taken: the owner quits when it loses the clipboard.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(owner.process().state(), QProcess::Running);
+}
+
 TEST_F(QtClipboardTest, RestoredClipboardListsEachTargetOnce)
 {
     DesktopProcess owner;

@@ -174,22 +174,56 @@ TEST_F(DesktopTest, PasteLeavesEmptySelectionsEmpty)
     EXPECT_TRUE(clipboard->text(QClipboard::Selection).isEmpty());
 }
 
-TEST_F(DesktopTest, AClipboardOwnerThatNeverAnswersKeepsItsClipboardAndTheTextIsTyped)
+TEST_F(DesktopTest, AClipboardOwnerThatNeverAnswersOrNeverStopsKeepsItsClipboardAndTheTextIsTyped)
 {
-    DesktopProcess owner;
-    ASSERT_TRUE(owner.start(helperProgramPath(QStringLiteral("tessvale-selection-owner")),
-        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--silent"), QStringLiteral("TARGETS") }));
-    ASSERT_TRUE(waitUntil([&] { return owner.process().readAllStandardOutput().startsWith("READY"); }));
-    TextTargetProcess target;
-    ASSERT_TRUE(target.start());
+    const QStringList owners[] = {
+        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--silent"), QStringLiteral("TARGETS") },
+        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--endless"), QStringLiteral("1048576") },
+    };
+    for (const QStringList& arguments : owners) {
+        SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
+        DesktopProcess owner;
+        ASSERT_TRUE(owner.start(helperProgramPath(QStringLiteral("tessvale-selection-owner")), arguments));
+        ASSERT_TRUE(owner.waitForReadyLine());
+        TextTargetProcess target;
+        ASSERT_TRUE(target.start());
+        auto service = makeService({ Driver::pasteboard, Driver::unicodeTyping });
+        const TextInsertionResult result = run(
+            service->insert(QStringLiteral("dictated"), false, true, false, captureTextField(target.processId())));
+        EXPECT_EQ(result.driver, Driver::unicodeTyping);
+        EXPECT_EQ(target.waitForText(QStringLiteral("dictated")), QStringLiteral("dictated"));
+        // The owner quits when it loses the clipboard.
+        QCoreApplication::processEvents();
+        EXPECT_EQ(owner.process().state(), QProcess::Running);
+    }
+}
+
+TEST_F(DesktopTest, APasteTheApplicationDoesNotTakeIsNoSuccessWhateverElseReadsTheClipboard)
+{
+    // Reads both selections each time their owner changes, as clipboard managers do.
+    DesktopProcess watcher;
+    ASSERT_TRUE(watcher.start(helperProgramPath(QStringLiteral("tessvale-clipboard-watcher")), {}));
+    ASSERT_TRUE(watcher.waitForReadyLine());
+    QGuiApplication::clipboard()->setText(QStringLiteral("previous clipboard"), QClipboard::Clipboard);
+    // A window with the keyboard focus that reads its keys but has no paste.
+    QTemporaryDir dir;
+    DesktopProcess target;
+    ASSERT_TRUE(target.start(helperProgramPath(QStringLiteral("tessvale-xlib-text-target")),
+        { QStringLiteral("--report"), dir.filePath(QStringLiteral("report.txt")) }));
+    ASSERT_TRUE(target.waitForReadyLine());
+    const auto captured = std::make_shared<const FocusedInsertionTarget>(
+        FocusedApplicationTarget { QStringLiteral("Target"), static_cast<qint32>(target.processId()) }, nullptr,
+        nullptr, std::nullopt, std::nullopt, false);
     auto service = makeService({ Driver::pasteboard, Driver::unicodeTyping });
-    const TextInsertionResult result
-        = run(service->insert(QStringLiteral("dictated"), false, true, false, captureTextField(target.processId())));
-    EXPECT_EQ(result.driver, Driver::unicodeTyping);
-    EXPECT_EQ(target.waitForText(QStringLiteral("dictated")), QStringLiteral("dictated"));
-    // The owner quits when it loses the clipboard.
-    QCoreApplication::processEvents();
-    EXPECT_EQ(owner.process().state(), QProcess::Running);
+    EXPECT_EQ(insertionError(*service, QStringLiteral("dictated"), captured), TextInsertionError::pasteNotTaken);
+    // The watcher did fetch the transcript: that was not the paste.
+    QByteArray seen;
+    EXPECT_TRUE(waitUntil([&] {
+        seen += watcher.process().readAllStandardOutput();
+        return seen.contains("READ CLIPBOARD 8\n") && seen.contains("READ PRIMARY 8\n");
+    })) << seen.toStdString();
+    // A late paste would get the transcript, not the user's clipboard.
+    EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard), QStringLiteral("dictated"));
 }
 
 TEST_F(DesktopTest, TargetThatEndedFailsWithUnableToRestoreFocusAndLeavesTheOtherWindowAlone)

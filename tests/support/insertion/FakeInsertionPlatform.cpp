@@ -28,7 +28,13 @@ ClipboardReading FakeClipboard::read(ClipboardSelection selection)
 void FakeClipboard::fetch(ClipboardSelection selection)
 {
     if (state(selection).ourText && observer)
-        observer(selection);
+        observer(ClipboardFetch { selection, true, true });
+}
+
+void FakeClipboard::fetchOnItsOwn(ClipboardSelection selection, bool text)
+{
+    if (state(selection).ourText && observer)
+        observer(ClipboardFetch { selection, text, false });
 }
 
 std::optional<QString> FakeClipboard::text(ClipboardSelection selection)

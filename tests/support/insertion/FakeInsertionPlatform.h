@@ -28,7 +28,8 @@ public:
 
     SelectionState clipboard;
     SelectionState primary;
-    std::function<void(ClipboardSelection)> observer;
+    std::function<void(const ClipboardFetch&)> observer;
+    int pasteKeysNoted = 0;
     // Called after each read(), before it returns (a copy landing mid-snapshot).
     std::function<void(ClipboardSelection)> onRead;
 
@@ -38,8 +39,10 @@ public:
     }
     // Another application (or the user) copies text.
     void copyByUser(ClipboardSelection selection, const QString& text);
-    // The target fetches our text.
+    // The target's paste fetches our text.
     void fetch(ClipboardSelection selection);
+    // A request that is not the paste's (TARGETS, a clipboard manager's copy, one made before the key).
+    void fetchOnItsOwn(ClipboardSelection selection, bool text);
     // The text now held, when it is plain text.
     std::optional<QString> text(ClipboardSelection selection);
 
@@ -48,7 +51,11 @@ public:
     quint64 ownerChangeCount(ClipboardSelection selection) override { return state(selection).ownerChanges; }
     bool holdsOurText(ClipboardSelection selection) override { return state(selection).ourText.has_value(); }
     void restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items) override;
-    void setFetchObserver(std::function<void(ClipboardSelection)> callback) override { observer = std::move(callback); }
+    void notePasteKey() override { ++pasteKeysNoted; }
+    void setFetchObserver(std::function<void(const ClipboardFetch&)> callback) override
+    {
+        observer = std::move(callback);
+    }
 };
 
 ClipboardItemContent plainTextItem(const QString& text);

@@ -94,6 +94,8 @@ TEST(CoordinatorInsertion, EachFailureDecidesOnRetryAndReportByItsKind)
         { errorOf(TextInsertionError(TextInsertionError::unableToRestoreFocus)), true, false },
         // The user's own copy went in instead of ours: ours can go in again.
         { errorOf(TextInsertionError(TextInsertionError::transcriptNotDelivered)), true, false },
+        // The application may paste it late: kept, for the user to retry having seen the field.
+        { errorOf(TextInsertionError(TextInsertionError::pasteNotTaken)), true, false },
         // A retry would insert the part that is in twice.
         { errorOf(TextInsertionError::partlyInserted(3, 10)), false, false },
         // Kept off an unreadable clipboard, and no other driver could insert it.

@@ -59,21 +59,45 @@ TEST_F(PasteboardDriverTest, OffersTextOnBothSelectionsAndRestoresAfterTheTarget
 
 TEST_F(PasteboardDriverTest, UnfetchedTextIsKeptUntilTheTwoSecondCap)
 {
+    injector->onPaste = {};
     clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("user clip"));
     auto outcome = start(QStringLiteral("dictated"));
     advance(1500ms);
     EXPECT_FALSE(outcome->done);
     clipboard->fetch(ClipboardSelection::primary); // a slow terminal fetches late
     advance(30ms);
-    EXPECT_TRUE(outcome->done);
+    EXPECT_TRUE(outcome->result);
     EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("user clip"));
+}
 
-    auto never = start(QStringLiteral("again"));
-    advance(1990ms);
-    EXPECT_FALSE(never->done);
-    advance(20ms);
-    EXPECT_TRUE(never->done);
-    EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("user clip"));
+TEST_F(PasteboardDriverTest, APasteNobodyTookByTheCapIsNoSuccessAndTheTranscriptStaysOnTheClipboard)
+{
+    hooks.enabledDrivers = QList<Driver> { Driver::pasteboard, Driver::unicodeTyping };
+    // Requests that are not the paste: the formats looked at, and a copy made by another application
+    // (a clipboard manager, or the application's own reading on the owner's change).
+    const std::function<void()> notThePaste[] = {
+        [] {},
+        [this] { clipboard->fetchOnItsOwn(ClipboardSelection::clipboard, false); },
+        [this] { clipboard->fetchOnItsOwn(ClipboardSelection::clipboard, true); },
+        [this] { clipboard->fetchOnItsOwn(ClipboardSelection::primary, true); },
+    };
+    for (const bool restore : { true, false }) {
+        for (size_t row = 0; row < std::size(notThePaste); ++row) {
+            SCOPED_TRACE(::testing::Message() << "row " << row << (restore ? " restoring" : ""));
+            clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("user clip"));
+            injector->events.clear();
+            injector->onPaste = notThePaste[row];
+            auto outcome = start(QStringLiteral("dictated"), nullptr, restore);
+            advance(1990ms);
+            EXPECT_FALSE(outcome->done);
+            runUntilDone(outcome);
+            EXPECT_EQ(outcome->errorCase(), TextInsertionError::pasteNotTaken);
+            EXPECT_EQ(injector->events, QStringList { QStringLiteral("paste") }) << "nothing typed after it";
+            // A late paste takes the transcript, never the user's own clipboard.
+            EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("dictated"));
+            EXPECT_EQ(clipboard->text(ClipboardSelection::primary), QStringLiteral("dictated"));
+        }
+    }
 }
 
 TEST_F(PasteboardDriverTest, WhatTheUserCopiedDuringTheWaitIsNotOverwritten)
@@ -98,12 +122,12 @@ TEST_F(PasteboardDriverTest, EmptySelectionsStayEmpty)
     EXPECT_EQ(clipboard->clipboard.restoreCount, 1);
 }
 
-TEST_F(PasteboardDriverTest, WithoutRestoreTheTextStaysAndNothingWaits)
+TEST_F(PasteboardDriverTest, WithoutRestoreTheTextStaysAndTheFetchEndsTheWait)
 {
     clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("old"));
     auto outcome = start(QStringLiteral("dictated"), nullptr, false);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(outcome->done);
+    EXPECT_TRUE(outcome->result);
     EXPECT_EQ(clipboard->text(ClipboardSelection::clipboard), QStringLiteral("dictated"));
     EXPECT_EQ(clipboard->clipboard.restoreCount, 0);
 }
@@ -149,6 +173,23 @@ TEST_F(PasteboardDriverTest, AClipboardNotReadWholeIsNeverPastedOverWhenItIsToCo
     }
 }
 
+TEST_F(PasteboardDriverTest, AClipboardNotReadWholeIsReadOnceEvenWhenItsOwnerKeepsChanging)
+{
+    // Each read of an owner that does not hand everything over may take the whole time limit.
+    hooks.enabledDrivers = QList<Driver> { Driver::pasteboard, Driver::unicodeTyping };
+    clipboard->clipboard.readIncomplete = true;
+    int reads = 0;
+    clipboard->onRead = [this, &reads](ClipboardSelection selection) {
+        ++reads;
+        clipboard->copyByUser(selection, QStringLiteral("churn"));
+    };
+    auto outcome = start(QStringLiteral("dictated"));
+    runUntilDone(outcome);
+    ASSERT_TRUE(outcome->result);
+    EXPECT_EQ(outcome->result->driver, Driver::unicodeTyping);
+    EXPECT_EQ(reads, 2) << "one read of each selection";
+}
+
 TEST_F(PasteboardDriverTest, WaitsForHeldModifiersToBeReleased)
 {
     injector->heldSequence = { { QStringLiteral("Control_L") }, { QStringLiteral("Control_L") }, {} };
@@ -179,6 +220,7 @@ TEST_F(PasteboardDriverTest, ModifiersHeldTooLongFailWithAClearErrorAndTouchNoth
 TEST_F(PasteboardDriverTest, PasteTakenOverBeforeTheTargetFetchedIsNotDeliveredAndNotRetried)
 {
     hooks.enabledDrivers = QList<Driver> { Driver::pasteboard, Driver::unicodeTyping };
+    injector->onPaste = {};
     for (bool fetchedFirst : { true, false }) {
         clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("old"));
         injector->events.clear();
@@ -203,7 +245,6 @@ TEST_F(PasteboardDriverTest, ACopyLandingWhileTheClipboardIsReadIsWhatComesBack)
         if (selection == ClipboardSelection::clipboard && ++reads == 1)
             clipboard->copyByUser(ClipboardSelection::clipboard, QStringLiteral("newer"));
     };
-    injector->onPaste = [this] { clipboard->fetch(ClipboardSelection::clipboard); };
     auto outcome = start(QStringLiteral("dictated"));
     runUntilDone(outcome);
     ASSERT_TRUE(outcome->result);

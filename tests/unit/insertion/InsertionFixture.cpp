@@ -42,6 +42,8 @@ void InsertionFixture::SetUp()
     accessibility = std::make_shared<FakeAccessibility>();
     clipboard = std::make_shared<FakeClipboard>();
     injector = std::make_shared<RecordingInputInjector>();
+    // A target that takes the paste; tests of one that does not clear this.
+    injector->onPaste = [clipboard = clipboard] { clipboard->fetch(ClipboardSelection::clipboard); };
     sleeper = std::make_unique<ManualSleeper>();
     const FrontmostApplication target { QStringLiteral("Notes"), QStringLiteral("notes"), targetPid,
         QStringLiteral("Draft"), 7 };

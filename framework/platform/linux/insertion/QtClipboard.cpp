@@ -7,6 +7,9 @@
 #include "base/Logging.h"
 #include "platform/linux/insertion/X11Selections.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include <xcb/xcb.h>
 
 namespace tessvale {
@@ -28,18 +31,30 @@ bool owns(QClipboard* clipboard, ClipboardSelection selection)
     return selection == ClipboardSelection::clipboard ? clipboard->ownsClipboard() : clipboard->ownsSelection();
 }
 
+xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
+{
+    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, false, std::strlen(name), name);
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+// The forms of plain text a paste asks for.
+const char* const pasteTextTargets[]
+    = { "UTF8_STRING", "STRING", "TEXT", "COMPOUND_TEXT", "text/plain", "text/plain;charset=utf-8" };
+
 } // namespace
 
-TrackingMimeData::TrackingMimeData(ClipboardSelection selection, std::function<void(ClipboardSelection)> onFetch)
-    : m_selection(selection)
-    , m_onFetch(std::move(onFetch))
+TrackingMimeData::TrackingMimeData(std::function<void(const QString&)> onFetch)
+    : m_onFetch(std::move(onFetch))
 {
 }
 
 QVariant TrackingMimeData::retrieveData(const QString& mimeType, QMetaType type) const
 {
     if (m_onFetch)
-        m_onFetch(m_selection);
+        m_onFetch(mimeType);
     return QMimeData::retrieveData(mimeType, type);
 }
 
@@ -53,6 +68,13 @@ QtClipboard::QtClipboard(QObject* parent)
         const xcb_setup_t* setup = xcb_get_setup(x11->connection());
         m_qtResourceBase = setup->resource_id_base;
         m_qtResourceMask = setup->resource_id_mask;
+        if (m_x11) {
+            m_xcb = x11->connection();
+            m_clipboardAtom = internAtom(x11->connection(), "CLIPBOARD");
+            for (const char* name : pasteTextTargets)
+                m_textAtoms << internAtom(x11->connection(), name);
+            QCoreApplication::instance()->installNativeEventFilter(this);
+        }
     }
     // Without X11 only the event loop tells us, which is late.
     if (clipboard && !m_x11)
@@ -66,6 +88,8 @@ QtClipboard::QtClipboard(QObject* parent)
 
 QtClipboard::~QtClipboard()
 {
+    if (m_xcb)
+        QCoreApplication::instance()->removeNativeEventFilter(this);
     handOverAtExit();
 }
 
@@ -160,13 +184,15 @@ bool QtClipboard::writeText(ClipboardSelection selection, const QString& text)
     QClipboard* clipboard = systemClipboard();
     if (!clipboard || (selection == ClipboardSelection::primary && !clipboard->supportsSelection()))
         return false;
-    auto* mime = new TrackingMimeData(selection, [self = QPointer<QtClipboard>(this)](ClipboardSelection fetched) {
-        if (self)
-            self->notifyFetch(fetched);
+    // On X11 the requests are seen with their requestor as they arrive (nativeEventFilter).
+    auto* mime = new TrackingMimeData([self = QPointer<QtClipboard>(this), selection](const QString& format) {
+        if (self && !self->m_xcb)
+            self->notifyFetch({ selection, format.startsWith(QLatin1String("text/plain")), self->m_pasteKeyNoted });
     });
     mime->setText(text);
     clipboard->setMimeData(mime, modeOf(selection));
     (selection == ClipboardSelection::clipboard ? m_offeredClipboard : m_offeredPrimary) = mime;
+    m_pasteKeyNoted = false;
     const bool owned = owns(clipboard, selection);
     if (!owned)
         qCWarning(lcTextInsertion) << "could not take the selection" << static_cast<int>(selection);
@@ -214,15 +240,55 @@ void QtClipboard::restore(ClipboardSelection selection, const QList<QList<Clipbo
     noteOurOwnerChange(selection);
 }
 
-void QtClipboard::setFetchObserver(std::function<void(ClipboardSelection)> observer)
+void QtClipboard::setFetchObserver(std::function<void(const ClipboardFetch&)> observer)
 {
     m_observer = std::move(observer);
 }
 
-void QtClipboard::notifyFetch(ClipboardSelection selection)
+void QtClipboard::notifyFetch(const ClipboardFetch& fetch)
 {
     if (m_observer)
-        m_observer(selection);
+        m_observer(fetch);
+}
+
+void QtClipboard::notePasteKey()
+{
+    m_pasteKeyNoted = true;
+    if (!m_xcb)
+        return;
+    auto* connection = static_cast<xcb_connection_t*>(m_xcb);
+    // A round trip on Qt's connection: a request made before it was answered was made before the key
+    // (whose events go out after this), and carries an older sequence number.
+    const xcb_get_input_focus_cookie_t cookie = xcb_get_input_focus(connection);
+    xcb_get_input_focus_reply_t* reply = xcb_get_input_focus_reply(connection, cookie, nullptr);
+    m_pasteMark = cookie.sequence;
+    // The keys go to the focus window; its application's connection made it (None and PointerRoot
+    // name no window).
+    const xcb_window_t focus = reply ? reply->focus : xcb_window_t(XCB_NONE);
+    m_pasteClient = focus > XCB_INPUT_FOCUS_POINTER_ROOT ? (focus & ~m_qtResourceMask) : 0;
+    std::free(reply);
+}
+
+bool QtClipboard::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*)
+{
+    if (eventType != "xcb_generic_event_t")
+        return false;
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    if ((event->response_type & 0x7f) != XCB_SELECTION_REQUEST)
+        return false;
+    const auto* request = reinterpret_cast<const xcb_selection_request_event_t*>(event);
+    ClipboardSelection selection = ClipboardSelection::clipboard;
+    if (request->selection == XCB_ATOM_PRIMARY)
+        selection = ClipboardSelection::primary;
+    else if (request->selection != m_clipboardAtom)
+        return false;
+    if (!(selection == ClipboardSelection::clipboard ? m_offeredClipboard : m_offeredPrimary))
+        return false;
+    // Seen before Qt answers it: a fetch is a request, answered right after.
+    const bool afterKey = m_pasteKeyNoted && static_cast<qint32>(event->full_sequence - m_pasteMark) >= 0;
+    const bool byFocused = m_pasteClient == 0 || (request->requestor & ~m_qtResourceMask) == m_pasteClient;
+    notifyFetch({ selection, m_textAtoms.contains(request->target), afterKey && byFocused });
+    return false;
 }
 
 } // namespace tessvale

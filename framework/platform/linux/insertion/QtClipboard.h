@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include <QAbstractNativeEventFilter>
+#include <QList>
 #include <QMimeData>
 #include <QObject>
 #include <QPointer>
@@ -16,26 +18,26 @@ namespace tessvale {
 
 class X11Selections;
 
-// The text we offer, telling us when another application fetches it.
+// The text we offer, telling us when another application fetches it (by its format).
 class TrackingMimeData final : public QMimeData
 {
     Q_OBJECT
 
 public:
-    TrackingMimeData(ClipboardSelection selection, std::function<void(ClipboardSelection)> onFetch);
+    explicit TrackingMimeData(std::function<void(const QString&)> onFetch);
 
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
 
 private:
-    ClipboardSelection m_selection;
-    std::function<void(ClipboardSelection)> m_onFetch;
+    std::function<void(const QString&)> m_onFetch;
 };
 
 // CLIPBOARD and PRIMARY through QClipboard; needs a QGuiApplication and the main thread. Other
 // applications fetch what we offer from our event loop, which must keep running. On X11 a connection
-// of our own counts owner changes as they happen and reads other owners within a time limit.
-class QtClipboard final : public QObject, public Clipboard
+// of our own counts owner changes as they happen and reads other owners within a time limit, and
+// each request for what we offer is seen, with its requestor, before Qt answers it.
+class QtClipboard final : public QObject, public Clipboard, private QAbstractNativeEventFilter
 {
     Q_OBJECT
 
@@ -55,17 +57,28 @@ public:
     quint64 ownerChangeCount(ClipboardSelection selection) override;
     bool holdsOurText(ClipboardSelection selection) override;
     void restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items) override;
-    void setFetchObserver(std::function<void(ClipboardSelection)> observer) override;
+    void notePasteKey() override;
+    void setFetchObserver(std::function<void(const ClipboardFetch&)> observer) override;
 
 private:
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
     void handOverAtExit();
-    void notifyFetch(ClipboardSelection selection);
+    void notifyFetch(const ClipboardFetch& fetch);
     // Whether our own QClipboard serves the selection now (read it locally: asking the server would
     // wait for our own event loop).
     bool servedByUs(ClipboardSelection selection);
     void noteOurOwnerChange(ClipboardSelection selection);
 
     std::unique_ptr<X11Selections> m_x11;
+    // Qt's own connection, whose requests and events the paste key is ordered against.
+    void* m_xcb = nullptr;
+    unsigned long m_clipboardAtom = 0;
+    QList<unsigned long> m_textAtoms;
+    // Set by notePasteKey: the first request of Qt's connection after it, and the client whose window
+    // had the keyboard focus then (0: unknown).
+    bool m_pasteKeyNoted = false;
+    quint32 m_pasteMark = 0;
+    unsigned long m_pasteClient = 0;
     // Ids the X server hands to Qt's connection: windows of our own QClipboard among them.
     unsigned long m_qtResourceBase = 0;
     unsigned long m_qtResourceMask = 0;
@@ -75,7 +88,7 @@ private:
 
     QPointer<QMimeData> m_offeredClipboard;
     QPointer<QMimeData> m_offeredPrimary;
-    std::function<void(ClipboardSelection)> m_observer;
+    std::function<void(const ClipboardFetch&)> m_observer;
     quint64 m_clipboardOwnerChanges = 0;
     quint64 m_primaryOwnerChanges = 0;
 };

@@ -19,16 +19,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The forms of plain text an owner may offer, best first; they become one "text/plain" type.
-const char* const textTargets[] = { "UTF8_STRING", "text/plain;charset=utf-8", "STRING", "TEXT", "text/plain" };
-
-bool isTextTarget(const QString& name)
-{
-    for (const char* text : textTargets)
-        if (name == QLatin1String(text))
-            return true;
-    return name == QLatin1String("COMPOUND_TEXT");
-}
+// Events handled per drain; the rest wait for the next one.
+constexpr int maxEventsPerDrain = 256;
+// The most one request reads of a property, so a large one cannot hold us past the deadline.
+constexpr qsizetype maxReadBytes = 1024 * 1024;
 
 Atom selectionAtom(Display* display, ClipboardSelection selection)
 {
@@ -45,15 +39,6 @@ QString atomName(Display* display, Atom atom)
 }
 
 } // namespace
-
-bool isSelectionProtocolTarget(const QString& name)
-{
-    static const QStringList protocol { QStringLiteral("TARGETS"), QStringLiteral("MULTIPLE"),
-        QStringLiteral("TIMESTAMP"), QStringLiteral("SAVE_TARGETS"), QStringLiteral("DELETE"),
-        QStringLiteral("INSERT_SELECTION"), QStringLiteral("INSERT_PROPERTY"), QStringLiteral("LENGTH"),
-        QStringLiteral("PIXMAP"), QStringLiteral("BITMAP"), QStringLiteral("DRAWABLE"), QStringLiteral("COLORMAP") };
-    return protocol.contains(name);
-}
 
 std::unique_ptr<X11Selections> X11Selections::open()
 {
@@ -77,10 +62,9 @@ X11Selections::X11Selections(std::unique_ptr<X11Connection> connection, int fixe
     , m_fixesEventBase(fixesEventBase)
 {
     Display* display = m_connection->display();
-    XSetWindowAttributes attributes {};
-    attributes.event_mask = PropertyChangeMask;
-    m_window = XCreateWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0, CopyFromParent, InputOnly,
-        CopyFromParent, CWEventMask, &attributes);
+    m_window = XCreateWindow(
+        display, DefaultRootWindow(display), -10, -10, 1, 1, 0, CopyFromParent, InputOnly, CopyFromParent, 0, nullptr);
+    renewRequestor();
     m_property = XInternAtom(display, "TESSVALE_SELECTION", False);
     const unsigned long changes = XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask
         | XFixesSelectionClientCloseNotifyMask;
@@ -91,14 +75,28 @@ X11Selections::X11Selections(std::unique_ptr<X11Connection> connection, int fixe
 
 X11Selections::~X11Selections()
 {
+    XDestroyWindow(m_connection->display(), m_requestor);
     XDestroyWindow(m_connection->display(), m_window);
+}
+
+void X11Selections::renewRequestor()
+{
+    Display* display = m_connection->display();
+    if (m_requestor)
+        XDestroyWindow(display, m_requestor);
+    XSetWindowAttributes attributes {};
+    attributes.event_mask = PropertyChangeMask;
+    m_requestor = XCreateWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0, CopyFromParent, InputOnly,
+        CopyFromParent, CWEventMask, &attributes);
+    m_selectionNotified = false;
+    m_propertyChanged = false;
 }
 
 void X11Selections::drainEvents()
 {
     Display* display = m_connection->display();
     const Atom clipboard = selectionAtom(display, ClipboardSelection::clipboard);
-    while (XPending(display) > 0) {
+    for (int handled = 0; handled < maxEventsPerDrain && XPending(display) > 0; ++handled) {
         XEvent event;
         XNextEvent(display, &event);
         if (event.type == m_fixesEventBase + XFixesSelectionNotify) {
@@ -107,12 +105,12 @@ void X11Selections::drainEvents()
                 ++m_clipboardChanges;
             else if (change->selection == XA_PRIMARY)
                 ++m_primaryChanges;
-        } else if (event.type == SelectionNotify && event.xselection.requestor == m_window
+        } else if (event.type == SelectionNotify && event.xselection.requestor == m_requestor
             && event.xselection.target == m_awaitedTarget) {
             // (A late answer to a conversion given up on names another target.)
             m_selectionNotified = true;
             m_notifiedProperty = event.xselection.property;
-        } else if (event.type == PropertyNotify && event.xproperty.window == m_window
+        } else if (event.type == PropertyNotify && event.xproperty.window == m_requestor
             && event.xproperty.atom == m_property && event.xproperty.state == PropertyNewValue) {
             m_propertyChanged = true;
         }
@@ -140,8 +138,8 @@ bool X11Selections::requestSave()
     drainEvents();
     m_selectionNotified = false;
     m_awaitedTarget = XInternAtom(display, "SAVE_TARGETS", False);
-    XConvertSelection(
-        display, XInternAtom(display, "CLIPBOARD_MANAGER", False), m_awaitedTarget, m_property, m_window, CurrentTime);
+    XConvertSelection(display, XInternAtom(display, "CLIPBOARD_MANAGER", False), m_awaitedTarget, m_property,
+        m_requestor, CurrentTime);
     XFlush(display);
     return true;
 }
@@ -155,71 +153,103 @@ bool X11Selections::waitForEvent(Clock::time_point deadline, const std::function
 {
     Display* display = m_connection->display();
     XFlush(display);
-    while (true) {
+    // The deadline first: an owner that keeps sending must not keep us here.
+    while (Clock::now() < deadline) {
         drainEvents();
         if (arrived())
             return true;
+        if (XQLength(display) > 0)
+            continue;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return false;
         pollfd descriptor { m_connection->fileDescriptor(), POLLIN, 0 };
-        poll(&descriptor, 1, static_cast<int>(left.count()) + 1);
+        poll(&descriptor, 1, static_cast<int>(std::max<qint64>(left.count(), 0)) + 1);
     }
+    return false;
 }
 
-std::optional<QByteArray> X11Selections::convert(
-    unsigned long selection, unsigned long target, Clock::time_point deadline, unsigned long* type)
+X11Selections::Converted X11Selections::convert(
+    unsigned long selection, unsigned long target, Clock::time_point deadline, qsizetype maxBytes)
 {
     Display* display = m_connection->display();
-    XDeleteProperty(display, m_window, m_property);
+    XDeleteProperty(display, m_requestor, m_property);
     drainEvents();
     m_selectionNotified = false;
     m_propertyChanged = false;
     m_awaitedTarget = target;
-    XConvertSelection(display, selection, target, m_property, m_window, CurrentTime);
-    if (!waitForEvent(deadline, [this] { return m_selectionNotified; }) || m_notifiedProperty == None)
-        return std::nullopt;
+    XConvertSelection(display, selection, target, m_property, m_requestor, CurrentTime);
+    if (!waitForEvent(deadline, [this] { return m_selectionNotified; })) {
+        renewRequestor();
+        return { Answer::unfinished };
+    }
+    if (m_notifiedProperty == None)
+        return { Answer::refused };
     const Atom incremental = XInternAtom(display, "INCR", False);
-    QByteArray data;
-    bool incrementalTransfer = false;
+    SelectionTransfer transfer(maxBytes);
+    int format = 0;
     while (true) {
         Atom actualType = None;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long after = 0;
-        unsigned char* bytes = nullptr;
-        m_propertyChanged = false;
-        // Reading deletes the property, which asks an incremental owner for its next piece.
-        if (XGetWindowProperty(display, m_window, m_property, 0, 0x1fffffff, True, AnyPropertyType, &actualType,
-                &format, &count, &after, &bytes)
-            != Success)
-            return std::nullopt;
         QByteArray piece;
-        if (bytes) {
-            // Xlib hands 32-bit items over as longs.
-            if (format == 32) {
-                for (unsigned long i = 0; i < count; ++i) {
-                    const auto item = static_cast<quint32>(reinterpret_cast<unsigned long*>(bytes)[i]);
-                    piece.append(reinterpret_cast<const char*>(&item), sizeof item);
-                }
-            } else {
-                piece = QByteArray(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count * (format / 8)));
+        bool moreLeft = false;
+        m_propertyChanged = false;
+        // In bounded reads, the deadline checked between them; no more than may still be kept.
+        for (long offset = 0;;) {
+            unsigned long count = 0;
+            unsigned long after = 0;
+            unsigned char* bytes = nullptr;
+            const long length
+                = static_cast<long>(std::min<qsizetype>(maxReadBytes, transfer.room() - piece.size() + 3) / 4);
+            if (XGetWindowProperty(display, m_requestor, m_property, offset, length, False, AnyPropertyType,
+                    &actualType, &format, &count, &after, &bytes)
+                != Success) {
+                renewRequestor();
+                return { Answer::unfinished };
             }
-            XFree(bytes);
+            const qsizetype before = piece.size();
+            if (bytes) {
+                // Xlib hands 32-bit items over as longs.
+                if (format == 32) {
+                    for (unsigned long i = 0; i < count; ++i) {
+                        const auto item = static_cast<quint32>(reinterpret_cast<unsigned long*>(bytes)[i]);
+                        piece.append(reinterpret_cast<const char*>(&item), sizeof item);
+                    }
+                } else if (format == 8 || format == 16) {
+                    piece.append(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count * (format / 8)));
+                }
+                XFree(bytes);
+            }
+            if (after == 0)
+                break;
+            if (piece.size() >= transfer.room() || piece.size() == before) {
+                moreLeft = true;
+                break;
+            }
+            if (Clock::now() >= deadline) {
+                renewRequestor();
+                return { Answer::unfinished };
+            }
+            offset += static_cast<long>((piece.size() - before) / 4);
         }
-        if (!incrementalTransfer && actualType == incremental) {
-            incrementalTransfer = true;
-        } else {
-            if (type && actualType != incremental)
-                *type = actualType;
-            if (!incrementalTransfer)
-                return piece;
-            if (piece.isEmpty())
-                return data;
-            data += piece;
+        // Deleting it asks an incremental owner for its next piece.
+        XDeleteProperty(display, m_requestor, m_property);
+        // No property at all is not a piece (the notice was of an earlier change).
+        const bool absent = actualType == None && transfer.isIncremental();
+        if (!absent) {
+            switch (transfer.receive(actualType == incremental && !transfer.isIncremental(), piece, moreLeft)) {
+            case SelectionTransfer::State::done:
+                return { Answer::data, transfer.data(), format };
+            case SelectionTransfer::State::tooLarge:
+                qCInfo(lcTextInsertion) << "selection larger than" << maxSelectionBytes
+                                        << "bytes in all; not read whole";
+                renewRequestor();
+                return { Answer::unfinished };
+            case SelectionTransfer::State::receiving:
+                break;
+            }
         }
-        if (!waitForEvent(deadline, [this] { return m_propertyChanged; }))
-            return std::nullopt;
+        if (!waitForEvent(deadline, [this] { return m_propertyChanged; })) {
+            renewRequestor();
+            return { Answer::unfinished };
+        }
     }
 }
 
@@ -227,52 +257,45 @@ X11Selections::Reading X11Selections::read(ClipboardSelection which, std::chrono
 {
     const Clock::time_point deadline = Clock::now() + limit;
     Display* display = m_connection->display();
+    // An owner may list atoms that do not exist.
+    X11ErrorTrap trap(display);
     const Atom selection = selectionAtom(display, which);
     if (XGetSelectionOwner(display, selection) == None)
         return {};
-    const std::optional<QByteArray> listed = convert(selection, XInternAtom(display, "TARGETS", False), deadline);
-    if (!listed) {
+    const Converted listed
+        = convert(selection, XInternAtom(display, "TARGETS", False), deadline, maxSelectionTargets * 4);
+    if (listed.answer != Answer::data) {
         qCInfo(lcTextInsertion) << "the selection owner did not list its formats in time";
         return { {}, false };
     }
-    QList<Atom> atoms;
-    for (qsizetype i = 0; i + 4 <= listed->size(); i += 4)
-        atoms << *reinterpret_cast<const quint32*>(listed->constData() + i);
+    const QList<quint32> atoms = decodeTargetList(listed.data, listed.format);
     QStringList names;
-    for (const Atom atom : atoms)
-        names << atomName(display, atom);
+    for (const quint32 atom : atoms)
+        names << (Clock::now() < deadline ? atomName(display, atom) : QString());
 
     Reading reading;
-    QList<Target>& targets = reading.targets;
-    bool textDone = false;
-    for (qsizetype i = 0; i < atoms.size(); ++i) {
-        const QString& name = names[i];
-        if (name.isEmpty() || isSelectionProtocolTarget(name) || (textDone && isTextTarget(name)))
-            continue;
+    qsizetype kept = 0;
+    for (const PlannedTarget& planned : planSnapshot(names)) {
         if (Clock::now() >= deadline) {
-            qCInfo(lcTextInsertion) << "clipboard snapshot cut short at its time limit; kept" << targets.size()
+            qCInfo(lcTextInsertion) << "clipboard snapshot cut short at its time limit; kept" << reading.targets.size()
                                     << "formats";
             reading.complete = false;
             break;
         }
-        if (isTextTarget(name)) {
-            // Plain text once, in its best form, as Qt names it.
-            textDone = true;
-            for (const char* text : textTargets) {
-                const auto at = names.indexOf(QLatin1String(text));
-                if (at < 0)
-                    continue;
-                const std::optional<QByteArray> data = convert(selection, atoms[at], deadline);
-                if (!data)
-                    continue;
-                const bool latin1 = names[at] == QLatin1String("STRING") || names[at] == QLatin1String("TEXT");
-                targets.append({ QStringLiteral("text/plain"), latin1 ? QString::fromLatin1(*data).toUtf8() : *data });
+        for (const qsizetype candidate : planned.candidates) {
+            const Converted converted = convert(selection, atoms[candidate], deadline, maxSelectionBytes - kept);
+            if (converted.answer == Answer::refused)
+                continue;
+            kept += converted.data.size();
+            if (converted.answer == Answer::unfinished) {
+                reading.complete = false;
                 break;
             }
-            continue;
+            reading.targets.append({ planned.keptAs, textAsUtf8(names[candidate], converted.data) });
+            break;
         }
-        if (const std::optional<QByteArray> data = convert(selection, atoms[i], deadline))
-            targets.append({ name, *data });
+        if (!reading.complete)
+            break;
     }
     // A format refused is answered; one still pending at the limit is lost.
     if (Clock::now() >= deadline)

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include "platform/insertion/Clipboard.h"
+#include "platform/linux/insertion/SelectionTransfer.h"
 
 namespace tessvale {
 
@@ -47,7 +48,8 @@ public:
     unsigned long owner(ClipboardSelection selection);
 
     // Every target the owner lists, with its data, in the owner's order; the selection protocol's own
-    // targets are left out. Stops at the time limit and keeps what was read by then.
+    // targets are left out. Returns by the time limit whatever the owner sends, with what was read by
+    // then; a selection larger than maxSelectionBytes is not read whole.
     Reading read(ClipboardSelection selection, std::chrono::milliseconds limit);
 
     // Asks the clipboard manager, when one runs, to save the clipboard before its owner goes; false
@@ -57,16 +59,35 @@ public:
     bool saveAnswered(std::chrono::milliseconds wait);
 
 private:
+    enum class Answer {
+        data,
+        refused,
+        // Out of time or too large: the owner may still be sending.
+        unfinished,
+    };
+    struct Converted
+    {
+        Answer answer = Answer::refused;
+        QByteArray data;
+        int format = 0;
+    };
+
     explicit X11Selections(std::unique_ptr<X11Connection> connection, int fixesEventBase);
+    // Handles what the server sent so far, up to a bound, so a flood of events cannot hold us.
     void drainEvents();
-    // Converts the selection to target into our property; absent when refused or out of time.
-    std::optional<QByteArray> convert(unsigned long selection, unsigned long target,
-        std::chrono::steady_clock::time_point deadline, unsigned long* type = nullptr);
+    // Converts the selection to target into our property.
+    Converted convert(unsigned long selection, unsigned long target, std::chrono::steady_clock::time_point deadline,
+        qsizetype maxBytes);
     bool waitForEvent(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& arrived);
+    // A new window for conversions: pieces an abandoned owner still sends go to the old one, which is gone.
+    void renewRequestor();
 
     std::unique_ptr<X11Connection> m_connection;
     int m_fixesEventBase;
+    // Watches the owner changes.
     unsigned long m_window = 0;
+    // Receives what owners send.
+    unsigned long m_requestor = 0;
     unsigned long m_property = 0;
     quint64 m_clipboardChanges = 0;
     quint64 m_primaryChanges = 0;
@@ -76,9 +97,5 @@ private:
     unsigned long m_notifiedProperty = 0;
     bool m_propertyChanged = false;
 };
-
-// Whether a target name belongs to the selection protocol itself (TARGETS, MULTIPLE, TIMESTAMP, ...)
-// or names a server resource (PIXMAP, ...) rather than content.
-bool isSelectionProtocolTarget(const QString& name);
 
 } // namespace tessvale
