@@ -50,6 +50,9 @@ bool shouldReport(const TextInsertionError& error)
     case TextInsertionError::transcriptNotDelivered:
     case TextInsertionError::transcriptPartlyInserted:
     case TextInsertionError::clipboardUnreadable:
+    case TextInsertionError::noTextFieldFocused:
+    case TextInsertionError::textNotTypeable:
+    case TextInsertionError::typingNotConfirmed:
         return false;
     }
     return true;

@@ -48,7 +48,7 @@ TextInsertionError TextInsertionError::partlyInserted(qsizetype insertedCharacte
 
 bool TextInsertionError::mayHaveChangedTarget() const
 {
-    return m_case == transcriptNotDelivered || m_case == transcriptPartlyInserted;
+    return m_case == transcriptNotDelivered || m_case == transcriptPartlyInserted || m_case == typingNotConfirmed;
 }
 
 QString TextInsertionError::errorDescription() const
@@ -83,6 +83,15 @@ QString TextInsertionError::errorDescription() const
     case clipboardUnreadable:
         return QStringLiteral("The transcript was not pasted: the application that owns the clipboard did not hand "
                               "over its contents in time, and pasting would have lost them.");
+    case noTextFieldFocused:
+        return QStringLiteral("No text field has focus, so nothing was inserted. Click into the field for the text and "
+                              "try again.");
+    case textNotTypeable:
+        return QStringLiteral("The transcript has a tab or a line break that this field would take as a key press, so "
+                              "nothing was typed.");
+    case typingNotConfirmed:
+        return QStringLiteral("The transcript was typed, but the application did not confirm that it received every "
+                              "character. Check the text in the field.");
     }
     return {};
 }

@@ -18,6 +18,15 @@ bool FakeWindowSystem::requestActivation(qint32 processIdentifier)
     return true;
 }
 
+std::optional<KeyboardFocusWindow> FakeWindowSystem::keyboardFocusWindow()
+{
+    if (keyboardFocus)
+        return *keyboardFocus;
+    if (!frontmost)
+        return std::nullopt;
+    return KeyboardFocusWindow { frontmost->windowId, frontmost->processIdentifier };
+}
+
 AccessibilityElement FakeAccessibility::window(const AccessibilityElement& element)
 {
     const auto found = windows.find(element->identity());
