@@ -340,6 +340,11 @@ struct StoppedTypingCase
     QString error;
 };
 
+void PrintTo(const StoppedTypingCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class StoppedTypingTest : public TypingDriverTest, public ::testing::WithParamInterface<StoppedTypingCase>
 {
 };
@@ -389,6 +394,11 @@ struct TypeableCase
     QString text;
     bool typed;
 };
+
+void PrintTo(const TypeableCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
 
 class TypeableTextTest : public TypingDriverTest, public ::testing::WithParamInterface<TypeableCase>
 {
