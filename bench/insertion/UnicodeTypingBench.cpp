@@ -18,12 +18,8 @@
 #include "focus/FocusAppService.h"
 #include "insertion/TextInsertionService.h"
 #include "platform/PlatformServices.h"
-#include "platform/linux/X11Connection.h"
 #include "support/HelperPrograms.h"
 #include "support/async/EventLoopWaits.h"
-
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
 
 using namespace tessvale;
 using namespace std::chrono_literals;
@@ -37,46 +33,6 @@ QCoreApplication& application()
     static char* argv[] = { name, nullptr };
     static QCoreApplication app(argc, argv);
     return app;
-}
-
-// Whether the X server sends keys to a window of pid now (a loaded target may be announced frontmost
-// by the window manager before it has the keyboard focus).
-bool keyboardFocusIn(qint32 pid)
-{
-    const auto connection = X11Connection::open();
-    if (!connection)
-        return false;
-    Display* display = connection->display();
-    X11ErrorTrap trap(display);
-    Window window = 0;
-    int revert = 0;
-    XGetInputFocus(display, &window, &revert);
-    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
-    while (window != 0 && window != PointerRoot && window != DefaultRootWindow(display)) {
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(
-                display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data)
-                == Success
-            && data) {
-            const bool match = count == 1 && static_cast<qint32>(*reinterpret_cast<unsigned long*>(data)) == pid;
-            XFree(data);
-            return match;
-        }
-        Window root = 0;
-        Window parent = 0;
-        Window* children = nullptr;
-        unsigned int childCount = 0;
-        if (!XQueryTree(display, window, &root, &parent, &children, &childCount))
-            return false;
-        if (children)
-            XFree(children);
-        window = parent;
-    }
-    return false;
 }
 
 QString benchText()
@@ -159,8 +115,10 @@ void UnicodeTyping(benchmark::State& state)
         waitUntil(
             [&] {
                 captured = FocusAppService::currentInsertionTarget(*diagnostics);
+                // A loaded target may be announced frontmost before it has the keyboard focus.
+                const auto keys = diagnostics->windowSystem().keyboardFocusWindow();
                 return captured && captured->application().processIdentifier == pid && captured->focusedElement()
-                    && keyboardFocusIn(pid);
+                    && keys && keys->processIdentifier == pid;
             },
             20000ms);
         state.ResumeTiming();

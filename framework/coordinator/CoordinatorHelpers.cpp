@@ -51,6 +51,9 @@ bool shouldReport(const TextInsertionError& error)
     case TextInsertionError::transcriptPartlyInserted:
     case TextInsertionError::clipboardUnreadable:
     case TextInsertionError::pasteNotTaken:
+    case TextInsertionError::noTextFieldFocused:
+    case TextInsertionError::textNotTypeable:
+    case TextInsertionError::typingNotConfirmed:
         return false;
     }
     return true;

@@ -17,6 +17,25 @@ bool isDocument(const FocusedInsertionTarget& target)
     return target.focusedElementRole() == QStringLiteral("AXWebArea");
 }
 
+// Controls that take no text: typed keys would toggle, press or pick them, or fire the page's
+// single-key shortcuts.
+bool isNonTextControl(const std::optional<QString>& role)
+{
+    static const QStringList roles { QStringLiteral("AXCheckBox"), QStringLiteral("AXRadioButton"),
+        QStringLiteral("AXButton"), QStringLiteral("AXMenuItem") };
+    return role && roles.contains(*role);
+}
+
+// Typed, a tab moves the focus or indents, and Return submits a single-line field; only a field known
+// to hold several lines takes Return as a line break.
+bool typesAsWritten(const QString& text, const FocusedInsertionTarget* target)
+{
+    if (text.contains(QLatin1Char('\t')))
+        return false;
+    const bool lineBreak = text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+    return !lineBreak || (target && target->focusedElementRole() == QStringLiteral("AXTextArea"));
+}
+
 } // namespace
 
 TextInsertionService::TextInsertionService(std::shared_ptr<FocusedAppDiagnosticsService> diagnosticsService,
@@ -50,6 +69,9 @@ TextInsertionService::TextInsertionService(std::shared_ptr<FocusedAppDiagnostics
             return app ? app->windowId : 0;
         };
     }
+    if (!m_hooks.currentKeyboardFocusWindow)
+        m_hooks.currentKeyboardFocusWindow
+            = [this] { return m_diagnosticsService->windowSystem().keyboardFocusWindow(); };
     if (!m_hooks.currentFocusedElementProvider)
         m_hooks.currentFocusedElementProvider = [this] { return m_diagnosticsService->currentFocusedElement(); };
     if (!m_hooks.targetReadinessWaiter)
@@ -104,6 +126,11 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(
     QString text, bool restoreClipboard, bool preferDirectTyping, FocusedInsertionTargetRef target, CancelToken token)
 {
     QPointer<TextInsertionService> self(this);
+    if (target && isNonTextControl(target->focusedElementRole())) {
+        qCWarning(lcTextInsertion).noquote()
+            << "captured element takes no text; nothing inserted target=" << target->summary();
+        throw TextInsertionError(TextInsertionError::noTextFieldFocused);
+    }
     if (target) {
         co_await prepareTarget(target, token);
         if (!self)
@@ -221,9 +248,12 @@ bool TextInsertionService::isFrontmost(qint32 processIdentifier, quint64 windowI
     if (m_hooks.currentFrontmostApplicationPID() != processIdentifier)
         return false;
     // Windows without a process identifier all report 0: only the window tells them apart.
-    if (windowId != 0)
-        return m_hooks.currentFrontmostWindowID() == windowId;
-    return processIdentifier != 0;
+    const quint64 active = m_hooks.currentFrontmostWindowID();
+    if (windowId != 0 ? active != windowId : processIdentifier == 0)
+        return false;
+    // Keys go to the X input focus, which moves before the window manager announces the move.
+    const std::optional<KeyboardFocusWindow> keys = m_hooks.currentKeyboardFocusWindow();
+    return keys && keys->windowId == (windowId != 0 ? windowId : active);
 }
 
 bool TextInsertionService::isFrontmost(const FocusedInsertionTarget& target) const
@@ -598,6 +628,10 @@ QCoro::Task<> TextInsertionService::typeUnicodeText(QString text, FocusedInserti
     token.throwIfCancelled();
     if (!m_injector->isAvailable())
         throw TextInsertionError(TextInsertionError::unableToTypeUnicode);
+    if (!typesAsWritten(text, target.get())) {
+        qCWarning(lcTextInsertion) << "text has a tab or a line break this field would take as a key; nothing typed";
+        throw TextInsertionError(TextInsertionError::textNotTypeable);
+    }
     qCInfo(lcTextInsertion).noquote() << QStringLiteral("unicode typing start charCount=%1").arg(characterCount(text));
 
     // Keys go to whatever has the focus: once it leaves the target, the rest must not follow it.
@@ -617,8 +651,12 @@ QCoro::Task<> TextInsertionService::typeUnicodeText(QString text, FocusedInserti
         qCInfo(lcTextInsertion) << "unicode typing success";
         co_return;
     }
+    if (outcome.status == TypingStatus::unconfirmed) {
+        qCCritical(lcTextInsertion) << "unicode typing sent every key, but the target did not confirm reading them";
+        throw TextInsertionError(TextInsertionError::typingNotConfirmed);
+    }
     const bool focusMoved = outcome.status == TypingStatus::focusMoved;
-    if (outcome.typedCharacters == 0) {
+    if (outcome.sentCharacters == 0) {
         if (focusMoved) {
             qCWarning(lcTextInsertion) << "focus left the target before typing began";
             throw TextInsertionError(TextInsertionError::unableToRestoreFocus);

@@ -18,6 +18,7 @@
 #include "insertion/InsertionQueue.h"
 #include "insertion/PasteboardSnapshot.h"
 #include "insertion/TextInsertionTypes.h"
+#include "platform/focus/WindowSystem.h"
 #include "platform/insertion/Clipboard.h"
 #include "platform/insertion/InputInjector.h"
 #include "platform/shortcuts/SessionInputProbe.h"
@@ -36,6 +37,8 @@ struct TextInsertionHooks
     std::function<std::optional<qint32>()> currentFrontmostApplicationPID;
     // The active window's id, 0 when none; with the process it identifies the target.
     std::function<quint64()> currentFrontmostWindowID;
+    // Where keys go now; the frontmost checks require it to be the target's window too.
+    std::function<std::optional<KeyboardFocusWindow>()> currentKeyboardFocusWindow;
     std::function<AccessibilityElement()> currentFocusedElementProvider;
     std::function<QCoro::Task<bool>(FocusedInsertionTargetRef, CancelToken)> targetReadinessWaiter;
     // Sends the paste shortcut; throws TextInsertionError.
@@ -113,7 +116,7 @@ private:
     QCoro::Task<> waitForModifierRelease(CancelToken token);
     // The caller's token combined with the service's lifetime.
     CancelToken bound(const CancelToken& token) const;
-    // Whether that process and window (when known) are frontmost now.
+    // Whether that process and window (when known) are frontmost now and have the keyboard's keys.
     bool isFrontmost(qint32 processIdentifier, quint64 windowId) const;
     bool isFrontmost(const FocusedInsertionTarget& target) const;
 

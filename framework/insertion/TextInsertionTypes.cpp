@@ -48,7 +48,8 @@ TextInsertionError TextInsertionError::partlyInserted(qsizetype insertedCharacte
 
 bool TextInsertionError::mayHaveChangedTarget() const
 {
-    return m_case == transcriptNotDelivered || m_case == transcriptPartlyInserted || m_case == pasteNotTaken;
+    return m_case == transcriptNotDelivered || m_case == transcriptPartlyInserted || m_case == pasteNotTaken
+        || m_case == typingNotConfirmed;
 }
 
 QString TextInsertionError::errorDescription() const
@@ -87,6 +88,15 @@ QString TextInsertionError::errorDescription() const
         return QStringLiteral("The application did not take the paste (Shift+Insert) in time, so the transcript may "
                               "not have arrived. It is on the clipboard now: check the field and paste it if it is "
                               "missing.");
+    case noTextFieldFocused:
+        return QStringLiteral("No text field has focus, so nothing was inserted. Click into the field for the text and "
+                              "try again.");
+    case textNotTypeable:
+        return QStringLiteral("The transcript has a tab or a line break that this field would take as a key press, so "
+                              "nothing was typed.");
+    case typingNotConfirmed:
+        return QStringLiteral("The transcript was typed, but the application did not confirm that it received every "
+                              "character. Check the text in the field.");
     }
     return {};
 }

@@ -55,6 +55,14 @@ public:
         // The paste key went out, but the application did not ask for the text in time; it may
         // still, so the transcript stays on the clipboard.
         pasteNotTaken,
+        // The captured element is a control that takes no text (a check box, a button): keys would
+        // toggle or press it.
+        noTextFieldFocused,
+        // A tab, or a line break in a single-line field, would act as a key instead of arriving as
+        // text: nothing was typed.
+        textNotTypeable,
+        // Every key went out, but the target did not confirm it read those typed on borrowed key codes.
+        typingNotConfirmed,
     };
     using enum Case;
 

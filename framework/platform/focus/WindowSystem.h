@@ -17,6 +17,14 @@ struct FrontmostApplication
     quint64 windowId = 0;
 };
 
+// The top-level window that receives the keyboard's keys now.
+struct KeyboardFocusWindow
+{
+    quint64 windowId = 0;
+    // 0 when the window names no process.
+    qint32 processIdentifier = 0;
+};
+
 // Frontmost application and activation by process: the workspace's part of the platform.
 class WindowSystem
 {
@@ -24,6 +32,10 @@ public:
     virtual ~WindowSystem() = default;
 
     virtual std::optional<FrontmostApplication> frontmostApplication() = 0;
+
+    // Where typed keys go now. This moves before the window manager announces a new active window,
+    // which may lag by seconds. Absent when keys go to no window (or to whichever the pointer is in).
+    virtual std::optional<KeyboardFocusWindow> keyboardFocusWindow() = 0;
 
     // Whether a window of that process is shown.
     virtual bool isRunning(qint32 processIdentifier) = 0;

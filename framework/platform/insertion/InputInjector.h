@@ -18,14 +18,20 @@ enum class TypingStatus {
     failed,
     // The target lost the keyboard focus; typing stopped before the rest went elsewhere.
     focusMoved,
+    // Every key was sent, but the target did not confirm in time that it read the keys typed on
+    // borrowed key codes: whether they became the right characters is unknown.
+    unconfirmed,
 };
 
 // How far one typing run got.
 struct TypingOutcome
 {
     TypingStatus status = TypingStatus::complete;
-    // Characters (code points) of the text that were sent before typing stopped.
+    // Characters (code points) of the text known to have reached the target: sent while it held the
+    // keyboard focus before and after them (the keys under way when the focus moved are not counted).
     qsizetype typedCharacters = 0;
+    // Characters whose keys were sent, wherever they went.
+    qsizetype sentCharacters = 0;
 };
 
 // Synthesizes key events into whatever window has keyboard focus.
@@ -43,9 +49,10 @@ public:
     // The paste shortcut; false when it could not be sent.
     virtual bool emitPasteShortcut() = 0;
 
-    // Types text exactly, whatever the keyboard layout. Before each batch of keys it asks
-    // stillOnTarget (when given) and stops with focusMoved when the answer is false. Emits nothing
-    // after token is cancelled (throws CancelledError then).
+    // Types text exactly, whatever the keyboard layout. Before each batch of keys, after each answer
+    // of the target and after the last key it asks stillOnTarget (when given) and stops with
+    // focusMoved when the answer is false. Emits nothing after token is cancelled (throws
+    // CancelledError then).
     virtual QCoro::Task<TypingOutcome> typeText(QString text, std::function<bool()> stillOnTarget, CancelToken token)
         = 0;
 };

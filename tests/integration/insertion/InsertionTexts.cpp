@@ -33,4 +33,12 @@ QString mixedTypingText()
     return text + QStringLiteral("🎤");
 }
 
+QString manyDistinctCharacters()
+{
+    QString text;
+    for (char32_t c = 0x4e00; c < 0x4e00 + 45; ++c)
+        text += QString::fromUcs4(&c, 1);
+    return text;
+}
+
 } // namespace tessvale::testing

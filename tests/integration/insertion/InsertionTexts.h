@@ -15,4 +15,8 @@ QString capitalAccentedParagraph();
 // 500 characters mixing ASCII with accented letters, symbols and an emoji.
 QString mixedTypingText();
 
+// Distinct characters no layout has, more than the desktop has spare key codes (19), so that codes are
+// reused within one text. Kept short: every keymap change makes each client reload its keymap.
+QString manyDistinctCharacters();
+
 } // namespace tessvale::testing

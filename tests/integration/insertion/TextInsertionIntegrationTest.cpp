@@ -7,12 +7,14 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <qcoro/qcorotask.h>
 
 #include "InsertionTexts.h"
 #include "focus/FocusAppService.h"
 #include "insertion/TextInsertionService.h"
+#include "platform/linux/X11Connection.h"
 #include "platform/linux/focus/AtspiAccessibility.h"
 #include "platform/linux/focus/EwmhWindowSystem.h"
 #include "platform/linux/insertion/QtClipboard.h"
@@ -23,6 +25,8 @@
 #include "support/async/EventLoopWaits.h"
 #include "support/async/TaskRunner.h"
 #include "support/focus/TextTargetProcess.h"
+
+#include <X11/Xlib.h>
 
 using namespace tessvale;
 using namespace tessvale::testing;
@@ -260,6 +264,54 @@ TEST_F(DesktopTest, TargetThatCannotBeBroughtBackIsNeverTypedIntoAnotherWindow)
     spinEventLoop(300ms);
     EXPECT_EQ(second.text(), QString());
     EXPECT_EQ(first.text(), QString());
+}
+
+TEST_F(DesktopTest, TypingStopsOnceTheKeysGoElsewhereThoughTheWindowManagerHasNotSaidSo)
+{
+    TextTargetProcess other(QStringLiteral("Other"));
+    ASSERT_TRUE(other.start());
+    TextTargetProcess target(QStringLiteral("Target"));
+    ASSERT_TRUE(target.start());
+    const auto captured = captureTextField(target.processId());
+    ASSERT_TRUE(captured);
+    // The keys go to the target before the insertion starts.
+    EwmhWindowSystem windows;
+    ASSERT_TRUE(waitUntil([&] {
+        const auto keys = windows.keyboardFocusWindow();
+        return keys && keys->windowId == captured->windowId();
+    }));
+    // A busy window manager: its active window stays the target's while the input focus moves.
+    TextInsertionHooks hooks;
+    const auto pid = static_cast<qint32>(target.processId());
+    const quint64 window = captured->windowId();
+    hooks.currentFrontmostApplicationPID = [pid]() -> std::optional<qint32> { return pid; };
+    hooks.currentFrontmostWindowID = [window] { return window; };
+    auto service = makeService({ Driver::unicodeTyping }, hooks);
+    const auto connection = X11Connection::open();
+    ASSERT_TRUE(connection);
+    // Once the first characters arrived, another client takes the input focus.
+    QTimer focusThief;
+    QObject::connect(&focusThief, &QTimer::timeout, [&] {
+        if (target.text().isEmpty())
+            return;
+        XSetInputFocus(connection->display(), static_cast<Window>(other.windowId()), RevertToParent, CurrentTime);
+        XSync(connection->display(), False);
+        focusThief.stop();
+    });
+    focusThief.start(1);
+    const QString text = manyDistinctCharacters();
+    std::optional<TextInsertionError> error;
+    try {
+        run(service->insert(text, false, true, false, captured));
+    } catch (const TextInsertionError& e) {
+        error = e;
+    }
+    ASSERT_TRUE(error) << "reported success; the target has " << target.text().toStdString();
+    ASSERT_EQ(error->errorCase(), TextInsertionError::transcriptPartlyInserted);
+    const QString arrived = text.left(error->insertedCharacters());
+    EXPECT_EQ(target.waitForText(arrived), arrived);
+    spinEventLoop(300ms);
+    EXPECT_EQ(other.text(), QString());
 }
 
 TEST_F(DesktopTest, TypingFiveHundredMixedCharactersIsExact)

@@ -26,6 +26,15 @@ AccessibilityElement FakeAccessibility::focusedElement()
     return answers ? focused : nullptr;
 }
 
+std::optional<KeyboardFocusWindow> FakeWindowSystem::keyboardFocusWindow()
+{
+    if (keyboardFocus)
+        return *keyboardFocus;
+    if (!frontmost)
+        return std::nullopt;
+    return KeyboardFocusWindow { frontmost->windowId, frontmost->processIdentifier };
+}
+
 AccessibilityElement FakeAccessibility::window(const AccessibilityElement& element)
 {
     const auto found = windows.find(element->identity());

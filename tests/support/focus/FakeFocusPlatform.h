@@ -38,7 +38,11 @@ public:
     bool activationBringsToFront = true;
     QList<qint32> activationRequests;
 
+    // Where keys go; left unset, the frontmost application's window has them.
+    std::optional<std::optional<KeyboardFocusWindow>> keyboardFocus;
+
     std::optional<FrontmostApplication> frontmostApplication() override { return frontmost; }
+    std::optional<KeyboardFocusWindow> keyboardFocusWindow() override;
     bool isRunning(qint32 processIdentifier) override { return running.count(processIdentifier) > 0; }
     bool requestActivation(qint32 processIdentifier) override;
 };

@@ -113,7 +113,7 @@ QCoro::Task<TypingOutcome> RecordingInputInjector::typeText(
         events << QStringLiteral("type:");
     for (int batch = 0; typed < codePoints.size(); ++batch) {
         if (stillOnTarget && !stillOnTarget())
-            co_return TypingOutcome { TypingStatus::focusMoved, typed };
+            co_return TypingOutcome { TypingStatus::focusMoved, typed, typed };
         qsizetype end = std::min(typed + step, codePoints.size());
         const bool fails = failAfter >= 0 && end > failAfter;
         if (fails)
@@ -122,11 +122,13 @@ QCoro::Task<TypingOutcome> RecordingInputInjector::typeText(
                 + QString::fromUcs4(reinterpret_cast<const char32_t*>(codePoints.constData() + typed), end - typed);
         typed = end;
         if (fails)
-            co_return TypingOutcome { TypingStatus::failed, typed };
+            co_return TypingOutcome { TypingStatus::failed, typed, typed };
         if (onBatch)
             onBatch(batch);
     }
-    co_return TypingOutcome { TypingStatus::complete, typed };
+    if (stillOnTarget && !stillOnTarget())
+        co_return TypingOutcome { TypingStatus::focusMoved, typed, typed };
+    co_return TypingOutcome { confirmsReading ? TypingStatus::complete : TypingStatus::unconfirmed, typed, typed };
 }
 
 } // namespace tessvale::testing

@@ -74,6 +74,8 @@ public:
     std::function<void()> onPaste;
     // Code points per batch (0: the whole text in one); stillOnTarget is asked before each batch.
     qsizetype batchSize = 0;
+    // When false, every key goes out but the target never confirms reading them.
+    bool confirmsReading = true;
     // After this many code points typing fails (negative: never).
     qsizetype failAfter = -1;
     // Called after each typed batch with its index.

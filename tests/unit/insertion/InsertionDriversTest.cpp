@@ -371,23 +371,103 @@ class TypingDriverTest : public InsertionFixture
 {
 };
 
-TEST_F(TypingDriverTest, TypingThatStopsPartWayEndsWithTheCountsAndPastesNothing)
+struct StoppedTypingCase
+{
+    const char* name;
+    // What happens after the first batch of keys.
+    std::function<void(FakeWindowSystem&)> afterFirstBatch;
+    qsizetype failAfter;
+    bool confirmsReading;
+    QString error;
+};
+
+void PrintTo(const StoppedTypingCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class StoppedTypingTest : public TypingDriverTest, public ::testing::WithParamInterface<StoppedTypingCase>
+{
+};
+
+TEST_P(StoppedTypingTest, EndsWithWhatIsKnownAndPastesNothing)
 {
     hooks.enabledDrivers = QList<Driver> { Driver::unicodeTyping, Driver::pasteboard };
     injector->batchSize = 4;
-    for (bool focusMoves : { true, false }) {
-        windows->frontmost = windows->windows[targetPid];
-        injector->failAfter = focusMoves ? -1 : 6;
-        injector->onBatch = [this, focusMoves](int) {
-            if (focusMoves)
-                windows->frontmost = FrontmostApplication { QStringLiteral("Terminal"), std::nullopt, 99, {}, 8 };
-        };
-        auto outcome = start(QStringLiteral("ab🎤defghij"), applicationOnlyTarget());
-        runUntilDone(outcome);
-        EXPECT_EQ(outcome->errorText(),
-            QStringLiteral("Only %1 of 10 characters of the transcript were inserted.").arg(focusMoves ? 4 : 6));
-        EXPECT_FALSE(injector->events.contains(QStringLiteral("paste")));
-    }
+    injector->failAfter = GetParam().failAfter;
+    injector->confirmsReading = GetParam().confirmsReading;
+    injector->onBatch = [this](int batch) {
+        if (batch == 0 && GetParam().afterFirstBatch)
+            GetParam().afterFirstBatch(*windows);
+    };
+    auto outcome = start(QStringLiteral("ab🎤defghij"), applicationOnlyTarget());
+    runUntilDone(outcome);
+    EXPECT_EQ(outcome->errorText(), GetParam().error);
+    EXPECT_FALSE(injector->events.contains(QStringLiteral("paste")));
 }
+
+const QString fourOfTen = QStringLiteral("Only 4 of 10 characters of the transcript were inserted.");
+
+INSTANTIATE_TEST_SUITE_P(Stops, StoppedTypingTest,
+    ::testing::Values(
+        StoppedTypingCase { "AnotherWindowBecomesActive",
+            [](FakeWindowSystem& windows) {
+                windows.frontmost = FrontmostApplication { QStringLiteral("Terminal"), std::nullopt, 99, {}, 8 };
+            },
+            -1, true, fourOfTen },
+        // The window manager has not announced the move yet: only the keys' destination shows it.
+        StoppedTypingCase { "KeyboardFocusMovesFirst",
+            [](FakeWindowSystem& windows) {
+                windows.keyboardFocus = KeyboardFocusWindow { 8, 99 };
+            },
+            -1, true, fourOfTen },
+        StoppedTypingCase { "TypingFails", nullptr, 6, true,
+            QStringLiteral("Only 6 of 10 characters of the transcript were inserted.") },
+        StoppedTypingCase { "ReadingNeverConfirmed", nullptr, -1, false,
+            QStringLiteral("The transcript was typed, but the application did not confirm that it received every "
+                           "character. Check the text in the field.") }),
+    [](const auto& row) { return std::string(row.param.name); });
+
+struct TypeableCase
+{
+    const char* name;
+    std::optional<QString> role;
+    QString text;
+    bool typed;
+};
+
+void PrintTo(const TypeableCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class TypeableTextTest : public TypingDriverTest, public ::testing::WithParamInterface<TypeableCase>
+{
+};
+
+// A tab typed moves the focus or indents, Return submits a single-line field: such text goes by paste.
+TEST_P(TypeableTextTest, TabsAndLineBreaksAreTypedOnlyWhereTheyArriveAsText)
+{
+    hooks.enabledDrivers = QList<Driver> { Driver::unicodeTyping, Driver::pasteboard };
+    focusTargetField();
+    injector->onPaste = [this] { clipboard->fetch(ClipboardSelection::clipboard); };
+    const auto target = std::make_shared<const FocusedInsertionTarget>(
+        FocusedApplicationTarget { QStringLiteral("Notes"), targetPid }, fakeElement(QStringLiteral("field")),
+        fakeElement(QStringLiteral("window")), GetParam().role, std::nullopt, true);
+    auto outcome = start(GetParam().text, target);
+    runUntilDone(outcome);
+    ASSERT_FALSE(outcome->error) << outcome->errorText().toStdString();
+    EXPECT_EQ(outcome->result->driver, GetParam().typed ? Driver::unicodeTyping : Driver::pasteboard);
+    EXPECT_EQ(injector->events,
+        GetParam().typed ? QStringList { QStringLiteral("type:") + GetParam().text } : QStringList { "paste" });
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, TypeableTextTest,
+    ::testing::Values(TypeableCase { "LineBreakInAnArea", QStringLiteral("AXTextArea"), "one\ntwo", true },
+        TypeableCase { "LineBreakInAField", QStringLiteral("AXTextField"), "one\r\ntwo", false },
+        TypeableCase { "LineBreakInAnUnknownElement", std::nullopt, "one\ntwo", false },
+        TypeableCase { "TabInAnArea", QStringLiteral("AXTextArea"), "one\ttwo", false },
+        TypeableCase { "PlainTextInAField", QStringLiteral("AXTextField"), "one two", true }),
+    [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

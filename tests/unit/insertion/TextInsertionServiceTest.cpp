@@ -293,6 +293,23 @@ TEST_F(SlowAnswersTest, ACapturedDocumentIsReadyWhenItsWindowIs)
     EXPECT_FALSE(accessibility->calls.contains(QStringLiteral("focus:page"))) << "the page never takes the focus";
 }
 
+TEST_F(TextInsertionServiceTest, AControlThatTakesNoTextGetsNeitherKeysNorAPaste)
+{
+    for (const char* role : { "AXCheckBox", "AXRadioButton", "AXButton", "AXMenuItem" }) {
+        const auto target = std::make_shared<const FocusedInsertionTarget>(
+            FocusedApplicationTarget { QStringLiteral("Notes"), targetPid }, fakeElement(QStringLiteral("field")),
+            fakeElement(QStringLiteral("window")), QString::fromLatin1(role), std::nullopt, false);
+        auto outcome = start(QStringLiteral("hello"), target, true, true);
+        runUntilDone(outcome);
+        EXPECT_EQ(outcome->errorText(),
+            QStringLiteral("No text field has focus, so nothing was inserted. Click into the field for the text and "
+                           "try again."))
+            << role;
+        EXPECT_TRUE(injector->events.isEmpty()) << role;
+        EXPECT_FALSE(clipboard->text(ClipboardSelection::clipboard)) << role;
+    }
+}
+
 // --- readiness rule -------------------------------------------------------------------------------
 
 class ReadinessTest : public InsertionFixture

@@ -59,6 +59,37 @@ constexpr long activationSourcePager = 2;
 
 } // namespace
 
+std::optional<unsigned long> focusedClientWindow(Display* display)
+{
+    X11ErrorTrap trap(display);
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    const Window root = DefaultRootWindow(display);
+    if (focus == None || focus == PointerRoot || focus == root)
+        return std::nullopt;
+    Window window = focus;
+    while (window != root && window != None) {
+        PropertyReader state(display, window, "WM_STATE", AnyPropertyType);
+        if (state.count() > 0)
+            break;
+        Window rootReturn = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display, window, &rootReturn, &parent, &children, &count))
+            return std::nullopt;
+        if (children)
+            XFree(children);
+        window = parent;
+    }
+    if (window == root || window == None)
+        window = focus;
+    if (trap.errorCode() != 0)
+        return std::nullopt;
+    return window;
+}
+
 EwmhWindowSystem::EwmhWindowSystem() = default;
 EwmhWindowSystem::~EwmhWindowSystem() = default;
 
@@ -108,6 +139,17 @@ std::optional<FrontmostApplication> EwmhWindowSystem::frontmostApplication()
         result = app;
     }
     return result;
+}
+
+std::optional<KeyboardFocusWindow> EwmhWindowSystem::keyboardFocusWindow()
+{
+    if (!ensureConnection())
+        return std::nullopt;
+    const std::optional<unsigned long> window = focusedClientWindow(m_connection->display());
+    if (!window)
+        return std::nullopt;
+    X11ErrorTrap trap(m_connection->display());
+    return KeyboardFocusWindow { *window, processOf(*window).value_or(0) };
 }
 
 std::vector<unsigned long> EwmhWindowSystem::clientWindows()

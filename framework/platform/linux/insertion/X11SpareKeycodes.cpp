@@ -85,14 +85,15 @@ std::optional<int> X11SpareKeycodes::codeFor(unsigned long keysym, std::set<int>
     return chosen;
 }
 
-void X11SpareKeycodes::apply()
+bool X11SpareKeycodes::apply()
 {
     if (m_planned.empty())
-        return;
+        return false;
     write(m_planned);
     for (const auto& [code, keysym] : m_planned)
         m_ours[code] = keysym;
     m_planned.clear();
+    return true;
 }
 
 void X11SpareKeycodes::resetAll()

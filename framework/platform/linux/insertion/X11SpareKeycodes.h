@@ -34,8 +34,9 @@ public:
     // a spare code outside inUse is given keysym by the next apply(). Absent when every spare code is
     // in inUse.
     std::optional<int> codeFor(unsigned long keysym, std::set<int>& inUse);
-    // Writes the mappings that codeFor planned and waits until the server has applied them.
-    void apply();
+    // Writes the mappings that codeFor planned and waits until the server has applied them; false
+    // when there was nothing to write.
+    bool apply();
     // Empties every code we changed (only once no unread key may still use one).
     void resetAll();
 

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "platform/linux/X11Connection.h"
+#include "platform/linux/focus/EwmhWindowSystem.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -14,18 +15,6 @@ namespace {
 
 // Our pings carry their own serial where EWMH puts a timestamp; clients echo it back unchanged.
 std::atomic<long> nextSerial { 0x54560000 };
-
-bool hasProperty(Display* display, Window window, Atom property)
-{
-    int count = 0;
-    Atom* properties = XListProperties(display, window, &count);
-    bool found = false;
-    for (int i = 0; i < count && !found; ++i)
-        found = properties[i] == property;
-    if (properties)
-        XFree(properties);
-    return found;
-}
 
 bool answersPings(Display* display, Window window)
 {
@@ -45,34 +34,11 @@ bool answersPings(Display* display, Window window)
 
 std::optional<unsigned long> X11WindowPing::focusedPingableWindow(Display* display)
 {
-    X11ErrorTrap trap(display);
-    Window focus = 0;
-    int revert = 0;
-    XGetInputFocus(display, &focus, &revert);
-    const Window root = DefaultRootWindow(display);
-    if (focus == None || focus == PointerRoot || focus == root)
+    const std::optional<unsigned long> window = focusedClientWindow(display);
+    if (!window)
         return std::nullopt;
-    // Toolkits may focus a child of their top-level (a focus proxy): walk up to the window that
-    // carries WM_STATE, the client window the window manager manages.
-    const Atom wmState = XInternAtom(display, "WM_STATE", False);
-    Window window = focus;
-    while (window != root && window != None) {
-        if (hasProperty(display, window, wmState))
-            break;
-        Window rootReturn = 0;
-        Window parent = 0;
-        Window* children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(display, window, &rootReturn, &parent, &children, &count))
-            return std::nullopt;
-        if (children)
-            XFree(children);
-        window = parent;
-    }
-    // Without a window manager nothing carries WM_STATE: the focus window itself may still answer.
-    if (window == root || window == None)
-        window = focus;
-    if (!answersPings(display, window) || trap.errorCode() != 0)
+    X11ErrorTrap trap(display);
+    if (!answersPings(display, *window) || trap.errorCode() != 0)
         return std::nullopt;
     return window;
 }

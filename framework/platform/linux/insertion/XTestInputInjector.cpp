@@ -1,5 +1,6 @@
 #include "platform/linux/insertion/XTestInputInjector.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -44,15 +45,21 @@ struct DirectKey
     bool shift = false;
 };
 
-// Characters on the first two levels of the first group, usable only while that group is active and
-// no lock (Caps Lock) would change them; the spare keycodes cover everything else.
+bool isEditingKey(KeySym keysym)
+{
+    return keysym == XK_Return || keysym == XK_Tab;
+}
+
+// Return and Tab on the keyboard's own keys (clients take a key code for a key of the keyboard, and a
+// borrowed code is no Enter or Tab key to them); the characters on the first two levels of the first
+// group while that group is active and no lock (Caps Lock) would change them. The spare key codes
+// cover every other character.
 std::map<KeySym, DirectKey> directKeys(Display* display)
 {
     std::map<KeySym, DirectKey> keys;
     XkbStateRec state {};
-    if (XkbGetState(display, XkbUseCoreKbd, &state) != Success || state.group != 0
-        || (state.locked_mods & (LockMask | Mod5Mask)) != 0)
-        return keys;
+    const bool plainLevels = XkbGetState(display, XkbUseCoreKbd, &state) == Success && state.group == 0
+        && (state.locked_mods & (LockMask | Mod5Mask)) == 0;
     int min = 0;
     int max = 0;
     XDisplayKeycodes(display, &min, &max);
@@ -63,8 +70,10 @@ std::map<KeySym, DirectKey> directKeys(Display* display)
     for (int code = min; code <= max; ++code) {
         for (int level = 0; level < std::min(perCode, 2); ++level) {
             const KeySym keysym = map[(code - min) * perCode + level];
-            // Printable Latin-1 only: keypad and function keys may behave differently.
-            if (keysym >= 0x20 && keysym <= 0x7e && !keys.count(keysym))
+            // Printable ASCII only: keypad and function keys may behave differently.
+            const bool usable
+                = (level == 0 && isEditingKey(keysym)) || (plainLevels && keysym >= 0x20 && keysym <= 0x7e);
+            if (usable && !keys.count(keysym))
                 keys[keysym] = DirectKey { code, level == 1 };
         }
     }
@@ -203,8 +212,22 @@ QCoro::Task<TypingOutcome> XTestInputInjector::typeText(
     const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
     m_spares->refresh();
     const std::optional<unsigned long> target = X11WindowPing::focusedPingableWindow(display);
+    const bool needsSpares = std::any_of(sequence.begin(), sequence.end(), [&](KeySym k) { return !direct.count(k); });
     qCDebug(lcTextInsertion) << "typing" << sequence.size() << "keys with" << m_spares->spareCount()
                              << "spare keycodes; target answers pings:" << target.has_value();
+    for (const KeySym keysym : sequence) {
+        if (isEditingKey(keysym) && !direct.count(keysym)) {
+            qCWarning(lcTextInsertion) << "the keyboard has no key for" << XKeysymToString(keysym);
+            co_return TypingOutcome { TypingStatus::failed, 0 };
+        }
+    }
+    if (needsSpares && !target) {
+        // A borrowed code types its character only once the target has taken the new mapping, and
+        // nothing tells when a target that answers no ping has: it may look the keys up with the old one.
+        qCWarning(lcTextInsertion) << "the target answers no ping, so characters on spare keycodes cannot be "
+                                      "confirmed; nothing typed";
+        co_return TypingOutcome { TypingStatus::failed, 0 };
+    }
     // Spare codes typed since the target last confirmed it read everything: their meaning stays.
     std::set<int> unread;
     std::vector<int> codes(sequence.size(), 0);
@@ -216,6 +239,22 @@ QCoro::Task<TypingOutcome> XTestInputInjector::typeText(
             display, key, True, repeats ? static_cast<unsigned long>(repeatedKeyDelay.count()) : CurrentTime);
         releasedSincePress.clear();
     };
+    // Whether the target read what was sent (the keys, the mapping changes); the focus is checked
+    // after each answer too, as a focus move while the target was busy is seen only now.
+    const auto confirm = [&]() { return confirmRead(m_connection, target, m_sleeper, m_lifetime.token(), token); };
+    // Characters known to have reached the target: the keys sent before the last focus check that
+    // found it still there. Keys of the chunk sent just before a check that found it gone may have
+    // gone either way.
+    qsizetype delivered = 0;
+    size_t sent = 0;
+    const auto onTarget = [&] {
+        if (stillOnTarget && !stillOnTarget())
+            return false;
+        delivered = textOffset[sent];
+        return true;
+    };
+    if (!onTarget())
+        co_return TypingOutcome { TypingStatus::focusMoved, 0, 0 };
     bool shiftHeld = false;
     size_t position = 0;
     while (position < sequence.size() && !token.isCancelled()) {
@@ -232,28 +271,42 @@ QCoro::Task<TypingOutcome> XTestInputInjector::typeText(
         if (end == position) {
             if (unread.empty()) {
                 qCWarning(lcTextInsertion) << "no spare keycodes to type with";
-                co_return TypingOutcome { TypingStatus::failed, textOffset[position] };
+                co_return TypingOutcome { TypingStatus::failed, delivered, textOffset[sent] };
             }
             // Every spare code holds keys the target may not have read: wait until it has.
-            const bool confirmed = co_await confirmRead(m_connection, target, m_sleeper, m_lifetime.token(), token);
+            const bool confirmed = co_await confirm();
             if (alive.expired())
                 throw CancelledError();
             if (token.isCancelled())
                 break;
+            if (!onTarget())
+                co_return TypingOutcome { TypingStatus::focusMoved, delivered, textOffset[sent] };
             if (!confirmed) {
                 qCWarning(lcTextInsertion) << "the target did not confirm it read the typed keys; stopping after"
                                            << textOffset[position] << "of" << codePoints.size() << "characters";
-                co_return TypingOutcome { TypingStatus::failed, textOffset[position] };
+                co_return TypingOutcome { TypingStatus::failed, delivered, textOffset[sent] };
             }
             unread.clear();
             continue;
         }
-        m_spares->apply();
+        if (m_spares->apply()) {
+            // Keys on the new codes only once the target has taken the mapping they need.
+            const bool confirmed = co_await confirm();
+            if (alive.expired())
+                throw CancelledError();
+            if (token.isCancelled())
+                break;
+            if (!onTarget())
+                co_return TypingOutcome { TypingStatus::focusMoved, delivered, textOffset[sent] };
+            if (!confirmed) {
+                qCWarning(lcTextInsertion) << "the target did not confirm it took the new key mapping; stopping after"
+                                           << textOffset[position] << "of" << codePoints.size() << "characters";
+                co_return TypingOutcome { TypingStatus::failed, delivered, textOffset[sent] };
+            }
+        }
         for (size_t chunk = position; chunk < end; chunk += keysPerChunk) {
             if (token.isCancelled())
                 break;
-            if (stillOnTarget && !stillOnTarget())
-                co_return TypingOutcome { TypingStatus::focusMoved, textOffset[chunk] };
             auto scope = m_syntheticInput->begin();
             const size_t chunkEnd = std::min(end, chunk + keysPerChunk);
             for (size_t k = chunk; k < chunkEnd; ++k) {
@@ -281,24 +334,35 @@ QCoro::Task<TypingOutcome> XTestInputInjector::typeText(
             }
             XSync(display, False);
             position = chunkEnd;
+            sent = chunkEnd;
+            // The server has routed the chunk's keys by now: where the focus is decides where they went.
+            if (!onTarget())
+                co_return TypingOutcome { TypingStatus::focusMoved, delivered, textOffset[sent] };
         }
     }
     if (token.isCancelled())
         throw CancelledError(); // meanings stay: the keys sent may still be unread
-    if (unread.empty()) {
-        m_spares->resetAll();
-    } else {
-        const bool confirmed = co_await confirmRead(m_connection, target, m_sleeper, m_lifetime.token(), token);
+    // The keys of the last chunk count once the focus is seen on the target after them.
+    bool confirmed = false;
+    if (target) {
+        confirmed = co_await confirm();
         if (alive.expired())
             throw CancelledError();
-        // Unconfirmed meanings are kept for this run's keys and given up only by a later run.
-        if (confirmed)
-            m_spares->resetAll();
-        else
-            qCDebug(lcTextInsertion) << "target did not confirm reading; spare keycodes stay mapped for now";
+        token.throwIfCancelled();
     }
-    token.throwIfCancelled();
-    co_return TypingOutcome { TypingStatus::complete, codePoints.size() };
+    if (!onTarget())
+        co_return TypingOutcome { TypingStatus::focusMoved, delivered, textOffset[sent] };
+    // Unconfirmed meanings are kept for this run's keys and given up only by a later run.
+    if (confirmed || unread.empty())
+        m_spares->resetAll();
+    if (!confirmed && !unread.empty()) {
+        qCWarning(lcTextInsertion) << "the target did not confirm it read the keys typed on spare keycodes";
+        co_return TypingOutcome { TypingStatus::unconfirmed, delivered, textOffset[sent] };
+    }
+    // Keys on the keyboard's own codes mean the same whenever the target reads them.
+    if (!confirmed && target)
+        qCInfo(lcTextInsertion) << "the target has not confirmed yet that it read the typed keys";
+    co_return TypingOutcome { TypingStatus::complete, codePoints.size(), codePoints.size() };
 }
 
 } // namespace tessvale

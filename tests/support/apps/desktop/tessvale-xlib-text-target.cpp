@@ -3,6 +3,8 @@
 //     key code remapped before it got round to the change reads as the new symbol;
 //   - a press at the same server time as the release of the same key before it is taken for
 //     auto-repeat and dropped;
+//   - it knows Return and Tab by the key codes the keyboard had for them at its start, as browsers
+//     take a key code for a key of the keyboard: those keysyms on any other code type nothing;
 //   - it answers _NET_WM_PING in the order of its events (unless --no-ping).
 //
 //   tessvale-xlib-text-target --report FILE [--title TITLE] [--stall-ms N] [--no-ping]
@@ -139,6 +141,8 @@ int main(int argc, char** argv)
 
     Keymap keymap;
     keymap.load(display);
+    const KeyCode returnKey = XKeysymToKeycode(display, XK_Return);
+    const KeyCode tabKey = XKeysymToKeycode(display, XK_Tab);
     std::string text;
     if (!report.empty())
         writeReport(report, text);
@@ -184,7 +188,11 @@ int main(int argc, char** argv)
             lastReleaseCode = 0;
             if (repeat)
                 break;
-            const char32_t c = characterOf(keymap.lookup(event.xkey.keycode, event.xkey.state & ShiftMask));
+            const KeySym keysym = keymap.lookup(event.xkey.keycode, event.xkey.state & ShiftMask);
+            if ((keysym == XK_Return && event.xkey.keycode != returnKey)
+                || (keysym == XK_Tab && event.xkey.keycode != tabKey))
+                break;
+            const char32_t c = characterOf(keysym);
             if (c != 0) {
                 appendUtf8(text, c);
                 if (!report.empty())
