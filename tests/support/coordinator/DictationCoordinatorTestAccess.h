@@ -61,6 +61,8 @@ public:
     }
     // A stop of the current session has begun: the microphone may run on through its grace.
     static bool isStopPending(const DictationCoordinator& coordinator) { return coordinator.isStopPending(); }
+    // Bumped by every start that passes its guard.
+    static quint64 startGeneration(const DictationCoordinator& coordinator) { return coordinator.m_startGeneration; }
     static std::optional<QUuid> completedSessionID(const DictationCoordinator& coordinator)
     {
         if (!coordinator.m_session || !coordinator.m_session->isCompleted)
