@@ -439,6 +439,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
             QStringLiteral("handleWebSocketTermination"));
     };
     m_session->isOpening = true;
+    m_session->hasStream = true;
     try {
         QCoro::Task<> connecting = transport.connect(std::move(onMessage), std::move(onTermination));
         co_await std::move(connecting);

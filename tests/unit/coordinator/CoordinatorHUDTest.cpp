@@ -114,6 +114,22 @@ TEST_F(CoordinatorHUDTest, AFailureShownInTheHUDTakesTheNextPressAsItsDismissal)
     EXPECT_EQ(c().phase(), DictationPhase::starting);
 }
 
+// The press no longer replaces the failed session at once: its late confirmation must not revive it.
+TEST_F(CoordinatorHUDTest, AFailedSessionsLateConfirmationLeavesTheErrorShown)
+{
+    const QUuid id = h.openDictation(true, false);
+    h.deliver(ServerStreamMessage::sessionError(QStringLiteral("The service failed.")));
+    ASSERT_EQ(c().phase(), DictationPhase::error);
+    c().toggleHandsFree();
+    h.settle();
+    h.deliver(ServerStreamMessage::sessionStarted(id));
+    EXPECT_EQ(c().phase(), DictationPhase::error);
+    EXPECT_FALSE(h.fakeRecorder.running);
+    h.advance(timing().sessionErrorDisconnectGracePeriod);
+    EXPECT_FALSE(Access::sessionID(c()));
+    EXPECT_EQ(c().phase(), DictationPhase::error);
+}
+
 TEST_F(CoordinatorHUDTest, AFailureIsShownForAMomentAndTheMenuStartReplacesIt)
 {
     h.openDictation(true);
