@@ -56,9 +56,11 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
     insertionPlatform.injector = m_platform.injector;
     insertionPlatform.sessionInput = m_platform.sessionInput;
     m_textInsertion = std::make_unique<TextInsertionService>(m_diagnostics, TextInsertionHooks {}, insertionPlatform);
-    m_coordinator = std::make_unique<DictationCoordinator>(*m_settings,
-        CoordinatorServices::live(m_keychain, *m_cloudAPI, m_permissions, *m_recorder, m_platform.audio,
-            *m_textInsertion, m_diagnostics, m_platform.clipboard, m_platform.urlOpener));
+    CoordinatorServices services = CoordinatorServices::live(m_keychain, *m_cloudAPI, m_permissions, *m_recorder,
+        m_platform.audio, *m_textInsertion, m_diagnostics, m_platform.clipboard, m_platform.urlOpener);
+    // The microphone opens once the HUD is on screen; the HUD is built below, before any start.
+    services.hudShown = [this](CancelToken token) { return hudShownForDictation(std::move(token)); };
+    m_coordinator = std::make_unique<DictationCoordinator>(*m_settings, std::move(services));
     m_launchAtLogin = std::make_unique<LaunchAtLoginService>(m_platform.loginItems);
     m_setupWindowController = std::make_unique<SetupWindowController>(*m_settings, *m_coordinator, *m_launchAtLogin);
     m_hudWindowController = std::make_unique<DictationHUDWindowController>(*m_coordinator);
@@ -71,12 +73,7 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
     // it is started below, and again after every change.
     m_shortcuts = std::make_unique<ShortcutWiring>(*m_settings, *m_coordinator,
         KeyboardEventMonitor::factory(m_platform, Sleeper::system()), Sleeper::system(), nullptr, m_platform.keyCodes);
-    // A press that cannot start a dictation says so where the user looks; a click goes to the setup window.
-    connect(m_shortcuts.get(), &ShortcutWiring::actionPerformed, m_hudWindowController.get(),
-        [this](DictationShortcutAction action) {
-            if (action != DictationShortcutAction::stopPushToTalk)
-                m_hudWindowController->watchShortcutStart();
-        });
+    // A failure the HUD shows opens the setup window when clicked, unless an insertion can be retried.
     m_hudWindowController->setShowSetup([this] { m_setupWindowController->showSetupWindow(); });
     // Both windows are built on first use, by then with the engine their recorders suspend.
     m_settingsWindowController->setShortcutsCardFactory(
@@ -152,6 +149,14 @@ void TessvaleApp::presentFromRelaunch()
     qCInfo(lcApp) << "Started again: showing the setup window";
     m_tray->presentFromRelaunch();
     m_setupWindowController->showSetupWindow();
+}
+
+QCoro::Task<> TessvaleApp::hudShownForDictation(CancelToken token)
+{
+    if (!m_hudWindowController)
+        co_return;
+    QCoro::Task<> showing = m_hudWindowController->shownForDictation(std::move(token));
+    co_await std::move(showing);
 }
 
 void TessvaleApp::handleURL(const QUrl& url)

@@ -8,6 +8,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include "async/CancelToken.h"
 #include "instance/SingleInstance.h"
 #include "platform/PlatformServices.h"
 
@@ -68,6 +69,8 @@ private:
     void finishQuit();
     void handleURL(const QUrl& url);
     void presentFromRelaunch();
+    // The coordinator's HUD seam, over the HUD window once it exists.
+    QCoro::Task<> hudShownForDictation(CancelToken token);
 
     PlatformServices m_platform;
     std::unique_ptr<SingleInstance> m_instance;

@@ -111,6 +111,7 @@ set(TESSVALE_LOGIC_SOURCES
   coordinator/DictationCoordinatorStreaming.cpp
   coordinator/DictationCoordinatorServerMessages.cpp
   coordinator/DictationCoordinatorStop.cpp
+  coordinator/DictationCoordinatorHUD.cpp
   coordinator/DictationCoordinatorTermination.cpp
   coordinator/DictationCoordinatorRecovery.cpp
   coordinator/DictationPresentation.h

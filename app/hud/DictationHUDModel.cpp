@@ -42,6 +42,16 @@ DictationHUDViewModel DictationHUDViewModel::startFailure(const DictationCoordin
     return model;
 }
 
+DictationHUDViewModel DictationHUDViewModel::failure(const DictationCoordinator& coordinator)
+{
+    DictationHUDViewModel model = startFailure(coordinator);
+    if (coordinator.canRetryFailedInsertion()) {
+        model.title = QStringLiteral("Retry Insert");
+        model.trailing = { HUDTrailingControl::Kind::symbol, QStringLiteral("arrow.clockwise") };
+    }
+    return model;
+}
+
 DictationHUDWaveformModel DictationHUDWaveformModel::from(const DictationCoordinator& coordinator)
 {
     return { coordinator.phase(), coordinator.audioLevel(), coordinator.shouldShowHUD() };

@@ -39,6 +39,9 @@ struct DictationHUDViewModel
     static DictationHUDViewModel from(const DictationCoordinator& coordinator);
     // A shortcut press that failed before any recording: the error, and while signed out, where to sign in.
     static DictationHUDViewModel startFailure(const DictationCoordinator& coordinator);
+    // A dictation that ended by a failure, as the HUD tells it for a moment: the start failure's, and
+    // for an insertion that can be tried again, the menu's retry command, which a click runs.
+    static DictationHUDViewModel failure(const DictationCoordinator& coordinator);
     friend bool operator==(const DictationHUDViewModel&, const DictationHUDViewModel&) = default;
 };
 

@@ -174,7 +174,7 @@ DictationHUDView::DictationHUDView(DictationCoordinator& coordinator, SymbolIcon
 
 DictationHUDViewModel DictationHUDView::currentModel() const
 {
-    return m_showsStartFailure ? DictationHUDViewModel::startFailure(m_coordinator)
+    return m_showsStartFailure ? DictationHUDViewModel::failure(m_coordinator)
                                : DictationHUDViewModel::from(m_coordinator);
 }
 

@@ -69,7 +69,7 @@ public:
 
     // Applies what differs from what is shown.
     void apply(const DictationHUDViewModel& model);
-    // Shows a failed start instead of the phase; a click on it is startFailureClicked().
+    // Shows the failure that ended a dictation instead of the phase; a click on it is startFailureClicked().
     void setShowsStartFailure(bool shows);
 
     HUDStopButton* stopButton() const { return m_stopButton; }

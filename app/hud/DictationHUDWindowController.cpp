@@ -14,9 +14,9 @@
 #include <QPropertyAnimation>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
-#include "async/Sleeper.h"
-#include "async/Spawn.h"
+#include "async/OneShot.h"
 #include "base/Logging.h"
 #include "coordinator/DictationCoordinator.h"
 #include "hud/DesktopCompositor.h"
@@ -117,20 +117,33 @@ private:
 } // namespace
 
 DictationHUDWindowController::DictationHUDWindowController(
-    DictationCoordinator& coordinator, SymbolIconProvider icons, Sleeper* sleeper, QObject* parent)
+    DictationCoordinator& coordinator, SymbolIconProvider icons, QObject* parent)
     : QObject(parent)
     , m_coordinator(coordinator)
     , m_icons(icons ? std::move(icons) : SymbolIconProvider([](const QString&) { return QIcon(); }))
     , m_compositorRunning(desktopCompositorRunning)
-    , m_sleeper(sleeper ? *sleeper : Sleeper::system())
 {
     m_window = makePanel();
     connect(m_view, &DictationHUDView::startFailureClicked, this, [this] {
-        endStartFailure();
+        // The insertion goes where the dictation began: the window takes no focus from it.
+        if (m_coordinator.canRetryFailedInsertion()) {
+            m_coordinator.dismissFailure();
+            m_coordinator.retryFailedInsertion();
+            return;
+        }
+        m_coordinator.dismissFailure();
+        followFailure();
         hide(false);
         if (m_showSetup)
             m_showSetup();
     });
+    connect(
+        &coordinator, &DictationCoordinator::failureShownChanged, this,
+        [this] {
+            followFailure();
+            updateVisibility(true);
+        },
+        Qt::QueuedConnection);
 
     // Phases reach the window on a later turn, the current one included, as the phase's observers do.
     connect(&coordinator, &DictationCoordinator::phaseChanged, this, &DictationHUDWindowController::phaseDelivered,
@@ -151,8 +164,8 @@ DictationHUDWindowController::DictationHUDWindowController(
 
 DictationHUDWindowController::~DictationHUDWindowController()
 {
-    m_lifetime.cancel();
-    m_startFailureTimer.cancel();
+    for (OneShot<>& waiter : m_exposeWaiters)
+        waiter.fail(CancelledError());
     stopFade();
     delete m_window;
 }
@@ -186,69 +199,80 @@ void DictationHUDWindowController::watchScreen(QScreen* screen)
 void DictationHUDWindowController::phaseDelivered(DictationPhase phase)
 {
     qCInfo(lcDictationHUD).noquote() << QStringLiteral("phase changed to %1").arg(caseName(phase));
-    const bool startFailed = m_watchingShortcutStart && phase == DictationPhase::error;
-    // A start that failed, or reached the recording, is watched no longer.
-    if (startFailed || phase == DictationPhase::recording || phase == DictationPhase::finalizing
-        || phase == DictationPhase::postProcessing || phase == DictationPhase::inserting)
-        m_watchingShortcutStart = false;
-    if (startFailed) {
-        showStartFailure();
-        return;
-    }
-    if (m_showingStartFailure && phase != DictationPhase::error)
-        endStartFailure();
+    followFailure();
     updateVisibility(true);
 }
 
-void DictationHUDWindowController::watchShortcutStart()
+void DictationHUDWindowController::followFailure()
 {
-    m_watchingShortcutStart = true;
+    const bool shows = m_coordinator.isShowingFailure();
+    if (shows == m_showingStartFailure)
+        return;
+    m_showingStartFailure = shows;
+    if (shows)
+        qCInfo(lcDictationHUD) << "show failure";
+    m_view->setShowsStartFailure(shows);
 }
 
-void DictationHUDWindowController::showStartFailure()
-{
-    const quint64 failure = ++m_startFailureGeneration;
-    qCInfo(lcDictationHUD) << "show start failure";
-    m_showingStartFailure = true;
-    m_view->setShowsStartFailure(true);
-    m_startFailureTimer.cancel();
-    const CancelToken lifetime = m_lifetime.token();
-    m_startFailureTimer = spawnOnMain(
-        this,
-        [this, failure, lifetime](
-            CancelToken token) { return endStartFailureLater(failure, token.combinedWith(lifetime)); },
-        QStringLiteral("startFailureShown"));
-    show(true);
-}
+namespace {
 
-QCoro::Task<> DictationHUDWindowController::endStartFailureLater(quint64 failure, CancelToken token)
+// Wakes its waiter, on a turn of context's, once the window it watches is exposed: the X server has
+// mapped it and it can be seen.
+class ExposeWatcher final : public QObject
 {
-    QPointer<DictationHUDWindowController> self(this);
-    QCoro::Task<> waiting = m_sleeper.sleep(startFailureShownFor, std::move(token));
-    bool slept = true;
-    try {
-        co_await std::move(waiting);
-    } catch (const CancelledError&) {
-        slept = false;
+public:
+    ExposeWatcher(QWindow* window, QObject* context, OneShot<> exposed)
+        : m_window(window)
+        , m_context(context)
+        , m_exposed(std::move(exposed))
+    {
+        window->installEventFilter(this);
     }
-    if (!slept || !self || failure != m_startFailureGeneration || !m_showingStartFailure)
+    ~ExposeWatcher() override
+    {
+        if (m_window)
+            m_window->removeEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Expose && m_window && m_window->isExposed())
+            QMetaObject::invokeMethod(
+                m_context, [exposed = m_exposed]() mutable { exposed.resolve(); }, Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    QPointer<QWindow> m_window;
+    QObject* m_context;
+    OneShot<> m_exposed;
+};
+
+} // namespace
+
+QCoro::Task<> DictationHUDWindowController::shownForDictation(CancelToken token)
+{
+    // The phase reaches the window through the queue too; the start does not wait for that turn.
+    followFailure();
+    updateVisibility(true);
+    QWindow* handle = m_window->windowHandle();
+    if (!m_window->isVisible() || !handle || handle->isExposed())
         co_return;
-    endStartFailure();
-    updateVisibility(true);
-}
-
-void DictationHUDWindowController::endStartFailure()
-{
-    if (!m_showingStartFailure)
-        return;
-    m_showingStartFailure = false;
-    m_startFailureTimer.cancel();
-    m_view->setShowsStartFailure(false);
+    OneShot<> exposed;
+    m_exposeWaiters.removeIf([](const OneShot<>& waiter) { return waiter.isDone(); });
+    m_exposeWaiters.append(exposed);
+    const ExposeWatcher watcher(handle, this, exposed);
+    const CancelRegistration registration
+        = token.onCancel(this, [exposed]() mutable { exposed.fail(CancelledError()); });
+    // Failed by the destructor, too: then nothing of this object is touched after it.
+    co_await exposed;
+    qCInfo(lcDictationHUD) << "hud on screen";
 }
 
 bool DictationHUDWindowController::isWanted() const
 {
-    return m_showingStartFailure || m_coordinator.shouldShowHUD();
+    return m_coordinator.shouldShowHUD();
 }
 
 void DictationHUDWindowController::updateVisibility(bool animated)

@@ -1,15 +1,15 @@
 #pragma once
 
-#include <chrono>
 #include <functional>
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
 
 #include <qcoro/qcorotask.h>
 
 #include "async/CancelToken.h"
-#include "async/TaskHandle.h"
+#include "async/OneShot.h"
 #include "hud/DictationHUDView.h"
 #include "icons/SymbolIcons.h"
 
@@ -19,7 +19,6 @@ class QScreen;
 namespace tessvale {
 
 class DictationCoordinator;
-class Sleeper;
 
 // Owns the dictation HUD: a small window at the top centre of the screen under the mouse, shown while
 // the coordinator wants it. The window never takes the focus, so the text keeps going to the
@@ -27,9 +26,9 @@ class Sleeper;
 // shows and hides at once and its shape is cut to the capsule. The frames it places and logs are the
 // capsule's; with a compositor the window around it has room for the shadow.
 //
-// A shortcut press that ends in an error before any recording shows the window with the error for a
-// moment: on Linux the tray icon, which many desktops hide, cannot be the only sign. A click on it
-// then opens the setup window.
+// A dictation (or a press that could not start one) that ends by a failure shows the window with the
+// reason for as long as the coordinator tells it: on Linux the tray icon, which many desktops hide,
+// cannot be the only sign. A click on it retries a failed insertion, or else opens the setup window.
 class DictationHUDWindowController final : public QObject
 {
     Q_OBJECT
@@ -37,11 +36,9 @@ class DictationHUDWindowController final : public QObject
 public:
     static constexpr int fadeInMs = 180;
     static constexpr int fadeOutMs = 160;
-    static constexpr std::chrono::milliseconds startFailureShownFor { 2500 };
 
-    // sleeper times how long a start failure stays shown.
-    explicit DictationHUDWindowController(DictationCoordinator& coordinator, SymbolIconProvider icons = symbolIcon,
-        Sleeper* sleeper = nullptr, QObject* parent = nullptr);
+    explicit DictationHUDWindowController(
+        DictationCoordinator& coordinator, SymbolIconProvider icons = symbolIcon, QObject* parent = nullptr);
     ~DictationHUDWindowController() override;
 
     // Shows or hides the window as the coordinator's shouldShowHUD says.
@@ -56,11 +53,11 @@ public:
     QWidget* window() const { return m_window; }
     DictationHUDView* view() const { return m_view; }
     qint64 visibilityGeneration() const { return m_visibilityGeneration; }
-    // A dictation shortcut was pressed: when the coordinator's next phase is an error (after no more
-    // than starting), the window shows it for startFailureShownFor.
-    void watchShortcutStart();
+    // The coordinator's HUD seam: shows the window for the phase just published and completes once
+    // the X server has it on screen (exposed), so the microphone opens only after that.
+    QCoro::Task<> shownForDictation(CancelToken token);
     bool isShowingStartFailure() const { return m_showingStartFailure; }
-    // What a click on a shown start failure does.
+    // What a click on a shown failure does when there is no insertion to retry.
     void setShowSetup(std::function<void()> showSetup) { m_showSetup = std::move(showSetup); }
 
     // Replaces the compositor query (tests drive both kinds of desktop).
@@ -79,9 +76,7 @@ private:
     void finishFadeOut(qint64 generation);
     bool isWanted() const;
     void phaseDelivered(DictationPhase phase);
-    void showStartFailure();
-    void endStartFailure();
-    QCoro::Task<> endStartFailureLater(quint64 failure, CancelToken token);
+    void followFailure();
 
     DictationCoordinator& m_coordinator;
     SymbolIconProvider m_icons;
@@ -90,13 +85,10 @@ private:
     qint64 m_visibilityGeneration = 0;
     QPointer<QPropertyAnimation> m_fade;
     std::function<bool()> m_compositorRunning;
-    Sleeper& m_sleeper;
     std::function<void()> m_showSetup;
-    bool m_watchingShortcutStart = false;
     bool m_showingStartFailure = false;
-    quint64 m_startFailureGeneration = 0;
-    TaskHandle m_startFailureTimer;
-    CancelSource m_lifetime;
+    // Starts waiting for the window to come on screen.
+    QList<OneShot<>> m_exposeWaiters;
     bool m_manualFadeClock = false;
 };
 

@@ -78,10 +78,18 @@ struct CoordinatorTiming
     Duration stopCaptureGracePeriod = std::chrono::milliseconds(175);
     // How long a stopped session may take to complete before it is ended as failed.
     Duration sessionCompletionTimeout = std::chrono::seconds(30);
+    // How long a start waits for the HUD to come on screen before it opens the microphone anyway.
+    Duration hudShownTimeout = std::chrono::seconds(1);
+    // How long the HUD tells why a dictation ended by a failure.
+    Duration failureShownFor = std::chrono::milliseconds(2500);
 };
 
+// Shows the HUD for the phase just published and completes once it is on screen. The coordinator
+// bounds the wait; cancelled through token, it may end with CancelledError.
+using HUDShownHook = std::function<QCoro::Task<>(CancelToken token)>;
+
 // Everything the coordinator reaches outside itself. live() builds it over the application's services;
-// tests replace any member. Every member is required but pocWorkerSmokeSettingsProvider.
+// tests replace any member. Every member is required but pocWorkerSmokeSettingsProvider and hudShown.
 struct CoordinatorServices
 {
     std::shared_ptr<KeychainStore> keychain;
@@ -104,6 +112,8 @@ struct CoordinatorServices
     Sleeper* sleeper = nullptr;
     CoordinatorTiming timing;
     std::function<std::optional<POCWorkerSmokeSettings>()> pocWorkerSmokeSettingsProvider;
+    // The application's HUD; without one a start does not wait for it.
+    HUDShownHook hudShown;
 
     // The application's services, which must outlive the coordinator, and the default seams: a new
     // streaming connection per session, the focused application as the insertion target, urlOpener

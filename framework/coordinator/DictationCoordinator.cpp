@@ -70,6 +70,7 @@ DictationPresentation DictationCoordinator::presentation() const
     presentation.cloudBaseURL = m_settings->cloudBaseURL();
     presentation.hasPendingInsertionRetry = m_pendingInsertionRetry.has_value();
     presentation.appUpdateState = m_appUpdateState;
+    presentation.showsFailure = m_isShowingFailure;
     return presentation;
 }
 
@@ -112,7 +113,20 @@ void DictationCoordinator::scheduleStateChanged()
 
 void DictationCoordinator::setPhase(DictationPhase phase)
 {
+    // Set before the phase is published, so whoever follows the phase sees the HUD wanted throughout.
+    // A rejected key ends a running dictation signed out: that is a failure the user is told of too.
+    const bool failed
+        = phase == DictationPhase::error || (phase == DictationPhase::signedOut && m_isClearingRejectedKey);
+    if (failed && isDictationPhase(m_phase))
+        showFailure();
+    else if (isDictationPhase(phase))
+        endFailureNotice();
     publish(m_phase, phase, &DictationCoordinator::phaseChanged);
+}
+
+void DictationCoordinator::setShowingFailure(bool shown)
+{
+    publish(m_isShowingFailure, shown, &DictationCoordinator::failureShownChanged);
 }
 
 void DictationCoordinator::setLastError(const QString& text)

@@ -97,6 +97,10 @@ public:
     QString hudTitle() const { return presentation().hudTitle(); }
     QString hudSubtitle() const { return presentation().hudSubtitle(); }
     std::optional<ClientUpdateResponse> availableUpdate() const { return presentation().availableUpdate(); }
+    // A dictation (or a press that could not start one) ended by a failure, and the HUD tells why for a
+    // moment; a dictation shortcut pressed meanwhile dismisses it instead of starting.
+    bool isShowingFailure() const { return m_isShowingFailure; }
+    void dismissFailure();
 
     // Start-up: permissions, the activation observer, the device list and its monitor, then in the
     // background the update check and the saved-session restore.
@@ -172,6 +176,7 @@ signals:
     void availableInputDevicesChanged();
     void didFinishSessionBootstrapChanged(bool value);
     void appUpdateStateChanged();
+    void failureShownChanged(bool shown);
     // At most once per event-loop turn after any published state but the audio level changed; the
     // computed texts may have changed with it.
     void stateChanged();
@@ -218,6 +223,7 @@ private:
     void setUsageSummaryText(const QString& text);
     void setLastHealthCheck(const QString& text);
     void setPendingInsertionRetry(std::optional<PendingInsertionRetry> retry);
+    void setShowingFailure(bool shown);
     // A dictation is between its start and its insertion.
     bool isDictationActive() const;
 
@@ -286,7 +292,8 @@ private:
     void setLastShortcutError(const QString& text);
     QCoro::Task<> startPushToTalkTask();
     QCoro::Task<> stopPushToTalkTask();
-    QCoro::Task<> toggleHandsFreeTask();
+    // fromShortcut: a failure shown in the HUD takes the press as its dismissal.
+    QCoro::Task<> toggleHandsFreeTask(bool fromShortcut);
     QCoro::Task<> stopDictationTask();
     QCoro::Task<> startRecordingTask(DictationTriggerMode mode);
     QCoro::Task<> failStart(std::exception_ptr error, std::optional<QUuid> openedSessionID, quint64 startGeneration);
@@ -350,6 +357,14 @@ private:
         std::optional<QString> finalText, const QString& message, FocusedInsertionTargetRef target);
     // A new history row for the session, in place of any earlier one.
     void recordTranscript(const QUuid& sessionID, const QString& rawText, const QString& finalText);
+
+    // The HUD: the wait for it before the microphone opens, and the failure it tells.
+    QCoro::Task<> waitForHUDShown(QUuid sessionID);
+    void showFailure();
+    void endFailureNotice();
+    // A shortcut press while a failure is shown: it dismisses it. Answers whether it did.
+    bool dismissFailureOnPress();
+    QCoro::Task<> runFailureNotice(quint64 notice, CancelToken token);
 
     // Checks.
     QCoro::Task<> runConnectivityCheckTask(CancelToken token);
@@ -433,6 +448,11 @@ private:
 
     // Update checks.
     qint64 m_updateCheckGeneration = 0;
+
+    // The failure the HUD tells, and its end.
+    bool m_isShowingFailure = false;
+    quint64 m_failureNotice = 0;
+    TaskHandle m_failureNoticeTask;
 
     // Quitting.
     bool m_isQuitting = false;

@@ -59,7 +59,8 @@ QCoro::Task<> DictationCoordinator::cancelSessionOnService(QString occasion)
     // The microphone first: a service that does not answer must not keep it open.
     stopCapture();
     // A session the service has not finished is cancelled, so it does not deliver a transcript later.
-    if (!m_session || !m_session->transport || !wasLive)
+    // A session still waiting for the HUD has no stream on the service to cancel.
+    if (!m_session || !m_session->transport || !m_session->hasStream || !wasLive)
         co_return;
     const WebSocketTransport transport = *m_session->transport;
     const QString sessionText = m_session->id.toString(QUuid::WithoutBraces).toUpper();

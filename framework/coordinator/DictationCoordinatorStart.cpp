@@ -44,12 +44,12 @@ void DictationCoordinator::stopPushToTalk()
 
 void DictationCoordinator::toggleHandsFree()
 {
-    launchMainActorTask([this](CancelToken) { return toggleHandsFreeTask(); }, QStringLiteral("toggleHandsFree"));
+    launchMainActorTask([this](CancelToken) { return toggleHandsFreeTask(true); }, QStringLiteral("toggleHandsFree"));
 }
 
 void DictationCoordinator::toggleRecording()
 {
-    launchMainActorTask([this](CancelToken) { return toggleHandsFreeTask(); }, QStringLiteral("toggleRecording"));
+    launchMainActorTask([this](CancelToken) { return toggleHandsFreeTask(false); }, QStringLiteral("toggleRecording"));
 }
 
 void DictationCoordinator::stopDictation()
@@ -82,6 +82,8 @@ void DictationCoordinator::setPartialTranscript(const QString& text)
 
 QCoro::Task<> DictationCoordinator::startPushToTalkTask()
 {
+    if (dismissFailureOnPress())
+        co_return;
     switch (m_phase) {
     case DictationPhase::finalizing:
     case DictationPhase::postProcessing:
@@ -118,8 +120,10 @@ QCoro::Task<> DictationCoordinator::stopPushToTalkTask()
     }
 }
 
-QCoro::Task<> DictationCoordinator::toggleHandsFreeTask()
+QCoro::Task<> DictationCoordinator::toggleHandsFreeTask(bool fromShortcut)
 {
+    if (fromShortcut && dismissFailureOnPress())
+        co_return;
     const bool live = m_phase == DictationPhase::starting || m_phase == DictationPhase::recording;
     if (m_isStartingRecording && m_triggerMode == DictationTriggerMode::handsFree && !live) {
         m_pendingHandsFreeStartCancel = true;
@@ -277,6 +281,8 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     const quint64 generation = ++m_startGeneration;
     m_phaseBeforeStart = m_phase;
     m_isStartingRecording = true;
+    // A start asked for replaces what the HUD told of the last one.
+    endFailureNotice();
     setTriggerMode(mode);
     m_pendingPushToTalkStop = false;
     m_pendingHandsFreeStartCancel = false;
@@ -360,7 +366,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         co_return;
     }
 
-    // Open the session: no await until the recorder runs.
+    // Open the session: no await until the HUD is asked for.
     const WebSocketTransport transport = m_services.webSocketFactory(m_config->webSocketURL, apiKey);
     const QUuid sessionID = QUuid::createUuid();
     const bool restoreTarget = m_settings->restoreOriginalInputAfterDictation();
@@ -385,6 +391,20 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         logActivity(
             QStringLiteral("Original input restore disabled. Will insert into the currently focused field instead of ")
             + candidate->summary() + QLatin1Char('.'));
+
+    // The user sees the HUD before the microphone hears anything.
+    QCoro::Task<> showing = waitForHUDShown(sessionID);
+    co_await std::move(showing);
+    if (!self || currentSessionID() != sessionID)
+        co_return;
+    // Stopped while the HUD came up: nothing was recorded, so nothing is sent.
+    if (m_session->isStopPending || m_phase != DictationPhase::starting) {
+        logActivity(
+            QStringLiteral("Canceled ") + rawValue(mode) + QStringLiteral(" dictation before the microphone opened."));
+        QCoro::Task<> finishing = finishSessionIfIdle(sessionID);
+        co_await std::move(finishing);
+        co_return;
+    }
 
     try {
         startRecorder(*m_session);
@@ -423,6 +443,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
             QStringLiteral("handleWebSocketTermination"));
     };
     m_session->isOpening = true;
+    m_session->hasStream = true;
     try {
         QCoro::Task<> connecting = transport.connect(std::move(onMessage), std::move(onTermination));
         co_await std::move(connecting);
@@ -496,6 +517,8 @@ QCoro::Task<> DictationCoordinator::failStart(
             m_pendingHandsFreeStartCancel = false;
             setTriggerMode(std::nullopt);
         }
+        // The press could not dictate: the HUD says why (the session expired, where to sign in).
+        showFailure();
         co_return;
     }
     if (overtaken())
@@ -510,6 +533,7 @@ QCoro::Task<> DictationCoordinator::failStart(
     // they sign in again.
     if (m_isAuthenticated || m_lastError.isEmpty() || !isMissingAPIKey(error))
         setLastError(description);
+    showFailure();
     setPhase(DictationPhase::error);
     reportError(error, QStringLiteral("Starting a dictation session"));
     logActivity(QStringLiteral("Failed to start recording: ") + description);

@@ -115,8 +115,10 @@ QCoro::Task<> DictationCoordinator::markSessionReadyForAudio()
     session.isReadyForAudio = true;
     session.queuedAudioChunks.append(session.bufferedAudioChunks);
     session.bufferedAudioChunks.clear();
-    // A stop that has begun keeps the phase at finalizing; a commit keeps it at inserting.
-    if (!session.shouldStopAfterQueuedAudioDrains && !isStopPending() && !hasCommittedOrInserting())
+    // A stop that has begun keeps the phase at finalizing; a commit keeps it at inserting; a failure
+    // the HUD has told (the microphone closed) keeps it at error.
+    if (m_phase == DictationPhase::starting && !session.shouldStopAfterQueuedAudioDrains && !isStopPending()
+        && !hasCommittedOrInserting())
         setPhase(DictationPhase::recording);
     QCoro::Task<> draining = drainQueuedAudio();
     co_await std::move(draining);

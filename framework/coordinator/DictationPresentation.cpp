@@ -87,7 +87,7 @@ std::optional<QString> DictationPresentation::latestTranscriptText() const
 
 bool DictationPresentation::shouldShowHUD() const
 {
-    return isDictationPhase(phase);
+    return isDictationPhase(phase) || showsFailure;
 }
 
 QString DictationPresentation::hudTitle() const

@@ -29,6 +29,8 @@ struct DictationPresentation
     QString cloudBaseURL;
     bool hasPendingInsertionRetry = false;
     AppUpdateState appUpdateState;
+    // A dictation ended by a failure and the HUD still tells why.
+    bool showsFailure = false;
 
     QString menuBarSymbolName() const;
     QString statusTitle() const;

@@ -102,6 +102,8 @@ public:
     bool shouldStopAfterQueuedAudioDrains = false;
     // Its start message is still on its way: the start handles its opening's failure.
     bool isOpening = false;
+    // Its stream's connection has begun (not before the HUD is on screen).
+    bool hasStream = false;
     // Its stop has begun (set before the grace wait).
     bool isStopPending = false;
     // The service reported it finished.

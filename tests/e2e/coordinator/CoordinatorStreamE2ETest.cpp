@@ -151,6 +151,8 @@ protected:
 
     void openHandsFree()
     {
+        // A failure the HUD still shows would take the toggle as its dismissal.
+        c().dismissFailure();
         c().toggleHandsFree();
         ASSERT_TRUE(phaseBecomes(DictationPhase::recording));
     }

@@ -74,6 +74,8 @@ CoordinatorHarness::CoordinatorHarness()
 
     CoordinatorServices& s = m_services;
     s.keychain = std::make_shared<KeychainStore>(kKeychainService, m_secrets);
+    s.hudShown = [this](CancelToken token) { return showFakeHUD(std::move(token)); };
+    m_hudOnScreen = [this] { return hud.onScreen; };
 
     s.cloud.startNativeAuth = [this](QUrl, QString deviceName, QString appVersion, QString codeChallenge,
                                   QString redirectURI, QString state) {
@@ -299,6 +301,8 @@ void CoordinatorHarness::prepareDictation()
 
 QUuid CoordinatorHarness::openDictation(bool handsFree, bool confirm)
 {
+    // A failure the HUD still shows would take the press as its dismissal.
+    coordinator().dismissFailure();
     handsFree ? coordinator().toggleHandsFree() : coordinator().startPushToTalk();
     settle();
     const QUuid id = stream().sessionID();
@@ -331,6 +335,8 @@ CoordinatorHarness::~CoordinatorHarness()
     release(updateAnswer.gate);
     release(healthAnswer.gate);
     release(insertionGate);
+    for (OneShot<>& request : std::exchange(hud.waiting, {}))
+        request.fail(CancelledError());
     if (recoveryAnswer)
         release(recoveryAnswer->gate);
     for (const std::shared_ptr<ScriptedStream>& stream : streams) {
@@ -347,8 +353,54 @@ DictationCoordinator& CoordinatorHarness::coordinator()
         m_coordinator = std::make_unique<DictationCoordinator>(*m_settings, m_services);
         m_invariant
             = std::make_unique<DictationInvariant>(*m_coordinator, m_services.recorder.isRunning, onInvariantViolation);
+        if (m_services.hudShown && m_hudOnScreen) {
+            m_invariant->watchHUD(m_hudOnScreen);
+            QObject::connect(m_coordinator.get(), &DictationCoordinator::phaseChanged, m_coordinator.get(),
+                [this] { followFakeHUD(); });
+            QObject::connect(m_coordinator.get(), &DictationCoordinator::failureShownChanged, m_coordinator.get(),
+                [this] { followFakeHUD(); });
+        }
     }
     return *m_coordinator;
+}
+
+QCoro::Task<> CoordinatorHarness::showFakeHUD(CancelToken token)
+{
+    ++hud.requests;
+    if (hud.held) {
+        OneShot<> answered;
+        hud.waiting.append(answered);
+        const CancelRegistration registration
+            = token.onCancel(m_sleeper.get(), [answered]() mutable { answered.fail(CancelledError()); });
+        co_await answered;
+    } else if (hud.delay) {
+        QCoro::Task<> waiting = m_sleeper->sleep(*hud.delay, token);
+        co_await std::move(waiting);
+    }
+    if (m_coordinator && m_coordinator->shouldShowHUD())
+        hud.onScreen = true;
+}
+
+void CoordinatorHarness::useHUD(HUDShownHook hook, std::function<bool()> onScreen)
+{
+    m_services.hudShown = std::move(hook);
+    m_hudOnScreen = std::move(onScreen);
+}
+
+void CoordinatorHarness::followFakeHUD()
+{
+    // Off screen at the change itself: the microphone must be closed by then.
+    if (!hud.onScreen || m_coordinator->shouldShowHUD())
+        return;
+    hud.onScreen = false;
+    checkInvariant(QStringLiteral("the HUD went off screen"));
+}
+
+void CoordinatorHarness::FakeHUD::answer()
+{
+    held = false;
+    for (OneShot<>& request : std::exchange(waiting, {}))
+        request.resolve();
 }
 
 void CoordinatorHarness::checkInvariant(const QString& when)

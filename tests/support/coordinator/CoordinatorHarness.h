@@ -220,9 +220,27 @@ public:
     // The recorder seam becomes fakeRecorder (still counting recorderStops).
     void useFakeRecorder();
     FakeRecorder fakeRecorder;
+    // The application's HUD as the coordinator's seam sees it: a start's request puts it on screen
+    // (at once, after delay of virtual time, or while held only when answered); it goes off screen as
+    // soon as the coordinator no longer wants it. The invariant holds the microphone to it.
+    struct FakeHUD
+    {
+        bool onScreen = false;
+        int requests = 0;
+        std::optional<Duration> delay;
+        bool held = false;
+        QList<OneShot<>> waiting;
+        // Every held request comes on screen.
+        void answer();
+    };
+    FakeHUD hud;
+    // Another HUD in the fake's place (the application's window, say), and what tells it is on screen.
+    void useHUD(HUDShownHook hook, std::function<bool()> onScreen);
+
     // A user ready to dictate: a stored key, scripted streams and the fake recorder.
     void prepareDictation();
-    // Starts a dictation and settles; the service confirms it unless told not to. The session's id.
+    // Starts a dictation and settles; the service confirms it unless told not to. The session's id. A
+    // failure still shown in the HUD is dismissed first.
     QUuid openDictation(bool handsFree = false, bool confirm = true);
     // The service sends message on the newest stream; then settles.
     void deliver(const ServerStreamMessage& message);
@@ -236,6 +254,9 @@ public:
     static NativeAuthTokenResponse sampleToken(const QString& apiKey = QStringLiteral("tv_test_signedinkey"));
 
 private:
+    QCoro::Task<> showFakeHUD(CancelToken token);
+    void followFakeHUD();
+
     std::unique_ptr<ManualSleeper> m_sleeper;
     std::shared_ptr<InMemoryUserDefaults> m_defaults;
     std::unique_ptr<AppSettings> m_settings;
@@ -244,6 +265,7 @@ private:
     CoordinatorServices m_services;
     std::unique_ptr<DictationCoordinator> m_coordinator;
     std::unique_ptr<DictationInvariant> m_invariant;
+    std::function<bool()> m_hudOnScreen;
 };
 
 } // namespace tessvale

@@ -64,6 +64,8 @@ public:
     static bool isStopPending(const DictationCoordinator& coordinator) { return coordinator.isStopPending(); }
     // The user chose Sign Out and has not signed in since.
     static bool isSignOutRequested(const DictationCoordinator& coordinator) { return coordinator.m_isSignOutRequested; }
+    // Bumped by every start that passes its guard.
+    static quint64 startGeneration(const DictationCoordinator& coordinator) { return coordinator.m_startGeneration; }
     static std::optional<QUuid> completedSessionID(const DictationCoordinator& coordinator)
     {
         if (!coordinator.m_session || !coordinator.m_session->isCompleted)

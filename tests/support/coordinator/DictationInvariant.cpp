@@ -46,6 +46,10 @@ void DictationInvariant::check(const QString& when)
         violated(when, QStringLiteral("the microphone records in phase ") + caseName(phase));
     if (!m_coordinator.shouldShowHUD())
         violated(when, QStringLiteral("the microphone records while the HUD is hidden"));
+
+    // Wanted is not enough: the user sees the HUD before the microphone hears them.
+    if (m_hudOnScreen && !m_hudOnScreen())
+        violated(when, QStringLiteral("the microphone is open while the HUD is not on screen"));
 }
 
 void DictationInvariant::checkSignOut(const QString& when)

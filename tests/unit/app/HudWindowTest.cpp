@@ -1,14 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+
 #include <QAbstractAnimation>
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
+#include <QWindow>
 
 #include "cloud/CloudClientError.h"
+#include "cloud/CloudTransportError.h"
+#include "cloud/ServerStreamMessage.h"
 #include "coordinator/DictationCoordinatorTestAccess.h"
 #include "hud/DictationHUDWaveformView.h"
 #include "hud/DictationHUDWindowController.h"
+#include "insertion/TextInsertionTypes.h"
 #include "support/coordinator/CoordinatorHarness.h"
 
 using namespace tessvale;
@@ -17,11 +24,23 @@ namespace {
 
 struct HudFixture
 {
-    explicit HudFixture(bool compositing)
-        : hud(
-            h.coordinator(), [](const QString&) { return QIcon(); }, &h.sleeper())
+    // before runs ahead of the coordinator; wired: the coordinator waits for this window, not the fake.
+    explicit HudFixture(bool compositing, std::function<void(CoordinatorHarness&)> before = {}, bool wired = false)
+        : hud(build(compositing, std::move(before), wired))
     {
-        hud.setCompositorProbe([compositing] { return compositing; });
+    }
+
+    DictationHUDWindowController& build(bool compositing, std::function<void(CoordinatorHarness&)> before, bool wired)
+    {
+        if (before)
+            before(h);
+        if (wired) {
+            h.useHUD([this](CancelToken token) { return m_hud->shownForDictation(std::move(token)); },
+                [this] { return visible() && m_hud->window()->windowHandle()->isExposed(); });
+        }
+        m_hud = std::make_unique<DictationHUDWindowController>(h.coordinator(), [](const QString&) { return QIcon(); });
+        m_hud->setCompositorProbe([compositing] { return compositing; });
+        return *m_hud;
     }
 
     void setPhase(DictationPhase phase)
@@ -41,8 +60,14 @@ struct HudFixture
     }
 
     CoordinatorHarness h;
-    DictationHUDWindowController hud;
+    std::unique_ptr<DictationHUDWindowController> m_hud;
+    DictationHUDWindowController& hud;
 };
+
+void prepare(CoordinatorHarness& h)
+{
+    h.prepareDictation();
+}
 
 } // namespace
 
@@ -114,27 +139,59 @@ TEST(HudWindow, FadesWithACompositorAndOnlyTheLatestFadeOutHides)
     EXPECT_FALSE(f.anythingRunning());
 }
 
-// Signed out by a rejected key, a shortcut press shows why and where to sign in for a moment,
-// without the focus; a click on it opens the setup window.
-TEST(HudWindow, AShortcutPressThatCannotStartShowsTheErrorForAMoment)
+// The microphone opens only once the window is on screen: the invariant checks the window at the
+// recorder's start.
+TEST(HudWindow, TheMicrophoneOpensOnlyOnceTheWindowIsOnScreen)
 {
-    HudFixture f(false);
+    for (bool compositing : { false, true }) {
+        SCOPED_TRACE(compositing ? "compositing" : "plain");
+        HudFixture f(compositing, prepare, true);
+        f.h.settle();
+        f.h.coordinator().toggleHandsFree();
+        // The X server's expose ends the wait; the virtual clock that bounds it stands still.
+        QTRY_VERIFY_WITH_TIMEOUT(f.h.fakeRecorder.running, 60000);
+        EXPECT_TRUE(f.hud.window()->windowHandle()->isExposed());
+        f.h.coordinator().toggleHandsFree();
+        f.h.settle();
+        f.h.advance(f.h.services().timing.stopCaptureGracePeriod);
+        EXPECT_FALSE(f.h.fakeRecorder.running);
+    }
+}
+
+// A rejected key at the stream's opening signs out: the press shows why and where to sign in for a
+// moment, without the focus, and so does the next press that finds no key; a click on it opens the
+// setup window.
+TEST(HudWindow, APressThatCannotDictateShowsWhyForAMoment)
+{
+    HudFixture f(false, [](CoordinatorHarness& h) {
+        h.prepareDictation();
+        h.streamSendFailure = [](const ClientStreamMessage& message) {
+            return message.messageCase() == ClientStreamMessage::Case::startSession
+                ? errorOf(CloudTransportError::refusedOpening(401))
+                : std::exception_ptr();
+        };
+    });
     int setups = 0;
     f.hud.setShowSetup([&] { ++setups; });
-    f.h.prepareDictation();
-    f.h.meAnswer.error = errorOf(CloudClientError::requestFailed(401, QStringLiteral("no")));
-    f.h.coordinator().startPushToTalk();
-    f.h.settle();
-    ASSERT_EQ(f.h.coordinator().phase(), DictationPhase::signedOut);
-    EXPECT_FALSE(f.visible());
     QWidget focused;
     focused.show();
     focused.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&focused));
+    const auto failureTime = f.h.services().timing.failureShownFor;
+
+    f.h.coordinator().startPushToTalk();
+    f.h.settle();
+    ASSERT_EQ(f.h.coordinator().phase(), DictationPhase::signedOut);
+    ASSERT_TRUE(f.visible()) << "signed out by the opening's 401 without a word";
+    EXPECT_TRUE(f.hud.isShowingStartFailure());
+    EXPECT_EQ(f.hud.view()->titleLabel()->text(), "Sign in from the tray to dictate");
+    EXPECT_EQ(f.hud.view()->subtitleLabel()->text(), f.h.coordinator().displayErrorText());
+    EXPECT_EQ(QApplication::activeWindow(), &focused);
+    f.h.advance(failureTime);
+    EXPECT_FALSE(f.visible());
 
     for (bool click : { false, true }) {
         SCOPED_TRACE(click ? "clicked" : "timed out");
-        f.hud.watchShortcutStart();
         f.h.coordinator().startPushToTalk();
         f.h.settle();
         ASSERT_EQ(f.h.coordinator().phase(), DictationPhase::error);
@@ -148,7 +205,7 @@ TEST(HudWindow, AShortcutPressThatCannotStartShowsTheErrorForAMoment)
             f.h.settle();
             EXPECT_EQ(setups, 1);
         } else {
-            f.h.advance(DictationHUDWindowController::startFailureShownFor - std::chrono::milliseconds(100));
+            f.h.advance(failureTime - std::chrono::milliseconds(100));
             EXPECT_TRUE(f.visible());
             f.h.advance(std::chrono::milliseconds(100));
             EXPECT_EQ(setups, 0);
@@ -157,4 +214,34 @@ TEST(HudWindow, AShortcutPressThatCannotStartShowsTheErrorForAMoment)
         EXPECT_FALSE(f.hud.isShowingStartFailure());
         EXPECT_EQ(f.hud.view()->titleLabel()->text(), "Error");
     }
+}
+
+// A lost stream and a failed insertion say so in the window; the insertion's says how to retry, and a
+// click on it retries.
+TEST(HudWindow, ADictationEndedByAFailureShowsWhyAndAFailedInsertionItsRetry)
+{
+    HudFixture f(false, prepare);
+    f.h.openDictation(true);
+    f.h.stream().terminate();
+    f.h.settle();
+    ASSERT_EQ(f.h.coordinator().phase(), DictationPhase::error);
+    EXPECT_TRUE(f.visible()) << "the stream was lost and the window vanished";
+    EXPECT_EQ(f.hud.view()->titleLabel()->text(), "Error");
+    EXPECT_EQ(f.hud.view()->subtitleLabel()->text(), f.h.coordinator().displayErrorText());
+    f.h.advance(f.h.services().timing.failureShownFor);
+    EXPECT_FALSE(f.visible());
+
+    f.h.insertionError = errorOf(TextInsertionError(TextInsertionError::Case::transcriptNotDelivered));
+    const QUuid id = f.h.openDictation();
+    f.h.deliver(ServerStreamMessage::transcriptCommitted({ id, QStringLiteral("Hello there.") }));
+    ASSERT_EQ(f.h.coordinator().phase(), DictationPhase::error);
+    ASSERT_TRUE(f.visible()) << "the insertion failed and the window said nothing";
+    EXPECT_EQ(f.hud.view()->titleLabel()->text(), "Retry Insert");
+    EXPECT_EQ(f.hud.view()->subtitleLabel()->text(), f.h.coordinator().displayErrorText());
+    f.h.insertionError = nullptr;
+    QTest::mouseClick(f.hud.view(), Qt::LeftButton);
+    f.h.settle();
+    EXPECT_EQ(f.h.insertions.size(), 2);
+    EXPECT_EQ(f.h.coordinator().phase(), DictationPhase::ready);
+    EXPECT_FALSE(f.visible());
 }

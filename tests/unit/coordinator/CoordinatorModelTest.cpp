@@ -98,6 +98,8 @@ public:
               };
         QObject::connect(&c(), &DictationCoordinator::phaseChanged, &c(), [this](DictationPhase phase) {
             const DictationPhase previous = std::exchange(m_phase, phase);
+            if (phase == DictationPhase::error && isDictationPhase(previous) && !c().isShowingFailure())
+                fail(QStringLiteral("a dictation ended by a failure without the HUD saying so"));
             if ((previous == DictationPhase::starting || previous == DictationPhase::recording)
                 && phase == DictationPhase::ready && !Access::sessionID(c()) && !m_quit)
                 fail(QStringLiteral("a dictation in phase ") + caseName(previous)
@@ -237,8 +239,12 @@ private:
         return {
             { "press", 6, always,
                 [this] {
-                    later([this] { m_stopAsked = false; });
+                    later([this] {
+                        m_stopAsked = false;
+                        notePress();
+                    });
                     c().startPushToTalk();
+                    later([this] { checkPress(); });
                     h->settle();
                 } },
             { "release", 5, always,
@@ -248,8 +254,12 @@ private:
                 } },
             { "toggle", 5, always,
                 [this] {
-                    later([this] { m_stopAsked = false; });
+                    later([this] {
+                        m_stopAsked = false;
+                        notePress();
+                    });
                     c().toggleHandsFree();
+                    later([this] { checkPress(); });
                     h->settle();
                 } },
             { "stop button", 2, always,
@@ -319,6 +329,13 @@ private:
                     later([this] { h->secrets().release(); });
                 } },
             { "next opening slow", 1, always, [this] { m_holdNextOpening = true; } },
+            { "HUD slow", 1, always,
+                [this] {
+                    // Always within the start's bound, so the HUD is on screen before the microphone opens.
+                    const Duration delays[] = { 0ms, 50ms, 300ms, 900ms };
+                    const Duration delay = delays[pick(4)];
+                    h->hud.delay = delay > 0ms ? std::optional<Duration>(delay) : std::nullopt;
+                } },
             { "opening answered", 2, [this] { return openingWaits(); },
                 [this] {
                     if (pick(2)) {
@@ -373,6 +390,18 @@ private:
             checkSettled();
     }
 
+    // A press while the HUD shows a failure dismisses it; it starts nothing.
+    void notePress()
+    {
+        m_pressDuringFailure = c().isShowingFailure();
+        m_startsBeforePress = Access::startGeneration(c());
+    }
+    void checkPress()
+    {
+        if (m_pressDuringFailure && Access::startGeneration(c()) != m_startsBeforePress)
+            fail(QStringLiteral("a press while a failure was shown started a dictation"));
+    }
+
     void checkSettled()
     {
         h->checkInvariant(QStringLiteral("the step"));
@@ -421,6 +450,8 @@ private:
     int m_clears = 0;
     DictationPhase m_phase = DictationPhase::signedOut;
     bool m_holdNextOpening = false;
+    bool m_pressDuringFailure = false;
+    quint64 m_startsBeforePress = 0;
     bool m_burst = false;
     bool m_quit = false;
 };

@@ -110,7 +110,11 @@ TEST(CoordinatorSessionStartFailureTest, EveryStartFailureEndsAsItsRowSays)
             EXPECT_EQ(c.lastError(), kExpired);
             EXPECT_FALSE(h.storedAPIKey());
             // The rejected key is forgotten, not only deleted: a press fails, and why the user was
-            // signed out stays the error.
+            // signed out stays the error. (The first press dismisses what the HUD tells.)
+            EXPECT_TRUE(c.isShowingFailure());
+            c.startPushToTalk();
+            h.settle();
+            EXPECT_FALSE(c.isShowingFailure());
             c.startPushToTalk();
             h.settle();
             EXPECT_EQ(c.phase(), DictationPhase::error);
