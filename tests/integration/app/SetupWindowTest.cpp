@@ -85,9 +85,10 @@ TEST(SetupWindowController, TheSameWindowComesBackWhereTheUserLeftIt)
     QWidget* window = f.controller.window();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tessvale Setup"));
-    EXPECT_EQ(window->size(), QSize(720, 760));
-    EXPECT_GE(window->minimumWidth(), 540);
-    EXPECT_GE(window->minimumHeight(), 480);
+    // 720 by 760 where the screen has room for it with a title bar, else what fits.
+    const QRect available = window->screen()->availableGeometry();
+    EXPECT_EQ(window->size(), setupWindowGeometry(available).size());
+    EXPECT_EQ(window->minimumSize(), QSize(540, 480).boundedTo(window->size()));
 
     // Moved and with troubleshooting open, then closed: closing only hides.
     const QPoint placed = serverPosition(window);
@@ -113,6 +114,24 @@ TEST(SetupWindowController, TheSameWindowComesBackWhereTheUserLeftIt)
     ASSERT_TRUE(f.controller.showSetupWindow());
     QTRY_VERIFY_WITH_TIMEOUT(!window->isMinimized() && window->isVisible(), 60000);
     QTRY_VERIFY_WITH_TIMEOUT(window->isActiveWindow(), 60000);
+}
+
+// The title bar stays on the screen, so the window can be moved and closed; the content scrolls.
+TEST(SetupWindowController, TheWindowOpensWholeOnTheScreenWithItsTitleBar)
+{
+    Fixture f;
+    ASSERT_TRUE(f.controller.showSetupWindow());
+    QWidget* window = f.controller.window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    // The frame is known once the window manager has put its decoration around the window.
+    QTRY_VERIFY_WITH_TIMEOUT(window->frameGeometry().top() < window->geometry().top(), 60000);
+    const QRect available = window->screen()->availableGeometry();
+    EXPECT_TRUE(available.contains(window->frameGeometry()))
+        << "frame " << window->frameGeometry().x() << "," << window->frameGeometry().y() << " "
+        << window->frameGeometry().width() << "x" << window->frameGeometry().height() << " in " << available.width()
+        << "x" << available.height();
+    EXPECT_LE(window->minimumHeight(), window->height());
+    EXPECT_LE(window->minimumWidth(), window->width());
 }
 
 // Showing the window refreshes what may have changed meanwhile: devices, permissions, login item.

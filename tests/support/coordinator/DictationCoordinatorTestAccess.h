@@ -18,6 +18,7 @@ class DictationCoordinatorTestAccess
 {
 public:
     static void setPhase(DictationCoordinator& coordinator, DictationPhase phase) { coordinator.setPhase(phase); }
+    static void setLastError(DictationCoordinator& coordinator, const QString& text) { coordinator.setLastError(text); }
 
     static void setAudioLevel(DictationCoordinator& coordinator, double level) { coordinator.setAudioLevel(level); }
 
