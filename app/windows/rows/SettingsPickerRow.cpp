@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QStyleOptionComboBox>
@@ -71,7 +72,15 @@ SettingsPickerRow::SettingsPickerRow(const QString& title, const QString& subtit
 
 bool SettingsPickerRow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_picker && event->type() == QEvent::Wheel && !m_picker->hasFocus()) {
+    // Focus the window gave on opening is not the user's choice of the picker.
+    if (watched == m_picker && event->type() == QEvent::FocusIn) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        m_focusedByUser = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
+            || reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason || reason == Qt::PopupFocusReason;
+    } else if (watched == m_picker && event->type() == QEvent::FocusOut) {
+        m_focusedByUser = false;
+    }
+    if (watched == m_picker && event->type() == QEvent::Wheel && !(m_picker->hasFocus() && m_focusedByUser)) {
         // Ignored, it goes on to the parents: the scroll area scrolls.
         event->ignore();
         return true;

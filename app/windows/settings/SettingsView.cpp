@@ -303,7 +303,6 @@ void SettingsView::showEvent(QShowEvent* event)
     m_launchAtLoginService.refresh();
     m_coordinator.refreshAudioInputDevices();
     refresh();
-    focusFirstControl(this);
 }
 
 void SettingsView::paintEvent(QPaintEvent*)

@@ -63,6 +63,8 @@ void SettingsWindowController::showSettingsWindow()
         if (QScreen* screen = screenOfPointer())
             window->setGeometry(settingsWindowGeometry(screen->availableGeometry()));
     }
+    // It opens on its first control, unless the user is already working in it.
+    focusFirstControl(m_view);
     presentWindow(window);
 }
 
