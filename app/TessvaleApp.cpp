@@ -26,6 +26,7 @@
 #include "system/ErrorMonitoring.h"
 #include "system/LaunchAtLoginService.h"
 #include "system/PermissionService.h"
+#include "windows/DesktopAppearance.h"
 #include "windows/settings/SettingsWindowController.h"
 #include "windows/shortcuts/ShortcutSettingsCard.h"
 #include "wiring/AppWiring.h"
@@ -40,6 +41,8 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
 {
     // Nothing is reported before this.
     ErrorMonitoring::start(BundleInfo::main(), m_platform.envelopeTransport);
+    // Before any window is built, so each is first drawn in the desktop's light or dark.
+    m_appearance = std::make_unique<DesktopAppearance>(m_platform.colorScheme);
 
     // A named profile (the local demo service's) keeps its own settings file and keychain service.
     m_settings = std::make_unique<AppSettings>(std::make_shared<QSettingsUserDefaults>(settingsFile()));

@@ -19,6 +19,7 @@ namespace tessvale {
 class AppSettings;
 class AudioCaptureService;
 class CloudAPIClient;
+class DesktopAppearance;
 class DictationCoordinator;
 class DictationHUDWindowController;
 class FocusedAppDiagnosticsService;
@@ -74,6 +75,7 @@ private:
 
     PlatformServices m_platform;
     std::unique_ptr<SingleInstance> m_instance;
+    std::unique_ptr<DesktopAppearance> m_appearance;
     std::unique_ptr<AppSettings> m_settings;
     std::shared_ptr<FocusedAppDiagnosticsService> m_diagnostics;
     std::shared_ptr<KeychainStore> m_keychain;

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <memory>
 
 #include <QApplication>
@@ -35,9 +36,10 @@ int main(int argc, char** argv)
         case tessvale::SingleInstance::Role::instance:
             break;
         case tessvale::SingleInstance::Role::forwarded:
-            // Whoever started this one (a terminal, scripts/run) learns why nothing new comes up.
+            // Whoever started this one (a terminal, scripts/run) learns why nothing new comes up, in
+            // a plain line rather than a log record.
             if (url.isEmpty())
-                qCInfo(lcApp) << "Tessvale is already running; its setup window comes to the front";
+                std::fputs("Tessvale is already running; its setup window comes to the front.\n", stderr);
             return 0;
         case tessvale::SingleInstance::Role::failed:
             qCCritical(lcApp) << "Tessvale is starting or running already, but could not be reached";

@@ -219,6 +219,7 @@ set(TESSVALE_INTERFACE_SOURCES
   platform/shortcuts/SessionInputProbe.cpp
   platform/shortcuts/SessionInputProbe.h
   platform/system/AccessibilityTrust.h
+  platform/system/DesktopColorScheme.h
   platform/system/EnvelopeTransport.h
   platform/system/LoginItemService.h
   platform/system/MicrophoneAuthorization.h
@@ -272,6 +273,8 @@ set(TESSVALE_BACKEND_SOURCES
   platform/linux/shortcuts/X11SessionInputProbe.h
   platform/linux/system/NetworkEnvelopeTransport.cpp
   platform/linux/system/NetworkEnvelopeTransport.h
+  platform/linux/system/PortalColorScheme.cpp
+  platform/linux/system/PortalColorScheme.h
   platform/linux/system/PulseMicrophoneAuthorizer.cpp
   platform/linux/system/PulseMicrophoneAuthorizer.h
   platform/linux/system/X11AccessibilityTrust.cpp

@@ -73,7 +73,7 @@ void appendErrorBlock(QList<MenuRow>& rows, const MenuBarContentInput& input)
 // The Settings window, beside the setup window that "Settings..." opens.
 MenuRow preferencesRow()
 {
-    return row(MenuRowKind::menuRow, QStringLiteral("slider.horizontal.3"), QStringLiteral("Preferences\u2026"),
+    return row(MenuRowKind::menuRow, QStringLiteral("slider.horizontal.3"), QStringLiteral("Preferences..."),
         MenuTint::secondary, MenuCommand::showSettings);
 }
 

@@ -12,6 +12,7 @@
 
 #include "coordinator/DictationCoordinator.h"
 #include "icons/SymbolIcons.h"
+#include "windows/AccessibleRole.h"
 #include "windows/rows/RowStyle.h"
 
 namespace tessvale {
@@ -59,6 +60,34 @@ void fillRounded(QPainter& painter, const QRectF& rect, qreal radius, const QBru
         painter.strokePath(path, QPen(stroke, 1));
 }
 
+// The keyboard focus on a text row: the row's outline in the highlight colour.
+void paintFocusRing(QWidget* widget)
+{
+    if (!widget->hasFocus())
+        return;
+    QPainter painter(widget);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath ring;
+    ring.addRoundedRect(QRectF(widget->rect()).adjusted(1, 1, -1, -1), 10, 10);
+    painter.strokePath(ring, QPen(widget->palette().color(QPalette::Highlight), 2));
+}
+
+// A text row a screen reader reaches: Tab stops on it (the card is a popup, which Qt leaves out of
+// the application's accessible tree, so the focus is how its status is read), named by its text.
+void makeReadableRow(QWidget* row)
+{
+    row->setFocusPolicy(Qt::TabFocus);
+    setAccessibleRole(row, QAccessible::StaticText);
+}
+
+void applyAccessibleText(QWidget* row, const QString& name, const QString& description)
+{
+    if (row->accessibleName() != name)
+        row->setAccessibleName(name);
+    if (row->accessibleDescription() != description)
+        row->setAccessibleDescription(description);
+}
+
 // Plain text that wraps at word boundaries, or anywhere in a word too long for the line, inside a
 // fixed width; it never widens the card and never reads markup.
 class PlainTextBlock final : public QWidget
@@ -69,10 +98,13 @@ public:
         , m_width(width)
     {
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        setAccessibleRole(this, QAccessible::StaticText);
     }
 
     void setText(QString text)
     {
+        if (accessibleName() != text)
+            setAccessibleName(text);
         text.replace(QLatin1Char('\n'), QChar::LineSeparator);
         if (text == m_text)
             return;
@@ -165,6 +197,7 @@ public:
         : QWidget(parent)
         , m_tile(new IconTile(this))
     {
+        makeReadableRow(this);
         const int spacing = kind == MenuRowKind::header ? 12 : 10;
         const int textWidth = kContentWidth - kTileSize - spacing;
         m_title = new PlainTextBlock(textWidth, this);
@@ -193,6 +226,20 @@ public:
         m_detail->setColor(palette().color(QPalette::PlaceholderText));
         if (m_detail->isHidden() != row.detail.isEmpty())
             m_detail->setHidden(row.detail.isEmpty());
+        applyAccessibleText(this, row.title, row.detail);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override { paintFocusRing(this); }
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QWidget::focusInEvent(event);
+        update();
+    }
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QWidget::focusOutEvent(event);
+        update();
     }
 
 private:
@@ -210,6 +257,7 @@ public:
         , m_symbol(new QWidget(this))
         , m_text(new PlainTextBlock(kContentWidth - 2 * 12 - 14 - 10, this))
     {
+        makeReadableRow(this);
         m_symbol->setFixedSize(14, 15);
         m_symbol->installEventFilter(this);
         m_text->setFont(scaledFont(font(), 0.92, QFont::Normal));
@@ -232,14 +280,28 @@ public:
         }
         m_text->setText(row.title);
         m_text->setColor(tint);
+        applyAccessibleText(this, row.title, QString());
     }
 
 protected:
     void paintEvent(QPaintEvent*) override
     {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        fillRounded(painter, rect(), 10, withAlpha(m_tint, 0.08), QColor());
+        {
+            QPainter painter(this);
+            painter.setRenderHint(QPainter::Antialiasing);
+            fillRounded(painter, rect(), 10, withAlpha(m_tint, 0.08), QColor());
+        }
+        paintFocusRing(this);
+    }
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QWidget::focusInEvent(event);
+        update();
+    }
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QWidget::focusOutEvent(event);
+        update();
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -550,6 +612,14 @@ QPainterPath MenuBarContentView::cardShape() const
     shape.addRoundedRect(QRectF(rect()).adjusted(kOuterPadding, kOuterPadding, -kOuterPadding, -kOuterPadding),
         kCardRadius, kCardRadius);
     return shape;
+}
+
+void MenuBarContentView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The card opens on its status, so a screen reader says it first.
+    if (!m_rowWidgets.isEmpty() && !isAncestorOf(focusWidget()) && dynamic_cast<TitleRow*>(m_rowWidgets.front()))
+        m_rowWidgets.front()->setFocus(Qt::PopupFocusReason);
 }
 
 void MenuBarContentView::paintEvent(QPaintEvent*)

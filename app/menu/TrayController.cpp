@@ -34,6 +34,35 @@ QString menuText(QString text, const QFontMetrics& metrics, bool elide)
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
+// A text that carries meaning (a detail, an error) split at word boundaries into menu lines of the
+// menu's width, so none of it is cut; only a live transcript longer than a screenful of lines ends in
+// an ellipsis (its tooltip holds it whole).
+constexpr qsizetype kMostMenuLines = 8;
+
+QStringList wrappedMenuLines(QString text, const QFontMetrics& metrics)
+{
+    text.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    QStringList lines;
+    QString line;
+    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QString longer = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+        if (!line.isEmpty() && metrics.horizontalAdvance(longer) > kMenuTextWidth) {
+            lines.append(line);
+            line = word;
+        } else {
+            line = longer;
+        }
+    }
+    if (!line.isEmpty())
+        lines.append(line);
+    if (lines.size() > kMostMenuLines) {
+        lines.resize(kMostMenuLines);
+        lines.back() = metrics.elidedText(lines.back() + QStringLiteral(" \u2026"), Qt::ElideRight, kMenuTextWidth);
+    }
+    return lines;
+}
+
 QWidget* hostWindow(Qt::WindowFlags flags, QWidget* content)
 {
     auto* window = new QWidget(nullptr, flags);
@@ -132,6 +161,12 @@ void TrayController::rebuildMenu(const MenuBarContent& content)
         QString title = row.title;
         if (row.kind == MenuRowKind::updateRow)
             title += QStringLiteral(" (") + row.badge + QLatin1Char(')');
+        // An error or a transcript goes on over as many lines as it takes.
+        QStringList continued;
+        if (row.kind == MenuRowKind::message) {
+            continued = wrappedMenuLines(title, metrics);
+            title = continued.isEmpty() ? QString() : continued.takeFirst();
+        }
         QAction* action = m_menu->addAction(symbolIcon(row.symbol), menuText(title, metrics, informational));
         action->setEnabled(row.enabled && row.command.has_value());
         if (informational)
@@ -143,9 +178,11 @@ void TrayController::rebuildMenu(const MenuBarContent& content)
             connect(action, &QAction::triggered, this,
                 [this, command] { performMenuCommand(command, m_coordinator, m_showSetup, m_quit, m_showSettings); });
         }
-        if ((row.kind == MenuRowKind::statusCard || row.kind == MenuRowKind::header) && !row.detail.isEmpty()) {
-            QAction* detail = m_menu->addAction(menuText(row.detail, metrics, true));
-            detail->setToolTip(plainToolTip(row.detail));
+        if (row.kind == MenuRowKind::statusCard || row.kind == MenuRowKind::header)
+            continued = wrappedMenuLines(row.detail, metrics);
+        for (const QString& line : continued) {
+            QAction* detail = m_menu->addAction(menuText(line, metrics, true));
+            detail->setToolTip(plainToolTip(row.kind == MenuRowKind::message ? row.title : row.detail));
             detail->setEnabled(false);
         }
     }

@@ -28,7 +28,7 @@ class TrayController final : public QObject
     Q_OBJECT
 
 public:
-    // showSettings opens the Settings window ("Preferences…").
+    // showSettings opens the Settings window ("Preferences...").
     TrayController(DictationCoordinator& coordinator, std::function<void()> showSetup, std::function<void()> quit,
         std::function<void()> showSettings = {}, QObject* parent = nullptr);
     ~TrayController() override;

@@ -129,6 +129,7 @@ void OnboardingStepRow::setStep(const SetupStep& step)
     m_step = step;
     m_symbol->setPixmap(tintedSymbolPixmap(
         stepSymbolName(step.state), setupTintColor(stepTint(step.state), palette()), 18, devicePixelRatioF()));
+    m_symbol->setAccessibleName(stepStateName(step.state));
 }
 
 void OnboardingStepRow::paintEvent(QPaintEvent*)
@@ -144,12 +145,14 @@ void OnboardingStepRow::paintEvent(QPaintEvent*)
 
 PermissionLine::PermissionLine(const QString& title, QWidget* parent)
     : QWidget(parent)
-    , m_state(plainLabel(QString(), TextStyle::subheadlineSemibold, false, this))
 {
+    // Made first, so a screen reader reads the name before the state.
+    QLabel* name = plainLabel(title, TextStyle::bodyMedium, false, this);
+    m_state = plainLabel(QString(), TextStyle::subheadlineSemibold, false, this);
     m_state->setWordWrap(false);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(plainLabel(title, TextStyle::bodyMedium, false, this));
+    layout->addWidget(name);
     layout->addStretch(1);
     layout->addWidget(m_state);
 }

@@ -79,7 +79,7 @@ public:
     QLabel* stateLabel() const { return m_state; }
 
 private:
-    QLabel* m_state;
+    QLabel* m_state = nullptr;
     std::optional<PermissionState> m_current;
 };
 

@@ -244,6 +244,19 @@ SetupTint permissionStateTint(PermissionState state)
     return SetupTint::secondary;
 }
 
+QString stepStateName(OnboardingStepState state)
+{
+    switch (state) {
+    case OnboardingStepState::pending:
+        return QStringLiteral("Not done yet");
+    case OnboardingStepState::current:
+        return QStringLiteral("Current step");
+    case OnboardingStepState::complete:
+        return QStringLiteral("Done");
+    }
+    return {};
+}
+
 QString stepSymbolName(OnboardingStepState state)
 {
     switch (state) {
@@ -288,13 +301,14 @@ SetupContent setupContent(const SetupInput& input)
     content.sections.append(SetupSection::hero);
     if (!input.displayErrorText.isEmpty())
         content.sections.append(SetupSection::errorBanner);
+    // A waiting sign-in comes first, so its address shows without scrolling.
+    if (input.browserSignInOpen())
+        content.sections.append(SetupSection::browserSignIn);
     content.sections.append(SetupSection::getStarted);
     if (showsChecklist)
         content.sections.append(SetupSection::checklist);
     if (showsReadyCard)
         content.sections.append(SetupSection::readyCard);
-    if (input.browserSignInOpen())
-        content.sections.append(SetupSection::browserSignIn);
     if (showsReadyCard && input.latestTranscriptText)
         content.sections.append(SetupSection::latestTranscript);
     for (SetupSection section : { SetupSection::shortcuts, SetupSection::permissions, SetupSection::preferences,

@@ -102,10 +102,10 @@ enum class SetupAction {
 enum class SetupSection {
     hero,
     errorBanner,
+    browserSignIn,
     getStarted,
     checklist,
     readyCard,
-    browserSignIn,
     latestTranscript,
     shortcuts,
     permissions,
@@ -220,7 +220,8 @@ SetupButton checklistButton(const SetupInput& input);
 QList<SetupStep> checklistSteps(const SetupInput& input);
 
 SetupTint permissionStateTint(PermissionState state);
-// The step's symbol name and tint.
+// The step's symbol name and tint, and what a screen reader says for the symbol.
+QString stepStateName(OnboardingStepState state);
 QString stepSymbolName(OnboardingStepState state);
 SetupTint stepTint(OnboardingStepState state);
 

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +20,7 @@
 #include "settings/AppSettings.h"
 #include "setup/SetupBlocks.h"
 #include "system/LaunchAtLoginService.h"
+#include "windows/KeyboardNavigation.h"
 #include "windows/rows/RowStyle.h"
 #include "windows/rows/SettingsPickerRow.h"
 #include "windows/rows/SettingsSectionCard.h"
@@ -137,9 +140,11 @@ protected:
     }
 };
 
-QLabel* symbolLabel(const QString& name, SetupTint tint, int size, const QPalette& palette, qreal ratio)
+QLabel* symbolLabel(
+    const QString& name, const QString& spoken, SetupTint tint, int size, const QPalette& palette, qreal ratio)
 {
     auto* label = new QLabel;
+    label->setAccessibleName(spoken);
     label->setPixmap(tintedSymbolPixmap(name, setupTintColor(tint, palette), size, ratio));
     return label;
 }
@@ -153,7 +158,7 @@ SetupView::SetupView(
     , m_coordinator(coordinator)
     , m_launchAtLoginService(launchAtLogin)
 {
-    setMinimumSize(540, 480);
+    // The window sets the minimum, which a small screen lowers; the content scrolls.
     setStyleSheet(pushButtonStyleSheet());
     auto* content = new GradientBackground;
     auto* stack = column(20, content);
@@ -165,10 +170,10 @@ SetupView::SetupView(
     };
     add(SetupSection::hero, buildHero());
     add(SetupSection::errorBanner, buildErrorBanner());
+    add(SetupSection::browserSignIn, buildBrowserSignIn());
     add(SetupSection::getStarted, buildGetStarted());
     add(SetupSection::checklist, buildChecklist());
     add(SetupSection::readyCard, buildReadyCard());
-    add(SetupSection::browserSignIn, buildBrowserSignIn());
     add(SetupSection::latestTranscript, buildLatestTranscript());
     auto* shortcuts = new QWidget;
     m_shortcutsSlot = column(0, shortcuts);
@@ -183,6 +188,8 @@ SetupView::SetupView(
     m_scroll->setWidgetResizable(true);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // No Tab stop of its own: the focused control scrolls into view.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->setWidget(content);
     auto* outer = column(0, this);
     outer->addWidget(m_scroll);
@@ -206,6 +213,7 @@ void SetupView::setShortcutsCard(QWidget* card)
     }
     if (card)
         m_shortcutsSlot->addWidget(card);
+    putInTabChainAfterTheRest(sectionWidget(SetupSection::shortcuts));
     refresh();
 }
 
@@ -244,8 +252,7 @@ void SetupView::showEvent(QShowEvent* event)
     m_coordinator.refreshPermissionsOnActivation();
     refresh();
     // The next step is one key away, unless the user is already working in the window.
-    if (!isAncestorOf(QApplication::focusWidget()))
-        m_primary->setFocus(Qt::ActiveWindowFocusReason);
+    focusFirstControl(this);
 }
 
 void SetupView::scheduleRefresh()
@@ -304,6 +311,7 @@ QWidget* SetupView::buildHero()
         painter.drawPixmap(0, 0, icon.pixmap(QSize(52, 52), ratio));
     }
     mark->setPixmap(rounded);
+    mark->setAccessibleName(QStringLiteral("Tessvale"));
     top->addWidget(mark);
     auto* names = column(6);
     QLabel* title = plainLabel(QStringLiteral("Tessvale"), TextStyle::body, false);
@@ -333,6 +341,7 @@ QWidget* SetupView::buildHero()
 QLineEdit* SetupView::addressField()
 {
     auto* field = new QLineEdit;
+    field->setAccessibleName(QStringLiteral("Sign-in address"));
     field->setReadOnly(true);
     field->setFont(styledFont(TextStyle::footnote, field->font()));
     return field;
@@ -352,8 +361,8 @@ QWidget* SetupView::buildErrorBanner()
     auto* layout = column(12, banner);
     layout->setContentsMargins(14, 14, 14, 14);
     auto* top = row(12);
-    top->addWidget(symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), SetupTint::orange, 16, palette(),
-                       devicePixelRatioF()),
+    top->addWidget(symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("Warning"),
+                       SetupTint::orange, 16, palette(), devicePixelRatioF()),
         0, Qt::AlignTop);
     m_errorText = plainLabel(QString(), TextStyle::subheadline, false);
     makeSelectable(m_errorText);
@@ -435,6 +444,7 @@ SettingsSectionCard* SetupView::buildReadyCard()
     QColor fill = setupTintColor(SetupTint::green, palette());
     fill.setAlphaF(0.16);
     mark->setStyleSheet(QStringLiteral("background: %1; border-radius: 21px;").arg(fill.name(QColor::HexArgb)));
+    mark->setAccessibleName(QStringLiteral("Ready"));
     top->addWidget(mark, 0, Qt::AlignTop);
     auto* text = column(6);
     text->addWidget(plainLabel(QStringLiteral("Tessvale is ready on this computer"), TextStyle::title3Semibold, false));
@@ -462,6 +472,19 @@ SettingsSectionCard* SetupView::buildBrowserSignIn()
     result->addContent(new SectionIntro(QStringLiteral("Continue in Browser"),
         QStringLiteral("Finish sign-in in your browser. Tessvale will return here as soon as the browser callback "
                        "completes.")));
+    // The address first, with its copy button: what a user whose browser never came up needs.
+    result->addContent(plainLabel(QStringLiteral("If no browser opened, paste this sign-in address into one:"),
+        TextStyle::captionSemibold, true));
+    auto* address = row(8);
+    m_signInAddress = addressField();
+    address->addWidget(m_signInAddress, 1);
+    auto* copy = new QPushButton(symbolIcon(QStringLiteral("doc.on.doc")), QStringLiteral("Copy Address"));
+    copy->setAutoDefault(false);
+    copy->setProperty("prominent", false);
+    connect(
+        copy, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(m_signInAddress->text()); });
+    address->addWidget(copy);
+    result->contentLayout()->addLayout(address);
     // The service's URL opens through the coordinator, which checks its scheme.
     auto* link = new QPushButton(symbolIcon(QStringLiteral("globe")), QStringLiteral("Open Browser Again"));
     link->setFlat(true);
@@ -475,10 +498,6 @@ SettingsSectionCard* SetupView::buildBrowserSignIn()
     m_callback = new SummaryRow(QStringLiteral("Callback"), QString());
     result->addContent(m_attempt);
     result->addContent(m_callback);
-    result->addContent(plainLabel(QStringLiteral("If no browser opened, paste this sign-in address into one:"),
-        TextStyle::captionSemibold, true));
-    m_signInAddress = addressField();
-    result->addContent(m_signInAddress);
     return result;
 }
 
@@ -588,6 +607,7 @@ SettingsSectionCard* SetupView::buildTroubleshooting()
     connection->addWidget(headline(QStringLiteral("Connection")));
     m_deviceName = new QLineEdit;
     m_deviceName->setPlaceholderText(QStringLiteral("Device Name"));
+    m_deviceName->setAccessibleName(QStringLiteral("Device Name"));
     connect(m_deviceName, &QLineEdit::textEdited, &m_settings, &AppSettings::setDeviceName);
     connection->addWidget(m_deviceName);
     m_preferDirectTyping = new QCheckBox(QStringLiteral("Prefer direct typing before the clipboard"));

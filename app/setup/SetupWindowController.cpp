@@ -1,13 +1,13 @@
 #include "setup/SetupWindowController.h"
 
-#include <QGuiApplication>
 #include <QScreen>
-#include <QStyle>
 #include <QVBoxLayout>
 #include <QWidget>
 
 #include "setup/SetupView.h"
+#include "windows/KeyboardNavigation.h"
 #include "windows/PresentWindow.h"
+#include "windows/WindowPlacement.h"
 #include "windows/rows/RowStyle.h"
 
 namespace tessvale {
@@ -37,16 +37,27 @@ QWidget* SetupWindowController::ensureWindow()
     if (m_shortcutsCardFactory)
         m_view->setShortcutsCard(m_shortcutsCardFactory());
     window->setWindowTitle(QStringLiteral("Tessvale Setup"));
-    window->setMinimumSize(minimumContentWidth, minimumContentHeight);
-    window->resize(contentWidth, contentHeight);
     // Closing hides it; it is never rebuilt.
     window->setAttribute(Qt::WA_DeleteOnClose, false);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        window->setGeometry(QStyle::alignedRect(
-            Qt::LeftToRight, Qt::AlignCenter, QSize(contentWidth, contentHeight), screen->availableGeometry()));
+    addCloseKeys(window.get(), { QKeySequence(Qt::Key_Escape) });
+    // Whole on the user's screen, title bar included: the view scrolls what is taller.
+    const QRect available = screenOfPointer() ? screenOfPointer()->availableGeometry() : QRect();
+    const QSize minimum(minimumContentWidth, minimumContentHeight);
+    if (available.isValid()) {
+        window->setMinimumSize(fittedMinimumSize(minimum, available));
+        window->setGeometry(setupWindowGeometry(available));
+    } else {
+        window->setMinimumSize(minimum);
+        window->resize(contentWidth, contentHeight);
     }
     m_window = std::move(window);
     return m_window.get();
+}
+
+QRect setupWindowGeometry(const QRect& available)
+{
+    return fittedWindowGeometry(
+        QSize(SetupWindowController::contentWidth, SetupWindowController::contentHeight), available);
 }
 
 bool SetupWindowController::showSetupWindow()

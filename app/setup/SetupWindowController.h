@@ -1,10 +1,10 @@
 #pragma once
 
 #include <functional>
-
 #include <memory>
 
 #include <QObject>
+#include <QRect>
 
 class QWidget;
 
@@ -31,7 +31,8 @@ public:
         QObject* parent = nullptr);
     ~SetupWindowController() override;
 
-    // The setup window, built and centred on the first call; the same window afterwards.
+    // The setup window, built on the first call and centred on the screen the user is on; the same
+    // window afterwards.
     // Builds the shortcuts card for the window, when the application has one; call before the
     // window is first built.
     void setShortcutsCardFactory(std::function<QWidget*()> factory) { m_shortcutsCardFactory = std::move(factory); }
@@ -57,5 +58,8 @@ private:
     SetupView* m_view = nullptr;
     std::function<QWidget*()> m_shortcutsCardFactory;
 };
+
+// Where the setup window comes up in a screen's available area: centred, whole with its title bar.
+QRect setupWindowGeometry(const QRect& available);
 
 } // namespace tessvale

@@ -1,5 +1,6 @@
 #include "coordinator/DictationPresentation.h"
 
+#include "cloud/CloudClientError.h"
 #include "coordinator/CoordinatorHelpers.h"
 
 namespace tessvale {
@@ -60,6 +61,9 @@ QString DictationPresentation::displayErrorText() const
         return {};
     if (!isAuthenticated && lastError.startsWith(kRejectedKeyPrefix))
         return QStringLiteral("Your saved session expired. Sign in again to reconnect this computer.");
+    // Signed out there is no key to be found: being signed out is the whole reason.
+    if (!isAuthenticated && lastError == CloudClientError::missingAPIKey().errorDescription())
+        return QStringLiteral("You are signed out.");
     return lastError;
 }
 

@@ -34,7 +34,8 @@ struct DictationPresentation
 
     QString menuBarSymbolName() const;
     QString statusTitle() const;
-    // The last error, except that a rejected key while signed out reads as an expired session.
+    // The last error, except that signed out a rejected key reads as an expired session and a
+    // missing key as being signed out.
     QString displayErrorText() const;
     // The one explanatory line: the error, an open sign-in, the live partial transcript, the account,
     // or the cloud URL, whichever comes first.

@@ -11,6 +11,7 @@ class AccessibilityTrust;
 class Accessibility;
 class AudioSystem;
 class Clipboard;
+class DesktopColorScheme;
 class EnvelopeTransport;
 class InputInjector;
 class KeyCodeTranslator;
@@ -43,6 +44,8 @@ struct PlatformServices
     std::shared_ptr<UrlOpener> urlOpener;
     std::shared_ptr<LoginItemService> loginItems;
     std::shared_ptr<EnvelopeTransport> envelopeTransport;
+    // The desktop's light or dark preference, which the windows follow.
+    std::shared_ptr<DesktopColorScheme> colorScheme;
     // Shared by the injector and the keyboard monitors, so our own keys never start a dictation.
     std::shared_ptr<SyntheticInputTracker> syntheticInput;
     // The keyboard listener's key map, for the keys that the application's own windows receive.

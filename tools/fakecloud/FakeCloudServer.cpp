@@ -200,6 +200,8 @@ FakeHttpResponse FakeCloudServer::startSignIn(const FakeHttpRequest& request)
     attempt.codeChallenge = body.value(QStringLiteral("CodeChallenge")).toString();
     attempt.redirectURI = body.value(QStringLiteral("RedirectUri")).toString();
     attempt.state = body.value(QStringLiteral("State")).toString();
+    if (const QString name = body.value(QStringLiteral("DeviceName")).toString().trimmed(); !name.isEmpty())
+        m_deviceName = name;
     // The first attempt keeps the well-known identifier; each later one is new, as the service's are.
     if (m_attemptsOpened++ > 0)
         m_attemptID = QUuid::createUuid();
@@ -268,8 +270,7 @@ QByteArray FakeCloudServer::meBody() const
 {
     const QJsonObject user { { QStringLiteral("Id"), QStringLiteral("user-1") },
         { QStringLiteral("Email"), m_accountEmail } };
-    const QJsonObject device { { QStringLiteral("Id"), lowerID(m_deviceID) },
-        { QStringLiteral("Name"), QStringLiteral("Test Device") },
+    const QJsonObject device { { QStringLiteral("Id"), lowerID(m_deviceID) }, { QStringLiteral("Name"), m_deviceName },
         { QStringLiteral("Platform"), QJsonObject { { QStringLiteral("Case"), QStringLiteral("MacOS") } } },
         { QStringLiteral("AppVersion"), QStringLiteral("1.0.0") },
         { QStringLiteral("CreatedAt"), QStringLiteral("2024-01-01T00:00:00Z") },

@@ -121,6 +121,8 @@ private:
     QString m_acceptedApiKey = QStringLiteral("tv_test_fakecloudkey");
     QString m_accountEmail = QStringLiteral("dictation@example.com");
     QUuid m_deviceID = QUuid(QStringLiteral("{6f1c2a9e-3b4d-4e5f-8a6b-7c8d9e0f1a2b}"));
+    // The name the last sign-in gave this device, as the service records it.
+    QString m_deviceName = QStringLiteral("Test Device");
     QUuid m_attemptID = QUuid(QStringLiteral("{0b7e4c1d-2a3f-4b5c-9d6e-1f2a3b4c5d6e}"));
     QHash<QUuid, SignInAttempt> m_signInAttempts;
     int m_attemptsOpened = 0;

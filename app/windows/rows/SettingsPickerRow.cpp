@@ -2,17 +2,54 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QSignalBlocker>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <QVBoxLayout>
 
 #include "windows/rows/RowStyle.h"
 
 namespace tessvale {
 
+namespace {
+
+// A picker of a fixed width whose long choice ends in an ellipsis (the whole of it is the tooltip):
+// the style would cut it wherever the field ends.
+class ElidingComboBox final : public QComboBox
+{
+public:
+    explicit ElidingComboBox(QWidget* parent)
+        : QComboBox(parent)
+    {
+        setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        setMinimumContentsLength(kShownCharacters);
+        connect(this, &QComboBox::currentTextChanged, this, [this](const QString& text) { setToolTip(text); });
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        painter.drawComplexControl(QStyle::CC_ComboBox, option);
+        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+        const int iconRoom = option.currentIcon.isNull() ? 0 : option.iconSize.width() + 4;
+        option.currentText = fontMetrics().elidedText(option.currentText, Qt::ElideRight, field.width() - iconRoom - 2);
+        painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+    }
+
+private:
+    static constexpr int kShownCharacters = 30;
+};
+
+} // namespace
+
 SettingsPickerRow::SettingsPickerRow(const QString& title, const QString& subtitle, QWidget* parent)
     : QWidget(parent)
-    , m_picker(new QComboBox(this))
+    , m_picker(new ElidingComboBox(this))
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -21,7 +58,6 @@ SettingsPickerRow::SettingsPickerRow(const QString& title, const QString& subtit
     layout->addWidget(plainLabel(subtitle, TextStyle::footnote, true, this));
     // The picker's own label is hidden; its title stays its accessible name.
     m_picker->setAccessibleName(title);
-    m_picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_picker->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     // A wheel passing over the picker on its way down the page must not choose a microphone: the
     // picker takes the wheel only once the user has given it the focus, else the page scrolls.
@@ -36,7 +72,15 @@ SettingsPickerRow::SettingsPickerRow(const QString& title, const QString& subtit
 
 bool SettingsPickerRow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_picker && event->type() == QEvent::Wheel && !m_picker->hasFocus()) {
+    // Focus the window gave on opening is not the user's choice of the picker.
+    if (watched == m_picker && event->type() == QEvent::FocusIn) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        m_focusedByUser = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
+            || reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason || reason == Qt::PopupFocusReason;
+    } else if (watched == m_picker && event->type() == QEvent::FocusOut) {
+        m_focusedByUser = false;
+    }
+    if (watched == m_picker && event->type() == QEvent::Wheel && !(m_picker->hasFocus() && m_focusedByUser)) {
         // Ignored, it goes on to the parents: the scroll area scrolls.
         event->ignore();
         return true;

@@ -46,6 +46,7 @@ private:
     QComboBox* m_picker;
     QList<PickerOption> m_options;
     QString m_selection;
+    bool m_focusedByUser = false;
 };
 
 } // namespace tessvale

@@ -15,6 +15,7 @@
 #include "coordinator/DictationCoordinator.h"
 #include "settings/AppSettings.h"
 #include "system/LaunchAtLoginService.h"
+#include "windows/KeyboardNavigation.h"
 #include "windows/rows/RowStyle.h"
 #include "windows/rows/SettingsPickerRow.h"
 #include "windows/rows/SettingsSectionCard.h"
@@ -71,6 +72,9 @@ SettingsView::SettingsView(
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // No Tab stop of its own: the focused control scrolls into view, and the wheel and the scroll bar
+    // scroll the page.
+    scroll->setFocusPolicy(Qt::NoFocus);
     // The window's gradient shows through.
     scroll->viewport()->setAutoFillBackground(false);
 
@@ -125,17 +129,17 @@ QWidget* SettingsView::buildGeneral()
     QWidget* body = stack(14, &layout, card);
     m_microphone = new SettingsPickerRow(QStringLiteral("Microphone"),
         QStringLiteral("Use the system default microphone, or choose a specific input device."), body);
-    m_launchAtLogin
-        = new SettingsToggleRow(QStringLiteral("Launch at login"), QString(), SettingsToggleRow::Style::checkBox, body);
+    m_launchAtLogin = new SettingsToggleRow(
+        QStringLiteral("Launch at login"), QString(), SettingsToggleRow::Style::switchControl, body);
     m_restoreClipboard = new SettingsToggleRow(QStringLiteral("Restore clipboard after paste"),
         QStringLiteral("Put your previous clipboard contents back after dictation inserts text."),
-        SettingsToggleRow::Style::checkBox, body);
+        SettingsToggleRow::Style::switchControl, body);
     m_appendTrailingSpace = new SettingsToggleRow(QStringLiteral("Append trailing space"),
-        QStringLiteral("Add a space after inserted transcript text."), SettingsToggleRow::Style::checkBox, body);
+        QStringLiteral("Add a space after inserted transcript text."), SettingsToggleRow::Style::switchControl, body);
     m_restoreOriginalInput = new SettingsToggleRow(QStringLiteral("Return to original input field"),
         QStringLiteral(
             "After dictation, put text back into the field where you started, even if you switched windows."),
-        SettingsToggleRow::Style::checkBox, body);
+        SettingsToggleRow::Style::switchControl, body);
     for (QWidget* row : { static_cast<QWidget*>(m_microphone), static_cast<QWidget*>(m_launchAtLogin),
              static_cast<QWidget*>(m_restoreClipboard), static_cast<QWidget*>(m_appendTrailingSpace),
              static_cast<QWidget*>(m_restoreOriginalInput) })
@@ -271,8 +275,10 @@ void SettingsView::setShortcutsCard(QWidget* card)
     if (m_shortcutsCard)
         m_shortcutsCard->deleteLater();
     m_shortcutsCard = card;
-    if (card)
-        m_column->insertWidget(1, card);
+    if (!card)
+        return;
+    m_column->insertWidget(1, card);
+    putInTabChainAfterTheRest(card);
 }
 
 bool SettingsView::isAdvancedOpen() const

@@ -1,14 +1,14 @@
 #include "windows/settings/SettingsWindowController.h"
 
 #include <QApplication>
-#include <QCursor>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QScreen>
-#include <QStyle>
 #include <QVBoxLayout>
 
+#include "windows/KeyboardNavigation.h"
 #include "windows/PresentWindow.h"
+#include "windows/WindowPlacement.h"
 #include "windows/rows/RowStyle.h"
 #include "windows/settings/SettingsView.h"
 
@@ -17,19 +17,12 @@ namespace tessvale {
 namespace {
 
 constexpr QSize kPreferredSize { 560, 640 };
-// The window manager's title bar and borders lie outside the geometry a window sets before it is
-// first shown.
-constexpr int kDecorationAllowance = 48;
 
 } // namespace
 
 QRect settingsWindowGeometry(const QRect& available)
 {
-    const QSize size = kPreferredSize.boundedTo(QSize(available.width(), available.height() - kDecorationAllowance));
-    // Centred with its title bar, which goes above the content.
-    const QRect outer = QStyle::alignedRect(
-        Qt::LeftToRight, Qt::AlignCenter, QSize(size.width(), size.height() + kDecorationAllowance), available);
-    return QRect(QPoint(outer.left(), outer.top() + kDecorationAllowance), size);
+    return fittedWindowGeometry(kPreferredSize, available);
 }
 
 SettingsWindowController::SettingsWindowController(
@@ -51,6 +44,7 @@ QWidget* SettingsWindowController::ensureWindow()
     m_window = std::make_unique<QWidget>();
     m_window->setWindowTitle(QStringLiteral("Tessvale Preferences"));
     m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+    addCloseKeys(m_window.get(), { QKeySequence(Qt::Key_Escape), QKeySequence(Qt::ControlModifier | Qt::Key_W) });
     auto* layout = new QVBoxLayout(m_window.get());
     layout->setContentsMargins(0, 0, 0, 0);
     m_view = new SettingsView(m_settings, m_coordinator, m_launchAtLogin, m_window.get());
@@ -66,12 +60,11 @@ void SettingsWindowController::showSettingsWindow()
     QWidget* window = ensureWindow();
     // A window that comes up (again) does so on the pointer's screen, whole: the view scrolls.
     if (!window->isVisible()) {
-        QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
-        if (!screen)
-            screen = QGuiApplication::primaryScreen();
-        if (screen)
+        if (QScreen* screen = screenOfPointer())
             window->setGeometry(settingsWindowGeometry(screen->availableGeometry()));
     }
+    // It opens on its first control, unless the user is already working in it.
+    focusFirstControl(m_view);
     presentWindow(window);
 }
 

@@ -13,6 +13,7 @@
 #include "platform/linux/shortcuts/X11KeySource.h"
 #include "platform/linux/shortcuts/X11SessionInputProbe.h"
 #include "platform/linux/system/NetworkEnvelopeTransport.h"
+#include "platform/linux/system/PortalColorScheme.h"
 #include "platform/linux/system/PulseMicrophoneAuthorizer.h"
 #include "platform/linux/system/X11AccessibilityTrust.h"
 #include "platform/linux/system/XdgAutostartLoginItem.h"
@@ -39,6 +40,7 @@ PlatformServices makePlatformServices(const QStringList& launchEnvironment)
     services.urlOpener = std::make_shared<XdgUrlOpener>();
     services.loginItems = std::make_shared<XdgAutostartLoginItem>(launchEnvironment);
     services.envelopeTransport = std::make_shared<NetworkEnvelopeTransport>();
+    services.colorScheme = std::make_shared<PortalColorScheme>();
     services.keyCodes = std::make_shared<X11KeyCodeTranslator>();
     services.makeKeySource = [] { return std::make_unique<X11KeySource>(); };
     services.makeKeyGrabber = [] { return std::make_unique<X11KeyGrabber>(); };

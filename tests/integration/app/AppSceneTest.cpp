@@ -88,7 +88,7 @@ TEST(AppScene, QuitFromTheMenuCancelsTheDictationAndEndsTheLoop)
 }
 
 // Where a user looks on Linux: a second start brings the setup window to the front, and the tray's
-// "Preferences…" opens the Settings window whole on the pointer's screen.
+// "Preferences..." opens the Settings window whole on the pointer's screen.
 TEST(AppScene, ARelaunchShowsTheSetupWindowAndPreferencesOpenTheSettingsWindow)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
@@ -105,7 +105,7 @@ TEST(AppScene, ARelaunchShowsTheSetupWindowAndPreferencesOpenTheSettingsWindow)
 
     QAction* preferences = nullptr;
     for (QAction* action : scene.tray().contextMenu()->actions()) {
-        if (action->text() == QStringLiteral("Preferences\u2026"))
+        if (action->text() == QStringLiteral("Preferences..."))
             preferences = action;
     }
     ASSERT_NE(preferences, nullptr);

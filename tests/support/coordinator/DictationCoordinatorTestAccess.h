@@ -18,9 +18,9 @@ class DictationCoordinatorTestAccess
 {
 public:
     static void setPhase(DictationCoordinator& coordinator, DictationPhase phase) { coordinator.setPhase(phase); }
+    static void setLastError(DictationCoordinator& coordinator, const QString& text) { coordinator.setLastError(text); }
 
     static void setAudioLevel(DictationCoordinator& coordinator, double level) { coordinator.setAudioLevel(level); }
-    static void setLastError(DictationCoordinator& coordinator, const QString& text) { coordinator.setLastError(text); }
 
     static void setTriggerMode(DictationCoordinator& coordinator, std::optional<DictationTriggerMode> mode)
     {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "hud/DictationHUDModel.h"
 #include "menu/MenuBarContentModel.h"
 #include "settings/InMemoryUserDefaults.h"
 #include "support/coordinator/CoordinatorHarness.h"
@@ -35,7 +36,7 @@ const MenuRow* rowWith(const MenuBarContent& content, MenuCommand command)
     return nullptr;
 }
 
-const QString kPreferences = QStringLiteral("Preferences\u2026");
+const QString kPreferences = QStringLiteral("Preferences...");
 const QStringList kCommands = { QStringLiteral("Copy Latest Transcript"), QStringLiteral("Settings..."), kPreferences,
     QStringLiteral("Check for Updates..."), QStringLiteral("Sign Out"), QStringLiteral("Quit Tessvale") };
 
@@ -252,4 +253,27 @@ TEST(MenuBarContentModel, SettingsThatCannotBeKeptStayOnTheCard)
         ASSERT_GE(row, 0) << shown.join(QStringLiteral(" | ")).toStdString();
         EXPECT_EQ(content.rows[row].kind, MenuRowKind::message);
     }
+}
+
+// A new user's shortcut press: the HUD and the tray say the user is signed out, not what the key
+// store lacks.
+TEST(MenuBarContentModel, ASignedOutStartSaysOnlyThatTheUserIsSignedOut)
+{
+    CoordinatorHarness h;
+    DictationCoordinator& coordinator = h.coordinator();
+    coordinator.startPushToTalk();
+    h.settle();
+    ASSERT_EQ(coordinator.phase(), DictationPhase::error) << qPrintable(h.activityMessages().join('\n'));
+    const QString signedOut = QStringLiteral("You are signed out.");
+
+    QStringList shown;
+    for (const MenuRow& row : menuBarContent(MenuBarContentInput::from(coordinator)).rows)
+        shown << row.title << row.detail;
+    EXPECT_TRUE(shown.contains(signedOut)) << qPrintable(shown.join('\n'));
+    const DictationHUDViewModel hud = DictationHUDViewModel::startFailure(coordinator);
+    EXPECT_EQ(hud.title, QStringLiteral("Sign in from the tray to dictate"));
+    EXPECT_EQ(hud.subtitle, signedOut);
+    shown << hud.title << hud.subtitle;
+    for (const QString& text : shown)
+        EXPECT_FALSE(text.contains(QStringLiteral("API key"))) << text.toStdString();
 }

@@ -170,7 +170,7 @@ TEST(SetupModel, SectionPresence)
     const Row rows[] = {
         { Readiness::notStarted, true, false, false, { S::checklist } },
         { Readiness::inProgress, false, true, false, { S::checklist } },
-        { Readiness::completed, true, false, true, { S::readyCard, S::browserSignIn, S::latestTranscript } },
+        { Readiness::completed, true, false, true, { S::readyCard, S::latestTranscript } },
         { Readiness::completed, false, false, false, { S::readyCard } },
         { Readiness::dismissed, true, true, false, {} },
     };
@@ -184,6 +184,8 @@ TEST(SetupModel, SectionPresence)
         QList<S> expected { S::hero };
         if (row.error)
             expected.append(S::errorBanner);
+        if (row.browser)
+            expected.append(S::browserSignIn);
         expected.append(S::getStarted);
         expected += row.middle;
         expected += tail;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include <QLabel>
@@ -10,11 +11,14 @@
 
 #include "platform/system/LoginItemService.h"
 #include "setup/SetupView.h"
+#include "setup/SetupWindowController.h"
 #include "support/audio/FakeAudioSystem.h"
 #include "support/coordinator/CoordinatorHarness.h"
 #include "system/LaunchAtLoginService.h"
+#include "windows/WindowPlacement.h"
 #include "windows/rows/SettingsPickerRow.h"
 #include "windows/rows/SettingsToggleRow.h"
+#include "windows/settings/SettingsWindowController.h"
 
 using namespace tessvale;
 using Access = DictationCoordinatorTestAccess;
@@ -151,4 +155,35 @@ TEST(SetupView, TheStopButtonStopsTheRunningDictation)
     EXPECT_NE(f.h.coordinator().phase(), DictationPhase::recording);
     EXPECT_TRUE(f.h.activityMessages().filter(QStringLiteral("Stopping recording for ")).size() == 1)
         << qPrintable(f.h.activityMessages().join('\n'));
+}
+
+// The screens the windows must open whole on: small laptops, scale 1.5 and a second screen.
+TEST(WindowPlacement, BothWindowsFitEveryScreenWithTheirTitleBars)
+{
+    struct Case
+    {
+        const char* name;
+        QRect available;
+    };
+    const Case cases[] = {
+        { "1024x600 with a panel", QRect(0, 24, 1024, 576) },
+        { "1366x768", QRect(0, 0, 1366, 768) },
+        { "1024x600 at 1.5", QRect(0, 0, 683, 400) },
+        { "1280x800 at 1.5", QRect(0, 0, 853, 533) },
+        { "second screen", QRect(1280, 0, 1024, 600) },
+        { "1920x1080", QRect(0, 0, 1920, 1080) },
+    };
+    constexpr int titleBar = 30;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const QRect& placed : { setupWindowGeometry(c.available), settingsWindowGeometry(c.available) }) {
+            EXPECT_TRUE(c.available.contains(placed.adjusted(0, -titleBar, 0, 0)));
+            EXPECT_LE(std::abs(placed.center().x() - c.available.center().x()), 1);
+        }
+        const QSize minimum = fittedMinimumSize(QSize(540, 480), c.available);
+        EXPECT_TRUE(c.available.contains(QRect(c.available.topLeft(), minimum + QSize(0, titleBar))));
+        EXPECT_LE(minimum.width(), setupWindowGeometry(c.available).width());
+        EXPECT_LE(minimum.height(), setupWindowGeometry(c.available).height());
+    }
+    EXPECT_EQ(setupWindowGeometry(QRect(0, 0, 1920, 1080)).size(), QSize(720, 760));
 }

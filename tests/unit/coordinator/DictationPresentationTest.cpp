@@ -69,6 +69,20 @@ TEST(StatusPresentation, ARejectedKeyReadsAsAnExpiredSessionOnlyWhileSignedOut)
     EXPECT_EQ(state.displayErrorText(), state.lastError);
 }
 
+TEST(StatusPresentation, AMissingKeyReadsAsSignedOutOnlyWhileSignedOut)
+{
+    const QString missingKey = QStringLiteral("No cloud API key is available.");
+    const QString signedOut = QStringLiteral("You are signed out.");
+    for (const DictationPhase phase : { DictationPhase::signedOut, DictationPhase::error }) {
+        DictationPresentation state = presentation(phase);
+        state.lastError = missingKey;
+        EXPECT_EQ(state.displayErrorText(), signedOut);
+        EXPECT_EQ(state.hudSubtitle(), signedOut);
+        state.isAuthenticated = true;
+        EXPECT_EQ(state.displayErrorText(), missingKey);
+    }
+}
+
 TEST(StatusPresentation, DetailTextTakesTheFirstRuleThatApplies)
 {
     struct Case
