@@ -397,6 +397,9 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     co_await std::move(showing);
     if (!self || currentSessionID() != sessionID)
         co_return;
+    // Signed out while the HUD came up: the sign-out ends the session, and the microphone stays closed.
+    if (m_isSignOutRequested)
+        co_return;
     // Stopped while the HUD came up: nothing was recorded, so nothing is sent.
     if (m_session->isStopPending || m_phase != DictationPhase::starting) {
         logActivity(

@@ -68,6 +68,8 @@ TEST_F(SessionInputProbeX11Test, NoKeyIsSentWhileAnotherClientHasTheKeyboard)
     auto windows = std::make_shared<FakeWindowSystem>();
     auto clipboard = std::make_shared<FakeClipboard>();
     auto injector = std::make_shared<RecordingInputInjector>();
+    // Once the keyboard is free, the target takes the paste.
+    injector->onPaste = [clipboard] { clipboard->fetch(ClipboardSelection::clipboard); };
     TextInsertionHooks hooks;
     hooks.accessibilityTrusted = [] { return true; };
     hooks.enabledDrivers

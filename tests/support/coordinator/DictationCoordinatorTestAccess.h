@@ -36,7 +36,9 @@ public:
     static void openSession(DictationCoordinator& coordinator, QUuid sessionID,
         std::optional<WebSocketTransport> transport, FocusedInsertionTargetRef target = nullptr)
     {
+        const bool opened = transport.has_value();
         coordinator.m_session = std::make_unique<DictationSession>(sessionID, std::move(transport), std::move(target));
+        coordinator.m_session->hasStream = opened;
     }
 
     // What bootstrap starts in the background.

@@ -457,7 +457,7 @@ private:
 };
 
 // Seeds whose runs found a race once; each is replayed in every run.
-constexpr unsigned kRaceSeeds[] = { 1178, 20508 };
+constexpr unsigned kRaceSeeds[] = { 534, 1178, 11039, 20508 };
 
 TEST(CoordinatorModelTest, RandomEventsKeepTheDictationInvariant)
 {

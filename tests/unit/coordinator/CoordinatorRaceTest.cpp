@@ -41,6 +41,8 @@ TEST_F(CoordinatorRaceTest, AnOldSessionsCompletionLeavesTheNextSessionOpen)
     h.deliver(ServerStreamMessage::sessionError(QStringLiteral("The service failed.")));
     ASSERT_EQ(c().phase(), DictationPhase::error);
     OneShot<> closed = h.stream().disconnectGate.emplace();
+    // The first press only dismisses the failure the HUD shows; the next one starts.
+    c().dismissFailure();
     c().startPushToTalk();
     h.settle();
     ASSERT_EQ(h.streams.size(), 1);
