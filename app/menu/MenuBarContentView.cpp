@@ -73,12 +73,30 @@ void paintFocusRing(QWidget* widget)
 }
 
 // A text row a screen reader reaches: Tab stops on it (the card is a popup, which Qt leaves out of
-// the application's accessible tree, so the focus is how its status is read), named by its text.
-void makeReadableRow(QWidget* row)
+// the application's accessible tree, so the focus is how its status is read), named by its text; its
+// focus ring follows the focus.
+class ReadableRow : public QWidget
 {
-    row->setFocusPolicy(Qt::TabFocus);
-    setAccessibleRole(row, QAccessible::StaticText);
-}
+public:
+    explicit ReadableRow(QWidget* parent)
+        : QWidget(parent)
+    {
+        setFocusPolicy(Qt::TabFocus);
+        setAccessibleRole(this, QAccessible::StaticText);
+    }
+
+protected:
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QWidget::focusInEvent(event);
+        update();
+    }
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QWidget::focusOutEvent(event);
+        update();
+    }
+};
 
 void applyAccessibleText(QWidget* row, const QString& name, const QString& description)
 {
@@ -190,14 +208,13 @@ private:
 };
 
 // The status card and the signed-out header: a tinted tile, a title and a wrapping detail.
-class TitleRow final : public QWidget
+class TitleRow final : public ReadableRow
 {
 public:
     TitleRow(MenuRowKind kind, QWidget* parent)
-        : QWidget(parent)
+        : ReadableRow(parent)
         , m_tile(new IconTile(this))
     {
-        makeReadableRow(this);
         const int spacing = kind == MenuRowKind::header ? 12 : 10;
         const int textWidth = kContentWidth - kTileSize - spacing;
         m_title = new PlainTextBlock(textWidth, this);
@@ -231,16 +248,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override { paintFocusRing(this); }
-    void focusInEvent(QFocusEvent* event) override
-    {
-        QWidget::focusInEvent(event);
-        update();
-    }
-    void focusOutEvent(QFocusEvent* event) override
-    {
-        QWidget::focusOutEvent(event);
-        update();
-    }
 
 private:
     IconTile* m_tile;
@@ -249,15 +256,14 @@ private:
 };
 
 // The partial transcript or the error: a symbol and wrapping text on a faint tinted background.
-class MessageRow final : public QWidget
+class MessageRow final : public ReadableRow
 {
 public:
     explicit MessageRow(QWidget* parent)
-        : QWidget(parent)
+        : ReadableRow(parent)
         , m_symbol(new QWidget(this))
         , m_text(new PlainTextBlock(kContentWidth - 2 * 12 - 14 - 10, this))
     {
-        makeReadableRow(this);
         m_symbol->setFixedSize(14, 15);
         m_symbol->installEventFilter(this);
         m_text->setFont(scaledFont(font(), 0.92, QFont::Normal));
@@ -292,16 +298,6 @@ protected:
             fillRounded(painter, rect(), 10, withAlpha(m_tint, 0.08), QColor());
         }
         paintFocusRing(this);
-    }
-    void focusInEvent(QFocusEvent* event) override
-    {
-        QWidget::focusInEvent(event);
-        update();
-    }
-    void focusOutEvent(QFocusEvent* event) override
-    {
-        QWidget::focusOutEvent(event);
-        update();
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override
