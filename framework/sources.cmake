@@ -202,6 +202,7 @@ set(TESSVALE_LOGIC_SOURCES
   system/SentryEvent.h)
 
 set(TESSVALE_INTERFACE_SOURCES
+  platform/PlatformResult.h
   platform/PlatformServices.h
   platform/SyntheticInputTracker.cpp
   platform/SyntheticInputTracker.h
