@@ -77,7 +77,7 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
     }
     if (hasCommittedOrInserting()) {
         logActivity(
-            QStringLiteral("Ignoring websocket termination after transcript commit for ") + logID(sessionID) + '.');
+            QStringLiteral("Ignoring websocket termination after transcript commit for ") + logID(sessionID) + u'.');
         co_return;
     }
     // The service finished the session before its socket closed: that is its normal end.
@@ -204,7 +204,7 @@ QCoro::Task<> DictationCoordinator::runSessionErrorCleanup(QUuid sessionID, Canc
         co_return;
     if (!self || currentSessionID() != sessionID || m_phase != DictationPhase::error || hasCommittedOrInserting())
         co_return;
-    logActivity(QStringLiteral("Disconnecting after unrecovered server error for ") + logID(sessionID) + '.');
+    logActivity(QStringLiteral("Disconnecting after unrecovered server error for ") + logID(sessionID) + u'.');
     QCoro::Task<> closing = disconnectSessionTransport();
     co_await std::move(closing);
 }

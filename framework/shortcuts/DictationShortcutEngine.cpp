@@ -64,7 +64,7 @@ void DictationShortcutEngine::configureBindings(const ShortcutBinding& pushToTal
     if (!validation)
         validation = handsFree.validationError(DictationShortcutRole::handsFreeToggle);
     if (validation) {
-        qCCritical(lcShortcutEngine).noquote() << "shortcut validation failed error=" + *validation;
+        qCCritical(lcShortcutEngine).noquote() << QStringLiteral("shortcut validation failed error=") + *validation;
         m_errorHandler(validation);
         return;
     }
@@ -82,8 +82,8 @@ void DictationShortcutEngine::configureBindings(const ShortcutBinding& pushToTal
         try {
             monitor->start([self](const KeyboardShortcutEvent& event) { return self && self->handleEvent(event); });
         } catch (const KeyboardEventMonitorError& error) {
-            const QString text
-                = "Unable to register shortcut " + handsFree.displayLabel() + ": " + error.localizedDescription();
+            const QString text = QStringLiteral("Unable to register shortcut ") + handsFree.displayLabel()
+                + QStringLiteral(": ") + error.localizedDescription();
             qCCritical(lcShortcutEngine).noquote() << text;
             m_errorHandler(text);
             return;
@@ -95,8 +95,8 @@ void DictationShortcutEngine::configureBindings(const ShortcutBinding& pushToTal
     if (problem)
         qCCritical(lcShortcutEngine).noquote() << *problem;
     m_errorHandler(problem);
-    qCInfo(lcShortcutEngine).noquote() << "shortcut bindings configured pushToTalk=" + pushToTalk.displayLabel()
-            + " handsFree=" + handsFree.displayLabel();
+    qCInfo(lcShortcutEngine).noquote() << QStringLiteral("shortcut bindings configured pushToTalk=")
+            + pushToTalk.displayLabel() + QStringLiteral(" handsFree=") + handsFree.displayLabel();
 }
 
 // What keeps valid bindings from working on this keyboard and display: an invisible Fn key, or a key
@@ -111,12 +111,13 @@ std::optional<QString> DictationShortcutEngine::platformProblem()
 
     for (const ShortcutBinding* binding : { &m_pushToTalkBinding, &m_handsFreeBinding }) {
         if (!m_keyboardMonitor->canObserve(binding->modifiers)) {
-            return "This keyboard does not report the Fn key, so the shortcut " + binding->displayLabel()
-                + " cannot work. Record another shortcut.";
+            return QStringLiteral("This keyboard does not report the Fn key, so the shortcut ")
+                + binding->displayLabel() + QStringLiteral(" cannot work. Record another shortcut.");
         }
     }
     if (!grabbed)
-        return "Unable to register shortcut " + m_handsFreeBinding.displayLabel() + ": " + grabReason;
+        return QStringLiteral("Unable to register shortcut ") + m_handsFreeBinding.displayLabel() + QStringLiteral(": ")
+            + grabReason;
     return std::nullopt;
 }
 
@@ -146,7 +147,7 @@ bool DictationShortcutEngine::handleEvent(const KeyboardShortcutEvent& event)
 bool DictationShortcutEngine::handleModifierChange(const KeyboardShortcutEvent& event)
 {
     const ShortcutModifiers previous = m_recognizer.activeModifiers();
-    qCDebug(lcShortcutEngine).noquote() << "modifier event active=" + event.modifiers.displayLabel();
+    qCDebug(lcShortcutEngine).noquote() << QStringLiteral("modifier event active=") + event.modifiers.displayLabel();
     const auto actions = m_recognizer.processModifierChange(event.modifiers, event.timestamp);
     if (m_handsFreeEndedAt && !m_handsFreeEndingReleasedAt && event.modifiers != m_pushToTalkBinding.modifiers)
         m_handsFreeEndingReleasedAt = event.timestamp;
@@ -228,7 +229,7 @@ bool DictationShortcutEngine::isStartRefused(bool probeGrab, const char* reason)
     const auto block = m_keyboardMonitor ? m_keyboardMonitor->inputBlock(probeGrab) : std::nullopt;
     if (block)
         qCInfo(lcShortcutEngine).noquote()
-            << QStringLiteral("shortcut ignored reason=%1: %2").arg(reason, describe(*block));
+            << QStringLiteral("shortcut ignored reason=%1: %2").arg(QLatin1String(reason), describe(*block));
     return block.has_value();
 }
 
@@ -300,7 +301,7 @@ void DictationShortcutEngine::holdTimerFired()
 void DictationShortcutEngine::emitAction(DictationShortcutAction action, const char* reason)
 {
     qCInfo(lcShortcutEngine).noquote()
-        << QStringLiteral("shortcut action=%1 reason=%2").arg(actionName(action), reason);
+        << QStringLiteral("shortcut action=%1 reason=%2").arg(QLatin1String(actionName(action)), QLatin1String(reason));
     m_actionHandler(action);
 }
 

@@ -50,8 +50,8 @@ PlatformServices makePlatformServices(const QStringList& launchEnvironment)
     if (services.accessibilityTrust->isTrusted(&reason))
         qCInfo(lcPlatform) << "platform: X11 (XInput2, XTest, EWMH), AT-SPI, PulseAudio, Secret Service, XDG autostart";
     else
-        qCInfo(lcPlatform).noquote() << "platform: X11 backends without keyboard access (" + reason
-                + "), AT-SPI, PulseAudio, Secret Service, XDG autostart";
+        qCInfo(lcPlatform).noquote() << QStringLiteral("platform: X11 backends without keyboard access (") + reason
+                + QStringLiteral("), AT-SPI, PulseAudio, Secret Service, XDG autostart");
     return services;
 }
 

@@ -84,7 +84,8 @@ bool X11KeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers, QString* 
         const unsigned modifierMask = m_keyMap->modifierMask(key.keyCode);
         if (modifierMask == 0) {
             if (reason)
-                *reason = QStringLiteral("The %1 modifier is not available on this keyboard.").arg(key.name);
+                *reason
+                    = QStringLiteral("The %1 modifier is not available on this keyboard.").arg(QLatin1String(key.name));
             return false;
         }
         mask |= modifierMask;

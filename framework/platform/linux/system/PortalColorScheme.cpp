@@ -131,8 +131,8 @@ void PortalColorScheme::readReplied(QDBusPendingCallWatcher* call)
     call->deleteLater();
     const QDBusPendingReply<QDBusVariant> reply = *call;
     if (reply.isError()) {
-        qCInfo(lcPlatform).noquote() << "color scheme: the settings portal did not answer (" + reply.error().message()
-                + "); following the GTK settings";
+        qCInfo(lcPlatform).noquote() << QStringLiteral("color scheme: the settings portal did not answer (")
+                + reply.error().message() + QStringLiteral("); following the GTK settings");
         return;
     }
     m_portalAnswered = true;
