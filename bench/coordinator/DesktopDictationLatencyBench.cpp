@@ -37,6 +37,7 @@
 #include <QWindow>
 
 #include "FakeCloudServer.h"
+#include "LatencyFigures.h"
 #include "TestCertificateAuthority.h"
 #include "audio/AudioCaptureService.h"
 #include "auth/KeychainStore.h"
@@ -67,10 +68,12 @@
 
 using namespace std::chrono_literals;
 using namespace tessvale;
+using bench::Clock;
+using bench::milliseconds;
+using bench::pollUntil;
+using bench::reportPercentiles;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 QApplication& application()
 {
@@ -79,38 +82,6 @@ QApplication& application()
     static char* argv[] = { name, nullptr };
     static QApplication app(argc, argv);
     return app;
-}
-
-double milliseconds(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-// Runs the event loop without the 10 ms tick of waitUntil, so a moment is seen within a millisecond.
-bool pollUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout)
-{
-    const auto deadline = Clock::now() + timeout;
-    while (!predicate()) {
-        if (Clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents();
-        QThread::usleep(200);
-    }
-    return true;
-}
-
-void reportPercentiles(benchmark::State& state, std::vector<double> values)
-{
-    if (values.empty())
-        return;
-    std::sort(values.begin(), values.end());
-    const auto percentile = [&](std::size_t percent) {
-        return values[std::min(values.size() - 1, (values.size() * percent + 99) / 100 - 1)];
-    };
-    state.counters["median_ms"] = values[values.size() / 2];
-    state.counters["p90_ms"] = percentile(90);
-    state.counters["p95_ms"] = percentile(95);
-    state.counters["max_ms"] = values.back();
 }
 
 // The real clock, remembering each wait so the insertion's fixed waits can be told from our own time.
@@ -499,19 +470,27 @@ private:
     std::unique_ptr<TrayController> m_tray;
 };
 
+// Starts the desktop for a benchmark, or skips it saying why.
+bool startLiveDesktop(benchmark::State& state, LiveDesktop& desktop)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        state.SkipWithError("needs the private desktop (scripts/test-env)");
+        return false;
+    }
+    if (const QString failure = desktop.start(); !failure.isEmpty()) {
+        state.SkipWithError(qPrintable(failure));
+        return false;
+    }
+    return true;
+}
+
 // One push-to-talk dictation after another; start and stop are each timed to the recorder's own moment.
 void measurePushToTalk(benchmark::State& state, bool timeTheStart)
 {
     application();
-    if (qEnvironmentVariableIsEmpty("DISPLAY") || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
-        state.SkipWithError("needs the private desktop (scripts/test-env)");
-        return;
-    }
     LiveDesktop desktop;
-    if (const QString failure = desktop.start(); !failure.isEmpty()) {
-        state.SkipWithError(qPrintable(failure));
+    if (!startLiveDesktop(state, desktop))
         return;
-    }
     DictationCoordinator& c = desktop.coordinator();
     std::vector<double> latencies;
     for (auto _ : state) {
@@ -562,15 +541,9 @@ void ReleaseToRecorderStopped(benchmark::State& state)
 void HUDMappedBeforeMicrophone(benchmark::State& state)
 {
     application();
-    if (qEnvironmentVariableIsEmpty("DISPLAY") || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
-        state.SkipWithError("needs the private desktop (scripts/test-env)");
-        return;
-    }
     LiveDesktop desktop;
-    if (const QString failure = desktop.start(); !failure.isEmpty()) {
-        state.SkipWithError(qPrintable(failure));
+    if (!startLiveDesktop(state, desktop))
         return;
-    }
     DictationCoordinator& c = desktop.coordinator();
     std::vector<double> leads;
     int hudFirst = 0;

@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include "LatencyFigures.h"
 #include "audio/AudioCaptureService.h"
 #include "cloud/ServerStreamMessage.h"
 #include "coordinator/CoordinatorSeams.h"
@@ -26,10 +27,11 @@
 using namespace std::chrono_literals;
 using namespace tessvale;
 using Access = DictationCoordinatorTestAccess;
+using bench::Clock;
+using bench::milliseconds;
+using bench::pollUntil;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 QCoreApplication& application()
 {
@@ -38,30 +40,6 @@ QCoreApplication& application()
     static char* argv[] = { name, nullptr };
     static QCoreApplication app(argc, argv);
     return app;
-}
-
-double milliseconds(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-// Runs the event loop without the 10 ms tick of waitUntil, so a moment is seen within a millisecond.
-bool pollUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout)
-{
-    const auto deadline = Clock::now() + timeout;
-    while (!predicate()) {
-        if (Clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents();
-        QThread::usleep(200);
-    }
-    return true;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 void SignOutToMicrophoneClosed(benchmark::State& state)
@@ -127,11 +105,8 @@ void SignOutToMicrophoneClosed(benchmark::State& state)
     }
     if (closed.empty())
         return;
-    std::sort(closed.begin(), closed.end());
-    state.counters["median_ms"] = closed[closed.size() / 2];
-    state.counters["p90_ms"] = closed[std::min(closed.size() - 1, (closed.size() * 90 + 99) / 100 - 1)];
-    state.counters["max_ms"] = closed.back();
-    state.counters["shown_signed_out_ms"] = median(shown);
+    bench::reportPercentiles(state, closed);
+    state.counters["shown_signed_out_ms"] = bench::median(shown);
 }
 
 } // namespace

@@ -12,15 +12,11 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QTemporaryDir>
-#include <QThread>
 
-#include <memory>
-
+#include "InsertionRuns.h"
 #include "InsertionTexts.h"
-#include "focus/FocusAppService.h"
-#include "insertion/TextInsertionService.h"
 #include "platform/PlatformServices.h"
+#include "platform/insertion/Clipboard.h"
 #include "support/HelperPrograms.h"
 #include "support/async/EventLoopWaits.h"
 
@@ -56,17 +52,6 @@ double residentMegabytes()
     return 0;
 }
 
-QCoro::Task<> pasteInto(
-    TextInsertionService& service, QString text, FocusedInsertionTargetRef target, std::shared_ptr<bool> done)
-{
-    try {
-        co_await service.insert(std::move(text), false, true, false, std::move(target));
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "paste failed: %s\n", error.what());
-    }
-    *done = true;
-}
-
 void PasteInsertion(benchmark::State& state)
 {
     application();
@@ -74,74 +59,19 @@ void PasteInsertion(benchmark::State& state)
         state.SkipWithError("needs the private desktop (scripts/test-env)");
         return;
     }
-    const PlatformServices platform = makePlatformServices();
-    auto diagnostics = std::make_shared<FocusedAppDiagnosticsService>(platform.windows, platform.accessibility);
-    TextInsertionHooks hooks;
-    hooks.enabledDrivers = QList<TextInsertionDriver> { TextInsertionDriver::pasteboard };
-    TextInsertionService service(diagnostics, hooks,
-        TextInsertionPlatform { platform.clipboard, platform.injector, nullptr, platform.sessionInput });
     const QString text = testing::capitalAccentedParagraph();
     const auto characters = characterCount(text);
-    int correct = 0;
-    int runs = 0;
-    double seconds = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        QTemporaryDir dir;
-        const QString report = dir.filePath(QStringLiteral("report.txt"));
-        QProcess target;
-        target.start(
-            testing::helperProgramPath(QStringLiteral("tessvale-text-target")), { QStringLiteral("--report"), report });
-        QByteArray output;
-        waitUntil(
-            [&] {
-                output += target.readAllStandardOutput();
-                return output.contains('\n');
-            },
-            10000ms);
-        const auto pid = static_cast<qint32>(target.processId());
-        FocusedInsertionTargetRef captured;
-        waitUntil(
-            [&] {
-                captured = FocusAppService::currentInsertionTarget(*diagnostics);
-                if (captured && captured->application().processIdentifier == pid && captured->focusedElement())
-                    return true;
-                diagnostics->windowSystem().requestActivation(pid);
-                QThread::msleep(20);
-                return false;
-            },
-            20000ms);
-        state.ResumeTiming();
-
-        QElapsedTimer timer;
-        timer.start();
-        auto done = std::make_shared<bool>(false);
-        pasteInto(service, text, captured, done);
-        waitUntil([&] { return *done; }, 30000ms);
-        seconds += timer.nsecsElapsed() / 1e9;
-
-        state.PauseTiming();
-        QString arrived;
-        waitUntil(
-            [&] {
-                QFile file(report);
-                arrived = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-                return arrived == text;
-            },
-            5000ms);
-        ++runs;
-        correct += arrived == text ? 1 : 0;
-        target.kill();
-        target.waitForFinished(3000);
-        state.ResumeTiming();
-    }
-    state.counters["runs"] = runs;
-    state.counters["correct_runs"] = correct;
-    state.counters["chars_per_second"] = seconds > 0 ? characters * runs / seconds : 0;
-    state.counters["ms_per_paste"] = runs > 0 ? seconds * 1000 / runs : 0;
-    std::fprintf(stderr, "paste: %d of %d runs exact, %.0f characters per second, %.0f ms per paste\n", correct, runs,
-        seconds > 0 ? characters * runs / seconds : 0.0, runs > 0 ? seconds * 1000 / runs : 0.0);
-    if (correct != runs)
+    const bench::InsertionRunFigures figures
+        = bench::runInsertions(state, TextInsertionDriver::pasteboard, QStringLiteral("tessvale-text-target"), text);
+    const double charsPerSecond = figures.seconds > 0 ? characters * figures.runs / figures.seconds : 0;
+    const double msPerPaste = figures.runs > 0 ? figures.seconds * 1000 / figures.runs : 0;
+    state.counters["runs"] = figures.runs;
+    state.counters["correct_runs"] = figures.exactRuns;
+    state.counters["chars_per_second"] = charsPerSecond;
+    state.counters["ms_per_paste"] = msPerPaste;
+    std::fprintf(stderr, "paste: %d of %d runs exact, %.0f characters per second, %.0f ms per paste\n",
+        figures.exactRuns, figures.runs, charsPerSecond, msPerPaste);
+    if (figures.exactRuns != figures.runs)
         state.SkipWithError("some runs did not arrive exactly");
 }
 
