@@ -5,6 +5,9 @@
 //   SnapshotOfAnEndlessOwner: reads the clipboard from an owner that answers with an incremental
 //     transfer and never stops sending 1 MB pieces (milliseconds per read, and how much the
 //     process grew).
+//   PasteOverAnEndlessOwner: a paste through the service while that owner holds the clipboard, which
+//     ends with the clipboard not read whole (milliseconds per paste, the longest the main loop went
+//     without running, and how much the process grew).
 //   TESSVALE_PASTE_RUNS  how many pastes (default 10)
 #include <benchmark/benchmark.h>
 
@@ -14,7 +17,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 
 #include "InsertionTexts.h"
@@ -23,6 +28,7 @@
 #include "platform/PlatformServices.h"
 #include "support/HelperPrograms.h"
 #include "support/async/EventLoopWaits.h"
+#include "support/async/TaskRunner.h"
 
 using namespace tessvale;
 using namespace std::chrono_literals;
@@ -177,7 +183,65 @@ void SnapshotOfAnEndlessOwner(benchmark::State& state)
     owner.waitForFinished(3000);
 }
 
+// The longest the main loop went without running while the task started ran, in ms (a task runs
+// up to its first wait when started).
+template <typename T> double longestMainLoopGap(const std::function<QCoro::Task<T>()>& start)
+{
+    auto outcome = std::make_shared<TaskOutcome<T>>();
+    QElapsedTimer sinceTurn;
+    sinceTurn.start();
+    double longest = 0;
+    QTimer loop;
+    loop.setInterval(0);
+    QObject::connect(&loop, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceTurn.nsecsElapsed() / 1e6);
+        sinceTurn.restart();
+    });
+    loop.start();
+    auto runner = captureTask<T>(start(), outcome);
+    waitUntil([&] { return outcome->done; }, 30000ms);
+    return std::max(longest, sinceTurn.nsecsElapsed() / 1e6);
+}
+
+void PasteOverAnEndlessOwner(benchmark::State& state)
+{
+    application();
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        state.SkipWithError("needs the private desktop (scripts/test-env)");
+        return;
+    }
+    const PlatformServices platform = makePlatformServices();
+    auto diagnostics = std::make_shared<FocusedAppDiagnosticsService>(platform.windows, platform.accessibility);
+    TextInsertionService service(diagnostics, {},
+        TextInsertionPlatform { platform.clipboard, platform.injector, nullptr, platform.sessionInput });
+    QProcess owner;
+    owner.start(testing::helperProgramPath(QStringLiteral("tessvale-selection-owner")),
+        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--endless"), QStringLiteral("1048576") });
+    waitUntil([&] { return owner.canReadLine() || owner.waitForReadyRead(100); }, 10000ms);
+    const double before = residentMegabytes();
+    double longest = 0;
+    double block = 0;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        block = std::max(block, longestMainLoopGap<void>([&service] {
+            return service.insertWithPasteboard(QStringLiteral("dictated"), true);
+        }));
+        longest = std::max(longest, timer.nsecsElapsed() / 1e6);
+    }
+    const double grown = residentMegabytes() - before;
+    state.counters["longest_ms"] = longest;
+    state.counters["main_loop_gap_ms"] = block;
+    state.counters["grown_mb"] = grown;
+    std::fprintf(stderr,
+        "paste over an endless owner: longest paste %.0f ms, main loop blocked at most %.0f ms, process grew %.0f MB\n",
+        longest, block, grown);
+    owner.kill();
+    owner.waitForFinished(3000);
+}
+
 } // namespace
 
 BENCHMARK(PasteInsertion)->Iterations(runCount())->Unit(benchmark::kMillisecond);
 BENCHMARK(SnapshotOfAnEndlessOwner)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(PasteOverAnEndlessOwner)->Iterations(5)->Unit(benchmark::kMillisecond);
