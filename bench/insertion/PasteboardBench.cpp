@@ -3,8 +3,8 @@
 //     service, restoring the clipboard, and checks every run arrived exactly (characters per second
 //     and milliseconds per paste).
 //   SnapshotOfAnEndlessOwner: reads the clipboard from an owner that answers with an incremental
-//     transfer and never stops sending 1 MB pieces (milliseconds per read, and how much the
-//     process grew).
+//     transfer and never stops sending 1 MB pieces (milliseconds per read, the longest the main loop
+//     went without running, and how much the process grew).
 //   PasteOverAnEndlessOwner: a paste through the service while that owner holds the clipboard, which
 //     ends with the clipboard not read whole (milliseconds per paste, the longest the main loop went
 //     without running, and how much the process grew).
@@ -151,41 +151,10 @@ void PasteInsertion(benchmark::State& state)
         state.SkipWithError("some runs did not arrive exactly");
 }
 
-void SnapshotOfAnEndlessOwner(benchmark::State& state)
-{
-    application();
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-        state.SkipWithError("needs the private desktop (scripts/test-env)");
-        return;
-    }
-    const PlatformServices platform = makePlatformServices();
-    QProcess owner;
-    owner.start(testing::helperProgramPath(QStringLiteral("tessvale-selection-owner")),
-        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--endless"), QStringLiteral("1048576") });
-    waitUntil([&] { return owner.canReadLine() || owner.waitForReadyRead(100); }, 10000ms);
-    const double before = residentMegabytes();
-    double longest = 0;
-    int whole = 0;
-    for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        const ClipboardReading reading = platform.clipboard->read(ClipboardSelection::clipboard);
-        longest = std::max(longest, timer.nsecsElapsed() / 1e6);
-        whole += reading.complete ? 1 : 0;
-    }
-    const double grown = residentMegabytes() - before;
-    state.counters["longest_ms"] = longest;
-    state.counters["grown_mb"] = grown;
-    state.counters["read_whole"] = whole;
-    std::fprintf(stderr, "snapshot of an endless owner: longest read %.0f ms, process grew %.0f MB, %d read whole\n",
-        longest, grown, whole);
-    owner.kill();
-    owner.waitForFinished(3000);
-}
-
 // The longest the main loop went without running while the task started ran, in ms (a task runs
 // up to its first wait when started).
-template <typename T> double longestMainLoopGap(const std::function<QCoro::Task<T>()>& start)
+template <typename T>
+double longestMainLoopGap(const std::function<QCoro::Task<T>()>& start, TaskOutcome<T>* ended = nullptr)
 {
     auto outcome = std::make_shared<TaskOutcome<T>>();
     QElapsedTimer sinceTurn;
@@ -200,7 +169,49 @@ template <typename T> double longestMainLoopGap(const std::function<QCoro::Task<
     loop.start();
     auto runner = captureTask<T>(start(), outcome);
     waitUntil([&] { return outcome->done; }, 30000ms);
-    return std::max(longest, sinceTurn.nsecsElapsed() / 1e6);
+    longest = std::max(longest, sinceTurn.nsecsElapsed() / 1e6);
+    if (ended)
+        *ended = std::move(*outcome);
+    return longest;
+}
+
+void SnapshotOfAnEndlessOwner(benchmark::State& state)
+{
+    application();
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        state.SkipWithError("needs the private desktop (scripts/test-env)");
+        return;
+    }
+    const PlatformServices platform = makePlatformServices();
+    QProcess owner;
+    owner.start(testing::helperProgramPath(QStringLiteral("tessvale-selection-owner")),
+        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--endless"), QStringLiteral("1048576") });
+    waitUntil([&] { return owner.canReadLine() || owner.waitForReadyRead(100); }, 10000ms);
+    const double before = residentMegabytes();
+    double longest = 0;
+    double block = 0;
+    int whole = 0;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        TaskOutcome<ClipboardReading> read;
+        block = std::max(block,
+            longestMainLoopGap<ClipboardReading>(
+                [&platform] { return platform.clipboard->read(ClipboardSelection::clipboard); }, &read));
+        longest = std::max(longest, timer.nsecsElapsed() / 1e6);
+        whole += read.result && read.result->complete ? 1 : 0;
+    }
+    const double grown = residentMegabytes() - before;
+    state.counters["longest_ms"] = longest;
+    state.counters["main_loop_gap_ms"] = block;
+    state.counters["grown_mb"] = grown;
+    state.counters["read_whole"] = whole;
+    std::fprintf(stderr,
+        "snapshot of an endless owner: longest read %.0f ms, main loop blocked at most %.0f ms, process grew %.0f MB, "
+        "%d read whole\n",
+        longest, block, grown, whole);
+    owner.kill();
+    owner.waitForFinished(3000);
 }
 
 void PasteOverAnEndlessOwner(benchmark::State& state)

@@ -391,28 +391,30 @@ struct SavedSelections
     bool complete = true;
 };
 
-SavedSelections saveSelections(Clipboard& clipboard)
+QCoro::Task<SavedSelections> saveSelections(std::shared_ptr<Clipboard> clipboard)
 {
     // A copy landing while we read would be overwritten by the restore with what it replaced: read
     // again until neither owner changed.
     SavedSelections saved;
     for (int read = 1;; ++read) {
-        const quint64 clipboardOwner = clipboard.ownerChangeCount(ClipboardSelection::clipboard);
-        const quint64 primaryOwner = clipboard.ownerChangeCount(ClipboardSelection::primary);
-        const ClipboardReading clipboardReading = clipboard.read(ClipboardSelection::clipboard);
-        const ClipboardReading primaryReading = clipboard.read(ClipboardSelection::primary);
+        const quint64 clipboardOwner = clipboard->ownerChangeCount(ClipboardSelection::clipboard);
+        const quint64 primaryOwner = clipboard->ownerChangeCount(ClipboardSelection::primary);
+        QCoro::Task<ClipboardReading> readingClipboard = clipboard->read(ClipboardSelection::clipboard);
+        const ClipboardReading clipboardReading = co_await std::move(readingClipboard);
+        QCoro::Task<ClipboardReading> readingPrimary = clipboard->read(ClipboardSelection::primary);
+        const ClipboardReading primaryReading = co_await std::move(readingPrimary);
         saved.clipboard = makePasteboardSnapshot(clipboardReading.items);
         saved.primary = makePasteboardSnapshot(primaryReading.items);
         saved.complete = clipboardReading.complete && primaryReading.complete;
         // Not read whole is not pasted over whatever the owners did meanwhile: no time for another read.
         if (!saved.complete)
-            return saved;
-        if (clipboard.ownerChangeCount(ClipboardSelection::clipboard) == clipboardOwner
-            && clipboard.ownerChangeCount(ClipboardSelection::primary) == primaryOwner)
-            return saved;
+            co_return saved;
+        if (clipboard->ownerChangeCount(ClipboardSelection::clipboard) == clipboardOwner
+            && clipboard->ownerChangeCount(ClipboardSelection::primary) == primaryOwner)
+            co_return saved;
         if (read == maxSnapshotReads) {
             qCWarning(lcTextInsertion) << "selection owners kept changing while read; keeping the last reading";
-            return saved;
+            co_return saved;
         }
         qCInfo(lcTextInsertion) << "selection owner changed while read; reading again";
     }
@@ -502,7 +504,11 @@ QCoro::Task<> TextInsertionService::insertWithPasteboard(QString text, bool rest
     const std::shared_ptr<Clipboard> clipboard = m_clipboard;
     Sleeper* const sleeper = m_sleeper;
     const CancelToken lifetime = m_lifetime.token();
-    const SavedSelections saved = saveSelections(*clipboard);
+    QCoro::Task<SavedSelections> saving = saveSelections(clipboard);
+    const SavedSelections saved = co_await std::move(saving);
+    if (!self)
+        throw CancelledError();
+    token.throwIfCancelled();
     if (restoreClipboard && !saved.complete) {
         // The restore would put back part of the user's clipboard, or nothing: the next driver
         // inserts the text without the clipboard.

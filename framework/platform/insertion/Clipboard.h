@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <qcoro/qcorotask.h>
+
 namespace tessvale {
 
 enum class ClipboardSelection {
@@ -64,8 +66,9 @@ class Clipboard
 public:
     virtual ~Clipboard() = default;
 
-    // What the selection holds now; no items when it is empty or unowned.
-    virtual ClipboardReading read(ClipboardSelection selection) = 0;
+    // What the selection holds now; no items when it is empty or unowned. Another application's
+    // selection is read while the event loop keeps running.
+    virtual QCoro::Task<ClipboardReading> read(ClipboardSelection selection) = 0;
 
     // Offers text on the selection; false when the selection could not be taken.
     virtual bool writeText(ClipboardSelection selection, const QString& text) = 0;

@@ -17,12 +17,12 @@ void FakeClipboard::copyByUser(ClipboardSelection selection, const QString& text
     ++state(selection).ownerChanges;
 }
 
-ClipboardReading FakeClipboard::read(ClipboardSelection selection)
+QCoro::Task<ClipboardReading> FakeClipboard::read(ClipboardSelection selection)
 {
     const ClipboardReading held { state(selection).items, !state(selection).readIncomplete };
     if (onRead)
         onRead(selection);
-    return held;
+    co_return held;
 }
 
 void FakeClipboard::fetch(ClipboardSelection selection)

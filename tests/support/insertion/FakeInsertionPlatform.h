@@ -46,7 +46,7 @@ public:
     // The text now held, when it is plain text.
     std::optional<QString> text(ClipboardSelection selection);
 
-    ClipboardReading read(ClipboardSelection selection) override;
+    QCoro::Task<ClipboardReading> read(ClipboardSelection selection) override;
     bool writeText(ClipboardSelection selection, const QString& text) override;
     quint64 ownerChangeCount(ClipboardSelection selection) override { return state(selection).ownerChanges; }
     bool holdsOurText(ClipboardSelection selection) override { return state(selection).ourText.has_value(); }

@@ -257,8 +257,6 @@ X11Selections::Reading X11Selections::read(ClipboardSelection which, std::chrono
 {
     const Clock::time_point deadline = Clock::now() + limit;
     Display* display = m_connection->display();
-    // An owner may list atoms that do not exist.
-    X11ErrorTrap trap(display);
     const Atom selection = selectionAtom(display, which);
     if (XGetSelectionOwner(display, selection) == None)
         return {};

@@ -20,7 +20,8 @@ class X11Connection;
 
 // CLIPBOARD and PRIMARY seen from a connection of our own, apart from Qt's: owner changes counted
 // through XFixes as the server makes them, and a foreign owner's content read within a time limit
-// (Qt's reads wait seconds for each format an owner leaves unanswered). Main thread only.
+// (Qt's reads wait seconds for each format an owner leaves unanswered). One thread at a time; read()
+// may run on a thread of its own, the rest on the main thread.
 class X11Selections
 {
 public:
@@ -49,7 +50,9 @@ public:
 
     // Every target the owner lists, with its data, in the owner's order; the selection protocol's own
     // targets are left out. Returns by the time limit whatever the owner sends, with what was read by
-    // then; a selection larger than maxSelectionBytes is not read whole.
+    // then; a selection larger than maxSelectionBytes is not read whole. Sets no X11ErrorTrap, whose
+    // handler is the process's: an atom an owner made up is an error for the application's handler,
+    // which Qt's X11 support sets to ignore errors.
     Reading read(ClipboardSelection selection, std::chrono::milliseconds limit);
 
     // Asks the clipboard manager, when one runs, to save the clipboard before its owner goes; false
