@@ -530,9 +530,11 @@ QCoro::Task<> TextInsertionService::insertWithPasteboard(QString text, bool rest
         if (fetch.text && fetch.byPasteTarget)
             *fetched = true;
     });
-    const bool written = clipboard->writeText(ClipboardSelection::clipboard, text)
-        && clipboard->writeText(ClipboardSelection::primary, text);
+    PlatformResult written = clipboard->writeText(ClipboardSelection::clipboard, text);
+    if (written)
+        written = clipboard->writeText(ClipboardSelection::primary, text);
     if (!written) {
+        qCWarning(lcTextInsertion).noquote() << "pasteboard not written:" << written.reason();
         clipboard->setFetchObserver({});
         if (restoreClipboard)
             restoreSelections(*clipboard, saved);
@@ -577,8 +579,10 @@ QCoro::Task<> TextInsertionService::insertWithPasteboard(QString text, bool rest
 
 void TextInsertionService::emitCommandV()
 {
-    if (!m_injector->emitPasteShortcut())
+    if (const PlatformResult emitted = m_injector->emitPasteShortcut(); !emitted) {
+        qCWarning(lcTextInsertion).noquote() << "paste key not sent:" << emitted.reason();
         throw TextInsertionError(TextInsertionError::unableToEmitPaste);
+    }
     qCInfo(lcTextInsertion) << "command-v emitted";
 }
 

@@ -201,11 +201,13 @@ QFuture<X11Selections::Reading> QtClipboard::readElsewhere(ClipboardSelection se
     return future;
 }
 
-bool QtClipboard::writeText(ClipboardSelection selection, const QString& text)
+PlatformResult QtClipboard::writeText(ClipboardSelection selection, const QString& text)
 {
     QClipboard* clipboard = systemClipboard();
-    if (!clipboard || (selection == ClipboardSelection::primary && !clipboard->supportsSelection()))
-        return false;
+    if (!clipboard)
+        return PlatformResult::failed(QStringLiteral("no clipboard without a graphical session"));
+    if (selection == ClipboardSelection::primary && !clipboard->supportsSelection())
+        return PlatformResult::failed(QStringLiteral("this desktop has no primary selection"));
     // On X11 the requests are seen with their requestor as they arrive (nativeEventFilter).
     auto* mime = new TrackingMimeData([self = QPointer<QtClipboard>(this), selection](const QString& format) {
         if (self && !self->m_xcb)
@@ -216,10 +218,12 @@ bool QtClipboard::writeText(ClipboardSelection selection, const QString& text)
     (selection == ClipboardSelection::clipboard ? m_offeredClipboard : m_offeredPrimary) = mime;
     m_pasteKeyNoted = false;
     const bool owned = owns(clipboard, selection);
-    if (!owned)
-        qCWarning(lcTextInsertion) << "could not take the selection" << static_cast<int>(selection);
     noteOurOwnerChange(selection);
-    return owned;
+    if (!owned)
+        return PlatformResult::failed(QStringLiteral("could not take the %1 selection")
+                                          .arg(selection == ClipboardSelection::clipboard ? QStringLiteral("CLIPBOARD")
+                                                                                          : QStringLiteral("PRIMARY")));
+    return PlatformResult::ok();
 }
 
 bool QtClipboard::holdsOurText(ClipboardSelection selection)

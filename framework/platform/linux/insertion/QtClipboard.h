@@ -55,7 +55,7 @@ public:
     ~QtClipboard() override;
 
     QCoro::Task<ClipboardReading> read(ClipboardSelection selection) override;
-    bool writeText(ClipboardSelection selection, const QString& text) override;
+    PlatformResult writeText(ClipboardSelection selection, const QString& text) override;
     quint64 ownerChangeCount(ClipboardSelection selection) override;
     bool holdsOurText(ClipboardSelection selection) override;
     void restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items) override;
