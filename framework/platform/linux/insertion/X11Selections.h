@@ -75,12 +75,24 @@ private:
         int format = 0;
     };
 
+    // What our property holds now.
+    struct Piece
+    {
+        QByteArray bytes;
+        unsigned long type = 0;
+        int format = 0;
+        // Left unread: more than may be kept, or the owner gave no more.
+        bool moreLeft = false;
+    };
+
     explicit X11Selections(std::unique_ptr<X11Connection> connection, int fixesEventBase);
     // Handles what the server sent so far, up to a bound, so a flood of events cannot hold us.
     void drainEvents();
     // Converts the selection to target into our property.
     Converted convert(unsigned long selection, unsigned long target, std::chrono::steady_clock::time_point deadline,
         qsizetype maxBytes);
+    // Reads the property; nullopt when the read failed or the deadline passed first.
+    std::optional<Piece> readPiece(qsizetype room, std::chrono::steady_clock::time_point deadline);
     bool waitForEvent(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& arrived);
     // A new window for conversions: pieces an abandoned owner still sends go to the old one, which is gone.
     void renewRequestor();
