@@ -129,6 +129,7 @@ set(TESSVALE_LOGIC_SOURCES
   insertion/InsertionQueue.h
   insertion/PasteboardSnapshot.cpp
   insertion/PasteboardSnapshot.h
+  insertion/TextInsertionDrivers.cpp
   insertion/TextInsertionService.cpp
   insertion/TextInsertionService.h
   insertion/TextInsertionTypes.cpp

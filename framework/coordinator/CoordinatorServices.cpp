@@ -73,8 +73,9 @@ CoordinatorServices CoordinatorServices::live(std::shared_ptr<KeychainStore> key
     services.focusTargetProvider
         = [diagnosticsService] { return FocusAppService::currentInsertionTarget(*diagnosticsService); };
     services.audioSystem = std::move(audioSystem);
-    services.copyText = [clipboard = std::move(clipboard)](
-                            const QString& text) { return clipboard->writeText(ClipboardSelection::clipboard, text); };
+    services.copyText = [clipboard = std::move(clipboard)](const QString& text) {
+        return clipboard->writeText(ClipboardSelection::clipboard, text).isOk();
+    };
     services.errorReporting = CoordinatorErrorReporting::errorMonitoring();
     services.recorder = liveRecorderClient(recorder);
     services.webSocketFactory = cloudWebSocketTransportFactory();

@@ -114,6 +114,9 @@ private:
     QCoro::Task<> runDriver(TextInsertionDriver driver, QString text, bool restoreClipboard,
         FocusedInsertionTargetRef target, CancelToken token);
     QCoro::Task<> waitForModifierRelease(CancelToken token);
+    // Waits out delay (or less when token is cancelled); resumes its caller only while the service
+    // lives and token holds, and throws CancelledError otherwise.
+    QCoro::Task<> pause(std::chrono::milliseconds delay, CancelToken token);
     // The caller's token combined with the service's lifetime.
     CancelToken bound(const CancelToken& token) const;
     // Whether that process and window (when known) are frontmost now and have the keyboard's keys.

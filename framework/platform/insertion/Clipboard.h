@@ -8,6 +8,10 @@
 #include <QString>
 #include <QVariant>
 
+#include <qcoro/qcorotask.h>
+
+#include "platform/PlatformResult.h"
+
 namespace tessvale {
 
 enum class ClipboardSelection {
@@ -64,11 +68,12 @@ class Clipboard
 public:
     virtual ~Clipboard() = default;
 
-    // What the selection holds now; no items when it is empty or unowned.
-    virtual ClipboardReading read(ClipboardSelection selection) = 0;
+    // What the selection holds now; no items when it is empty or unowned. Another application's
+    // selection is read while the event loop keeps running.
+    virtual QCoro::Task<ClipboardReading> read(ClipboardSelection selection) = 0;
 
-    // Offers text on the selection; false when the selection could not be taken.
-    virtual bool writeText(ClipboardSelection selection, const QString& text) = 0;
+    // Offers text on the selection; fails, saying why, when the selection could not be taken.
+    virtual PlatformResult writeText(ClipboardSelection selection, const QString& text) = 0;
 
     // How many times the selection's owner has changed so far, as the display server says now (not as
     // the event loop has seen it yet), so a copy landing between a snapshot and a write is noticed.

@@ -8,6 +8,7 @@
 #include <qcoro/qcorotask.h>
 
 #include "async/CancelToken.h"
+#include "platform/PlatformResult.h"
 
 namespace tessvale {
 
@@ -46,8 +47,8 @@ public:
     // Names of the modifier keys the user holds down now ("Control_L", ...); empty when none.
     virtual QStringList heldModifiers() = 0;
 
-    // The paste shortcut; false when it could not be sent.
-    virtual bool emitPasteShortcut() = 0;
+    // The paste shortcut; fails, saying why, when it could not be sent.
+    virtual PlatformResult emitPasteShortcut() = 0;
 
     // Types text exactly, whatever the keyboard layout. Before each batch of keys, after each answer
     // of the target and after the last key it asks stillOnTarget (when given) and stops with

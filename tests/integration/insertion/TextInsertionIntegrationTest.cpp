@@ -202,6 +202,33 @@ TEST_F(DesktopTest, AClipboardOwnerThatNeverAnswersOrNeverStopsKeepsItsClipboard
     }
 }
 
+TEST_F(DesktopTest, TheMainLoopRunsWhileTheSnapshotReadsAnOwnerThatNeverStopsSending)
+{
+    DesktopProcess owner;
+    ASSERT_TRUE(owner.start(helperProgramPath(QStringLiteral("tessvale-selection-owner")),
+        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--endless"),
+            QStringLiteral("1048576") }));
+    ASSERT_TRUE(owner.waitForReadyLine());
+    auto service = makeService({ Driver::pasteboard });
+    auto outcome = std::make_shared<TaskOutcome<void>>();
+    int turnsDuringPaste = 0;
+    QTimer loop;
+    loop.setInterval(0);
+    QObject::connect(&loop, &QTimer::timeout, [&] { turnsDuringPaste += outcome->done ? 0 : 1; });
+    loop.start();
+    auto paste = captureTask<void>(service->insertWithPasteboard(QStringLiteral("dictated"), true), outcome);
+    ASSERT_TRUE(waitUntil([&] { return outcome->done; }));
+    EXPECT_GT(turnsDuringPaste, 0);
+    // Still not read whole: the paste is not made over it.
+    try {
+        std::rethrow_exception(outcome->error);
+    } catch (const TextInsertionError& error) {
+        EXPECT_EQ(error.errorCase(), TextInsertionError::clipboardUnreadable);
+    } catch (...) {
+        ADD_FAILURE() << "the paste did not end with the clipboard unread";
+    }
+}
+
 TEST_F(DesktopTest, APasteTheApplicationDoesNotTakeIsNoSuccessWhateverElseReadsTheClipboard)
 {
     // Reads both selections each time their owner changes, as clipboard managers do.

@@ -17,12 +17,12 @@ void FakeClipboard::copyByUser(ClipboardSelection selection, const QString& text
     ++state(selection).ownerChanges;
 }
 
-ClipboardReading FakeClipboard::read(ClipboardSelection selection)
+QCoro::Task<ClipboardReading> FakeClipboard::read(ClipboardSelection selection)
 {
     const ClipboardReading held { state(selection).items, !state(selection).readIncomplete };
     if (onRead)
         onRead(selection);
-    return held;
+    co_return held;
 }
 
 void FakeClipboard::fetch(ClipboardSelection selection)
@@ -45,14 +45,14 @@ std::optional<QString> FakeClipboard::text(ClipboardSelection selection)
     return QString::fromUtf8(*items.first().types.first().data);
 }
 
-bool FakeClipboard::writeText(ClipboardSelection selection, const QString& text)
+PlatformResult FakeClipboard::writeText(ClipboardSelection selection, const QString& text)
 {
     if (state(selection).writeFails)
-        return false;
+        return PlatformResult::failed(QStringLiteral("the selection is set to refuse writes"));
     state(selection).items = { plainTextItem(text) };
     state(selection).ourText = text;
     ++state(selection).ownerChanges;
-    return true;
+    return PlatformResult::ok();
 }
 
 void FakeClipboard::restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items)
@@ -90,14 +90,14 @@ QStringList RecordingInputInjector::heldModifiers()
     return heldSequence.takeFirst();
 }
 
-bool RecordingInputInjector::emitPasteShortcut()
+PlatformResult RecordingInputInjector::emitPasteShortcut()
 {
     if (!pasteWorks)
-        return false;
+        return PlatformResult::failed(QStringLiteral("the paste key is set to fail"));
     events << QStringLiteral("paste");
     if (onPaste)
         onPaste();
-    return true;
+    return PlatformResult::ok();
 }
 
 QCoro::Task<TypingOutcome> RecordingInputInjector::typeText(

@@ -46,8 +46,8 @@ public:
     // The text now held, when it is plain text.
     std::optional<QString> text(ClipboardSelection selection);
 
-    ClipboardReading read(ClipboardSelection selection) override;
-    bool writeText(ClipboardSelection selection, const QString& text) override;
+    QCoro::Task<ClipboardReading> read(ClipboardSelection selection) override;
+    PlatformResult writeText(ClipboardSelection selection, const QString& text) override;
     quint64 ownerChangeCount(ClipboardSelection selection) override { return state(selection).ownerChanges; }
     bool holdsOurText(ClipboardSelection selection) override { return state(selection).ourText.has_value(); }
     void restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items) override;
@@ -83,7 +83,7 @@ public:
 
     bool isAvailable() override { return available; }
     QStringList heldModifiers() override;
-    bool emitPasteShortcut() override;
+    PlatformResult emitPasteShortcut() override;
     QCoro::Task<TypingOutcome> typeText(QString text, std::function<bool()> stillOnTarget, CancelToken token) override;
 };
 

@@ -2,7 +2,11 @@
 
 #include <QClipboard>
 #include <QEventLoop>
+#include <QFuture>
 #include <QGuiApplication>
+#include <QPromise>
+
+#include <qcoro/qcorofuture.h>
 
 #include "base/Logging.h"
 #include "platform/linux/insertion/X11Selections.h"
@@ -65,6 +69,8 @@ QtClipboard::QtClipboard(QObject* parent)
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (clipboard && x11 && x11->connection()) {
         m_x11 = X11Selections::open();
+        m_reader = m_x11 ? X11Selections::open() : nullptr;
+        m_readerThread.setMaxThreadCount(1);
         const xcb_setup_t* setup = xcb_get_setup(x11->connection());
         m_qtResourceBase = setup->resource_id_base;
         m_qtResourceMask = setup->resource_id_mask;
@@ -91,6 +97,8 @@ QtClipboard::~QtClipboard()
     if (m_xcb)
         QCoreApplication::instance()->removeNativeEventFilter(this);
     handOverAtExit();
+    // A read under way ends by its time limit.
+    m_readerThread.waitForDone();
 }
 
 void QtClipboard::handOverAtExit()
@@ -147,15 +155,17 @@ bool QtClipboard::servedByUs(ClipboardSelection selection)
     return owner != 0 && m_qtResourceMask != 0 && (owner & ~m_qtResourceMask) == m_qtResourceBase;
 }
 
-ClipboardReading QtClipboard::read(ClipboardSelection selection)
+QCoro::Task<ClipboardReading> QtClipboard::read(ClipboardSelection selection)
 {
     QClipboard* clipboard = systemClipboard();
     if (!clipboard || (selection == ClipboardSelection::primary && !clipboard->supportsSelection()))
-        return {};
+        co_return ClipboardReading {};
     ClipboardReading reading;
     ClipboardItemContent item;
-    if (m_x11 && !servedByUs(selection)) {
-        const X11Selections::Reading read = m_x11->read(selection, snapshotTimeLimit);
+    if (m_reader && !servedByUs(selection)) {
+        QFuture<X11Selections::Reading> reader = readElsewhere(selection);
+        const X11Selections::Reading read = co_await std::move(reader);
+        // Nothing of ours from here: the clipboard may be gone by now.
         reading.complete = read.complete;
         for (const X11Selections::Target& target : read.targets) {
             ClipboardTypeContent content;
@@ -176,14 +186,28 @@ ClipboardReading QtClipboard::read(ClipboardSelection selection)
     }
     if (!item.types.isEmpty())
         reading.items = { item };
-    return reading;
+    co_return reading;
 }
 
-bool QtClipboard::writeText(ClipboardSelection selection, const QString& text)
+QFuture<X11Selections::Reading> QtClipboard::readElsewhere(ClipboardSelection selection)
+{
+    auto promise = std::make_shared<QPromise<X11Selections::Reading>>();
+    promise->start();
+    QFuture<X11Selections::Reading> future = promise->future();
+    m_readerThread.start([promise, reader = m_reader.get(), selection] {
+        promise->addResult(reader->read(selection, snapshotTimeLimit));
+        promise->finish();
+    });
+    return future;
+}
+
+PlatformResult QtClipboard::writeText(ClipboardSelection selection, const QString& text)
 {
     QClipboard* clipboard = systemClipboard();
-    if (!clipboard || (selection == ClipboardSelection::primary && !clipboard->supportsSelection()))
-        return false;
+    if (!clipboard)
+        return PlatformResult::failed(QStringLiteral("no clipboard without a graphical session"));
+    if (selection == ClipboardSelection::primary && !clipboard->supportsSelection())
+        return PlatformResult::failed(QStringLiteral("this desktop has no primary selection"));
     // On X11 the requests are seen with their requestor as they arrive (nativeEventFilter).
     auto* mime = new TrackingMimeData([self = QPointer<QtClipboard>(this), selection](const QString& format) {
         if (self && !self->m_xcb)
@@ -194,10 +218,12 @@ bool QtClipboard::writeText(ClipboardSelection selection, const QString& text)
     (selection == ClipboardSelection::clipboard ? m_offeredClipboard : m_offeredPrimary) = mime;
     m_pasteKeyNoted = false;
     const bool owned = owns(clipboard, selection);
-    if (!owned)
-        qCWarning(lcTextInsertion) << "could not take the selection" << static_cast<int>(selection);
     noteOurOwnerChange(selection);
-    return owned;
+    if (!owned)
+        return PlatformResult::failed(QStringLiteral("could not take the %1 selection")
+                                          .arg(selection == ClipboardSelection::clipboard ? QStringLiteral("CLIPBOARD")
+                                                                                          : QStringLiteral("PRIMARY")));
+    return PlatformResult::ok();
 }
 
 bool QtClipboard::holdsOurText(ClipboardSelection selection)

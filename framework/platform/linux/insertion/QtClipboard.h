@@ -7,16 +7,17 @@
 #include <memory>
 
 #include <QAbstractNativeEventFilter>
+#include <QFuture>
 #include <QList>
 #include <QMimeData>
 #include <QObject>
 #include <QPointer>
+#include <QThreadPool>
 
 #include "platform/insertion/Clipboard.h"
+#include "platform/linux/insertion/X11Selections.h"
 
 namespace tessvale {
-
-class X11Selections;
 
 // The text we offer, telling us when another application fetches it (by its format).
 class TrackingMimeData final : public QMimeData
@@ -35,15 +36,16 @@ private:
 
 // CLIPBOARD and PRIMARY through QClipboard; needs a QGuiApplication and the main thread. Other
 // applications fetch what we offer from our event loop, which must keep running. On X11 a connection
-// of our own counts owner changes as they happen and reads other owners within a time limit, and
-// each request for what we offer is seen, with its requestor, before Qt answers it.
+// of our own counts owner changes as they happen, another reads other owners within a time limit on
+// a thread of its own (an owner that never stops sending cannot hold up the event loop), and each
+// request for what we offer is seen, with its requestor, before Qt answers it.
 class QtClipboard final : public QObject, public Clipboard, private QAbstractNativeEventFilter
 {
     Q_OBJECT
 
 public:
-    // The most one selection's snapshot may block the main thread (a paste reads two: half a second in
-    // all); an owner that leaves formats unanswered gets no more, and what was read by then is kept.
+    // The most one selection's snapshot may take (a paste reads two: half a second in all); an owner
+    // that leaves formats unanswered gets no more, and what was read by then is kept.
     static constexpr std::chrono::milliseconds snapshotTimeLimit { 250 };
 
     // The most the application's end waits for a clipboard manager to take what we own.
@@ -52,8 +54,8 @@ public:
     explicit QtClipboard(QObject* parent = nullptr);
     ~QtClipboard() override;
 
-    ClipboardReading read(ClipboardSelection selection) override;
-    bool writeText(ClipboardSelection selection, const QString& text) override;
+    QCoro::Task<ClipboardReading> read(ClipboardSelection selection) override;
+    PlatformResult writeText(ClipboardSelection selection, const QString& text) override;
     quint64 ownerChangeCount(ClipboardSelection selection) override;
     bool holdsOurText(ClipboardSelection selection) override;
     void restore(ClipboardSelection selection, const QList<QList<ClipboardWriteEntry>>& items) override;
@@ -67,9 +69,14 @@ private:
     // Whether our own QClipboard serves the selection now (read it locally: asking the server would
     // wait for our own event loop).
     bool servedByUs(ClipboardSelection selection);
+    // Reads another owner's selection on m_readerThread.
+    QFuture<X11Selections::Reading> readElsewhere(ClipboardSelection selection);
     void noteOurOwnerChange(ClipboardSelection selection);
 
     std::unique_ptr<X11Selections> m_x11;
+    // Used by m_readerThread only, one read at a time.
+    std::unique_ptr<X11Selections> m_reader;
+    QThreadPool m_readerThread;
     // Qt's own connection, whose requests and events the paste key is ordered against.
     void* m_xcb = nullptr;
     unsigned long m_clipboardAtom = 0;

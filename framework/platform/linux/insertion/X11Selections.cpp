@@ -167,6 +167,46 @@ bool X11Selections::waitForEvent(Clock::time_point deadline, const std::function
     return false;
 }
 
+std::optional<X11Selections::Piece> X11Selections::readPiece(qsizetype room, Clock::time_point deadline)
+{
+    Display* display = m_connection->display();
+    Piece piece;
+    // In bounded reads, the deadline checked between them; no more than may still be kept.
+    for (long offset = 0;;) {
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* bytes = nullptr;
+        const long length = static_cast<long>(std::min<qsizetype>(maxReadBytes, room - piece.bytes.size() + 3) / 4);
+        if (XGetWindowProperty(display, m_requestor, m_property, offset, length, False, AnyPropertyType, &piece.type,
+                &piece.format, &count, &after, &bytes)
+            != Success)
+            return std::nullopt;
+        const qsizetype before = piece.bytes.size();
+        if (bytes) {
+            // Xlib hands 32-bit items over as longs.
+            if (piece.format == 32) {
+                for (unsigned long i = 0; i < count; ++i) {
+                    const auto item = static_cast<quint32>(reinterpret_cast<unsigned long*>(bytes)[i]);
+                    piece.bytes.append(reinterpret_cast<const char*>(&item), sizeof item);
+                }
+            } else if (piece.format == 8 || piece.format == 16) {
+                piece.bytes.append(
+                    reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count * (piece.format / 8)));
+            }
+            XFree(bytes);
+        }
+        if (after == 0)
+            return piece;
+        if (piece.bytes.size() >= room || piece.bytes.size() == before) {
+            piece.moreLeft = true;
+            return piece;
+        }
+        if (Clock::now() >= deadline)
+            return std::nullopt;
+        offset += static_cast<long>((piece.bytes.size() - before) / 4);
+    }
+}
+
 X11Selections::Converted X11Selections::convert(
     unsigned long selection, unsigned long target, Clock::time_point deadline, qsizetype maxBytes)
 {
@@ -187,54 +227,21 @@ X11Selections::Converted X11Selections::convert(
     SelectionTransfer transfer(maxBytes);
     int format = 0;
     while (true) {
-        Atom actualType = None;
-        QByteArray piece;
-        bool moreLeft = false;
         m_propertyChanged = false;
-        // In bounded reads, the deadline checked between them; no more than may still be kept.
-        for (long offset = 0;;) {
-            unsigned long count = 0;
-            unsigned long after = 0;
-            unsigned char* bytes = nullptr;
-            const long length
-                = static_cast<long>(std::min<qsizetype>(maxReadBytes, transfer.room() - piece.size() + 3) / 4);
-            if (XGetWindowProperty(display, m_requestor, m_property, offset, length, False, AnyPropertyType,
-                    &actualType, &format, &count, &after, &bytes)
-                != Success) {
-                renewRequestor();
-                return { Answer::unfinished };
-            }
-            const qsizetype before = piece.size();
-            if (bytes) {
-                // Xlib hands 32-bit items over as longs.
-                if (format == 32) {
-                    for (unsigned long i = 0; i < count; ++i) {
-                        const auto item = static_cast<quint32>(reinterpret_cast<unsigned long*>(bytes)[i]);
-                        piece.append(reinterpret_cast<const char*>(&item), sizeof item);
-                    }
-                } else if (format == 8 || format == 16) {
-                    piece.append(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count * (format / 8)));
-                }
-                XFree(bytes);
-            }
-            if (after == 0)
-                break;
-            if (piece.size() >= transfer.room() || piece.size() == before) {
-                moreLeft = true;
-                break;
-            }
-            if (Clock::now() >= deadline) {
-                renewRequestor();
-                return { Answer::unfinished };
-            }
-            offset += static_cast<long>((piece.size() - before) / 4);
+        const std::optional<Piece> piece = readPiece(transfer.room(), deadline);
+        if (!piece) {
+            renewRequestor();
+            return { Answer::unfinished };
         }
+        const Atom actualType = piece->type;
+        format = piece->format;
         // Deleting it asks an incremental owner for its next piece.
         XDeleteProperty(display, m_requestor, m_property);
         // No property at all is not a piece (the notice was of an earlier change).
         const bool absent = actualType == None && transfer.isIncremental();
         if (!absent) {
-            switch (transfer.receive(actualType == incremental && !transfer.isIncremental(), piece, moreLeft)) {
+            switch (transfer.receive(
+                actualType == incremental && !transfer.isIncremental(), piece->bytes, piece->moreLeft)) {
             case SelectionTransfer::State::done:
                 return { Answer::data, transfer.data(), format };
             case SelectionTransfer::State::tooLarge:
@@ -257,8 +264,6 @@ X11Selections::Reading X11Selections::read(ClipboardSelection which, std::chrono
 {
     const Clock::time_point deadline = Clock::now() + limit;
     Display* display = m_connection->display();
-    // An owner may list atoms that do not exist.
-    X11ErrorTrap trap(display);
     const Atom selection = selectionAtom(display, which);
     if (XGetSelectionOwner(display, selection) == None)
         return {};

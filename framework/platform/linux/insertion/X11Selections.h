@@ -20,7 +20,8 @@ class X11Connection;
 
 // CLIPBOARD and PRIMARY seen from a connection of our own, apart from Qt's: owner changes counted
 // through XFixes as the server makes them, and a foreign owner's content read within a time limit
-// (Qt's reads wait seconds for each format an owner leaves unanswered). Main thread only.
+// (Qt's reads wait seconds for each format an owner leaves unanswered). One thread at a time; read()
+// may run on a thread of its own, the rest on the main thread.
 class X11Selections
 {
 public:
@@ -49,7 +50,9 @@ public:
 
     // Every target the owner lists, with its data, in the owner's order; the selection protocol's own
     // targets are left out. Returns by the time limit whatever the owner sends, with what was read by
-    // then; a selection larger than maxSelectionBytes is not read whole.
+    // then; a selection larger than maxSelectionBytes is not read whole. Sets no X11ErrorTrap, whose
+    // handler is the process's: an atom an owner made up is an error for the application's handler,
+    // which Qt's X11 support sets to ignore errors.
     Reading read(ClipboardSelection selection, std::chrono::milliseconds limit);
 
     // Asks the clipboard manager, when one runs, to save the clipboard before its owner goes; false
@@ -72,12 +75,24 @@ private:
         int format = 0;
     };
 
+    // What our property holds now.
+    struct Piece
+    {
+        QByteArray bytes;
+        unsigned long type = 0;
+        int format = 0;
+        // Left unread: more than may be kept, or the owner gave no more.
+        bool moreLeft = false;
+    };
+
     explicit X11Selections(std::unique_ptr<X11Connection> connection, int fixesEventBase);
     // Handles what the server sent so far, up to a bound, so a flood of events cannot hold us.
     void drainEvents();
     // Converts the selection to target into our property.
     Converted convert(unsigned long selection, unsigned long target, std::chrono::steady_clock::time_point deadline,
         qsizetype maxBytes);
+    // Reads the property; nullopt when the read failed or the deadline passed first.
+    std::optional<Piece> readPiece(qsizetype room, std::chrono::steady_clock::time_point deadline);
     bool waitForEvent(std::chrono::steady_clock::time_point deadline, const std::function<bool()>& arrived);
     // A new window for conversions: pieces an abandoned owner still sends go to the old one, which is gone.
     void renewRequestor();

@@ -142,15 +142,15 @@ QStringList XTestInputInjector::heldModifiers()
     return held;
 }
 
-bool XTestInputInjector::emitPasteShortcut()
+PlatformResult XTestInputInjector::emitPasteShortcut()
 {
     if (!ensureConnection())
-        return false;
+        return PlatformResult::failed(QStringLiteral("no connection to the X server"));
     Display* display = m_connection->display();
     const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
     const KeyCode insert = XKeysymToKeycode(display, XK_Insert);
     if (shift == 0 || insert == 0)
-        return false;
+        return PlatformResult::failed(QStringLiteral("the keyboard has no Shift or Insert key"));
     auto scope = m_syntheticInput->begin();
     // Shift+Insert pastes in terminals (PRIMARY) and in the toolkits (CLIPBOARD) alike.
     XTestFakeKeyEvent(display, shift, True, CurrentTime);
@@ -158,7 +158,7 @@ bool XTestInputInjector::emitPasteShortcut()
     XTestFakeKeyEvent(display, insert, False, CurrentTime);
     XTestFakeKeyEvent(display, shift, False, CurrentTime);
     XSync(display, False);
-    return true;
+    return PlatformResult::ok();
 }
 
 QCoro::Task<bool> XTestInputInjector::confirmRead(std::shared_ptr<X11Connection> connection,

@@ -36,7 +36,7 @@ public:
 
     bool isAvailable() override;
     QStringList heldModifiers() override;
-    bool emitPasteShortcut() override;
+    PlatformResult emitPasteShortcut() override;
     QCoro::Task<TypingOutcome> typeText(QString text, std::function<bool()> stillOnTarget, CancelToken token) override;
 
 private:
