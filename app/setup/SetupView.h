@@ -14,12 +14,12 @@ class QVBoxLayout;
 namespace tessvale {
 
 class AppSettings;
-class DictationCoordinator;
-class LaunchAtLoginService;
 class BrowserSignInCard;
 class ChecklistCard;
+class DictationCoordinator;
 class GetStartedCard;
 class LatestTranscriptCard;
+class LaunchAtLoginService;
 class PermissionsCard;
 class ReadyCard;
 class SettingsPickerRow;
