@@ -44,6 +44,14 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
     // Before any window is built, so each is first drawn in the desktop's light or dark.
     m_appearance = std::make_unique<DesktopAppearance>(m_platform.colorScheme);
 
+    buildServices();
+    buildWindows();
+    start();
+    qCInfo(lcApp) << "Tessvale started";
+}
+
+void TessvaleApp::buildServices()
+{
     // A named profile (the local demo service's) keeps its own settings file and keychain service.
     m_settings = std::make_unique<AppSettings>(std::make_shared<QSettingsUserDefaults>(settingsFile()));
     m_diagnostics = std::make_shared<FocusedAppDiagnosticsService>(m_platform.windows, m_platform.accessibility);
@@ -64,6 +72,10 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
     // The microphone opens once the HUD is on screen; the HUD is built below, before any start.
     services.hudShown = [this](CancelToken token) { return hudShownForDictation(std::move(token)); };
     m_coordinator = std::make_unique<DictationCoordinator>(*m_settings, std::move(services));
+}
+
+void TessvaleApp::buildWindows()
+{
     m_launchAtLogin = std::make_unique<LaunchAtLoginService>(m_platform.loginItems);
     m_setupWindowController = std::make_unique<SetupWindowController>(*m_settings, *m_coordinator, *m_launchAtLogin);
     m_hudWindowController = std::make_unique<DictationHUDWindowController>(*m_coordinator);
@@ -88,7 +100,10 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
     // A window that comes up while quitting is gone at once, so it does not count as presented.
     m_initialSetupObserver = std::make_unique<InitialSetupObserver>(
         *m_settings, *m_coordinator, [this] { return !m_quitting && m_setupWindowController->showSetupWindow(); });
+}
 
+void TessvaleApp::start()
+{
     // Every URL handed to the application may be the sign-in callback; the coordinator decides, in a
     // task of its own. The instance emits its own command line's URL once the event loop runs.
     if (m_instance)
@@ -113,7 +128,6 @@ TessvaleApp::TessvaleApp(std::unique_ptr<SingleInstance> instance, QObject* pare
         qCInfo(lcApp) << "Quitting on signal" << signalNumber;
         quit();
     });
-    qCInfo(lcApp) << "Tessvale started";
 }
 
 TessvaleApp::~TessvaleApp()

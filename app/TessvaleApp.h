@@ -66,6 +66,11 @@ public:
     ShortcutWiring& shortcuts() const { return *m_shortcuts; }
 
 private:
+    // The constructor's steps, in this order: the services up to the coordinator, the windows and the
+    // shortcut engine over them, then the start of it all.
+    void buildServices();
+    void buildWindows();
+    void start();
     QCoro::Task<> quitTask();
     void finishQuit();
     void handleURL(const QUrl& url);

@@ -291,39 +291,53 @@ QString activityTimeText(const QDateTime& timestamp)
     return QLocale().toString(timestamp.toLocalTime().time(), format.trimmed());
 }
 
-SetupContent setupContent(const SetupInput& input)
-{
-    SetupContent content;
-    const bool showsChecklist
-        = input.launchReadiness == Readiness::notStarted || input.launchReadiness == Readiness::inProgress;
-    const bool showsReadyCard = input.launchReadiness == Readiness::completed;
+namespace {
 
-    content.sections.append(SetupSection::hero);
+bool showsChecklist(const SetupInput& input)
+{
+    return input.launchReadiness == Readiness::notStarted || input.launchReadiness == Readiness::inProgress;
+}
+
+bool showsReadyCard(const SetupInput& input)
+{
+    return input.launchReadiness == Readiness::completed;
+}
+
+QList<SetupSection> setupSections(const SetupInput& input)
+{
+    QList<SetupSection> sections { SetupSection::hero };
     if (!input.displayErrorText.isEmpty())
-        content.sections.append(SetupSection::errorBanner);
+        sections.append(SetupSection::errorBanner);
     // A waiting sign-in comes first, so its address shows without scrolling.
     if (input.browserSignInOpen())
-        content.sections.append(SetupSection::browserSignIn);
-    content.sections.append(SetupSection::getStarted);
-    if (showsChecklist)
-        content.sections.append(SetupSection::checklist);
-    if (showsReadyCard)
-        content.sections.append(SetupSection::readyCard);
-    if (showsReadyCard && input.latestTranscriptText)
-        content.sections.append(SetupSection::latestTranscript);
+        sections.append(SetupSection::browserSignIn);
+    sections.append(SetupSection::getStarted);
+    if (showsChecklist(input))
+        sections.append(SetupSection::checklist);
+    if (showsReadyCard(input))
+        sections.append(SetupSection::readyCard);
+    if (showsReadyCard(input) && input.latestTranscriptText)
+        sections.append(SetupSection::latestTranscript);
     for (SetupSection section : { SetupSection::shortcuts, SetupSection::permissions, SetupSection::preferences,
              SetupSection::personalTerms, SetupSection::troubleshooting })
-        content.sections.append(section);
+        sections.append(section);
+    return sections;
+}
 
+SetupHeroContent heroContent(const SetupInput& input)
+{
+    SetupHeroContent content;
     content.badges.append({ primaryStatusTitle(input), phaseTint(input.phase) });
     if (input.isAuthenticated && input.accountEmail)
         content.badges.append({ *input.accountEmail, SetupTint::blue });
     else if (input.browserSignInOpen())
         content.badges.append({ QStringLiteral("Waiting for browser"), SetupTint::orange });
+    return content;
+}
 
-    content.errorText = input.displayErrorText;
-    content.showsRetryInsert = input.canRetryFailedInsertion;
-
+SetupGetStartedContent getStartedContent(const SetupInput& input)
+{
+    SetupGetStartedContent content;
     const QString account = input.accountEmail ? *input.accountEmail
         : input.browserSignInOpen()            ? QStringLiteral("Browser sign-in in progress")
                                                : QStringLiteral("Not signed in");
@@ -344,28 +358,24 @@ SetupContent setupContent(const SetupInput& input)
     content.primary = primaryButton(input);
     content.showsCancel = input.browserSignInOpen();
     content.showsSignOut = input.isAuthenticated;
+    return content;
+}
 
-    content.steps = checklistSteps(input);
-    content.checklistButton = checklistButton(input);
-    // The ready card's button runs the checklist's action under its own fixed title.
-    content.runAnother = content.checklistButton;
-    content.runAnother.title = QStringLiteral("Run Another Dictation");
-    content.showsCopyLatestTranscript = input.latestTranscriptText.has_value();
-
+SetupBrowserSignInContent browserSignInContent(const SetupInput& input)
+{
+    SetupBrowserSignInContent content;
     if (input.signInAttemptID) {
         content.signInAttempt = input.signInAttemptID->toString(QUuid::WithoutBraces).toUpper();
         content.signInCallback
             = input.signInUsesLoopback ? QStringLiteral("Loopback (Debug)") : QStringLiteral("App callback");
         content.signInAddress = input.signInAddress.toString();
-        if (!content.errorText.isEmpty())
-            content.errorSignInAddress = content.signInAddress;
     }
-    if (showsReadyCard && input.latestTranscriptText)
-        content.latestTranscript = *input.latestTranscriptText;
+    return content;
+}
 
-    content.microphone = input.permissions.microphone;
-    content.accessibility = input.permissions.accessibility;
-
+SetupPreferencesContent preferencesContent(const SetupInput& input)
+{
+    SetupPreferencesContent content;
     content.microphoneOptions.append({ QStringLiteral("Default microphone"), QString() });
     content.selectedMicrophone = input.preferredMicrophoneUID.isEmpty() ? 0 : -1;
     for (const AudioInputDevice& device : input.availableInputDevices) {
@@ -373,12 +383,18 @@ SetupContent setupContent(const SetupInput& input)
             content.selectedMicrophone = int(content.microphoneOptions.size());
         content.microphoneOptions.append({ device.name, device.uid });
     }
+    content.preferredMicrophoneUID = input.preferredMicrophoneUID;
     content.launchAtLoginOn = input.launchAtLoginEnabled;
     content.launchAtLoginSubtitle = input.launchAtLoginStatus;
     content.restoreClipboard = input.restoreClipboard;
     content.appendTrailingSpace = input.appendTrailingSpace;
     content.restoreOriginalInput = input.restoreOriginalInput;
+    return content;
+}
 
+SetupTroubleshootingContent troubleshootingContent(const SetupInput& input)
+{
+    SetupTroubleshootingContent content;
     content.deviceName = input.deviceName;
     content.preferDirectTyping = input.preferDirectTyping;
     content.healthCheck = input.lastHealthCheck;
@@ -396,6 +412,37 @@ SetupContent setupContent(const SetupInput& input)
     content.launchAtLoginError = input.launchAtLoginError;
     content.shortcutError = input.lastShortcutError;
     content.supportLinkText = QStringLiteral("Email ") + input.supportEmailAddress;
+    return content;
+}
+
+} // namespace
+
+SetupContent setupContent(const SetupInput& input)
+{
+    SetupContent content;
+    content.sections = setupSections(input);
+    content.hero = heroContent(input);
+    content.getStarted = getStartedContent(input);
+    content.browserSignIn = browserSignInContent(input);
+
+    content.errorBanner.errorText = input.displayErrorText;
+    content.errorBanner.showsRetryInsert = input.canRetryFailedInsertion;
+    if (!content.errorBanner.errorText.isEmpty())
+        content.errorBanner.errorSignInAddress = content.browserSignIn.signInAddress;
+
+    content.checklist.steps = checklistSteps(input);
+    content.checklist.checklistButton = checklistButton(input);
+    // The ready card's button runs the checklist's action under its own fixed title.
+    content.readyCard.runAnother = content.checklist.checklistButton;
+    content.readyCard.runAnother.title = QStringLiteral("Run Another Dictation");
+    content.readyCard.showsCopyLatestTranscript = input.latestTranscriptText.has_value();
+    if (showsReadyCard(input) && input.latestTranscriptText)
+        content.latestTranscript = *input.latestTranscriptText;
+
+    content.permissions.microphone = input.permissions.microphone;
+    content.permissions.accessibility = input.permissions.accessibility;
+    content.preferences = preferencesContent(input);
+    content.troubleshooting = troubleshootingContent(input);
     return content;
 }
 

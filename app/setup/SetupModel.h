@@ -158,45 +158,79 @@ struct SetupActivityRow
     friend bool operator==(const SetupActivityRow&, const SetupActivityRow&) = default;
 };
 
-struct SetupContent
+// The hero's status badges.
+struct SetupHeroContent
 {
-    QList<SetupSection> sections;
-
     QList<SetupBadge> badges;
+    friend bool operator==(const SetupHeroContent&, const SetupHeroContent&) = default;
+};
+
+struct SetupErrorBannerContent
+{
     QString errorText;
     // The sign-in address under an error while a sign-in is open, to paste into a browser.
     QString errorSignInAddress;
     bool showsRetryInsert = false;
+    friend bool operator==(const SetupErrorBannerContent&, const SetupErrorBannerContent&) = default;
+};
 
+struct SetupGetStartedContent
+{
     QList<SetupLabelValue> summaryColumn1;
     QList<SetupLabelValue> summaryColumn2;
     SetupButton primary;
     bool showsCancel = false;
     bool showsSignOut = false;
+    friend bool operator==(const SetupGetStartedContent&, const SetupGetStartedContent&) = default;
+};
 
+struct SetupChecklistContent
+{
     QList<SetupStep> steps;
     SetupButton checklistButton;
+    friend bool operator==(const SetupChecklistContent&, const SetupChecklistContent&) = default;
+};
+
+struct SetupReadyContent
+{
     SetupButton runAnother;
     bool showsCopyLatestTranscript = false;
+    friend bool operator==(const SetupReadyContent&, const SetupReadyContent&) = default;
+};
 
+struct SetupBrowserSignInContent
+{
     QString signInAttempt;
     QString signInCallback;
     // The page to paste into a browser when none opened; empty without an open sign-in.
     QString signInAddress;
-    QString latestTranscript;
+    friend bool operator==(const SetupBrowserSignInContent&, const SetupBrowserSignInContent&) = default;
+};
 
+struct SetupPermissionsContent
+{
     PermissionState microphone = PermissionState::notDetermined;
     PermissionState accessibility = PermissionState::notDetermined;
+    friend bool operator==(const SetupPermissionsContent&, const SetupPermissionsContent&) = default;
+};
 
+struct SetupPreferencesContent
+{
     QList<SetupMicrophoneOption> microphoneOptions;
     // The option showing the stored microphone; -1 when the stored device is not listed now.
     int selectedMicrophone = 0;
+    // The stored microphone, which the picker shows when it is listed.
+    QString preferredMicrophoneUID;
     bool launchAtLoginOn = false;
     QString launchAtLoginSubtitle;
     bool restoreClipboard = true;
     bool appendTrailingSpace = false;
     bool restoreOriginalInput = true;
+    friend bool operator==(const SetupPreferencesContent&, const SetupPreferencesContent&) = default;
+};
 
+struct SetupTroubleshootingContent
+{
     QString deviceName;
     bool preferDirectTyping = false;
     QString healthCheck;
@@ -206,6 +240,24 @@ struct SetupContent
     QString launchAtLoginError;
     QString shortcutError;
     QString supportLinkText;
+    friend bool operator==(const SetupTroubleshootingContent&, const SetupTroubleshootingContent&) = default;
+};
+
+// The window's sections and, for each card, the plain values it shows.
+struct SetupContent
+{
+    QList<SetupSection> sections;
+
+    SetupHeroContent hero;
+    SetupErrorBannerContent errorBanner;
+    SetupGetStartedContent getStarted;
+    SetupChecklistContent checklist;
+    SetupReadyContent readyCard;
+    SetupBrowserSignInContent browserSignIn;
+    QString latestTranscript;
+    SetupPermissionsContent permissions;
+    SetupPreferencesContent preferences;
+    SetupTroubleshootingContent troubleshooting;
 
     bool has(SetupSection section) const { return sections.contains(section); }
     friend bool operator==(const SetupContent&, const SetupContent&) = default;

@@ -5,31 +5,32 @@
 
 #include "setup/SetupModel.h"
 
-class QCheckBox;
 class QLabel;
-class QLineEdit;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
-class QToolButton;
 class QVBoxLayout;
 
 namespace tessvale {
 
 class AppSettings;
+class BrowserSignInCard;
+class ChecklistCard;
 class DictationCoordinator;
+class GetStartedCard;
+class LatestTranscriptCard;
 class LaunchAtLoginService;
-class OnboardingStepRow;
-class PermissionLine;
+class PermissionsCard;
+class ReadyCard;
 class SettingsPickerRow;
-class SettingsSectionCard;
 class SettingsToggleRow;
-class SettingsValueRow;
-class StatusBadge;
-class SummaryRow;
+class SetupErrorBanner;
+class SetupHeroCard;
+class SetupPreferencesCard;
+class TroubleshootingCard;
 
-// The setup window's content: applies setupContent() of the current state, section by section, and
-// turns the user's clicks and edits into one operation or one setting each.
+// The setup window's content: one card a section, each applying its part of setupContent() of the
+// current state; the cards turn the user's clicks and edits into one operation or one setting each.
 class SetupView final : public QWidget
 {
     Q_OBJECT
@@ -49,12 +50,12 @@ public:
     // Whether the section's widget is shown (after the last refresh).
     bool isSectionShown(SetupSection section) const;
 
-    QPushButton* primaryButton() const { return m_primary; }
-    QPushButton* checklistButton() const { return m_checklistButton; }
-    QLineEdit* deviceNameField() const { return m_deviceName; }
-    SettingsToggleRow* launchAtLoginRow() const { return m_launchAtLogin; }
-    SettingsPickerRow* microphonePicker() const { return m_microphone; }
-    QLabel* latestTranscriptLabel() const { return m_latestTranscript; }
+    QPushButton* primaryButton() const;
+    QPushButton* checklistButton() const;
+    QLineEdit* deviceNameField() const;
+    SettingsToggleRow* launchAtLoginRow() const;
+    SettingsPickerRow* microphonePicker() const;
+    QLabel* latestTranscriptLabel() const;
     QScrollArea* scrollArea() const { return m_scroll; }
 
 public slots:
@@ -68,22 +69,8 @@ private:
     void scheduleRefresh();
     void perform(SetupAction action);
     QWidget* sectionWidget(SetupSection section) const;
-    QPushButton* actionButton(const QString& title, bool prominent, SetupAction action);
-    QPushButton* modelButton(bool prominent, SetupAction* action);
-
-    QWidget* buildHero();
-    QWidget* buildErrorBanner();
-    static QLineEdit* addressField();
-    static void applyAddress(QLineEdit* field, const QString& address);
-    SettingsSectionCard* buildGetStarted();
-    SettingsSectionCard* buildChecklist();
-    SettingsSectionCard* buildReadyCard();
-    SettingsSectionCard* buildBrowserSignIn();
-    SettingsSectionCard* buildLatestTranscript();
-    SettingsSectionCard* buildPermissions();
-    SettingsSectionCard* buildPreferences();
-    SettingsSectionCard* buildPersonalTerms();
-    SettingsSectionCard* buildTroubleshooting();
+    QWidget* buildContent();
+    template <typename Card> Card* withActions(Card* card);
 
     AppSettings& m_settings;
     DictationCoordinator& m_coordinator;
@@ -96,51 +83,16 @@ private:
     QList<QPair<SetupSection, QWidget*>> m_sections;
     QVBoxLayout* m_shortcutsSlot = nullptr;
 
-    QList<StatusBadge*> m_badges;
-    QLabel* m_errorText = nullptr;
-    QLineEdit* m_errorSignInAddress = nullptr;
-    QPushButton* m_retryInsert = nullptr;
-
-    QList<SummaryRow*> m_summary1;
-    QList<SummaryRow*> m_summary2;
-    QPushButton* m_primary = nullptr;
-    SetupAction m_primaryAction = SetupAction::beginSignIn;
-    QPushButton* m_cancel = nullptr;
-    QPushButton* m_signOut = nullptr;
-
-    QList<OnboardingStepRow*> m_steps;
-    QPushButton* m_checklistButton = nullptr;
-    SetupAction m_checklistAction = SetupAction::beginSignIn;
-    QPushButton* m_runAnother = nullptr;
-    SetupAction m_runAnotherAction = SetupAction::toggleRecording;
-    QPushButton* m_copyTranscript = nullptr;
-
-    SummaryRow* m_attempt = nullptr;
-    SummaryRow* m_callback = nullptr;
-    QLineEdit* m_signInAddress = nullptr;
-    QLabel* m_latestTranscript = nullptr;
-
-    PermissionLine* m_microphonePermission = nullptr;
-    PermissionLine* m_accessibilityPermission = nullptr;
-
-    SettingsPickerRow* m_microphone = nullptr;
-    SettingsToggleRow* m_launchAtLogin = nullptr;
-    SettingsToggleRow* m_restoreClipboard = nullptr;
-    SettingsToggleRow* m_appendTrailingSpace = nullptr;
-    SettingsToggleRow* m_restoreOriginalInput = nullptr;
-
-    QToolButton* m_disclosure = nullptr;
-    QWidget* m_troubleshootingContent = nullptr;
-    QLineEdit* m_deviceName = nullptr;
-    QCheckBox* m_preferDirectTyping = nullptr;
-    QLabel* m_healthCheck = nullptr;
-    QWidget* m_focusedAppGroup = nullptr;
-    QList<SettingsValueRow*> m_focusedApp;
-    QWidget* m_activityGroup = nullptr;
-    QList<QPair<QLabel*, QLabel*>> m_activity;
-    QLabel* m_loginError = nullptr;
-    QLabel* m_shortcutError = nullptr;
-    QPushButton* m_supportLink = nullptr;
+    SetupHeroCard* m_hero = nullptr;
+    SetupErrorBanner* m_errorBanner = nullptr;
+    BrowserSignInCard* m_browserSignIn = nullptr;
+    GetStartedCard* m_getStarted = nullptr;
+    ChecklistCard* m_checklist = nullptr;
+    ReadyCard* m_readyCard = nullptr;
+    LatestTranscriptCard* m_latestTranscript = nullptr;
+    PermissionsCard* m_permissions = nullptr;
+    SetupPreferencesCard* m_preferences = nullptr;
+    TroubleshootingCard* m_troubleshooting = nullptr;
 };
 
 } // namespace tessvale

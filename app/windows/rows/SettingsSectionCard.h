@@ -29,7 +29,7 @@ private:
 // translucent fill from the palette with a faint outline. The Settings window's card carries a
 // heading and spaces its content 14 apart; the setup window's plain card has no heading and no
 // spacing of its own (its sections add a SectionIntro as they need).
-class SettingsSectionCard final : public QWidget
+class SettingsSectionCard : public QWidget
 {
     Q_OBJECT
 

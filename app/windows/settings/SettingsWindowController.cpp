@@ -9,7 +9,6 @@
 #include "windows/KeyboardNavigation.h"
 #include "windows/PresentWindow.h"
 #include "windows/WindowPlacement.h"
-#include "windows/rows/RowStyle.h"
 #include "windows/settings/SettingsView.h"
 
 namespace tessvale {
@@ -27,12 +26,8 @@ QRect settingsWindowGeometry(const QRect& available)
 
 SettingsWindowController::SettingsWindowController(
     AppSettings& settings, DictationCoordinator& coordinator, LaunchAtLoginService& launchAtLogin, QObject* parent)
-    : QObject(parent)
-    , m_settings(settings)
-    , m_coordinator(coordinator)
-    , m_launchAtLogin(launchAtLogin)
+    : AppWindowController(settings, coordinator, launchAtLogin, parent)
 {
-    ensureReadableSecondaryText();
 }
 
 SettingsWindowController::~SettingsWindowController() = default;
@@ -41,12 +36,8 @@ QWidget* SettingsWindowController::ensureWindow()
 {
     if (m_window)
         return m_window.get();
-    m_window = std::make_unique<QWidget>();
-    m_window->setWindowTitle(QStringLiteral("Tessvale Preferences"));
-    m_window->setAttribute(Qt::WA_DeleteOnClose, false);
-    addCloseKeys(m_window.get(), { QKeySequence(Qt::Key_Escape), QKeySequence(Qt::ControlModifier | Qt::Key_W) });
-    auto* layout = new QVBoxLayout(m_window.get());
-    layout->setContentsMargins(0, 0, 0, 0);
+    QVBoxLayout* layout = buildWindow(QStringLiteral("Tessvale Preferences"),
+        { QKeySequence(Qt::Key_Escape), QKeySequence(Qt::ControlModifier | Qt::Key_W) });
     m_view = new SettingsView(m_settings, m_coordinator, m_launchAtLogin, m_window.get());
     if (m_cardFactory)
         m_view->setShortcutsCard(m_cardFactory(m_settings, m_coordinator));

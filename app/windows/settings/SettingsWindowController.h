@@ -1,23 +1,17 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 
-#include <QObject>
 #include <QRect>
 
-class QWidget;
+#include "windows/AppWindowController.h"
 
 namespace tessvale {
 
-class AppSettings;
-class DictationCoordinator;
-class LaunchAtLoginService;
 class SettingsView;
 
-// Owns the Settings window: a normal window around SettingsView, built on first use and kept, so
-// closing it only hides it.
-class SettingsWindowController final : public QObject
+// Owns the Settings window around SettingsView.
+class SettingsWindowController final : public AppWindowController
 {
     Q_OBJECT
 
@@ -35,15 +29,10 @@ public:
     // Shows the window in front, restoring it when minimized; a hidden one comes up on the screen of
     // the pointer.
     void showSettingsWindow();
-    QWidget* window() const { return m_window.get(); }
     SettingsView* view() const { return m_view; }
 
 private:
-    AppSettings& m_settings;
-    DictationCoordinator& m_coordinator;
-    LaunchAtLoginService& m_launchAtLogin;
     CardFactory m_cardFactory;
-    std::unique_ptr<QWidget> m_window;
     SettingsView* m_view = nullptr;
 };
 

@@ -52,14 +52,17 @@ QStringList shownTexts(const DictationPresentation& state, AppSettings::LaunchRe
     setup.pushToTalkLabel = ShortcutBinding::defaultPushToTalk.displayLabel();
     setup.handsFreeLabel = ShortcutBinding::defaultHandsFreeToggle.displayLabel();
     const SetupContent content = setupContent(setup);
-    for (const SetupBadge& badge : content.badges)
+    for (const SetupBadge& badge : content.hero.badges)
         texts << badge.title;
-    for (const SetupLabelValue& row : content.summaryColumn1 + content.summaryColumn2 + content.focusedApp)
+    for (const SetupLabelValue& row :
+        content.getStarted.summaryColumn1 + content.getStarted.summaryColumn2 + content.troubleshooting.focusedApp)
         texts << row.label << row.value;
-    for (const SetupStep& step : content.steps)
+    for (const SetupStep& step : content.checklist.steps)
         texts << step.title << step.detail;
-    texts << content.errorText << content.primary.title << content.checklistButton.title << content.runAnother.title
-          << content.signInCallback << content.launchAtLoginSubtitle << content.supportLinkText;
+    texts << content.errorBanner.errorText << content.getStarted.primary.title
+          << content.checklist.checklistButton.title << content.readyCard.runAnother.title
+          << content.browserSignIn.signInCallback << content.preferences.launchAtLoginSubtitle
+          << content.troubleshooting.supportLinkText;
 
     SettingsInput settings;
     settings.deviceName = deviceName;

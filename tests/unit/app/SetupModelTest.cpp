@@ -222,10 +222,10 @@ TEST(SetupModel, HeroSummaryAndButtonsFollowTheAccount)
         if (!row.recordLoaded)
             in.accountEmail.reset();
         const SetupContent content = setupContent(in);
-        EXPECT_EQ(content.badges, row.badges) << row.account;
-        EXPECT_EQ(content.summaryColumn1[0].value, QString::fromUtf8(row.account));
-        EXPECT_EQ(content.showsCancel, row.cancel) << row.account;
-        EXPECT_EQ(content.showsSignOut, row.signOut) << row.account;
+        EXPECT_EQ(content.hero.badges, row.badges) << row.account;
+        EXPECT_EQ(content.getStarted.summaryColumn1[0].value, QString::fromUtf8(row.account));
+        EXPECT_EQ(content.getStarted.showsCancel, row.cancel) << row.account;
+        EXPECT_EQ(content.getStarted.showsSignOut, row.signOut) << row.account;
     }
 }
 
@@ -235,13 +235,13 @@ TEST(SetupModel, TheSignInAddressShowsInTheCardAndUnderAnError)
     const QString address = QStringLiteral("https://sign-in.example/authorize?attempt=1");
     SetupInput in = input({ false, true });
     in.signInAddress = QUrl(address);
-    EXPECT_EQ(setupContent(in).signInAddress, address);
-    EXPECT_EQ(setupContent(in).errorSignInAddress, "");
+    EXPECT_EQ(setupContent(in).browserSignIn.signInAddress, address);
+    EXPECT_EQ(setupContent(in).errorBanner.errorSignInAddress, "");
     in.displayErrorText = QStringLiteral("The web browser could not be opened.");
-    EXPECT_EQ(setupContent(in).errorSignInAddress, address);
+    EXPECT_EQ(setupContent(in).errorBanner.errorSignInAddress, address);
     in.signInAttemptID.reset();
-    EXPECT_EQ(setupContent(in).signInAddress, "");
-    EXPECT_EQ(setupContent(in).errorSignInAddress, "");
+    EXPECT_EQ(setupContent(in).browserSignIn.signInAddress, "");
+    EXPECT_EQ(setupContent(in).errorBanner.errorSignInAddress, "");
 }
 
 // An unplugged preferred microphone: the summary falls back, the picker selects nothing, and nothing
@@ -256,13 +256,14 @@ TEST(SetupModel, MicrophonePickerAndSummary)
              std::tuple { QStringLiteral("gone"), -1, QStringLiteral("Default microphone") } }) {
         in.preferredMicrophoneUID = uid;
         const SetupContent content = setupContent(in);
-        EXPECT_EQ(content.selectedMicrophone, selected) << uid.toStdString();
-        EXPECT_EQ(content.summaryColumn1[2].value, summary);
-        ASSERT_EQ(content.microphoneOptions.size(), 3);
-        EXPECT_EQ(content.microphoneOptions[0], (SetupMicrophoneOption { QStringLiteral("Default microphone"), {} }));
+        EXPECT_EQ(content.preferences.selectedMicrophone, selected) << uid.toStdString();
+        EXPECT_EQ(content.getStarted.summaryColumn1[2].value, summary);
+        ASSERT_EQ(content.preferences.microphoneOptions.size(), 3);
+        EXPECT_EQ(content.preferences.microphoneOptions[0],
+            (SetupMicrophoneOption { QStringLiteral("Default microphone"), {} }));
     }
     in.availableInputDevices.clear();
-    EXPECT_EQ(setupContent(in).microphoneOptions.size(), 1);
+    EXPECT_EQ(setupContent(in).preferences.microphoneOptions.size(), 1);
 }
 
 TEST(SetupModel, TroubleshootingRows)
@@ -293,17 +294,17 @@ TEST(SetupModel, TroubleshootingRows)
         app.canSetSelectedText = row.selected;
         app.supportsUnicodeTypingFallback = row.unicode;
         in.focusedAppDiagnostics = app;
-        EXPECT_EQ(setupContent(in).focusedApp, row.expected);
+        EXPECT_EQ(setupContent(in).troubleshooting.focusedApp, row.expected);
     }
     const SetupContent content = setupContent(in);
-    ASSERT_EQ(content.activity.size(), 6);
-    EXPECT_EQ(content.activity.front().message, QStringLiteral("49"));
-    EXPECT_EQ(content.activity.back().message, QStringLiteral("44"));
-    EXPECT_EQ(content.supportLinkText, QStringLiteral("Email help@tessvale.example"));
+    ASSERT_EQ(content.troubleshooting.activity.size(), 6);
+    EXPECT_EQ(content.troubleshooting.activity.front().message, QStringLiteral("49"));
+    EXPECT_EQ(content.troubleshooting.activity.back().message, QStringLiteral("44"));
+    EXPECT_EQ(content.troubleshooting.supportLinkText, QStringLiteral("Email help@tessvale.example"));
     in.focusedAppDiagnostics.reset();
     in.activityLog.clear();
-    EXPECT_TRUE(setupContent(in).focusedApp.isEmpty());
-    EXPECT_TRUE(setupContent(in).activity.isEmpty());
+    EXPECT_TRUE(setupContent(in).troubleshooting.focusedApp.isEmpty());
+    EXPECT_TRUE(setupContent(in).troubleshooting.activity.isEmpty());
 }
 
 TEST(SetupModel, BlockTexts)

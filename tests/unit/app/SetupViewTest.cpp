@@ -90,7 +90,7 @@ TEST(SetupView, TheRefusedLoginSwitchShowsTheServicesValue)
     f.settle();
     EXPECT_FALSE(toggle->isChecked());
     EXPECT_EQ(f.login.lastError(), QStringLiteral("The autostart folder is read-only."));
-    EXPECT_FALSE(f.view->content().launchAtLoginOn);
+    EXPECT_FALSE(f.view->content().preferences.launchAtLoginOn);
 }
 
 TEST(SetupView, EditingTheDeviceNameMidTextKeepsTheCursor)
