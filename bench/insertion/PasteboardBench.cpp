@@ -106,7 +106,7 @@ void PasteInsertion(benchmark::State& state)
                 captured = FocusAppService::currentInsertionTarget(*diagnostics);
                 if (captured && captured->application().processIdentifier == pid && captured->focusedElement())
                     return true;
-                diagnostics->windowSystem().requestActivation(pid);
+                static_cast<void>(diagnostics->windowSystem().requestActivation(pid));
                 QThread::msleep(20);
                 return false;
             },

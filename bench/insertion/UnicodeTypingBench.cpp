@@ -103,7 +103,7 @@ void UnicodeTyping(benchmark::State& state)
                 const auto app = diagnostics->windowSystem().frontmostApplication();
                 if (app && app->processIdentifier == pid)
                     return true;
-                diagnostics->windowSystem().requestActivation(pid);
+                static_cast<void>(diagnostics->windowSystem().requestActivation(pid));
                 QThread::msleep(20);
                 return false;
             },

@@ -36,6 +36,12 @@ bool typesAsWritten(const QString& text, const FocusedInsertionTarget* target)
     return !lineBreak || (target && target->focusedElementRole() == QStringLiteral("AXTextArea"));
 }
 
+void logRefusal(const char* step, const PlatformResult& result)
+{
+    if (!result)
+        qCInfo(lcTextInsertion).noquote() << step << "refused:" << result.reason();
+}
+
 } // namespace
 
 TextInsertionService::TextInsertionService(std::shared_ptr<FocusedAppDiagnosticsService> diagnosticsService,
@@ -271,8 +277,10 @@ QCoro::Task<bool> TextInsertionService::activateApplication(qint32 processIdenti
     const auto frontmost = windows.frontmostApplication();
     if (frontmost && frontmost->processIdentifier == processIdentifier)
         co_return true;
-    if (!windows.requestActivation(processIdentifier))
+    if (const PlatformResult requested = windows.requestActivation(processIdentifier); !requested) {
+        qCInfo(lcTextInsertion).noquote() << "activation not requested:" << requested.reason();
         co_return false;
+    }
     try {
         co_await m_sleeper->sleep(activationSettleDelay, token);
     } catch (const CancelledError&) {
@@ -300,10 +308,11 @@ QCoro::Task<bool> TextInsertionService::restoreTextFocus(FocusedInsertionTargetR
             m_diagnosticsService->currentFocusedElement(), target->focusedElement()))
         co_return true;
     Accessibility& accessibility = m_diagnosticsService->accessibility();
+    // Advisory: whether the focus came back is read from the application below.
     if (target->focusedWindow())
-        accessibility.raiseWindow(target->focusedWindow());
+        logRefusal("window raise", accessibility.raiseWindow(target->focusedWindow()));
     if (!document)
-        accessibility.setFocused(target->focusedElement());
+        logRefusal("focus request", accessibility.setFocused(target->focusedElement()));
     try {
         co_await m_sleeper->sleep(focusRestoreSettleDelay, token);
     } catch (const CancelledError&) {
@@ -585,8 +594,12 @@ void TextInsertionService::replaceSelectedText(const QString& text)
         << QStringLiteral("selectedText replace start charCount=%1").arg(characterCount(text));
     Accessibility& accessibility = m_diagnosticsService->accessibility();
     const std::optional<AccessibleTextState> before = accessibility.textState(element);
-    if (!before || !accessibility.replaceSelection(element, text))
+    if (!before)
         throw TextInsertionError(TextInsertionError::unableToSetSelectedText);
+    if (const PlatformResult replaced = accessibility.replaceSelection(element, text); !replaced) {
+        qCWarning(lcTextInsertion).noquote() << "selectedText replace refused:" << replaced.reason();
+        throw TextInsertionError(TextInsertionError::unableToSetSelectedText);
+    }
     // Some toolkits report success and change nothing, or truncate: only the text read back counts.
     const QString head = before->text.left(before->selectionStart);
     const QString expected = head + text + before->text.mid(before->selectionEnd);
