@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "base/Logging.h"
+#include "insertion/TypedTextCheck.h"
 
 namespace tessvale {
 
@@ -657,10 +658,21 @@ QCoro::Task<> TextInsertionService::typeUnicodeText(QString text, FocusedInserti
     }
     // Held here: the injector must outlive its typing even when the service goes away meanwhile.
     const std::shared_ptr<InputInjector> injector = m_injector;
+    TypedTextCheck fieldText = TypedTextCheck::before(m_diagnosticsService, target.get(), text);
     const TypingOutcome outcome = co_await injector->typeText(text, std::move(stillOnTarget), token);
     if (!self)
         throw CancelledError();
     if (outcome.status == TypingStatus::complete) {
+        // Every key went out; a field that shows its text tells whether they went in.
+        QCoro::Task<TypedTextCheck::Evidence> shown
+            = TypedTextCheck::awaitChange(std::move(fieldText), m_sleeper, token);
+        const TypedTextCheck::Evidence evidence = co_await shown;
+        if (!self)
+            throw CancelledError();
+        if (evidence == TypedTextCheck::Evidence::unchanged) {
+            qCCritical(lcTextInsertion) << "unicode typing sent every key, but the field's text did not change";
+            throw TextInsertionError(TextInsertionError::typingNotConfirmed);
+        }
         qCInfo(lcTextInsertion) << "unicode typing success";
         co_return;
     }
