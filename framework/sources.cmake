@@ -134,6 +134,8 @@ set(TESSVALE_LOGIC_SOURCES
   insertion/TextInsertionService.h
   insertion/TextInsertionTypes.cpp
   insertion/TextInsertionTypes.h
+  insertion/TypedTextCheck.cpp
+  insertion/TypedTextCheck.h
   settings/AppSettings.cpp
   settings/AppSettings.h
   settings/DictationShortcutAction.cpp

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "base/Logging.h"
+#include "insertion/TypedTextCheck.h"
 
 namespace tessvale {
 
@@ -253,8 +254,12 @@ void TextInsertionService::replaceSelectedText(const QString& text)
         << QStringLiteral("selectedText replace start charCount=%1").arg(characterCount(text));
     Accessibility& accessibility = m_diagnosticsService->accessibility();
     const std::optional<AccessibleTextState> before = accessibility.textState(element);
-    if (!before || !accessibility.replaceSelection(element, text))
+    if (!before)
         throw TextInsertionError(TextInsertionError::unableToSetSelectedText);
+    if (const PlatformResult replaced = accessibility.replaceSelection(element, text); !replaced) {
+        qCWarning(lcTextInsertion).noquote() << "selectedText replace refused:" << replaced.reason();
+        throw TextInsertionError(TextInsertionError::unableToSetSelectedText);
+    }
     // Some toolkits report success and change nothing, or truncate: only the text read back counts.
     const QString head = before->text.left(before->selectionStart);
     const QString expected = head + text + before->text.mid(before->selectionEnd);
@@ -313,11 +318,22 @@ QCoro::Task<> TextInsertionService::typeUnicodeText(QString text, FocusedInserti
     }
     // Held here: the injector must outlive its typing even when the service goes away meanwhile.
     const std::shared_ptr<InputInjector> injector = m_injector;
+    TypedTextCheck fieldText = TypedTextCheck::before(m_diagnosticsService, target.get(), text);
     QCoro::Task<TypingOutcome> typing = injector->typeText(text, std::move(stillOnTarget), token);
     const TypingOutcome outcome = co_await std::move(typing);
     if (!self)
         throw CancelledError();
     if (outcome.status == TypingStatus::complete) {
+        // Every key went out; a field that shows its text tells whether they went in.
+        QCoro::Task<TypedTextCheck::Evidence> shown
+            = TypedTextCheck::awaitChange(std::move(fieldText), m_sleeper, token);
+        const TypedTextCheck::Evidence evidence = co_await std::move(shown);
+        if (!self)
+            throw CancelledError();
+        if (evidence == TypedTextCheck::Evidence::unchanged) {
+            qCCritical(lcTextInsertion) << "unicode typing sent every key, but the field's text did not change";
+            throw TextInsertionError(TextInsertionError::typingNotConfirmed);
+        }
         qCInfo(lcTextInsertion) << "unicode typing success";
         co_return;
     }

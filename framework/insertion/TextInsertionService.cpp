@@ -26,6 +26,12 @@ bool isNonTextControl(const std::optional<QString>& role)
     return role && roles.contains(*role);
 }
 
+void logRefusal(const char* step, const PlatformResult& result)
+{
+    if (!result)
+        qCInfo(lcTextInsertion).noquote() << step << "refused:" << result.reason();
+}
+
 } // namespace
 
 TextInsertionService::TextInsertionService(std::shared_ptr<FocusedAppDiagnosticsService> diagnosticsService,
@@ -284,8 +290,10 @@ QCoro::Task<bool> TextInsertionService::activateApplication(qint32 processIdenti
     const auto frontmost = windows.frontmostApplication();
     if (frontmost && frontmost->processIdentifier == processIdentifier)
         co_return true;
-    if (!windows.requestActivation(processIdentifier))
+    if (const PlatformResult requested = windows.requestActivation(processIdentifier); !requested) {
+        qCInfo(lcTextInsertion).noquote() << "activation not requested:" << requested.reason();
         co_return false;
+    }
     QCoro::Task<> settling = pause(activationSettleDelay, token);
     co_await std::move(settling);
     co_return true;
@@ -307,10 +315,11 @@ QCoro::Task<bool> TextInsertionService::restoreTextFocus(FocusedInsertionTargetR
             m_diagnosticsService->currentFocusedElement(), target->focusedElement()))
         co_return true;
     Accessibility& accessibility = m_diagnosticsService->accessibility();
+    // Advisory: whether the focus came back is read from the application below.
     if (target->focusedWindow())
-        accessibility.raiseWindow(target->focusedWindow());
+        logRefusal("window raise", accessibility.raiseWindow(target->focusedWindow()));
     if (!document)
-        accessibility.setFocused(target->focusedElement());
+        logRefusal("focus request", accessibility.setFocused(target->focusedElement()));
     QCoro::Task<> settling = pause(focusRestoreSettleDelay, token);
     co_await std::move(settling);
     if (document)

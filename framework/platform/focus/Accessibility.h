@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include "platform/PlatformResult.h"
 #include "platform/focus/AccessibilityElement.h"
 
 namespace tessvale {
@@ -49,12 +50,12 @@ public:
         = 0;
 
     // Window raise and main-window request; results are advisory.
-    virtual bool raiseWindow(const AccessibilityElement& window) = 0;
-    virtual bool setFocused(const AccessibilityElement& element) = 0;
+    virtual PlatformResult raiseWindow(const AccessibilityElement& window) = 0;
+    virtual PlatformResult setFocused(const AccessibilityElement& element) = 0;
 
     virtual std::optional<AccessibleTextState> textState(const AccessibilityElement& element) = 0;
-    // Replaces the element's selection (or inserts at the caret) with text; false when refused.
-    virtual bool replaceSelection(const AccessibilityElement& element, const QString& text) = 0;
+    // Replaces the element's selection (or inserts at the caret) with text; fails when refused.
+    virtual PlatformResult replaceSelection(const AccessibilityElement& element, const QString& text) = 0;
 };
 
 } // namespace tessvale

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "platform/PlatformResult.h"
+
 namespace tessvale {
 
 // The frontmost application as the window system names it.
@@ -40,9 +42,9 @@ public:
     // Whether a window of that process is shown.
     virtual bool isRunning(qint32 processIdentifier) = 0;
 
-    // Asks the window manager to bring that process's window to the front; false when the request
+    // Asks the window manager to bring that process's window to the front; fails when the request
     // could not be made (no such window, no window manager).
-    virtual bool requestActivation(qint32 processIdentifier) = 0;
+    virtual PlatformResult requestActivation(qint32 processIdentifier) = 0;
 };
 
 } // namespace tessvale

@@ -7,15 +7,15 @@ AccessibilityElement fakeElement(const QString& identity)
     return std::make_shared<const FakeNode>(identity);
 }
 
-bool FakeWindowSystem::requestActivation(qint32 processIdentifier)
+PlatformResult FakeWindowSystem::requestActivation(qint32 processIdentifier)
 {
     activationRequests << processIdentifier;
     const auto window = windows.find(processIdentifier);
     if (window == windows.end())
-        return false;
+        return PlatformResult::failed(QStringLiteral("no window of process %1").arg(processIdentifier));
     if (activationBringsToFront)
         frontmost = window->second;
-    return true;
+    return PlatformResult::ok();
 }
 
 AccessibilityElement FakeAccessibility::focusedElement()
@@ -58,18 +58,19 @@ std::optional<bool> FakeAccessibility::isSettable(
     return found == settable.end() ? std::optional<bool>(false) : found->second;
 }
 
-bool FakeAccessibility::raiseWindow(const AccessibilityElement& window)
+PlatformResult FakeAccessibility::raiseWindow(const AccessibilityElement& window)
 {
     calls << QStringLiteral("raise:") + window->identity();
-    return true;
+    return PlatformResult::ok();
 }
 
-bool FakeAccessibility::setFocused(const AccessibilityElement& element)
+PlatformResult FakeAccessibility::setFocused(const AccessibilityElement& element)
 {
     calls << QStringLiteral("focus:") + element->identity();
-    if (focusFollowsRequests)
-        focused = element;
-    return focusFollowsRequests;
+    if (!focusFollowsRequests)
+        return PlatformResult::failed(QStringLiteral("focus requests are ignored"));
+    focused = element;
+    return PlatformResult::ok();
 }
 
 std::optional<AccessibleTextState> FakeAccessibility::textState(const AccessibilityElement& element)
@@ -80,19 +81,19 @@ std::optional<AccessibleTextState> FakeAccessibility::textState(const Accessibil
     return found->second;
 }
 
-bool FakeAccessibility::replaceSelection(const AccessibilityElement& element, const QString& text)
+PlatformResult FakeAccessibility::replaceSelection(const AccessibilityElement& element, const QString& text)
 {
     calls << QStringLiteral("replace:") + element->identity();
     auto found = texts.find(element->identity());
     if (found == texts.end() || replaceBehaviour == ReplaceBehaviour::refuses)
-        return false;
+        return PlatformResult::failed(QStringLiteral("the text cannot be edited"));
     if (replaceBehaviour == ReplaceBehaviour::reportsSuccessAndDoesNothing)
-        return true;
+        return PlatformResult::ok();
     AccessibleTextState& state = found->second;
     const QString inserted = replaceBehaviour == ReplaceBehaviour::truncates ? text.left(text.size() / 2) : text;
     state.text = state.text.left(state.selectionStart) + inserted + state.text.mid(state.selectionEnd);
     state.selectionStart = state.selectionEnd = state.selectionStart + static_cast<int>(inserted.size());
-    return true;
+    return PlatformResult::ok();
 }
 
 } // namespace tessvale::testing

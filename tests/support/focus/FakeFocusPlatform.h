@@ -44,7 +44,7 @@ public:
     std::optional<FrontmostApplication> frontmostApplication() override { return frontmost; }
     std::optional<KeyboardFocusWindow> keyboardFocusWindow() override;
     bool isRunning(qint32 processIdentifier) override { return running.count(processIdentifier) > 0; }
-    bool requestActivation(qint32 processIdentifier) override;
+    PlatformResult requestActivation(qint32 processIdentifier) override;
 };
 
 class FakeAccessibility final : public Accessibility
@@ -81,10 +81,10 @@ public:
         const AccessibilityElement& element, AccessibilityStringAttribute attribute) override;
     std::optional<bool> isSettable(
         const AccessibilityElement& element, AccessibilitySettableAttribute attribute) override;
-    bool raiseWindow(const AccessibilityElement& window) override;
-    bool setFocused(const AccessibilityElement& element) override;
+    PlatformResult raiseWindow(const AccessibilityElement& window) override;
+    PlatformResult setFocused(const AccessibilityElement& element) override;
     std::optional<AccessibleTextState> textState(const AccessibilityElement& element) override;
-    bool replaceSelection(const AccessibilityElement& element, const QString& text) override;
+    PlatformResult replaceSelection(const AccessibilityElement& element, const QString& text) override;
 };
 
 } // namespace tessvale::testing

@@ -118,8 +118,11 @@ QCoro::Task<TypingOutcome> RecordingInputInjector::typeText(
         const bool fails = failAfter >= 0 && end > failAfter;
         if (fails)
             end = failAfter;
-        events << QStringLiteral("type:")
-                + QString::fromUcs4(reinterpret_cast<const char32_t*>(codePoints.constData() + typed), end - typed);
+        const QString batchText
+            = QString::fromUcs4(reinterpret_cast<const char32_t*>(codePoints.constData() + typed), end - typed);
+        events << QStringLiteral("type:") + batchText;
+        if (onTyped)
+            onTyped(batchText);
         typed = end;
         if (fails)
             co_return TypingOutcome { TypingStatus::failed, typed, typed };

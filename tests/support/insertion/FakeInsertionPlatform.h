@@ -80,6 +80,8 @@ public:
     qsizetype failAfter = -1;
     // Called after each typed batch with its index.
     std::function<void(int)> onBatch;
+    // Where each batch's text lands (unset: nowhere that shows it).
+    std::function<void(const QString&)> onTyped;
 
     bool isAvailable() override { return available; }
     QStringList heldModifiers() override;

@@ -428,6 +428,52 @@ INSTANTIATE_TEST_SUITE_P(Stops, StoppedTypingTest,
                            "character. Check the text in the field.") }),
     [](const auto& row) { return std::string(row.param.name); });
 
+struct FieldTextCase
+{
+    const char* name;
+    // What the field shows after the keys (nullopt: what was typed).
+    std::optional<QString> shown;
+    std::optional<QString> subrole;
+    std::optional<TextInsertionError::Case> error;
+};
+
+void PrintTo(const FieldTextCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class FieldTextTest : public TypingDriverTest, public ::testing::WithParamInterface<FieldTextCase>
+{
+};
+
+// Every key went out; a field that shows its text says whether they went in. Any change counts, as an
+// application's own corrections rewrite what was typed.
+TEST_P(FieldTextTest, TypingIntoAFieldThatShowsItsTextCountsOnlyWhenTheTextChanged)
+{
+    hooks.enabledDrivers = QList<Driver> { Driver::unicodeTyping, Driver::pasteboard };
+    focusTargetField(QStringLiteral("Dear "));
+    if (GetParam().subrole)
+        accessibility->strings[{ QStringLiteral("field"), AccessibilityStringAttribute::subrole }]
+            = *GetParam().subrole;
+    if (const std::optional<QString> shown = GetParam().shown)
+        injector->onTyped
+            = [this, shown](const QString&) { accessibility->texts[QStringLiteral("field")].text = *shown; };
+    auto outcome = start(QStringLiteral("hello world"), textFieldTarget());
+    runUntilDone(outcome, std::chrono::seconds(10));
+    ASSERT_TRUE(outcome->done);
+    EXPECT_EQ(outcome->errorCase(), GetParam().error) << outcome->errorText().toStdString();
+    EXPECT_FALSE(injector->events.contains(QStringLiteral("paste")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, FieldTextTest,
+    ::testing::Values(FieldTextCase { "TextArrives", std::nullopt, std::nullopt, std::nullopt },
+        FieldTextCase {
+            "TextCorrectedByTheApplication", QStringLiteral("Dear Hello, world!"), std::nullopt, std::nullopt },
+        FieldTextCase { "KeysLost", QStringLiteral("Dear "), std::nullopt, TextInsertionError::typingNotConfirmed },
+        // A terminal's program decides what it shows: a password prompt shows nothing.
+        FieldTextCase { "TerminalShowsNothing", QStringLiteral("Dear "), QStringLiteral("AXTerminal"), std::nullopt }),
+    [](const auto& row) { return std::string(row.param.name); });
+
 struct TypeableCase
 {
     const char* name;

@@ -44,6 +44,17 @@ void InsertionFixture::SetUp()
     injector = std::make_shared<RecordingInputInjector>();
     // A target that takes the paste; tests of one that does not clear this.
     injector->onPaste = [clipboard = clipboard] { clipboard->fetch(ClipboardSelection::clipboard); };
+    // Typed keys land in the focused field, as in any text field that shows its text.
+    injector->onTyped = [accessibility = accessibility](const QString& typed) {
+        if (!accessibility->focused)
+            return;
+        const auto field = accessibility->texts.find(accessibility->focused->identity());
+        if (field == accessibility->texts.end())
+            return;
+        AccessibleTextState& state = field->second;
+        state.text = state.text.left(state.selectionStart) + typed + state.text.mid(state.selectionEnd);
+        state.selectionStart = state.selectionEnd = state.selectionStart + static_cast<int>(typed.size());
+    };
     sleeper = std::make_unique<ManualSleeper>();
     const FrontmostApplication target { QStringLiteral("Notes"), QStringLiteral("notes"), targetPid,
         QStringLiteral("Draft"), 7 };

@@ -100,6 +100,21 @@ bool failed(GError*& error, const char* what)
     return true;
 }
 
+// A step's failure from its GError (logged and freed); nothing when there was no error.
+std::optional<PlatformResult> failure(GError*& error, const char* what)
+{
+    if (!error)
+        return std::nullopt;
+    const QString reason = QStringLiteral("%1 failed: %2").arg(QLatin1String(what), QString::fromUtf8(error->message));
+    failed(error, what);
+    return PlatformResult::failed(reason);
+}
+
+PlatformResult elementGone()
+{
+    return PlatformResult::failed(QStringLiteral("the element is no longer on the accessibility bus"));
+}
+
 AtspiAccessible* accessibleOf(const AccessibilityElement& element)
 {
     const auto* node = dynamic_cast<const AtspiNode*>(element.get());
@@ -392,20 +407,26 @@ std::optional<bool> AtspiAccessibility::isSettable(
     return std::nullopt;
 }
 
-bool AtspiAccessibility::raiseWindow(const AccessibilityElement& window)
+PlatformResult AtspiAccessibility::raiseWindow(const AccessibilityElement& window)
 {
     return setFocused(window);
 }
 
-bool AtspiAccessibility::setFocused(const AccessibilityElement& element)
+PlatformResult AtspiAccessibility::setFocused(const AccessibilityElement& element)
 {
     AtspiAccessible* accessible = accessibleOf(element);
-    if (!accessible || !implements(accessible, "Component"))
-        return false;
+    if (!accessible)
+        return elementGone();
+    if (!implements(accessible, "Component"))
+        return PlatformResult::failed(QStringLiteral("the element cannot take the focus"));
     GRef<AtspiComponent> component(atspi_accessible_get_component_iface(accessible));
     GError* error = nullptr;
     const gboolean done = atspi_component_grab_focus(component.get(), &error);
-    return !failed(error, "grab focus") && done;
+    if (auto failedStep = failure(error, "grab focus"))
+        return *failedStep;
+    if (!done)
+        return PlatformResult::failed(QStringLiteral("the application did not give the element the focus"));
+    return PlatformResult::ok();
 }
 
 std::optional<AccessibleTextState> AtspiAccessibility::textState(const AccessibilityElement& element)
@@ -439,34 +460,44 @@ std::optional<AccessibleTextState> AtspiAccessibility::textState(const Accessibi
     return state;
 }
 
-bool AtspiAccessibility::replaceSelection(const AccessibilityElement& element, const QString& insertion)
+PlatformResult AtspiAccessibility::replaceSelection(const AccessibilityElement& element, const QString& insertion)
 {
     AtspiAccessible* accessible = accessibleOf(element);
-    if (!accessible || !implements(accessible, "EditableText") || !implements(accessible, "Text"))
-        return false;
+    if (!accessible)
+        return elementGone();
+    if (!implements(accessible, "EditableText") || !implements(accessible, "Text"))
+        return PlatformResult::failed(QStringLiteral("the element's text cannot be edited"));
     const Toolkit toolkit = toolkitOf(accessible);
     GRef<AtspiText> text(atspi_accessible_get_text_iface(accessible));
     GRef<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(accessible));
     GError* error = nullptr;
     int start = atspi_text_get_caret_offset(text.get(), &error);
-    if (failed(error, "caret"))
-        return false;
+    if (auto failedStep = failure(error, "caret"))
+        return *failedStep;
     if (atspi_text_get_n_selections(text.get(), &error) > 0) {
         AtspiRange* range = atspi_text_get_selection(text.get(), 0, &error);
         if (range) {
             const int end = std::max(range->start_offset, range->end_offset);
             start = std::min(range->start_offset, range->end_offset);
             g_free(range);
-            if (end > start
-                && (!atspi_editable_text_delete_text(editable.get(), start, end, &error) || failed(error, "delete")))
-                return false;
+            if (end > start) {
+                const gboolean deleted = atspi_editable_text_delete_text(editable.get(), start, end, &error);
+                if (auto failedStep = failure(error, "delete"))
+                    return *failedStep;
+                if (!deleted)
+                    return PlatformResult::failed(QStringLiteral("the application kept the selected text"));
+            }
         }
     }
     failed(error, "selection");
     const QByteArray utf8 = insertion.toUtf8();
     const gboolean inserted = atspi_editable_text_insert_text(
         editable.get(), std::max(start, 0), utf8.constData(), insertionLength(insertion, toolkit), &error);
-    return !failed(error, "insert") && inserted;
+    if (auto failedStep = failure(error, "insert"))
+        return *failedStep;
+    if (!inserted)
+        return PlatformResult::failed(QStringLiteral("the application refused the text"));
+    return PlatformResult::ok();
 }
 
 } // namespace tessvale

@@ -27,10 +27,10 @@ public:
         const AccessibilityElement& element, AccessibilityStringAttribute attribute) override;
     std::optional<bool> isSettable(
         const AccessibilityElement& element, AccessibilitySettableAttribute attribute) override;
-    bool raiseWindow(const AccessibilityElement& window) override;
-    bool setFocused(const AccessibilityElement& element) override;
+    PlatformResult raiseWindow(const AccessibilityElement& window) override;
+    PlatformResult setFocused(const AccessibilityElement& element) override;
     std::optional<AccessibleTextState> textState(const AccessibilityElement& element) override;
-    bool replaceSelection(const AccessibilityElement& element, const QString& text) override;
+    PlatformResult replaceSelection(const AccessibilityElement& element, const QString& text) override;
 
     // Turns the accessibility bus on (org.a11y.Status IsEnabled) when it is off; true when it is on.
     static bool ensureAccessibilityBusEnabled();

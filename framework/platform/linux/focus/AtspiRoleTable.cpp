@@ -22,7 +22,7 @@ const std::unordered_map<int, RoleEntry>& roleTable()
         { ATSPI_ROLE_PASSWORD_TEXT, { "AXTextField", "AXSecureTextField" } },
         { ATSPI_ROLE_TEXT, { "AXTextArea", nullptr } },
         { ATSPI_ROLE_EDITBAR, { "AXTextField", nullptr } },
-        { ATSPI_ROLE_TERMINAL, { "AXTextArea", nullptr } },
+        { ATSPI_ROLE_TERMINAL, { "AXTextArea", "AXTerminal" } },
         { ATSPI_ROLE_PARAGRAPH, { "AXTextArea", nullptr } },
         { ATSPI_ROLE_DOCUMENT_TEXT, { "AXTextArea", nullptr } },
         { ATSPI_ROLE_DOCUMENT_FRAME, { "AXTextArea", nullptr } },

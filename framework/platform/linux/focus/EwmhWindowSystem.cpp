@@ -189,10 +189,10 @@ bool EwmhWindowSystem::isRunning(qint32 processIdentifier)
     return found;
 }
 
-bool EwmhWindowSystem::requestActivation(qint32 processIdentifier)
+PlatformResult EwmhWindowSystem::requestActivation(qint32 processIdentifier)
 {
     if (!ensureConnection())
-        return false;
+        return PlatformResult::failed(QStringLiteral("no X11 display"));
     Display* display = m_connection->display();
     X11ErrorTrap trap(display);
     // The top-most window of the process (stacking order lists the top last).
@@ -212,9 +212,11 @@ bool EwmhWindowSystem::requestActivation(qint32 processIdentifier)
         XSendEvent(
             display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
     }
-    if (target == 0)
+    if (target == 0) {
         qCInfo(lcFocus) << "no window to activate for pid" << processIdentifier;
-    return target != 0;
+        return PlatformResult::failed(QStringLiteral("no window of process %1").arg(processIdentifier));
+    }
+    return PlatformResult::ok();
 }
 
 } // namespace tessvale

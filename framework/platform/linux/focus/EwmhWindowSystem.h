@@ -33,7 +33,7 @@ public:
     std::optional<FrontmostApplication> frontmostApplication() override;
     std::optional<KeyboardFocusWindow> keyboardFocusWindow() override;
     bool isRunning(qint32 processIdentifier) override;
-    bool requestActivation(qint32 processIdentifier) override;
+    PlatformResult requestActivation(qint32 processIdentifier) override;
 
 private:
     bool ensureConnection();

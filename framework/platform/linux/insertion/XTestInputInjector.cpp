@@ -81,6 +81,62 @@ std::map<KeySym, DirectKey> directKeys(Display* display)
     return keys;
 }
 
+// The keys that type a text, in order.
+struct KeyPlan
+{
+    std::vector<KeySym> keys;
+    // For each key, how many code points of the text lie before it (a CR LF pair is one key), and
+    // after the last key the text's length.
+    std::vector<qsizetype> textOffset;
+};
+
+std::optional<KeyPlan> planKeys(const QList<uint>& codePoints)
+{
+    KeyPlan plan;
+    for (qsizetype i = 0; i < codePoints.size(); ++i) {
+        if (codePoints[i] == U'\r' && i + 1 < codePoints.size() && codePoints[i + 1] == U'\n')
+            continue;
+        const auto keysym = keysymFor(codePoints[i] == U'\r' ? U'\n' : codePoints[i]);
+        if (!keysym) {
+            qCWarning(lcTextInsertion) << "cannot type control character" << codePoints[i];
+            return std::nullopt;
+        }
+        plan.keys.push_back(*keysym);
+        plan.textOffset.push_back(i);
+    }
+    plan.textOffset.push_back(codePoints.size());
+    return plan;
+}
+
+// Mapping notifications (ours too) and late answers queue up between runs.
+void drainPendingEvents(Display* display)
+{
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == MappingNotify)
+            XRefreshKeyboardMapping(&event.xmapping);
+    }
+}
+
+// Whether the focused client read every event sent so far (false: no answer in time, or it answers no
+// pings). The ping holds the connection through the frame, so the injector may go meanwhile.
+QCoro::Task<bool> confirmRead(std::shared_ptr<X11Connection> connection, std::optional<unsigned long> window,
+    Sleeper* sleeper, CancelToken lifetime, CancelToken token)
+{
+    if (!window)
+        co_return false;
+    X11WindowPing ping(connection->display(), *window);
+    const MonotonicTime deadline = sleeper->now() + XTestInputInjector::readConfirmationTimeout;
+    while (!ping.answered()) {
+        if (sleeper->now() >= deadline || token.isCancelled())
+            co_return false;
+        QCoro::Task<> pause = sleeper->sleep(XTestInputInjector::readConfirmationPoll, lifetime);
+        co_await pause;
+    }
+    co_return true;
+}
+
 } // namespace
 
 XTestInputInjector::XTestInputInjector(std::shared_ptr<SyntheticInputTracker> syntheticInput, Sleeper* sleeper)
@@ -161,20 +217,195 @@ PlatformResult XTestInputInjector::emitPasteShortcut()
     return PlatformResult::ok();
 }
 
-QCoro::Task<bool> XTestInputInjector::confirmRead(std::shared_ptr<X11Connection> connection,
-    std::optional<unsigned long> window, Sleeper* sleeper, CancelToken lifetime, CancelToken token)
+// One typing run's state, kept in typeText's frame.
+struct XTestInputInjector::TypingRun
 {
-    if (!window)
-        co_return false;
-    // The ping holds the connection through the frame, so the injector may go meanwhile.
-    X11WindowPing ping(connection->display(), *window);
-    const MonotonicTime deadline = sleeper->now() + readConfirmationTimeout;
-    while (!ping.answered()) {
-        if (sleeper->now() >= deadline || token.isCancelled())
-            co_return false;
-        co_await sleeper->sleep(readConfirmationPoll, lifetime);
+    Display* display = nullptr;
+    KeyPlan plan;
+    std::map<KeySym, DirectKey> direct;
+    KeyCode shift = 0;
+    // The window whose answer to a ping confirms it read what was sent; absent when it answers none.
+    std::optional<unsigned long> target;
+    std::function<bool()> stillOnTarget;
+    CancelToken token;
+    // Spare codes typed since the target last confirmed it read everything: their meaning stays.
+    std::set<int> unread;
+    std::vector<int> codes;
+    // A press right after a release of its own key code would share the release's server time.
+    std::set<unsigned int> releasedSincePress;
+    // Characters known to have reached the target: the keys sent before the last focus check that
+    // found it still there. Keys of the chunk sent just before a check that found it gone may have
+    // gone either way.
+    qsizetype delivered = 0;
+    size_t sent = 0;
+
+    bool onTarget()
+    {
+        if (stillOnTarget && !stillOnTarget())
+            return false;
+        delivered = plan.textOffset[sent];
+        return true;
     }
-    co_return true;
+
+    TypingOutcome stopped(TypingStatus status) const
+    {
+        return TypingOutcome { status, delivered, plan.textOffset[sent] };
+    }
+
+    void press(unsigned int key)
+    {
+        const bool repeats = releasedSincePress.count(key) > 0;
+        XTestFakeKeyEvent(
+            display, key, True, repeats ? static_cast<unsigned long>(repeatedKeyDelay.count()) : CurrentTime);
+        releasedSincePress.clear();
+    }
+
+    void release(unsigned int key)
+    {
+        XTestFakeKeyEvent(display, key, False, CurrentTime);
+        releasedSincePress.insert(key);
+    }
+
+    void sendChunk(size_t from, size_t to)
+    {
+        bool shiftHeld = false;
+        for (size_t k = from; k < to; ++k) {
+            const auto found = direct.find(plan.keys[k]);
+            const bool needShift = found != direct.end() && found->second.shift && shift != 0;
+            const auto code = static_cast<unsigned int>(found != direct.end() ? found->second.code : codes[k]);
+            // Shift stays down across consecutive shifted characters and is released before any other.
+            if (shiftHeld && !needShift) {
+                release(shift);
+                shiftHeld = false;
+            }
+            if (needShift && !shiftHeld) {
+                press(shift);
+                shiftHeld = true;
+            }
+            press(code);
+            release(code);
+        }
+        if (shiftHeld)
+            release(shift);
+        XSync(display, False);
+    }
+};
+
+void XTestInputInjector::prepareRun(TypingRun& run)
+{
+    Display* display = m_connection->display();
+    run.display = display;
+    run.direct = directKeys(display);
+    drainPendingEvents(display);
+    run.shift = XKeysymToKeycode(display, XK_Shift_L);
+    m_spares->refresh();
+    run.target = X11WindowPing::focusedPingableWindow(display);
+    run.codes.assign(run.plan.keys.size(), 0);
+    qCDebug(lcTextInsertion) << "typing" << run.plan.keys.size() << "keys with" << m_spares->spareCount()
+                             << "spare keycodes; target answers pings:" << run.target.has_value();
+}
+
+bool XTestInputInjector::canType(const TypingRun& run) const
+{
+    for (const KeySym keysym : run.plan.keys) {
+        if (isEditingKey(keysym) && !run.direct.count(keysym)) {
+            qCWarning(lcTextInsertion) << "the keyboard has no key for" << XKeysymToString(keysym);
+            return false;
+        }
+    }
+    const bool needsSpares
+        = std::any_of(run.plan.keys.begin(), run.plan.keys.end(), [&](KeySym k) { return !run.direct.count(k); });
+    if (needsSpares && !run.target) {
+        // A borrowed code types its character only once the target has taken the new mapping, and
+        // nothing tells when a target that answers no ping has: it may look the keys up with the old one.
+        qCWarning(lcTextInsertion) << "the target answers no ping, so characters on spare keycodes cannot be "
+                                      "confirmed; nothing typed";
+        return false;
+    }
+    return true;
+}
+
+size_t XTestInputInjector::usableRunEnd(TypingRun& run, size_t position)
+{
+    size_t end = position;
+    for (; end < run.plan.keys.size(); ++end) {
+        if (run.direct.count(run.plan.keys[end]))
+            continue;
+        const std::optional<int> code = m_spares->codeFor(run.plan.keys[end], run.unread);
+        if (!code)
+            break;
+        run.codes[end] = *code;
+    }
+    return end;
+}
+
+QCoro::Task<bool> XTestInputInjector::awaitReadConfirmation(TypingRun& run)
+{
+    const std::weak_ptr<bool> alive = m_alive;
+    QCoro::Task<bool> answer = confirmRead(m_connection, run.target, m_sleeper, m_lifetime.token(), run.token);
+    const bool confirmed = co_await answer;
+    if (alive.expired())
+        throw CancelledError();
+    co_return confirmed;
+}
+
+QCoro::Task<std::optional<TypingOutcome>> XTestInputInjector::confirmBeforeMoreKeys(
+    TypingRun& run, const char* unconfirmed, size_t position)
+{
+    QCoro::Task<bool> answer = awaitReadConfirmation(run);
+    const bool confirmed = co_await answer;
+    run.token.throwIfCancelled();
+    // The focus is checked after each answer too, as a focus move while the target was busy is seen
+    // only now.
+    if (!run.onTarget())
+        co_return run.stopped(TypingStatus::focusMoved);
+    if (!confirmed) {
+        qCWarning(lcTextInsertion) << unconfirmed << run.plan.textOffset[position] << "of" << run.plan.textOffset.back()
+                                   << "characters";
+        co_return run.stopped(TypingStatus::failed);
+    }
+    co_return std::nullopt;
+}
+
+std::optional<TypingOutcome> XTestInputInjector::sendKeys(TypingRun& run, size_t from, size_t to)
+{
+    for (size_t chunk = from; chunk < to; chunk += keysPerChunk) {
+        if (run.token.isCancelled())
+            break;
+        auto scope = m_syntheticInput->begin();
+        const size_t chunkEnd = std::min(to, chunk + keysPerChunk);
+        run.sendChunk(chunk, chunkEnd);
+        run.sent = chunkEnd;
+        // The server has routed the chunk's keys by now: where the focus is decides where they went.
+        if (!run.onTarget())
+            return run.stopped(TypingStatus::focusMoved);
+    }
+    return std::nullopt;
+}
+
+QCoro::Task<TypingOutcome> XTestInputInjector::finishRun(TypingRun& run)
+{
+    // The keys of the last chunk count once the focus is seen on the target after them.
+    bool confirmed = false;
+    if (run.target) {
+        QCoro::Task<bool> answer = awaitReadConfirmation(run);
+        confirmed = co_await answer;
+        run.token.throwIfCancelled();
+    }
+    if (!run.onTarget())
+        co_return run.stopped(TypingStatus::focusMoved);
+    // Unconfirmed meanings are kept for this run's keys and given up only by a later run.
+    if (confirmed || run.unread.empty())
+        m_spares->resetAll();
+    if (!confirmed && !run.unread.empty()) {
+        qCWarning(lcTextInsertion) << "the target did not confirm it read the keys typed on spare keycodes";
+        co_return run.stopped(TypingStatus::unconfirmed);
+    }
+    // Keys on the keyboard's own codes mean the same whenever the target reads them.
+    if (!confirmed && run.target)
+        qCInfo(lcTextInsertion) << "the target has not confirmed yet that it read the typed keys";
+    const qsizetype total = run.plan.textOffset.back();
+    co_return TypingOutcome { TypingStatus::complete, total, total };
 }
 
 QCoro::Task<TypingOutcome> XTestInputInjector::typeText(
@@ -183,186 +414,52 @@ QCoro::Task<TypingOutcome> XTestInputInjector::typeText(
     token.throwIfCancelled();
     if (!ensureConnection())
         co_return TypingOutcome { TypingStatus::failed, 0 };
-    std::vector<KeySym> sequence;
-    // For each key, how many code points of the text lie before it (a CR LF pair is one key).
-    std::vector<qsizetype> textOffset;
-    const QList<uint> codePoints = text.toUcs4();
-    for (qsizetype i = 0; i < codePoints.size(); ++i) {
-        if (codePoints[i] == U'\r' && i + 1 < codePoints.size() && codePoints[i + 1] == U'\n')
-            continue;
-        const auto keysym = keysymFor(codePoints[i] == U'\r' ? U'\n' : codePoints[i]);
-        if (!keysym) {
-            qCWarning(lcTextInsertion) << "cannot type control character" << codePoints[i];
-            co_return TypingOutcome { TypingStatus::failed, 0 };
-        }
-        sequence.push_back(*keysym);
-        textOffset.push_back(i);
-    }
-    textOffset.push_back(codePoints.size());
-    const std::weak_ptr<bool> alive = m_alive;
-    Display* display = m_connection->display();
-    const std::map<KeySym, DirectKey> direct = directKeys(display);
-    // Mapping notifications (ours too) and late answers queue up between runs.
-    while (XPending(display) > 0) {
-        XEvent event;
-        XNextEvent(display, &event);
-        if (event.type == MappingNotify)
-            XRefreshKeyboardMapping(&event.xmapping);
-    }
-    const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
-    m_spares->refresh();
-    const std::optional<unsigned long> target = X11WindowPing::focusedPingableWindow(display);
-    const bool needsSpares = std::any_of(sequence.begin(), sequence.end(), [&](KeySym k) { return !direct.count(k); });
-    qCDebug(lcTextInsertion) << "typing" << sequence.size() << "keys with" << m_spares->spareCount()
-                             << "spare keycodes; target answers pings:" << target.has_value();
-    for (const KeySym keysym : sequence) {
-        if (isEditingKey(keysym) && !direct.count(keysym)) {
-            qCWarning(lcTextInsertion) << "the keyboard has no key for" << XKeysymToString(keysym);
-            co_return TypingOutcome { TypingStatus::failed, 0 };
-        }
-    }
-    if (needsSpares && !target) {
-        // A borrowed code types its character only once the target has taken the new mapping, and
-        // nothing tells when a target that answers no ping has: it may look the keys up with the old one.
-        qCWarning(lcTextInsertion) << "the target answers no ping, so characters on spare keycodes cannot be "
-                                      "confirmed; nothing typed";
+    std::optional<KeyPlan> plan = planKeys(text.toUcs4());
+    if (!plan)
         co_return TypingOutcome { TypingStatus::failed, 0 };
-    }
-    // Spare codes typed since the target last confirmed it read everything: their meaning stays.
-    std::set<int> unread;
-    std::vector<int> codes(sequence.size(), 0);
-    // A press right after a release of its own key code would share the release's server time.
-    std::set<unsigned int> releasedSincePress;
-    const auto press = [&](unsigned int key) {
-        const bool repeats = releasedSincePress.count(key) > 0;
-        XTestFakeKeyEvent(
-            display, key, True, repeats ? static_cast<unsigned long>(repeatedKeyDelay.count()) : CurrentTime);
-        releasedSincePress.clear();
-    };
-    // Whether the target read what was sent (the keys, the mapping changes); the focus is checked
-    // after each answer too, as a focus move while the target was busy is seen only now.
-    const auto confirm = [&]() { return confirmRead(m_connection, target, m_sleeper, m_lifetime.token(), token); };
-    // Characters known to have reached the target: the keys sent before the last focus check that
-    // found it still there. Keys of the chunk sent just before a check that found it gone may have
-    // gone either way.
-    qsizetype delivered = 0;
-    size_t sent = 0;
-    const auto onTarget = [&] {
-        if (stillOnTarget && !stillOnTarget())
-            return false;
-        delivered = textOffset[sent];
-        return true;
-    };
-    if (!onTarget())
+    TypingRun run;
+    run.plan = std::move(*plan);
+    run.stillOnTarget = std::move(stillOnTarget);
+    run.token = token;
+    prepareRun(run);
+    if (!canType(run))
+        co_return TypingOutcome { TypingStatus::failed, 0 };
+    if (!run.onTarget())
         co_return TypingOutcome { TypingStatus::focusMoved, 0, 0 };
-    bool shiftHeld = false;
     size_t position = 0;
-    while (position < sequence.size() && !token.isCancelled()) {
-        // The longest run of text whose missing characters have codes that can be used now.
-        size_t end = position;
-        for (; end < sequence.size(); ++end) {
-            if (direct.count(sequence[end]))
-                continue;
-            const std::optional<int> code = m_spares->codeFor(sequence[end], unread);
-            if (!code)
-                break;
-            codes[end] = *code;
-        }
+    while (position < run.plan.keys.size() && !token.isCancelled()) {
+        const size_t end = usableRunEnd(run, position);
         if (end == position) {
-            if (unread.empty()) {
+            if (run.unread.empty()) {
                 qCWarning(lcTextInsertion) << "no spare keycodes to type with";
-                co_return TypingOutcome { TypingStatus::failed, delivered, textOffset[sent] };
+                co_return run.stopped(TypingStatus::failed);
             }
             // Every spare code holds keys the target may not have read: wait until it has.
-            const bool confirmed = co_await confirm();
-            if (alive.expired())
-                throw CancelledError();
-            if (token.isCancelled())
-                break;
-            if (!onTarget())
-                co_return TypingOutcome { TypingStatus::focusMoved, delivered, textOffset[sent] };
-            if (!confirmed) {
-                qCWarning(lcTextInsertion) << "the target did not confirm it read the typed keys; stopping after"
-                                           << textOffset[position] << "of" << codePoints.size() << "characters";
-                co_return TypingOutcome { TypingStatus::failed, delivered, textOffset[sent] };
-            }
-            unread.clear();
+            QCoro::Task<std::optional<TypingOutcome>> read = confirmBeforeMoreKeys(
+                run, "the target did not confirm it read the typed keys; stopping after", position);
+            const std::optional<TypingOutcome> stop = co_await read;
+            if (stop)
+                co_return *stop;
+            run.unread.clear();
             continue;
         }
         if (m_spares->apply()) {
             // Keys on the new codes only once the target has taken the mapping they need.
-            const bool confirmed = co_await confirm();
-            if (alive.expired())
-                throw CancelledError();
-            if (token.isCancelled())
-                break;
-            if (!onTarget())
-                co_return TypingOutcome { TypingStatus::focusMoved, delivered, textOffset[sent] };
-            if (!confirmed) {
-                qCWarning(lcTextInsertion) << "the target did not confirm it took the new key mapping; stopping after"
-                                           << textOffset[position] << "of" << codePoints.size() << "characters";
-                co_return TypingOutcome { TypingStatus::failed, delivered, textOffset[sent] };
-            }
+            QCoro::Task<std::optional<TypingOutcome>> taken = confirmBeforeMoreKeys(
+                run, "the target did not confirm it took the new key mapping; stopping after", position);
+            const std::optional<TypingOutcome> stop = co_await taken;
+            if (stop)
+                co_return *stop;
         }
-        for (size_t chunk = position; chunk < end; chunk += keysPerChunk) {
-            if (token.isCancelled())
-                break;
-            auto scope = m_syntheticInput->begin();
-            const size_t chunkEnd = std::min(end, chunk + keysPerChunk);
-            for (size_t k = chunk; k < chunkEnd; ++k) {
-                const auto found = direct.find(sequence[k]);
-                const bool needShift = found != direct.end() && found->second.shift && shift != 0;
-                const auto code = static_cast<unsigned int>(found != direct.end() ? found->second.code : codes[k]);
-                // Shift stays down across consecutive shifted characters and is released before any other.
-                if (shiftHeld && !needShift) {
-                    XTestFakeKeyEvent(display, shift, False, CurrentTime);
-                    releasedSincePress.insert(shift);
-                    shiftHeld = false;
-                }
-                if (needShift && !shiftHeld) {
-                    press(shift);
-                    shiftHeld = true;
-                }
-                press(code);
-                XTestFakeKeyEvent(display, code, False, CurrentTime);
-                releasedSincePress.insert(code);
-            }
-            if (shiftHeld) {
-                XTestFakeKeyEvent(display, shift, False, CurrentTime);
-                releasedSincePress.insert(shift);
-                shiftHeld = false;
-            }
-            XSync(display, False);
-            position = chunkEnd;
-            sent = chunkEnd;
-            // The server has routed the chunk's keys by now: where the focus is decides where they went.
-            if (!onTarget())
-                co_return TypingOutcome { TypingStatus::focusMoved, delivered, textOffset[sent] };
-        }
+        if (const std::optional<TypingOutcome> stop = sendKeys(run, position, end))
+            co_return *stop;
+        position = end;
     }
     if (token.isCancelled())
         throw CancelledError(); // meanings stay: the keys sent may still be unread
-    // The keys of the last chunk count once the focus is seen on the target after them.
-    bool confirmed = false;
-    if (target) {
-        confirmed = co_await confirm();
-        if (alive.expired())
-            throw CancelledError();
-        token.throwIfCancelled();
-    }
-    if (!onTarget())
-        co_return TypingOutcome { TypingStatus::focusMoved, delivered, textOffset[sent] };
-    // Unconfirmed meanings are kept for this run's keys and given up only by a later run.
-    if (confirmed || unread.empty())
-        m_spares->resetAll();
-    if (!confirmed && !unread.empty()) {
-        qCWarning(lcTextInsertion) << "the target did not confirm it read the keys typed on spare keycodes";
-        co_return TypingOutcome { TypingStatus::unconfirmed, delivered, textOffset[sent] };
-    }
-    // Keys on the keyboard's own codes mean the same whenever the target reads them.
-    if (!confirmed && target)
-        qCInfo(lcTextInsertion) << "the target has not confirmed yet that it read the typed keys";
-    co_return TypingOutcome { TypingStatus::complete, codePoints.size(), codePoints.size() };
+    QCoro::Task<TypingOutcome> finished = finishRun(run);
+    const TypingOutcome outcome = co_await finished;
+    co_return outcome;
 }
 
 } // namespace tessvale

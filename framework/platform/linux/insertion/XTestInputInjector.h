@@ -40,11 +40,24 @@ public:
     QCoro::Task<TypingOutcome> typeText(QString text, std::function<bool()> stillOnTarget, CancelToken token) override;
 
 private:
+    struct TypingRun;
+
     bool ensureConnection();
-    // Whether the focused client read every event sent so far (false: no answer in time, or it
-    // answers no pings).
-    static QCoro::Task<bool> confirmRead(std::shared_ptr<X11Connection> connection, std::optional<unsigned long> window,
-        Sleeper* sleeper, CancelToken lifetime, CancelToken token);
+    // The run's view of the keyboard and of the target, read before its first key.
+    void prepareRun(TypingRun& run);
+    // Whether every key of the run can be typed with a meaning the target is known to have taken.
+    bool canType(const TypingRun& run) const;
+    // The end of the longest run of keys from position whose characters missing from the keyboard have
+    // spare codes that can be used now.
+    size_t usableRunEnd(TypingRun& run, size_t position);
+    QCoro::Task<bool> awaitReadConfirmation(TypingRun& run);
+    // Waits until the target read what was sent; what the run stops with when it did not, or when the
+    // focus left it meanwhile.
+    QCoro::Task<std::optional<TypingOutcome>> confirmBeforeMoreKeys(
+        TypingRun& run, const char* unconfirmed, size_t position);
+    // Sends keys [from, to) in chunks, the focus checked after each; what the run stops with when it moved.
+    std::optional<TypingOutcome> sendKeys(TypingRun& run, size_t from, size_t to);
+    QCoro::Task<TypingOutcome> finishRun(TypingRun& run);
 
     std::shared_ptr<X11Connection> m_connection;
     std::unique_ptr<X11SpareKeycodes> m_spares;
