@@ -37,7 +37,7 @@ const char* detail(State state)
 {
     switch (state) {
     case State::approved:
-        return "Tessvale is finishing the sign-in. If your browser asks whether to open Tessvale, allow it.";
+        return "To finish, choose Open Tessvale below. If your browser asks whether to open Tessvale, allow it.";
     case State::signedIn:
         return "Tessvale is signed in to the demo service. You can close this tab.";
     case State::closed:

@@ -13,9 +13,9 @@ namespace FakeSignInPage {
 // What the page says of its attempt; the wire names of "/authorize/status".
 enum class State { approved, signedIn, closed };
 
-// Approved: sends the browser on to callback (a Refresh header, as a redirect would, plus a link for a
-// browser that asked first and was told no), then follows the attempt until Tessvale has exchanged
-// its code, and only then says that the sign-in worked.
+// Approved: a link to callback, which a browser opens only on the user's click, and a Refresh header
+// to it for a client that goes on by itself (the stand-in browser). It then follows the attempt
+// until Tessvale has exchanged its code, and only then says that the sign-in worked.
 FakeHttpResponse approved(const QUrl& callback, const QUuid& attemptID);
 // The page as it stands once the attempt is exchanged (a reload after the sign-in).
 FakeHttpResponse signedIn(const QUuid& attemptID);
