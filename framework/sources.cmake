@@ -77,6 +77,8 @@ set(TESSVALE_LOGIC_SOURCES
   cloud/FSharpUnionCase.h
   cloud/JSONValue.cpp
   cloud/JSONValue.h
+  cloud/LoopbackHost.cpp
+  cloud/LoopbackHost.h
   cloud/LoopbackTrust.cpp
   cloud/LoopbackTrust.h
   cloud/ServerStreamMessage.cpp

@@ -51,8 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const WireDecoder decoder(trustedDomain);
     const auto nothing = [](const auto&) {};
     decodeAs<DeviceAuthStartResponse>(value, decoder, nothing);
-    decodeAs<NativeAuthStartResponse>(value, decoder,
-        [](const NativeAuthStartResponse& r) { requireTrusted(r.authorizationURL, ServiceURLTrust::httpsScheme); });
+    decodeAs<NativeAuthStartResponse>(value, decoder, [](const NativeAuthStartResponse& r) {
+        if (!isTrustedSignInPageURL(r.authorizationURL, trustedDomain))
+            std::abort();
+    });
     decodeAs<User>(value, decoder, nothing);
     decodeAs<DeviceSummary>(value, decoder, nothing);
     decodeAs<ClientMeResponse>(value, decoder, nothing);

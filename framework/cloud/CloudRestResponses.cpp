@@ -1,5 +1,7 @@
 #include "cloud/CloudRestResponses.h"
 
+#include <utility>
+
 #include "cloud/CloudClientError.h"
 #include "cloud/ServiceURLTrust.h"
 
@@ -16,14 +18,20 @@ QStringList keys(const char* pascalCase)
     return { pascal, camel };
 }
 
-// Reads a URL member and runs the trust check on it before anything else is read.
+// Reads a URL member with the decoder at its key, for the trust check to run before anything else is read.
+std::pair<QUrl, WireDecoder> urlMember(const KeyedDecodingContainer& container, const char* pascalCase)
+{
+    const QStringList candidates = keys(pascalCase);
+    QUrl url = decodeFirstPresent<QUrl>(container, candidates);
+    const AnyCodingKey key(container.requireFirstPresentKey(candidates));
+    return { std::move(url), container.decoderForKey(key) };
+}
+
 QUrl trustedURL(
     const KeyedDecodingContainer& container, const char* pascalCase, const QString& scheme, const QString& failureText)
 {
-    const QStringList candidates = keys(pascalCase);
-    const QUrl url = decodeFirstPresent<QUrl>(container, candidates);
-    const AnyCodingKey key(container.requireFirstPresentKey(candidates));
-    return validatedServiceURL(url, scheme, failureText, container.decoderForKey(key));
+    const auto [url, decoder] = urlMember(container, pascalCase);
+    return validatedServiceURL(url, scheme, failureText, decoder);
 }
 
 } // namespace
@@ -44,8 +52,9 @@ NativeAuthStartResponse NativeAuthStartResponse::decode(const QJsonValue& value,
     const KeyedDecodingContainer container(value, decoder);
     NativeAuthStartResponse response;
     response.attemptID = decodeFirstPresent<QUuid>(container, keys("AttemptId"));
-    response.authorizationURL = trustedURL(
-        container, "AuthorizationUrl", ServiceURLTrust::httpsScheme, ServiceURLTrust::untrustedAuthorizationURL);
+    const auto [authorizationURL, atAuthorizationURL] = urlMember(container, "AuthorizationUrl");
+    response.authorizationURL
+        = validatedSignInPageURL(authorizationURL, ServiceURLTrust::untrustedAuthorizationURL, atAuthorizationURL);
     response.expiresAt = decodeFirstPresent<QString>(container, keys("ExpiresAt"));
     return response;
 }

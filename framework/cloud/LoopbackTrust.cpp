@@ -3,24 +3,11 @@
 #include <atomic>
 
 #include <QFile>
-#include <QHostAddress>
 #include <QSslCertificate>
 
 #include "base/Logging.h"
 
 namespace tessvale {
-
-bool isLoopbackHost(const QString& host)
-{
-    // QUrl::host() gives IPv6 addresses without brackets and names in lower case.
-    QString name = host.toLower();
-    if (name.endsWith(QLatin1Char('.')))
-        name.chop(1);
-    if (name == QStringLiteral("localhost"))
-        return true;
-    QHostAddress address;
-    return address.setAddress(name) && address.isLoopback();
-}
 
 std::optional<QSslConfiguration> sslConfigurationFor(
     const QUrl& url, const std::optional<QSslConfiguration>& configured)

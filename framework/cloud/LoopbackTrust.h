@@ -6,15 +6,14 @@
 #include <QString>
 #include <QUrl>
 
+#include "cloud/LoopbackHost.h"
+
 namespace tessvale {
 
 // Names a PEM file of certificate authorities trusted in addition to the system's, for connections
 // to a loopback host only: a local stand-in for the service can use a throw-away CA without any
 // real service's connection trusting it.
 inline constexpr const char* loopbackCAFileVariable = "TESSVALE_LOOPBACK_CA_FILE";
-
-// "localhost" or a loopback address (127.0.0.0/8, ::1).
-bool isLoopbackHost(const QString& host);
 
 // The TLS configuration of a connection to url. One given by the caller is used as it is. Otherwise,
 // for a loopback host while the variable names a readable PEM file, the system defaults with its

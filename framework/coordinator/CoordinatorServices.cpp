@@ -2,6 +2,7 @@
 
 #include "base/Logging.h"
 #include "cloud/CloudAPIClient.h"
+#include "cloud/LoopbackHost.h"
 #include "focus/FocusAppService.h"
 #include "focus/FocusedAppDiagnosticsService.h"
 #include "insertion/TextInsertionService.h"
@@ -94,6 +95,9 @@ bool isOpenableExternalURL(const QUrl& url)
     const QString scheme = url.scheme().toLower();
     if (scheme == QLatin1String("https"))
         return !url.host().isEmpty();
+    // A sign-in page on this computer (the local demo service's) may be plain http.
+    if (scheme == QLatin1String("http"))
+        return !url.host().isEmpty() && isLoopbackHost(url.host());
     return scheme == QLatin1String("mailto") && !url.path().isEmpty();
 }
 

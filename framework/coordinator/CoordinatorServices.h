@@ -117,7 +117,7 @@ struct CoordinatorServices
 
     // The application's services, which must outlive the coordinator, and the default seams: a new
     // streaming connection per session, the focused application as the insertion target, urlOpener
-    // for https and mailto URLs, the real clock.
+    // for the URLs isOpenableExternalURL() allows, the real clock.
     static CoordinatorServices live(std::shared_ptr<KeychainStore> keychain, const CloudAPIClient& cloudAPI,
         std::shared_ptr<PermissionService> permissions, AudioCaptureService& recorder,
         std::shared_ptr<AudioSystem> audioSystem, TextInsertionService& textInsertion,
@@ -125,7 +125,8 @@ struct CoordinatorServices
         std::shared_ptr<UrlOpener> urlOpener);
 };
 
-// Whether the URL opener may hand url to the desktop: https with a host, or mailto.
+// Whether the URL opener may hand url to the desktop: https with a host, http on a loopback host
+// (the local demo's sign-in page), or mailto.
 bool isOpenableExternalURL(const QUrl& url);
 // The default URL opener: opener for what isOpenableExternalURL() allows; anything else is logged and
 // refused.

@@ -11,6 +11,7 @@
 #include <QSslSocket>
 
 #include "FakeHttpConnection.h"
+#include "FakeSignInPage.h"
 #include "FakeTlsServer.h"
 #include "TestCertificateAuthority.h"
 
@@ -66,13 +67,20 @@ bool FakeCloudServer::listen(QString* error)
     return listen(0, 0, error);
 }
 
-bool FakeCloudServer::listen(quint16 restPort, quint16 streamPort, QString* error)
+bool FakeCloudServer::listen(quint16 restPort, quint16 streamPort, QString* error, quint16 signInPagePort)
 {
     m_restServer = std::make_unique<FakeTlsServer>(m_authority.serverConfiguration());
     connect(m_restServer.get(), &QTcpServer::newConnection, this, &FakeCloudServer::acceptPending);
     if (!m_restServer->listen(QHostAddress::LocalHost, restPort)) {
         if (error)
             *error = m_restServer->errorString();
+        return false;
+    }
+    m_pageServer = std::make_unique<QTcpServer>();
+    connect(m_pageServer.get(), &QTcpServer::newConnection, this, &FakeCloudServer::acceptPagePending);
+    if (!m_pageServer->listen(QHostAddress::LocalHost, signInPagePort)) {
+        if (error)
+            *error = m_pageServer->errorString();
         return false;
     }
     return m_stream.listen(m_authority.serverConfiguration(), error, streamPort);
@@ -89,6 +97,20 @@ QUrl FakeCloudServer::restOrigin() const
     url.setScheme(QStringLiteral("https"));
     url.setHost(QStringLiteral("localhost"));
     url.setPort(restPort());
+    return url;
+}
+
+quint16 FakeCloudServer::signInPagePort() const
+{
+    return m_pageServer ? m_pageServer->serverPort() : 0;
+}
+
+QUrl FakeCloudServer::signInPageOrigin() const
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(QStringLiteral("localhost"));
+    url.setPort(signInPagePort());
     return url;
 }
 
@@ -115,21 +137,34 @@ void FakeCloudServer::dropOpenConnections()
 void FakeCloudServer::acceptPending()
 {
     while (QTcpSocket* pending = m_restServer->nextPendingConnection()) {
-        auto* socket = qobject_cast<QSslSocket*>(pending);
-        if (!socket) {
+        if (!qobject_cast<QSslSocket*>(pending)) {
             pending->abort();
             pending->deleteLater();
             continue;
         }
-        // The responder learns its connection once it exists; it is not called before the first read.
-        auto self = std::make_shared<QPointer<FakeHttpConnection>>();
-        auto* connection = new FakeHttpConnection(
-            socket, [this, self](const FakeHttpRequest& request) { return answer(request, *self); }, this);
-        *self = connection;
-        m_connections.append(connection);
-        connect(connection, &FakeHttpConnection::finished, this,
-            [this, connection] { m_connections.removeAll(connection); });
+        serve(pending, false);
     }
+}
+
+void FakeCloudServer::acceptPagePending()
+{
+    while (QTcpSocket* pending = m_pageServer->nextPendingConnection())
+        serve(pending, true);
+}
+
+void FakeCloudServer::serve(QTcpSocket* socket, bool page)
+{
+    // The responder learns its connection once it exists; it is not called before the first read.
+    auto self = std::make_shared<QPointer<FakeHttpConnection>>();
+    auto* connection = new FakeHttpConnection(
+        socket,
+        [this, self, page](
+            const FakeHttpRequest& request) { return page ? pageAnswer(request) : answer(request, *self); },
+        this);
+    *self = connection;
+    m_connections.append(connection);
+    connect(
+        connection, &FakeHttpConnection::finished, this, [this, connection] { m_connections.removeAll(connection); });
 }
 
 void FakeCloudServer::holdNext(const QByteArray& method, const QString& path)
@@ -154,6 +189,18 @@ FakeHttpResponse FakeCloudServer::answer(const FakeHttpRequest& request, const Q
         return FakeHttpResponse::hang();
     }
     return currentAnswer(request);
+}
+
+// The plain-HTTP listener serves the sign-in page and its status only, never the REST endpoints.
+FakeHttpResponse FakeCloudServer::pageAnswer(const FakeHttpRequest& request)
+{
+    m_requests.append(request);
+    emit requestReceived();
+    if (request.method == "GET" && request.path == QStringLiteral("/authorize"))
+        return authorizationPage(request);
+    if (request.method == "GET" && request.path == QStringLiteral("/authorize/status"))
+        return attemptStatus(request);
+    return FakeHttpResponse::text(404, "Not found");
 }
 
 FakeHttpResponse FakeCloudServer::currentAnswer(const FakeHttpRequest& request)
@@ -181,8 +228,6 @@ std::optional<FakeHttpResponse> FakeCloudServer::signInAnswer(const FakeHttpRequ
         QStringLiteral("^/client/v1/native-auth/([0-9a-fA-F-]{36})/cancel$"));
     if (request.method == "POST" && request.path == kClient + QStringLiteral("/native-auth/start"))
         return startSignIn(request);
-    if (request.method == "GET" && request.path == QStringLiteral("/authorize"))
-        return authorizationPage(request);
     if (request.method == "POST" && request.path == kClient + QStringLiteral("/native-auth/token"))
         return exchangeToken(request);
     if (const auto match = nativeAuthCancel.match(request.path); request.method == "POST" && match.hasMatch()) {
@@ -207,7 +252,7 @@ FakeHttpResponse FakeCloudServer::startSignIn(const FakeHttpRequest& request)
         m_attemptID = QUuid::createUuid();
     m_signInAttempts.insert(m_attemptID, attempt);
 
-    QUrl authorization = restOrigin().resolved(QUrl(QStringLiteral("/authorize")));
+    QUrl authorization = signInPageOrigin().resolved(QUrl(QStringLiteral("/authorize")));
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("attemptId"), lowerID(m_attemptID));
     query.addQueryItem(QStringLiteral("state"), QString::fromLatin1(QUrl::toPercentEncoding(attempt.state)));
@@ -219,10 +264,13 @@ FakeHttpResponse FakeCloudServer::startSignIn(const FakeHttpRequest& request)
 }
 
 // The sign-in page of a user who is already signed in on the web: it approves at once and sends the
-// browser back with the code and the attempt's own state.
+// browser back with the code and the attempt's own state. A reload after the exchange says so.
 FakeHttpResponse FakeCloudServer::authorizationPage(const FakeHttpRequest& request)
 {
     const QUuid attemptID(request.query.queryItemValue(QStringLiteral("attemptId"), QUrl::FullyDecoded));
+    if (const auto known = m_signInAttempts.constFind(attemptID);
+        known != m_signInAttempts.constEnd() && known->exchanged)
+        return FakeSignInPage::signedIn(attemptID);
     const QString code = approveSignIn(attemptID);
     if (code.isEmpty())
         return FakeHttpResponse::text(404, "This sign-in link is no longer valid.");
@@ -232,7 +280,17 @@ FakeHttpResponse FakeCloudServer::authorizationPage(const FakeHttpRequest& reque
     query.addQueryItem(QStringLiteral("code"), code);
     query.addQueryItem(QStringLiteral("state"), QString::fromLatin1(QUrl::toPercentEncoding(attempt.state)));
     callback.setQuery(query);
-    return FakeHttpResponse::redirect(302, callback);
+    return FakeSignInPage::approved(callback, attemptID);
+}
+
+FakeHttpResponse FakeCloudServer::attemptStatus(const FakeHttpRequest& request) const
+{
+    const QUuid attemptID(request.query.queryItemValue(QStringLiteral("attemptId"), QUrl::FullyDecoded));
+    const auto attempt = m_signInAttempts.constFind(attemptID);
+    if (attempt == m_signInAttempts.constEnd())
+        return FakeSignInPage::status(FakeSignInPage::State::closed);
+    return FakeSignInPage::status(
+        attempt->exchanged ? FakeSignInPage::State::signedIn : FakeSignInPage::State::approved);
 }
 
 FakeHttpResponse FakeCloudServer::exchangeToken(const FakeHttpRequest& request)

@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QUrl>
 #include <QUuid>
 
@@ -26,9 +28,10 @@ class TestCertificateAuthority;
 // A loopback fake of the cloud service over TLS: every REST endpoint under "/client/v1/" plus
 // "/health", and the streaming endpoint. Each endpoint answers like the service by default; a test
 // replaces any answer with setResponse() and reads back what was received with requests().
-// Browser sign-in keeps its attempts as the service does: "/authorize" approves one and redirects to
-// its redirect URI with a code and its state, and the token exchange refuses (400) a code, verifier or
-// redirect URI that does not belong to the attempt.
+// Browser sign-in keeps its attempts as the service does. Its page is served over plain HTTP on
+// loopback, so a browser opens it without a certificate warning: "/authorize" approves one and sends
+// the browser to its redirect URI with a code and its state (FakeSignInPage), and the token exchange
+// refuses (400) a code, verifier or redirect URI that does not belong to the attempt.
 class FakeCloudServer : public QObject
 {
     Q_OBJECT
@@ -37,14 +40,17 @@ public:
     explicit FakeCloudServer(const TestCertificateAuthority& authority, QObject* parent = nullptr);
     ~FakeCloudServer() override;
 
-    // Listens on 127.0.0.1 with system-chosen ports (REST and streaming).
+    // Listens on 127.0.0.1 with system-chosen ports (REST, streaming and the sign-in page).
     bool listen(QString* error = nullptr);
     // The same on the given ports; 0 lets the system choose.
-    bool listen(quint16 restPort, quint16 streamPort, QString* error = nullptr);
+    bool listen(quint16 restPort, quint16 streamPort, QString* error = nullptr, quint16 signInPagePort = 0);
 
     quint16 restPort() const;
     // https://localhost:<port>
     QUrl restOrigin() const;
+    quint16 signInPagePort() const;
+    // http://localhost:<port>, where only the sign-in page and its status are served.
+    QUrl signInPageOrigin() const;
     FakeCloudStreamService& stream() { return m_stream; }
     const FakeCloudStreamService& stream() const { return m_stream; }
 
@@ -89,7 +95,10 @@ signals:
 
 private:
     void acceptPending();
+    void acceptPagePending();
+    void serve(QTcpSocket* socket, bool page);
     FakeHttpResponse answer(const FakeHttpRequest& request, const QPointer<FakeHttpConnection>& connection);
+    FakeHttpResponse pageAnswer(const FakeHttpRequest& request);
     FakeHttpResponse currentAnswer(const FakeHttpRequest& request);
     FakeHttpResponse defaultAnswer(const FakeHttpRequest& request) const;
     bool hasAcceptedKey(const FakeHttpRequest& request) const;
@@ -97,6 +106,7 @@ private:
     std::optional<FakeHttpResponse> signInAnswer(const FakeHttpRequest& request);
     FakeHttpResponse startSignIn(const FakeHttpRequest& request);
     FakeHttpResponse authorizationPage(const FakeHttpRequest& request);
+    FakeHttpResponse attemptStatus(const FakeHttpRequest& request) const;
     FakeHttpResponse exchangeToken(const FakeHttpRequest& request);
 
     // One browser sign-in attempt as the service keeps it.
@@ -112,6 +122,7 @@ private:
 
     const TestCertificateAuthority& m_authority;
     std::unique_ptr<FakeTlsServer> m_restServer;
+    std::unique_ptr<QTcpServer> m_pageServer;
     FakeCloudStreamService m_stream;
     QHash<QString, FakeHttpResponse> m_responses;
     QList<FakeHttpRequest> m_requests;

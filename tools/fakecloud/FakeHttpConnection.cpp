@@ -1,18 +1,19 @@
 #include "FakeHttpConnection.h"
 
+#include <QSslSocket>
 #include <QTimer>
 #include <QUrl>
 
 namespace tessvale {
 
-FakeHttpConnection::FakeHttpConnection(QSslSocket* socket, Responder responder, QObject* parent)
+FakeHttpConnection::FakeHttpConnection(QTcpSocket* socket, Responder responder, QObject* parent)
     : QObject(parent)
     , m_socket(socket)
     , m_responder(std::move(responder))
 {
     socket->setParent(this);
-    connect(socket, &QSslSocket::readyRead, this, &FakeHttpConnection::readAvailable);
-    connect(socket, &QSslSocket::disconnected, this, &FakeHttpConnection::finish);
+    connect(socket, &QTcpSocket::readyRead, this, &FakeHttpConnection::readAvailable);
+    connect(socket, &QTcpSocket::disconnected, this, &FakeHttpConnection::finish);
     if (socket->bytesAvailable() > 0)
         QTimer::singleShot(0, this, &FakeHttpConnection::readAvailable);
 }
@@ -54,6 +55,8 @@ void FakeHttpConnection::readAvailable()
     const ReceivedHttpRequest& received = m_reader.request();
     m_request.method = received.method;
     m_request.target = received.target;
+    const auto* tls = qobject_cast<QSslSocket*>(m_socket.data());
+    m_request.encrypted = tls && tls->isEncrypted();
     const QUrl url = QUrl::fromEncoded("https://fake" + m_request.target);
     m_request.path = url.path();
     m_request.query = QUrlQuery(url);

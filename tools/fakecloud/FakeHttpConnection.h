@@ -5,14 +5,15 @@
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
-#include <QSslSocket>
+#include <QTcpSocket>
 
 #include "FakeHttpExchange.h"
 #include "HttpRequestReader.h"
 
 namespace tessvale {
 
-// Serves one HTTP/1.1 request on one TLS connection, then closes it ("Connection: close").
+// Serves one HTTP/1.1 request on one connection (TLS, or plain for the sign-in page), then closes it
+// ("Connection: close").
 class FakeHttpConnection : public QObject
 {
     Q_OBJECT
@@ -24,7 +25,7 @@ public:
     static constexpr qsizetype maxHeadBytes = 64 * 1024;
     static constexpr qsizetype maxBodyBytes = 4 * 1024 * 1024;
 
-    FakeHttpConnection(QSslSocket* socket, Responder responder, QObject* parent = nullptr);
+    FakeHttpConnection(QTcpSocket* socket, Responder responder, QObject* parent = nullptr);
     ~FakeHttpConnection() override;
 
     // Drops the connection at once (server shutdown, hanging requests).
@@ -40,7 +41,7 @@ private:
     void respond(const FakeHttpResponse& response);
     void finish();
 
-    QPointer<QSslSocket> m_socket;
+    QPointer<QTcpSocket> m_socket;
     Responder m_responder;
     HttpRequestReader m_reader { maxHeadBytes, maxBodyBytes };
     FakeHttpRequest m_request;

@@ -82,6 +82,13 @@ FakeHttpResponse FakeHttpResponse::redirect(int statusCode, const QUrl& location
     return response;
 }
 
+FakeHttpResponse FakeHttpResponse::html(int statusCode, const QByteArray& body)
+{
+    FakeHttpResponse response = json(statusCode, body);
+    response.contentType = "text/html; charset=utf-8";
+    return response;
+}
+
 FakeHttpResponse FakeHttpResponse::hang()
 {
     FakeHttpResponse response;

@@ -24,6 +24,8 @@ struct FakeHttpRequest
     QUrlQuery query;
     FakeHeaders headers;
     QByteArray body;
+    // Over TLS; false for the plain-HTTP sign-in page.
+    bool encrypted = false;
 
     // Header names compare case-insensitively; the first matching header wins.
     bool hasHeader(const QByteArray& name) const;
@@ -56,6 +58,7 @@ struct FakeHttpResponse
     static FakeHttpResponse json(int statusCode, const QByteArray& body);
     static FakeHttpResponse text(int statusCode, const QByteArray& body);
     static FakeHttpResponse redirect(int statusCode, const QUrl& location);
+    static FakeHttpResponse html(int statusCode, const QByteArray& body);
     static FakeHttpResponse hang();
     static FakeHttpResponse drop();
     // A 200 answer with body that ends (or stalls) halfway through it.

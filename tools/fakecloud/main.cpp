@@ -1,5 +1,6 @@
 // Runs the fake cloud service on loopback for manual runs and the local demo: prints the REST origin,
-// the streaming URL and the CA certificate that a client must trust, then serves until interrupted.
+// the sign-in page's address, the streaming URL and the CA certificate that a client must trust, then
+// serves until interrupted.
 #include <csignal>
 #include <cstdio>
 
@@ -106,6 +107,7 @@ int main(int argc, char** argv)
         return fail(error);
     out << "REST origin: " << server.restOrigin().toString() << Qt::endl;
     out << "REST port: " << server.restPort() << Qt::endl;
+    out << "Sign-in page: " << server.signInPageOrigin().toString() << "/authorize (plain HTTP)" << Qt::endl;
     out << "Stream URL: " << server.stream().url().toString() << Qt::endl;
     out << "Stream port: " << server.stream().port() << Qt::endl;
     out << "CA certificate: "

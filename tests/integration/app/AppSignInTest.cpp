@@ -136,6 +136,9 @@ TEST_F(AppSignInTest, SignsInThroughTheCallbackForwardedByASecondProcess)
         position(QStringLiteral("GET /authorize")), position(QStringLiteral("POST /client/v1/native-auth/start")));
     EXPECT_GT(
         position(QStringLiteral("POST /client/v1/native-auth/token")), position(QStringLiteral("GET /authorize")));
+    // The browser had the sign-in page over plain HTTP, the rest over TLS.
+    for (const FakeHttpRequest& request : server().requests())
+        EXPECT_EQ(request.encrypted, request.path != QStringLiteral("/authorize")) << request.path.toStdString();
     quit(*app);
 
     // The next launch is signed in with that key.

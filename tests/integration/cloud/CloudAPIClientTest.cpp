@@ -471,10 +471,11 @@ TEST_F(CloudAPIClientTest, RedirectWithinTheOriginIsFollowedWithTheKey)
     EXPECT_EQ(server().requests().at(1).header("x-tessvale-api-key"), key().toUtf8());
 }
 
-// What a browser gets from one page, without following its redirect.
+// What a browser gets from one page, without going where it sends the browser on to.
 struct PageVisit
 {
     int status = 0;
+    // The address of its "Refresh: 0; url=..." header.
     QUrl location;
 };
 
@@ -488,8 +489,10 @@ protected:
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
         std::unique_ptr<QNetworkReply> reply(m_network->get(request));
         EXPECT_TRUE(waitUntil([&] { return reply->isFinished(); }));
+        const QByteArray refresh = reply->rawHeader("Refresh");
+        const QByteArray prefix = "0; url=";
         return { reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-            QUrl::fromEncoded(reply->rawHeader("Location")) };
+            refresh.startsWith(prefix) ? QUrl::fromEncoded(refresh.mid(prefix.size())) : QUrl() };
     }
 
     NativeAuthStartResponse start(const NativeAuthChallenge& challenge)
@@ -507,12 +510,12 @@ protected:
     static inline const QString kRedirectURI = QStringLiteral("tessvale://native-auth/callback");
 };
 
-TEST_F(BrowserSignInTest, AuthorizationPageRedirectsWithACodeThatBuysTheKeyOnce)
+TEST_F(BrowserSignInTest, AuthorizationPageSendsTheBrowserOnWithACodeThatBuysTheKeyOnce)
 {
     const NativeAuthChallenge challenge;
     const NativeAuthStartResponse attempt = start(challenge);
     const PageVisit page = visit(attempt.authorizationURL);
-    ASSERT_EQ(page.status, 302);
+    ASSERT_EQ(page.status, 200);
     EXPECT_EQ(page.location.adjusted(QUrl::RemoveQuery), QUrl(kRedirectURI));
     const QUrlQuery callback(page.location);
     EXPECT_EQ(callback.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded), challenge.state());
@@ -527,7 +530,8 @@ TEST_F(BrowserSignInTest, AuthorizationPageRedirectsWithACodeThatBuysTheKeyOnce)
     // gets its own identifier.
     const CloudClientError reused = clientErrorOf([&] { exchange(attempt.attemptID, code, challenge.codeVerifier()); });
     EXPECT_EQ(reused.statusCode(), 400);
-    EXPECT_EQ(visit(attempt.authorizationURL).status, 404);
+    EXPECT_EQ(visit(attempt.authorizationURL).status, 200);
+    EXPECT_TRUE(visit(attempt.authorizationURL).location.isEmpty());
     EXPECT_NE(start(NativeAuthChallenge()).attemptID, attempt.attemptID);
 }
 

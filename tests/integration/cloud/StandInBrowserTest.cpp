@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
+#include <QCryptographicHash>
 #include <QFile>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QUrlQuery>
@@ -14,26 +18,36 @@
 namespace tessvale {
 namespace {
 
-// scripts/stand-in-browser against the fake service's sign-in page, with an xdg-open that records
-// the address it is handed instead of opening it.
+// The fake service's sign-in page over plain HTTP on loopback, opened by scripts/stand-in-browser with
+// an xdg-open that records the address it is handed instead of opening it.
 class StandInBrowserTest : public FakeCloudFixture
 {
 protected:
-    QUrl authorizationURL()
+    void SetUp() override
     {
-        QNetworkAccessManager network;
-        CloudAPIClient::Options options;
+        FakeCloudFixture::SetUp();
         options.sslConfiguration = clientSsl();
         options.decoder = WireDecoder(trustedDomain);
-        const CloudAPIClient client(&network, options);
-        return runTask(
-            client.startNativeAuth(server().restOrigin(), QStringLiteral("Test Device"), QStringLiteral("1.0.0"),
-                QStringLiteral("challenge"), QStringLiteral("tessvale://auth/callback"), QStringLiteral("state-1")))
-            .authorizationURL;
+    }
+
+    CloudAPIClient client() { return CloudAPIClient(&network, options); }
+
+    NativeAuthStartResponse start()
+    {
+        return runTask(client().startNativeAuth(server().restOrigin(), QStringLiteral("Test Device"),
+            QStringLiteral("1.0.0"), challenge, QStringLiteral("tessvale://auth/callback"), QStringLiteral("state-1")));
+    }
+
+    // Status and body of a plain GET, as a browser's reload or the page's own status request.
+    std::pair<int, QByteArray> get(const QUrl& url)
+    {
+        std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(url)));
+        EXPECT_TRUE(waitUntil([&] { return reply->isFinished(); }));
+        return { reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll() };
     }
 
     // The exit code, and what the stand-in handed to xdg-open.
-    std::pair<int, QString> browse(const QUrl& url, bool trustTheCA)
+    std::pair<int, QString> browse(const QUrl& url)
     {
         QTemporaryDir bin;
         QFile opener(bin.filePath(QStringLiteral("xdg-open")));
@@ -45,9 +59,8 @@ protected:
         QProcess browser;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("PATH"), bin.path() + ':' + environment.value(QStringLiteral("PATH")));
+        // A plain-HTTP page needs no CA.
         environment.remove(QString::fromLatin1(loopbackCAFileVariable));
-        if (trustTheCA)
-            environment.insert(QString::fromLatin1(loopbackCAFileVariable), authority().caCertificatePath());
         browser.setProcessEnvironment(environment);
         browser.start(qEnvironmentVariable("TESSVALE_SOURCE_DIR") + QStringLiteral("/scripts/stand-in-browser"),
             { url.toString() });
@@ -57,23 +70,49 @@ protected:
         const QString address = opened.open(QIODevice::ReadOnly) ? QString::fromUtf8(opened.readAll()) : QString();
         return { browser.exitCode(), address };
     }
+
+    static inline const QString verifier = QStringLiteral("verifier-of-the-stand-in-test-0123456789abcdefghij");
+    const QString challenge
+        = QString::fromLatin1(QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256)
+                                  .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    QNetworkAccessManager network;
+    CloudAPIClient::Options options;
 };
 
-TEST_F(StandInBrowserTest, FollowsTheSignInRedirectToTheCallbackWithTheCAOnly)
+// The page is plain HTTP on loopback, sends the browser on to the tessvale: callback, and says that
+// the sign-in worked only once the code is exchanged: while it waits, on its status and on a reload.
+TEST_F(StandInBrowserTest, PlainHttpSignInPageOpensTheCallbackAndThenSaysItWorked)
 {
     if (qEnvironmentVariableIsEmpty("TESSVALE_SOURCE_DIR"))
         GTEST_SKIP() << "TESSVALE_SOURCE_DIR (set by CTest) names no source folder";
-    const QUrl authorization = authorizationURL();
-    const auto [refused, none] = browse(authorization, false);
-    EXPECT_NE(refused, 0);
-    EXPECT_TRUE(none.isEmpty()) << qPrintable(none);
+    const NativeAuthStartResponse attempt = start();
+    EXPECT_EQ(attempt.authorizationURL.scheme(), QStringLiteral("http"));
+    EXPECT_EQ(attempt.authorizationURL.host(), QStringLiteral("localhost"));
 
-    const auto [status, opened] = browse(authorization, true);
+    const auto [status, opened] = browse(attempt.authorizationURL);
     EXPECT_EQ(status, 0);
     const QUrl callback(opened);
     EXPECT_EQ(callback.scheme(), QStringLiteral("tessvale"));
     EXPECT_EQ(QUrlQuery(callback).queryItemValue(QStringLiteral("state")), QStringLiteral("state-1"));
-    EXPECT_FALSE(QUrlQuery(callback).queryItemValue(QStringLiteral("code")).isEmpty()) << qPrintable(opened);
+    const QString code = QUrlQuery(callback).queryItemValue(QStringLiteral("code"));
+    EXPECT_FALSE(code.isEmpty()) << qPrintable(opened);
+    const FakeHttpRequest page = server().lastRequest();
+    EXPECT_EQ(page.path, QStringLiteral("/authorize"));
+    EXPECT_FALSE(page.encrypted);
+
+    QUrl statusURL = server().signInPageOrigin().resolved(QUrl(QStringLiteral("/authorize/status")));
+    statusURL.setQuery(QStringLiteral("attemptId=") + attempt.attemptID.toString(QUuid::WithoutBraces));
+    EXPECT_EQ(get(statusURL), std::make_pair(200, QByteArray(R"({"Status":"Approved"})")));
+    runTask(client().exchangeNativeAuthToken(
+        server().restOrigin(), attempt.attemptID, code, verifier, QStringLiteral("tessvale://auth/callback")));
+    EXPECT_EQ(get(statusURL), std::make_pair(200, QByteArray(R"({"Status":"SignedIn"})")));
+    const auto [reloaded, body] = get(attempt.authorizationURL);
+    EXPECT_EQ(reloaded, 200);
+    EXPECT_TRUE(QString::fromUtf8(body).contains(QStringLiteral("Signed in \u2014 you can return to Tessvale")))
+        << body.constData();
+
+    // The REST endpoints stay on TLS: the plain listener serves the page only.
+    EXPECT_EQ(get(server().signInPageOrigin().resolved(QUrl(QStringLiteral("/health")))).first, 404);
 }
 
 } // namespace

@@ -292,12 +292,14 @@ TEST(DevicePlatformRawValue, OnlyExactRawValues)
 
 // ---- URL trust
 
+// A null scheme is the sign-in page's rule; a null domain is the decoder's "tessvale.test".
 struct TrustCase
 {
     const char* name;
     const char* url;
     const QString* scheme;
     bool trusted;
+    const char* domain = nullptr;
 };
 
 class ServiceURLTrustCheck : public ::testing::TestWithParam<TrustCase>
@@ -308,13 +310,19 @@ TEST_P(ServiceURLTrustCheck, SchemeAndHostUnderTheDomain)
 {
     const TrustCase& row = GetParam();
     const QUrl url(QString::fromUtf8(row.url));
-    const WireDecoder at = decoder.nested(QStringLiteral("WebSocketUrl"));
+    const WireDecoder at
+        = (row.domain ? WireDecoder(QString::fromUtf8(row.domain)) : decoder).nested(QStringLiteral("WebSocketUrl"));
+    const QString& failure = ServiceURLTrust::untrustedWebSocketURL;
+    const auto validated = [&] {
+        return row.scheme ? validatedServiceURL(url, *row.scheme, failure, at)
+                          : validatedSignInPageURL(url, failure, at);
+    };
     if (row.trusted) {
-        EXPECT_EQ(validatedServiceURL(url, *row.scheme, ServiceURLTrust::untrustedWebSocketURL, at), url);
+        EXPECT_EQ(validated(), url);
         return;
     }
     try {
-        validatedServiceURL(url, *row.scheme, ServiceURLTrust::untrustedWebSocketURL, at);
+        validated();
         FAIL() << "trusted " << row.url;
     } catch (const DecodingError& error) {
         EXPECT_EQ(error.kind(), Kind::dataCorrupted);
@@ -325,6 +333,7 @@ TEST_P(ServiceURLTrustCheck, SchemeAndHostUnderTheDomain)
 
 const QString* wss = &ServiceURLTrust::webSocketScheme;
 const QString* https = &ServiceURLTrust::httpsScheme;
+const QString* signInPage = nullptr;
 
 INSTANTIATE_TEST_SUITE_P(Urls, ServiceURLTrustCheck,
     ::testing::Values(TrustCase { "Domain", "wss://tessvale.test", wss, true },
@@ -339,7 +348,25 @@ INSTANTIATE_TEST_SUITE_P(Urls, ServiceURLTrustCheck,
         TrustCase { "NoHost", "wss:/stream", wss, false },
         TrustCase { "NoScheme", "//tessvale.test/stream", wss, false },
         TrustCase { "DomainInUserInfo", "wss://tessvale.test@evil.example/", wss, false },
-        TrustCase { "HttpForHttps", "http://tessvale.test/authorize", https, false }),
+        TrustCase { "HttpForHttps", "http://tessvale.test/authorize", https, false },
+        // Plain http only for a sign-in page on this computer; other URLs keep https and wss there too.
+        TrustCase { "PageHttps", "https://tessvale.test/authorize", signInPage, true },
+        TrustCase { "PageHttpLocalhost", "http://localhost:27445/authorize?a=1", signInPage, true, "localhost" },
+        TrustCase { "PageHttpLocalhostCapitals", "HTTP://LocalHost:27445/authorize", signInPage, true, "localhost" },
+        TrustCase { "PageHttpIPv4", "http://127.0.0.1:27445/authorize", signInPage, true, "127.0.0.1" },
+        TrustCase { "PageHttpIPv4Range", "http://127.3.2.1/authorize", signInPage, true, "127.3.2.1" },
+        TrustCase { "PageHttpIPv6", "http://[::1]:27445/authorize", signInPage, true, "::1" },
+        TrustCase { "PageHttpElsewhere", "http://tessvale.test/authorize", signInPage, false },
+        TrustCase { "PageHttpLookAlike", "http://localhost.tessvale.test/authorize", signInPage, false },
+        TrustCase { "PageHttpLoopbackInUserInfo", "http://localhost@tessvale.test/authorize", signInPage, false },
+        TrustCase { "PageHttpUnicodeLookAlike", "http://l\u043Ecalhost/authorize", signInPage, false, "localhost" },
+        TrustCase { "PageHttpNumericPrefix", "http://127.0.0.1.example/authorize", signInPage, false, "example" },
+        TrustCase { "PageHttpOutsideDomain", "http://127.0.0.1/authorize", signInPage, false, "localhost" },
+        TrustCase { "PageOtherScheme", "ftp://localhost/authorize", signInPage, false, "localhost" },
+        TrustCase { "PageWs", "ws://localhost/authorize", signInPage, false, "localhost" },
+        TrustCase { "HttpForHttpsOnLoopback", "http://localhost:27443/client/v1/me", https, false, "localhost" },
+        TrustCase { "WsOnLoopback", "ws://localhost:27444/stream", wss, false, "localhost" },
+        TrustCase { "HttpForSocketOnLoopback", "http://127.0.0.1:27444/stream", wss, false, "127.0.0.1" }),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ServiceURLTrustDomain, EmptyDomainTrustsNothing)

@@ -110,11 +110,12 @@ TEST(CoordinatorChecks, HealthCheckShowsABoundedBodyOrTheFailure)
     }
 }
 
-TEST(CoordinatorChecks, OnlyHttpsWithAHostAndMailtoAreOpenable)
+TEST(CoordinatorChecks, OnlyHttpsWithAHostHttpOnThisComputerAndMailtoAreOpenable)
 {
     for (const auto& [url, openable] : QList<std::pair<const char*, bool>> { { "https://downloads.localhost/a", true },
              { "mailto:support@example.com", true }, { "http://downloads.localhost/a", false },
-             { "file:///etc/passwd", false }, { "javascript:alert(1)", false },
+             { "http://localhost:27445/authorize", true }, { "http://127.0.0.1/a", true }, { "http://[::1]/a", true },
+             { "http://localhost.example/a", false }, { "file:///etc/passwd", false }, { "javascript:alert(1)", false },
              { "tessvale://native-auth/callback", false }, { "https:///no-host", false } })
         EXPECT_EQ(isOpenableExternalURL(QUrl(QString::fromLatin1(url))), openable) << url;
 }
