@@ -7,7 +7,9 @@
 #include "async/Spawn.h"
 #include "audio/AudioDeviceMonitor.h"
 #include "base/Logging.h"
+#include "coordinator/BrowserSignIn.h"
 #include "coordinator/CoordinatorHelpers.h"
+#include "coordinator/PermissionPoller.h"
 #include "settings/AppSettings.h"
 #include "system/PermissionService.h"
 
@@ -35,6 +37,8 @@ DictationCoordinator::DictationCoordinator(AppSettings& settings, CoordinatorSer
     if (!m_services.pocWorkerSmokeSettingsProvider)
         m_services.pocWorkerSmokeSettingsProvider = [] { return std::optional<POCWorkerSmokeSettings>(); };
     m_permissionSnapshot = m_services.permissions->currentSnapshot();
+    m_signIn = std::make_unique<BrowserSignIn>(settings, m_services, browserSignInReports());
+    m_permissionPoller = std::make_unique<PermissionPoller>(m_services, permissionPollerReports());
     // Changes the user makes are about to be lost: shown, not only logged.
     connect(&settings, &AppSettings::storeProblemChanged, this, &DictationCoordinator::showSettingsStoreProblem);
 }
@@ -43,7 +47,6 @@ DictationCoordinator::~DictationCoordinator()
 {
     // Ends every task at its next step; they hold a QPointer and touch nothing once it is null.
     m_lifetime.cancel();
-    m_permissionRefreshTask.cancel();
     // The session's timers end with it, and its recorder posts nothing more.
     m_session.reset();
     // A quit waiting for the insertion ends without touching this object.
@@ -77,7 +80,7 @@ DictationPresentation DictationCoordinator::presentation() const
 void DictationCoordinator::setPermissionRefreshEventHandler(
     std::function<void(const PermissionRefreshPollEvent&)> handler)
 {
-    m_permissionRefreshEventHandler = std::move(handler);
+    m_permissionPoller->setEventHandler(std::move(handler));
 }
 
 // State.

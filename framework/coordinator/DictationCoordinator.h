@@ -38,6 +38,10 @@ namespace tessvale {
 
 class AppSettings;
 class AudioDeviceMonitor;
+class BrowserSignIn;
+struct BrowserSignInReports;
+class PermissionPoller;
+struct PermissionPollerReports;
 class DictationCoordinatorTestAccess;
 
 // The one object that owns the dictation, sign-in and status state the user sees, and turns shortcut
@@ -191,15 +195,6 @@ private:
         FocusedInsertionTargetRef target;
     };
 
-    struct PendingBrowserAuth
-    {
-        QUuid attemptID;
-        QUrl apiBaseURL;
-        QString state;
-        QString codeVerifier;
-        QString redirectURI;
-    };
-
     using Extras = QMap<QString, QString>;
 
     // State: every assignment of a published field goes through these.
@@ -250,16 +245,17 @@ private:
     void endInsertion();
 
     // Start-up and permissions.
-    void installPermissionRefreshObserver();
+    PermissionPollerReports permissionPollerReports();
     QCoro::Task<> promptForMicrophoneTask(CancelToken token);
+    // Watches for the change the user is making in the settings just opened.
     void startPermissionRefreshPolling(const QString& reason);
-    void cancelPermissionRefreshPolling();
-    QCoro::Task<> runPermissionRefreshPoll(QUuid pollID, PermissionSnapshot baseline, CancelToken token);
-    void finishPermissionRefreshPoll(const QUuid& pollID, PermissionRefreshPollOutcome outcome);
-    void reportPermissionRefreshPollEvent(const PermissionRefreshPollEvent& event);
 
     // Restore, account and sign-out.
     QCoro::Task<> restoreSavedSession(CancelToken token);
+    // The account of the key the restore read; a rejected key is cleared.
+    QCoro::Task<> restoreAccountState(QString apiKey);
+    QCoro::Task<> failRestore(std::exception_ptr error);
+    void finishSessionBootstrap();
     QCoro::Task<> refreshAccountState(QString apiKey);
     QCoro::Task<> ensureAccountState(QString apiKey);
     QCoro::Task<bool> clearRejectedAPIKeyIfNeeded(
@@ -267,16 +263,10 @@ private:
     QCoro::Task<> signOutTask(CancelToken token);
     QCoro::Task<> resetAuthenticatedState(std::optional<QString> errorMessage);
 
-    // Browser sign-in.
-    QCoro::Task<> beginSignInTask(CancelToken token);
+    // Browser sign-in: the attempt is the sign-in object's; what it completes is applied here.
+    BrowserSignInReports browserSignInReports();
     QCoro::Task<> handleExternalAuthCallbackTask(QUrl url, CancelToken token);
-    void clearPendingBrowserAuth();
-    void cancelInvalidBrowserSignIn(const QString& errorMessage, const QString& logMessage);
-    void cancelAttemptOnServer(const PendingBrowserAuth& attempt, const QString& successLog, const QString& failureLog);
-    QCoro::Task<> cancelAttemptOnServerTask(QUrl baseURL, QUuid attemptID, QString successLog, QString failureLog);
-    // Opens the attempt's page; a browser that cannot be opened fails the sign-in visibly, with the
-    // address to paste into one, and leaves the attempt open for the callback.
-    QCoro::Task<> openSignInPage(QUuid attemptID, QUrl url, CancelToken token);
+    void completeBrowserSignIn(NativeAuthTokenResponse response);
     // Opens url for a page or mail the user asked for; a failure is logged after failureLog.
     void openExternalPage(QUrl url, QString failureLog);
     QCoro::Task<> openExternalPageTask(QUrl url, QString failureLog, CancelToken token);
@@ -398,8 +388,6 @@ private:
     AppUpdateState m_appUpdateState;
     bool m_stateChangePending = false;
 
-    std::function<void(const PermissionRefreshPollEvent&)> m_permissionRefreshEventHandler;
-
     std::unique_ptr<AudioDeviceMonitor> m_audioDeviceMonitor;
 
     // Dictation. The session's own state lives in it; what is here outlives a session or comes before it.
@@ -426,10 +414,7 @@ private:
     QHash<QUuid, QList<OneShot<bool>>> m_recoveryWaiters;
 
     // Sign-in.
-    std::optional<PendingBrowserAuth> m_pendingBrowserAuth;
-    bool m_isStartingBrowserSignIn = false;
-    // The attempt whose code exchange is running; a second callback for it is ignored.
-    std::optional<QUuid> m_exchangingAttemptID;
+    std::unique_ptr<BrowserSignIn> m_signIn;
     // Bumped by every reset to signed out and every completed browser sign-in, so an account refresh
     // that either overtook publishes nothing.
     quint64 m_authenticationGeneration = 0;
@@ -442,9 +427,7 @@ private:
     std::optional<QString> m_apiKey;
 
     // Permissions.
-    bool m_permissionRefreshObserverInstalled = false;
-    TaskHandle m_permissionRefreshTask;
-    std::optional<QUuid> m_activePermissionRefreshPollID;
+    std::unique_ptr<PermissionPoller> m_permissionPoller;
 
     // Update checks.
     qint64 m_updateCheckGeneration = 0;
