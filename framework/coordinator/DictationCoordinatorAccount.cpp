@@ -38,7 +38,7 @@ bool isRejectedAPIKey(std::exception_ptr error)
 
 void DictationCoordinator::finishSessionBootstrap()
 {
-    if (!m_didFinishSessionBootstrap)
+    if (!m_state.didFinishSessionBootstrap)
         setDidFinishSessionBootstrap(true);
 }
 
@@ -129,7 +129,7 @@ QCoro::Task<> DictationCoordinator::failRestore(std::exception_ptr error)
     // The key stays, so the next launch tries again.
     const QString description = localizedDescription(error);
     // A dictation begun meanwhile, or an account its own fetch has since confirmed, is left as it is.
-    if (!isDictationActive() && !m_isAuthenticated) {
+    if (!isDictationActive() && !m_state.isAuthenticated) {
         setLastError(description);
         setPhase(DictationPhase::signedOut);
         setAuthenticated(false);
@@ -187,7 +187,7 @@ QCoro::Task<> DictationCoordinator::refreshAccountState(QString apiKey)
 
 QCoro::Task<> DictationCoordinator::ensureAccountState(QString apiKey)
 {
-    if (m_isAuthenticated && m_me && m_config)
+    if (m_state.isAuthenticated && m_state.me && m_state.config)
         co_return;
     QCoro::Task<> refreshing = refreshAccountState(std::move(apiKey));
     co_await std::move(refreshing);
@@ -270,7 +270,7 @@ QCoro::Task<> DictationCoordinator::signOutTask(CancelToken token)
     // A key left in the keyring would sign the user in again at the next launch, so that must not
     // pass for a clean sign-out (unless a sign-in has since replaced it).
     logActivity(QStringLiteral("Failed to remove the stored API key: ") + localizedDescription(deletionError));
-    if (m_authenticationGeneration == generation && !m_isAuthenticated)
+    if (m_authenticationGeneration == generation && !m_state.isAuthenticated)
         setLastError(kSignOutKeyringMessage);
 }
 

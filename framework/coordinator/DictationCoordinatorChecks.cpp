@@ -43,7 +43,7 @@ QCoro::Task<> DictationCoordinator::runConnectivityCheckTask(CancelToken)
     if (!baseURL) {
         setLastError(CloudClientError::invalidBaseURL().errorDescription());
         setPhase(DictationPhase::error);
-        logActivity(m_lastError);
+        logActivity(m_state.lastError);
         co_return;
     }
     QString body;
@@ -67,14 +67,14 @@ QCoro::Task<> DictationCoordinator::runConnectivityCheckTask(CancelToken)
     // The body is whatever the origin answers, so it is bounded and redacted like any server text.
     setLastHealthCheck(
         QStringLiteral("Health check: ") + (body.isEmpty() ? QStringLiteral("ok") : boundedServerText(body)));
-    logActivity(m_lastHealthCheck);
+    logActivity(m_state.lastHealthCheck);
 }
 
 void DictationCoordinator::refreshFocusedAppDiagnostics()
 {
     setFocusedAppDiagnostics(m_services.currentDiagnostics());
-    if (m_focusedAppDiagnostics)
-        logActivity(QStringLiteral("Focused app: ") + m_focusedAppDiagnostics->summary());
+    if (m_state.focusedAppDiagnostics)
+        logActivity(QStringLiteral("Focused app: ") + m_state.focusedAppDiagnostics->summary());
     else
         logActivity(QStringLiteral("Focused app diagnostics unavailable."));
 }

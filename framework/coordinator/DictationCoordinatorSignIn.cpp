@@ -13,9 +13,9 @@ void DictationCoordinator::setSignInPhase(DictationPhase phase)
 {
     // A running dictation keeps its phase, and a signed-in user is never shown as signed out. A start
     // still in its first checks shows no phase of its own yet.
-    if (isDictationPhase(m_phase) || m_isInserting)
+    if (isDictationPhase(m_state.phase) || m_isInserting)
         return;
-    if (phase == DictationPhase::signedOut && m_isAuthenticated)
+    if (phase == DictationPhase::signedOut && m_state.isAuthenticated)
         return;
     setPhase(phase);
 }
@@ -30,8 +30,8 @@ BrowserSignInReports DictationCoordinator::browserSignInReports()
     reports.log = [this](const QString& message) { logActivity(message); };
     reports.reportError
         = [this](std::exception_ptr error, const QString& context) { reportError(std::move(error), context); };
-    reports.lastError = [this]() -> const QString& { return m_lastError; };
-    reports.isAuthenticated = [this] { return m_isAuthenticated; };
+    reports.lastError = [this]() -> const QString& { return m_state.lastError; };
+    reports.isAuthenticated = [this] { return m_state.isAuthenticated; };
     return reports;
 }
 

@@ -69,8 +69,8 @@ void DictationCoordinator::refreshPermissions(bool focusedAppToo)
     setPermissionSnapshot(m_services.permissions->currentSnapshot());
     if (focusedAppToo)
         setFocusedAppDiagnostics(m_services.currentDiagnostics());
-    logActivity(QStringLiteral("Permissions refreshed. microphone=") + rawValue(m_permissionSnapshot.microphone)
-        + QStringLiteral(" accessibility=") + rawValue(m_permissionSnapshot.accessibility));
+    logActivity(QStringLiteral("Permissions refreshed. microphone=") + rawValue(m_state.permissionSnapshot.microphone)
+        + QStringLiteral(" accessibility=") + rawValue(m_state.permissionSnapshot.accessibility));
 }
 
 void DictationCoordinator::refreshPermissionsOnActivation()
@@ -84,7 +84,7 @@ PermissionPollerReports DictationCoordinator::permissionPollerReports()
     PermissionPollerReports reports;
     reports.refresh = [this] {
         refreshPermissions();
-        return m_permissionSnapshot;
+        return m_state.permissionSnapshot;
     };
     reports.log = [this](const QString& message) { logActivity(message); };
     reports.activated = [this] { refreshPermissionsOnActivation(); };
@@ -108,7 +108,7 @@ QCoro::Task<> DictationCoordinator::promptForMicrophoneTask(CancelToken)
 {
     QPointer<DictationCoordinator> self(this);
     // The state as last refreshed decides, not a fresh read.
-    switch (m_permissionSnapshot.microphone) {
+    switch (m_state.permissionSnapshot.microphone) {
     case PermissionState::authorized:
         refreshPermissions();
         logActivity(completedRequestLine(true));
@@ -134,7 +134,7 @@ QCoro::Task<> DictationCoordinator::promptForMicrophoneTask(CancelToken)
 
 void DictationCoordinator::startPermissionRefreshPolling(const QString& reason)
 {
-    m_permissionPoller->start(reason, m_permissionSnapshot, m_lifetime.token());
+    m_permissionPoller->start(reason, m_state.permissionSnapshot, m_lifetime.token());
 }
 
 } // namespace tessvale
