@@ -151,24 +151,15 @@ QCoro::Task<> DictationCoordinator::refreshAccountState(QString apiKey)
     QCoro::Task<ClientMeResponse> fetchingMe = m_services.cloud.fetchMe(*baseURL, apiKey);
     QCoro::Task<ClientConfigResponse> fetchingConfig = m_services.cloud.fetchClientConfig(*baseURL, apiKey);
 
-    std::optional<ClientMeResponse> me;
-    std::optional<ClientConfigResponse> config;
-    std::exception_ptr firstError;
-    try {
-        me = co_await std::move(fetchingMe);
-    } catch (...) {
-        firstError = std::current_exception();
-    }
+    QCoro::Task<Captured<ClientMeResponse>> awaitingMe = captured([&] { return std::move(fetchingMe); });
+    Captured<ClientMeResponse> me = co_await std::move(awaitingMe);
     if (!self)
         co_return;
-    try {
-        config = co_await std::move(fetchingConfig);
-    } catch (...) {
-        if (!firstError)
-            firstError = std::current_exception();
-    }
+    QCoro::Task<Captured<ClientConfigResponse>> awaitingConfig = captured([&] { return std::move(fetchingConfig); });
+    Captured<ClientConfigResponse> config = co_await std::move(awaitingConfig);
     if (!self)
         co_return;
+    const std::exception_ptr firstError = me.error ? me.error : config.error;
 
     if (m_authenticationGeneration != generation) {
         logActivity(QStringLiteral("Ignored an account refresh that finished after the sign-in state changed."));
@@ -177,9 +168,9 @@ QCoro::Task<> DictationCoordinator::refreshAccountState(QString apiKey)
     if (firstError)
         std::rethrow_exception(firstError);
 
-    const QString email = boundedServerText(me->user.email);
-    setMe(std::move(me));
-    setConfig(std::move(config));
+    const QString email = boundedServerText(me.value->user.email);
+    setMe(std::move(me.value));
+    setConfig(std::move(config.value));
     setAuthenticated(true);
     setLastError(QString());
     logActivity(QStringLiteral("Authenticated as ") + email + QLatin1Char('.'));
@@ -205,15 +196,12 @@ QCoro::Task<bool> DictationCoordinator::clearRejectedAPIKeyIfNeeded(
     m_isClearingRejectedKey = true;
     QPointer<DictationCoordinator> self(this);
 
-    std::exception_ptr deletionError;
-    try {
-        QCoro::Task<> deleting = m_services.keychain->deleteItem(apiKeyAccount, bound(CancelToken()));
-        co_await std::move(deleting);
-    } catch (...) {
-        deletionError = std::current_exception();
-    }
+    QCoro::Task<Captured<void>> deleting
+        = captured([&] { return m_services.keychain->deleteItem(apiKeyAccount, bound(CancelToken())); });
+    const Captured<void> deleted = co_await std::move(deleting);
     if (!self)
         co_return false;
+    const std::exception_ptr& deletionError = deleted.error;
     // The service refuses the key anyway; the next launch meets the same 401 and clears it then.
     if (deletionError && !isCancellationError(deletionError))
         logActivity(QStringLiteral("Failed to remove the stored API key: ") + localizedDescription(deletionError));
@@ -258,13 +246,10 @@ QCoro::Task<> DictationCoordinator::signOutTask(CancelToken token)
         co_return;
     const quint64 generation = m_authenticationGeneration;
 
-    std::exception_ptr deletionError;
-    try {
-        QCoro::Task<> deleting = m_services.keychain->deleteItem(apiKeyAccount, bound(token));
-        co_await std::move(deleting);
-    } catch (...) {
-        deletionError = std::current_exception();
-    }
+    QCoro::Task<Captured<void>> deleting
+        = captured([&] { return m_services.keychain->deleteItem(apiKeyAccount, bound(token)); });
+    const Captured<void> deleted = co_await std::move(deleting);
+    const std::exception_ptr& deletionError = deleted.error;
     if (!self || !deletionError || isCancellationError(deletionError))
         co_return;
     // A key left in the keyring would sign the user in again at the next launch, so that must not
