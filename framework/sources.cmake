@@ -12,6 +12,7 @@ set(TESSVALE_LOGIC_SOURCES
   async/AwaitSignal.h
   async/CancelToken.cpp
   async/CancelToken.h
+  async/Captured.h
   async/OneShot.h
   async/Sleeper.cpp
   async/Sleeper.h
@@ -87,6 +88,8 @@ set(TESSVALE_LOGIC_SOURCES
   cloud/ServiceURLTrust.h
   cloud/WireDecoding.cpp
   cloud/WireDecoding.h
+  coordinator/BrowserSignIn.cpp
+  coordinator/BrowserSignIn.h
   coordinator/CallbackURL.cpp
   coordinator/CallbackURL.h
   coordinator/CoordinatorHelpers.cpp
@@ -119,6 +122,8 @@ set(TESSVALE_LOGIC_SOURCES
   coordinator/DictationPresentation.h
   coordinator/DictationSession.cpp
   coordinator/DictationSession.h
+  coordinator/PermissionPoller.cpp
+  coordinator/PermissionPoller.h
   focus/FocusAppService.cpp
   focus/FocusAppService.h
   focus/FocusedAppDiagnostics.cpp

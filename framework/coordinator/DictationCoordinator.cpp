@@ -7,7 +7,9 @@
 #include "async/Spawn.h"
 #include "audio/AudioDeviceMonitor.h"
 #include "base/Logging.h"
+#include "coordinator/BrowserSignIn.h"
 #include "coordinator/CoordinatorHelpers.h"
+#include "coordinator/PermissionPoller.h"
 #include "settings/AppSettings.h"
 #include "system/PermissionService.h"
 
@@ -34,7 +36,9 @@ DictationCoordinator::DictationCoordinator(AppSettings& settings, CoordinatorSer
         m_services.sleeper = &Sleeper::system();
     if (!m_services.pocWorkerSmokeSettingsProvider)
         m_services.pocWorkerSmokeSettingsProvider = [] { return std::optional<POCWorkerSmokeSettings>(); };
-    m_permissionSnapshot = m_services.permissions->currentSnapshot();
+    m_state.permissionSnapshot = m_services.permissions->currentSnapshot();
+    m_signIn = std::make_unique<BrowserSignIn>(settings, m_services, browserSignInReports());
+    m_permissionPoller = std::make_unique<PermissionPoller>(m_services, permissionPollerReports());
     // Changes the user makes are about to be lost: shown, not only logged.
     connect(&settings, &AppSettings::storeProblemChanged, this, &DictationCoordinator::showSettingsStoreProblem);
 }
@@ -43,7 +47,6 @@ DictationCoordinator::~DictationCoordinator()
 {
     // Ends every task at its next step; they hold a QPointer and touch nothing once it is null.
     m_lifetime.cancel();
-    m_permissionRefreshTask.cancel();
     // The session's timers end with it, and its recorder posts nothing more.
     m_session.reset();
     // A quit waiting for the insertion ends without touching this object.
@@ -59,17 +62,17 @@ DictationCoordinator::~DictationCoordinator()
 DictationPresentation DictationCoordinator::presentation() const
 {
     DictationPresentation presentation;
-    presentation.phase = m_phase;
-    presentation.lastError = m_lastError;
-    presentation.isAuthenticated = m_isAuthenticated;
-    presentation.browserSignIn = m_browserSignIn;
-    presentation.partialTranscript = m_partialTranscript;
-    presentation.finalTranscript = m_finalTranscript;
-    presentation.transcriptHistory = m_transcriptHistory;
-    presentation.me = m_me;
+    presentation.phase = m_state.phase;
+    presentation.lastError = m_state.lastError;
+    presentation.isAuthenticated = m_state.isAuthenticated;
+    presentation.browserSignIn = m_state.browserSignIn;
+    presentation.partialTranscript = m_state.partialTranscript;
+    presentation.finalTranscript = m_state.finalTranscript;
+    presentation.transcriptHistory = m_state.transcriptHistory;
+    presentation.me = m_state.me;
     presentation.cloudBaseURL = m_settings->cloudBaseURL();
     presentation.hasPendingInsertionRetry = m_pendingInsertionRetry.has_value();
-    presentation.appUpdateState = m_appUpdateState;
+    presentation.appUpdateState = m_state.appUpdateState;
     presentation.showsFailure = m_isShowingFailure;
     return presentation;
 }
@@ -77,10 +80,16 @@ DictationPresentation DictationCoordinator::presentation() const
 void DictationCoordinator::setPermissionRefreshEventHandler(
     std::function<void(const PermissionRefreshPollEvent&)> handler)
 {
-    m_permissionRefreshEventHandler = std::move(handler);
+    m_permissionPoller->setEventHandler(std::move(handler));
 }
 
 // State.
+
+template <typename T> void DictationCoordinator::publish(T& field, T value)
+{
+    field = std::move(value);
+    scheduleStateChanged();
+}
 
 template <typename T> void DictationCoordinator::publish(T& field, T value, void (DictationCoordinator::*changed)())
 {
@@ -117,11 +126,11 @@ void DictationCoordinator::setPhase(DictationPhase phase)
     // A rejected key ends a running dictation signed out: that is a failure the user is told of too.
     const bool failed
         = phase == DictationPhase::error || (phase == DictationPhase::signedOut && m_isClearingRejectedKey);
-    if (failed && isDictationPhase(m_phase))
+    if (failed && isDictationPhase(m_state.phase))
         showFailure();
     else if (isDictationPhase(phase))
         endFailureNotice();
-    publish(m_phase, phase, &DictationCoordinator::phaseChanged);
+    publish(m_state.phase, phase, &DictationCoordinator::phaseChanged);
 }
 
 void DictationCoordinator::setShowingFailure(bool shown)
@@ -131,81 +140,91 @@ void DictationCoordinator::setShowingFailure(bool shown)
 
 void DictationCoordinator::setLastError(const QString& text)
 {
-    publish(m_lastError, text, &DictationCoordinator::lastErrorChanged);
+    publish(m_state.lastError, text);
 }
 
 void DictationCoordinator::setBrowserSignIn(std::optional<BrowserSignInState> state)
 {
-    publish(m_browserSignIn, std::move(state), &DictationCoordinator::browserSignInChanged);
+    publish(m_state.browserSignIn, std::move(state));
 }
 
 void DictationCoordinator::setPermissionSnapshot(PermissionSnapshot snapshot)
 {
-    publish(m_permissionSnapshot, snapshot, &DictationCoordinator::permissionSnapshotChanged);
+    publish(m_state.permissionSnapshot, snapshot, &DictationCoordinator::permissionSnapshotChanged);
 }
 
 void DictationCoordinator::setMe(std::optional<ClientMeResponse> me)
 {
-    publish(m_me, std::move(me), &DictationCoordinator::meChanged);
+    publish(m_state.me, std::move(me));
 }
 
 void DictationCoordinator::setConfig(std::optional<ClientConfigResponse> config)
 {
-    publish(m_config, std::move(config), &DictationCoordinator::configChanged);
+    publish(m_state.config, std::move(config));
 }
 
 void DictationCoordinator::setAuthenticated(bool value)
 {
-    publish(m_isAuthenticated, value, &DictationCoordinator::isAuthenticatedChanged);
+    publish(m_state.isAuthenticated, value, &DictationCoordinator::isAuthenticatedChanged);
 }
 
 void DictationCoordinator::setFocusedAppDiagnostics(std::optional<FocusedAppDiagnostics> diagnostics)
 {
-    publish(m_focusedAppDiagnostics, std::move(diagnostics), &DictationCoordinator::focusedAppDiagnosticsChanged);
+    publish(m_state.focusedAppDiagnostics, std::move(diagnostics));
 }
 
 void DictationCoordinator::setTranscripts(const QString& partial, const QString& final, const QString& raw)
 {
-    publish(m_partialTranscript, partial, &DictationCoordinator::partialTranscriptChanged);
-    publish(m_finalTranscript, final, &DictationCoordinator::finalTranscriptChanged);
-    publish(m_rawTranscript, raw, &DictationCoordinator::rawTranscriptChanged);
+    publish(m_state.partialTranscript, partial);
+    publish(m_state.finalTranscript, final);
+    publish(m_state.rawTranscript, raw);
+}
+
+void DictationCoordinator::setPartialTranscript(const QString& text)
+{
+    publish(m_state.partialTranscript, text);
+}
+
+void DictationCoordinator::setLastShortcutError(const QString& text)
+{
+    publish(m_state.lastShortcutError, text, &DictationCoordinator::lastShortcutErrorChanged);
 }
 
 void DictationCoordinator::setTranscriptHistory(QList<SessionTranscriptRecord> history)
 {
-    publish(m_transcriptHistory, std::move(history), &DictationCoordinator::transcriptHistoryChanged);
+    publish(m_state.transcriptHistory, std::move(history));
 }
 
 void DictationCoordinator::setAudioLevel(double level)
 {
     // Many times a second while recording; views follow it through its own signal alone.
-    m_audioLevel = level;
+    m_state.audioLevel = level;
     emit audioLevelChanged(level);
 }
 
 void DictationCoordinator::setTriggerMode(std::optional<DictationTriggerMode> mode)
 {
-    publish(m_triggerMode, mode, &DictationCoordinator::triggerModeChanged);
+    publish(m_state.triggerMode, mode);
 }
 
 void DictationCoordinator::setDidFinishSessionBootstrap(bool value)
 {
-    publish(m_didFinishSessionBootstrap, value, &DictationCoordinator::didFinishSessionBootstrapChanged);
+    publish(m_state.didFinishSessionBootstrap, value, &DictationCoordinator::didFinishSessionBootstrapChanged);
 }
 
 void DictationCoordinator::setAppUpdateState(AppUpdateState state)
 {
-    publish(m_appUpdateState, std::move(state), &DictationCoordinator::appUpdateStateChanged);
+    publish(m_state.appUpdateState, std::move(state));
 }
 
 void DictationCoordinator::setUsageSummaryText(const QString& text)
 {
-    publish(m_usageSummaryText, text, &DictationCoordinator::usageSummaryTextChanged);
+    publish(m_state.usageSummaryText, text);
 }
 
 void DictationCoordinator::setLastHealthCheck(const QString& text)
 {
-    publish(m_lastHealthCheck, text, &DictationCoordinator::lastHealthCheckChanged);
+    publish(m_state.lastHealthCheck, text);
 }
 
 void DictationCoordinator::setPendingInsertionRetry(std::optional<PendingInsertionRetry> retry)
@@ -217,7 +236,7 @@ void DictationCoordinator::setPendingInsertionRetry(std::optional<PendingInserti
 
 bool DictationCoordinator::isDictationActive() const
 {
-    return isDictationPhase(m_phase) || m_isStartingRecording || m_isInserting;
+    return isDictationPhase(m_state.phase) || m_isStartingRecording || m_isInserting;
 }
 
 // Tasks.
@@ -239,11 +258,11 @@ void DictationCoordinator::logActivity(const QString& message)
     qCInfo(lcDictationCoordinator).noquote() << message;
     if (m_services.errorReporting.isStarted())
         m_services.errorReporting.addBreadcrumb(QStringLiteral("dictation"), message);
-    QList<ActivityLogEntry> log = m_activityLog;
+    QList<ActivityLogEntry> log = m_state.activityLog;
     log.prepend(ActivityLogEntry { QUuid::createUuid(), QDateTime::currentDateTime(), message });
     if (log.size() > kActivityLogLimit)
         log.resize(kActivityLogLimit);
-    publish(m_activityLog, std::move(log), &DictationCoordinator::activityLogChanged);
+    publish(m_state.activityLog, std::move(log), &DictationCoordinator::activityLogChanged);
 }
 
 void DictationCoordinator::reportError(std::exception_ptr error, const QString& context, const Extras& extras)
@@ -254,8 +273,7 @@ void DictationCoordinator::reportError(std::exception_ptr error, const QString& 
 
 void DictationCoordinator::refreshAudioInputDevices()
 {
-    publish(m_availableInputDevices, AudioCaptureService::availableInputDevices(*m_services.audioSystem),
-        &DictationCoordinator::availableInputDevicesChanged);
+    publish(m_state.availableInputDevices, AudioCaptureService::availableInputDevices(*m_services.audioSystem));
 }
 
 } // namespace tessvale

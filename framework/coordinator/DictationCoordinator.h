@@ -38,6 +38,10 @@ namespace tessvale {
 
 class AppSettings;
 class AudioDeviceMonitor;
+class BrowserSignIn;
+struct BrowserSignInReports;
+class PermissionPoller;
+struct PermissionPollerReports;
 class DictationCoordinatorTestAccess;
 
 // The one object that owns the dictation, sign-in and status state the user sees, and turns shortcut
@@ -60,30 +64,31 @@ public:
 
     AppSettings& settings() const { return *m_settings; }
 
-    // Published state; each has a change signal emitted on every assignment.
-    DictationPhase phase() const { return m_phase; }
-    const QString& partialTranscript() const { return m_partialTranscript; }
-    const QString& finalTranscript() const { return m_finalTranscript; }
-    const QString& rawTranscript() const { return m_rawTranscript; }
-    const QString& lastError() const { return m_lastError; }
-    const std::optional<BrowserSignInState>& browserSignIn() const { return m_browserSignIn; }
-    const PermissionSnapshot& permissionSnapshot() const { return m_permissionSnapshot; }
-    const std::optional<ClientMeResponse>& me() const { return m_me; }
-    const std::optional<ClientConfigResponse>& config() const { return m_config; }
-    bool isAuthenticated() const { return m_isAuthenticated; }
-    const QString& usageSummaryText() const { return m_usageSummaryText; }
-    const QString& lastHealthCheck() const { return m_lastHealthCheck; }
-    const std::optional<FocusedAppDiagnostics>& focusedAppDiagnostics() const { return m_focusedAppDiagnostics; }
+    // Published state. A change of any of it but the audio level is announced by stateChanged; those
+    // below with a signal of their own also emit it on every assignment.
+    DictationPhase phase() const { return m_state.phase; }
+    const QString& partialTranscript() const { return m_state.partialTranscript; }
+    const QString& finalTranscript() const { return m_state.finalTranscript; }
+    const QString& rawTranscript() const { return m_state.rawTranscript; }
+    const QString& lastError() const { return m_state.lastError; }
+    const std::optional<BrowserSignInState>& browserSignIn() const { return m_state.browserSignIn; }
+    const PermissionSnapshot& permissionSnapshot() const { return m_state.permissionSnapshot; }
+    const std::optional<ClientMeResponse>& me() const { return m_state.me; }
+    const std::optional<ClientConfigResponse>& config() const { return m_state.config; }
+    bool isAuthenticated() const { return m_state.isAuthenticated; }
+    const QString& usageSummaryText() const { return m_state.usageSummaryText; }
+    const QString& lastHealthCheck() const { return m_state.lastHealthCheck; }
+    const std::optional<FocusedAppDiagnostics>& focusedAppDiagnostics() const { return m_state.focusedAppDiagnostics; }
     // Newest first; at most one row per session.
-    const QList<SessionTranscriptRecord>& transcriptHistory() const { return m_transcriptHistory; }
+    const QList<SessionTranscriptRecord>& transcriptHistory() const { return m_state.transcriptHistory; }
     // Newest first, at most 50 entries.
-    const QList<ActivityLogEntry>& activityLog() const { return m_activityLog; }
-    double audioLevel() const { return m_audioLevel; }
-    const std::optional<DictationTriggerMode>& triggerMode() const { return m_triggerMode; }
-    const QString& lastShortcutError() const { return m_lastShortcutError; }
-    const QList<AudioInputDevice>& availableInputDevices() const { return m_availableInputDevices; }
-    bool didFinishSessionBootstrap() const { return m_didFinishSessionBootstrap; }
-    const AppUpdateState& appUpdateState() const { return m_appUpdateState; }
+    const QList<ActivityLogEntry>& activityLog() const { return m_state.activityLog; }
+    double audioLevel() const { return m_state.audioLevel; }
+    const std::optional<DictationTriggerMode>& triggerMode() const { return m_state.triggerMode; }
+    const QString& lastShortcutError() const { return m_state.lastShortcutError; }
+    const QList<AudioInputDevice>& availableInputDevices() const { return m_state.availableInputDevices; }
+    bool didFinishSessionBootstrap() const { return m_state.didFinishSessionBootstrap; }
+    const AppUpdateState& appUpdateState() const { return m_state.appUpdateState; }
 
     // The texts the menu, the windows and the HUD show, from the state above.
     DictationPresentation presentation() const;
@@ -156,26 +161,12 @@ public:
 
 signals:
     void phaseChanged(tessvale::DictationPhase phase);
-    void partialTranscriptChanged(const QString& text);
-    void finalTranscriptChanged(const QString& text);
-    void rawTranscriptChanged(const QString& text);
-    void lastErrorChanged(const QString& text);
-    void browserSignInChanged();
     void permissionSnapshotChanged();
-    void meChanged();
-    void configChanged();
     void isAuthenticatedChanged(bool value);
-    void usageSummaryTextChanged(const QString& text);
-    void lastHealthCheckChanged(const QString& text);
-    void focusedAppDiagnosticsChanged();
-    void transcriptHistoryChanged();
     void activityLogChanged();
     void audioLevelChanged(double level);
-    void triggerModeChanged();
     void lastShortcutErrorChanged(const QString& text);
-    void availableInputDevicesChanged();
     void didFinishSessionBootstrapChanged(bool value);
-    void appUpdateStateChanged();
     void failureShownChanged(bool shown);
     // At most once per event-loop turn after any published state but the audio level changed; the
     // computed texts may have changed with it.
@@ -191,18 +182,10 @@ private:
         FocusedInsertionTargetRef target;
     };
 
-    struct PendingBrowserAuth
-    {
-        QUuid attemptID;
-        QUrl apiBaseURL;
-        QString state;
-        QString codeVerifier;
-        QString redirectURI;
-    };
-
     using Extras = QMap<QString, QString>;
 
     // State: every assignment of a published field goes through these.
+    template <typename T> void publish(T& field, T value);
     template <typename T> void publish(T& field, T value, void (DictationCoordinator::*changed)());
     template <typename T, typename Arg> void publish(T& field, T value, void (DictationCoordinator::*changed)(Arg));
     void scheduleStateChanged();
@@ -250,16 +233,17 @@ private:
     void endInsertion();
 
     // Start-up and permissions.
-    void installPermissionRefreshObserver();
+    PermissionPollerReports permissionPollerReports();
     QCoro::Task<> promptForMicrophoneTask(CancelToken token);
+    // Watches for the change the user is making in the settings just opened.
     void startPermissionRefreshPolling(const QString& reason);
-    void cancelPermissionRefreshPolling();
-    QCoro::Task<> runPermissionRefreshPoll(QUuid pollID, PermissionSnapshot baseline, CancelToken token);
-    void finishPermissionRefreshPoll(const QUuid& pollID, PermissionRefreshPollOutcome outcome);
-    void reportPermissionRefreshPollEvent(const PermissionRefreshPollEvent& event);
 
     // Restore, account and sign-out.
     QCoro::Task<> restoreSavedSession(CancelToken token);
+    // The account of the key the restore read; a rejected key is cleared.
+    QCoro::Task<> restoreAccountState(QString apiKey);
+    QCoro::Task<> failRestore(std::exception_ptr error);
+    void finishSessionBootstrap();
     QCoro::Task<> refreshAccountState(QString apiKey);
     QCoro::Task<> ensureAccountState(QString apiKey);
     QCoro::Task<bool> clearRejectedAPIKeyIfNeeded(
@@ -267,16 +251,10 @@ private:
     QCoro::Task<> signOutTask(CancelToken token);
     QCoro::Task<> resetAuthenticatedState(std::optional<QString> errorMessage);
 
-    // Browser sign-in.
-    QCoro::Task<> beginSignInTask(CancelToken token);
+    // Browser sign-in: the attempt is the sign-in object's; what it completes is applied here.
+    BrowserSignInReports browserSignInReports();
     QCoro::Task<> handleExternalAuthCallbackTask(QUrl url, CancelToken token);
-    void clearPendingBrowserAuth();
-    void cancelInvalidBrowserSignIn(const QString& errorMessage, const QString& logMessage);
-    void cancelAttemptOnServer(const PendingBrowserAuth& attempt, const QString& successLog, const QString& failureLog);
-    QCoro::Task<> cancelAttemptOnServerTask(QUrl baseURL, QUuid attemptID, QString successLog, QString failureLog);
-    // Opens the attempt's page; a browser that cannot be opened fails the sign-in visibly, with the
-    // address to paste into one, and leaves the attempt open for the callback.
-    QCoro::Task<> openSignInPage(QUuid attemptID, QUrl url, CancelToken token);
+    void completeBrowserSignIn(NativeAuthTokenResponse response);
     // Opens url for a page or mail the user asked for; a failure is logged after failureLog.
     void openExternalPage(QUrl url, QString failureLog);
     QCoro::Task<> openExternalPageTask(QUrl url, QString failureLog, CancelToken token);
@@ -374,31 +352,34 @@ private:
     CoordinatorServices m_services;
     CancelSource m_lifetime;
 
-    // Published.
-    DictationPhase m_phase = DictationPhase::signedOut;
-    QString m_partialTranscript;
-    QString m_finalTranscript;
-    QString m_rawTranscript;
-    QString m_lastError;
-    std::optional<BrowserSignInState> m_browserSignIn;
-    PermissionSnapshot m_permissionSnapshot;
-    std::optional<ClientMeResponse> m_me;
-    std::optional<ClientConfigResponse> m_config;
-    bool m_isAuthenticated = false;
-    QString m_usageSummaryText;
-    QString m_lastHealthCheck;
-    std::optional<FocusedAppDiagnostics> m_focusedAppDiagnostics;
-    QList<SessionTranscriptRecord> m_transcriptHistory;
-    QList<ActivityLogEntry> m_activityLog;
-    double m_audioLevel = 0;
-    std::optional<DictationTriggerMode> m_triggerMode;
-    QString m_lastShortcutError;
-    QList<AudioInputDevice> m_availableInputDevices;
-    bool m_didFinishSessionBootstrap = false;
-    AppUpdateState m_appUpdateState;
+    // Published: what the getters answer. Every assignment goes through a setter, which schedules
+    // stateChanged and emits the field's own signal where it has one.
+    struct PublishedState
+    {
+        DictationPhase phase = DictationPhase::signedOut;
+        QString partialTranscript;
+        QString finalTranscript;
+        QString rawTranscript;
+        QString lastError;
+        std::optional<BrowserSignInState> browserSignIn;
+        PermissionSnapshot permissionSnapshot;
+        std::optional<ClientMeResponse> me;
+        std::optional<ClientConfigResponse> config;
+        bool isAuthenticated = false;
+        QString usageSummaryText;
+        QString lastHealthCheck;
+        std::optional<FocusedAppDiagnostics> focusedAppDiagnostics;
+        QList<SessionTranscriptRecord> transcriptHistory;
+        QList<ActivityLogEntry> activityLog;
+        double audioLevel = 0;
+        std::optional<DictationTriggerMode> triggerMode;
+        QString lastShortcutError;
+        QList<AudioInputDevice> availableInputDevices;
+        bool didFinishSessionBootstrap = false;
+        AppUpdateState appUpdateState;
+    };
+    PublishedState m_state;
     bool m_stateChangePending = false;
-
-    std::function<void(const PermissionRefreshPollEvent&)> m_permissionRefreshEventHandler;
 
     std::unique_ptr<AudioDeviceMonitor> m_audioDeviceMonitor;
 
@@ -426,10 +407,7 @@ private:
     QHash<QUuid, QList<OneShot<bool>>> m_recoveryWaiters;
 
     // Sign-in.
-    std::optional<PendingBrowserAuth> m_pendingBrowserAuth;
-    bool m_isStartingBrowserSignIn = false;
-    // The attempt whose code exchange is running; a second callback for it is ignored.
-    std::optional<QUuid> m_exchangingAttemptID;
+    std::unique_ptr<BrowserSignIn> m_signIn;
     // Bumped by every reset to signed out and every completed browser sign-in, so an account refresh
     // that either overtook publishes nothing.
     quint64 m_authenticationGeneration = 0;
@@ -442,9 +420,7 @@ private:
     std::optional<QString> m_apiKey;
 
     // Permissions.
-    bool m_permissionRefreshObserverInstalled = false;
-    TaskHandle m_permissionRefreshTask;
-    std::optional<QUuid> m_activePermissionRefreshPollID;
+    std::unique_ptr<PermissionPoller> m_permissionPoller;
 
     // Update checks.
     qint64 m_updateCheckGeneration = 0;

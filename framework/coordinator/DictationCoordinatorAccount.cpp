@@ -4,6 +4,7 @@
 
 #include <QPointer>
 
+#include "async/Captured.h"
 #include "cloud/CloudClientError.h"
 #include "cloud/CloudTransportError.h"
 #include "coordinator/CoordinatorHelpers.h"
@@ -35,103 +36,106 @@ bool isRejectedAPIKey(std::exception_ptr error)
 
 } // namespace
 
+void DictationCoordinator::finishSessionBootstrap()
+{
+    if (!m_state.didFinishSessionBootstrap)
+        setDidFinishSessionBootstrap(true);
+}
+
 QCoro::Task<> DictationCoordinator::restoreSavedSession(CancelToken token)
 {
     QPointer<DictationCoordinator> self(this);
     // A sign-in or sign-out while the keyring is read (an unlock prompt may be open) settles the
     // state itself; the restore then only ends the bootstrap.
     const quint64 generation = m_authenticationGeneration;
-    const auto finishBootstrap = [this] {
-        if (!m_didFinishSessionBootstrap)
-            setDidFinishSessionBootstrap(true);
-    };
-
-    std::optional<QString> apiKey;
-    std::exception_ptr readError;
-    try {
-        QCoro::Task<std::optional<QString>> reading = m_services.keychain->read(apiKeyAccount, bound(token));
-        apiKey = co_await std::move(reading);
-    } catch (...) {
-        readError = std::current_exception();
-    }
+    QCoro::Task<Captured<std::optional<QString>>> reading
+        = captured([&] { return m_services.keychain->read(apiKeyAccount, bound(token)); });
+    const Captured<std::optional<QString>> read = co_await std::move(reading);
     if (!self)
         co_return;
-    if (m_authenticationGeneration != generation || isCancellationError(readError)) {
-        finishBootstrap();
+    if (m_authenticationGeneration != generation || isCancellationError(read.error)) {
+        finishSessionBootstrap();
         co_return;
     }
 
-    if (readError) {
+    if (read.error) {
         // A locked or unreachable keyring is not "no key": say so rather than look signed out.
-        const QString description = localizedDescription(readError);
+        const QString description = localizedDescription(read.error);
         setLastError(description);
         setPhase(DictationPhase::signedOut);
         setAuthenticated(false);
-        finishBootstrap();
-        reportError(readError, QStringLiteral("Reading the stored cloud API key"));
+        finishSessionBootstrap();
+        reportError(read.error, QStringLiteral("Reading the stored cloud API key"));
         logActivity(QStringLiteral("Failed to read stored API key: ") + description);
         co_return;
     }
 
+    const std::optional<QString>& apiKey = *read.value;
     if (!apiKey || apiKey->isEmpty()) {
         setPhase(DictationPhase::signedOut);
         setAuthenticated(false);
-        finishBootstrap();
+        finishSessionBootstrap();
         logActivity(QStringLiteral("No stored API key found."));
         co_return;
     }
     m_apiKey = apiKey;
+    QCoro::Task<> restoring = restoreAccountState(*apiKey);
+    co_await std::move(restoring);
+}
 
-    std::exception_ptr refreshError;
-    try {
-        QCoro::Task<> refreshing = refreshAccountState(*apiKey);
-        co_await std::move(refreshing);
-    } catch (...) {
-        refreshError = std::current_exception();
-    }
+QCoro::Task<> DictationCoordinator::restoreAccountState(QString apiKey)
+{
+    QPointer<DictationCoordinator> self(this);
+    QCoro::Task<Captured<void>> refreshing = captured([&] { return refreshAccountState(apiKey); });
+    const Captured<void> refreshed = co_await std::move(refreshing);
     if (!self)
         co_return;
 
-    if (!refreshError) {
+    if (!refreshed.error) {
         // A dictation begun meanwhile keeps its phase.
         setSignInPhase(DictationPhase::ready);
-        finishBootstrap();
+        finishSessionBootstrap();
         logActivity(QStringLiteral("Recovered authenticated session from the keyring."));
         co_return;
     }
     // Overtaken by a sign-out or a sign-in: whoever changed the state has published it.
-    if (isCancellationError(refreshError)) {
-        finishBootstrap();
+    if (isCancellationError(refreshed.error)) {
+        finishSessionBootstrap();
         co_return;
     }
+    QCoro::Task<> failing = failRestore(refreshed.error);
+    co_await std::move(failing);
+}
 
+QCoro::Task<> DictationCoordinator::failRestore(std::exception_ptr error)
+{
+    QPointer<DictationCoordinator> self(this);
     // A rejected key signs out; a dictation running on it ends first, cancelled on the service.
-    if (isRejectedAPIKey(refreshError) && isLivePhase()) {
+    if (isRejectedAPIKey(error) && isLivePhase()) {
         QCoro::Task<> cancelling = cancelSessionOnService(QStringLiteral("before signing out"));
         co_await std::move(cancelling);
         if (!self)
             co_return;
     }
-    QCoro::Task<bool> clearing
-        = clearRejectedAPIKeyIfNeeded(refreshError, QStringLiteral("Stored API key was rejected"));
+    QCoro::Task<bool> clearing = clearRejectedAPIKeyIfNeeded(error, QStringLiteral("Stored API key was rejected"));
     const bool cleared = co_await std::move(clearing);
     if (!self)
         co_return;
     if (cleared) {
-        finishBootstrap();
+        finishSessionBootstrap();
         co_return;
     }
 
     // The key stays, so the next launch tries again.
-    const QString description = localizedDescription(refreshError);
+    const QString description = localizedDescription(error);
     // A dictation begun meanwhile, or an account its own fetch has since confirmed, is left as it is.
-    if (!isDictationActive() && !m_isAuthenticated) {
+    if (!isDictationActive() && !m_state.isAuthenticated) {
         setLastError(description);
         setPhase(DictationPhase::signedOut);
         setAuthenticated(false);
     }
-    finishBootstrap();
-    reportError(refreshError, QStringLiteral("Restoring the authenticated session"));
+    finishSessionBootstrap();
+    reportError(error, QStringLiteral("Restoring the authenticated session"));
     logActivity(QStringLiteral("Failed to recover session: ") + description);
 }
 
@@ -147,24 +151,15 @@ QCoro::Task<> DictationCoordinator::refreshAccountState(QString apiKey)
     QCoro::Task<ClientMeResponse> fetchingMe = m_services.cloud.fetchMe(*baseURL, apiKey);
     QCoro::Task<ClientConfigResponse> fetchingConfig = m_services.cloud.fetchClientConfig(*baseURL, apiKey);
 
-    std::optional<ClientMeResponse> me;
-    std::optional<ClientConfigResponse> config;
-    std::exception_ptr firstError;
-    try {
-        me = co_await std::move(fetchingMe);
-    } catch (...) {
-        firstError = std::current_exception();
-    }
+    QCoro::Task<Captured<ClientMeResponse>> awaitingMe = captured([&] { return std::move(fetchingMe); });
+    Captured<ClientMeResponse> me = co_await std::move(awaitingMe);
     if (!self)
         co_return;
-    try {
-        config = co_await std::move(fetchingConfig);
-    } catch (...) {
-        if (!firstError)
-            firstError = std::current_exception();
-    }
+    QCoro::Task<Captured<ClientConfigResponse>> awaitingConfig = captured([&] { return std::move(fetchingConfig); });
+    Captured<ClientConfigResponse> config = co_await std::move(awaitingConfig);
     if (!self)
         co_return;
+    const std::exception_ptr firstError = me.error ? me.error : config.error;
 
     if (m_authenticationGeneration != generation) {
         logActivity(QStringLiteral("Ignored an account refresh that finished after the sign-in state changed."));
@@ -173,9 +168,9 @@ QCoro::Task<> DictationCoordinator::refreshAccountState(QString apiKey)
     if (firstError)
         std::rethrow_exception(firstError);
 
-    const QString email = boundedServerText(me->user.email);
-    setMe(std::move(me));
-    setConfig(std::move(config));
+    const QString email = boundedServerText(me.value->user.email);
+    setMe(std::move(me.value));
+    setConfig(std::move(config.value));
     setAuthenticated(true);
     setLastError(QString());
     logActivity(QStringLiteral("Authenticated as ") + email + QLatin1Char('.'));
@@ -183,7 +178,7 @@ QCoro::Task<> DictationCoordinator::refreshAccountState(QString apiKey)
 
 QCoro::Task<> DictationCoordinator::ensureAccountState(QString apiKey)
 {
-    if (m_isAuthenticated && m_me && m_config)
+    if (m_state.isAuthenticated && m_state.me && m_state.config)
         co_return;
     QCoro::Task<> refreshing = refreshAccountState(std::move(apiKey));
     co_await std::move(refreshing);
@@ -201,15 +196,12 @@ QCoro::Task<bool> DictationCoordinator::clearRejectedAPIKeyIfNeeded(
     m_isClearingRejectedKey = true;
     QPointer<DictationCoordinator> self(this);
 
-    std::exception_ptr deletionError;
-    try {
-        QCoro::Task<> deleting = m_services.keychain->deleteItem(apiKeyAccount, bound(CancelToken()));
-        co_await std::move(deleting);
-    } catch (...) {
-        deletionError = std::current_exception();
-    }
+    QCoro::Task<Captured<void>> deleting
+        = captured([&] { return m_services.keychain->deleteItem(apiKeyAccount, bound(CancelToken())); });
+    const Captured<void> deleted = co_await std::move(deleting);
     if (!self)
         co_return false;
+    const std::exception_ptr& deletionError = deleted.error;
     // The service refuses the key anyway; the next launch meets the same 401 and clears it then.
     if (deletionError && !isCancellationError(deletionError))
         logActivity(QStringLiteral("Failed to remove the stored API key: ") + localizedDescription(deletionError));
@@ -254,19 +246,16 @@ QCoro::Task<> DictationCoordinator::signOutTask(CancelToken token)
         co_return;
     const quint64 generation = m_authenticationGeneration;
 
-    std::exception_ptr deletionError;
-    try {
-        QCoro::Task<> deleting = m_services.keychain->deleteItem(apiKeyAccount, bound(token));
-        co_await std::move(deleting);
-    } catch (...) {
-        deletionError = std::current_exception();
-    }
+    QCoro::Task<Captured<void>> deleting
+        = captured([&] { return m_services.keychain->deleteItem(apiKeyAccount, bound(token)); });
+    const Captured<void> deleted = co_await std::move(deleting);
+    const std::exception_ptr& deletionError = deleted.error;
     if (!self || !deletionError || isCancellationError(deletionError))
         co_return;
     // A key left in the keyring would sign the user in again at the next launch, so that must not
     // pass for a clean sign-out (unless a sign-in has since replaced it).
     logActivity(QStringLiteral("Failed to remove the stored API key: ") + localizedDescription(deletionError));
-    if (m_authenticationGeneration == generation && !m_isAuthenticated)
+    if (m_authenticationGeneration == generation && !m_state.isAuthenticated)
         setLastError(kSignOutKeyringMessage);
 }
 

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "TessvaleConfig.h"
+#include "async/Captured.h"
 #include "async/Spawn.h"
 #include "cloud/CloudClientError.h"
 #include "coordinator/CoordinatorHelpers.h"
@@ -43,20 +44,14 @@ QCoro::Task<> DictationCoordinator::runConnectivityCheckTask(CancelToken)
     if (!baseURL) {
         setLastError(CloudClientError::invalidBaseURL().errorDescription());
         setPhase(DictationPhase::error);
-        logActivity(m_lastError);
+        logActivity(m_state.lastError);
         co_return;
     }
-    QString body;
-    std::exception_ptr failure;
-    try {
-        QCoro::Task<QString> health = m_services.cloud.fetchHealth(*baseURL);
-        body = co_await std::move(health);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    QCoro::Task<Captured<QString>> checking = captured([&] { return m_services.cloud.fetchHealth(*baseURL); });
+    const Captured<QString> health = co_await std::move(checking);
     if (!self)
         co_return;
-    if (failure) {
+    if (const std::exception_ptr& failure = health.error) {
         // The service being down is no fault of ours: shown, not reported.
         const QString description = localizedDescription(failure);
         setLastError(description);
@@ -65,16 +60,17 @@ QCoro::Task<> DictationCoordinator::runConnectivityCheckTask(CancelToken)
         co_return;
     }
     // The body is whatever the origin answers, so it is bounded and redacted like any server text.
+    const QString& body = *health.value;
     setLastHealthCheck(
         QStringLiteral("Health check: ") + (body.isEmpty() ? QStringLiteral("ok") : boundedServerText(body)));
-    logActivity(m_lastHealthCheck);
+    logActivity(m_state.lastHealthCheck);
 }
 
 void DictationCoordinator::refreshFocusedAppDiagnostics()
 {
     setFocusedAppDiagnostics(m_services.currentDiagnostics());
-    if (m_focusedAppDiagnostics)
-        logActivity(QStringLiteral("Focused app: ") + m_focusedAppDiagnostics->summary());
+    if (m_state.focusedAppDiagnostics)
+        logActivity(QStringLiteral("Focused app: ") + m_state.focusedAppDiagnostics->summary());
     else
         logActivity(QStringLiteral("Focused app diagnostics unavailable."));
 }
@@ -95,16 +91,13 @@ QCoro::Task<> DictationCoordinator::refreshAppUpdateState()
     // The check started last decides, whatever order the answers arrive in.
     const qint64 generation = ++m_updateCheckGeneration;
     setAppUpdateState(AppUpdateState::checking());
-    std::optional<ClientUpdateResponse> update;
-    std::exception_ptr failure;
-    try {
-        QCoro::Task<ClientUpdateResponse> fetch = m_services.cloud.fetchMacOSUpdate(*baseURL, appVersion());
-        update = co_await std::move(fetch);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    QCoro::Task<Captured<ClientUpdateResponse>> fetching
+        = captured([&] { return m_services.cloud.fetchMacOSUpdate(*baseURL, appVersion()); });
+    Captured<ClientUpdateResponse> fetched = co_await std::move(fetching);
     if (!self)
         co_return;
+    std::optional<ClientUpdateResponse>& update = fetched.value;
+    const std::exception_ptr& failure = fetched.error;
     if (generation != m_updateCheckGeneration) {
         logActivity(QStringLiteral("Ignored stale app update check result."));
         co_return;

@@ -46,7 +46,7 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
     const bool preferDirectTyping = m_settings->preferDirectTyping();
     // A reset to signed out while the text goes in has already settled phase, error and retry.
     const quint64 generation = m_authenticationGeneration;
-    const std::optional<QString> emailAtStart = accountEmail(m_me);
+    const std::optional<QString> emailAtStart = accountEmail(m_state.me);
 
     // A dictation begun in one of our own windows (the setup window's test button) would paste into
     // that window and count as a first success. It gets no insertion; its text stays the latest
@@ -56,7 +56,7 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
         if (m_authenticationGeneration == generation) {
             setPendingInsertionRetry(std::nullopt);
             setLastError(QString());
-            setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
+            setPhase(m_state.isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
         }
         logActivity(QStringLiteral("Kept transcript for %1 without inserting it: the dictation began in Tessvale "
                                    "itself (%2 chars)")
@@ -103,9 +103,9 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
             } else {
                 setLastError(QString());
             }
-            m_settings->markLaunchReadinessCompleted(accountEmail(m_me));
+            m_settings->markLaunchReadinessCompleted(accountEmail(m_state.me));
             // The account may have gone while the text went in: no flash of ready then.
-            setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
+            setPhase(m_state.isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
         } else {
             setFocusedAppDiagnostics(result->diagnostics);
             // The dictation did succeed for the account it began under.
@@ -142,8 +142,8 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
             setLastError(message);
             setPhase(DictationPhase::error);
         }
-        const QString targetText
-            = m_focusedAppDiagnostics ? m_focusedAppDiagnostics->summary() : QStringLiteral("unknown target");
+        const QString targetText = m_state.focusedAppDiagnostics ? m_state.focusedAppDiagnostics->summary()
+                                                                 : QStringLiteral("unknown target");
         reportError(
             error, QStringLiteral("Inserting dictated text"), Extras { { QStringLiteral("target"), targetText } });
         logActivity(QStringLiteral("Failed to insert transcript for %1 into %2: %3")
@@ -170,7 +170,7 @@ QCoro::Task<> DictationCoordinator::retryFailedInsertionTask(PendingInsertionRet
 {
     QPointer<DictationCoordinator> self(this);
     if (isDictationActive()) {
-        logActivity(QStringLiteral("Ignored retry insert request while phase=%1.").arg(caseName(m_phase)));
+        logActivity(QStringLiteral("Ignored retry insert request while phase=%1.").arg(caseName(m_state.phase)));
         co_return;
     }
     // Claimed before the first wait, so a second retry arriving meanwhile is ignored instead of
@@ -197,7 +197,7 @@ QCoro::Task<> DictationCoordinator::retryFailedInsertionTask(PendingInsertionRet
 
 void DictationCoordinator::copyLatestTranscript()
 {
-    const std::optional<QString> text = trimmedTranscriptText(m_finalTranscript, m_transcriptHistory);
+    const std::optional<QString> text = trimmedTranscriptText(m_state.finalTranscript, m_state.transcriptHistory);
     if (!text)
         return;
     if (m_services.copyText(*text))

@@ -35,7 +35,7 @@ QCoro::Task<> DictationCoordinator::prepareToQuit()
     if (!self)
         co_return;
     if (wasLive && isLivePhase())
-        setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
+        setPhase(m_state.isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
 
     while (m_isInserting) {
         OneShot<> ended;

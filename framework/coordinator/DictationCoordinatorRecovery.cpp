@@ -26,7 +26,7 @@ QCoro::Task<bool> DictationCoordinator::fetchDictationRecoveryIfNeeded(
     QUuid sessionID, QString message, FocusedInsertionTargetRef target)
 {
     const auto hasRow = [this, &sessionID] {
-        return std::any_of(m_transcriptHistory.cbegin(), m_transcriptHistory.cend(),
+        return std::any_of(m_state.transcriptHistory.cbegin(), m_state.transcriptHistory.cend(),
             [&](const SessionTranscriptRecord& record) { return record.id == sessionID; });
     };
     if (m_recoveryAttemptedSessionID == sessionID) {
@@ -121,14 +121,14 @@ bool DictationCoordinator::applyDictationRecovery(const QUuid& sessionID, std::o
     if (recovered.isEmpty())
         return false;
 
-    setTranscripts(m_partialTranscript, recovered, historyRaw);
-    recordTranscript(sessionID, m_rawTranscript, m_finalTranscript);
-    setPendingInsertionRetry(PendingInsertionRetry { sessionID, m_finalTranscript, std::move(target) });
+    setTranscripts(m_state.partialTranscript, recovered, historyRaw);
+    recordTranscript(sessionID, m_state.rawTranscript, m_state.finalTranscript);
+    setPendingInsertionRetry(PendingInsertionRetry { sessionID, m_state.finalTranscript, std::move(target) });
     setLastError(message + QStringLiteral(" Recovered the latest transcript so you can copy or retry it."));
     setPhase(DictationPhase::error);
     logActivity(QStringLiteral("Recovered transcript for session %1 (%2 chars).")
                     .arg(logID(sessionID))
-                    .arg(characterCount(m_finalTranscript)));
+                    .arg(characterCount(m_state.finalTranscript)));
     return true;
 }
 

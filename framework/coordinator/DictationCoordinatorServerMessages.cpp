@@ -78,7 +78,7 @@ QCoro::Task<> DictationCoordinator::handleServerMessage(ServerStreamMessage mess
         const FinalTranscriptPayload& payload = *message.finalTranscriptPayload();
         if (!shouldHandleSessionMessage(payload.sessionID, QStringLiteral("FinalTranscript")))
             co_return;
-        setTranscripts(m_partialTranscript, payload.finalText, payload.rawText);
+        setTranscripts(m_state.partialTranscript, payload.finalText, payload.rawText);
         logActivity(QStringLiteral("Received final transcript for %1 (%2 chars)")
                         .arg(logID(payload.sessionID))
                         .arg(characterCount(payload.finalText)));
@@ -246,8 +246,8 @@ void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPa
     if (m_services.recorder.isRunning())
         closeMicrophoneForServiceEnd(id, QStringLiteral("committed"));
     m_session->lastCommittedText = text;
-    setTranscripts(m_partialTranscript, text, m_rawTranscript);
-    recordTranscript(id, m_rawTranscript, text);
+    setTranscripts(m_state.partialTranscript, text, m_state.rawTranscript);
+    recordTranscript(id, m_state.rawTranscript, text);
     // A recovery of this session offered the same text for a retry; the commit inserts it now.
     if (m_pendingInsertionRetry && m_pendingInsertionRetry->sessionID == id)
         setPendingInsertionRetry(std::nullopt);
@@ -305,7 +305,7 @@ void DictationCoordinator::handleSessionCompleted(const QUuid& id)
 
 bool DictationCoordinator::failIfMicrophoneLostWithoutText(const QUuid& id)
 {
-    if (m_lostMicrophoneSessionID != id || hasCommittedOrInserting() || m_phase == DictationPhase::error)
+    if (m_lostMicrophoneSessionID != id || hasCommittedOrInserting() || m_state.phase == DictationPhase::error)
         return false;
     setLastError(QStringLiteral("The microphone \"%1\" stopped recording before any speech was transcribed. "
                                 "Check that it is connected, then try again.")
@@ -350,7 +350,7 @@ QString DictationCoordinator::audioStatsSummary() const
 
 void DictationCoordinator::recordTranscript(const QUuid& sessionID, const QString& rawText, const QString& finalText)
 {
-    QList<SessionTranscriptRecord> history = m_transcriptHistory;
+    QList<SessionTranscriptRecord> history = m_state.transcriptHistory;
     history.removeIf([&](const SessionTranscriptRecord& record) { return record.id == sessionID; });
     history.prepend(SessionTranscriptRecord { sessionID, QDateTime::currentDateTime(), rawText, finalText });
     if (history.size() > kTranscriptHistoryLimit)

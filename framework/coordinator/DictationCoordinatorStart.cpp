@@ -64,31 +64,18 @@ void DictationCoordinator::updateShortcutError(const std::optional<QString>& tex
         logActivity(QStringLiteral("Shortcut error: ") + *text);
 }
 
-void DictationCoordinator::setLastShortcutError(const QString& text)
-{
-    m_lastShortcutError = text;
-    emit lastShortcutErrorChanged(m_lastShortcutError);
-    scheduleStateChanged();
-}
-
-void DictationCoordinator::setPartialTranscript(const QString& text)
-{
-    m_partialTranscript = text;
-    emit partialTranscriptChanged(m_partialTranscript);
-    scheduleStateChanged();
-}
-
 // Decisions.
 
 QCoro::Task<> DictationCoordinator::startPushToTalkTask()
 {
     if (dismissFailureOnPress())
         co_return;
-    switch (m_phase) {
+    switch (m_state.phase) {
     case DictationPhase::finalizing:
     case DictationPhase::postProcessing:
     case DictationPhase::inserting:
-        logActivity(QStringLiteral("Ignored push-to-talk start while phase=") + caseName(m_phase) + QLatin1Char('.'));
+        logActivity(
+            QStringLiteral("Ignored push-to-talk start while phase=") + caseName(m_state.phase) + QLatin1Char('.'));
         co_return;
     case DictationPhase::recording:
     case DictationPhase::starting:
@@ -105,11 +92,11 @@ QCoro::Task<> DictationCoordinator::startPushToTalkTask()
 
 QCoro::Task<> DictationCoordinator::stopPushToTalkTask()
 {
-    if (m_triggerMode != DictationTriggerMode::pushToTalk) {
+    if (m_state.triggerMode != DictationTriggerMode::pushToTalk) {
         logActivity(QStringLiteral("Ignored push-to-talk stop because push-to-talk is not active."));
         co_return;
     }
-    if (m_phase == DictationPhase::recording || m_phase == DictationPhase::starting) {
+    if (m_state.phase == DictationPhase::recording || m_state.phase == DictationPhase::starting) {
         QCoro::Task<> stopping = stopRecordingTask();
         co_await std::move(stopping);
         co_return;
@@ -124,14 +111,14 @@ QCoro::Task<> DictationCoordinator::toggleHandsFreeTask(bool fromShortcut)
 {
     if (fromShortcut && dismissFailureOnPress())
         co_return;
-    const bool live = m_phase == DictationPhase::starting || m_phase == DictationPhase::recording;
-    if (m_isStartingRecording && m_triggerMode == DictationTriggerMode::handsFree && !live) {
+    const bool live = m_state.phase == DictationPhase::starting || m_state.phase == DictationPhase::recording;
+    if (m_isStartingRecording && m_state.triggerMode == DictationTriggerMode::handsFree && !live) {
         m_pendingHandsFreeStartCancel = true;
         logActivity(QStringLiteral("Queued hands-free cancellation while the dictation session is starting."));
         co_return;
     }
     if (live) {
-        if (m_triggerMode == DictationTriggerMode::pushToTalk) {
+        if (m_state.triggerMode == DictationTriggerMode::pushToTalk) {
             setTriggerMode(DictationTriggerMode::handsFree);
             logActivity(QStringLiteral("Promoted push-to-talk session to hands-free."));
             co_return;
@@ -140,9 +127,9 @@ QCoro::Task<> DictationCoordinator::toggleHandsFreeTask(bool fromShortcut)
         co_await std::move(stopping);
         co_return;
     }
-    if (m_phase == DictationPhase::finalizing || m_phase == DictationPhase::postProcessing
-        || m_phase == DictationPhase::inserting) {
-        logActivity(QStringLiteral("Ignored toggle request while phase=") + caseName(m_phase) + QLatin1Char('.'));
+    if (m_state.phase == DictationPhase::finalizing || m_state.phase == DictationPhase::postProcessing
+        || m_state.phase == DictationPhase::inserting) {
+        logActivity(QStringLiteral("Ignored toggle request while phase=") + caseName(m_state.phase) + QLatin1Char('.'));
         co_return;
     }
     QCoro::Task<> starting = startRecordingTask(DictationTriggerMode::handsFree);
@@ -152,16 +139,16 @@ QCoro::Task<> DictationCoordinator::toggleHandsFreeTask(bool fromShortcut)
 QCoro::Task<> DictationCoordinator::stopDictationTask()
 {
     // Each mode's own stop; a held push-to-talk dictation is stopped, not promoted.
-    if (m_triggerMode == DictationTriggerMode::pushToTalk) {
+    if (m_state.triggerMode == DictationTriggerMode::pushToTalk) {
         QCoro::Task<> stopping = stopPushToTalkTask();
         co_await std::move(stopping);
         co_return;
     }
-    if (m_triggerMode != DictationTriggerMode::handsFree) {
+    if (m_state.triggerMode != DictationTriggerMode::handsFree) {
         logActivity(QStringLiteral("Ignored stop request because no dictation is active."));
         co_return;
     }
-    const bool live = m_phase == DictationPhase::starting || m_phase == DictationPhase::recording;
+    const bool live = m_state.phase == DictationPhase::starting || m_state.phase == DictationPhase::recording;
     if (live) {
         QCoro::Task<> stopping = stopRecordingTask();
         co_await std::move(stopping);
@@ -172,7 +159,7 @@ QCoro::Task<> DictationCoordinator::stopDictationTask()
         logActivity(QStringLiteral("Queued hands-free cancellation while the dictation session is starting."));
         co_return;
     }
-    logActivity(QStringLiteral("Ignored stop request while phase=") + caseName(m_phase) + QLatin1Char('.'));
+    logActivity(QStringLiteral("Ignored stop request while phase=") + caseName(m_state.phase) + QLatin1Char('.'));
 }
 
 bool DictationCoordinator::cancelQueuedHandsFreeStartIfNeeded(DictationTriggerMode mode)
@@ -204,7 +191,7 @@ void DictationCoordinator::endStartBeforeSession()
     setTriggerMode(std::nullopt);
     // Back to what the start found: a signed-out user stays signed out, unless the start's own
     // account fetch (or a sign-in meanwhile) signed them in.
-    const bool signedInMeanwhile = m_phaseBeforeStart == DictationPhase::signedOut && m_isAuthenticated;
+    const bool signedInMeanwhile = m_phaseBeforeStart == DictationPhase::signedOut && m_state.isAuthenticated;
     setPhase(signedInMeanwhile ? DictationPhase::ready : m_phaseBeforeStart);
 }
 
@@ -215,8 +202,8 @@ bool DictationCoordinator::isCurrentStart(quint64 startGeneration) const
 
 bool DictationCoordinator::isLivePhase() const
 {
-    return m_phase == DictationPhase::starting || m_phase == DictationPhase::recording
-        || m_phase == DictationPhase::finalizing || m_phase == DictationPhase::postProcessing;
+    return m_state.phase == DictationPhase::starting || m_state.phase == DictationPhase::recording
+        || m_state.phase == DictationPhase::finalizing || m_state.phase == DictationPhase::postProcessing;
 }
 
 QCoro::Task<QString> DictationCoordinator::requireStoredAPIKey()
@@ -245,7 +232,7 @@ QString DictationCoordinator::microphoneLogDescription() const
     const QString uid = m_settings->preferredMicrophoneUID().trimmed();
     if (uid.isEmpty())
         return QStringLiteral("system default");
-    for (const AudioInputDevice& device : m_availableInputDevices) {
+    for (const AudioInputDevice& device : m_state.availableInputDevices) {
         if (device.uid == uid)
             return device.name;
     }
@@ -261,7 +248,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         // What is left of a session that is over (not starting, streaming or inserting) gives way
         // instead of blocking every later start.
         const bool stale
-            = !m_isStartingRecording && !m_isInserting && !isLivePhase() && m_phase != DictationPhase::inserting;
+            = !m_isStartingRecording && !m_isInserting && !isLivePhase() && m_state.phase != DictationPhase::inserting;
         if (!stale) {
             logActivity(QStringLiteral("Ignored start request because a dictation session is already active."));
             co_return;
@@ -279,7 +266,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
 
     const FocusedInsertionTargetRef candidate = m_services.focusTargetProvider();
     const quint64 generation = ++m_startGeneration;
-    m_phaseBeforeStart = m_phase;
+    m_phaseBeforeStart = m_state.phase;
     m_isStartingRecording = true;
     // A start asked for replaces what the HUD told of the last one.
     endFailureNotice();
@@ -293,7 +280,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         // The focused application's diagnostics, the slow part of a refresh, wait until the
         // microphone runs, unless the start fails here.
         refreshPermissions(false);
-        switch (m_permissionSnapshot.microphone) {
+        switch (m_state.permissionSnapshot.microphone) {
         case PermissionState::notDetermined: {
             QCoro::Task<bool> asking = m_services.permissions->requestMicrophoneAccess();
             const bool granted = co_await std::move(asking);
@@ -314,7 +301,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         if (cancelQueuedStartIfNeeded(mode))
             co_return;
 
-        if (m_permissionSnapshot.accessibility != PermissionState::authorized) {
+        if (m_state.permissionSnapshot.accessibility != PermissionState::authorized) {
             m_services.permissions->promptForAccessibilityIfNeeded();
             refreshPermissions();
             throw TextInsertionError(TextInsertionError::Case::missingAccessibilityPermission);
@@ -340,7 +327,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         if (cancelQueuedStartIfNeeded(mode))
             co_return;
         // A browser sign-in completed meanwhile and dropped this fetch: go on with its account and key.
-        if (accountError && m_isAuthenticated && m_me && m_config) {
+        if (accountError && m_state.isAuthenticated && m_state.me && m_state.config) {
             accountError = nullptr;
             logActivity(QStringLiteral("Continuing the dictation start with the account that just signed in."));
             QCoro::Task<QString> rereading = requireStoredAPIKey();
@@ -352,7 +339,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         }
         if (accountError)
             std::rethrow_exception(accountError);
-        if (!m_me || !m_config)
+        if (!m_state.me || !m_state.config)
             throw CloudClientError::invalidResponse(QStringLiteral("Missing cloud bootstrap state."));
     } catch (...) {
         failure = std::current_exception();
@@ -367,7 +354,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     }
 
     // Open the session: no await until the HUD is asked for.
-    const WebSocketTransport transport = m_services.webSocketFactory(m_config->webSocketURL, apiKey);
+    const WebSocketTransport transport = m_services.webSocketFactory(m_state.config->webSocketURL, apiKey);
     const QUuid sessionID = QUuid::createUuid();
     const bool restoreTarget = m_settings->restoreOriginalInputAfterDictation();
     // A new session starts with nothing of an earlier one: what is its own is new with it.
@@ -401,7 +388,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     if (m_isSignOutRequested)
         co_return;
     // Stopped while the HUD came up: nothing was recorded, so nothing is sent.
-    if (m_session->isStopPending || m_phase != DictationPhase::starting) {
+    if (m_session->isStopPending || m_state.phase != DictationPhase::starting) {
         logActivity(
             QStringLiteral("Canceled ") + rawValue(mode) + QStringLiteral(" dictation before the microphone opened."));
         QCoro::Task<> finishing = finishSessionIfIdle(sessionID);
@@ -459,7 +446,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     if (!failure) {
         StartSessionPayload payload;
         payload.sessionID = sessionID;
-        payload.deviceID = m_me->device.id;
+        payload.deviceID = m_state.me->device.id;
         payload.appVersion = appVersion();
         if (candidate)
             payload.focusApp = candidate->application().name;
@@ -487,7 +474,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         m_isStartingRecording = false;
         m_pendingHandsFreeStartCancel = false;
     }
-    if (m_pendingPushToTalkStop && m_triggerMode == DictationTriggerMode::pushToTalk) {
+    if (m_pendingPushToTalkStop && m_state.triggerMode == DictationTriggerMode::pushToTalk) {
         m_pendingPushToTalkStop = false;
         QCoro::Task<> stopping = stopRecordingTask();
         co_await std::move(stopping);
@@ -534,7 +521,7 @@ QCoro::Task<> DictationCoordinator::failStart(
     const QString description = localizedDescription(error);
     // Signed out, the missing key is no news: why the user was signed out stays the error until
     // they sign in again.
-    if (m_isAuthenticated || m_lastError.isEmpty() || !isMissingAPIKey(error))
+    if (m_state.isAuthenticated || m_state.lastError.isEmpty() || !isMissingAPIKey(error))
         setLastError(description);
     showFailure();
     setPhase(DictationPhase::error);

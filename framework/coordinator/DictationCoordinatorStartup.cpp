@@ -2,11 +2,10 @@
 
 #include <utility>
 
-#include <QCoreApplication>
-#include <QGuiApplication>
 #include <QPointer>
 
 #include "audio/AudioDeviceMonitor.h"
+#include "coordinator/PermissionPoller.h"
 #include "settings/AppSettings.h"
 #include "system/PermissionService.h"
 
@@ -32,7 +31,7 @@ QString completedRequestLine(bool authorized)
 void DictationCoordinator::bootstrap()
 {
     refreshPermissions();
-    installPermissionRefreshObserver();
+    m_permissionPoller->installActivationObserver();
     refreshAudioInputDevices();
     if (!m_audioDeviceMonitor) {
         QPointer<DictationCoordinator> self(this);
@@ -70,8 +69,8 @@ void DictationCoordinator::refreshPermissions(bool focusedAppToo)
     setPermissionSnapshot(m_services.permissions->currentSnapshot());
     if (focusedAppToo)
         setFocusedAppDiagnostics(m_services.currentDiagnostics());
-    logActivity(QStringLiteral("Permissions refreshed. microphone=") + rawValue(m_permissionSnapshot.microphone)
-        + QStringLiteral(" accessibility=") + rawValue(m_permissionSnapshot.accessibility));
+    logActivity(QStringLiteral("Permissions refreshed. microphone=") + rawValue(m_state.permissionSnapshot.microphone)
+        + QStringLiteral(" accessibility=") + rawValue(m_state.permissionSnapshot.accessibility));
 }
 
 void DictationCoordinator::refreshPermissionsOnActivation()
@@ -80,20 +79,16 @@ void DictationCoordinator::refreshPermissionsOnActivation()
         QStringLiteral("refreshPermissionsOnActivation"));
 }
 
-void DictationCoordinator::installPermissionRefreshObserver()
+PermissionPollerReports DictationCoordinator::permissionPollerReports()
 {
-    if (m_permissionRefreshObserverInstalled)
-        return;
-    // Only a GUI application learns of activation; the windows call refreshPermissionsOnActivation too.
-    auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!application)
-        return;
-    // The coordinator as context: the connection ends with it.
-    connect(application, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        if (state == Qt::ApplicationActive)
-            refreshPermissionsOnActivation();
-    });
-    m_permissionRefreshObserverInstalled = true;
+    PermissionPollerReports reports;
+    reports.refresh = [this] {
+        refreshPermissions();
+        return m_state.permissionSnapshot;
+    };
+    reports.log = [this](const QString& message) { logActivity(message); };
+    reports.activated = [this] { refreshPermissionsOnActivation(); };
+    return reports;
 }
 
 void DictationCoordinator::promptForAccessibility()
@@ -113,7 +108,7 @@ QCoro::Task<> DictationCoordinator::promptForMicrophoneTask(CancelToken)
 {
     QPointer<DictationCoordinator> self(this);
     // The state as last refreshed decides, not a fresh read.
-    switch (m_permissionSnapshot.microphone) {
+    switch (m_state.permissionSnapshot.microphone) {
     case PermissionState::authorized:
         refreshPermissions();
         logActivity(completedRequestLine(true));
@@ -139,83 +134,7 @@ QCoro::Task<> DictationCoordinator::promptForMicrophoneTask(CancelToken)
 
 void DictationCoordinator::startPermissionRefreshPolling(const QString& reason)
 {
-    cancelPermissionRefreshPolling();
-    const PermissionSnapshot baseline = m_permissionSnapshot;
-    const QUuid pollID = QUuid::createUuid();
-    m_activePermissionRefreshPollID = pollID;
-    reportPermissionRefreshPollEvent(PermissionRefreshPollEvent::started(pollID));
-    logActivity(QStringLiteral("Started permission polling. reason=") + reason);
-    m_permissionRefreshTask = launchMainActorTask(
-        [this, pollID, baseline](
-            CancelToken token) { return runPermissionRefreshPoll(pollID, baseline, std::move(token)); },
-        QStringLiteral("permissionRefreshPoll"));
-}
-
-void DictationCoordinator::cancelPermissionRefreshPolling()
-{
-    if (!m_permissionRefreshTask.isValid() || !m_activePermissionRefreshPollID)
-        return;
-    TaskHandle task = std::exchange(m_permissionRefreshTask, TaskHandle());
-    const QUuid pollID = *std::exchange(m_activePermissionRefreshPollID, std::nullopt);
-    task.cancel();
-    // The cancelled task finds the identifier cleared and reports nothing more.
-    reportPermissionRefreshPollEvent(
-        PermissionRefreshPollEvent::finished(pollID, PermissionRefreshPollOutcome::canceled));
-}
-
-QCoro::Task<> DictationCoordinator::runPermissionRefreshPoll(
-    QUuid pollID, PermissionSnapshot baseline, CancelToken token)
-{
-    QPointer<DictationCoordinator> self(this);
-    Sleeper* sleeper = m_services.sleeper;
-    const MonotonicTime deadline = sleeper->now() + m_services.timing.permissionRefreshTimeout;
-    for (;;) {
-        // A poll replaced before its first check, or while a wake was already due, stops silently.
-        if (token.isCancelled() || m_activePermissionRefreshPollID != pollID) {
-            finishPermissionRefreshPoll(pollID, PermissionRefreshPollOutcome::canceled);
-            co_return;
-        }
-        refreshPermissions();
-        if (m_permissionSnapshot != baseline) {
-            logActivity(QStringLiteral("Permission polling stopped after a permission change."));
-            finishPermissionRefreshPoll(pollID, PermissionRefreshPollOutcome::changed);
-            co_return;
-        }
-        if (sleeper->now() >= deadline) {
-            logActivity(QStringLiteral("Permission polling timed out without a permission change."));
-            finishPermissionRefreshPoll(pollID, PermissionRefreshPollOutcome::timedOut);
-            co_return;
-        }
-        bool cancelled = false;
-        try {
-            QCoro::Task<> pause = sleeper->sleep(m_services.timing.permissionRefreshInterval, token);
-            co_await std::move(pause);
-        } catch (const CancelledError&) {
-            cancelled = true;
-        }
-        if (!self)
-            co_return;
-        if (cancelled) {
-            finishPermissionRefreshPoll(pollID, PermissionRefreshPollOutcome::canceled);
-            co_return;
-        }
-    }
-}
-
-void DictationCoordinator::finishPermissionRefreshPoll(const QUuid& pollID, PermissionRefreshPollOutcome outcome)
-{
-    // Only the current poll may end itself; a replaced one was reported when it was cancelled.
-    if (m_activePermissionRefreshPollID != pollID)
-        return;
-    m_permissionRefreshTask = TaskHandle();
-    m_activePermissionRefreshPollID.reset();
-    reportPermissionRefreshPollEvent(PermissionRefreshPollEvent::finished(pollID, outcome));
-}
-
-void DictationCoordinator::reportPermissionRefreshPollEvent(const PermissionRefreshPollEvent& event)
-{
-    if (m_permissionRefreshEventHandler)
-        m_permissionRefreshEventHandler(event);
+    m_permissionPoller->start(reason, m_state.permissionSnapshot, m_lifetime.token());
 }
 
 } // namespace tessvale

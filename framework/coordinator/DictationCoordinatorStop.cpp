@@ -20,7 +20,8 @@ QCoro::Task<> DictationCoordinator::stopRecordingTask()
     m_pendingPushToTalkStop = false;
     setPhase(DictationPhase::finalizing);
     logActivity(QStringLiteral("Stopping recording for ")
-        + (m_triggerMode ? rawValue(*m_triggerMode) : QStringLiteral("unknown")) + QStringLiteral(" session."));
+        + (m_state.triggerMode ? rawValue(*m_state.triggerMode) : QStringLiteral("unknown"))
+        + QStringLiteral(" session."));
     const std::optional<QUuid> stoppingSessionID = currentSessionID();
     // Marked before the grace wait, so a confirmation or a state change during it keeps finalizing
     // and cannot make this stop give up.
@@ -41,7 +42,7 @@ QCoro::Task<> DictationCoordinator::stopRecordingTask()
     }
 
     // Another session, or a failure that has already closed the microphone, owns the state now.
-    if (currentSessionID() != stoppingSessionID || m_phase == DictationPhase::error)
+    if (currentSessionID() != stoppingSessionID || m_state.phase == DictationPhase::error)
         co_return;
 
     const QList<QByteArray> leftover = m_services.recorder.stop();
@@ -59,7 +60,7 @@ QCoro::Task<> DictationCoordinator::stopRecordingTask()
     setAudioLevel(0);
 
     if (!m_session || !m_session->transport) {
-        setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
+        setPhase(m_state.isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
         co_return;
     }
     DictationSession& session = *m_session;

@@ -94,7 +94,7 @@ void DictationCoordinator::handleCaptureEnded(const QString& deviceName, const Q
                     .arg(name, logID(m_session->id), reason.isEmpty() ? QStringLiteral("capture ended") : reason));
     // As if the user stopped now: the audio already captured goes out, then the stop. Run at once, so
     // the stop is for this session and no other.
-    if (m_phase == DictationPhase::starting || m_phase == DictationPhase::recording)
+    if (m_state.phase == DictationPhase::starting || m_state.phase == DictationPhase::recording)
         runDetached([this](CancelToken) { return stopRecordingTask(); }, m_lifetime.token(),
             QStringLiteral("captureEndedStop"));
 }
@@ -117,7 +117,7 @@ QCoro::Task<> DictationCoordinator::markSessionReadyForAudio()
     session.bufferedAudioChunks.clear();
     // A stop that has begun keeps the phase at finalizing; a commit keeps it at inserting; a failure
     // the HUD has told (the microphone closed) keeps it at error.
-    if (m_phase == DictationPhase::starting && !session.shouldStopAfterQueuedAudioDrains && !isStopPending()
+    if (m_state.phase == DictationPhase::starting && !session.shouldStopAfterQueuedAudioDrains && !isStopPending()
         && !hasCommittedOrInserting())
         setPhase(DictationPhase::recording);
     QCoro::Task<> draining = drainQueuedAudio();
@@ -138,7 +138,7 @@ QCoro::Task<> DictationCoordinator::drainQueuedAudio()
         // A teardown during the send ended the session; a newer session owns its own queue.
         if (!self || currentSessionID() != sessionID)
             co_return;
-        if (m_phase == DictationPhase::error) {
+        if (m_state.phase == DictationPhase::error) {
             m_session->queuedAudioChunks.clear();
             m_session->bufferedAudioChunks.clear();
             m_session->isDrainingQueuedAudio = false;
@@ -152,10 +152,10 @@ QCoro::Task<> DictationCoordinator::drainQueuedAudio()
 
 QCoro::Task<> DictationCoordinator::sendAudioChunk(QByteArray chunk)
 {
-    if (!m_session || !m_session->transport || !m_config)
+    if (!m_session || !m_session->transport || !m_state.config)
         co_return;
     QPointer<DictationCoordinator> self(this);
-    if (chunk.size() > m_config->maxChunkBytes) {
+    if (chunk.size() > m_state.config->maxChunkBytes) {
         const QString message = QStringLiteral("Audio chunk exceeded cloud max size.");
         setLastError(message);
         setPhase(DictationPhase::error);

@@ -53,9 +53,9 @@ QCoro::Task<> DictationCoordinator::finishSessionIfIdle(std::optional<QUuid> ses
     QCoro::Task<> disconnecting = disconnectSessionTransport();
     co_await std::move(disconnecting);
     // A newer session that began during the close owns the phase.
-    if (!self || m_session || m_isStartingRecording || m_phase == DictationPhase::error)
+    if (!self || m_session || m_isStartingRecording || m_state.phase == DictationPhase::error)
         co_return;
-    setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
+    setPhase(m_state.isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
 }
 
 } // namespace tessvale

@@ -123,7 +123,7 @@ QCoro::Task<> DictationCoordinator::endFailedSession(QUuid sessionID, QString me
         setLastError(message);
         setPhase(DictationPhase::error);
     }
-    logActivity(logPrefix + logID(sessionID) + QStringLiteral(": ") + m_lastError);
+    logActivity(logPrefix + logID(sessionID) + QStringLiteral(": ") + m_state.lastError);
     QCoro::Task<> closing = disconnectSessionTransport();
     co_await std::move(closing);
 }
@@ -134,9 +134,9 @@ void DictationCoordinator::startWebSocketPing(QUuid sessionID)
         return;
     m_session->pingTask.cancel();
     m_session->pingTask = TaskHandle();
-    if (!m_config || m_config->webSocketPingIntervalSeconds <= 0)
+    if (!m_state.config || m_state.config->webSocketPingIntervalSeconds <= 0)
         return;
-    const Duration interval = std::chrono::seconds(m_config->webSocketPingIntervalSeconds);
+    const Duration interval = std::chrono::seconds(m_state.config->webSocketPingIntervalSeconds);
     m_session->pingTask = launchMainActorTask(
         [this, sessionID, interval](CancelToken token) { return runWebSocketPing(sessionID, interval, token); },
         QStringLiteral("webSocketPing"));
@@ -202,7 +202,7 @@ QCoro::Task<> DictationCoordinator::runSessionErrorCleanup(QUuid sessionID, Canc
     const bool slept = co_await std::move(waiting);
     if (!slept)
         co_return;
-    if (!self || currentSessionID() != sessionID || m_phase != DictationPhase::error || hasCommittedOrInserting())
+    if (!self || currentSessionID() != sessionID || m_state.phase != DictationPhase::error || hasCommittedOrInserting())
         co_return;
     logActivity(QStringLiteral("Disconnecting after unrecovered server error for ") + logID(sessionID) + u'.');
     QCoro::Task<> closing = disconnectSessionTransport();

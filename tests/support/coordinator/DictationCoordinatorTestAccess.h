@@ -111,7 +111,7 @@ public:
 
     static void addTranscriptRecord(DictationCoordinator& coordinator, SessionTranscriptRecord record)
     {
-        QList<SessionTranscriptRecord> history = coordinator.m_transcriptHistory;
+        QList<SessionTranscriptRecord> history = coordinator.m_state.transcriptHistory;
         history.prepend(std::move(record));
         coordinator.setTranscriptHistory(std::move(history));
     }
