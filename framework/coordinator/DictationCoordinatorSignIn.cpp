@@ -41,7 +41,7 @@ QCoro::Task<> DictationCoordinator::beginSignInTask(CancelToken token)
     setLastError(QString());
     const std::optional<NativeAuthEndpointConfig> endpoint = m_settings->nativeAuthEndpointConfig();
     if (!endpoint) {
-        setLastError(CloudClientError::invalidBaseURL().errorDescription());
+        setLastError(CloudClientError::invalidBaseURL().localizedDescription());
         setSignInPhase(DictationPhase::error);
         co_return;
     }
@@ -91,14 +91,14 @@ QCoro::Task<> DictationCoordinator::openSignInPage(QUuid attemptID, QUrl url, Ca
 {
     QPointer<DictationCoordinator> self(this);
     static const QString failurePrefix = QStringLiteral("The web browser could not be opened");
-    QCoro::Task<UrlOpenResult> opening = m_services.urlOpener(url, bound(token));
-    const UrlOpenResult result = co_await std::move(opening);
+    QCoro::Task<PlatformResult> opening = m_services.urlOpener(url, bound(token));
+    const PlatformResult result = co_await std::move(opening);
     if (!self)
         co_return;
     // Answered for an attempt that has since ended.
     if (!m_browserSignIn || m_browserSignIn->attemptID() != attemptID)
         co_return;
-    if (result.opened) {
+    if (result) {
         // A reopened page clears its own earlier failure.
         if (m_lastError.startsWith(failurePrefix)) {
             setLastError(QString());
@@ -107,10 +107,10 @@ QCoro::Task<> DictationCoordinator::openSignInPage(QUuid attemptID, QUrl url, Ca
         co_return;
     }
     // The setup window shows the address under the error, where it can be copied whole.
-    setLastError(failurePrefix + QStringLiteral(" (") + result.failure
+    setLastError(failurePrefix + QStringLiteral(" (") + result.reason()
         + QStringLiteral("). To sign in, copy the sign-in address from the setup window into a web browser."));
     setSignInPhase(DictationPhase::error);
-    logActivity(QStringLiteral("Could not open the browser for sign-in: ") + result.failure);
+    logActivity(QStringLiteral("Could not open the browser for sign-in: ") + result.reason());
 }
 
 void DictationCoordinator::cancelSignIn()
