@@ -48,6 +48,8 @@ set(TESSVALE_LOGIC_SOURCES
   base/ApiKeyMatcher.h
   base/Logging.cpp
   base/Logging.h
+  base/TessvaleError.cpp
+  base/TessvaleError.h
   cloud/AnyCodingKey.cpp
   cloud/AnyCodingKey.h
   cloud/ClientStreamMessage.cpp

@@ -70,7 +70,7 @@ bool adopt(const std::shared_ptr<detail::CancelState>& parent, const std::shared
 } // namespace
 
 CancelledError::CancelledError()
-    : std::runtime_error("The operation was cancelled.")
+    : TessvaleError(QStringLiteral("The operation was cancelled."))
 {
 }
 

@@ -3,17 +3,19 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <vector>
 
 #include <QPointer>
+
+#include "base/TessvaleError.h"
 
 class QObject;
 
 namespace tessvale {
 
-// Thrown by every cancellable await once its token is cancelled.
-class CancelledError : public std::runtime_error
+// Thrown by every cancellable await once its token is cancelled. Callers tell it apart by its type:
+// a cancellation is never shown as a failure.
+class CancelledError : public TessvaleError
 {
 public:
     CancelledError();

@@ -14,7 +14,8 @@ namespace {
 QCoro::Task<> runGuarded(TaskBody body, CancelToken token, std::shared_ptr<detail::TaskState> state, QString label)
 {
     try {
-        co_await body(token);
+        QCoro::Task<> running = body(token);
+        co_await std::move(running);
     } catch (const CancelledError&) {
         qCDebug(lcAsync) << "Task" << label << "ended by cancellation";
     } catch (const std::exception& error) {

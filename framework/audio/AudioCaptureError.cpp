@@ -24,19 +24,9 @@ QString describe(AudioCaptureError::Case kind)
 } // namespace
 
 AudioCaptureError::AudioCaptureError(Case kind)
-    : m_kind(kind)
-    , m_what(describe(kind).toStdString())
+    : TessvaleError(describe(kind))
+    , m_kind(kind)
 {
-}
-
-QString AudioCaptureError::description() const
-{
-    return describe(m_kind);
-}
-
-const char* AudioCaptureError::what() const noexcept
-{
-    return m_what.c_str();
 }
 
 } // namespace tessvale

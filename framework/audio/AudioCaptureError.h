@@ -1,13 +1,10 @@
 #pragma once
 
-#include <exception>
-#include <string>
-
-#include <QString>
+#include "base/TessvaleError.h"
 
 namespace tessvale {
 
-class AudioCaptureError : public std::exception
+class AudioCaptureError : public TessvaleError
 {
 public:
     enum class Case {
@@ -27,15 +24,11 @@ public:
     static AudioCaptureError deviceSelectionFailed() { return AudioCaptureError(Case::deviceSelectionFailed); }
 
     Case kind() const { return m_kind; }
-    // The text the user sees.
-    QString description() const;
-    const char* what() const noexcept override;
 
     bool operator==(const AudioCaptureError& other) const { return m_kind == other.m_kind; }
 
 private:
     Case m_kind;
-    std::string m_what;
 };
 
 } // namespace tessvale

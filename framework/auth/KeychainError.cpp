@@ -2,28 +2,13 @@
 
 namespace tessvale {
 
-KeychainError::KeychainError(Kind kind, SecretStatus status)
-    : m_kind(kind)
-    , m_status(status)
-{
-    m_what = description().toUtf8();
-}
+namespace {
 
-KeychainError KeychainError::unexpectedStatus(SecretStatus status)
+QString describe(KeychainError::Kind kind, SecretStatus status)
 {
-    return KeychainError(Kind::unexpectedStatus, status);
-}
-
-KeychainError KeychainError::invalidData()
-{
-    return KeychainError(Kind::invalidData, 0);
-}
-
-QString KeychainError::description() const
-{
-    if (m_kind == Kind::invalidData)
+    if (kind == KeychainError::Kind::invalidData)
         return QStringLiteral("The keyring returned invalid data.");
-    switch (m_status) {
+    switch (status) {
     case SecretStatusCode::interactionNotAllowed:
     case SecretStatusCode::authFailed:
         return QStringLiteral(
@@ -36,13 +21,27 @@ QString KeychainError::description() const
         return QStringLiteral("Tessvale could not reach secure keyring storage. Make sure a keyring service (Secret "
                               "Service) is running and try again.");
     default:
-        return QStringLiteral("Keyring error: ") + QString::number(m_status);
+        return QStringLiteral("Keyring error: ") + QString::number(status);
     }
 }
 
-const char* KeychainError::what() const noexcept
+} // namespace
+
+KeychainError::KeychainError(Kind kind, SecretStatus status)
+    : TessvaleError(describe(kind, status))
+    , m_kind(kind)
+    , m_status(status)
 {
-    return m_what.constData();
+}
+
+KeychainError KeychainError::unexpectedStatus(SecretStatus status)
+{
+    return KeychainError(Kind::unexpectedStatus, status);
+}
+
+KeychainError KeychainError::invalidData()
+{
+    return KeychainError(Kind::invalidData, 0);
 }
 
 bool KeychainError::operator==(const KeychainError& other) const

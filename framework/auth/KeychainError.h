@@ -1,16 +1,12 @@
 #pragma once
 
-#include <exception>
-
-#include <QByteArray>
-#include <QString>
-
+#include "base/TessvaleError.h"
 #include "platform/auth/SecretStore.h"
 
 namespace tessvale {
 
 // The failure of a keychain operation, with the text the user sees.
-class KeychainError : public std::exception
+class KeychainError : public TessvaleError
 {
 public:
     enum class Kind {
@@ -25,9 +21,6 @@ public:
     // The store's status; 0 for invalidData.
     SecretStatus status() const { return m_status; }
 
-    QString description() const;
-    const char* what() const noexcept override;
-
     bool operator==(const KeychainError& other) const;
 
 private:
@@ -35,7 +28,6 @@ private:
 
     Kind m_kind;
     SecretStatus m_status;
-    QByteArray m_what;
 };
 
 } // namespace tessvale

@@ -24,13 +24,8 @@ const QByteArray kText = QByteArrayLiteral("text/plain; charset=utf-8");
 } // namespace
 
 NativeAuthListenerError::NativeAuthListenerError(const QString& description)
-    : std::runtime_error(description.toStdString())
+    : TessvaleError(description)
 {
-}
-
-QString NativeAuthListenerError::description() const
-{
-    return QString::fromStdString(what());
 }
 
 struct NativeAuthCallbackListener::Connection

@@ -5,7 +5,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <unordered_map>
 
 #include <QByteArray>
@@ -15,6 +14,8 @@
 
 #include <qcoro/qcorotask.h>
 
+#include "base/TessvaleError.h"
+
 class QTcpServer;
 class QTcpSocket;
 class QTimer;
@@ -22,11 +23,10 @@ class QTimer;
 namespace tessvale {
 
 // The loopback listener could not start, or its callback path cannot form a redirect URL.
-class NativeAuthListenerError : public std::runtime_error
+class NativeAuthListenerError : public TessvaleError
 {
 public:
     explicit NativeAuthListenerError(const QString& description);
-    QString description() const;
 };
 
 struct NativeAuthCallbackListenerOptions

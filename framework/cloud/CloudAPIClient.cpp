@@ -253,7 +253,8 @@ QCoro::Task<CloudAPIClient::Reply> CloudAPIClient::perform(Request request) cons
 
 QCoro::Task<QByteArray> CloudAPIClient::performChecked(Request request) const
 {
-    const Reply reply = co_await perform(std::move(request));
+    QCoro::Task<Reply> exchange = perform(std::move(request));
+    const Reply reply = co_await std::move(exchange);
     if (!reply.statusCode)
         throw CloudClientError::invalidResponse(kNoHTTPResponse);
     const int status = *reply.statusCode;
@@ -272,7 +273,8 @@ QCoro::Task<DeviceAuthStartResponse> CloudAPIClient::startDeviceAuth(
     const QByteArray body = DeviceAuthStartRequest(email, deviceName, appVersion).encoded();
     Request request { "POST", appendingPath(baseURL, QStringLiteral("/client/v1/device-auth/start")), std::nullopt,
         body };
-    const QByteArray answer = co_await performChecked(std::move(request));
+    QCoro::Task<QByteArray> exchange = performChecked(std::move(request));
+    const QByteArray answer = co_await std::move(exchange);
     co_return decodeBody<DeviceAuthStartResponse>(answer, decoder);
 }
 
@@ -280,7 +282,8 @@ QCoro::Task<DeviceAuthStatusResponse> CloudAPIClient::pollDeviceAuth(QUrl baseUR
 {
     const WireDecoder decoder = m_options.decoder;
     Request request { "GET", appendingPath(baseURL, QStringLiteral("/client/v1/device-auth/") + lowerID(requestID)) };
-    const QByteArray answer = co_await performChecked(std::move(request));
+    QCoro::Task<QByteArray> exchange = performChecked(std::move(request));
+    const QByteArray answer = co_await std::move(exchange);
     co_return decodeBody<DeviceAuthStatusResponse>(answer, decoder);
 }
 
@@ -291,7 +294,8 @@ QCoro::Task<NativeAuthStartResponse> CloudAPIClient::startNativeAuth(QUrl baseUR
     const QByteArray body = NativeAuthStartRequest(deviceName, appVersion, codeChallenge, redirectURI, state).encoded();
     Request request { "POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/start")), std::nullopt,
         body };
-    const QByteArray answer = co_await performChecked(std::move(request));
+    QCoro::Task<QByteArray> exchange = performChecked(std::move(request));
+    const QByteArray answer = co_await std::move(exchange);
     co_return decodeBody<NativeAuthStartResponse>(answer, decoder);
 }
 
@@ -302,7 +306,8 @@ QCoro::Task<NativeAuthTokenResponse> CloudAPIClient::exchangeNativeAuthToken(
     const QByteArray body = NativeAuthTokenRequest(attemptID, code, codeVerifier, redirectURI).encoded();
     Request request { "POST", appendingPath(baseURL, QStringLiteral("/client/v1/native-auth/token")), std::nullopt,
         body };
-    const QByteArray answer = co_await performChecked(std::move(request));
+    QCoro::Task<QByteArray> exchange = performChecked(std::move(request));
+    const QByteArray answer = co_await std::move(exchange);
     co_return decodeBody<NativeAuthTokenResponse>(answer, decoder);
 }
 
@@ -312,14 +317,16 @@ QCoro::Task<> CloudAPIClient::cancelNativeAuth(QUrl baseURL, QUuid attemptID) co
     Request request { "POST",
         appendingPath(
             baseURL, QStringLiteral("/client/v1/native-auth/") + lowerID(attemptID) + QStringLiteral("/cancel")) };
-    co_await performChecked(std::move(request));
+    QCoro::Task<QByteArray> exchange = performChecked(std::move(request));
+    co_await std::move(exchange);
 }
 
 QCoro::Task<ClientMeResponse> CloudAPIClient::fetchMe(QUrl baseURL, QString apiKey) const
 {
     const WireDecoder decoder = m_options.decoder;
     Request request { "GET", appendingPath(baseURL, QStringLiteral("/client/v1/me")), apiKey };
-    const QByteArray answer = co_await performChecked(std::move(request));
+    QCoro::Task<QByteArray> exchange = performChecked(std::move(request));
+    const QByteArray answer = co_await std::move(exchange);
     co_return decodeBody<ClientMeResponse>(answer, decoder);
 }
 
@@ -327,7 +334,8 @@ QCoro::Task<ClientConfigResponse> CloudAPIClient::fetchClientConfig(QUrl baseURL
 {
     const WireDecoder decoder = m_options.decoder;
     Request request { "GET", appendingPath(baseURL, QStringLiteral("/client/v1/config")), apiKey };
-    const QByteArray answer = co_await performChecked(std::move(request));
+    QCoro::Task<QByteArray> exchange = performChecked(std::move(request));
+    const QByteArray answer = co_await std::move(exchange);
     co_return decodeBody<ClientConfigResponse>(answer, decoder);
 }
 
@@ -338,7 +346,8 @@ QCoro::Task<DictationSessionRecoveryResponse> CloudAPIClient::fetchDictationReco
     const QString path
         = QStringLiteral("/client/v1/dictation-sessions/") + lowerID(sessionID) + QStringLiteral("/recovery");
     Request request { "GET", appendingPath(baseURL, path), apiKey };
-    const QByteArray answer = co_await performChecked(std::move(request));
+    QCoro::Task<QByteArray> exchange = performChecked(std::move(request));
+    const QByteArray answer = co_await std::move(exchange);
     co_return decodeBody<DictationSessionRecoveryResponse>(answer, decoder);
 }
 
@@ -354,7 +363,8 @@ QCoro::Task<ClientUpdateResponse> CloudAPIClient::fetchMacOSUpdate(QUrl baseURL,
     if (!url.isValid())
         throw CloudClientError::invalidBaseURL();
     Request request { "GET", url };
-    const QByteArray answer = co_await performChecked(std::move(request));
+    QCoro::Task<QByteArray> exchange = performChecked(std::move(request));
+    const QByteArray answer = co_await std::move(exchange);
     co_return decodeBody<ClientUpdateResponse>(answer, decoder);
 }
 
@@ -363,7 +373,8 @@ QCoro::Task<QString> CloudAPIClient::fetchHealth(QUrl baseURL) const
     Request request { "GET", appendingPath(baseURL, QStringLiteral("health")) };
     request.jsonContentType = false;
     request.timeout = m_options.healthTimeout;
-    const Reply reply = co_await perform(std::move(request));
+    QCoro::Task<Reply> exchange = perform(std::move(request));
+    const Reply reply = co_await std::move(exchange);
     if (!reply.statusCode)
         throw CloudClientError::invalidResponse(kHealthNoHTTPResponse);
     const int status = *reply.statusCode;

@@ -2,17 +2,36 @@
 
 namespace tessvale {
 
-CloudClientError::CloudClientError(Case errorCase, int statusCode, const QString& message)
-    : m_case(errorCase)
-    , m_statusCode(statusCode)
+namespace {
+
+QString describe(CloudClientError::Case errorCase, std::optional<int> statusCode, const QString& message)
+{
+    switch (errorCase) {
+    case CloudClientError::Case::invalidResponse:
+        return message;
+    case CloudClientError::Case::requestFailed:
+        return QStringLiteral("Cloud request failed (") + QString::number(statusCode.value_or(0))
+            + QStringLiteral("): ") + message;
+    case CloudClientError::Case::invalidBaseURL:
+        return QStringLiteral("The configured cloud base URL is invalid.");
+    case CloudClientError::Case::missingAPIKey:
+        return QStringLiteral("No cloud API key is available.");
+    }
+    return {};
+}
+
+} // namespace
+
+CloudClientError::CloudClientError(Case errorCase, std::optional<int> statusCode, const QString& message)
+    : TessvaleError(describe(errorCase, statusCode, message), statusCode)
+    , m_case(errorCase)
     , m_message(message)
-    , m_what(errorDescription().toUtf8())
 {
 }
 
 CloudClientError CloudClientError::invalidResponse(const QString& message)
 {
-    return CloudClientError(Case::invalidResponse, 0, message);
+    return CloudClientError(Case::invalidResponse, std::nullopt, message);
 }
 
 CloudClientError CloudClientError::requestFailed(int statusCode, const QString& message)
@@ -22,38 +41,17 @@ CloudClientError CloudClientError::requestFailed(int statusCode, const QString& 
 
 CloudClientError CloudClientError::invalidBaseURL()
 {
-    return CloudClientError(Case::invalidBaseURL, 0, {});
+    return CloudClientError(Case::invalidBaseURL, std::nullopt, {});
 }
 
 CloudClientError CloudClientError::missingAPIKey()
 {
-    return CloudClientError(Case::missingAPIKey, 0, {});
-}
-
-QString CloudClientError::errorDescription() const
-{
-    switch (m_case) {
-    case Case::invalidResponse:
-        return m_message;
-    case Case::requestFailed:
-        return QStringLiteral("Cloud request failed (") + QString::number(m_statusCode) + QStringLiteral("): ")
-            + m_message;
-    case Case::invalidBaseURL:
-        return QStringLiteral("The configured cloud base URL is invalid.");
-    case Case::missingAPIKey:
-        return QStringLiteral("No cloud API key is available.");
-    }
-    return {};
-}
-
-const char* CloudClientError::what() const noexcept
-{
-    return m_what.constData();
+    return CloudClientError(Case::missingAPIKey, std::nullopt, {});
 }
 
 bool CloudClientError::operator==(const CloudClientError& other) const
 {
-    return m_case == other.m_case && m_statusCode == other.m_statusCode && m_message == other.m_message;
+    return m_case == other.m_case && httpStatusCode() == other.httpStatusCode() && m_message == other.m_message;
 }
 
 } // namespace tessvale

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <stdexcept>
-
 #include <QString>
+
+#include "base/TessvaleError.h"
 
 namespace tessvale {
 
 // The error of every cloud operation. Its description is shown to the user as it stands.
-class CloudClientError : public std::exception
+class CloudClientError : public TessvaleError
 {
 public:
     enum class Case {
@@ -25,21 +25,15 @@ public:
     Case errorCase() const { return m_case; }
     // The message of invalidResponse and requestFailed; empty for the other cases.
     const QString& message() const { return m_message; }
-    // The HTTP status of requestFailed; 0 for the other cases.
-    int statusCode() const { return m_statusCode; }
-
-    QString errorDescription() const;
-    const char* what() const noexcept override;
+    // httpStatusCode(): the status of requestFailed; absent for the other cases.
 
     bool operator==(const CloudClientError& other) const;
 
 private:
-    CloudClientError(Case errorCase, int statusCode, const QString& message);
+    CloudClientError(Case errorCase, std::optional<int> statusCode, const QString& message);
 
     Case m_case;
-    int m_statusCode = 0;
     QString m_message;
-    QByteArray m_what;
 };
 
 } // namespace tessvale

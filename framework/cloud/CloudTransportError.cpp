@@ -2,19 +2,17 @@
 
 namespace tessvale {
 
-CloudTransportError::CloudTransportError(Code code, const QString& description)
-    : m_code(code)
-    , m_description(description)
-    , m_what(description.toUtf8())
+CloudTransportError::CloudTransportError(Code code, const QString& description, std::optional<int> httpStatusCode)
+    : TessvaleError(description, httpStatusCode)
+    , m_code(code)
 {
 }
 
 CloudTransportError CloudTransportError::refusedOpening(int httpStatusCode)
 {
-    CloudTransportError error(Code::refused,
-        QStringLiteral("The cloud service refused the streaming connection (HTTP status %1).").arg(httpStatusCode));
-    error.m_httpStatusCode = httpStatusCode;
-    return error;
+    return CloudTransportError(Code::refused,
+        QStringLiteral("The cloud service refused the streaming connection (HTTP status %1).").arg(httpStatusCode),
+        httpStatusCode);
 }
 
 CloudTransportError CloudTransportError::fromNetworkError(QNetworkReply::NetworkError error, const QString& detail)
@@ -45,11 +43,6 @@ CloudTransportError CloudTransportError::fromNetworkError(QNetworkReply::Network
     default:
         return CloudTransportError(Code::other, QStringLiteral("The cloud request failed") + suffix + QLatin1Char('.'));
     }
-}
-
-const char* CloudTransportError::what() const noexcept
-{
-    return m_what.constData();
 }
 
 } // namespace tessvale

@@ -274,7 +274,8 @@ void CloudWebSocketSession::connect(MessageHandler handler, TerminationHandler t
 QCoro::Task<> CloudWebSocketSession::watchOpening(
     std::weak_ptr<Connection> connection, Sleeper* sleeper, Duration timeout, CancelToken token)
 {
-    co_await sleeper->sleep(timeout, token);
+    QCoro::Task<> waiting = sleeper->sleep(timeout, token);
+    co_await std::move(waiting);
     auto state = connection.lock();
     if (!state || state->ended || state->opened)
         co_return;

@@ -2,14 +2,23 @@
 
 namespace tessvale {
 
+namespace {
+
+QString withPath(const QString& description, const CodingPath& path)
+{
+    const QString where = path.isEmpty() ? QStringLiteral("<root>") : path.join(QLatin1Char('.'));
+    return QStringLiteral("%1 (at %2)").arg(description, where);
+}
+
+} // namespace
+
 DecodingError::DecodingError(Kind kind, const QString& key, const CodingPath& path, const QString& description)
-    : m_kind(kind)
+    : TessvaleError(withPath(description, path))
+    , m_kind(kind)
     , m_key(key)
     , m_codingPath(path)
     , m_description(description)
 {
-    const QString where = path.isEmpty() ? QStringLiteral("<root>") : path.join(QLatin1Char('.'));
-    m_what = QStringLiteral("%1 (at %2)").arg(description, where).toUtf8();
 }
 
 DecodingError DecodingError::typeMismatch(const CodingPath& path, const QString& description)
@@ -37,11 +46,6 @@ DecodingError DecodingError::untrustedURL(const CodingPath& path, const QString&
     DecodingError error(Kind::dataCorrupted, {}, path, description);
     error.m_refusal = refusal;
     return error;
-}
-
-const char* DecodingError::what() const noexcept
-{
-    return m_what.constData();
 }
 
 } // namespace tessvale

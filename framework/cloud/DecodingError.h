@@ -1,9 +1,9 @@
 #pragma once
 
-#include <stdexcept>
-
 #include <QString>
 #include <QStringList>
+
+#include "base/TessvaleError.h"
 
 namespace tessvale {
 
@@ -12,7 +12,7 @@ using CodingPath = QStringList;
 
 // Why a wire value could not be read. Every decoder in the cloud wire model throws this (or
 // CloudClientError where a message text is part of the protocol); none returns a partial record.
-class DecodingError : public std::exception
+class DecodingError : public TessvaleError
 {
 public:
     enum class Kind {
@@ -39,8 +39,7 @@ public:
     const QString& debugDescription() const { return m_description; }
     // The refusal of untrustedURL; empty for every other error.
     const QString& refusal() const { return m_refusal; }
-
-    const char* what() const noexcept override;
+    // localizedDescription(): the description followed by the path ("... (at user.email)").
 
 private:
     DecodingError(Kind kind, const QString& key, const CodingPath& path, const QString& description);
@@ -50,7 +49,6 @@ private:
     CodingPath m_codingPath;
     QString m_description;
     QString m_refusal;
-    QByteArray m_what;
 };
 
 } // namespace tessvale

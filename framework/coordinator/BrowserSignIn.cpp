@@ -46,7 +46,7 @@ QCoro::Task<> BrowserSignIn::begin(CancelToken token)
     m_reports.showError(QString());
     const std::optional<NativeAuthEndpointConfig> endpoint = m_settings->nativeAuthEndpointConfig();
     if (!endpoint) {
-        m_reports.showError(CloudClientError::invalidBaseURL().errorDescription());
+        m_reports.showError(CloudClientError::invalidBaseURL().localizedDescription());
         m_reports.requestPhase(DictationPhase::error);
         co_return;
     }
@@ -92,14 +92,14 @@ QCoro::Task<> BrowserSignIn::openPage(QUuid attemptID, QUrl url, CancelToken tok
 {
     QPointer<BrowserSignIn> self(this);
     static const QString failurePrefix = QStringLiteral("The web browser could not be opened");
-    QCoro::Task<UrlOpenResult> opening = m_services->urlOpener(url, bound(token));
-    const UrlOpenResult result = co_await std::move(opening);
+    QCoro::Task<PlatformResult> opening = m_services->urlOpener(url, bound(token));
+    const PlatformResult result = co_await std::move(opening);
     if (!self)
         co_return;
     // Answered for an attempt that has since ended.
     if (!isOpen(attemptID))
         co_return;
-    if (result.opened) {
+    if (result) {
         // A reopened page clears its own earlier failure.
         if (m_reports.lastError().startsWith(failurePrefix)) {
             m_reports.showError(QString());
@@ -108,10 +108,10 @@ QCoro::Task<> BrowserSignIn::openPage(QUuid attemptID, QUrl url, CancelToken tok
         co_return;
     }
     // The setup window shows the address under the error, where it can be copied whole.
-    m_reports.showError(failurePrefix + QStringLiteral(" (") + result.failure
+    m_reports.showError(failurePrefix + QStringLiteral(" (") + result.reason()
         + QStringLiteral("). To sign in, copy the sign-in address from the setup window into a web browser."));
     m_reports.requestPhase(DictationPhase::error);
-    m_reports.log(QStringLiteral("Could not open the browser for sign-in: ") + result.failure);
+    m_reports.log(QStringLiteral("Could not open the browser for sign-in: ") + result.reason());
 }
 
 void BrowserSignIn::cancel()

@@ -26,7 +26,7 @@ bool shouldReport(const CloudClientError& error)
     case CloudClientError::Case::invalidResponse:
         return true;
     case CloudClientError::Case::requestFailed:
-        return error.statusCode() >= 500;
+        return error.httpStatusCode().value_or(0) >= 500;
     case CloudClientError::Case::invalidBaseURL:
     case CloudClientError::Case::missingAPIKey:
         return false;
@@ -143,31 +143,6 @@ bool shouldReportError(std::exception_ptr error)
 QString logID(const QUuid& id)
 {
     return id.toString(QUuid::WithoutBraces).toUpper();
-}
-
-QString localizedDescription(std::exception_ptr error)
-{
-    if (!error)
-        return {};
-    try {
-        std::rethrow_exception(error);
-    } catch (const CloudClientError& cloudError) {
-        return cloudError.errorDescription();
-    } catch (const CloudTransportError& transportError) {
-        return transportError.errorDescription();
-    } catch (const KeychainError& keychainError) {
-        return keychainError.description();
-    } catch (const TextInsertionError& insertionError) {
-        return insertionError.errorDescription();
-    } catch (const TextInsertionServiceError& serviceError) {
-        return serviceError.localizedDescription();
-    } catch (const AudioCaptureError& captureError) {
-        return captureError.description();
-    } catch (const std::exception& other) {
-        return QString::fromUtf8(other.what());
-    } catch (...) {
-        return QStringLiteral("An unknown error occurred.");
-    }
 }
 
 QString boundedServerText(const QString& text)

@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <QUuid>
 
+#include "base/TessvaleError.h"
 #include "coordinator/CallbackURL.h"
 #include "coordinator/CoordinatorTypes.h"
 #include "system/BundleInfo.h"
@@ -30,9 +31,6 @@ bool shouldReportError(std::exception_ptr error);
 // A session or attempt identifier as log lines write it: upper case, without braces (the wire uses
 // lower case).
 QString logID(const QUuid& id);
-
-// The text a failure shows the user: the error's own description. A null error gives an empty text.
-QString localizedDescription(std::exception_ptr error);
 
 // Text the service supplied, fit for the error line, the logs and the breadcrumbs: API keys redacted
 // and at most 512 characters, cut with "...".

@@ -101,15 +101,15 @@ bool isOpenableExternalURL(const QUrl& url)
     return scheme == QLatin1String("mailto") && !url.path().isEmpty();
 }
 
-QCoro::Task<UrlOpenResult> openExternalURL(std::shared_ptr<UrlOpener> opener, QUrl url, CancelToken token)
+QCoro::Task<PlatformResult> openExternalURL(std::shared_ptr<UrlOpener> opener, QUrl url, CancelToken token)
 {
     if (!isOpenableExternalURL(url)) {
         // The scheme alone: the rest may carry a code or a token.
         const QString scheme = url.scheme().isEmpty() ? QStringLiteral("(none)") : url.scheme();
         qCWarning(lcDictationCoordinator).noquote() << "Refused to open a URL with the scheme" << scheme;
-        co_return UrlOpenResult { false, QStringLiteral("a %1 address is not opened").arg(scheme) };
+        co_return PlatformResult::failed(QStringLiteral("a %1 address is not opened").arg(scheme));
     }
-    QCoro::Task<UrlOpenResult> opening = opener->open(std::move(url), std::move(token));
+    QCoro::Task<PlatformResult> opening = opener->open(std::move(url), std::move(token));
     co_return co_await std::move(opening);
 }
 

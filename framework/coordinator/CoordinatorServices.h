@@ -108,7 +108,7 @@ struct CoordinatorServices
     WebSocketTransportFactory webSocketFactory;
     std::function<FocusedInsertionTargetRef()> focusTargetProvider;
     // Opens a web or mail address; completes once the browser or mail program shows it or has failed.
-    std::function<QCoro::Task<UrlOpenResult>(QUrl url, CancelToken token)> urlOpener;
+    std::function<QCoro::Task<PlatformResult>(QUrl url, CancelToken token)> urlOpener;
     Sleeper* sleeper = nullptr;
     CoordinatorTiming timing;
     std::function<std::optional<POCWorkerSmokeSettings>()> pocWorkerSmokeSettingsProvider;
@@ -130,6 +130,6 @@ struct CoordinatorServices
 bool isOpenableExternalURL(const QUrl& url);
 // The default URL opener: opener for what isOpenableExternalURL() allows; anything else is logged and
 // refused.
-QCoro::Task<UrlOpenResult> openExternalURL(std::shared_ptr<UrlOpener> opener, QUrl url, CancelToken token);
+QCoro::Task<PlatformResult> openExternalURL(std::shared_ptr<UrlOpener> opener, QUrl url, CancelToken token);
 
 } // namespace tessvale

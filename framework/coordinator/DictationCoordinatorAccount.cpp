@@ -5,8 +5,8 @@
 #include <QPointer>
 
 #include "async/Captured.h"
+#include "base/TessvaleError.h"
 #include "cloud/CloudClientError.h"
-#include "cloud/CloudTransportError.h"
 #include "coordinator/CoordinatorHelpers.h"
 #include "settings/AppSettings.h"
 
@@ -19,19 +19,9 @@ const QString kSignOutKeyringMessage = QStringLiteral("Signed out, but the saved
 
 // The service no longer accepts the key: a REST answer of 401, or a streaming connection whose
 // opening was refused with 401.
-bool isRejectedAPIKey(std::exception_ptr error)
+bool isRejectedAPIKey(const std::exception_ptr& error)
 {
-    if (!error)
-        return false;
-    try {
-        std::rethrow_exception(error);
-    } catch (const CloudClientError& cloudError) {
-        return cloudError.errorCase() == CloudClientError::Case::requestFailed && cloudError.statusCode() == 401;
-    } catch (const CloudTransportError& transportError) {
-        return transportError.code() == CloudTransportError::Code::refused && transportError.httpStatusCode() == 401;
-    } catch (...) {
-        return false;
-    }
+    return httpStatusCode(error) == 401;
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "TessvaleConfig.h"
 #include "async/Captured.h"
 #include "async/Spawn.h"
+#include "base/TessvaleError.h"
 #include "cloud/CloudClientError.h"
 #include "coordinator/CoordinatorHelpers.h"
 #include "settings/AppSettings.h"
@@ -18,15 +19,9 @@ namespace tessvale {
 
 namespace {
 
-bool isMissingUpdateMetadata(std::exception_ptr error)
+bool isMissingUpdateMetadata(const std::exception_ptr& error)
 {
-    try {
-        std::rethrow_exception(error);
-    } catch (const CloudClientError& cloudError) {
-        return cloudError.errorCase() == CloudClientError::Case::requestFailed && cloudError.statusCode() == 404;
-    } catch (...) {
-        return false;
-    }
+    return httpStatusCode(error) == 404;
 }
 
 } // namespace
@@ -42,7 +37,7 @@ QCoro::Task<> DictationCoordinator::runConnectivityCheckTask(CancelToken)
     QPointer<DictationCoordinator> self(this);
     const std::optional<QUrl> baseURL = m_settings->clientAPIBaseURL();
     if (!baseURL) {
-        setLastError(CloudClientError::invalidBaseURL().errorDescription());
+        setLastError(CloudClientError::invalidBaseURL().localizedDescription());
         setPhase(DictationPhase::error);
         logActivity(m_state.lastError);
         co_return;
@@ -162,12 +157,12 @@ void DictationCoordinator::openExternalPage(QUrl url, QString failureLog)
 QCoro::Task<> DictationCoordinator::openExternalPageTask(QUrl url, QString failureLog, CancelToken token)
 {
     QPointer<DictationCoordinator> self(this);
-    QCoro::Task<UrlOpenResult> opening = m_services.urlOpener(std::move(url), bound(token));
-    const UrlOpenResult result = co_await std::move(opening);
+    QCoro::Task<PlatformResult> opening = m_services.urlOpener(std::move(url), bound(token));
+    const PlatformResult result = co_await std::move(opening);
     if (!self)
         co_return;
-    if (!result.opened)
-        logActivity(failureLog + result.failure);
+    if (!result)
+        logActivity(failureLog + result.reason());
 }
 
 } // namespace tessvale

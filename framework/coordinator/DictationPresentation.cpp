@@ -62,7 +62,7 @@ QString DictationPresentation::displayErrorText() const
     if (!isAuthenticated && lastError.startsWith(kRejectedKeyPrefix))
         return QStringLiteral("Your saved session expired. Sign in again to reconnect this computer.");
     // Signed out there is no key to be found: being signed out is the whole reason.
-    if (!isAuthenticated && lastError == CloudClientError::missingAPIKey().errorDescription())
+    if (!isAuthenticated && lastError == CloudClientError::missingAPIKey().localizedDescription())
         return QStringLiteral("You are signed out.");
     return lastError;
 }

@@ -170,11 +170,12 @@ QCoro::Task<TextInsertionResult> TextInsertionService::insertInTurn(
             co_return TextInsertionResult { driver, diagnostics };
         } catch (const TextInsertionError& error) {
             if (error.mayHaveChangedTarget() || error == TextInsertionError::unableToRestoreFocus) {
-                qCCritical(lcTextInsertion).noquote() << QStringLiteral("insert stopped driver=%1 target=%2 error=%3")
-                                                             .arg(rawValue(driver), label, error.errorDescription());
+                qCCritical(lcTextInsertion).noquote()
+                    << QStringLiteral("insert stopped driver=%1 target=%2 error=%3")
+                           .arg(rawValue(driver), label, error.localizedDescription());
                 throw;
             }
-            failure = error.errorDescription();
+            failure = error.localizedDescription();
             failureCases << error.errorCase();
         } catch (const CancelledError&) {
             throw;

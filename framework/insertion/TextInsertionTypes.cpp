@@ -28,33 +28,12 @@ std::optional<TextInsertionDriver> textInsertionDriverFromRawValue(const QString
     return std::nullopt;
 }
 
-TextInsertionError::TextInsertionError(Case errorCase)
-    : TextInsertionError(errorCase, 0, 0)
-{
-}
+namespace {
 
-TextInsertionError::TextInsertionError(Case errorCase, qsizetype inserted, qsizetype total)
-    : m_case(errorCase)
-    , m_inserted(inserted)
-    , m_total(total)
-    , m_what(errorDescription().toUtf8())
+QString describe(TextInsertionError::Case errorCase, qsizetype inserted, qsizetype total)
 {
-}
-
-TextInsertionError TextInsertionError::partlyInserted(qsizetype insertedCharacters, qsizetype totalCharacters)
-{
-    return TextInsertionError(transcriptPartlyInserted, insertedCharacters, totalCharacters);
-}
-
-bool TextInsertionError::mayHaveChangedTarget() const
-{
-    return m_case == transcriptNotDelivered || m_case == transcriptPartlyInserted || m_case == pasteNotTaken
-        || m_case == typingNotConfirmed;
-}
-
-QString TextInsertionError::errorDescription() const
-{
-    switch (m_case) {
+    using enum TextInsertionError::Case;
+    switch (errorCase) {
     case missingAccessibilityPermission:
         return QStringLiteral("Accessibility permission is required to insert text into the focused application.");
     case unableToWritePasteboard:
@@ -80,7 +59,7 @@ QString TextInsertionError::errorDescription() const
         return QStringLiteral(
             "The transcript was not pasted: something copied at the same moment was pasted in its place.");
     case transcriptPartlyInserted:
-        return QStringLiteral("Only %1 of %2 characters of the transcript were inserted.").arg(m_inserted).arg(m_total);
+        return QStringLiteral("Only %1 of %2 characters of the transcript were inserted.").arg(inserted).arg(total);
     case clipboardUnreadable:
         return QStringLiteral("The transcript was not pasted: the application that owns the clipboard did not hand "
                               "over its contents in time, and pasting would have lost them.");
@@ -101,10 +80,35 @@ QString TextInsertionError::errorDescription() const
     return {};
 }
 
+} // namespace
+
+TextInsertionError::TextInsertionError(Case errorCase)
+    : TextInsertionError(errorCase, 0, 0)
+{
+}
+
+TextInsertionError::TextInsertionError(Case errorCase, qsizetype inserted, qsizetype total)
+    : TessvaleError(describe(errorCase, inserted, total))
+    , m_case(errorCase)
+    , m_inserted(inserted)
+    , m_total(total)
+{
+}
+
+TextInsertionError TextInsertionError::partlyInserted(qsizetype insertedCharacters, qsizetype totalCharacters)
+{
+    return TextInsertionError(transcriptPartlyInserted, insertedCharacters, totalCharacters);
+}
+
+bool TextInsertionError::mayHaveChangedTarget() const
+{
+    return m_case == transcriptNotDelivered || m_case == transcriptPartlyInserted || m_case == pasteNotTaken
+        || m_case == typingNotConfirmed;
+}
+
 TextInsertionServiceError::TextInsertionServiceError(const QStringList& failures, QList<TextInsertionError::Case> cases)
-    : m_description(QStringLiteral("All insertion strategies failed: ") + failures.join(QStringLiteral("; ")))
+    : TessvaleError(QStringLiteral("All insertion strategies failed: ") + failures.join(QStringLiteral("; ")))
     , m_cases(std::move(cases))
-    , m_what(m_description.toUtf8())
 {
 }
 

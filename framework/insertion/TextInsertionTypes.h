@@ -1,12 +1,11 @@
 #pragma once
 
-#include <exception>
 #include <optional>
 
-#include <QByteArray>
 #include <QList>
 #include <QString>
 
+#include "base/TessvaleError.h"
 #include "focus/FocusedAppDiagnostics.h"
 
 namespace tessvale {
@@ -29,7 +28,7 @@ struct TextInsertionResult
 };
 
 // The failures of one insertion step, thrown as an exception that compares by its case.
-class TextInsertionError : public std::exception
+class TextInsertionError : public TessvaleError
 {
 public:
     enum class Case {
@@ -70,14 +69,12 @@ public:
     static TextInsertionError partlyInserted(qsizetype insertedCharacters, qsizetype totalCharacters);
 
     Case errorCase() const { return m_case; }
-    QString errorDescription() const;
     // Of transcriptPartlyInserted: characters that reached the target, and of the whole text.
     qsizetype insertedCharacters() const { return m_inserted; }
     qsizetype totalCharacters() const { return m_total; }
     // The driver may already have changed the target: trying another driver could insert the text
     // twice, so the insertion ends with this error.
     bool mayHaveChangedTarget() const;
-    const char* what() const noexcept override { return m_what.constData(); }
 
     friend bool operator==(const TextInsertionError& a, const TextInsertionError& b) { return a.m_case == b.m_case; }
     friend bool operator==(const TextInsertionError& a, Case b) { return a.m_case == b; }
@@ -88,26 +85,21 @@ private:
     Case m_case;
     qsizetype m_inserted = 0;
     qsizetype m_total = 0;
-    QByteArray m_what;
 };
 
 // Every driver failed: domain "TextInsertionService", code 1, with the joined failure list.
-class TextInsertionServiceError : public std::exception
+class TextInsertionServiceError : public TessvaleError
 {
 public:
     explicit TextInsertionServiceError(const QStringList& failures, QList<TextInsertionError::Case> cases = {});
 
     static QString domain() { return QStringLiteral("TextInsertionService"); }
     int code() const { return 1; }
-    QString localizedDescription() const { return m_description; }
     // The drivers' failures that were insertion errors, in the order tried.
     const QList<TextInsertionError::Case>& failureCases() const { return m_cases; }
-    const char* what() const noexcept override { return m_what.constData(); }
 
 private:
-    QString m_description;
     QList<TextInsertionError::Case> m_cases;
-    QByteArray m_what;
 };
 
 // The number of user-perceived characters (grapheme clusters) of text.

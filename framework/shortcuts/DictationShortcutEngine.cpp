@@ -274,7 +274,8 @@ QCoro::Task<> DictationShortcutEngine::runHoldTimer(
     QPointer<DictationShortcutEngine> engine, Sleeper* sleeper, Duration delay, CancelToken token)
 {
     // A dropped timer's sleep throws, even when its time passed before the cancellation came.
-    co_await sleeper->sleep(delay, token);
+    QCoro::Task<> waiting = sleeper->sleep(delay, token);
+    co_await std::move(waiting);
     if (!engine)
         co_return;
     engine->holdTimerFired();

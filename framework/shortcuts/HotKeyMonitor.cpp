@@ -8,10 +8,9 @@
 
 namespace tessvale {
 
-HotKeyMonitorError::HotKeyMonitorError(int code, QString description)
-    : m_code(code)
-    , m_description(std::move(description))
-    , m_what(QStringLiteral("%1 (%2)").arg(m_description).arg(code).toUtf8())
+HotKeyMonitorError::HotKeyMonitorError(int code, const QString& description)
+    : TessvaleError(description, QStringLiteral("%1 (%2)").arg(description).arg(code))
+    , m_code(code)
 {
 }
 
@@ -34,10 +33,10 @@ void HotKeyMonitor::registerBinding(const ShortcutBinding& binding, std::functio
             HotKeyMonitorError::invalidParameter, QStringLiteral("A hot key needs a key combination with a key."));
     unregister();
     m_action = std::move(action);
-    QString reason;
-    if (!m_grabber->grab(*binding.keyCode, binding.modifiers, &reason)) {
-        qCWarning(lcHotKey).noquote() << "hot key" << binding.displayLabel() << "not registered:" << reason;
-        throw HotKeyMonitorError(HotKeyMonitorError::registrationFailed, reason);
+    const PlatformResult grabbed = m_grabber->grab(*binding.keyCode, binding.modifiers);
+    if (!grabbed) {
+        qCWarning(lcHotKey).noquote() << "hot key" << binding.displayLabel() << "not registered:" << grabbed.reason();
+        throw HotKeyMonitorError(HotKeyMonitorError::registrationFailed, grabbed.reason());
     }
     m_registered = true;
     qCInfo(lcHotKey).noquote() << "hot key registered" << binding.displayLabel();

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <exception>
 #include <functional>
 #include <memory>
 
-#include <QByteArray>
 #include <QString>
 
+#include "base/TessvaleError.h"
 #include "settings/ShortcutBinding.h"
 
 namespace tessvale {
@@ -15,7 +14,7 @@ class KeyGrabber;
 class Sleeper;
 
 // Why a hot key could not be registered: an OS status code and its description.
-class HotKeyMonitorError : public std::exception
+class HotKeyMonitorError : public TessvaleError
 {
 public:
     // The binding is not a key combination with a key.
@@ -23,16 +22,13 @@ public:
     // The combination could not be claimed (no display, taken by another application, missing key).
     static constexpr int registrationFailed = -9878;
 
-    HotKeyMonitorError(int code, QString description);
+    // what() adds the code to the description.
+    HotKeyMonitorError(int code, const QString& description);
 
     int code() const { return m_code; }
-    QString localizedDescription() const { return m_description; }
-    const char* what() const noexcept override { return m_what.constData(); }
 
 private:
     int m_code;
-    QString m_description;
-    QByteArray m_what;
 };
 
 // One key combination registered as a global hot key, calling an action when pressed, at most once

@@ -55,12 +55,11 @@ void KeyboardEventMonitor::start(Handler handler)
 {
     stop();
     m_handler = std::move(handler);
-    QString reason;
-    const bool started = m_source->start(
-        [this](const RawKeyEvent& event) { handleRawEvent(event); }, [this]() { handleInterruption(); }, &reason);
+    const PlatformResult started = m_source->start(
+        [this](const RawKeyEvent& event) { handleRawEvent(event); }, [this]() { handleInterruption(); });
     if (!started) {
-        qCWarning(lcKeyboardEvents).noquote() << "keyboard listener unavailable:" << reason;
-        throw KeyboardEventMonitorError(KeyboardEventMonitorError::Case::unavailable, reason);
+        qCWarning(lcKeyboardEvents).noquote() << "keyboard listener unavailable:" << started.reason();
+        throw KeyboardEventMonitorError(KeyboardEventMonitorError::Case::unavailable, started.reason());
     }
     m_running = true;
     QString grabReason;
@@ -88,10 +87,10 @@ bool KeyboardEventMonitor::setSwallowedKeyCombos(const std::vector<KeyCombo>& co
     m_grabber->ungrabAll();
     bool allGrabbed = true;
     for (const KeyCombo& combo : combos) {
-        QString grabReason;
-        if (!m_grabber->grab(combo.keyCode, combo.modifiers, &grabReason)) {
+        const PlatformResult grabbed = m_grabber->grab(combo.keyCode, combo.modifiers);
+        if (!grabbed) {
             if (allGrabbed && reason)
-                *reason = grabReason;
+                *reason = grabbed.reason();
             allGrabbed = false;
         }
     }

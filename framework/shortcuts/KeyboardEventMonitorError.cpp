@@ -2,21 +2,25 @@
 
 namespace tessvale {
 
-KeyboardEventMonitorError::KeyboardEventMonitorError(Case errorCase, QString detail)
-    : m_case(errorCase)
-    , m_detail(std::move(detail))
-    , m_what(localizedDescription().toUtf8())
-{
-}
+namespace {
 
-QString KeyboardEventMonitorError::localizedDescription() const
+QString describe(KeyboardEventMonitorError::Case errorCase)
 {
-    switch (m_case) {
-    case Case::unavailable:
+    switch (errorCase) {
+    case KeyboardEventMonitorError::Case::unavailable:
         break;
     }
     return QStringLiteral(
         "Keyboard shortcut monitoring is unavailable. Allow Tessvale to observe keyboard input and try again.");
+}
+
+} // namespace
+
+KeyboardEventMonitorError::KeyboardEventMonitorError(Case errorCase, QString detail)
+    : TessvaleError(describe(errorCase))
+    , m_case(errorCase)
+    , m_detail(std::move(detail))
+{
 }
 
 } // namespace tessvale

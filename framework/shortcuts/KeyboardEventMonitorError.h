@@ -1,14 +1,13 @@
 #pragma once
 
-#include <exception>
-
-#include <QByteArray>
 #include <QString>
+
+#include "base/TessvaleError.h"
 
 namespace tessvale {
 
 // Why global keyboard monitoring could not start.
-class KeyboardEventMonitorError : public std::exception
+class KeyboardEventMonitorError : public TessvaleError
 {
 public:
     enum class Case {
@@ -20,14 +19,10 @@ public:
 
     Case errorCase() const { return m_case; }
     QString detail() const { return m_detail; }
-    // The text the user sees.
-    QString localizedDescription() const;
-    const char* what() const noexcept override { return m_what.constData(); }
 
 private:
     Case m_case;
     QString m_detail;
-    QByteArray m_what;
 };
 
 } // namespace tessvale

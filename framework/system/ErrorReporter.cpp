@@ -208,7 +208,8 @@ QCoro::Task<> ErrorReporter::send(QString path)
     EnvelopeDelivery delivery = EnvelopeDelivery::rejected;
     const std::optional<QByteArray> envelope = m_queue.read(path);
     if (envelope) {
-        delivery = co_await transport->send(m_dsn.envelopeEndpoint, m_dsn.authHeader(), *envelope);
+        QCoro::Task<EnvelopeDelivery> sending = transport->send(m_dsn.envelopeEndpoint, m_dsn.authHeader(), *envelope);
+        delivery = co_await std::move(sending);
         if (!self)
             co_return;
     }

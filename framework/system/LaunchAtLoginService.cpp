@@ -60,15 +60,13 @@ void LaunchAtLoginService::refresh()
 
 void LaunchAtLoginService::setEnabled(bool enabled)
 {
-    QString error;
-    const bool succeeded
-        = enabled ? m_loginItem->registerApplication(&error) : m_loginItem->unregisterApplication(&error);
-    if (succeeded) {
+    const PlatformResult changed = enabled ? m_loginItem->registerApplication() : m_loginItem->unregisterApplication();
+    if (changed) {
         setLastError(QString());
     } else {
         qCWarning(lcLaunchAtLogin).noquote()
-            << (enabled ? "Enabling" : "Disabling") << "launch at login failed:" << error;
-        setLastError(error);
+            << (enabled ? "Enabling" : "Disabling") << "launch at login failed:" << changed.reason();
+        setLastError(changed.reason());
     }
     refresh();
 }

@@ -49,13 +49,14 @@ PermissionService::Operations PermissionService::systemOperations(std::shared_pt
     operations.microphoneAuthorizationStatus = [microphone] { return microphone->check(); };
     operations.accessibilityIsTrusted = [accessibilityTrust] { return checkAccessibilityTrust(*accessibilityTrust); };
     operations.requestMicrophoneAccessHandler = [microphone] { return checkMicrophoneAccess(microphone); };
-    // There is no trust prompt on X11; the closest help is the desktop's accessibility panel.
-    operations.promptForAccessibilityHandler = [settings] { settings->openAccessibilitySettings(); };
+    // There is no trust prompt on X11; the closest help is the desktop's accessibility panel. The
+    // opener logs why a page did not open; the permission's own state is what the user is shown.
+    operations.promptForAccessibilityHandler = [settings] { static_cast<void>(settings->openAccessibilitySettings()); };
     operations.openURLHandler = [settings](const QUrl& url) {
         if (url == QUrl(microphonePrivacySettingsURLText()))
-            settings->openSoundSettings();
+            static_cast<void>(settings->openSoundSettings());
         else
-            settings->openUrl(url);
+            static_cast<void>(settings->openUrl(url));
     };
     return operations;
 }
@@ -105,7 +106,8 @@ void PermissionService::promptForAccessibilityIfNeeded() const
 
 QCoro::Task<bool> PermissionService::requestMicrophoneAccess() const
 {
-    const bool granted = co_await requestMicrophoneAccessHandler();
+    QCoro::Task<bool> asking = requestMicrophoneAccessHandler();
+    const bool granted = co_await std::move(asking);
     co_return granted;
 }
 

@@ -17,7 +17,7 @@ int AudioStreamFormat::bytesPerSample() const
 }
 
 AudioEngineError::AudioEngineError(const QString& message)
-    : std::runtime_error(message.toStdString())
+    : TessvaleError(message)
 {
 }
 

@@ -3,10 +3,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 
 #include <QList>
 #include <QString>
+
+#include "base/TessvaleError.h"
 
 namespace tessvale {
 
@@ -37,7 +38,7 @@ struct AudioSystemDevice
 };
 
 // The sound server's own failure to start a capture stream, or to answer at all, passed on unchanged.
-class AudioEngineError : public std::runtime_error
+class AudioEngineError : public TessvaleError
 {
 public:
     explicit AudioEngineError(const QString& message);

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include "platform/PlatformResult.h"
 #include "settings/ShortcutModifiers.h"
 
 namespace tessvale {
@@ -27,8 +28,9 @@ public:
     virtual ~KeyGrabber() = default;
 
     // Grabs the key with exactly these modifiers, whatever the lock keys (Caps Lock, Num Lock).
-    // False with reason when the keyboard lacks the key or a modifier, or another client owns it.
-    virtual bool grab(quint16 keyCode, ShortcutModifiers modifiers, QString* reason) = 0;
+    // Fails with the reason when the keyboard lacks the key or a modifier, or another client owns it
+    // (nobody grabs again by itself, so that too is a failure, not a retry).
+    virtual PlatformResult grab(quint16 keyCode, ShortcutModifiers modifiers) = 0;
     virtual void ungrabAll() = 0;
     virtual void setPressHandler(PressHandler handler) = 0;
 };

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include "platform/PlatformResult.h"
+
 namespace tessvale {
 
 // One physical key going down or up, as the platform's global keyboard listener saw it.
@@ -34,8 +36,8 @@ public:
 
     virtual ~KeySource() = default;
 
-    // Starts listening; false with reason when the platform offers no global keyboard listener.
-    virtual bool start(EventHandler eventHandler, InterruptionHandler interruptionHandler, QString* reason) = 0;
+    // Starts listening; fails with the reason when the platform offers no global keyboard listener.
+    virtual PlatformResult start(EventHandler eventHandler, InterruptionHandler interruptionHandler) = 0;
     virtual void stop() = 0;
 
     // The native codes of the keys held according to the platform right now, or nothing when that state

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "platform/PlatformResult.h"
+
 namespace tessvale {
 
 // Registration status of the application's login item.
@@ -20,9 +22,9 @@ public:
     virtual ~LoginItemService() = default;
 
     virtual LoginItemStatus status() const = 0;
-    // Both return false and fill error with a description the user can read when the change failed.
-    virtual bool registerApplication(QString* error) = 0;
-    virtual bool unregisterApplication(QString* error) = 0;
+    // A failed change says why in words the user can read.
+    virtual PlatformResult registerApplication() = 0;
+    virtual PlatformResult unregisterApplication() = 0;
 };
 
 } // namespace tessvale

@@ -2,18 +2,20 @@
 
 #include <QUrl>
 
+#include "platform/PlatformResult.h"
+
 namespace tessvale {
 
-// Opens the desktop's own settings pages and URLs. Each call returns at once; false means nothing
-// could be opened (the backend logs why).
+// Opens the desktop's own settings pages and URLs. Each call returns at once; a failure means nothing
+// could be opened, and says why.
 class SystemSettingsOpener
 {
 public:
     virtual ~SystemSettingsOpener() = default;
 
-    virtual bool openSoundSettings() = 0;
-    virtual bool openAccessibilitySettings() = 0;
-    virtual bool openUrl(const QUrl& url) = 0;
+    virtual PlatformResult openSoundSettings() = 0;
+    virtual PlatformResult openAccessibilitySettings() = 0;
+    virtual PlatformResult openUrl(const QUrl& url) = 0;
 };
 
 } // namespace tessvale

@@ -542,17 +542,18 @@ TEST_F(CoordinatorStreamE2ETest, EveryStartFailureEndsAsItsRowSays)
     };
     const QList<Row> rows = {
         { "microphone denied", [](auto& h, auto&) { h.microphoneStatus = MicrophoneAuthorizationStatus::denied; },
-            AudioCaptureError::inputUnavailable().description(), false, false },
+            AudioCaptureError::inputUnavailable().localizedDescription(), false, false },
         { "microphone refused",
             [](auto& h, auto&) {
                 h.microphoneStatus = MicrophoneAuthorizationStatus::notDetermined;
                 h.microphoneRequestGrants = false;
             },
-            AudioCaptureError::inputUnavailable().description(), false, false },
+            AudioCaptureError::inputUnavailable().localizedDescription(), false, false },
         { "accessibility", [](auto& h, auto&) { h.accessibilityTrusted = false; },
-            TextInsertionError(TextInsertionError::missingAccessibilityPermission).errorDescription(), false, false },
+            TextInsertionError(TextInsertionError::missingAccessibilityPermission).localizedDescription(), false,
+            false },
         { "no stored key", [](auto& h, auto&) { h.storeAPIKey(QString()); },
-            CloudClientError::missingAPIKey().errorDescription(), false, false },
+            CloudClientError::missingAPIKey().localizedDescription(), false, false },
         { "key rejected", [](auto& h, auto&) { h.storeAPIKey(QStringLiteral("tv_test_revokedkey")); }, QString(), false,
             true },
         { "account fails",
@@ -565,7 +566,7 @@ TEST_F(CoordinatorStreamE2ETest, EveryStartFailureEndsAsItsRowSays)
             [](auto& h, auto&) {
                 h.fakeRecorder.startError = std::make_exception_ptr(AudioCaptureError::converterUnavailable());
             },
-            AudioCaptureError::converterUnavailable().description(), true, true },
+            AudioCaptureError::converterUnavailable().localizedDescription(), true, true },
         { "stream refused", [](auto&, auto& s) { s.stream().setRejectUpgrades(true); }, QStringLiteral("*"), true,
             true },
     };

@@ -19,8 +19,8 @@ class EnabledLoginItem final : public LoginItemService
 {
 public:
     LoginItemStatus status() const override { return LoginItemStatus::enabled; }
-    bool registerApplication(QString*) override { return true; }
-    bool unregisterApplication(QString*) override { return true; }
+    PlatformResult registerApplication() override { return PlatformResult::ok(); }
+    PlatformResult unregisterApplication() override { return PlatformResult::ok(); }
 };
 
 } // namespace

@@ -39,15 +39,15 @@ class MemoryLoginItem final : public LoginItemService
 {
 public:
     LoginItemStatus status() const override { return m_status; }
-    bool registerApplication(QString*) override
+    PlatformResult registerApplication() override
     {
         m_status = LoginItemStatus::enabled;
-        return true;
+        return PlatformResult::ok();
     }
-    bool unregisterApplication(QString*) override
+    PlatformResult unregisterApplication() override
     {
         m_status = LoginItemStatus::notRegistered;
-        return true;
+        return PlatformResult::ok();
     }
 
 private:

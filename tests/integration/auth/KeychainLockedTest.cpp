@@ -164,7 +164,8 @@ TEST(LockedKeychainWithoutPrompter, ReadAndDeleteFailInsteadOfAbsentAndDeleted)
         { QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"), script }, environment)
                                   .split(QLatin1Char('\n'));
     ASSERT_EQ(lines.size(), 3) << lines.join(QLatin1Char('\n')).toStdString();
-    const QString canceled = QStringLiteral("error -128 ") + KeychainError::unexpectedStatus(-128).description();
+    const QString canceled
+        = QStringLiteral("error -128 ") + KeychainError::unexpectedStatus(-128).localizedDescription();
     EXPECT_EQ(lines[0], canceled);
     EXPECT_EQ(lines[1], canceled);
     // Still stored, locked.

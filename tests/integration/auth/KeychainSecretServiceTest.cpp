@@ -147,7 +147,7 @@ TEST_F(SecretServiceKeychain, SecretThatIsNotUtf8ReadsAsInvalidData)
         FAIL() << "read did not fail";
     } catch (const KeychainError& error) {
         EXPECT_EQ(error.kind(), KeychainError::Kind::invalidData);
-        EXPECT_EQ(error.description(), QStringLiteral("The keyring returned invalid data."));
+        EXPECT_EQ(error.localizedDescription(), QStringLiteral("The keyring returned invalid data."));
     }
 }
 
@@ -191,5 +191,5 @@ TEST(SecretServiceMissing, ReadFailsWithTheMissingServiceText)
     ASSERT_TRUE(process.waitForFinished(60'000)) << probe.toStdString();
     ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()).trimmed(),
-        QStringLiteral("error -25291 ") + KeychainError::unexpectedStatus(-25291).description());
+        QStringLiteral("error -25291 ") + KeychainError::unexpectedStatus(-25291).localizedDescription());
 }

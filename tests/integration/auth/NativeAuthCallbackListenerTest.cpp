@@ -385,7 +385,7 @@ TEST(CallbackListenerStart, RefusesACallbackPathThatIsNotAUrlPath)
             runTask(NativeAuthCallbackListener::start(path, [](const QUrl&) {}));
             ADD_FAILURE() << "started on " << path.toStdString();
         } catch (const NativeAuthListenerError& error) {
-            EXPECT_TRUE(error.description().contains(path)) << error.description().toStdString();
+            EXPECT_TRUE(error.localizedDescription().contains(path)) << error.localizedDescription().toStdString();
         }
     }
     EXPECT_NE(runTask(NativeAuthCallbackListener::start(kCallbackPath, [](const QUrl&) {})), nullptr);

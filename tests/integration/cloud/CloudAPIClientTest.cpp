@@ -243,7 +243,7 @@ TEST_F(CloudAPIClientTest, FailureStatusesBecomeRequestFailedWithTheSanitizedBod
                 FakeHttpResponse::json(status, R"({"error":"nope","apiKey":"tv_live_abc"})"));
             const CloudClientError error = clientErrorOf([&] { endpoint.call(client(), origin(), key()); });
             EXPECT_EQ(error.errorCase(), CloudClientError::Case::requestFailed);
-            EXPECT_EQ(error.statusCode(), status);
+            EXPECT_EQ(error.httpStatusCode(), status);
             EXPECT_EQ(error.message(), QStringLiteral(R"({"error":"nope","apiKey":"<redacted>"})"));
         }
     }
@@ -255,8 +255,8 @@ TEST_F(CloudAPIClientTest, StatusRangeBoundaries)
     EXPECT_NO_THROW(runTask(client().fetchMe(origin(), key())));
     server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::json(300, "multiple"));
     const CloudClientError error = clientErrorOf([&] { runTask(client().fetchMe(origin(), key())); });
-    EXPECT_EQ(error.statusCode(), 300);
-    EXPECT_EQ(error.errorDescription(), QStringLiteral("Cloud request failed (300): multiple"));
+    EXPECT_EQ(error.httpStatusCode(), 300);
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("Cloud request failed (300): multiple"));
 }
 
 TEST_F(CloudAPIClientTest, RejectedApiKeyIsA401)
@@ -264,7 +264,7 @@ TEST_F(CloudAPIClientTest, RejectedApiKeyIsA401)
     const CloudClientError error
         = clientErrorOf([&] { runTask(client().fetchMe(origin(), QStringLiteral("tv_live_wrong"))); });
     EXPECT_EQ(error.errorCase(), CloudClientError::Case::requestFailed);
-    EXPECT_EQ(error.statusCode(), 401);
+    EXPECT_EQ(error.httpStatusCode(), 401);
 }
 
 TEST_F(CloudAPIClientTest, ErrorTextIsBoundedAndUnreadableBodiesAreNamedSo)
@@ -282,7 +282,7 @@ TEST_F(CloudAPIClientTest, HealthFailureTextGoesThroughTheSanitizer)
 {
     server().setResponse("GET", QStringLiteral("/health"), FakeHttpResponse::text(503, "down"));
     CloudClientError error = clientErrorOf([&] { runTask(client().fetchHealth(origin())); });
-    EXPECT_EQ(error.statusCode(), 503);
+    EXPECT_EQ(error.httpStatusCode(), 503);
     EXPECT_EQ(error.message(), QStringLiteral("down"));
 
     server().setResponse("GET", QStringLiteral("/health"),
@@ -304,11 +304,11 @@ TEST_F(CloudAPIClientTest, UndecodableSuccessBodiesAreInvalidResponses)
     server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::json(200, "not json"));
     CloudClientError error = clientErrorOf([&] { runTask(client().fetchMe(origin(), key())); });
     EXPECT_EQ(error.errorCase(), CloudClientError::Case::invalidResponse);
-    EXPECT_EQ(error.errorDescription(), QStringLiteral("Unable to decode cloud response."));
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("Unable to decode cloud response."));
 
     server().setResponse("GET", QStringLiteral("/client/v1/me"), FakeHttpResponse::json(200, R"({"User":{"Id":"1"}})"));
     error = clientErrorOf([&] { runTask(client().fetchMe(origin(), key())); });
-    EXPECT_EQ(error.errorDescription(), QStringLiteral("Unable to decode cloud response."));
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("Unable to decode cloud response."));
 }
 
 // The user and the activity log learn which address was refused and why, never its path or query.
@@ -335,7 +335,7 @@ TEST_F(CloudAPIClientTest, UntrustedServiceURLsAreRefusedSayingWhatAndWhy)
         server().setResponse("GET", QStringLiteral("/client/v1/config"), FakeHttpResponse::json(200, configWith(url)));
         const CloudClientError error = clientErrorOf([&] { runTask(client().fetchClientConfig(origin(), key())); });
         EXPECT_EQ(error.errorCase(), CloudClientError::Case::invalidResponse);
-        EXPECT_EQ(error.errorDescription(), expected);
+        EXPECT_EQ(error.localizedDescription(), expected);
     }
 
     server().setResponse("POST", QStringLiteral("/client/v1/native-auth/start"),
@@ -346,7 +346,7 @@ TEST_F(CloudAPIClientTest, UntrustedServiceURLsAreRefusedSayingWhatAndWhy)
         runTask(client().startNativeAuth(origin(), QStringLiteral("Desk"), QStringLiteral("1.0.0"), QStringLiteral("c"),
             QStringLiteral("tessvale://auth"), QStringLiteral("s")));
     });
-    EXPECT_EQ(start.errorDescription(),
+    EXPECT_EQ(start.localizedDescription(),
         QStringLiteral("Untrusted authorization URL. The cloud service sent https://login.evil.example, whose host is "
                        "outside localhost."));
 
@@ -356,7 +356,7 @@ TEST_F(CloudAPIClientTest, UntrustedServiceURLsAreRefusedSayingWhatAndWhy)
             R"("UpdateAvailable":true,"DownloadUrl":"http://localhost/Tessvale.zip"})"));
     const CloudClientError update
         = clientErrorOf([&] { runTask(client().fetchMacOSUpdate(origin(), QStringLiteral("1"))); });
-    EXPECT_EQ(update.errorDescription(),
+    EXPECT_EQ(update.localizedDescription(),
         QStringLiteral("Untrusted download URL. The cloud service sent http://localhost, which does not use "
                        "https."));
 }
@@ -529,7 +529,7 @@ TEST_F(BrowserSignInTest, AuthorizationPageSendsTheBrowserOnWithACodeThatBuysThe
     // The code is single-use, the page of a finished attempt no longer signs in, and a newer attempt
     // gets its own identifier.
     const CloudClientError reused = clientErrorOf([&] { exchange(attempt.attemptID, code, challenge.codeVerifier()); });
-    EXPECT_EQ(reused.statusCode(), 400);
+    EXPECT_EQ(reused.httpStatusCode(), 400);
     EXPECT_EQ(visit(attempt.authorizationURL).status, 200);
     EXPECT_TRUE(visit(attempt.authorizationURL).location.isEmpty());
     EXPECT_NE(start(NativeAuthChallenge()).attemptID, attempt.attemptID);
@@ -573,7 +573,7 @@ TEST_F(BrowserSignInTest, TokenExchangeRefusesWhatDoesNotMatchTheAttempt)
         row.spoil(attemptID, code, verifier, redirectURI);
         const CloudClientError error = clientErrorOf([&] { exchange(attemptID, code, verifier, redirectURI); });
         EXPECT_EQ(error.errorCase(), CloudClientError::Case::requestFailed);
-        EXPECT_EQ(error.statusCode(), 400);
+        EXPECT_EQ(error.httpStatusCode(), 400);
         EXPECT_TRUE(QJsonDocument::fromJson(error.message().toUtf8()).object().contains(QStringLiteral("error")));
     }
 }

@@ -221,7 +221,7 @@ TEST_F(CloudWebSocketSessionTest, ServerCloseWithAnotherCodeIsReportedAsError)
     ASSERT_TRUE(endedOnce(log));
     const auto error = errorOf<CloudTransportError>(log.terminations.front());
     EXPECT_EQ(error.code(), CloudTransportError::Code::closedAbnormally);
-    EXPECT_TRUE(error.errorDescription().contains(QStringLiteral("1011")));
+    EXPECT_TRUE(error.localizedDescription().contains(QStringLiteral("1011")));
     disconnectAndWait(*session, log);
 }
 
@@ -305,7 +305,7 @@ TEST_F(CloudWebSocketSessionTest, SendOutsideAConnectionFailsAsNotConnected)
         runTask(session->send(ClientStreamMessage::stopSession()));
         FAIL() << "send before connect succeeded";
     } catch (const CloudClientError& error) {
-        EXPECT_EQ(error.errorDescription(), QStringLiteral("WebSocket session is not connected."));
+        EXPECT_EQ(error.localizedDescription(), QStringLiteral("WebSocket session is not connected."));
     }
     StreamLog log;
     runTask(session->disconnect());
@@ -361,7 +361,7 @@ TEST_F(CloudWebSocketSessionTest, UndecodableFrameEndsTheStreamAndLaterFramesAre
     server().stream().sendText(QStringLiteral("{\"Case\":\"pong\",\"Fields\":[\"x\"]}"));
     server().stream().sendText(pongFrame(2));
     ASSERT_TRUE(endedOnce(log));
-    EXPECT_EQ(errorOf<CloudClientError>(log.terminations.front()).errorDescription(),
+    EXPECT_EQ(errorOf<CloudClientError>(log.terminations.front()).localizedDescription(),
         QStringLiteral("Unsupported websocket message: pong"));
     ASSERT_EQ(log.messages.size(), 1u);
     EXPECT_EQ(log.lateMessages, 0);
@@ -415,7 +415,7 @@ TEST_F(CloudWebSocketSessionTest, RefusedOpeningCarriesItsStatusAndAPlainSentenc
         const auto error = errorOf<CloudTransportError>(log.terminations.front());
         EXPECT_EQ(error.code(), CloudTransportError::Code::refused);
         EXPECT_EQ(error.httpStatusCode(), status);
-        EXPECT_EQ(error.errorDescription().toStdString(),
+        EXPECT_EQ(error.localizedDescription().toStdString(),
             "The cloud service refused the streaming connection (HTTP status " + std::to_string(status) + ").");
         EXPECT_EQ(server().lastRequest().header("x-tessvale-api-key"), kApiKey.toUtf8());
     }

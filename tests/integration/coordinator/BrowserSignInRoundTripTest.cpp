@@ -130,7 +130,8 @@ TEST_F(BrowserSignInRoundTrip, ALockedKeyringShowsItsErrorInsteadOfSigningOutSil
     dismissPrompt();
     ASSERT_TRUE(waitUntil([&] { return coordinator.didFinishSessionBootstrap(); }, 60s));
     EXPECT_EQ(coordinator.phase(), DictationPhase::signedOut);
-    EXPECT_EQ(coordinator.lastError(), KeychainError::unexpectedStatus(SecretStatusCode::userCanceled).description());
+    EXPECT_EQ(coordinator.lastError(),
+        KeychainError::unexpectedStatus(SecretStatusCode::userCanceled).localizedDescription());
     // The user's own dismissal: shown, not reported.
     EXPECT_TRUE(harness->reports.isEmpty());
 

@@ -65,8 +65,8 @@ TEST(AutostartLaunch, EntryStartsTheProgramWhateverItsPath)
         const QString profile = i % 3 == 1 ? QStringLiteral("demo") : QString();
         XdgAutostartLoginItem login(dir.filePath(QString("autostart%1").arg(i)), program,
             profile.isEmpty() ? QStringList() : QStringList { "TESSVALE_PROFILE=" + profile });
-        QString error;
-        ASSERT_TRUE(login.registerApplication(&error)) << error.toStdString();
+        const PlatformResult registered = login.registerApplication();
+        ASSERT_TRUE(registered) << registered.reason().toStdString();
         ASSERT_EQ(login.status(), LoginItemStatus::enabled);
 
         const QString mark = dir.filePath(QString("mark%1").arg(i));

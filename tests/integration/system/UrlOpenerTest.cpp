@@ -84,10 +84,10 @@ TEST_F(UrlOpenerTest, BrowserCommandsAreTriedInTurn)
     const QString folder = m_bin.filePath(QStringLiteral("My Browser"));
     ASSERT_TRUE(QDir().mkpath(folder));
     ASSERT_TRUE(tessvale::testing::writeScript(folder, "recording-browser", kRecordingBrowser));
-    const UrlOpenResult result
+    const PlatformResult result
         = runTask(opener("no-such-browser-anywhere:'unterminated:\"" + folder + "/recording-browser\" --new-window %s")
                       .open(kPage, {}));
-    EXPECT_TRUE(result.opened) << result.failure.toStdString();
+    EXPECT_TRUE(result.isOk()) << result.reason().toStdString();
     EXPECT_EQ(opened(folder), "--new-window\n" + kPage.toString(QUrl::FullyEncoded) + "\n");
 }
 
@@ -95,13 +95,13 @@ TEST_F(UrlOpenerTest, BrowserCommandsAreTriedInTurn)
 TEST_F(UrlOpenerTest, AFailingDesktopOpenerIsAFailure)
 {
     ASSERT_TRUE(tessvale::testing::writeFailingXfceOpener(m_bin.path()));
-    const UrlOpenResult result = runTask(opener(QString()).open(kPage, {}));
-    EXPECT_FALSE(result.opened);
-    EXPECT_TRUE(result.failure.startsWith("xdg-open exited with status")) << result.failure.toStdString();
+    const PlatformResult result = runTask(opener(QString()).open(kPage, {}));
+    EXPECT_FALSE(result.isOk());
+    EXPECT_TRUE(result.reason().startsWith("xdg-open exited with status")) << result.reason().toStdString();
 
-    const UrlOpenResult missing = runTask(opener("no-such-browser-anywhere").open(kPage, {}));
-    EXPECT_FALSE(missing.opened);
-    EXPECT_EQ(missing.failure, "no-such-browser-anywhere could not be started: No such file or directory");
+    const PlatformResult missing = runTask(opener("no-such-browser-anywhere").open(kPage, {}));
+    EXPECT_FALSE(missing.isOk());
+    EXPECT_EQ(missing.reason(), "no-such-browser-anywhere could not be started: No such file or directory");
 }
 
 // An opener still running after the start grace period (the browser it started stays open) opened
@@ -109,13 +109,13 @@ TEST_F(UrlOpenerTest, AFailingDesktopOpenerIsAFailure)
 TEST_F(UrlOpenerTest, AnOpenerThatKeepsRunningOpenedThePage)
 {
     ASSERT_TRUE(tessvale::testing::writeScript(m_bin.path(), "exo-open", kStayingExoOpen));
-    auto outcome = std::make_shared<TaskOutcome<UrlOpenResult>>();
+    auto outcome = std::make_shared<TaskOutcome<PlatformResult>>();
     auto running = captureTask(opener(QString()).open(kPage, {}), outcome);
     ASSERT_TRUE(waitUntil([&] { return !opened().isEmpty(); }, 10s));
     EXPECT_FALSE(outcome->done);
     m_sleeper.advance(XdgUrlOpener::Environment {}.startGracePeriod);
     ASSERT_TRUE(outcome->done);
     ASSERT_TRUE(outcome->result);
-    EXPECT_TRUE(outcome->result->opened) << outcome->result->failure.toStdString();
+    EXPECT_TRUE(outcome->result->isOk()) << outcome->result->reason().toStdString();
     EXPECT_EQ(opened(), kPage.toString(QUrl::FullyEncoded));
 }

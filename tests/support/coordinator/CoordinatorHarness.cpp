@@ -34,7 +34,7 @@ QCoro::Task<> finishAfter(OneShot<> gate)
     co_await gate;
 }
 
-QCoro::Task<UrlOpenResult> answerAtOnce(UrlOpenResult result)
+QCoro::Task<PlatformResult> answerAtOnce(PlatformResult result)
 {
     co_return result;
 }
@@ -180,7 +180,7 @@ CoordinatorHarness::CoordinatorHarness()
         openedURLs.append(url);
         if (onOpenURL)
             onOpenURL(url);
-        return answerAtOnce(urlOpenFailure ? UrlOpenResult { false, *urlOpenFailure } : UrlOpenResult { true, {} });
+        return answerAtOnce(urlOpenFailure ? PlatformResult::failed(*urlOpenFailure) : PlatformResult::ok());
     };
     s.sleeper = m_sleeper.get();
 }

@@ -6,18 +6,15 @@
 
 namespace tessvale {
 
-bool FakeKeySource::start(EventHandler eventHandler, InterruptionHandler interruptionHandler, QString* reason)
+PlatformResult FakeKeySource::start(EventHandler eventHandler, InterruptionHandler interruptionHandler)
 {
     ++startCount;
-    if (startFailure) {
-        if (reason)
-            *reason = *startFailure;
-        return false;
-    }
+    if (startFailure)
+        return PlatformResult::failed(*startFailure);
     m_eventHandler = std::move(eventHandler);
     m_interruptionHandler = std::move(interruptionHandler);
     running = true;
-    return true;
+    return PlatformResult::ok();
 }
 
 void FakeKeySource::stop()
@@ -98,16 +95,13 @@ void FakeKeySource::deliver(RawKeyEvent::Kind kind, quint16 keyCode, double time
     handler(event);
 }
 
-bool FakeKeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers, QString* reason)
+PlatformResult FakeKeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers)
 {
     const Grab wanted { keyCode, modifiers };
-    if (std::find(refused.begin(), refused.end(), wanted) != refused.end()) {
-        if (reason)
-            *reason = QStringLiteral("Another application already uses this key combination.");
-        return false;
-    }
+    if (std::find(refused.begin(), refused.end(), wanted) != refused.end())
+        return PlatformResult::failed(QStringLiteral("Another application already uses this key combination."));
     grabs.push_back(wanted);
-    return true;
+    return PlatformResult::ok();
 }
 
 void FakeKeyGrabber::pressGrabbed(quint16 keyCode, ShortcutModifiers modifiers, bool isRepeat)

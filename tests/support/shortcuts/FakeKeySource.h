@@ -18,7 +18,7 @@ class FakeKeyGrabber;
 class FakeKeySource final : public KeySource
 {
 public:
-    bool start(EventHandler eventHandler, InterruptionHandler interruptionHandler, QString* reason) override;
+    PlatformResult start(EventHandler eventHandler, InterruptionHandler interruptionHandler) override;
     void stop() override;
     std::optional<std::vector<quint32>> heldKeys() override;
     void deliverPendingEvents() override;
@@ -66,7 +66,7 @@ public:
         bool operator==(const Grab&) const = default;
     };
 
-    bool grab(quint16 keyCode, ShortcutModifiers modifiers, QString* reason) override;
+    PlatformResult grab(quint16 keyCode, ShortcutModifiers modifiers) override;
     void ungrabAll() override { grabs.clear(); }
     void setPressHandler(PressHandler handler) override { m_pressHandler = std::move(handler); }
 

@@ -26,8 +26,8 @@ class StillLoginItem final : public LoginItemService
 {
 public:
     LoginItemStatus status() const override { return LoginItemStatus::notRegistered; }
-    bool registerApplication(QString*) override { return true; }
-    bool unregisterApplication(QString*) override { return true; }
+    PlatformResult registerApplication() override { return PlatformResult::ok(); }
+    PlatformResult unregisterApplication() override { return PlatformResult::ok(); }
 };
 
 // Roles that only hold others: a screen reader passes through them without reading a name.

@@ -52,8 +52,8 @@ class NoLoginItems final : public LoginItemService
 {
 public:
     LoginItemStatus status() const override { return LoginItemStatus {}; }
-    bool registerApplication(QString*) override { return false; }
-    bool unregisterApplication(QString*) override { return false; }
+    PlatformResult registerApplication() override { return PlatformResult::failed({}); }
+    PlatformResult unregisterApplication() override { return PlatformResult::failed({}); }
 };
 
 } // namespace

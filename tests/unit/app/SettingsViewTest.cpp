@@ -32,13 +32,12 @@ class RefusingLoginItem final : public LoginItemService
 {
 public:
     LoginItemStatus status() const override { return LoginItemStatus::requiresApproval; }
-    bool registerApplication(QString* error) override
+    PlatformResult registerApplication() override
     {
         ++changes;
-        *error = QStringLiteral("Not allowed");
-        return false;
+        return PlatformResult::failed(QStringLiteral("Not allowed"));
     }
-    bool unregisterApplication(QString* error) override { return registerApplication(error); }
+    PlatformResult unregisterApplication() override { return registerApplication(); }
     int changes = 0;
 };
 

@@ -30,12 +30,11 @@ class RefusingLoginItem final : public LoginItemService
 {
 public:
     LoginItemStatus status() const override { return LoginItemStatus::notRegistered; }
-    bool registerApplication(QString* error) override
+    PlatformResult registerApplication() override
     {
-        *error = QStringLiteral("The autostart folder is read-only.");
-        return false;
+        return PlatformResult::failed(QStringLiteral("The autostart folder is read-only."));
     }
-    bool unregisterApplication(QString*) override { return true; }
+    PlatformResult unregisterApplication() override { return PlatformResult::ok(); }
 };
 
 struct Fixture

@@ -28,8 +28,8 @@ class StillLoginItem final : public LoginItemService
 {
 public:
     LoginItemStatus status() const override { return LoginItemStatus::notRegistered; }
-    bool registerApplication(QString*) override { return true; }
-    bool unregisterApplication(QString*) override { return true; }
+    PlatformResult registerApplication() override { return PlatformResult::ok(); }
+    PlatformResult unregisterApplication() override { return PlatformResult::ok(); }
 };
 
 // Both windows as the application builds them, with their shortcuts cards.

@@ -83,13 +83,14 @@ TEST(AudioCaptureConstants, DescribeSixteenKilohertzMonoInTenthOfASecondChunks)
 
 TEST(AudioCaptureErrorTexts, AreTheOnesUsersSee)
 {
-    EXPECT_EQ(AudioCaptureError::inputUnavailable().description(), "No microphone input is available.");
-    EXPECT_EQ(
-        AudioCaptureError::outputFormatUnavailable().description(), "Unable to create the recorder output format.");
-    EXPECT_EQ(
-        AudioCaptureError::converterUnavailable().description(), "Unable to create the recorder audio converter.");
-    EXPECT_EQ(AudioCaptureError::alreadyRunning().description(), "Recorder is already running.");
-    EXPECT_EQ(AudioCaptureError::deviceSelectionFailed().description(), "Unable to switch to the selected microphone.");
+    EXPECT_EQ(AudioCaptureError::inputUnavailable().localizedDescription(), "No microphone input is available.");
+    EXPECT_EQ(AudioCaptureError::outputFormatUnavailable().localizedDescription(),
+        "Unable to create the recorder output format.");
+    EXPECT_EQ(AudioCaptureError::converterUnavailable().localizedDescription(),
+        "Unable to create the recorder audio converter.");
+    EXPECT_EQ(AudioCaptureError::alreadyRunning().localizedDescription(), "Recorder is already running.");
+    EXPECT_EQ(AudioCaptureError::deviceSelectionFailed().localizedDescription(),
+        "Unable to switch to the selected microphone.");
     EXPECT_STREQ(AudioCaptureError::alreadyRunning().what(), "Recorder is already running.");
 }
 
@@ -195,7 +196,7 @@ TEST_F(AudioCaptureServiceTest, SecondStartWhileRecordingThrowsAlreadyRunningAnd
         FAIL() << "expected alreadyRunning";
     } catch (const AudioCaptureError& error) {
         EXPECT_EQ(error.kind(), AudioCaptureError::Case::alreadyRunning);
-        EXPECT_EQ(error.description(), "Recorder is already running.");
+        EXPECT_EQ(error.localizedDescription(), "Recorder is already running.");
     }
     EXPECT_TRUE(service->isRunning());
     EXPECT_EQ(system->openedUIDs(), QStringList { "mic" });

@@ -64,7 +64,7 @@ TEST_F(KeychainRead, BytesThatAreNotUtf8AreInvalidData)
     secrets->put(kService, kAccount, QByteArray("\xff\xfe key", 6));
     const KeychainError error = caught([&] { runTask(store.read(kAccount)); });
     EXPECT_EQ(error.kind(), KeychainError::Kind::invalidData);
-    EXPECT_EQ(error.description(), QStringLiteral("The keyring returned invalid data."));
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("The keyring returned invalid data."));
 }
 
 TEST_F(KeychainRead, TruncatedMultiByteSequenceIsInvalidData)
@@ -230,26 +230,26 @@ TEST(KeychainErrorText, AccessRefusedStatusesShareOneSentence)
 {
     const QString text = QStringLiteral(
         "Tessvale could not access secure keyring storage. Allow keyring access and try signing in again.");
-    EXPECT_EQ(KeychainError::unexpectedStatus(-25308).description(), text);
-    EXPECT_EQ(KeychainError::unexpectedStatus(-25293).description(), text);
+    EXPECT_EQ(KeychainError::unexpectedStatus(-25308).localizedDescription(), text);
+    EXPECT_EQ(KeychainError::unexpectedStatus(-25293).localizedDescription(), text);
 }
 
 TEST(KeychainErrorText, CancellationHasItsOwnSentence)
 {
-    EXPECT_EQ(KeychainError::unexpectedStatus(-128).description(),
+    EXPECT_EQ(KeychainError::unexpectedStatus(-128).localizedDescription(),
         QStringLiteral("Keyring access was canceled. Allow Tessvale to access secure keyring storage and try again."));
 }
 
 TEST(KeychainErrorText, OtherStatusesShowTheSignedNumber)
 {
-    EXPECT_EQ(KeychainError::unexpectedStatus(-34018).description(), QStringLiteral("Keyring error: -34018"));
-    EXPECT_EQ(KeychainError::unexpectedStatus(7).description(), QStringLiteral("Keyring error: 7"));
+    EXPECT_EQ(KeychainError::unexpectedStatus(-34018).localizedDescription(), QStringLiteral("Keyring error: -34018"));
+    EXPECT_EQ(KeychainError::unexpectedStatus(7).localizedDescription(), QStringLiteral("Keyring error: 7"));
     EXPECT_STREQ(KeychainError::unexpectedStatus(-1).what(), "Keyring error: -1");
 }
 
 TEST(KeychainErrorText, MissingKeyringServiceSaysWhatIsMissing)
 {
-    EXPECT_EQ(KeychainError::unexpectedStatus(SecretStatusCode::notAvailable).description(),
+    EXPECT_EQ(KeychainError::unexpectedStatus(SecretStatusCode::notAvailable).localizedDescription(),
         QStringLiteral("Tessvale could not reach secure keyring storage. Make sure a keyring service "
                        "(Secret Service) is running and try again."));
 }

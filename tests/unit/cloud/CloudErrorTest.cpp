@@ -2,7 +2,11 @@
 
 #include <QString>
 
+#include "async/CancelToken.h"
+#include "auth/KeychainError.h"
 #include "cloud/CloudClientError.h"
+#include "cloud/CloudTransportError.h"
+#include "cloud/DecodingError.h"
 
 using namespace tessvale;
 
@@ -22,7 +26,7 @@ class CloudErrorDescription : public ::testing::TestWithParam<DescriptionCase>
 TEST_P(CloudErrorDescription, IsTheUserFacingText)
 {
     const DescriptionCase& row = GetParam();
-    EXPECT_EQ(row.error.errorDescription(), row.description);
+    EXPECT_EQ(row.error.localizedDescription(), row.description);
     EXPECT_STREQ(row.error.what(), row.description.toUtf8().constData());
 }
 
@@ -46,7 +50,7 @@ TEST(CloudClientErrorMatching, RejectedKeyIsToldByCaseAndStatus)
 {
     const CloudClientError error = CloudClientError::requestFailed(401, QStringLiteral("{\"error\":\"unauthorized\"}"));
     EXPECT_EQ(error.errorCase(), CloudClientError::Case::requestFailed);
-    EXPECT_EQ(error.statusCode(), 401);
+    EXPECT_EQ(error.httpStatusCode(), 401);
     EXPECT_EQ(error.message(), QStringLiteral("{\"error\":\"unauthorized\"}"));
 }
 
@@ -54,7 +58,7 @@ TEST(CloudClientErrorMatching, MessageWithPercentSignsIsNotReinterpreted)
 {
     // The message is service text; it must not be taken as a format string.
     const CloudClientError error = CloudClientError::requestFailed(500, QStringLiteral("%1 %2 failed"));
-    EXPECT_EQ(error.errorDescription(), QStringLiteral("Cloud request failed (500): %1 %2 failed"));
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("Cloud request failed (500): %1 %2 failed"));
 }
 
 TEST(CloudClientErrorMatching, CanBeCaughtAsStandardException)
@@ -63,6 +67,39 @@ TEST(CloudClientErrorMatching, CanBeCaughtAsStandardException)
         throw CloudClientError::missingAPIKey();
     } catch (const std::exception& error) {
         EXPECT_STREQ(error.what(), "No cloud API key is available.");
+    }
+}
+
+// One base gives every failure's text and status: the REST answer and the refused stream opening
+// alike, the path of a decoding error, and what() of a foreign exception.
+TEST(ErrorBase, TextAndStatusOfEveryFailureInOneCall)
+{
+    struct Row
+    {
+        std::exception_ptr error;
+        QString text;
+        std::optional<int> status;
+    };
+    const Row rows[] = {
+        { std::make_exception_ptr(CloudClientError::requestFailed(401, QStringLiteral("no"))),
+            QStringLiteral("Cloud request failed (401): no"), 401 },
+        { std::make_exception_ptr(CloudTransportError::refusedOpening(401)),
+            QStringLiteral("The cloud service refused the streaming connection (HTTP status 401)."), 401 },
+        { std::make_exception_ptr(CloudClientError::missingAPIKey()), QStringLiteral("No cloud API key is available."),
+            std::nullopt },
+        { std::make_exception_ptr(KeychainError::invalidData()), QStringLiteral("The keyring returned invalid data."),
+            std::nullopt },
+        { std::make_exception_ptr(DecodingError::keyNotFound(
+              QStringLiteral("email"), { QStringLiteral("user") }, QStringLiteral("Missing required keys: email"))),
+            QStringLiteral("Missing required keys: email (at user)"), std::nullopt },
+        { std::make_exception_ptr(CancelledError()), QStringLiteral("The operation was cancelled."), std::nullopt },
+        { std::make_exception_ptr(std::runtime_error("boom")), QStringLiteral("boom"), std::nullopt },
+        { std::make_exception_ptr(42), QStringLiteral("An unknown error occurred."), std::nullopt },
+        { nullptr, QString(), std::nullopt },
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(localizedDescription(row.error), row.text);
+        EXPECT_EQ(httpStatusCode(row.error), row.status) << row.text.toStdString();
     }
 }
 

@@ -47,8 +47,8 @@ TEST(CoordinatorChecks, UpdateOutcomesAndWhatOpensTheDownload)
             QStringLiteral("Opened the update download for 2.1.0.") },
         { { std::nullopt, std::make_exception_ptr(kNotFound), {} }, AppUpdateState::unavailable(), 0,
             QStringLiteral("Update metadata is unavailable for the current cloud environment.") },
-        { { std::nullopt, std::make_exception_ptr(kDown), {} }, AppUpdateState::failed(kDown.errorDescription()), 1,
-            QStringLiteral("Update check failed: ") + kDown.errorDescription() },
+        { { std::nullopt, std::make_exception_ptr(kDown), {} }, AppUpdateState::failed(kDown.localizedDescription()), 1,
+            QStringLiteral("Update check failed: ") + kDown.localizedDescription() },
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.line.toStdString());
@@ -81,7 +81,7 @@ TEST(CoordinatorChecks, HealthCheckShowsABoundedBodyOrTheFailure)
     const QList<Case> cases = {
         { { QStringLiteral("fine"), nullptr, {} }, QStringLiteral("Health check: fine"), {} },
         { { QString(), nullptr, {} }, QStringLiteral("Health check: ok"), {} },
-        { { std::nullopt, std::make_exception_ptr(kDown), {} }, failed, kDown.errorDescription() },
+        { { std::nullopt, std::make_exception_ptr(kDown), {} }, failed, kDown.localizedDescription() },
         { { key + QLatin1Char(' ') + QString(2000, QLatin1Char('x')), nullptr, {} }, QString(), {} },
     };
     for (const Case& test : cases) {

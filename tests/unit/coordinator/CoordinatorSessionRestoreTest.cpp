@@ -56,10 +56,11 @@ struct RestoreCase
 
 TEST(SessionRestore, EveryOutcomeSettlesTheStateAndFinishesTheBootstrapOnce)
 {
-    const QString unavailable = CloudClientError::requestFailed(503, "Service unavailable").errorDescription();
-    const QString badRequest = CloudClientError::requestFailed(400, "Bad request").errorDescription();
-    const QString locked = KeychainError::unexpectedStatus(SecretStatusCode::interactionNotAllowed).description();
-    const QString dismissed = KeychainError::unexpectedStatus(SecretStatusCode::userCanceled).description();
+    const QString unavailable = CloudClientError::requestFailed(503, "Service unavailable").localizedDescription();
+    const QString badRequest = CloudClientError::requestFailed(400, "Bad request").localizedDescription();
+    const QString locked
+        = KeychainError::unexpectedStatus(SecretStatusCode::interactionNotAllowed).localizedDescription();
+    const QString dismissed = KeychainError::unexpectedStatus(SecretStatusCode::userCanceled).localizedDescription();
     const auto store = [](const QString& key) { return [key](CoordinatorHarness& h) { h.storeAPIKey(key); }; };
     const auto failReadWith = [](SecretStatus status) {
         return [status](CoordinatorHarness& h) {
@@ -182,7 +183,7 @@ TEST(SignOut, TearsDownARunningInsertionAndStaysSignedOut)
 TEST(SignOut, ClearsTheAccountAndSaysWhenTheKeyringKeptTheKey)
 {
     const QString keyringLine = "Failed to remove the stored API key: "
-        + KeychainError::unexpectedStatus(SecretStatusCode::internalError).description();
+        + KeychainError::unexpectedStatus(SecretStatusCode::internalError).localizedDescription();
     for (const bool deletionFails : { false, true }) {
         SCOPED_TRACE(deletionFails ? "deletion fails" : "deletion succeeds");
         CoordinatorHarness h;
@@ -215,7 +216,7 @@ TEST(SignOut, ClearsTheAccountAndSaysWhenTheKeyringKeptTheKey)
         h.settle();
         EXPECT_EQ(h.transportsMade, 0);
         if (!deletionFails) {
-            EXPECT_EQ(coordinator.lastError(), CloudClientError::missingAPIKey().errorDescription());
+            EXPECT_EQ(coordinator.lastError(), CloudClientError::missingAPIKey().localizedDescription());
         }
     }
 }

@@ -111,10 +111,10 @@ TEST(BrowserSignIn, RoundTripFromTheStartToASignedInAccount)
 
 TEST(BrowserSignIn, EachFailureLeavesTheStateItsRowGives)
 {
-    const QString unavailable = CloudClientError::requestFailed(503, "Service unavailable").errorDescription();
-    const QString badRequest = CloudClientError::requestFailed(400, "Bad request").errorDescription();
-    const QString serverError = CloudClientError::requestFailed(500, "Server error").errorDescription();
-    const QString keyring = KeychainError::unexpectedStatus(SecretStatusCode::internalError).description();
+    const QString unavailable = CloudClientError::requestFailed(503, "Service unavailable").localizedDescription();
+    const QString badRequest = CloudClientError::requestFailed(400, "Bad request").localizedDescription();
+    const QString serverError = CloudClientError::requestFailed(500, "Server error").localizedDescription();
+    const QString keyring = KeychainError::unexpectedStatus(SecretStatusCode::internalError).localizedDescription();
     const QString missing = "Browser sign-in did not return the expected authorization details. Try signing in again.";
     const QString missingLog = "Browser sign-in callback was missing the code or state.";
     const QString mismatch = "Browser sign-in response did not match the active sign-in attempt. Try signing in again.";

@@ -93,18 +93,18 @@ TEST_F(AutostartTest, MissingEntryIsNotRegistered)
 TEST_F(AutostartTest, RegisterWritesAnEnabledEntryAndUnregisterRemovesIt)
 {
     XdgAutostartLoginItem login = item();
-    QString error;
-    ASSERT_TRUE(login.registerApplication(&error)) << error.toStdString();
+    const PlatformResult registered = login.registerApplication();
+    ASSERT_TRUE(registered) << registered.reason().toStdString();
     EXPECT_EQ(login.entryPath(), autostartDir() + "/tessvale.desktop");
     QFile file(login.entryPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), XdgAutostartLoginItem::entryContents(m_executable));
     EXPECT_EQ(login.status(), LoginItemStatus::enabled);
 
-    ASSERT_TRUE(login.unregisterApplication(&error));
+    ASSERT_TRUE(login.unregisterApplication());
     EXPECT_FALSE(QFile::exists(login.entryPath()));
     EXPECT_EQ(login.status(), LoginItemStatus::notRegistered);
-    EXPECT_TRUE(login.unregisterApplication(&error)) << "removing a missing entry is no failure";
+    EXPECT_TRUE(login.unregisterApplication()) << "removing a missing entry is no failure";
 }
 
 TEST_F(AutostartTest, ExecutableWithSpacesReadsBackAsEnabled)
@@ -113,8 +113,7 @@ TEST_F(AutostartTest, ExecutableWithSpacesReadsBackAsEnabled)
     writeFile(spaced, "#!/bin/sh\n");
     QFile::setPermissions(spaced, QFile::ReadOwner | QFile::ExeOwner);
     XdgAutostartLoginItem login(autostartDir(), spaced);
-    QString error;
-    ASSERT_TRUE(login.registerApplication(&error));
+    ASSERT_TRUE(login.registerApplication());
     EXPECT_EQ(login.status(), LoginItemStatus::enabled);
 }
 
@@ -170,9 +169,9 @@ TEST_F(AutostartTest, RegisterFailsWithADescriptionWhenTheFolderCannotBeMade)
 {
     writeFile(m_dir.filePath("blocked"), "a file where the folder should be");
     XdgAutostartLoginItem login(m_dir.filePath("blocked/autostart"), m_executable);
-    QString error;
-    EXPECT_FALSE(login.registerApplication(&error));
-    EXPECT_FALSE(error.isEmpty());
+    const PlatformResult registered = login.registerApplication();
+    EXPECT_FALSE(registered);
+    EXPECT_FALSE(registered.reason().isEmpty());
 }
 
 namespace {
@@ -181,17 +180,15 @@ class ScriptedLoginItem : public LoginItemService
 {
 public:
     LoginItemStatus status() const override { return current; }
-    bool registerApplication(QString* error) override { return change(error); }
-    bool unregisterApplication(QString* error) override { return change(error); }
+    PlatformResult registerApplication() override { return change(); }
+    PlatformResult unregisterApplication() override { return change(); }
 
-    bool change(QString* error)
+    PlatformResult change()
     {
-        if (!failure.isEmpty()) {
-            *error = failure;
-            return false;
-        }
+        if (!failure.isEmpty())
+            return PlatformResult::failed(failure);
         current = afterChange;
-        return true;
+        return PlatformResult::ok();
     }
 
     LoginItemStatus current = LoginItemStatus::notRegistered;

@@ -38,20 +38,20 @@ PermissionService serviceWith(MicrophoneAuthorizationStatus microphone, bool tru
 class RecordingSettingsOpener : public SystemSettingsOpener
 {
 public:
-    bool openSoundSettings() override
+    PlatformResult openSoundSettings() override
     {
         opened.append(QStringLiteral("sound"));
-        return true;
+        return PlatformResult::ok();
     }
-    bool openAccessibilitySettings() override
+    PlatformResult openAccessibilitySettings() override
     {
         opened.append(QStringLiteral("accessibility"));
-        return true;
+        return PlatformResult::ok();
     }
-    bool openUrl(const QUrl& url) override
+    PlatformResult openUrl(const QUrl& url) override
     {
         opened.append(url.toString());
-        return true;
+        return PlatformResult::ok();
     }
     QStringList opened;
 };

@@ -109,7 +109,8 @@ QCoro::Task<SecretStatus> findItems(
     const glib::AsyncStart start = [](GAsyncReadyCallback callback, gpointer data) {
         secret_service_get(SECRET_SERVICE_NONE, nullptr, callback, data);
     };
-    AsyncResult connected = co_await awaitAsync(start, token);
+    QCoro::Task<AsyncResult> connecting = awaitAsync(start, token);
+    AsyncResult connected = co_await std::move(connecting);
     service->reset(secret_service_get_finish(connected.get(), error.out()));
     if (error.isSet())
         co_return error.status("connect", query);
@@ -119,7 +120,8 @@ QCoro::Task<SecretStatus> findItems(
     const glib::AsyncStart search = [connection, &attributes](GAsyncReadyCallback callback, gpointer data) {
         secret_service_search(connection, itemSchema(), attributes.table(), SECRET_SEARCH_ALL, nullptr, callback, data);
     };
-    AsyncResult found = co_await awaitAsync(search, token);
+    QCoro::Task<AsyncResult> searching = awaitAsync(search, token);
+    AsyncResult found = co_await std::move(searching);
     items->reset(secret_service_search_finish(connection, found.get(), error.out()));
     if (error.isSet())
         co_return error.status("search", query);
@@ -146,7 +148,8 @@ QCoro::Task<SecretStatus> unlockLocked(
     const glib::AsyncStart start = [service, locked](GAsyncReadyCallback callback, gpointer data) {
         secret_service_unlock(service, locked, nullptr, callback, data);
     };
-    AsyncResult result = co_await awaitAsync(start, token);
+    QCoro::Task<AsyncResult> call = awaitAsync(start, token);
+    AsyncResult result = co_await std::move(call);
     GList* unlocked = nullptr;
     const gint count = secret_service_unlock_finish(service, result.get(), &unlocked, error.out());
     g_list_free_full(unlocked, g_object_unref);
@@ -168,12 +171,14 @@ QCoro::Task<SecretStatus> unlockLocked(
 QCoro::Task<SecretStatus> findUnlockedItems(
     const SecretItemQuery& query, const CancelToken& token, ObjectRef<SecretService>* service, ItemList* items)
 {
-    const SecretStatus found = co_await findItems(query, token, service, items);
+    QCoro::Task<SecretStatus> finding = findItems(query, token, service, items);
+    const SecretStatus found = co_await std::move(finding);
     if (found != SecretStatusCode::success)
         co_return found;
     if (items->isEmpty())
         co_return SecretStatusCode::itemNotFound;
-    const SecretStatus unlocked = co_await unlockLocked(query, service->get(), items->get(), token);
+    QCoro::Task<SecretStatus> unlocking = unlockLocked(query, service->get(), items->get(), token);
+    const SecretStatus unlocked = co_await std::move(unlocking);
     co_return unlocked;
 }
 
@@ -190,7 +195,8 @@ QCoro::Task<SecretStatus> storeItem(
         secret_service_store(service, itemSchema(), attributes.table(), SECRET_COLLECTION_DEFAULT, label.constData(),
             secret, nullptr, callback, data);
     };
-    AsyncResult result = co_await awaitAsync(start, token);
+    QCoro::Task<AsyncResult> call = awaitAsync(start, token);
+    AsyncResult result = co_await std::move(call);
     const gboolean stored = secret_service_store_finish(service, result.get(), error.out());
     if (error.isSet())
         co_return error.status("store", query);
@@ -213,12 +219,14 @@ QCoro::Task<SecretStatus> LibsecretSecretStore::add(SecretItemQuery query, QByte
 {
     ObjectRef<SecretService> service;
     ItemList items;
-    const SecretStatus found = co_await findItems(query, token, &service, &items);
+    QCoro::Task<SecretStatus> finding = findItems(query, token, &service, &items);
+    const SecretStatus found = co_await std::move(finding);
     if (found != SecretStatusCode::success)
         co_return found;
     if (!items.isEmpty())
         co_return SecretStatusCode::duplicateItem;
-    const SecretStatus stored = co_await storeItem(query, service.get(), value, token);
+    QCoro::Task<SecretStatus> storing = storeItem(query, service.get(), value, token);
+    const SecretStatus stored = co_await std::move(storing);
     co_return stored;
 }
 
@@ -227,11 +235,13 @@ QCoro::Task<SecretStatus> LibsecretSecretStore::update(SecretItemQuery query, QB
     ObjectRef<SecretService> service;
     ItemList items;
     // Unlocked first, so that a dismissed prompt reads as it does for a read or a delete.
-    const SecretStatus unlocked = co_await findUnlockedItems(query, token, &service, &items);
+    QCoro::Task<SecretStatus> finding = findUnlockedItems(query, token, &service, &items);
+    const SecretStatus unlocked = co_await std::move(finding);
     if (unlocked != SecretStatusCode::success)
         co_return unlocked;
     // Storing with the same attributes replaces the existing item's secret.
-    const SecretStatus stored = co_await storeItem(query, service.get(), value, token);
+    QCoro::Task<SecretStatus> storing = storeItem(query, service.get(), value, token);
+    const SecretStatus stored = co_await std::move(storing);
     co_return stored;
 }
 
@@ -239,7 +249,8 @@ QCoro::Task<SecretLookup> LibsecretSecretStore::copyMatching(SecretItemQuery que
 {
     ObjectRef<SecretService> service;
     ItemList items;
-    const SecretStatus found = co_await findItems(query, token, &service, &items);
+    QCoro::Task<SecretStatus> finding = findItems(query, token, &service, &items);
+    const SecretStatus found = co_await std::move(finding);
     if (found != SecretStatusCode::success)
         co_return SecretLookup { found, std::nullopt };
     if (items.isEmpty())
@@ -254,7 +265,8 @@ QCoro::Task<SecretLookup> LibsecretSecretStore::copyMatching(SecretItemQuery que
         }
     }
     GList single { item, nullptr, nullptr };
-    const SecretStatus unlocked = co_await unlockLocked(query, service.get(), &single, token);
+    QCoro::Task<SecretStatus> unlocking = unlockLocked(query, service.get(), &single, token);
+    const SecretStatus unlocked = co_await std::move(unlocking);
     if (unlocked != SecretStatusCode::success)
         co_return SecretLookup { unlocked, std::nullopt };
 
@@ -262,7 +274,8 @@ QCoro::Task<SecretLookup> LibsecretSecretStore::copyMatching(SecretItemQuery que
     const glib::AsyncStart start = [item](GAsyncReadyCallback callback, gpointer data) {
         secret_item_load_secret(item, nullptr, callback, data);
     };
-    AsyncResult loaded = co_await awaitAsync(start, token);
+    QCoro::Task<AsyncResult> loading = awaitAsync(start, token);
+    AsyncResult loaded = co_await std::move(loading);
     secret_item_load_secret_finish(item, loaded.get(), error.out());
     if (error.isSet())
         co_return SecretLookup { error.status("read", query), std::nullopt };
@@ -282,7 +295,8 @@ QCoro::Task<SecretStatus> LibsecretSecretStore::deleteItem(SecretItemQuery query
     ObjectRef<SecretService> service;
     ItemList items;
     // A locked item cannot be deleted: unlock first, so that a refusal is an error, never "deleted".
-    const SecretStatus unlocked = co_await findUnlockedItems(query, token, &service, &items);
+    QCoro::Task<SecretStatus> finding = findUnlockedItems(query, token, &service, &items);
+    const SecretStatus unlocked = co_await std::move(finding);
     if (unlocked != SecretStatusCode::success)
         co_return unlocked;
 
@@ -292,7 +306,8 @@ QCoro::Task<SecretStatus> LibsecretSecretStore::deleteItem(SecretItemQuery query
         const glib::AsyncStart start = [item](GAsyncReadyCallback callback, gpointer data) {
             secret_item_delete(item, nullptr, callback, data);
         };
-        AsyncResult deleted = co_await awaitAsync(start, token);
+        QCoro::Task<AsyncResult> deleting = awaitAsync(start, token);
+        AsyncResult deleted = co_await std::move(deleting);
         secret_item_delete_finish(item, deleted.get(), error.out());
         if (error.isSet())
             co_return error.status("delete", query);

@@ -65,29 +65,24 @@ bool X11KeyGrabber::ensureConnection(QString* reason)
     return true;
 }
 
-bool X11KeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers, QString* reason)
+PlatformResult X11KeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers)
 {
-    if (!ensureConnection(reason))
-        return false;
+    QString connectionReason;
+    if (!ensureConnection(&connectionReason))
+        return PlatformResult::failed(connectionReason);
     Display* display = m_connection->display();
     m_keyMap->refresh();
     const std::vector<unsigned> nativeCodes = m_keyMap->nativeKeyCodes(keyCode);
-    if (nativeCodes.empty()) {
-        if (reason)
-            *reason = QStringLiteral("The keyboard has no key for this shortcut.");
-        return false;
-    }
+    if (nativeCodes.empty())
+        return PlatformResult::failed(QStringLiteral("The keyboard has no key for this shortcut."));
     unsigned mask = 0;
     for (const auto& key : modifierKeys) {
         if (!modifiers.contains(key.modifier))
             continue;
         const unsigned modifierMask = m_keyMap->modifierMask(key.keyCode);
-        if (modifierMask == 0) {
-            if (reason)
-                *reason
-                    = QStringLiteral("The %1 modifier is not available on this keyboard.").arg(QLatin1String(key.name));
-            return false;
-        }
+        if (modifierMask == 0)
+            return PlatformResult::failed(
+                QStringLiteral("The %1 modifier is not available on this keyboard.").arg(QLatin1String(key.name)));
         mask |= modifierMask;
     }
 
@@ -117,15 +112,12 @@ bool X11KeyGrabber::grab(quint16 keyCode, ShortcutModifiers modifiers, QString* 
     if (errorCode != 0) {
         qCWarning(lcHotKey) << "key grab refused, X error" << errorCode << "key code" << keyCode << "modifiers"
                             << modifiers;
-        if (reason) {
-            *reason = errorCode == BadAccess
+        return PlatformResult::failed(errorCode == BadAccess
                 ? QStringLiteral("Another application already uses this key combination.")
-                : QStringLiteral("The X server refused the key grab (error %1).").arg(errorCode);
-        }
-        return false;
+                : QStringLiteral("The X server refused the key grab (error %1).").arg(errorCode));
     }
     m_grabs.insert(m_grabs.end(), added.begin(), added.end());
-    return true;
+    return PlatformResult::ok();
 }
 
 void X11KeyGrabber::ungrabAll()

@@ -27,7 +27,7 @@ public:
     explicit X11KeyGrabber(QObject* parent = nullptr);
     ~X11KeyGrabber() override;
 
-    bool grab(quint16 keyCode, ShortcutModifiers modifiers, QString* reason) override;
+    PlatformResult grab(quint16 keyCode, ShortcutModifiers modifiers) override;
     void ungrabAll() override;
     void setPressHandler(PressHandler handler) override { m_pressHandler = std::move(handler); }
 

@@ -45,16 +45,13 @@ X11KeySource::~X11KeySource()
     stop();
 }
 
-bool X11KeySource::start(EventHandler eventHandler, InterruptionHandler interruptionHandler, QString* reason)
+PlatformResult X11KeySource::start(EventHandler eventHandler, InterruptionHandler interruptionHandler)
 {
     stop();
     QString openReason;
     auto connection = X11Connection::open(&openReason);
-    if (!connection) {
-        if (reason)
-            *reason = openReason;
-        return false;
-    }
+    if (!connection)
+        return PlatformResult::failed(openReason);
     Display* display = connection->display();
     int opcode = 0;
     int event = 0;
@@ -64,9 +61,7 @@ bool X11KeySource::start(EventHandler eventHandler, InterruptionHandler interrup
     int minor = 2;
     if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error)
         || XIQueryVersion(display, &major, &minor) != Success || (major == 2 && minor < 1)) {
-        if (reason)
-            *reason = QStringLiteral("The X server does not offer XInput 2.1 or later.");
-        return false;
+        return PlatformResult::failed(QStringLiteral("The X server does not offer XInput 2.1 or later."));
     }
 
     unsigned char rawBits[XIMaskLen(XI_LASTEVENT)] = {};
@@ -97,7 +92,7 @@ bool X11KeySource::start(EventHandler eventHandler, InterruptionHandler interrup
     qCInfo(lcKeyboardEvents) << "listening to raw key events, synthetic device id" << m_syntheticDeviceId << "fn key"
                              << m_keyMap->hasFunctionKey();
     readEvents();
-    return true;
+    return PlatformResult::ok();
 }
 
 void X11KeySource::stop()

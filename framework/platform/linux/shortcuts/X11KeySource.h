@@ -26,7 +26,7 @@ public:
     explicit X11KeySource(QObject* parent = nullptr);
     ~X11KeySource() override;
 
-    bool start(EventHandler eventHandler, InterruptionHandler interruptionHandler, QString* reason) override;
+    PlatformResult start(EventHandler eventHandler, InterruptionHandler interruptionHandler) override;
     void stop() override;
     std::optional<std::vector<quint32>> heldKeys() override;
     void deliverPendingEvents() override;

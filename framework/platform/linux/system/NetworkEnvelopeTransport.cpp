@@ -27,7 +27,8 @@ QCoro::Task<EnvelopeDelivery> NetworkEnvelopeTransport::send(QUrl endpoint, QByt
     request.setRawHeader(QByteArrayLiteral("X-Sentry-Auth"), authHeader);
     request.setTransferTimeout(static_cast<int>(m_timeout.count()));
     QPointer<QNetworkReply> reply = m_manager->post(request, envelope);
-    co_await reply.data();
+    QNetworkReply* pending = reply.data();
+    co_await pending;
     if (!reply)
         co_return EnvelopeDelivery::retryLater;
     reply->deleteLater();

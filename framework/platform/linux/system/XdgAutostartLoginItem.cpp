@@ -141,6 +141,13 @@ QString expandedPercent(QString argument)
     return argument.replace(QLatin1String("%%"), QLatin1String("%"));
 }
 
+// The change did not happen: logged, and said to the user as it stands.
+PlatformResult failedChange(const QString& reason)
+{
+    qCWarning(lcLaunchAtLogin).noquote() << reason;
+    return PlatformResult::failed(reason);
+}
+
 } // namespace
 
 QString XdgAutostartLoginItem::programOfExec(const QString& exec)
@@ -254,47 +261,35 @@ LoginItemStatus XdgAutostartLoginItem::status() const
     return LoginItemStatus::enabled;
 }
 
-bool XdgAutostartLoginItem::registerApplication(QString* error)
+PlatformResult XdgAutostartLoginItem::registerApplication()
 {
     const QFileInfo executable(m_executablePath);
     if (m_executablePath.isEmpty() || !executable.isFile()) {
-        *error = QStringLiteral("The application executable could not be found.");
         qCWarning(lcLaunchAtLogin).noquote() << "Not registering: no executable at" << m_executablePath;
-        return false;
+        return PlatformResult::failed(QStringLiteral("The application executable could not be found."));
     }
     const QString path = executable.absoluteFilePath();
-    if (programOfExec(execValue(path, m_environment)) != path) {
-        *error = QStringLiteral("The application's location cannot be written in an autostart entry: %1").arg(path);
-        qCWarning(lcLaunchAtLogin).noquote() << *error;
-        return false;
-    }
-    if (!QDir().mkpath(m_directory)) {
-        *error = QStringLiteral("Could not create the folder %1.").arg(m_directory);
-        qCWarning(lcLaunchAtLogin).noquote() << *error;
-        return false;
-    }
+    if (programOfExec(execValue(path, m_environment)) != path)
+        return failedChange(
+            QStringLiteral("The application's location cannot be written in an autostart entry: %1").arg(path));
+    if (!QDir().mkpath(m_directory))
+        return failedChange(QStringLiteral("Could not create the folder %1.").arg(m_directory));
     QSaveFile file(entryPath());
-    if (!file.open(QIODevice::WriteOnly) || file.write(entryContents(path, m_environment)) < 0 || !file.commit()) {
-        *error = QStringLiteral("Could not write %1: %2").arg(entryPath(), file.errorString());
-        qCWarning(lcLaunchAtLogin).noquote() << *error;
-        return false;
-    }
+    if (!file.open(QIODevice::WriteOnly) || file.write(entryContents(path, m_environment)) < 0 || !file.commit())
+        return failedChange(QStringLiteral("Could not write %1: %2").arg(entryPath(), file.errorString()));
     qCInfo(lcLaunchAtLogin).noquote() << "Wrote autostart entry" << entryPath();
-    return true;
+    return PlatformResult::ok();
 }
 
-bool XdgAutostartLoginItem::unregisterApplication(QString* error)
+PlatformResult XdgAutostartLoginItem::unregisterApplication()
 {
     QFile file(entryPath());
     if (!file.exists())
-        return true;
-    if (!file.remove()) {
-        *error = QStringLiteral("Could not remove %1: %2").arg(entryPath(), file.errorString());
-        qCWarning(lcLaunchAtLogin).noquote() << *error;
-        return false;
-    }
+        return PlatformResult::ok();
+    if (!file.remove())
+        return failedChange(QStringLiteral("Could not remove %1: %2").arg(entryPath(), file.errorString()));
     qCInfo(lcLaunchAtLogin).noquote() << "Removed autostart entry" << entryPath();
-    return true;
+    return PlatformResult::ok();
 }
 
 } // namespace tessvale

@@ -36,8 +36,8 @@ public:
     QString entryPath() const;
 
     LoginItemStatus status() const override;
-    bool registerApplication(QString* error) override;
-    bool unregisterApplication(QString* error) override;
+    PlatformResult registerApplication() override;
+    PlatformResult unregisterApplication() override;
 
 private:
     QString m_directory;

@@ -33,8 +33,9 @@ bool XdgSystemSettingsOpener::desktopIs(const QString& name) const
     return false;
 }
 
-bool XdgSystemSettingsOpener::runFirstAvailable(const QList<Command>& candidates, const QString& what)
+PlatformResult XdgSystemSettingsOpener::runFirstAvailable(const QList<Command>& candidates, const QString& what)
 {
+    QStringList notStarted;
     for (const Command& command : candidates) {
         const QString path = m_environment.findExecutable(command.program);
         if (path.isEmpty())
@@ -43,18 +44,24 @@ bool XdgSystemSettingsOpener::runFirstAvailable(const QList<Command>& candidates
             qCInfo(lcPermissions).noquote()
                 << "Opened" << what << "with"
                 << (QStringList { command.program } + command.arguments).join(QLatin1Char(' '));
-            return true;
+            return PlatformResult::ok();
         }
         qCWarning(lcPermissions).noquote() << "Could not start" << command.program << "to open" << what;
+        notStarted.append(command.program);
     }
-    qCInfo(lcPermissions).noquote() << "No" << what << "known for this desktop (XDG_CURRENT_DESKTOP="
-                                    << (m_environment.currentDesktop.isEmpty() ? QStringLiteral("unset")
-                                                                               : m_environment.currentDesktop)
+    if (!notStarted.isEmpty()) {
+        return PlatformResult::failed(
+            QStringLiteral("Could not start %1 to open %2.").arg(notStarted.join(QStringLiteral(", ")), what));
+    }
+    const QString desktop
+        = m_environment.currentDesktop.isEmpty() ? QStringLiteral("unset") : m_environment.currentDesktop;
+    qCInfo(lcPermissions).noquote() << "No" << what << "known for this desktop (XDG_CURRENT_DESKTOP=" << desktop
                                     << ").";
-    return false;
+    return PlatformResult::failed(
+        QStringLiteral("No %1 known for this desktop (XDG_CURRENT_DESKTOP=%2).").arg(what, desktop));
 }
 
-bool XdgSystemSettingsOpener::openSoundSettings()
+PlatformResult XdgSystemSettingsOpener::openSoundSettings()
 {
     QList<Command> candidates;
     if (desktopIs(QStringLiteral("GNOME")) || desktopIs(QStringLiteral("Unity")))
@@ -69,7 +76,7 @@ bool XdgSystemSettingsOpener::openSoundSettings()
     return runFirstAvailable(candidates, QStringLiteral("sound settings"));
 }
 
-bool XdgSystemSettingsOpener::openAccessibilitySettings()
+PlatformResult XdgSystemSettingsOpener::openAccessibilitySettings()
 {
     QList<Command> candidates;
     if (desktopIs(QStringLiteral("GNOME")) || desktopIs(QStringLiteral("Unity")))
@@ -81,11 +88,11 @@ bool XdgSystemSettingsOpener::openAccessibilitySettings()
     return runFirstAvailable(candidates, QStringLiteral("accessibility settings"));
 }
 
-bool XdgSystemSettingsOpener::openUrl(const QUrl& url)
+PlatformResult XdgSystemSettingsOpener::openUrl(const QUrl& url)
 {
     if (!url.isValid()) {
         qCWarning(lcPermissions) << "Not opening an invalid URL.";
-        return false;
+        return PlatformResult::failed(QStringLiteral("The address is not a valid URL."));
     }
     return runFirstAvailable({ { QStringLiteral("xdg-open"), { url.toString(QUrl::FullyEncoded) } } },
         QStringLiteral("URL ") + url.toDisplayString());

@@ -26,9 +26,9 @@ public:
     XdgSystemSettingsOpener();
     explicit XdgSystemSettingsOpener(Environment environment);
 
-    bool openSoundSettings() override;
-    bool openAccessibilitySettings() override;
-    bool openUrl(const QUrl& url) override;
+    PlatformResult openSoundSettings() override;
+    PlatformResult openAccessibilitySettings() override;
+    PlatformResult openUrl(const QUrl& url) override;
 
 private:
     struct Command
@@ -37,7 +37,7 @@ private:
         QStringList arguments;
     };
 
-    bool runFirstAvailable(const QList<Command>& candidates, const QString& what);
+    PlatformResult runFirstAvailable(const QList<Command>& candidates, const QString& what);
     bool desktopIs(const QString& name) const;
 
     Environment m_environment;

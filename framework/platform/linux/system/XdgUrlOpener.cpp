@@ -105,7 +105,8 @@ int spawnProgram(const QStringList& command, int* pidfd)
 
 QCoro::Task<> resolveAfter(Sleeper* sleeper, Duration delay, ProgramOutcome outcome, CancelToken token)
 {
-    co_await sleeper->sleep(delay, token);
+    QCoro::Task<> waiting = sleeper->sleep(delay, token);
+    co_await std::move(waiting);
     outcome.resolve(std::nullopt);
 }
 
@@ -135,7 +136,7 @@ QList<BrowserCommand> XdgUrlOpener::commandsFor(const QUrl& url, const QString& 
     return commands;
 }
 
-QCoro::Task<UrlOpenResult> XdgUrlOpener::open(QUrl url, CancelToken token)
+QCoro::Task<PlatformResult> XdgUrlOpener::open(QUrl url, CancelToken token)
 {
     QPointer<XdgUrlOpener> self(this);
     const CancelToken bound = m_lifetime.token().combinedWith(token);
@@ -147,28 +148,28 @@ QCoro::Task<UrlOpenResult> XdgUrlOpener::open(QUrl url, CancelToken token)
             failures.append(command.failure);
             continue;
         }
-        QCoro::Task<UrlOpenResult> running = run(command.words, bound);
-        UrlOpenResult result = co_await std::move(running);
+        QCoro::Task<PlatformResult> running = run(command.words, bound);
+        PlatformResult result = co_await std::move(running);
         if (!self)
             throw CancelledError();
-        if (result.opened) {
+        if (result) {
             qCInfo(lcPlatform).noquote() << "Opened a" << url.scheme() << "URL with" << command.words.first();
             co_return result;
         }
-        qCWarning(lcPlatform).noquote() << "Could not open a" << url.scheme() << "URL:" << result.failure;
-        failures.append(result.failure);
+        qCWarning(lcPlatform).noquote() << "Could not open a" << url.scheme() << "URL:" << result.reason();
+        failures.append(result.reason());
     }
-    co_return UrlOpenResult { false, failures.join(QStringLiteral("; ")) };
+    co_return PlatformResult::failed(failures.join(QStringLiteral("; ")));
 }
 
-QCoro::Task<UrlOpenResult> XdgUrlOpener::run(QStringList command, CancelToken token)
+QCoro::Task<PlatformResult> XdgUrlOpener::run(QStringList command, CancelToken token)
 {
     token.throwIfCancelled();
     const QString program = command.first();
     int pidfd = -1;
     if (const int error = spawnProgram(command, &pidfd); error != 0) {
-        co_return UrlOpenResult { false,
-            QStringLiteral("%1 could not be started: %2").arg(program, QString::fromLocal8Bit(std::strerror(error))) };
+        co_return PlatformResult::failed(
+            QStringLiteral("%1 could not be started: %2").arg(program, QString::fromLocal8Bit(std::strerror(error))));
     }
 
     ProgramOutcome outcome;
@@ -189,8 +190,8 @@ QCoro::Task<UrlOpenResult> XdgUrlOpener::run(QStringList command, CancelToken to
     }
     graceWatch.cancel();
     if (status && *status != 0)
-        co_return UrlOpenResult { false, QStringLiteral("%1 exited with status %2").arg(program).arg(*status) };
-    co_return UrlOpenResult { true, QString() };
+        co_return PlatformResult::failed(QStringLiteral("%1 exited with status %2").arg(program).arg(*status));
+    co_return PlatformResult::ok();
 }
 
 } // namespace tessvale

@@ -34,14 +34,14 @@ public:
     explicit XdgUrlOpener(Environment environment);
     ~XdgUrlOpener() override;
 
-    QCoro::Task<UrlOpenResult> open(QUrl url, CancelToken token) override;
+    QCoro::Task<PlatformResult> open(QUrl url, CancelToken token) override;
 
     // The commands tried in order: each entry of browserVariable (browserCommands()), or xdg-open
     // when it names none.
     static QList<BrowserCommand> commandsFor(const QUrl& url, const QString& browserVariable);
 
 private:
-    QCoro::Task<UrlOpenResult> run(QStringList command, CancelToken token);
+    QCoro::Task<PlatformResult> run(QStringList command, CancelToken token);
 
     Environment m_environment;
     CancelSource m_lifetime;

@@ -32,7 +32,7 @@ QCoro::Task<> probe(QString operation, QString service, QString account)
                 out << "absent" << Qt::endl;
         }
     } catch (const tessvale::KeychainError& error) {
-        out << "error " << error.status() << ' ' << error.description() << Qt::endl;
+        out << "error " << error.status() << ' ' << error.localizedDescription() << Qt::endl;
     }
     QCoreApplication::quit();
 }
