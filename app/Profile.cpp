@@ -13,7 +13,7 @@ namespace tessvale {
 QString profileName()
 {
     static const QRegularExpression valid(QStringLiteral("^[A-Za-z0-9_-]{1,32}$"));
-    const QString name = qEnvironmentVariable(profileVariable);
+    QString name = qEnvironmentVariable(profileVariable);
     if (name.isEmpty())
         return {};
     if (!valid.match(name).hasMatch()) {
@@ -40,10 +40,10 @@ QStringList launchEnvironment()
 
 QString settingsFile()
 {
-    const QString usual = QSettings(QSettings::NativeFormat, QSettings::UserScope,
+    QString usual = QSettings(QSettings::NativeFormat, QSettings::UserScope,
         QString::fromLatin1(QSettingsUserDefaults::organizationName),
         QString::fromLatin1(QSettingsUserDefaults::applicationName))
-                              .fileName();
+                        .fileName();
     const QString profile = profileName();
     if (profile.isEmpty())
         return usual;

@@ -83,7 +83,7 @@ QUrl SingleInstance::urlFromArguments(const QStringList& arguments)
         const QString& argument = arguments.at(index);
         if (argument.startsWith(QLatin1Char('-')))
             continue;
-        const QUrl url(argument, QUrl::StrictMode);
+        QUrl url(argument, QUrl::StrictMode);
         if (url.isValid() && !url.scheme().isEmpty())
             return url;
     }

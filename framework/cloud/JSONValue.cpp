@@ -107,7 +107,7 @@ std::optional<QList<JSONValue>> JSONValue::arrayValue() const
     QList<JSONValue> elements;
     const QJsonArray array = m_value.toArray();
     const WireDecoder decoder(QString {});
-    for (const QJsonValue& element : array)
+    for (const auto& element : array)
         elements.append(decode(element, decoder));
     return elements;
 }

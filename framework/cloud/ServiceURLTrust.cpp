@@ -42,9 +42,8 @@ std::optional<QString> distrust(const QUrl& url, const QString& requiredScheme, 
 // Scheme, host and port only: the path and query may carry anything, user information a secret.
 QString quotedAddress(const QUrl& url)
 {
-    const QString address
-        = url.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
-              .toString(QUrl::FullyEncoded);
+    QString address = url.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+                          .toString(QUrl::FullyEncoded);
     if (address.isEmpty())
         return QStringLiteral("an empty address");
     if (address.size() > maxQuotedAddress)

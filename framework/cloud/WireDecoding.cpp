@@ -213,7 +213,7 @@ template <> QUuid decodeWireValue<QUuid>(const QJsonValue& value, const WireDeco
 template <> QUrl decodeWireValue<QUrl>(const QJsonValue& value, const WireDecoder& decoder)
 {
     const QString text = decodeWireValue<QString>(value, decoder);
-    const QUrl url(text, QUrl::StrictMode);
+    QUrl url(text, QUrl::StrictMode);
     if (text.isEmpty() || !url.isValid())
         throw DecodingError::dataCorrupted(decoder.codingPath(), QStringLiteral("Invalid URL string."));
     return url;

@@ -119,12 +119,12 @@ QString DictationPresentation::hudTitle() const
 QString DictationPresentation::hudSubtitle() const
 {
     if (phase == DictationPhase::recording) {
-        const QString partial = partialTranscript.trimmed();
+        QString partial = partialTranscript.trimmed();
         if (!partial.isEmpty())
             return partial;
     }
     if (phase == DictationPhase::postProcessing || phase == DictationPhase::inserting) {
-        const QString final = finalTranscript.trimmed();
+        QString final = finalTranscript.trimmed();
         if (!final.isEmpty())
             return final;
     }

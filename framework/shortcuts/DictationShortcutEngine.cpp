@@ -40,8 +40,8 @@ DictationShortcutEngine::DictationShortcutEngine(ShortcutBinding pushToTalkBindi
     , m_actionHandler(std::move(actionHandler))
     , m_errorHandler(std::move(errorHandler))
     , m_isHandsFreeActive(std::move(isHandsFreeActive))
-    , m_pushToTalkBinding(std::move(pushToTalkBinding))
-    , m_handsFreeBinding(std::move(handsFreeBinding))
+    , m_pushToTalkBinding(pushToTalkBinding)
+    , m_handsFreeBinding(handsFreeBinding)
     , m_recognizer(m_pushToTalkBinding, m_handsFreeBinding, holdThreshold, doubleTapThreshold)
     , m_monitorFactory(std::move(monitorFactory))
     , m_sleeper(sleeper)
@@ -292,7 +292,7 @@ void DictationShortcutEngine::holdTimerFired()
         m_recognizer.cancelPendingHold();
         return;
     }
-    m_recognizer = std::move(attempt);
+    m_recognizer = attempt;
     // An early firing re-arms a fresh timer while the hold is still pending.
     updateHoldTimer();
     for (const auto action : actions)

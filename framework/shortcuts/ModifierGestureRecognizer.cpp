@@ -14,8 +14,8 @@ ModifierGestureRecognizer::ModifierGestureRecognizer(ShortcutBinding pushToTalkB
     ShortcutBinding handsFreeBinding, double holdThreshold, double doubleTapThreshold)
     : m_holdThreshold(holdThreshold)
     , m_doubleTapThreshold(doubleTapThreshold)
-    , m_pushToTalkBinding(std::move(pushToTalkBinding))
-    , m_handsFreeBinding(std::move(handsFreeBinding))
+    , m_pushToTalkBinding(pushToTalkBinding)
+    , m_handsFreeBinding(handsFreeBinding)
 {
 }
 

@@ -64,7 +64,7 @@ QString demangled(const char* name)
 {
     int status = 0;
     char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
-    const QString text = QString::fromUtf8(status == 0 && readable ? readable : name);
+    QString text = QString::fromUtf8(status == 0 && readable ? readable : name);
     std::free(readable);
     return text;
 }

@@ -38,7 +38,7 @@ QJsonValue scrubbedValue(const QJsonValue& value)
         return scrubSecrets(value.toObject());
     case QJsonValue::Array: {
         QJsonArray scrubbed;
-        for (const QJsonValue& item : value.toArray())
+        for (const auto& item : value.toArray())
             scrubbed.append(scrubbedValue(item));
         return scrubbed;
     }

@@ -54,7 +54,6 @@ QFont styledFont(TextStyle style, const QFont& base)
     case TextStyle::subheadlineSemibold:
         return scaledFont(base, 11.0 / 13.0, QFont::DemiBold);
     case TextStyle::footnote:
-        return scaledFont(base, 10.0 / 13.0, QFont::Normal);
     case TextStyle::caption:
         return scaledFont(base, 10.0 / 13.0, QFont::Normal);
     case TextStyle::captionSemibold:

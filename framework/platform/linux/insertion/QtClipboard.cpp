@@ -255,9 +255,7 @@ void QtClipboard::restore(ClipboardSelection selection, const QList<QList<Clipbo
     // An X11 selection holds one item; further items have nowhere to go.
     auto* mime = new QMimeData;
     for (const ClipboardWriteEntry& entry : items.first()) {
-        if (entry.value.typeId() == QMetaType::QByteArray)
-            mime->setData(entry.type, entry.value.toByteArray());
-        else if (entry.value.typeId() == QMetaType::QString)
+        if (entry.value.typeId() == QMetaType::QString)
             mime->setData(entry.type, entry.value.toString().toUtf8());
         else
             mime->setData(entry.type, entry.value.toByteArray());

@@ -32,7 +32,7 @@ Atom selectionAtom(Display* display, ClipboardSelection selection)
 QString atomName(Display* display, Atom atom)
 {
     char* name = XGetAtomName(display, atom);
-    const QString result = name ? QString::fromUtf8(name) : QString();
+    QString result = name ? QString::fromUtf8(name) : QString();
     if (name)
         XFree(name);
     return result;
@@ -191,7 +191,7 @@ std::optional<X11Selections::Piece> X11Selections::readPiece(qsizetype room, Clo
                 }
             } else if (piece.format == 8 || piece.format == 16) {
                 piece.bytes.append(
-                    reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count * (piece.format / 8)));
+                    reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(count) * (piece.format / 8));
             }
             XFree(bytes);
         }

@@ -165,7 +165,7 @@ QString XdgAutostartLoginItem::programOfExec(const QString& exec)
         return QString();
     // env takes NAME=VALUE arguments before the program: a program path with "=" is not run.
     for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString argument = expandedPercent(arguments[i]);
+        QString argument = expandedPercent(arguments[i]);
         if (!argument.contains(QLatin1Char('=')))
             return argument;
     }

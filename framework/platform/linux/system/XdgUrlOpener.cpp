@@ -70,9 +70,11 @@ private:
 int spawnProgram(const QStringList& command, int* pidfd)
 {
     std::vector<QByteArray> words;
+    words.reserve(command.size());
     for (const QString& word : command)
         words.push_back(word.toLocal8Bit());
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (QByteArray& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
