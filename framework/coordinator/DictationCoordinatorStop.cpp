@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include "async/CancelToken.h"
+#include "audio/RecorderInbox.h"
 #include "coordinator/CoordinatorHelpers.h"
 
 namespace tessvale {

@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include "async/Spawn.h"
+#include "audio/RecorderInbox.h"
 #include "coordinator/CoordinatorHelpers.h"
 #include "settings/AppSettings.h"
 
