@@ -44,16 +44,14 @@ DictationCoordinator::~DictationCoordinator()
     // Ends every task at its next step; they hold a QPointer and touch nothing once it is null.
     m_lifetime.cancel();
     m_permissionRefreshTask.cancel();
-    // The session's timers end with it, and its recorder posts nothing more.
+    // The session's timers end with it, its recorder posts nothing more, and failures waiting for its
+    // recovery fetch's answer end too.
+    if (m_session)
+        m_session->abandonRecovery();
     m_session.reset();
     // A quit waiting for the insertion ends without touching this object.
     for (OneShot<>& waiter : std::exchange(m_insertionEndWaiters, {}))
         waiter.fail(CancelledError());
-    // Failures of a session waiting for its recovery fetch's answer end too.
-    for (QList<OneShot<bool>>& waiters : std::exchange(m_recoveryWaiters, {})) {
-        for (OneShot<bool>& waiter : waiters)
-            waiter.fail(CancelledError());
-    }
 }
 
 DictationPresentation DictationCoordinator::presentation() const

@@ -313,7 +313,6 @@ private:
     void stopCapture();
     // A session that will not stop the usual way: the microphone closes and nothing more is sent.
     void stopSessionAudio();
-    void handleRecordedAudioChunk(const QByteArray& chunk);
     void handleAudioLevel(float level);
     void handleCaptureEnded(const QString& deviceName, const QString& reason);
     void startDrain();
@@ -334,7 +333,7 @@ private:
     QString emptyDictationMessage(const std::optional<QString>& detail) const;
     QString audioStatsSummary() const;
     QCoro::Task<> stopRecordingTask();
-    void replaceSessionTask(TaskHandle& field, QUuid sessionID, SessionTaskBody body, const QString& label);
+    void replaceSessionTask(DictationSession::Timer timer, QUuid sessionID, SessionTaskBody body, const QString& label);
     QCoro::Task<> runSessionStartTimeout(QUuid sessionID, CancelToken token);
     QCoro::Task<> handleSessionStartTimeout(QUuid sessionID);
     QCoro::Task<> handleWebSocketTermination(QUuid sessionID, std::exception_ptr error);
@@ -421,9 +420,6 @@ private:
     std::optional<QUuid> m_lostMicrophoneSessionID;
     QString m_lostMicrophoneName;
     std::optional<PendingInsertionRetry> m_pendingInsertionRetry;
-    std::optional<QUuid> m_recoveryAttemptedSessionID;
-    // Per session whose recovery fetch is out: the other failures of that session awaiting its result.
-    QHash<QUuid, QList<OneShot<bool>>> m_recoveryWaiters;
 
     // Sign-in.
     std::optional<PendingBrowserAuth> m_pendingBrowserAuth;

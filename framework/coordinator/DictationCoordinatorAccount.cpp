@@ -290,8 +290,7 @@ QCoro::Task<> DictationCoordinator::resetAuthenticatedState(std::optional<QStrin
     setTranscriptHistory({});
     // A session that began during the close commits afresh.
     if (m_session)
-        m_session->lastCommittedText.clear();
-    m_recoveryAttemptedSessionID.reset();
+        m_session->forgetOutcome();
     setUsageSummaryText(QString());
     setPendingInsertionRetry(std::nullopt);
     setLastError(errorMessage.value_or(QString()));

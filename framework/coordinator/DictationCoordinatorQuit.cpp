@@ -60,10 +60,10 @@ QCoro::Task<> DictationCoordinator::cancelSessionOnService(QString occasion)
     stopCapture();
     // A session the service has not finished is cancelled, so it does not deliver a transcript later.
     // A session still waiting for the HUD has no stream on the service to cancel.
-    if (!m_session || !m_session->transport || !m_session->hasStream || !wasLive)
+    if (!m_session || !m_session->transport() || !m_session->hasStream() || !wasLive)
         co_return;
-    const WebSocketTransport transport = *m_session->transport;
-    const QString sessionText = m_session->id.toString(QUuid::WithoutBraces).toUpper();
+    const WebSocketTransport transport = *m_session->transport();
+    const QString sessionText = m_session->id().toString(QUuid::WithoutBraces).toUpper();
     std::exception_ptr sendError;
     try {
         QCoro::Task<> sending = transport.send(ClientStreamMessage::cancelSession());

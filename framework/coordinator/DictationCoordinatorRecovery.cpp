@@ -29,27 +29,24 @@ QCoro::Task<bool> DictationCoordinator::fetchDictationRecoveryIfNeeded(
         return std::any_of(m_transcriptHistory.cbegin(), m_transcriptHistory.cend(),
             [&](const SessionTranscriptRecord& record) { return record.id == sessionID; });
     };
-    if (m_recoveryAttemptedSessionID == sessionID) {
+    // Only the current session fails: every caller has just checked it.
+    if (m_session->hasAttemptedRecovery()) {
         // A second failure of the session while its fetch is out (an error, then the failed state)
         // takes that fetch's answer instead of deciding there was nothing to recover.
-        if (const auto waiting = m_recoveryWaiters.find(sessionID); waiting != m_recoveryWaiters.end()) {
-            OneShot<bool> answer;
-            waiting->append(answer);
-            // Failed with CancelledError by the coordinator's destruction; the caller must not go on.
-            const bool recovered = co_await answer;
+        if (std::optional<OneShot<bool>> answer = m_session->awaitRecoveryAnswer()) {
+            // Failed with CancelledError when the coordinator goes; the caller must not go on.
+            const bool recovered = co_await *answer;
             co_return recovered;
         }
         co_return hasRow();
     }
-    m_recoveryAttemptedSessionID = sessionID;
-    m_recoveryWaiters.insert(sessionID, {});
+    const std::shared_ptr<DictationSession::RecoveryFetch> attempt = m_session->beginRecovery();
     QPointer<DictationCoordinator> self(this);
     QCoro::Task<bool> fetching = fetchDictationRecovery(sessionID, std::move(message), std::move(target));
     const bool recovered = co_await std::move(fetching);
     if (!self)
         co_return false;
-    for (OneShot<bool>& answer : m_recoveryWaiters.take(sessionID))
-        answer.resolve(recovered);
+    attempt->answer(recovered);
     co_return recovered;
 }
 

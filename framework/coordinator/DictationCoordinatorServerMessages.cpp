@@ -17,7 +17,7 @@ constexpr qsizetype kTranscriptHistoryLimit = 20;
 
 bool DictationCoordinator::hasCommittedOrInserting() const
 {
-    return (m_session && !m_session->lastCommittedText.isEmpty()) || m_isInserting;
+    return (m_session && !m_session->lastCommittedText().isEmpty()) || m_isInserting;
 }
 
 bool DictationCoordinator::shouldHandleSessionMessage(const QUuid& id, const QString& label)
@@ -27,10 +27,10 @@ bool DictationCoordinator::shouldHandleSessionMessage(const QUuid& id, const QSt
             + QStringLiteral(" because there is no active session."));
         return false;
     }
-    if (id == m_session->id)
+    if (id == m_session->id())
         return true;
     logActivity(QStringLiteral("Ignoring ") + label + QStringLiteral(" for stale session ") + logID(id)
-        + QStringLiteral(". Active session is ") + logID(m_session->id) + QLatin1Char('.'));
+        + QStringLiteral(". Active session is ") + logID(m_session->id()) + QLatin1Char('.'));
     return false;
 }
 
@@ -40,7 +40,7 @@ bool DictationCoordinator::shouldHandleConnectionMessage(
     if (!connectionSessionID || currentSessionID() == connectionSessionID)
         return true;
     logActivity(QStringLiteral("Ignoring ") + label + QStringLiteral(" for ") + logID(*connectionSessionID)
-        + QStringLiteral(" because active session is ") + (m_session ? logID(m_session->id) : QStringLiteral("none"))
+        + QStringLiteral(" because active session is ") + (m_session ? logID(m_session->id()) : QStringLiteral("none"))
         + QLatin1Char('.'));
     return false;
 }
@@ -155,7 +155,7 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
                 closeMicrophoneForServiceEnd(id, event);
                 // Without our stop, the session's end is awaited as after it.
                 replaceSessionTask(
-                    m_session->completionTask, id,
+                    DictationSession::Timer::completion, id,
                     [this](
                         QUuid sessionID, CancelToken token) { return runSessionCompletionWatchdog(sessionID, token); },
                     QStringLiteral("sessionCompletionWatchdog"));
@@ -169,14 +169,14 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
         case DictationSessionState::canceledByClient:
             if (m_services.recorder.isRunning())
                 closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
-            m_session->isCompleted = true;
+            m_session->markCompleted();
             if (!m_isInserting)
                 setPhase(DictationPhase::ready);
             break;
         case DictationSessionState::completedEmpty:
             if (m_services.recorder.isRunning())
                 closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
-            m_session->isCompleted = true;
+            m_session->markCompleted();
             if (!failIfMicrophoneLostWithoutText(id)) {
                 setLastError(emptyDictationMessage(detail));
                 if (!m_isInserting)
@@ -191,7 +191,7 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
                 break;
             const QString message = detail ? *detail : QStringLiteral("The dictation session failed.");
             stopCapture();
-            QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, message, m_session->insertionTarget);
+            QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, message, m_session->insertionTarget());
             const bool recovered = co_await std::move(recovering);
             if (!self)
                 co_return;
@@ -222,7 +222,7 @@ void DictationCoordinator::closeMicrophoneForServiceEnd(const QUuid& id, const Q
     // Our own stop, still in its grace period, goes on with what it captured.
     if (isStopPending())
         return;
-    m_session->isStopPending = true;
+    m_session->markStopPending();
     m_isStartingRecording = false;
     m_pendingPushToTalkStop = false;
     m_session->dropUnsentAudio();
@@ -234,10 +234,9 @@ void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPa
 {
     const QUuid& id = payload.sessionID;
     const QString& text = payload.finalText;
-    m_session->errorCleanupTask.cancel();
-    m_session->errorCleanupTask = TaskHandle();
+    m_session->cancelTimer(DictationSession::Timer::errorCleanup);
     // One insertion per session: the same text again, a second commit, or one during the insertion.
-    if (text == m_session->lastCommittedText || hasCommittedOrInserting()) {
+    if (text == m_session->lastCommittedText() || hasCommittedOrInserting()) {
         logActivity(QStringLiteral("Ignored duplicate transcript commit for %1 (%2 chars)")
                         .arg(logID(id))
                         .arg(characterCount(text)));
@@ -245,7 +244,7 @@ void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPa
     }
     if (m_services.recorder.isRunning())
         closeMicrophoneForServiceEnd(id, QStringLiteral("committed"));
-    m_session->lastCommittedText = text;
+    m_session->setLastCommittedText(text);
     setTranscripts(m_partialTranscript, text, m_rawTranscript);
     recordTranscript(id, m_rawTranscript, text);
     // A recovery of this session offered the same text for a retry; the commit inserts it now.
@@ -271,9 +270,9 @@ QCoro::Task<> DictationCoordinator::handleSessionError(QString text)
         logActivity(QStringLiteral("Server error: ") + text);
         co_return;
     }
-    const QUuid id = m_session->id;
+    const QUuid id = m_session->id();
     stopCapture();
-    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, text, m_session->insertionTarget);
+    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, text, m_session->insertionTarget());
     const bool recovered = co_await std::move(recovering);
     if (!self || currentSessionID() != id || hasCommittedOrInserting())
         co_return;
@@ -284,16 +283,15 @@ QCoro::Task<> DictationCoordinator::handleSessionError(QString text)
     logActivity(QStringLiteral("Server error: ") + text);
     // The socket stays open a moment, so a commit that follows still goes through.
     replaceSessionTask(
-        m_session->errorCleanupTask, id,
+        DictationSession::Timer::errorCleanup, id,
         [this](QUuid sessionID, CancelToken token) { return runSessionErrorCleanup(sessionID, token); },
         QStringLiteral("sessionErrorCleanup"));
 }
 
 void DictationCoordinator::handleSessionCompleted(const QUuid& id)
 {
-    m_session->errorCleanupTask.cancel();
-    m_session->errorCleanupTask = TaskHandle();
-    m_session->isCompleted = true;
+    m_session->cancelTimer(DictationSession::Timer::errorCleanup);
+    m_session->markCompleted();
     stopCapture();
     m_isStartingRecording = false;
     logActivity(QStringLiteral("Session completed for ") + logID(id) + QLatin1Char('.'));
@@ -316,7 +314,7 @@ bool DictationCoordinator::failIfMicrophoneLostWithoutText(const QUuid& id)
 
 QString DictationCoordinator::emptyDictationMessage(const std::optional<QString>& detail) const
 {
-    const DictationAudioStatistics& statistics = m_session->statistics;
+    const DictationAudioStatistics& statistics = m_session->statistics();
     if (statistics.sentByteCount == 0)
         return QStringLiteral("No microphone audio reached Tessvale. Check the selected microphone in Settings, then "
                               "hold the shortcut until the HUD says Listening for speech.");
@@ -333,7 +331,7 @@ QString DictationCoordinator::emptyDictationMessage(const std::optional<QString>
 
 QString DictationCoordinator::audioStatsSummary() const
 {
-    const DictationAudioStatistics statistics = m_session ? m_session->statistics : DictationAudioStatistics();
+    const DictationAudioStatistics statistics = m_session ? m_session->statistics() : DictationAudioStatistics();
     QString duration = QStringLiteral("unknown");
     if (statistics.recordingStartedAt) {
         const qint64 elapsedMs

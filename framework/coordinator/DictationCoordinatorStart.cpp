@@ -372,11 +372,10 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     const bool restoreTarget = m_settings->restoreOriginalInputAfterDictation();
     // A new session starts with nothing of an earlier one: what is its own is new with it.
     m_session = std::make_unique<DictationSession>(sessionID, transport, restoreTarget ? candidate : nullptr);
-    m_session->statistics.recordingStartedAt = QDateTime::currentDateTime();
+    m_session->markRecordingStarted();
     setTranscripts(QString(), QString(), QString());
     setLastError(QString());
     setUsageSummaryText(QString());
-    m_recoveryAttemptedSessionID.reset();
     m_lostMicrophoneSessionID.reset();
     m_lostMicrophoneName.clear();
     setPendingInsertionRetry(std::nullopt);
@@ -401,7 +400,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     if (m_isSignOutRequested)
         co_return;
     // Stopped while the HUD came up: nothing was recorded, so nothing is sent.
-    if (m_session->isStopPending || m_phase != DictationPhase::starting) {
+    if (m_session->isStopPending() || m_phase != DictationPhase::starting) {
         logActivity(
             QStringLiteral("Canceled ") + rawValue(mode) + QStringLiteral(" dictation before the microphone opened."));
         QCoro::Task<> finishing = finishSessionIfIdle(sessionID);
@@ -422,7 +421,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     setFocusedAppDiagnostics(m_services.currentDiagnostics());
 
     replaceSessionTask(
-        m_session->startTimeoutTask, sessionID,
+        DictationSession::Timer::startTimeout, sessionID,
         [this](QUuid id, CancelToken token) { return runSessionStartTimeout(id, token); },
         QStringLiteral("sessionStartTimeout"));
 
@@ -445,8 +444,8 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
                 CancelToken) { return coordinator->handleWebSocketTermination(sessionID, error); },
             QStringLiteral("handleWebSocketTermination"));
     };
-    m_session->isOpening = true;
-    m_session->hasStream = true;
+    m_session->setOpening(true);
+    m_session->markStreamBegun();
     try {
         QCoro::Task<> connecting = transport.connect(std::move(onMessage), std::move(onTermination));
         co_await std::move(connecting);
@@ -475,7 +474,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     }
     // From here on the stream's end report speaks for the session; a failed opening stays the start's.
     if (!failure)
-        m_session->isOpening = false;
+        m_session->setOpening(false);
     if (failure) {
         QCoro::Task<> failing = failStart(failure, sessionID, generation);
         co_await std::move(failing);

@@ -13,10 +13,9 @@ namespace tessvale {
 
 void DictationCoordinator::startRecorder(DictationSession& session)
 {
-    session.retireRecorderInbox();
     const auto inbox = std::make_shared<RecorderInbox>(
         this, [this](const std::shared_ptr<RecorderInbox>& current) { takeRecorderInbox(current); });
-    session.recorderInbox = inbox;
+    session.attachRecorderInbox(inbox);
     std::weak_ptr<RecorderInbox> weak = inbox;
     RecorderClient::ChunkHandler onChunk = [weak](const QByteArray& chunk) {
         if (const auto current = weak.lock())
@@ -53,35 +52,23 @@ void DictationCoordinator::stopSessionAudio()
 void DictationCoordinator::takeRecorderInbox(const std::shared_ptr<RecorderInbox>& inbox)
 {
     // A previous recorder's late deliveries, or those after the session ended, go nowhere.
-    if (!m_session || inbox != m_session->recorderInbox)
+    if (!m_session || inbox != m_session->recorderInbox())
         return;
     RecorderInbox::Contents contents = inbox->take();
     for (const float level : std::as_const(contents.levels))
         handleAudioLevel(level);
     for (const QByteArray& chunk : std::as_const(contents.chunks))
-        handleRecordedAudioChunk(chunk);
-    if (!contents.chunks.isEmpty() && m_session->isReadyForAudio)
+        m_session->addCapturedChunk(chunk);
+    if (!contents.chunks.isEmpty() && m_session->isReadyForAudio())
         startDrain();
     if (contents.ended)
         handleCaptureEnded(contents.ended->first, contents.ended->second);
 }
 
-void DictationCoordinator::handleRecordedAudioChunk(const QByteArray& chunk)
-{
-    ++m_session->statistics.capturedChunkCount;
-    if (m_session->isReadyForAudio)
-        m_session->queuedAudioChunks.append(chunk);
-    else
-        m_session->bufferedAudioChunks.append(chunk);
-}
-
 void DictationCoordinator::handleAudioLevel(float level)
 {
     setAudioLevel(level);
-    DictationAudioStatistics& statistics = m_session->statistics;
-    ++statistics.levelSampleCount;
-    if (statistics.peakLevel <= level)
-        statistics.peakLevel = level;
+    m_session->addLevel(level);
 }
 
 void DictationCoordinator::handleCaptureEnded(const QString& deviceName, const QString& reason)
@@ -89,10 +76,10 @@ void DictationCoordinator::handleCaptureEnded(const QString& deviceName, const Q
     if (!m_session)
         return;
     const QString name = deviceName.isEmpty() ? QStringLiteral("unknown microphone") : deviceName;
-    m_lostMicrophoneSessionID = m_session->id;
+    m_lostMicrophoneSessionID = m_session->id();
     m_lostMicrophoneName = name;
     logActivity(QStringLiteral("Lost the microphone \"%1\" during dictation %2: %3")
-                    .arg(name, logID(m_session->id), reason.isEmpty() ? QStringLiteral("capture ended") : reason));
+                    .arg(name, logID(m_session->id()), reason.isEmpty() ? QStringLiteral("capture ended") : reason));
     // As if the user stopped now: the audio already captured goes out, then the stop. Run at once, so
     // the stop is for this session and no other.
     if (m_phase == DictationPhase::starting || m_phase == DictationPhase::recording)
@@ -108,17 +95,11 @@ void DictationCoordinator::startDrain()
 
 QCoro::Task<> DictationCoordinator::markSessionReadyForAudio()
 {
-    if (!m_session || m_session->isReadyForAudio)
+    if (!m_session || !m_session->markReadyForAudio())
         co_return;
-    DictationSession& session = *m_session;
-    session.startTimeoutTask.cancel();
-    session.startTimeoutTask = TaskHandle();
-    session.isReadyForAudio = true;
-    session.queuedAudioChunks.append(session.bufferedAudioChunks);
-    session.bufferedAudioChunks.clear();
     // A stop that has begun keeps the phase at finalizing; a commit keeps it at inserting; a failure
     // the HUD has told (the microphone closed) keeps it at error.
-    if (m_phase == DictationPhase::starting && !session.shouldStopAfterQueuedAudioDrains && !isStopPending()
+    if (m_phase == DictationPhase::starting && !m_session->isStopAfterDrainRequested() && !isStopPending()
         && !hasCommittedOrInserting())
         setPhase(DictationPhase::recording);
     QCoro::Task<> draining = drainQueuedAudio();
@@ -127,33 +108,29 @@ QCoro::Task<> DictationCoordinator::markSessionReadyForAudio()
 
 QCoro::Task<> DictationCoordinator::drainQueuedAudio()
 {
-    if (!m_session || m_session->isDrainingQueuedAudio)
+    if (!m_session || !m_session->beginDrain())
         co_return;
     QPointer<DictationCoordinator> self(this);
-    const QUuid sessionID = m_session->id;
-    m_session->isDrainingQueuedAudio = true;
-    while (!m_session->queuedAudioChunks.isEmpty()) {
-        const QByteArray chunk = m_session->queuedAudioChunks.takeFirst();
-        QCoro::Task<> sending = sendAudioChunk(chunk);
+    const QUuid sessionID = m_session->id();
+    while (const std::optional<QByteArray> chunk = m_session->takeQueuedChunk()) {
+        QCoro::Task<> sending = sendAudioChunk(*chunk);
         co_await std::move(sending);
         // A teardown during the send ended the session; a newer session owns its own queue.
         if (!self || currentSessionID() != sessionID)
             co_return;
         if (m_phase == DictationPhase::error) {
-            m_session->queuedAudioChunks.clear();
-            m_session->bufferedAudioChunks.clear();
-            m_session->isDrainingQueuedAudio = false;
+            m_session->abandonDrain();
             co_return;
         }
     }
-    m_session->isDrainingQueuedAudio = false;
+    m_session->endDrain();
     QCoro::Task<> stopping = sendStopSessionIfDrained();
     co_await std::move(stopping);
 }
 
 QCoro::Task<> DictationCoordinator::sendAudioChunk(QByteArray chunk)
 {
-    if (!m_session || !m_session->transport || !m_config)
+    if (!m_session || !m_session->transport() || !m_config)
         co_return;
     QPointer<DictationCoordinator> self(this);
     if (chunk.size() > m_config->maxChunkBytes) {
@@ -166,9 +143,9 @@ QCoro::Task<> DictationCoordinator::sendAudioChunk(QByteArray chunk)
         co_await std::move(closing);
         co_return;
     }
-    const WebSocketTransport transport = *m_session->transport;
-    const QUuid sessionID = m_session->id;
-    const qint64 sequence = m_session->audioSequence;
+    const WebSocketTransport transport = *m_session->transport();
+    const QUuid sessionID = m_session->id();
+    const qint64 sequence = m_session->nextAudioSequence();
     std::exception_ptr failure;
     try {
         QCoro::Task<> sending
@@ -181,9 +158,7 @@ QCoro::Task<> DictationCoordinator::sendAudioChunk(QByteArray chunk)
     if (!self || currentSessionID() != sessionID)
         co_return;
     if (!failure) {
-        m_session->audioSequence = sequence + 1;
-        ++m_session->statistics.sentChunkCount;
-        m_session->statistics.sentByteCount += chunk.size();
+        m_session->recordSentChunk(sequence, chunk.size());
         co_return;
     }
     stopCapture();
@@ -198,13 +173,11 @@ QCoro::Task<> DictationCoordinator::sendAudioChunk(QByteArray chunk)
 
 QCoro::Task<> DictationCoordinator::sendStopSessionIfDrained()
 {
-    if (!m_session || !m_session->shouldStopAfterQueuedAudioDrains || !m_session->queuedAudioChunks.isEmpty()
-        || m_session->isDrainingQueuedAudio || !m_session->transport)
+    if (!m_session || !m_session->takeStopIfDrained())
         co_return;
     QPointer<DictationCoordinator> self(this);
-    m_session->shouldStopAfterQueuedAudioDrains = false;
-    const WebSocketTransport transport = *m_session->transport;
-    const QUuid sessionID = m_session->id;
+    const WebSocketTransport transport = *m_session->transport();
+    const QUuid sessionID = m_session->id();
     std::exception_ptr failure;
     try {
         QCoro::Task<> sending = transport.send(ClientStreamMessage::stopSession());
@@ -217,7 +190,7 @@ QCoro::Task<> DictationCoordinator::sendStopSessionIfDrained()
     if (!failure) {
         // The service now owes the session's end; it does not get to keep it open for ever.
         replaceSessionTask(
-            m_session->completionTask, sessionID,
+            DictationSession::Timer::completion, sessionID,
             [this](QUuid id, CancelToken token) { return runSessionCompletionWatchdog(id, token); },
             QStringLiteral("sessionCompletionWatchdog"));
         co_return;

@@ -8,7 +8,7 @@ std::optional<QUuid> DictationCoordinator::currentSessionID() const
 {
     if (!m_session)
         return std::nullopt;
-    return m_session->id;
+    return m_session->id();
 }
 
 QCoro::Task<> DictationCoordinator::disconnectSessionTransport()
@@ -24,7 +24,7 @@ QCoro::Task<> DictationCoordinator::disconnectSessionTransport()
     std::optional<WebSocketTransport> transport;
     if (m_session) {
         m_session->halt();
-        transport = m_session->transport;
+        transport = m_session->transport();
     }
     if (transport) {
         // A copy: the session may be replaced while the close runs.

@@ -16,11 +16,12 @@ const QString kRejectedKeyText = QStringLiteral("Saved session expired before di
 } // namespace
 
 void DictationCoordinator::replaceSessionTask(
-    TaskHandle& field, QUuid sessionID, SessionTaskBody body, const QString& label)
+    DictationSession::Timer timer, QUuid sessionID, SessionTaskBody body, const QString& label)
 {
-    field.cancel();
-    field = launchMainActorTask(
-        [body = std::move(body), sessionID](CancelToken token) { return body(sessionID, token); }, label);
+    m_session->cancelTimer(timer);
+    m_session->setTimer(timer,
+        launchMainActorTask(
+            [body = std::move(body), sessionID](CancelToken token) { return body(sessionID, token); }, label));
 }
 
 QCoro::Task<> DictationCoordinator::runSessionStartTimeout(QUuid sessionID, CancelToken token)
@@ -38,7 +39,7 @@ QCoro::Task<> DictationCoordinator::runSessionStartTimeout(QUuid sessionID, Canc
 
 QCoro::Task<> DictationCoordinator::handleSessionStartTimeout(QUuid sessionID)
 {
-    if (currentSessionID() != sessionID || m_session->isReadyForAudio)
+    if (currentSessionID() != sessionID || m_session->isReadyForAudio())
         co_return;
     stopSessionAudio();
     m_pendingPushToTalkStop = false;
@@ -64,7 +65,7 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
         co_return;
     }
     // A failed opening also fails the start message, and the start handles it.
-    if (currentSessionID() == sessionID && m_session->isOpening) {
+    if (currentSessionID() == sessionID && m_session->isOpening()) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" while its start handles the failed opening."));
         co_return;
@@ -72,7 +73,7 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
     if (currentSessionID() != sessionID) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" because active session is ")
-            + (m_session ? logID(m_session->id) : QStringLiteral("none")) + QLatin1Char('.'));
+            + (m_session ? logID(m_session->id()) : QStringLiteral("none")) + QLatin1Char('.'));
         co_return;
     }
     if (hasCommittedOrInserting()) {
@@ -81,7 +82,7 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
         co_return;
     }
     // The service finished the session before its socket closed: that is its normal end.
-    if (m_session->isCompleted) {
+    if (m_session->isCompleted()) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" after the session completed."));
         QCoro::Task<> finishing = finishSessionIfIdle();
@@ -101,10 +102,7 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
 
     stopSessionAudio();
     m_pendingPushToTalkStop = false;
-    m_session->isReadyForAudio = false;
-    m_session->isDrainingQueuedAudio = false;
-    m_session->startTimeoutTask.cancel();
-    m_session->startTimeoutTask = TaskHandle();
+    m_session->endStreaming();
     const QString message
         = error ? localizedDescription(error) : QStringLiteral("The dictation connection closed unexpectedly.");
     QCoro::Task<> ending = endFailedSession(sessionID, message, QStringLiteral("WebSocket terminated for "));
@@ -114,7 +112,7 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
 QCoro::Task<> DictationCoordinator::endFailedSession(QUuid sessionID, QString message, QString logPrefix)
 {
     QPointer<DictationCoordinator> self(this);
-    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(sessionID, message, m_session->insertionTarget);
+    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(sessionID, message, m_session->insertionTarget());
     const bool recovered = co_await std::move(recovering);
     // A commit that won the race, or a teardown meanwhile, settles the session instead.
     if (!self || currentSessionID() != sessionID || hasCommittedOrInserting())
@@ -132,14 +130,14 @@ void DictationCoordinator::startWebSocketPing(QUuid sessionID)
 {
     if (currentSessionID() != sessionID)
         return;
-    m_session->pingTask.cancel();
-    m_session->pingTask = TaskHandle();
+    m_session->cancelTimer(DictationSession::Timer::ping);
     if (!m_config || m_config->webSocketPingIntervalSeconds <= 0)
         return;
     const Duration interval = std::chrono::seconds(m_config->webSocketPingIntervalSeconds);
-    m_session->pingTask = launchMainActorTask(
-        [this, sessionID, interval](CancelToken token) { return runWebSocketPing(sessionID, interval, token); },
-        QStringLiteral("webSocketPing"));
+    m_session->setTimer(DictationSession::Timer::ping,
+        launchMainActorTask(
+            [this, sessionID, interval](CancelToken token) { return runWebSocketPing(sessionID, interval, token); },
+            QStringLiteral("webSocketPing")));
 }
 
 QCoro::Task<> DictationCoordinator::runWebSocketPing(QUuid sessionID, Duration interval, CancelToken token)
@@ -160,14 +158,12 @@ QCoro::Task<> DictationCoordinator::runWebSocketPing(QUuid sessionID, Duration i
 QCoro::Task<> DictationCoordinator::sendWebSocketPing(QUuid sessionID)
 {
     QPointer<DictationCoordinator> self(this);
-    if (currentSessionID() != sessionID || !m_session->transport || !isLivePhase()) {
-        if (m_session) {
-            m_session->pingTask.cancel();
-            m_session->pingTask = TaskHandle();
-        }
+    if (currentSessionID() != sessionID || !m_session->transport() || !isLivePhase()) {
+        if (m_session)
+            m_session->cancelTimer(DictationSession::Timer::ping);
         co_return;
     }
-    const WebSocketTransport transport = *m_session->transport;
+    const WebSocketTransport transport = *m_session->transport();
     std::exception_ptr failure;
     try {
         QCoro::Task<> sending = transport.send(ClientStreamMessage::ping(sessionID.toString(QUuid::WithoutBraces)));
@@ -216,7 +212,7 @@ QCoro::Task<> DictationCoordinator::runSessionCompletionWatchdog(QUuid sessionID
     const bool slept = co_await std::move(waiting);
     if (!slept)
         co_return;
-    if (!self || currentSessionID() != sessionID || hasCommittedOrInserting() || m_session->isCompleted
+    if (!self || currentSessionID() != sessionID || hasCommittedOrInserting() || m_session->isCompleted()
         || !isLivePhase())
         co_return;
     stopSessionAudio();
@@ -234,7 +230,7 @@ QCoro::Task<> DictationCoordinator::runCommittedTranscriptInsertion(TranscriptCo
         co_await std::move(finishing);
         co_return;
     }
-    QCoro::Task<> inserting = insertTranscriptTask(payload.finalText, payload.sessionID, m_session->insertionTarget);
+    QCoro::Task<> inserting = insertTranscriptTask(payload.finalText, payload.sessionID, m_session->insertionTarget());
     co_await std::move(inserting);
 }
 

@@ -38,7 +38,8 @@ public:
     {
         const bool opened = transport.has_value();
         coordinator.m_session = std::make_unique<DictationSession>(sessionID, std::move(transport), std::move(target));
-        coordinator.m_session->hasStream = opened;
+        if (opened)
+            coordinator.m_session->markStreamBegun();
     }
 
     // What bootstrap starts in the background.
@@ -60,7 +61,7 @@ public:
     }
     static bool hasTransport(const DictationCoordinator& coordinator)
     {
-        return coordinator.m_session && coordinator.m_session->transport.has_value();
+        return coordinator.m_session && coordinator.m_session->transport().has_value();
     }
     // A stop of the current session has begun: the microphone may run on through its grace.
     static bool isStopPending(const DictationCoordinator& coordinator) { return coordinator.isStopPending(); }
@@ -70,9 +71,9 @@ public:
     static quint64 startGeneration(const DictationCoordinator& coordinator) { return coordinator.m_startGeneration; }
     static std::optional<QUuid> completedSessionID(const DictationCoordinator& coordinator)
     {
-        if (!coordinator.m_session || !coordinator.m_session->isCompleted)
+        if (!coordinator.m_session || !coordinator.m_session->isCompleted())
             return std::nullopt;
-        return coordinator.m_session->id;
+        return coordinator.m_session->id();
     }
 
     // What a committed transcript starts: the inserting phase, then the insertion of text for the open
@@ -83,7 +84,7 @@ public:
         coordinator.m_isInserting = true;
         return coordinator.insertTranscriptTask(std::move(text),
             coordinator.currentSessionID().value_or(QUuid::createUuid()),
-            coordinator.m_session ? coordinator.m_session->insertionTarget : nullptr);
+            coordinator.m_session ? coordinator.m_session->insertionTarget() : nullptr);
     }
 
     // As a recovered transcript leaves it.
