@@ -10,6 +10,7 @@
 
 set(TESSVALE_LOGIC_SOURCES
   async/AwaitSignal.h
+  async/CaptureFailure.h
   async/CancelToken.cpp
   async/CancelToken.h
   async/OneShot.h

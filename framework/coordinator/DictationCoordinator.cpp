@@ -215,7 +215,7 @@ void DictationCoordinator::setPendingInsertionRetry(std::optional<PendingInserti
 
 bool DictationCoordinator::isDictationActive() const
 {
-    return isDictationPhase(m_phase) || m_isStartingRecording || m_isInserting;
+    return isDictationPhase(m_phase) || m_start || m_isInserting;
 }
 
 // Tasks.

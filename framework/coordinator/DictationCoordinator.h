@@ -295,7 +295,17 @@ private:
     // fromShortcut: a failure shown in the HUD takes the press as its dismissal.
     QCoro::Task<> toggleHandsFreeTask(bool fromShortcut);
     QCoro::Task<> stopDictationTask();
+    // The start, along its awaits: the way cleared, the checks (the key when they pass, none when the
+    // start ended quietly), the session opened, the microphone once the HUD is shown, the stream.
     QCoro::Task<> startRecordingTask(DictationTriggerMode mode);
+    QCoro::Task<bool> clearWayForStart();
+    QCoro::Task<std::optional<QString>> runStartChecks(DictationTriggerMode mode, quint64 generation);
+    QCoro::Task<bool> checkStartPermissions(DictationTriggerMode mode, quint64 generation);
+    QUuid openSession(DictationTriggerMode mode, const FocusedInsertionTargetRef& candidate, const QString& apiKey);
+    QCoro::Task<bool> openMicrophoneWhenShown(DictationTriggerMode mode, QUuid sessionID, quint64 generation);
+    QCoro::Task<> connectSessionStream(QUuid sessionID, quint64 generation, FocusedInsertionTargetRef candidate);
+    WebSocketTransport::MessageHandler streamMessageHandler(QUuid sessionID);
+    WebSocketTransport::TerminationHandler streamTerminationHandler(QUuid sessionID);
     QCoro::Task<> failStart(std::exception_ptr error, std::optional<QUuid> openedSessionID, quint64 startGeneration);
     bool isCurrentStart(quint64 startGeneration) const;
     bool cancelQueuedHandsFreeStartIfNeeded(DictationTriggerMode mode);
@@ -404,14 +414,19 @@ private:
     // Dictation. The session's own state lives in it; what is here outlives a session or comes before it.
     std::unique_ptr<DictationSession> m_session;
     bool m_isInserting = false;
-    bool m_isStartingRecording = false;
-    // Queued by the user while the start awaits, before any session is open.
-    bool m_pendingPushToTalkStop = false;
-    bool m_pendingHandsFreeStartCancel = false;
+    // The running start, from its guard until its session streams or it ends; none otherwise.
+    struct PendingStart
+    {
+        quint64 generation = 0;
+        // The phase the start found, for a queued cancellation to restore.
+        DictationPhase phaseBefore = DictationPhase::ready;
+        // Queued by the user while the start awaits, before any session is open.
+        bool isPushToTalkStopQueued = false;
+        bool isHandsFreeCancelQueued = false;
+    };
+    std::optional<PendingStart> m_start;
     // Bumped by every start, so a start overtaken during its awaits ends quietly.
     quint64 m_startGeneration = 0;
-    // The phase the running start found, for a queued cancellation to restore.
-    DictationPhase m_phaseBeforeStart = DictationPhase::ready;
     // The session whose stream is closing, and the one last closed: their sockets' end reports come later.
     std::optional<QUuid> m_disconnectingSessionID;
     std::optional<QUuid> m_disconnectedSessionID;

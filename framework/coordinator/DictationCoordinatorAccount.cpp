@@ -234,7 +234,7 @@ void DictationCoordinator::signOut()
     ++m_authenticationGeneration;
     m_apiKey.reset();
     stopCapture();
-    if (m_isStartingRecording && !m_session)
+    if (m_start && !m_session)
         endStartBeforeSession();
     launchMainActorTask([this](CancelToken token) { return signOutTask(token); }, QStringLiteral("signOut"));
 }

@@ -223,8 +223,7 @@ void DictationCoordinator::closeMicrophoneForServiceEnd(const QUuid& id, const Q
     if (isStopPending())
         return;
     m_session->markStopPending();
-    m_isStartingRecording = false;
-    m_pendingPushToTalkStop = false;
+    m_start.reset();
     m_session->dropUnsentAudio();
     logActivity(QStringLiteral("Closed the microphone: the service ") + event + QLatin1Char(' ') + logID(id)
         + QStringLiteral(" before it was stopped."));
@@ -293,7 +292,7 @@ void DictationCoordinator::handleSessionCompleted(const QUuid& id)
     m_session->cancelTimer(DictationSession::Timer::errorCleanup);
     m_session->markCompleted();
     stopCapture();
-    m_isStartingRecording = false;
+    m_start.reset();
     logActivity(QStringLiteral("Session completed for ") + logID(id) + QLatin1Char('.'));
     failIfMicrophoneLostWithoutText(id);
     // A newer session may have begun before this runs: it is not this completion's to close.

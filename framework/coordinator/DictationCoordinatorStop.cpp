@@ -18,7 +18,9 @@ bool DictationCoordinator::isStopPending() const
 QCoro::Task<> DictationCoordinator::stopRecordingTask()
 {
     QPointer<DictationCoordinator> self(this);
-    m_pendingPushToTalkStop = false;
+    // This stop answers a release queued meanwhile too.
+    if (m_start)
+        m_start->isPushToTalkStopQueued = false;
     setPhase(DictationPhase::finalizing);
     logActivity(QStringLiteral("Stopping recording for ")
         + (m_triggerMode ? rawValue(*m_triggerMode) : QStringLiteral("unknown")) + QStringLiteral(" session."));
@@ -56,7 +58,7 @@ QCoro::Task<> DictationCoordinator::stopRecordingTask()
         m_session->retireRecorderInbox();
         m_session->countCapturedChunks(leftover.size());
     }
-    m_isStartingRecording = false;
+    m_start.reset();
     setAudioLevel(0);
 
     if (!m_session || !m_session->transport()) {

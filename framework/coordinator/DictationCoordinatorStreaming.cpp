@@ -44,7 +44,7 @@ void DictationCoordinator::stopCapture()
 void DictationCoordinator::stopSessionAudio()
 {
     stopCapture();
-    m_isStartingRecording = false;
+    m_start.reset();
     if (m_session)
         m_session->dropUnsentAudio();
 }

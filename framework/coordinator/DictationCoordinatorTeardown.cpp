@@ -18,7 +18,7 @@ QCoro::Task<> DictationCoordinator::disconnectSessionTransport()
     m_disconnectingSessionID = closingSessionID;
     // The microphone closes first; what it still held is not sent.
     m_services.recorder.stop();
-    m_isStartingRecording = false;
+    m_start.reset();
     setAudioLevel(0);
     setTriggerMode(std::nullopt);
     std::optional<WebSocketTransport> transport;
@@ -53,7 +53,7 @@ QCoro::Task<> DictationCoordinator::finishSessionIfIdle(std::optional<QUuid> ses
     QCoro::Task<> disconnecting = disconnectSessionTransport();
     co_await std::move(disconnecting);
     // A newer session that began during the close owns the phase.
-    if (!self || m_session || m_isStartingRecording || m_phase == DictationPhase::error)
+    if (!self || m_session || m_start || m_phase == DictationPhase::error)
         co_return;
     setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
 }

@@ -42,7 +42,6 @@ QCoro::Task<> DictationCoordinator::handleSessionStartTimeout(QUuid sessionID)
     if (currentSessionID() != sessionID || m_session->isReadyForAudio())
         co_return;
     stopSessionAudio();
-    m_pendingPushToTalkStop = false;
     setLastError(QStringLiteral("Tessvale took too long to start the dictation session."));
     setPhase(DictationPhase::error);
     logActivity(QStringLiteral("Timed out waiting for the dictation session to start."));
@@ -101,7 +100,6 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
     }
 
     stopSessionAudio();
-    m_pendingPushToTalkStop = false;
     m_session->endStreaming();
     const QString message
         = error ? localizedDescription(error) : QStringLiteral("The dictation connection closed unexpectedly.");

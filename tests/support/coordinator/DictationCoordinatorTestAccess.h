@@ -55,10 +55,7 @@ public:
         return coordinator.currentSessionID();
     }
     static bool isInserting(const DictationCoordinator& coordinator) { return coordinator.m_isInserting; }
-    static bool isStartingRecording(const DictationCoordinator& coordinator)
-    {
-        return coordinator.m_isStartingRecording;
-    }
+    static bool isStartingRecording(const DictationCoordinator& coordinator) { return coordinator.m_start.has_value(); }
     static bool hasTransport(const DictationCoordinator& coordinator)
     {
         return coordinator.m_session && coordinator.m_session->transport().has_value();
