@@ -240,6 +240,12 @@ private:
 
     // Insertion.
     QCoro::Task<> insertTranscriptTask(QString text, QUuid sessionID, FocusedInsertionTargetRef target);
+    QCoro::Task<> keepTranscriptFromOwnWindow(QString text, QUuid sessionID, quint64 generation);
+    // The insertion's end: overtaken, a reset to signed out settled phase, error and retry already.
+    void settleInsertion(const TextInsertionResult& result, const QString& text, const QUuid& sessionID,
+        const std::optional<QString>& emailAtStart, bool overtaken);
+    void settleFailedInsertion(std::exception_ptr error, const QString& text, const QUuid& sessionID,
+        const FocusedInsertionTargetRef& target, bool overtaken);
     QCoro::Task<> retryFailedInsertionTask(PendingInsertionRetry retry);
     // Ends the current session, whatever ended it: the microphone first, then its timers and queued
     // audio, then its stream; the session object goes once the stream has closed.
@@ -334,6 +340,11 @@ private:
     bool shouldHandleSessionMessage(const QUuid& id, const QString& label);
     bool shouldHandleConnectionMessage(const QString& label, const std::optional<QUuid>& connectionSessionID);
     QCoro::Task<> applySessionState(SessionStateChangedPayload payload);
+    QCoro::Task<> applyDecodedSessionState(QUuid id, DictationSessionState state, std::optional<QString> detail);
+    // The service began finalizing (or post-processing), or finished the session.
+    void applyServiceFinishing(const QUuid& id, bool finalizing);
+    void applyServiceCompleted(const QUuid& id, bool empty, const std::optional<QString>& detail);
+    QCoro::Task<> applySessionFailed(QUuid id, std::optional<QString> detail);
     // The service stopped listening before our stop: the microphone closes and nothing more is sent.
     void closeMicrophoneForServiceEnd(const QUuid& id, const QString& event);
     void handleTranscriptCommitted(const TranscriptCommittedPayload& payload);

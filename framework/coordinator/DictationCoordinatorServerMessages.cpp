@@ -132,88 +132,105 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
         = payload.detail ? std::optional<QString>(boundedServerText(*payload.detail)) : std::nullopt;
     const std::optional<DictationSessionState> state = payload.decodedState();
     if (state) {
-        switch (*state) {
-        case DictationSessionState::starting:
-            // A stop that has begun keeps finalizing.
-            if (!isStopPending())
-                setPhase(DictationPhase::starting);
-            break;
-        case DictationSessionState::recording: {
-            QCoro::Task<> opening = markSessionReadyForAudio();
-            co_await std::move(opening);
-            if (!self)
-                co_return;
-            break;
-        }
-        case DictationSessionState::finalizingStt:
-        case DictationSessionState::postProcessing: {
-            const bool finalizing = *state == DictationSessionState::finalizingStt;
-            setPhase(finalizing ? DictationPhase::finalizing : DictationPhase::postProcessing);
-            const QString event
-                = finalizing ? QStringLiteral("began finalizing") : QStringLiteral("began post-processing");
-            if (!isStopPending() && !hasCommittedOrInserting()) {
-                closeMicrophoneForServiceEnd(id, event);
-                // Without our stop, the session's end is awaited as after it.
-                replaceSessionTask(
-                    DictationSession::Timer::completion, id,
-                    [this](
-                        QUuid sessionID, CancelToken token) { return runSessionCompletionWatchdog(sessionID, token); },
-                    QStringLiteral("sessionCompletionWatchdog"));
-            } else if (m_services.recorder.isRunning()) {
-                // Our stop in its grace period: the service hears no more.
-                closeMicrophoneForServiceEnd(id, event);
-            }
-            break;
-        }
-        case DictationSessionState::completed:
-        case DictationSessionState::canceledByClient:
-            if (m_services.recorder.isRunning())
-                closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
-            m_session->markCompleted();
-            if (!m_isInserting)
-                setPhase(DictationPhase::ready);
-            break;
-        case DictationSessionState::completedEmpty:
-            if (m_services.recorder.isRunning())
-                closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
-            m_session->markCompleted();
-            if (!failIfMicrophoneLostWithoutText(id)) {
-                setLastError(emptyDictationMessage(detail));
-                if (!m_isInserting)
-                    setPhase(DictationPhase::ready);
-            }
-            logActivity(QStringLiteral("Completed empty dictation for ") + logID(id) + QStringLiteral(". ")
-                + audioStatsSummary());
-            break;
-        case DictationSessionState::failed: {
-            // A committed transcript stands; the failure report that follows it changes nothing.
-            if (hasCommittedOrInserting())
-                break;
-            const QString message = detail ? *detail : QStringLiteral("The dictation session failed.");
-            stopCapture();
-            QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, message, m_session->insertionTarget());
-            const bool recovered = co_await std::move(recovering);
-            if (!self)
-                co_return;
-            if (currentSessionID() == id && !hasCommittedOrInserting()) {
-                if (!recovered) {
-                    setLastError(message);
-                    setPhase(DictationPhase::error);
-                }
-                QCoro::Task<> closing = disconnectSessionTransport();
-                co_await std::move(closing);
-                if (!self)
-                    co_return;
-            }
-            break;
-        }
-        }
+        QCoro::Task<> applying = applyDecodedSessionState(id, *state, detail);
+        co_await std::move(applying);
+        if (!self)
+            co_return;
     }
     QString line = QStringLiteral("Server state for ") + logID(id) + QStringLiteral(": ")
         + (state ? payload.state.Case : boundedServerText(payload.state.Case));
     if (detail && !detail->isEmpty())
         line += QStringLiteral(" (") + *detail + QLatin1Char(')');
     logActivity(line);
+}
+
+QCoro::Task<> DictationCoordinator::applyDecodedSessionState(
+    QUuid id, DictationSessionState state, std::optional<QString> detail)
+{
+    switch (state) {
+    case DictationSessionState::starting:
+        // A stop that has begun keeps finalizing.
+        if (!isStopPending())
+            setPhase(DictationPhase::starting);
+        co_return;
+    case DictationSessionState::recording: {
+        QCoro::Task<> opening = markSessionReadyForAudio();
+        co_await std::move(opening);
+        co_return;
+    }
+    case DictationSessionState::finalizingStt:
+    case DictationSessionState::postProcessing:
+        applyServiceFinishing(id, state == DictationSessionState::finalizingStt);
+        co_return;
+    case DictationSessionState::completed:
+    case DictationSessionState::canceledByClient:
+        applyServiceCompleted(id, false, detail);
+        co_return;
+    case DictationSessionState::completedEmpty:
+        applyServiceCompleted(id, true, detail);
+        co_return;
+    case DictationSessionState::failed: {
+        QCoro::Task<> failing = applySessionFailed(id, detail);
+        co_await std::move(failing);
+        co_return;
+    }
+    }
+}
+
+void DictationCoordinator::applyServiceFinishing(const QUuid& id, bool finalizing)
+{
+    setPhase(finalizing ? DictationPhase::finalizing : DictationPhase::postProcessing);
+    const QString event = finalizing ? QStringLiteral("began finalizing") : QStringLiteral("began post-processing");
+    if (!isStopPending() && !hasCommittedOrInserting()) {
+        closeMicrophoneForServiceEnd(id, event);
+        // Without our stop, the session's end is awaited as after it.
+        replaceSessionTask(
+            DictationSession::Timer::completion, id,
+            [this](QUuid sessionID, CancelToken token) { return runSessionCompletionWatchdog(sessionID, token); },
+            QStringLiteral("sessionCompletionWatchdog"));
+    } else if (m_services.recorder.isRunning()) {
+        // Our stop in its grace period: the service hears no more.
+        closeMicrophoneForServiceEnd(id, event);
+    }
+}
+
+void DictationCoordinator::applyServiceCompleted(const QUuid& id, bool empty, const std::optional<QString>& detail)
+{
+    if (m_services.recorder.isRunning())
+        closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
+    m_session->markCompleted();
+    if (!empty) {
+        if (!m_isInserting)
+            setPhase(DictationPhase::ready);
+        return;
+    }
+    if (!failIfMicrophoneLostWithoutText(id)) {
+        setLastError(emptyDictationMessage(detail));
+        if (!m_isInserting)
+            setPhase(DictationPhase::ready);
+    }
+    logActivity(
+        QStringLiteral("Completed empty dictation for ") + logID(id) + QStringLiteral(". ") + audioStatsSummary());
+}
+
+QCoro::Task<> DictationCoordinator::applySessionFailed(QUuid id, std::optional<QString> detail)
+{
+    // A committed transcript stands; the failure report that follows it changes nothing.
+    if (hasCommittedOrInserting())
+        co_return;
+    QPointer<DictationCoordinator> self(this);
+    const QString message = detail ? *detail : QStringLiteral("The dictation session failed.");
+    stopCapture();
+    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, message, m_session->insertionTarget());
+    const bool recovered = co_await std::move(recovering);
+    if (!self || currentSessionID() != id || hasCommittedOrInserting())
+        co_return;
+    if (!recovered) {
+        setLastError(message);
+        setPhase(DictationPhase::error);
+    }
+    QCoro::Task<> closing = disconnectSessionTransport();
+    co_await std::move(closing);
 }
 
 void DictationCoordinator::closeMicrophoneForServiceEnd(const QUuid& id, const QString& event)
