@@ -50,7 +50,7 @@ DictationCoordinator::~DictationCoordinator()
         m_session->abandonRecovery();
     m_session.reset();
     // A quit waiting for the insertion ends without touching this object.
-    for (OneShot<>& waiter : std::exchange(m_insertionEndWaiters, {}))
+    for (OneShot<>& waiter : std::exchange(m_insertion.endWaiters, {}))
         waiter.fail(CancelledError());
 }
 
@@ -68,7 +68,7 @@ DictationPresentation DictationCoordinator::presentation() const
     presentation.cloudBaseURL = m_settings->cloudBaseURL();
     presentation.hasPendingInsertionRetry = m_pendingInsertionRetry.has_value();
     presentation.appUpdateState = m_appUpdateState;
-    presentation.showsFailure = m_isShowingFailure;
+    presentation.showsFailure = m_failure.isShown;
     return presentation;
 }
 
@@ -124,7 +124,7 @@ void DictationCoordinator::setPhase(DictationPhase phase)
 
 void DictationCoordinator::setShowingFailure(bool shown)
 {
-    publish(m_isShowingFailure, shown, &DictationCoordinator::failureShownChanged);
+    publish(m_failure.isShown, shown, &DictationCoordinator::failureShownChanged);
 }
 
 void DictationCoordinator::setLastError(const QString& text)
@@ -215,7 +215,7 @@ void DictationCoordinator::setPendingInsertionRetry(std::optional<PendingInserti
 
 bool DictationCoordinator::isDictationActive() const
 {
-    return isDictationPhase(m_phase) || m_start || m_isInserting;
+    return isDictationPhase(m_phase) || m_start || m_insertion.isRunning;
 }
 
 // Tasks.

@@ -99,7 +99,7 @@ public:
     std::optional<ClientUpdateResponse> availableUpdate() const { return presentation().availableUpdate(); }
     // A dictation (or a press that could not start one) ended by a failure, and the HUD tells why for a
     // moment; a dictation shortcut pressed meanwhile dismisses it instead of starting.
-    bool isShowingFailure() const { return m_isShowingFailure; }
+    bool isShowingFailure() const { return m_failure.isShown; }
     void dismissFailure();
 
     // Start-up: permissions, the activation observer, the device list and its monitor, then in the
@@ -424,7 +424,15 @@ private:
 
     // Dictation. The session's own state lives in it; what is here outlives a session or comes before it.
     std::unique_ptr<DictationSession> m_session;
-    bool m_isInserting = false;
+    // The running insertion: its own cancellation beside the coordinator's lifetime, and whoever waits
+    // for its end (failed when the coordinator goes).
+    struct InsertionRun
+    {
+        bool isRunning = false;
+        CancelSource cancel;
+        QList<OneShot<>> endWaiters;
+    };
+    InsertionRun m_insertion;
     // The running start, from its guard until its session streams or it ends; none otherwise.
     struct PendingStart
     {
@@ -439,12 +447,20 @@ private:
     // Bumped by every start, so a start overtaken during its awaits ends quietly.
     quint64 m_startGeneration = 0;
     // The session whose stream is closing, and the one last closed: their sockets' end reports come later.
-    std::optional<QUuid> m_disconnectingSessionID;
-    std::optional<QUuid> m_disconnectedSessionID;
+    struct ClosingSessions
+    {
+        std::optional<QUuid> closing;
+        std::optional<QUuid> closed;
+    };
+    ClosingSessions m_closingSessions;
     // The session whose capture ended by itself, and the device's name: a retried insertion of its text
     // still warns that the text may be cut short.
-    std::optional<QUuid> m_lostMicrophoneSessionID;
-    QString m_lostMicrophoneName;
+    struct LostMicrophone
+    {
+        QUuid sessionID;
+        QString name;
+    };
+    std::optional<LostMicrophone> m_lostMicrophone;
     std::optional<PendingInsertionRetry> m_pendingInsertionRetry;
 
     // Sign-in.
@@ -471,17 +487,18 @@ private:
     // Update checks.
     qint64 m_updateCheckGeneration = 0;
 
-    // The failure the HUD tells, and its end.
-    bool m_isShowingFailure = false;
-    quint64 m_failureNotice = 0;
-    TaskHandle m_failureNoticeTask;
+    // The failure the HUD tells, and its end: each notice has a number, so only the last one's timer
+    // ends it.
+    struct FailureNotice
+    {
+        bool isShown = false;
+        quint64 number = 0;
+        TaskHandle task;
+    };
+    FailureNotice m_failure;
 
     // Quitting.
     bool m_isQuitting = false;
-    // The running insertion's own cancellation, beside the coordinator's lifetime.
-    CancelSource m_insertionCancel;
-    // Woken when the running insertion ends; failed when the coordinator goes.
-    QList<OneShot<>> m_insertionEndWaiters;
 };
 
 } // namespace tessvale

@@ -60,8 +60,8 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
 
     // Quitting cancels this insertion alone; one that begins after the quit is cancelled from the start.
     if (!m_isQuitting)
-        m_insertionCancel = CancelSource();
-    const CancelToken insertionToken = bound(m_insertionCancel.token());
+        m_insertion.cancel = CancelSource();
+    const CancelToken insertionToken = bound(m_insertion.cancel.token());
 
     QCoro::Task<Captured<TextInsertionResult>> inserting = captured(m_services.insertTranscript(
         text, appendTrailingSpace, restoreClipboard, preferDirectTyping, target, insertionToken));
@@ -108,11 +108,11 @@ void DictationCoordinator::settleInsertion(const TextInsertionResult& result, co
         setPendingInsertionRetry(std::nullopt);
         setFocusedAppDiagnostics(result.diagnostics);
         // The text stands, but it ends where the microphone stopped: the user hears why.
-        if (m_lostMicrophoneSessionID == sessionID) {
+        if (m_lostMicrophone && m_lostMicrophone->sessionID == sessionID) {
             const QString message = QStringLiteral("The microphone \"%1\" stopped recording during the dictation, "
                                                    "so the inserted text may be cut short. Check that it is "
                                                    "connected, then try again.")
-                                        .arg(m_lostMicrophoneName);
+                                        .arg(m_lostMicrophone->name);
             setLastError(message);
             logActivity(message);
         } else {
@@ -188,7 +188,7 @@ QCoro::Task<> DictationCoordinator::retryFailedInsertionTask(PendingInsertionRet
     // inserting the text again.
     setLastError(QString());
     setPhase(DictationPhase::inserting);
-    m_isInserting = true;
+    m_insertion.isRunning = true;
     const quint64 generation = m_authenticationGeneration;
 
     QCoro::Task<> disconnecting = disconnectSessionTransport();

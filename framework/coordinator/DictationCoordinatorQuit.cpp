@@ -11,8 +11,8 @@ namespace tessvale {
 
 void DictationCoordinator::endInsertion()
 {
-    m_isInserting = false;
-    for (OneShot<>& waiter : std::exchange(m_insertionEndWaiters, {}))
+    m_insertion.isRunning = false;
+    for (OneShot<>& waiter : std::exchange(m_insertion.endWaiters, {}))
         waiter.resolve();
 }
 
@@ -23,7 +23,7 @@ QCoro::Task<> DictationCoordinator::prepareToQuit()
     logActivity(QStringLiteral("Preparing to quit."));
     // A paste not yet sent restores the clipboard at once; one already sent restores it once the
     // target has fetched the text.
-    m_insertionCancel.cancel();
+    m_insertion.cancel.cancel();
     const bool wasLive = isLivePhase();
     QCoro::Task<> cancelling = cancelSessionOnService(QStringLiteral("before quitting"));
     co_await std::move(cancelling);
@@ -37,9 +37,9 @@ QCoro::Task<> DictationCoordinator::prepareToQuit()
     if (wasLive && isLivePhase())
         setPhase(m_isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
 
-    while (m_isInserting) {
+    while (m_insertion.isRunning) {
         OneShot<> ended;
-        m_insertionEndWaiters.append(ended);
+        m_insertion.endWaiters.append(ended);
         bool coordinatorGone = false;
         try {
             co_await ended;

@@ -17,7 +17,7 @@ constexpr qsizetype kTranscriptHistoryLimit = 20;
 
 bool DictationCoordinator::hasCommittedOrInserting() const
 {
-    return (m_session && !m_session->lastCommittedText().isEmpty()) || m_isInserting;
+    return (m_session && !m_session->lastCommittedText().isEmpty()) || m_insertion.isRunning;
 }
 
 bool DictationCoordinator::shouldHandleSessionMessage(const QUuid& id, const QString& label)
@@ -200,13 +200,13 @@ void DictationCoordinator::applyServiceCompleted(const QUuid& id, bool empty, co
         closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
     m_session->markCompleted();
     if (!empty) {
-        if (!m_isInserting)
+        if (!m_insertion.isRunning)
             setPhase(DictationPhase::ready);
         return;
     }
     if (!failIfMicrophoneLostWithoutText(id)) {
         setLastError(emptyDictationMessage(detail));
-        if (!m_isInserting)
+        if (!m_insertion.isRunning)
             setPhase(DictationPhase::ready);
     }
     logActivity(
@@ -267,7 +267,7 @@ void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPa
     if (m_pendingInsertionRetry && m_pendingInsertionRetry->sessionID == id)
         setPendingInsertionRetry(std::nullopt);
     setPhase(DictationPhase::inserting);
-    m_isInserting = true;
+    m_insertion.isRunning = true;
     logActivity(QStringLiteral("Transcript committed for %1 (%2 chars)").arg(logID(id)).arg(characterCount(text)));
     launchMainActorTask([this, payload](CancelToken) { return runCommittedTranscriptInsertion(payload); },
         QStringLiteral("runCommittedTranscriptInsertion"));
@@ -319,11 +319,12 @@ void DictationCoordinator::handleSessionCompleted(const QUuid& id)
 
 bool DictationCoordinator::failIfMicrophoneLostWithoutText(const QUuid& id)
 {
-    if (m_lostMicrophoneSessionID != id || hasCommittedOrInserting() || m_phase == DictationPhase::error)
+    if (!m_lostMicrophone || m_lostMicrophone->sessionID != id || hasCommittedOrInserting()
+        || m_phase == DictationPhase::error)
         return false;
     setLastError(QStringLiteral("The microphone \"%1\" stopped recording before any speech was transcribed. "
                                 "Check that it is connected, then try again.")
-                     .arg(m_lostMicrophoneName));
+                     .arg(m_lostMicrophone->name));
     setPhase(DictationPhase::error);
     return true;
 }

@@ -298,7 +298,7 @@ QCoro::Task<bool> DictationCoordinator::clearWayForStart()
         co_return true;
     // What is left of a session that is over (not starting, streaming or inserting) gives way
     // instead of blocking every later start.
-    const bool stale = !m_start && !m_isInserting && !isLivePhase() && m_phase != DictationPhase::inserting;
+    const bool stale = !m_start && !m_insertion.isRunning && !isLivePhase() && m_phase != DictationPhase::inserting;
     if (!stale) {
         logActivity(QStringLiteral("Ignored start request because a dictation session is already active."));
         co_return false;
@@ -404,8 +404,7 @@ QUuid DictationCoordinator::openSession(
     setTranscripts(QString(), QString(), QString());
     setLastError(QString());
     setUsageSummaryText(QString());
-    m_lostMicrophoneSessionID.reset();
-    m_lostMicrophoneName.clear();
+    m_lostMicrophone.reset();
     setPendingInsertionRetry(std::nullopt);
     setPhase(DictationPhase::starting);
     logActivity(QStringLiteral("Opening ") + rawValue(mode) + QStringLiteral(" dictation session ") + logID(sessionID)

@@ -76,8 +76,7 @@ void DictationCoordinator::handleCaptureEnded(const QString& deviceName, const Q
     if (!m_session)
         return;
     const QString name = deviceName.isEmpty() ? QStringLiteral("unknown microphone") : deviceName;
-    m_lostMicrophoneSessionID = m_session->id();
-    m_lostMicrophoneName = name;
+    m_lostMicrophone = LostMicrophone { m_session->id(), name };
     logActivity(QStringLiteral("Lost the microphone \"%1\" during dictation %2: %3")
                     .arg(name, logID(m_session->id()), reason.isEmpty() ? QStringLiteral("capture ended") : reason));
     // As if the user stopped now: the audio already captured goes out, then the stop. Run at once, so

@@ -15,7 +15,7 @@ QCoro::Task<> DictationCoordinator::disconnectSessionTransport()
 {
     QPointer<DictationCoordinator> self(this);
     const std::optional<QUuid> closingSessionID = currentSessionID();
-    m_disconnectingSessionID = closingSessionID;
+    m_closingSessions.closing = closingSessionID;
     // The microphone closes first; what it still held is not sent.
     m_services.recorder.stop();
     m_start.reset();
@@ -39,15 +39,15 @@ QCoro::Task<> DictationCoordinator::disconnectSessionTransport()
         }
     }
     m_session.reset();
-    m_disconnectingSessionID.reset();
+    m_closingSessions.closing.reset();
     if (closingSessionID)
-        m_disconnectedSessionID = closingSessionID;
+        m_closingSessions.closed = closingSessionID;
     logActivity(QStringLiteral("Disconnected session transport."));
 }
 
 QCoro::Task<> DictationCoordinator::finishSessionIfIdle(std::optional<QUuid> sessionID)
 {
-    if (m_isInserting || (sessionID && currentSessionID() != sessionID))
+    if (m_insertion.isRunning || (sessionID && currentSessionID() != sessionID))
         co_return;
     QPointer<DictationCoordinator> self(this);
     QCoro::Task<> disconnecting = disconnectSessionTransport();

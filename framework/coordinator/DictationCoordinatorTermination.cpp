@@ -52,13 +52,13 @@ QCoro::Task<> DictationCoordinator::handleSessionStartTimeout(QUuid sessionID)
 QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, std::exception_ptr error)
 {
     QPointer<DictationCoordinator> self(this);
-    if (m_disconnectingSessionID == sessionID) {
+    if (m_closingSessions.closing == sessionID) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" during disconnect."));
         co_return;
     }
     // The usual order: the socket reports its end after our disconnect has returned.
-    if (m_disconnectedSessionID == sessionID) {
+    if (m_closingSessions.closed == sessionID) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" after its disconnect."));
         co_return;

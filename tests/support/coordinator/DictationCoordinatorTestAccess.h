@@ -54,7 +54,7 @@ public:
     {
         return coordinator.currentSessionID();
     }
-    static bool isInserting(const DictationCoordinator& coordinator) { return coordinator.m_isInserting; }
+    static bool isInserting(const DictationCoordinator& coordinator) { return coordinator.m_insertion.isRunning; }
     static bool isStartingRecording(const DictationCoordinator& coordinator) { return coordinator.m_start.has_value(); }
     static bool hasTransport(const DictationCoordinator& coordinator)
     {
@@ -78,7 +78,7 @@ public:
     static QCoro::Task<> insertCommittedTranscript(DictationCoordinator& coordinator, QString text)
     {
         coordinator.setPhase(DictationPhase::inserting);
-        coordinator.m_isInserting = true;
+        coordinator.m_insertion.isRunning = true;
         return coordinator.insertTranscriptTask(std::move(text),
             coordinator.currentSessionID().value_or(QUuid::createUuid()),
             coordinator.m_session ? coordinator.m_session->insertionTarget() : nullptr);
