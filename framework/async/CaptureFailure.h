@@ -2,11 +2,18 @@
 
 #include <exception>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 #include <qcoro/qcorotask.h>
 
 namespace tessvale {
+
+// What a task threw, if anything (a task cannot return an exception_ptr itself).
+struct TaskFailure
+{
+    std::exception_ptr error;
+};
 
 // What a task returned, or what it threw instead.
 template <typename T> struct Captured
@@ -15,18 +22,20 @@ template <typename T> struct Captured
     std::exception_ptr failure;
 };
 
-// What a task threw, if anything (a task cannot return an exception_ptr itself).
-struct TaskFailure
+template <typename> struct TaskValue;
+template <typename T> struct TaskValue<QCoro::Task<T>>
 {
-    std::exception_ptr error;
+    using type = T;
 };
 
-// Awaits task and hands back what it threw instead of throwing it, so the caller re-checks its owner
-// before it decides what the failure means.
-inline QCoro::Task<TaskFailure> failureOf(QCoro::Task<> task)
+// Starts a task with start() and awaits it, handing back what either threw instead of throwing it, so
+// the caller re-checks its owner before it decides what the failure means. start runs at once, while
+// the caller's frame is alive.
+template <typename Start> QCoro::Task<TaskFailure> failureOf(Start start)
 {
     TaskFailure failure;
     try {
+        QCoro::Task<> task = start();
         co_await std::move(task);
     } catch (...) {
         failure.error = std::current_exception();
@@ -34,10 +43,13 @@ inline QCoro::Task<TaskFailure> failureOf(QCoro::Task<> task)
     co_return failure;
 }
 
-template <typename T> QCoro::Task<Captured<T>> captured(QCoro::Task<T> task)
+template <typename Start>
+auto captured(Start start) -> QCoro::Task<Captured<typename TaskValue<std::invoke_result_t<Start&>>::type>>
 {
-    Captured<T> result;
+    using Value = typename TaskValue<std::invoke_result_t<Start&>>::type;
+    Captured<Value> result;
     try {
+        QCoro::Task<Value> task = start();
         result.value = co_await std::move(task);
     } catch (...) {
         result.failure = std::current_exception();

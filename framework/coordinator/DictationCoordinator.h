@@ -336,6 +336,8 @@ private:
     QCoro::Task<> drainQueuedAudio();
     QCoro::Task<> sendAudioChunk(QByteArray chunk);
     QCoro::Task<> sendStopSessionIfDrained();
+    // A send that failed: the error shown and reported, then the session ends.
+    QCoro::Task<> failStreaming(std::exception_ptr failure, QString context, QString logPrefix);
     QCoro::Task<> handleServerMessage(ServerStreamMessage message, QUuid connectionSessionID);
     bool shouldHandleSessionMessage(const QUuid& id, const QString& label);
     bool shouldHandleConnectionMessage(const QString& label, const std::optional<QUuid>& connectionSessionID);

@@ -63,8 +63,10 @@ QCoro::Task<> DictationCoordinator::insertTranscriptTask(
         m_insertion.cancel = CancelSource();
     const CancelToken insertionToken = bound(m_insertion.cancel.token());
 
-    QCoro::Task<Captured<TextInsertionResult>> inserting = captured(m_services.insertTranscript(
-        text, appendTrailingSpace, restoreClipboard, preferDirectTyping, target, insertionToken));
+    QCoro::Task<Captured<TextInsertionResult>> inserting = captured([&] {
+        return m_services.insertTranscript(
+            text, appendTrailingSpace, restoreClipboard, preferDirectTyping, target, insertionToken);
+    });
     const Captured<TextInsertionResult> inserted = co_await std::move(inserting);
     if (!self)
         co_return;

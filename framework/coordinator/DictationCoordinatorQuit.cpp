@@ -4,6 +4,7 @@
 
 #include <QPointer>
 
+#include "async/CaptureFailure.h"
 #include "cloud/ClientStreamMessage.h"
 #include "coordinator/CoordinatorHelpers.h"
 
@@ -64,13 +65,9 @@ QCoro::Task<> DictationCoordinator::cancelSessionOnService(QString occasion)
         co_return;
     const WebSocketTransport transport = *m_session->transport();
     const QString sessionText = m_session->id().toString(QUuid::WithoutBraces).toUpper();
-    std::exception_ptr sendError;
-    try {
-        QCoro::Task<> sending = transport.send(ClientStreamMessage::cancelSession());
-        co_await std::move(sending);
-    } catch (...) {
-        sendError = std::current_exception();
-    }
+    QCoro::Task<TaskFailure> sending = failureOf([&] { return transport.send(ClientStreamMessage::cancelSession()); });
+    const TaskFailure sent = co_await std::move(sending);
+    const std::exception_ptr sendError = sent.error;
     if (!self)
         co_return;
     if (sendError)

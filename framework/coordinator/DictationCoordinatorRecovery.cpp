@@ -5,6 +5,7 @@
 
 #include <QPointer>
 
+#include "async/CaptureFailure.h"
 #include "coordinator/CoordinatorHelpers.h"
 #include "insertion/TextInsertionTypes.h"
 #include "settings/AppSettings.h"
@@ -59,35 +60,24 @@ QCoro::Task<bool> DictationCoordinator::fetchDictationRecovery(
     if (!baseURL)
         co_return false;
 
-    QString apiKey;
-    std::exception_ptr failure;
-    try {
-        QCoro::Task<QString> reading = requireStoredAPIKey();
-        apiKey = co_await std::move(reading);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    QCoro::Task<Captured<QString>> reading = captured([this] { return requireStoredAPIKey(); });
+    const Captured<QString> key = co_await std::move(reading);
     if (!self)
         co_return false;
-    if (failure) {
+    if (key.failure) {
         logActivity(QStringLiteral("Skipped dictation recovery fetch for ") + logID(sessionID) + QStringLiteral(": ")
-            + localizedDescription(failure));
+            + localizedDescription(key.failure));
         co_return false;
     }
 
-    std::optional<DictationSessionRecoveryResponse> response;
-    try {
-        QCoro::Task<DictationSessionRecoveryResponse> fetching
-            = m_services.cloud.fetchDictationRecovery(*baseURL, apiKey, sessionID);
-        response = co_await std::move(fetching);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    QCoro::Task<Captured<DictationSessionRecoveryResponse>> fetching
+        = captured([&] { return m_services.cloud.fetchDictationRecovery(*baseURL, *key.value, sessionID); });
+    const Captured<DictationSessionRecoveryResponse> response = co_await std::move(fetching);
     if (!self)
         co_return false;
-    if (failure) {
+    if (response.failure) {
         logActivity(QStringLiteral("Failed to fetch dictation recovery for ") + logID(sessionID) + QStringLiteral(": ")
-            + localizedDescription(failure));
+            + localizedDescription(response.failure));
         co_return false;
     }
     // The session ended another way meanwhile (signed out, committed): nothing of it is replaced.
@@ -95,9 +85,10 @@ QCoro::Task<bool> DictationCoordinator::fetchDictationRecovery(
         co_return false;
     if (hasCommittedOrInserting())
         co_return true;
-    if (!response->hasRecoverableText)
+    if (!response.value->hasRecoverableText)
         co_return false;
-    co_return applyDictationRecovery(sessionID, response->rawText, response->finalText, message, std::move(target));
+    co_return applyDictationRecovery(
+        sessionID, response.value->rawText, response.value->finalText, message, std::move(target));
 }
 
 bool DictationCoordinator::applyDictationRecovery(const QUuid& sessionID, std::optional<QString> rawText,

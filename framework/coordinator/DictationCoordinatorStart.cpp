@@ -269,7 +269,7 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     endFailureNotice();
     setTriggerMode(mode);
 
-    QCoro::Task<Captured<std::optional<QString>>> checking = captured(runStartChecks(mode, generation));
+    QCoro::Task<Captured<std::optional<QString>>> checking = captured([&] { return runStartChecks(mode, generation); });
     const Captured<std::optional<QString>> checked = co_await std::move(checking);
     // A wait ended by the coordinator's destruction throws too: then nothing of it may be touched.
     if (!self)
@@ -329,7 +329,7 @@ QCoro::Task<std::optional<QString>> DictationCoordinator::runStartChecks(Dictati
     if (!self || !isCurrentStart(generation))
         co_return std::nullopt;
 
-    QCoro::Task<TaskFailure> ensuring = failureOf(ensureAccountState(apiKey));
+    QCoro::Task<TaskFailure> ensuring = failureOf([&] { return ensureAccountState(apiKey); });
     const TaskFailure ensured = co_await std::move(ensuring);
     std::exception_ptr accountError = ensured.error;
     // A sign-out or a cancel during the account check ends the start without a word.
@@ -467,8 +467,8 @@ QCoro::Task<> DictationCoordinator::connectSessionStream(
     const WebSocketTransport transport = *m_session->transport();
     m_session->setOpening(true);
     m_session->markStreamBegun();
-    QCoro::Task<TaskFailure> connecting
-        = failureOf(transport.connect(streamMessageHandler(sessionID), streamTerminationHandler(sessionID)));
+    QCoro::Task<TaskFailure> connecting = failureOf(
+        [&] { return transport.connect(streamMessageHandler(sessionID), streamTerminationHandler(sessionID)); });
     const TaskFailure connected = co_await std::move(connecting);
     std::exception_ptr failure = connected.error;
     if (!self || currentSessionID() != sessionID)
@@ -481,7 +481,8 @@ QCoro::Task<> DictationCoordinator::connectSessionStream(
         payload.appVersion = appVersion();
         if (candidate)
             payload.focusApp = candidate->application().name;
-        QCoro::Task<TaskFailure> sending = failureOf(transport.send(ClientStreamMessage::startSession(payload)));
+        QCoro::Task<TaskFailure> sending
+            = failureOf([&] { return transport.send(ClientStreamMessage::startSession(payload)); });
         const TaskFailure sent = co_await std::move(sending);
         failure = sent.error;
         // A session torn down meanwhile (a stop, a sign-out, a failure of its own) is not ours to fail.

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 
+#include "async/CaptureFailure.h"
 #include "async/Spawn.h"
 #include "audio/RecorderInbox.h"
 #include "coordinator/CoordinatorHelpers.h"
@@ -145,29 +146,21 @@ QCoro::Task<> DictationCoordinator::sendAudioChunk(QByteArray chunk)
     const WebSocketTransport transport = *m_session->transport();
     const QUuid sessionID = m_session->id();
     const qint64 sequence = m_session->nextAudioSequence();
-    std::exception_ptr failure;
-    try {
-        QCoro::Task<> sending
-            = transport.send(ClientStreamMessage::audioChunk(sequence, QString::fromLatin1(chunk.toBase64())));
-        co_await std::move(sending);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    QCoro::Task<TaskFailure> sending = failureOf([&] {
+        return transport.send(ClientStreamMessage::audioChunk(sequence, QString::fromLatin1(chunk.toBase64())));
+    });
+    const TaskFailure sent = co_await std::move(sending);
     // A late result of a session that is gone changes nothing.
     if (!self || currentSessionID() != sessionID)
         co_return;
-    if (!failure) {
+    if (!sent.error) {
         m_session->recordSentChunk(sequence, chunk.size());
         co_return;
     }
     stopCapture();
-    const QString description = localizedDescription(failure);
-    setLastError(description);
-    setPhase(DictationPhase::error);
-    reportError(failure, QStringLiteral("Streaming audio to the cloud"));
-    logActivity(QStringLiteral("Audio streaming failed: ") + description);
-    QCoro::Task<> closing = disconnectSessionTransport();
-    co_await std::move(closing);
+    QCoro::Task<> failing = failStreaming(
+        sent.error, QStringLiteral("Streaming audio to the cloud"), QStringLiteral("Audio streaming failed: "));
+    co_await std::move(failing);
 }
 
 QCoro::Task<> DictationCoordinator::sendStopSessionIfDrained()
@@ -177,16 +170,11 @@ QCoro::Task<> DictationCoordinator::sendStopSessionIfDrained()
     QPointer<DictationCoordinator> self(this);
     const WebSocketTransport transport = *m_session->transport();
     const QUuid sessionID = m_session->id();
-    std::exception_ptr failure;
-    try {
-        QCoro::Task<> sending = transport.send(ClientStreamMessage::stopSession());
-        co_await std::move(sending);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    QCoro::Task<TaskFailure> sending = failureOf([&] { return transport.send(ClientStreamMessage::stopSession()); });
+    const TaskFailure sent = co_await std::move(sending);
     if (!self || currentSessionID() != sessionID)
         co_return;
-    if (!failure) {
+    if (!sent.error) {
         // The service now owes the session's end; it does not get to keep it open for ever.
         replaceSessionTask(
             DictationSession::Timer::completion, sessionID,
@@ -194,11 +182,18 @@ QCoro::Task<> DictationCoordinator::sendStopSessionIfDrained()
             QStringLiteral("sessionCompletionWatchdog"));
         co_return;
     }
+    QCoro::Task<> failing = failStreaming(sent.error, QStringLiteral("Stopping a dictation session"),
+        QStringLiteral("Failed to stop recording cleanly: "));
+    co_await std::move(failing);
+}
+
+QCoro::Task<> DictationCoordinator::failStreaming(std::exception_ptr failure, QString context, QString logPrefix)
+{
     const QString description = localizedDescription(failure);
     setLastError(description);
     setPhase(DictationPhase::error);
-    reportError(failure, QStringLiteral("Stopping a dictation session"));
-    logActivity(QStringLiteral("Failed to stop recording cleanly: ") + description);
+    reportError(failure, context);
+    logActivity(logPrefix + description);
     QCoro::Task<> closing = disconnectSessionTransport();
     co_await std::move(closing);
 }

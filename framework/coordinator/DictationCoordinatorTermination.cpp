@@ -5,6 +5,7 @@
 
 #include <QPointer>
 
+#include "async/CaptureFailure.h"
 #include "coordinator/CoordinatorHelpers.h"
 
 namespace tessvale {
@@ -76,8 +77,8 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
         co_return;
     }
     if (hasCommittedOrInserting()) {
-        logActivity(
-            QStringLiteral("Ignoring websocket termination after transcript commit for ") + logID(sessionID) + '.');
+        logActivity(QStringLiteral("Ignoring websocket termination after transcript commit for ") + logID(sessionID)
+            + QLatin1Char('.'));
         co_return;
     }
     // The service finished the session before its socket closed: that is its normal end.
@@ -162,13 +163,10 @@ QCoro::Task<> DictationCoordinator::sendWebSocketPing(QUuid sessionID)
         co_return;
     }
     const WebSocketTransport transport = *m_session->transport();
-    std::exception_ptr failure;
-    try {
-        QCoro::Task<> sending = transport.send(ClientStreamMessage::ping(sessionID.toString(QUuid::WithoutBraces)));
-        co_await std::move(sending);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    QCoro::Task<TaskFailure> sending = failureOf(
+        [&] { return transport.send(ClientStreamMessage::ping(sessionID.toString(QUuid::WithoutBraces))); });
+    const TaskFailure sent = co_await std::move(sending);
+    const std::exception_ptr failure = sent.error;
     if (!self || !failure || currentSessionID() != sessionID)
         co_return;
     logActivity(QStringLiteral("WebSocket keepalive failed for ") + logID(sessionID) + QStringLiteral(": ")
@@ -198,7 +196,8 @@ QCoro::Task<> DictationCoordinator::runSessionErrorCleanup(QUuid sessionID, Canc
         co_return;
     if (!self || currentSessionID() != sessionID || m_phase != DictationPhase::error || hasCommittedOrInserting())
         co_return;
-    logActivity(QStringLiteral("Disconnecting after unrecovered server error for ") + logID(sessionID) + '.');
+    logActivity(
+        QStringLiteral("Disconnecting after unrecovered server error for ") + logID(sessionID) + QLatin1Char('.'));
     QCoro::Task<> closing = disconnectSessionTransport();
     co_await std::move(closing);
 }
