@@ -44,14 +44,16 @@ DictationCoordinator::~DictationCoordinator()
     // Ends every task at its next step; they hold a QPointer and touch nothing once it is null.
     m_lifetime.cancel();
     m_permissionRefreshTask.cancel();
-    // The session's timers end with it, its recorder posts nothing more, and failures waiting for its
-    // recovery fetch's answer end too.
-    if (m_session)
-        m_session->abandonRecovery();
+    // The session's timers end with it, and its recorder posts nothing more.
+    const std::shared_ptr<DictationSession::RecoveryFetch> recovery
+        = m_session ? m_session->releaseRecovery() : nullptr;
     m_session.reset();
     // A quit waiting for the insertion ends without touching this object.
     for (OneShot<>& waiter : std::exchange(m_insertion.endWaiters, {}))
         waiter.fail(CancelledError());
+    // Failures of the session waiting for its recovery fetch's answer end too.
+    if (recovery)
+        recovery->fail();
 }
 
 DictationPresentation DictationCoordinator::presentation() const

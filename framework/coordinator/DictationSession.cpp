@@ -186,12 +186,6 @@ std::shared_ptr<DictationSession::RecoveryFetch> DictationSession::beginRecovery
     return m_recovery;
 }
 
-void DictationSession::abandonRecovery()
-{
-    if (m_recovery)
-        m_recovery->fail();
-}
-
 DictationSession::RecoveryFetch::~RecoveryFetch()
 {
     fail();

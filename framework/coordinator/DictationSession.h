@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include <QByteArray>
 #include <QDateTime>
@@ -120,8 +121,8 @@ public:
     std::optional<OneShot<bool>> awaitRecoveryAnswer();
     class RecoveryFetch;
     std::shared_ptr<RecoveryFetch> beginRecovery();
-    // The coordinator goes: whoever awaits a fetch's answer ends.
-    void abandonRecovery();
+    // For the coordinator's end, which fails whoever awaits the fetch's answer.
+    std::shared_ptr<RecoveryFetch> releaseRecovery() { return std::exchange(m_recovery, nullptr); }
 
 private:
     TaskHandle& timerTask(Timer timer);
