@@ -32,6 +32,8 @@ set(TESSVALE_LOGIC_SOURCES
   audio/AudioInputDevice.h
   audio/PcmConverter.cpp
   audio/PcmConverter.h
+  audio/RecorderInbox.cpp
+  audio/RecorderInbox.h
   auth/BrowserSignInState.cpp
   auth/BrowserSignInState.h
   auth/KeychainError.cpp

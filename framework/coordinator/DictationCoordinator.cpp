@@ -48,15 +48,15 @@ DictationCoordinator::~DictationCoordinator()
     // Ends every task at its next step; they hold a QPointer and touch nothing once it is null.
     m_lifetime.cancel();
     // The session's timers end with it, and its recorder posts nothing more.
+    const std::shared_ptr<DictationSession::RecoveryFetch> recovery
+        = m_session ? m_session->releaseRecovery() : nullptr;
     m_session.reset();
     // A quit waiting for the insertion ends without touching this object.
-    for (OneShot<>& waiter : std::exchange(m_insertionEndWaiters, {}))
+    for (OneShot<>& waiter : std::exchange(m_insertion.endWaiters, {}))
         waiter.fail(CancelledError());
-    // Failures of a session waiting for its recovery fetch's answer end too.
-    for (QList<OneShot<bool>>& waiters : std::exchange(m_recoveryWaiters, {})) {
-        for (OneShot<bool>& waiter : waiters)
-            waiter.fail(CancelledError());
-    }
+    // Failures of the session waiting for its recovery fetch's answer end too.
+    if (recovery)
+        recovery->fail();
 }
 
 DictationPresentation DictationCoordinator::presentation() const
@@ -73,7 +73,7 @@ DictationPresentation DictationCoordinator::presentation() const
     presentation.cloudBaseURL = m_settings->cloudBaseURL();
     presentation.hasPendingInsertionRetry = m_pendingInsertionRetry.has_value();
     presentation.appUpdateState = m_state.appUpdateState;
-    presentation.showsFailure = m_isShowingFailure;
+    presentation.showsFailure = m_failure.isShown;
     return presentation;
 }
 
@@ -135,7 +135,7 @@ void DictationCoordinator::setPhase(DictationPhase phase)
 
 void DictationCoordinator::setShowingFailure(bool shown)
 {
-    publish(m_isShowingFailure, shown, &DictationCoordinator::failureShownChanged);
+    publish(m_failure.isShown, shown, &DictationCoordinator::failureShownChanged);
 }
 
 void DictationCoordinator::setLastError(const QString& text)
@@ -236,7 +236,7 @@ void DictationCoordinator::setPendingInsertionRetry(std::optional<PendingInserti
 
 bool DictationCoordinator::isDictationActive() const
 {
-    return isDictationPhase(m_state.phase) || m_isStartingRecording || m_isInserting;
+    return isDictationPhase(m_state.phase) || m_start || m_insertion.isRunning;
 }
 
 // Tasks.

@@ -104,7 +104,7 @@ public:
     std::optional<ClientUpdateResponse> availableUpdate() const { return presentation().availableUpdate(); }
     // A dictation (or a press that could not start one) ended by a failure, and the HUD tells why for a
     // moment; a dictation shortcut pressed meanwhile dismisses it instead of starting.
-    bool isShowingFailure() const { return m_isShowingFailure; }
+    bool isShowingFailure() const { return m_failure.isShown; }
     void dismissFailure();
 
     // Start-up: permissions, the activation observer, the device list and its monitor, then in the
@@ -223,6 +223,12 @@ private:
 
     // Insertion.
     QCoro::Task<> insertTranscriptTask(QString text, QUuid sessionID, FocusedInsertionTargetRef target);
+    QCoro::Task<> keepTranscriptFromOwnWindow(QString text, QUuid sessionID, quint64 generation);
+    // The insertion's end: overtaken, a reset to signed out settled phase, error and retry already.
+    void settleInsertion(const TextInsertionResult& result, const QString& text, const QUuid& sessionID,
+        const std::optional<QString>& emailAtStart, bool overtaken);
+    void settleFailedInsertion(std::exception_ptr error, const QString& text, const QUuid& sessionID,
+        const FocusedInsertionTargetRef& target, bool overtaken);
     QCoro::Task<> retryFailedInsertionTask(PendingInsertionRetry retry);
     // Ends the current session, whatever ended it: the microphone first, then its timers and queued
     // audio, then its stream; the session object goes once the stream has closed.
@@ -273,7 +279,17 @@ private:
     // fromShortcut: a failure shown in the HUD takes the press as its dismissal.
     QCoro::Task<> toggleHandsFreeTask(bool fromShortcut);
     QCoro::Task<> stopDictationTask();
+    // The start, along its awaits: the way cleared, the checks (the key when they pass, none when the
+    // start ended quietly), the session opened, the microphone once the HUD is shown, the stream.
     QCoro::Task<> startRecordingTask(DictationTriggerMode mode);
+    QCoro::Task<bool> clearWayForStart();
+    QCoro::Task<std::optional<QString>> runStartChecks(DictationTriggerMode mode, quint64 generation);
+    QCoro::Task<bool> checkStartPermissions(DictationTriggerMode mode, quint64 generation);
+    QUuid openSession(DictationTriggerMode mode, const FocusedInsertionTargetRef& candidate, const QString& apiKey);
+    QCoro::Task<bool> openMicrophoneWhenShown(DictationTriggerMode mode, QUuid sessionID, quint64 generation);
+    QCoro::Task<> connectSessionStream(QUuid sessionID, quint64 generation, FocusedInsertionTargetRef candidate);
+    WebSocketTransport::MessageHandler streamMessageHandler(QUuid sessionID);
+    WebSocketTransport::TerminationHandler streamTerminationHandler(QUuid sessionID);
     QCoro::Task<> failStart(std::exception_ptr error, std::optional<QUuid> openedSessionID, quint64 startGeneration);
     bool isCurrentStart(quint64 startGeneration) const;
     bool cancelQueuedHandsFreeStartIfNeeded(DictationTriggerMode mode);
@@ -291,7 +307,6 @@ private:
     void stopCapture();
     // A session that will not stop the usual way: the microphone closes and nothing more is sent.
     void stopSessionAudio();
-    void handleRecordedAudioChunk(const QByteArray& chunk);
     void handleAudioLevel(float level);
     void handleCaptureEnded(const QString& deviceName, const QString& reason);
     void startDrain();
@@ -299,10 +314,17 @@ private:
     QCoro::Task<> drainQueuedAudio();
     QCoro::Task<> sendAudioChunk(QByteArray chunk);
     QCoro::Task<> sendStopSessionIfDrained();
+    // A send that failed: the error shown and reported, then the session ends.
+    QCoro::Task<> failStreaming(std::exception_ptr failure, QString context, QString logPrefix);
     QCoro::Task<> handleServerMessage(ServerStreamMessage message, QUuid connectionSessionID);
     bool shouldHandleSessionMessage(const QUuid& id, const QString& label);
     bool shouldHandleConnectionMessage(const QString& label, const std::optional<QUuid>& connectionSessionID);
     QCoro::Task<> applySessionState(SessionStateChangedPayload payload);
+    QCoro::Task<> applyDecodedSessionState(QUuid id, DictationSessionState state, std::optional<QString> detail);
+    // The service began finalizing (or post-processing), or finished the session.
+    void applyServiceFinishing(const QUuid& id, bool finalizing);
+    void applyServiceCompleted(const QUuid& id, bool empty, const std::optional<QString>& detail);
+    QCoro::Task<> applySessionFailed(QUuid id, std::optional<QString> detail);
     // The service stopped listening before our stop: the microphone closes and nothing more is sent.
     void closeMicrophoneForServiceEnd(const QUuid& id, const QString& event);
     void handleTranscriptCommitted(const TranscriptCommittedPayload& payload);
@@ -312,7 +334,7 @@ private:
     QString emptyDictationMessage(const std::optional<QString>& detail) const;
     QString audioStatsSummary() const;
     QCoro::Task<> stopRecordingTask();
-    void replaceSessionTask(TaskHandle& field, QUuid sessionID, SessionTaskBody body, const QString& label);
+    void replaceSessionTask(DictationSession::Timer timer, QUuid sessionID, SessionTaskBody body, const QString& label);
     QCoro::Task<> runSessionStartTimeout(QUuid sessionID, CancelToken token);
     QCoro::Task<> handleSessionStartTimeout(QUuid sessionID);
     QCoro::Task<> handleWebSocketTermination(QUuid sessionID, std::exception_ptr error);
@@ -385,26 +407,44 @@ private:
 
     // Dictation. The session's own state lives in it; what is here outlives a session or comes before it.
     std::unique_ptr<DictationSession> m_session;
-    bool m_isInserting = false;
-    bool m_isStartingRecording = false;
-    // Queued by the user while the start awaits, before any session is open.
-    bool m_pendingPushToTalkStop = false;
-    bool m_pendingHandsFreeStartCancel = false;
+    // The running insertion: its own cancellation beside the coordinator's lifetime, and whoever waits
+    // for its end (failed when the coordinator goes).
+    struct InsertionRun
+    {
+        bool isRunning = false;
+        CancelSource cancel;
+        QList<OneShot<>> endWaiters;
+    };
+    InsertionRun m_insertion;
+    // The running start, from its guard until its session streams or it ends; none otherwise.
+    struct PendingStart
+    {
+        quint64 generation = 0;
+        // The phase the start found, for a queued cancellation to restore.
+        DictationPhase phaseBefore = DictationPhase::ready;
+        // Queued by the user while the start awaits, before any session is open.
+        bool isPushToTalkStopQueued = false;
+        bool isHandsFreeCancelQueued = false;
+    };
+    std::optional<PendingStart> m_start;
     // Bumped by every start, so a start overtaken during its awaits ends quietly.
     quint64 m_startGeneration = 0;
-    // The phase the running start found, for a queued cancellation to restore.
-    DictationPhase m_phaseBeforeStart = DictationPhase::ready;
     // The session whose stream is closing, and the one last closed: their sockets' end reports come later.
-    std::optional<QUuid> m_disconnectingSessionID;
-    std::optional<QUuid> m_disconnectedSessionID;
+    struct ClosingSessions
+    {
+        std::optional<QUuid> closing;
+        std::optional<QUuid> closed;
+    };
+    ClosingSessions m_closingSessions;
     // The session whose capture ended by itself, and the device's name: a retried insertion of its text
     // still warns that the text may be cut short.
-    std::optional<QUuid> m_lostMicrophoneSessionID;
-    QString m_lostMicrophoneName;
+    struct LostMicrophone
+    {
+        QUuid sessionID;
+        QString name;
+    };
+    std::optional<LostMicrophone> m_lostMicrophone;
     std::optional<PendingInsertionRetry> m_pendingInsertionRetry;
-    std::optional<QUuid> m_recoveryAttemptedSessionID;
-    // Per session whose recovery fetch is out: the other failures of that session awaiting its result.
-    QHash<QUuid, QList<OneShot<bool>>> m_recoveryWaiters;
 
     // Sign-in.
     std::unique_ptr<BrowserSignIn> m_signIn;
@@ -425,17 +465,18 @@ private:
     // Update checks.
     qint64 m_updateCheckGeneration = 0;
 
-    // The failure the HUD tells, and its end.
-    bool m_isShowingFailure = false;
-    quint64 m_failureNotice = 0;
-    TaskHandle m_failureNoticeTask;
+    // The failure the HUD tells, and its end: each notice has a number, so only the last one's timer
+    // ends it.
+    struct FailureNotice
+    {
+        bool isShown = false;
+        quint64 number = 0;
+        TaskHandle task;
+    };
+    FailureNotice m_failure;
 
     // Quitting.
     bool m_isQuitting = false;
-    // The running insertion's own cancellation, beside the coordinator's lifetime.
-    CancelSource m_insertionCancel;
-    // Woken when the running insertion ends; failed when the coordinator goes.
-    QList<OneShot<>> m_insertionEndWaiters;
 };
 
 } // namespace tessvale

@@ -216,7 +216,7 @@ void DictationCoordinator::signOut()
     ++m_authenticationGeneration;
     m_apiKey.reset();
     stopCapture();
-    if (m_isStartingRecording && !m_session)
+    if (m_start && !m_session)
         endStartBeforeSession();
     launchMainActorTask([this](CancelToken token) { return signOutTask(token); }, QStringLiteral("signOut"));
 }
@@ -269,8 +269,7 @@ QCoro::Task<> DictationCoordinator::resetAuthenticatedState(std::optional<QStrin
     setTranscriptHistory({});
     // A session that began during the close commits afresh.
     if (m_session)
-        m_session->lastCommittedText.clear();
-    m_recoveryAttemptedSessionID.reset();
+        m_session->forgetOutcome();
     setUsageSummaryText(QString());
     setPendingInsertionRetry(std::nullopt);
     setLastError(errorMessage.value_or(QString()));

@@ -64,11 +64,11 @@ QCoro::Task<> DictationCoordinator::waitForHUDShown(QUuid sessionID)
 
 void DictationCoordinator::showFailure()
 {
-    const quint64 notice = ++m_failureNotice;
-    m_failureNoticeTask.cancel();
-    m_failureNoticeTask = launchMainActorTask(
+    const quint64 notice = ++m_failure.number;
+    m_failure.task.cancel();
+    m_failure.task = launchMainActorTask(
         [this, notice](CancelToken token) { return runFailureNotice(notice, token); }, QStringLiteral("failureShown"));
-    if (!m_isShowingFailure)
+    if (!m_failure.isShown)
         setShowingFailure(true);
 }
 
@@ -77,22 +77,22 @@ QCoro::Task<> DictationCoordinator::runFailureNotice(quint64 notice, CancelToken
     QPointer<DictationCoordinator> self(this);
     QCoro::Task<bool> waiting = waitFor(m_services.timing.failureShownFor, token);
     const bool slept = co_await std::move(waiting);
-    if (!slept || !self || notice != m_failureNotice)
+    if (!slept || !self || notice != m_failure.number)
         co_return;
     endFailureNotice();
 }
 
 void DictationCoordinator::endFailureNotice()
 {
-    if (!m_isShowingFailure)
+    if (!m_failure.isShown)
         return;
-    m_failureNoticeTask.cancel();
+    m_failure.task.cancel();
     setShowingFailure(false);
 }
 
 void DictationCoordinator::dismissFailure()
 {
-    if (!m_isShowingFailure)
+    if (!m_failure.isShown)
         return;
     logActivity(QStringLiteral("Dismissed the failure shown in the HUD."));
     endFailureNotice();
@@ -100,7 +100,7 @@ void DictationCoordinator::dismissFailure()
 
 bool DictationCoordinator::dismissFailureOnPress()
 {
-    if (!m_isShowingFailure)
+    if (!m_failure.isShown)
         return false;
     // The user may not have seen the dictation end: the press meant to stop it, not to start anew.
     logActivity(QStringLiteral("Dismissed the failure shown in the HUD instead of starting a dictation."));

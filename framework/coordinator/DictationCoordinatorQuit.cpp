@@ -4,6 +4,7 @@
 
 #include <QPointer>
 
+#include "async/Captured.h"
 #include "cloud/ClientStreamMessage.h"
 #include "coordinator/CoordinatorHelpers.h"
 
@@ -11,8 +12,8 @@ namespace tessvale {
 
 void DictationCoordinator::endInsertion()
 {
-    m_isInserting = false;
-    for (OneShot<>& waiter : std::exchange(m_insertionEndWaiters, {}))
+    m_insertion.isRunning = false;
+    for (OneShot<>& waiter : std::exchange(m_insertion.endWaiters, {}))
         waiter.resolve();
 }
 
@@ -23,7 +24,7 @@ QCoro::Task<> DictationCoordinator::prepareToQuit()
     logActivity(QStringLiteral("Preparing to quit."));
     // A paste not yet sent restores the clipboard at once; one already sent restores it once the
     // target has fetched the text.
-    m_insertionCancel.cancel();
+    m_insertion.cancel.cancel();
     const bool wasLive = isLivePhase();
     QCoro::Task<> cancelling = cancelSessionOnService(QStringLiteral("before quitting"));
     co_await std::move(cancelling);
@@ -37,9 +38,9 @@ QCoro::Task<> DictationCoordinator::prepareToQuit()
     if (wasLive && isLivePhase())
         setPhase(m_state.isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
 
-    while (m_isInserting) {
+    while (m_insertion.isRunning) {
         OneShot<> ended;
-        m_insertionEndWaiters.append(ended);
+        m_insertion.endWaiters.append(ended);
         bool coordinatorGone = false;
         try {
             co_await ended;
@@ -60,17 +61,14 @@ QCoro::Task<> DictationCoordinator::cancelSessionOnService(QString occasion)
     stopCapture();
     // A session the service has not finished is cancelled, so it does not deliver a transcript later.
     // A session still waiting for the HUD has no stream on the service to cancel.
-    if (!m_session || !m_session->transport || !m_session->hasStream || !wasLive)
+    if (!m_session || !m_session->transport() || !m_session->hasStream() || !wasLive)
         co_return;
-    const WebSocketTransport transport = *m_session->transport;
-    const QString sessionText = m_session->id.toString(QUuid::WithoutBraces).toUpper();
-    std::exception_ptr sendError;
-    try {
-        QCoro::Task<> sending = transport.send(ClientStreamMessage::cancelSession());
-        co_await std::move(sending);
-    } catch (...) {
-        sendError = std::current_exception();
-    }
+    const WebSocketTransport transport = *m_session->transport();
+    const QString sessionText = m_session->id().toString(QUuid::WithoutBraces).toUpper();
+    QCoro::Task<Captured<void>> sending
+        = captured([&] { return transport.send(ClientStreamMessage::cancelSession()); });
+    const Captured<void> sent = co_await std::move(sending);
+    const std::exception_ptr sendError = sent.error;
     if (!self)
         co_return;
     if (sendError)

@@ -5,6 +5,7 @@
 
 #include <QPointer>
 
+#include "async/Captured.h"
 #include "coordinator/CoordinatorHelpers.h"
 #include "insertion/TextInsertionTypes.h"
 #include "settings/AppSettings.h"
@@ -29,27 +30,24 @@ QCoro::Task<bool> DictationCoordinator::fetchDictationRecoveryIfNeeded(
         return std::any_of(m_state.transcriptHistory.cbegin(), m_state.transcriptHistory.cend(),
             [&](const SessionTranscriptRecord& record) { return record.id == sessionID; });
     };
-    if (m_recoveryAttemptedSessionID == sessionID) {
+    // Only the current session fails: every caller has just checked it.
+    if (m_session->hasAttemptedRecovery()) {
         // A second failure of the session while its fetch is out (an error, then the failed state)
         // takes that fetch's answer instead of deciding there was nothing to recover.
-        if (const auto waiting = m_recoveryWaiters.find(sessionID); waiting != m_recoveryWaiters.end()) {
-            OneShot<bool> answer;
-            waiting->append(answer);
-            // Failed with CancelledError by the coordinator's destruction; the caller must not go on.
-            const bool recovered = co_await answer;
+        if (std::optional<OneShot<bool>> answer = m_session->awaitRecoveryAnswer()) {
+            // Failed with CancelledError when the coordinator goes; the caller must not go on.
+            const bool recovered = co_await *answer;
             co_return recovered;
         }
         co_return hasRow();
     }
-    m_recoveryAttemptedSessionID = sessionID;
-    m_recoveryWaiters.insert(sessionID, {});
+    const std::shared_ptr<DictationSession::RecoveryFetch> attempt = m_session->beginRecovery();
     QPointer<DictationCoordinator> self(this);
     QCoro::Task<bool> fetching = fetchDictationRecovery(sessionID, std::move(message), std::move(target));
     const bool recovered = co_await std::move(fetching);
     if (!self)
         co_return false;
-    for (OneShot<bool>& answer : m_recoveryWaiters.take(sessionID))
-        answer.resolve(recovered);
+    attempt->answer(recovered);
     co_return recovered;
 }
 
@@ -62,35 +60,24 @@ QCoro::Task<bool> DictationCoordinator::fetchDictationRecovery(
     if (!baseURL)
         co_return false;
 
-    QString apiKey;
-    std::exception_ptr failure;
-    try {
-        QCoro::Task<QString> reading = requireStoredAPIKey();
-        apiKey = co_await std::move(reading);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    QCoro::Task<Captured<QString>> reading = captured([this] { return requireStoredAPIKey(); });
+    const Captured<QString> key = co_await std::move(reading);
     if (!self)
         co_return false;
-    if (failure) {
+    if (key.error) {
         logActivity(QStringLiteral("Skipped dictation recovery fetch for ") + logID(sessionID) + QStringLiteral(": ")
-            + localizedDescription(failure));
+            + localizedDescription(key.error));
         co_return false;
     }
 
-    std::optional<DictationSessionRecoveryResponse> response;
-    try {
-        QCoro::Task<DictationSessionRecoveryResponse> fetching
-            = m_services.cloud.fetchDictationRecovery(*baseURL, apiKey, sessionID);
-        response = co_await std::move(fetching);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    QCoro::Task<Captured<DictationSessionRecoveryResponse>> fetching
+        = captured([&] { return m_services.cloud.fetchDictationRecovery(*baseURL, *key.value, sessionID); });
+    const Captured<DictationSessionRecoveryResponse> response = co_await std::move(fetching);
     if (!self)
         co_return false;
-    if (failure) {
+    if (response.error) {
         logActivity(QStringLiteral("Failed to fetch dictation recovery for ") + logID(sessionID) + QStringLiteral(": ")
-            + localizedDescription(failure));
+            + localizedDescription(response.error));
         co_return false;
     }
     // The session ended another way meanwhile (signed out, committed): nothing of it is replaced.
@@ -98,9 +85,10 @@ QCoro::Task<bool> DictationCoordinator::fetchDictationRecovery(
         co_return false;
     if (hasCommittedOrInserting())
         co_return true;
-    if (!response->hasRecoverableText)
+    if (!response.value->hasRecoverableText)
         co_return false;
-    co_return applyDictationRecovery(sessionID, response->rawText, response->finalText, message, std::move(target));
+    co_return applyDictationRecovery(
+        sessionID, response.value->rawText, response.value->finalText, message, std::move(target));
 }
 
 bool DictationCoordinator::applyDictationRecovery(const QUuid& sessionID, std::optional<QString> rawText,

@@ -17,7 +17,7 @@ constexpr qsizetype kTranscriptHistoryLimit = 20;
 
 bool DictationCoordinator::hasCommittedOrInserting() const
 {
-    return (m_session && !m_session->lastCommittedText.isEmpty()) || m_isInserting;
+    return (m_session && !m_session->lastCommittedText().isEmpty()) || m_insertion.isRunning;
 }
 
 bool DictationCoordinator::shouldHandleSessionMessage(const QUuid& id, const QString& label)
@@ -27,10 +27,10 @@ bool DictationCoordinator::shouldHandleSessionMessage(const QUuid& id, const QSt
             + QStringLiteral(" because there is no active session."));
         return false;
     }
-    if (id == m_session->id)
+    if (id == m_session->id())
         return true;
     logActivity(QStringLiteral("Ignoring ") + label + QStringLiteral(" for stale session ") + logID(id)
-        + QStringLiteral(". Active session is ") + logID(m_session->id) + QLatin1Char('.'));
+        + QStringLiteral(". Active session is ") + logID(m_session->id()) + QLatin1Char('.'));
     return false;
 }
 
@@ -40,7 +40,7 @@ bool DictationCoordinator::shouldHandleConnectionMessage(
     if (!connectionSessionID || currentSessionID() == connectionSessionID)
         return true;
     logActivity(QStringLiteral("Ignoring ") + label + QStringLiteral(" for ") + logID(*connectionSessionID)
-        + QStringLiteral(" because active session is ") + (m_session ? logID(m_session->id) : QStringLiteral("none"))
+        + QStringLiteral(" because active session is ") + (m_session ? logID(m_session->id()) : QStringLiteral("none"))
         + QLatin1Char('.'));
     return false;
 }
@@ -132,82 +132,10 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
         = payload.detail ? std::optional<QString>(boundedServerText(*payload.detail)) : std::nullopt;
     const std::optional<DictationSessionState> state = payload.decodedState();
     if (state) {
-        switch (*state) {
-        case DictationSessionState::starting:
-            // A stop that has begun keeps finalizing.
-            if (!isStopPending())
-                setPhase(DictationPhase::starting);
-            break;
-        case DictationSessionState::recording: {
-            QCoro::Task<> opening = markSessionReadyForAudio();
-            co_await std::move(opening);
-            if (!self)
-                co_return;
-            break;
-        }
-        case DictationSessionState::finalizingStt:
-        case DictationSessionState::postProcessing: {
-            const bool finalizing = *state == DictationSessionState::finalizingStt;
-            setPhase(finalizing ? DictationPhase::finalizing : DictationPhase::postProcessing);
-            const QString event
-                = finalizing ? QStringLiteral("began finalizing") : QStringLiteral("began post-processing");
-            if (!isStopPending() && !hasCommittedOrInserting()) {
-                closeMicrophoneForServiceEnd(id, event);
-                // Without our stop, the session's end is awaited as after it.
-                replaceSessionTask(
-                    m_session->completionTask, id,
-                    [this](
-                        QUuid sessionID, CancelToken token) { return runSessionCompletionWatchdog(sessionID, token); },
-                    QStringLiteral("sessionCompletionWatchdog"));
-            } else if (m_services.recorder.isRunning()) {
-                // Our stop in its grace period: the service hears no more.
-                closeMicrophoneForServiceEnd(id, event);
-            }
-            break;
-        }
-        case DictationSessionState::completed:
-        case DictationSessionState::canceledByClient:
-            if (m_services.recorder.isRunning())
-                closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
-            m_session->isCompleted = true;
-            if (!m_isInserting)
-                setPhase(DictationPhase::ready);
-            break;
-        case DictationSessionState::completedEmpty:
-            if (m_services.recorder.isRunning())
-                closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
-            m_session->isCompleted = true;
-            if (!failIfMicrophoneLostWithoutText(id)) {
-                setLastError(emptyDictationMessage(detail));
-                if (!m_isInserting)
-                    setPhase(DictationPhase::ready);
-            }
-            logActivity(QStringLiteral("Completed empty dictation for ") + logID(id) + QStringLiteral(". ")
-                + audioStatsSummary());
-            break;
-        case DictationSessionState::failed: {
-            // A committed transcript stands; the failure report that follows it changes nothing.
-            if (hasCommittedOrInserting())
-                break;
-            const QString message = detail ? *detail : QStringLiteral("The dictation session failed.");
-            stopCapture();
-            QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, message, m_session->insertionTarget);
-            const bool recovered = co_await std::move(recovering);
-            if (!self)
-                co_return;
-            if (currentSessionID() == id && !hasCommittedOrInserting()) {
-                if (!recovered) {
-                    setLastError(message);
-                    setPhase(DictationPhase::error);
-                }
-                QCoro::Task<> closing = disconnectSessionTransport();
-                co_await std::move(closing);
-                if (!self)
-                    co_return;
-            }
-            break;
-        }
-        }
+        QCoro::Task<> applying = applyDecodedSessionState(id, *state, detail);
+        co_await std::move(applying);
+        if (!self)
+            co_return;
     }
     QString line = QStringLiteral("Server state for ") + logID(id) + QStringLiteral(": ")
         + (state ? payload.state.Case : boundedServerText(payload.state.Case));
@@ -216,15 +144,103 @@ QCoro::Task<> DictationCoordinator::applySessionState(SessionStateChangedPayload
     logActivity(line);
 }
 
+QCoro::Task<> DictationCoordinator::applyDecodedSessionState(
+    QUuid id, DictationSessionState state, std::optional<QString> detail)
+{
+    switch (state) {
+    case DictationSessionState::starting:
+        // A stop that has begun keeps finalizing.
+        if (!isStopPending())
+            setPhase(DictationPhase::starting);
+        co_return;
+    case DictationSessionState::recording: {
+        QCoro::Task<> opening = markSessionReadyForAudio();
+        co_await std::move(opening);
+        co_return;
+    }
+    case DictationSessionState::finalizingStt:
+    case DictationSessionState::postProcessing:
+        applyServiceFinishing(id, state == DictationSessionState::finalizingStt);
+        co_return;
+    case DictationSessionState::completed:
+    case DictationSessionState::canceledByClient:
+        applyServiceCompleted(id, false, detail);
+        co_return;
+    case DictationSessionState::completedEmpty:
+        applyServiceCompleted(id, true, detail);
+        co_return;
+    case DictationSessionState::failed: {
+        QCoro::Task<> failing = applySessionFailed(id, detail);
+        co_await std::move(failing);
+        co_return;
+    }
+    }
+}
+
+void DictationCoordinator::applyServiceFinishing(const QUuid& id, bool finalizing)
+{
+    setPhase(finalizing ? DictationPhase::finalizing : DictationPhase::postProcessing);
+    const QString event = finalizing ? QStringLiteral("began finalizing") : QStringLiteral("began post-processing");
+    if (!isStopPending() && !hasCommittedOrInserting()) {
+        closeMicrophoneForServiceEnd(id, event);
+        // Without our stop, the session's end is awaited as after it.
+        replaceSessionTask(
+            DictationSession::Timer::completion, id,
+            [this](QUuid sessionID, CancelToken token) { return runSessionCompletionWatchdog(sessionID, token); },
+            QStringLiteral("sessionCompletionWatchdog"));
+    } else if (m_services.recorder.isRunning()) {
+        // Our stop in its grace period: the service hears no more.
+        closeMicrophoneForServiceEnd(id, event);
+    }
+}
+
+void DictationCoordinator::applyServiceCompleted(const QUuid& id, bool empty, const std::optional<QString>& detail)
+{
+    if (m_services.recorder.isRunning())
+        closeMicrophoneForServiceEnd(id, QStringLiteral("ended"));
+    m_session->markCompleted();
+    if (!empty) {
+        if (!m_insertion.isRunning)
+            setPhase(DictationPhase::ready);
+        return;
+    }
+    if (!failIfMicrophoneLostWithoutText(id)) {
+        setLastError(emptyDictationMessage(detail));
+        if (!m_insertion.isRunning)
+            setPhase(DictationPhase::ready);
+    }
+    logActivity(
+        QStringLiteral("Completed empty dictation for ") + logID(id) + QStringLiteral(". ") + audioStatsSummary());
+}
+
+QCoro::Task<> DictationCoordinator::applySessionFailed(QUuid id, std::optional<QString> detail)
+{
+    // A committed transcript stands; the failure report that follows it changes nothing.
+    if (hasCommittedOrInserting())
+        co_return;
+    QPointer<DictationCoordinator> self(this);
+    const QString message = detail ? *detail : QStringLiteral("The dictation session failed.");
+    stopCapture();
+    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, message, m_session->insertionTarget());
+    const bool recovered = co_await std::move(recovering);
+    if (!self || currentSessionID() != id || hasCommittedOrInserting())
+        co_return;
+    if (!recovered) {
+        setLastError(message);
+        setPhase(DictationPhase::error);
+    }
+    QCoro::Task<> closing = disconnectSessionTransport();
+    co_await std::move(closing);
+}
+
 void DictationCoordinator::closeMicrophoneForServiceEnd(const QUuid& id, const QString& event)
 {
     stopCapture();
     // Our own stop, still in its grace period, goes on with what it captured.
     if (isStopPending())
         return;
-    m_session->isStopPending = true;
-    m_isStartingRecording = false;
-    m_pendingPushToTalkStop = false;
+    m_session->markStopPending();
+    m_start.reset();
     m_session->dropUnsentAudio();
     logActivity(QStringLiteral("Closed the microphone: the service ") + event + QLatin1Char(' ') + logID(id)
         + QStringLiteral(" before it was stopped."));
@@ -234,10 +250,9 @@ void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPa
 {
     const QUuid& id = payload.sessionID;
     const QString& text = payload.finalText;
-    m_session->errorCleanupTask.cancel();
-    m_session->errorCleanupTask = TaskHandle();
+    m_session->cancelTimer(DictationSession::Timer::errorCleanup);
     // One insertion per session: the same text again, a second commit, or one during the insertion.
-    if (text == m_session->lastCommittedText || hasCommittedOrInserting()) {
+    if (text == m_session->lastCommittedText() || hasCommittedOrInserting()) {
         logActivity(QStringLiteral("Ignored duplicate transcript commit for %1 (%2 chars)")
                         .arg(logID(id))
                         .arg(characterCount(text)));
@@ -245,14 +260,14 @@ void DictationCoordinator::handleTranscriptCommitted(const TranscriptCommittedPa
     }
     if (m_services.recorder.isRunning())
         closeMicrophoneForServiceEnd(id, QStringLiteral("committed"));
-    m_session->lastCommittedText = text;
+    m_session->setLastCommittedText(text);
     setTranscripts(m_state.partialTranscript, text, m_state.rawTranscript);
     recordTranscript(id, m_state.rawTranscript, text);
     // A recovery of this session offered the same text for a retry; the commit inserts it now.
     if (m_pendingInsertionRetry && m_pendingInsertionRetry->sessionID == id)
         setPendingInsertionRetry(std::nullopt);
     setPhase(DictationPhase::inserting);
-    m_isInserting = true;
+    m_insertion.isRunning = true;
     logActivity(QStringLiteral("Transcript committed for %1 (%2 chars)").arg(logID(id)).arg(characterCount(text)));
     launchMainActorTask([this, payload](CancelToken) { return runCommittedTranscriptInsertion(payload); },
         QStringLiteral("runCommittedTranscriptInsertion"));
@@ -271,9 +286,9 @@ QCoro::Task<> DictationCoordinator::handleSessionError(QString text)
         logActivity(QStringLiteral("Server error: ") + text);
         co_return;
     }
-    const QUuid id = m_session->id;
+    const QUuid id = m_session->id();
     stopCapture();
-    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, text, m_session->insertionTarget);
+    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(id, text, m_session->insertionTarget());
     const bool recovered = co_await std::move(recovering);
     if (!self || currentSessionID() != id || hasCommittedOrInserting())
         co_return;
@@ -284,18 +299,17 @@ QCoro::Task<> DictationCoordinator::handleSessionError(QString text)
     logActivity(QStringLiteral("Server error: ") + text);
     // The socket stays open a moment, so a commit that follows still goes through.
     replaceSessionTask(
-        m_session->errorCleanupTask, id,
+        DictationSession::Timer::errorCleanup, id,
         [this](QUuid sessionID, CancelToken token) { return runSessionErrorCleanup(sessionID, token); },
         QStringLiteral("sessionErrorCleanup"));
 }
 
 void DictationCoordinator::handleSessionCompleted(const QUuid& id)
 {
-    m_session->errorCleanupTask.cancel();
-    m_session->errorCleanupTask = TaskHandle();
-    m_session->isCompleted = true;
+    m_session->cancelTimer(DictationSession::Timer::errorCleanup);
+    m_session->markCompleted();
     stopCapture();
-    m_isStartingRecording = false;
+    m_start.reset();
     logActivity(QStringLiteral("Session completed for ") + logID(id) + QLatin1Char('.'));
     failIfMicrophoneLostWithoutText(id);
     // A newer session may have begun before this runs: it is not this completion's to close.
@@ -305,18 +319,19 @@ void DictationCoordinator::handleSessionCompleted(const QUuid& id)
 
 bool DictationCoordinator::failIfMicrophoneLostWithoutText(const QUuid& id)
 {
-    if (m_lostMicrophoneSessionID != id || hasCommittedOrInserting() || m_state.phase == DictationPhase::error)
+    if (!m_lostMicrophone || m_lostMicrophone->sessionID != id || hasCommittedOrInserting()
+        || m_state.phase == DictationPhase::error)
         return false;
     setLastError(QStringLiteral("The microphone \"%1\" stopped recording before any speech was transcribed. "
                                 "Check that it is connected, then try again.")
-                     .arg(m_lostMicrophoneName));
+                     .arg(m_lostMicrophone->name));
     setPhase(DictationPhase::error);
     return true;
 }
 
 QString DictationCoordinator::emptyDictationMessage(const std::optional<QString>& detail) const
 {
-    const DictationAudioStatistics& statistics = m_session->statistics;
+    const DictationAudioStatistics& statistics = m_session->statistics();
     if (statistics.sentByteCount == 0)
         return QStringLiteral("No microphone audio reached Tessvale. Check the selected microphone in Settings, then "
                               "hold the shortcut until the HUD says Listening for speech.");
@@ -333,7 +348,7 @@ QString DictationCoordinator::emptyDictationMessage(const std::optional<QString>
 
 QString DictationCoordinator::audioStatsSummary() const
 {
-    const DictationAudioStatistics statistics = m_session ? m_session->statistics : DictationAudioStatistics();
+    const DictationAudioStatistics statistics = m_session ? m_session->statistics() : DictationAudioStatistics();
     QString duration = QStringLiteral("unknown");
     if (statistics.recordingStartedAt) {
         const qint64 elapsedMs

@@ -13,7 +13,7 @@ void DictationCoordinator::setSignInPhase(DictationPhase phase)
 {
     // A running dictation keeps its phase, and a signed-in user is never shown as signed out. A start
     // still in its first checks shows no phase of its own yet.
-    if (isDictationPhase(m_state.phase) || m_isInserting)
+    if (isDictationPhase(m_state.phase) || m_insertion.isRunning)
         return;
     if (phase == DictationPhase::signedOut && m_state.isAuthenticated)
         return;

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 
+#include "async/Captured.h"
 #include "audio/AudioCaptureError.h"
 #include "cloud/CloudClientError.h"
 #include "coordinator/CoordinatorHelpers.h"
@@ -101,8 +102,8 @@ QCoro::Task<> DictationCoordinator::stopPushToTalkTask()
         co_await std::move(stopping);
         co_return;
     }
-    if (m_isStartingRecording) {
-        m_pendingPushToTalkStop = true;
+    if (m_start) {
+        m_start->isPushToTalkStopQueued = true;
         logActivity(QStringLiteral("Queued push-to-talk stop while the dictation session is starting."));
     }
 }
@@ -112,8 +113,8 @@ QCoro::Task<> DictationCoordinator::toggleHandsFreeTask(bool fromShortcut)
     if (fromShortcut && dismissFailureOnPress())
         co_return;
     const bool live = m_state.phase == DictationPhase::starting || m_state.phase == DictationPhase::recording;
-    if (m_isStartingRecording && m_state.triggerMode == DictationTriggerMode::handsFree && !live) {
-        m_pendingHandsFreeStartCancel = true;
+    if (m_start && m_state.triggerMode == DictationTriggerMode::handsFree && !live) {
+        m_start->isHandsFreeCancelQueued = true;
         logActivity(QStringLiteral("Queued hands-free cancellation while the dictation session is starting."));
         co_return;
     }
@@ -154,8 +155,8 @@ QCoro::Task<> DictationCoordinator::stopDictationTask()
         co_await std::move(stopping);
         co_return;
     }
-    if (m_isStartingRecording) {
-        m_pendingHandsFreeStartCancel = true;
+    if (m_start) {
+        m_start->isHandsFreeCancelQueued = true;
         logActivity(QStringLiteral("Queued hands-free cancellation while the dictation session is starting."));
         co_return;
     }
@@ -164,7 +165,7 @@ QCoro::Task<> DictationCoordinator::stopDictationTask()
 
 bool DictationCoordinator::cancelQueuedHandsFreeStartIfNeeded(DictationTriggerMode mode)
 {
-    if (mode != DictationTriggerMode::handsFree || !m_pendingHandsFreeStartCancel)
+    if (mode != DictationTriggerMode::handsFree || !m_start || !m_start->isHandsFreeCancelQueued)
         return false;
     endStartBeforeSession();
     logActivity(QStringLiteral("Canceled hands-free dictation before the session opened."));
@@ -176,7 +177,7 @@ bool DictationCoordinator::cancelQueuedStartIfNeeded(DictationTriggerMode mode)
     if (cancelQueuedHandsFreeStartIfNeeded(mode))
         return true;
     // A key already released records nothing: no microphone, no connection, no insertion.
-    if (mode != DictationTriggerMode::pushToTalk || !m_pendingPushToTalkStop)
+    if (mode != DictationTriggerMode::pushToTalk || !m_start || !m_start->isPushToTalkStopQueued)
         return false;
     endStartBeforeSession();
     logActivity(QStringLiteral("Canceled push-to-talk dictation before the session opened."));
@@ -185,19 +186,18 @@ bool DictationCoordinator::cancelQueuedStartIfNeeded(DictationTriggerMode mode)
 
 void DictationCoordinator::endStartBeforeSession()
 {
-    m_isStartingRecording = false;
-    m_pendingPushToTalkStop = false;
-    m_pendingHandsFreeStartCancel = false;
+    const DictationPhase phaseBefore = m_start ? m_start->phaseBefore : DictationPhase::ready;
+    m_start.reset();
     setTriggerMode(std::nullopt);
     // Back to what the start found: a signed-out user stays signed out, unless the start's own
     // account fetch (or a sign-in meanwhile) signed them in.
-    const bool signedInMeanwhile = m_phaseBeforeStart == DictationPhase::signedOut && m_state.isAuthenticated;
-    setPhase(signedInMeanwhile ? DictationPhase::ready : m_phaseBeforeStart);
+    const bool signedInMeanwhile = phaseBefore == DictationPhase::signedOut && m_state.isAuthenticated;
+    setPhase(signedInMeanwhile ? DictationPhase::ready : phaseBefore);
 }
 
 bool DictationCoordinator::isCurrentStart(quint64 startGeneration) const
 {
-    return m_isStartingRecording && m_startGeneration == startGeneration;
+    return m_start && m_start->generation == startGeneration;
 }
 
 bool DictationCoordinator::isLivePhase() const
@@ -244,128 +244,155 @@ QString DictationCoordinator::microphoneLogDescription() const
 QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode)
 {
     QPointer<DictationCoordinator> self(this);
-    if (m_isStartingRecording || m_services.recorder.isRunning() || m_session) {
-        // What is left of a session that is over (not starting, streaming or inserting) gives way
-        // instead of blocking every later start.
-        const bool stale
-            = !m_isStartingRecording && !m_isInserting && !isLivePhase() && m_state.phase != DictationPhase::inserting;
-        if (!stale) {
-            logActivity(QStringLiteral("Ignored start request because a dictation session is already active."));
-            co_return;
-        }
-        logActivity(QStringLiteral("Closing the previous dictation session before starting a new one."));
-        QCoro::Task<> closing = disconnectSessionTransport();
-        co_await std::move(closing);
-        if (!self)
-            co_return;
-        if (m_isStartingRecording || m_session) {
-            logActivity(QStringLiteral("Ignored start request because a dictation session is already active."));
-            co_return;
-        }
-    }
+    QCoro::Task<bool> clearing = clearWayForStart();
+    const bool mayStart = co_await std::move(clearing);
+    if (!self || !mayStart)
+        co_return;
 
     const FocusedInsertionTargetRef candidate = m_services.focusTargetProvider();
     const quint64 generation = ++m_startGeneration;
-    m_phaseBeforeStart = m_state.phase;
-    m_isStartingRecording = true;
+    m_start = PendingStart { generation, m_state.phase };
     // A start asked for replaces what the HUD told of the last one.
     endFailureNotice();
     setTriggerMode(mode);
-    m_pendingPushToTalkStop = false;
-    m_pendingHandsFreeStartCancel = false;
 
-    std::exception_ptr failure;
-    QString apiKey;
-    try {
-        // The focused application's diagnostics, the slow part of a refresh, wait until the
-        // microphone runs, unless the start fails here.
-        refreshPermissions(false);
-        switch (m_state.permissionSnapshot.microphone) {
-        case PermissionState::notDetermined: {
-            QCoro::Task<bool> asking = m_services.permissions->requestMicrophoneAccess();
-            const bool granted = co_await std::move(asking);
-            if (!self || !isCurrentStart(generation))
-                co_return;
-            refreshPermissions();
-            if (!granted)
-                throw AudioCaptureError::inputUnavailable();
-            break;
-        }
-        case PermissionState::denied:
-            refreshPermissions();
-            throw AudioCaptureError::inputUnavailable();
-        case PermissionState::authorized:
-            refreshPermissions(false);
-            break;
-        }
-        if (cancelQueuedStartIfNeeded(mode))
-            co_return;
-
-        if (m_state.permissionSnapshot.accessibility != PermissionState::authorized) {
-            m_services.permissions->promptForAccessibilityIfNeeded();
-            refreshPermissions();
-            throw TextInsertionError(TextInsertionError::Case::missingAccessibilityPermission);
-        }
-
-        QCoro::Task<QString> reading = requireStoredAPIKey();
-        apiKey = co_await std::move(reading);
-        if (!self || !isCurrentStart(generation))
-            co_return;
-
-        std::exception_ptr accountError;
-        try {
-            QCoro::Task<> ensuring = ensureAccountState(apiKey);
-            co_await std::move(ensuring);
-        } catch (...) {
-            accountError = std::current_exception();
-        }
-        // A sign-out or a cancel during the account check ends the start without a word.
-        if (!self || !isCurrentStart(generation))
-            co_return;
-        if (accountError && !isCancellationError(accountError))
-            std::rethrow_exception(accountError);
-        if (cancelQueuedStartIfNeeded(mode))
-            co_return;
-        // A browser sign-in completed meanwhile and dropped this fetch: go on with its account and key.
-        if (accountError && m_state.isAuthenticated && m_state.me && m_state.config) {
-            accountError = nullptr;
-            logActivity(QStringLiteral("Continuing the dictation start with the account that just signed in."));
-            QCoro::Task<QString> rereading = requireStoredAPIKey();
-            apiKey = co_await std::move(rereading);
-            if (!self || !isCurrentStart(generation))
-                co_return;
-            if (cancelQueuedStartIfNeeded(mode))
-                co_return;
-        }
-        if (accountError)
-            std::rethrow_exception(accountError);
-        if (!m_state.me || !m_state.config)
-            throw CloudClientError::invalidResponse(QStringLiteral("Missing cloud bootstrap state."));
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    QCoro::Task<Captured<std::optional<QString>>> checking = captured([&] { return runStartChecks(mode, generation); });
+    const Captured<std::optional<QString>> checked = co_await std::move(checking);
     // A wait ended by the coordinator's destruction throws too: then nothing of it may be touched.
     if (!self)
         co_return;
-    if (failure) {
-        QCoro::Task<> failing = failStart(failure, std::nullopt, generation);
+    if (checked.error) {
+        QCoro::Task<> failing = failStart(checked.error, std::nullopt, generation);
         co_await std::move(failing);
         co_return;
     }
+    // Ended quietly: overtaken, or cancelled by the user before the session opened.
+    if (!*checked.value)
+        co_return;
 
-    // Open the session: no await until the HUD is asked for.
+    const QUuid sessionID = openSession(mode, candidate, **checked.value);
+    QCoro::Task<bool> opening = openMicrophoneWhenShown(mode, sessionID, generation);
+    const bool listening = co_await std::move(opening);
+    if (!self || !listening)
+        co_return;
+    QCoro::Task<> streaming = connectSessionStream(sessionID, generation, candidate);
+    co_await std::move(streaming);
+}
+
+QCoro::Task<bool> DictationCoordinator::clearWayForStart()
+{
+    if (!m_start && !m_services.recorder.isRunning() && !m_session)
+        co_return true;
+    // What is left of a session that is over (not starting, streaming or inserting) gives way
+    // instead of blocking every later start.
+    const bool stale
+        = !m_start && !m_insertion.isRunning && !isLivePhase() && m_state.phase != DictationPhase::inserting;
+    if (!stale) {
+        logActivity(QStringLiteral("Ignored start request because a dictation session is already active."));
+        co_return false;
+    }
+    QPointer<DictationCoordinator> self(this);
+    logActivity(QStringLiteral("Closing the previous dictation session before starting a new one."));
+    QCoro::Task<> closing = disconnectSessionTransport();
+    co_await std::move(closing);
+    if (!self)
+        co_return false;
+    if (m_start || m_session) {
+        logActivity(QStringLiteral("Ignored start request because a dictation session is already active."));
+        co_return false;
+    }
+    co_return true;
+}
+
+QCoro::Task<std::optional<QString>> DictationCoordinator::runStartChecks(DictationTriggerMode mode, quint64 generation)
+{
+    QPointer<DictationCoordinator> self(this);
+    QCoro::Task<bool> permitting = checkStartPermissions(mode, generation);
+    const bool permitted = co_await std::move(permitting);
+    if (!self || !permitted)
+        co_return std::nullopt;
+
+    QCoro::Task<QString> reading = requireStoredAPIKey();
+    QString apiKey = co_await std::move(reading);
+    if (!self || !isCurrentStart(generation))
+        co_return std::nullopt;
+
+    QCoro::Task<Captured<void>> ensuring = captured([&] { return ensureAccountState(apiKey); });
+    const Captured<void> ensured = co_await std::move(ensuring);
+    std::exception_ptr accountError = ensured.error;
+    // A sign-out or a cancel during the account check ends the start without a word.
+    if (!self || !isCurrentStart(generation))
+        co_return std::nullopt;
+    if (accountError && !isCancellationError(accountError))
+        std::rethrow_exception(accountError);
+    if (cancelQueuedStartIfNeeded(mode))
+        co_return std::nullopt;
+    // A browser sign-in completed meanwhile and dropped this fetch: go on with its account and key.
+    if (accountError && m_state.isAuthenticated && m_state.me && m_state.config) {
+        accountError = nullptr;
+        logActivity(QStringLiteral("Continuing the dictation start with the account that just signed in."));
+        QCoro::Task<QString> rereading = requireStoredAPIKey();
+        apiKey = co_await std::move(rereading);
+        if (!self || !isCurrentStart(generation))
+            co_return std::nullopt;
+        if (cancelQueuedStartIfNeeded(mode))
+            co_return std::nullopt;
+    }
+    if (accountError)
+        std::rethrow_exception(accountError);
+    if (!m_state.me || !m_state.config)
+        throw CloudClientError::invalidResponse(QStringLiteral("Missing cloud bootstrap state."));
+    co_return apiKey;
+}
+
+QCoro::Task<bool> DictationCoordinator::checkStartPermissions(DictationTriggerMode mode, quint64 generation)
+{
+    QPointer<DictationCoordinator> self(this);
+    // The focused application's diagnostics, the slow part of a refresh, wait until the
+    // microphone runs, unless the start fails here.
+    refreshPermissions(false);
+    switch (m_state.permissionSnapshot.microphone) {
+    case PermissionState::notDetermined: {
+        QCoro::Task<bool> asking = m_services.permissions->requestMicrophoneAccess();
+        const bool granted = co_await std::move(asking);
+        if (!self || !isCurrentStart(generation))
+            co_return false;
+        refreshPermissions();
+        if (!granted)
+            throw AudioCaptureError::inputUnavailable();
+        break;
+    }
+    case PermissionState::denied:
+        refreshPermissions();
+        throw AudioCaptureError::inputUnavailable();
+    case PermissionState::authorized:
+        refreshPermissions(false);
+        break;
+    }
+    if (cancelQueuedStartIfNeeded(mode))
+        co_return false;
+
+    if (m_state.permissionSnapshot.accessibility != PermissionState::authorized) {
+        m_services.permissions->promptForAccessibilityIfNeeded();
+        refreshPermissions();
+        throw TextInsertionError(TextInsertionError::Case::missingAccessibilityPermission);
+    }
+    co_return true;
+}
+
+QUuid DictationCoordinator::openSession(
+    DictationTriggerMode mode, const FocusedInsertionTargetRef& candidate, const QString& apiKey)
+{
     const WebSocketTransport transport = m_services.webSocketFactory(m_state.config->webSocketURL, apiKey);
     const QUuid sessionID = QUuid::createUuid();
     const bool restoreTarget = m_settings->restoreOriginalInputAfterDictation();
     // A new session starts with nothing of an earlier one: what is its own is new with it.
     m_session = std::make_unique<DictationSession>(sessionID, transport, restoreTarget ? candidate : nullptr);
-    m_session->statistics.recordingStartedAt = QDateTime::currentDateTime();
+    m_session->markRecordingStarted();
     setTranscripts(QString(), QString(), QString());
     setLastError(QString());
     setUsageSummaryText(QString());
-    m_recoveryAttemptedSessionID.reset();
-    m_lostMicrophoneSessionID.reset();
-    m_lostMicrophoneName.clear();
+    m_lostMicrophone.reset();
     setPendingInsertionRetry(std::nullopt);
     setPhase(DictationPhase::starting);
     logActivity(QStringLiteral("Opening ") + rawValue(mode) + QStringLiteral(" dictation session ") + logID(sessionID)
@@ -378,24 +405,31 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         logActivity(
             QStringLiteral("Original input restore disabled. Will insert into the currently focused field instead of ")
             + candidate->summary() + QLatin1Char('.'));
+    return sessionID;
+}
 
+QCoro::Task<bool> DictationCoordinator::openMicrophoneWhenShown(
+    DictationTriggerMode mode, QUuid sessionID, quint64 generation)
+{
+    QPointer<DictationCoordinator> self(this);
     // The user sees the HUD before the microphone hears anything.
     QCoro::Task<> showing = waitForHUDShown(sessionID);
     co_await std::move(showing);
     if (!self || currentSessionID() != sessionID)
-        co_return;
+        co_return false;
     // Signed out while the HUD came up: the sign-out ends the session, and the microphone stays closed.
     if (m_isSignOutRequested)
-        co_return;
+        co_return false;
     // Stopped while the HUD came up: nothing was recorded, so nothing is sent.
-    if (m_session->isStopPending || m_state.phase != DictationPhase::starting) {
+    if (m_session->isStopPending() || m_state.phase != DictationPhase::starting) {
         logActivity(
             QStringLiteral("Canceled ") + rawValue(mode) + QStringLiteral(" dictation before the microphone opened."));
         QCoro::Task<> finishing = finishSessionIfIdle(sessionID);
         co_await std::move(finishing);
-        co_return;
+        co_return false;
     }
 
+    std::exception_ptr failure;
     try {
         startRecorder(*m_session);
     } catch (...) {
@@ -404,42 +438,27 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
     if (failure) {
         QCoro::Task<> failing = failStart(failure, sessionID, generation);
         co_await std::move(failing);
-        co_return;
+        co_return false;
     }
     setFocusedAppDiagnostics(m_services.currentDiagnostics());
-
     replaceSessionTask(
-        m_session->startTimeoutTask, sessionID,
+        DictationSession::Timer::startTimeout, sessionID,
         [this](QUuid id, CancelToken token) { return runSessionStartTimeout(id, token); },
         QStringLiteral("sessionStartTimeout"));
+    co_return true;
+}
 
-    // Both handlers are called on the main thread; each message and the end become tasks of their own.
-    WebSocketTransport::MessageHandler onMessage = [self, sessionID](const ServerStreamMessage& message) {
-        if (!self)
-            return;
-        DictationCoordinator* coordinator = self.data();
-        coordinator->launchMainActorTask(
-            [coordinator, message, sessionID](
-                CancelToken) { return coordinator->handleServerMessage(message, sessionID); },
-            QStringLiteral("handleServerMessage"));
-    };
-    WebSocketTransport::TerminationHandler onTermination = [self, sessionID](std::exception_ptr error) {
-        if (!self)
-            return;
-        DictationCoordinator* coordinator = self.data();
-        coordinator->launchMainActorTask(
-            [coordinator, sessionID, error](
-                CancelToken) { return coordinator->handleWebSocketTermination(sessionID, error); },
-            QStringLiteral("handleWebSocketTermination"));
-    };
-    m_session->isOpening = true;
-    m_session->hasStream = true;
-    try {
-        QCoro::Task<> connecting = transport.connect(std::move(onMessage), std::move(onTermination));
-        co_await std::move(connecting);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+QCoro::Task<> DictationCoordinator::connectSessionStream(
+    QUuid sessionID, quint64 generation, FocusedInsertionTargetRef candidate)
+{
+    QPointer<DictationCoordinator> self(this);
+    const WebSocketTransport transport = *m_session->transport();
+    m_session->setOpening(true);
+    m_session->markStreamBegun();
+    QCoro::Task<Captured<void>> connecting = captured(
+        [&] { return transport.connect(streamMessageHandler(sessionID), streamTerminationHandler(sessionID)); });
+    const Captured<void> connected = co_await std::move(connecting);
+    std::exception_ptr failure = connected.error;
     if (!self || currentSessionID() != sessionID)
         co_return;
 
@@ -450,37 +469,63 @@ QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode
         payload.appVersion = appVersion();
         if (candidate)
             payload.focusApp = candidate->application().name;
-        try {
-            QCoro::Task<> sending = transport.send(ClientStreamMessage::startSession(payload));
-            co_await std::move(sending);
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        QCoro::Task<Captured<void>> sending
+            = captured([&] { return transport.send(ClientStreamMessage::startSession(payload)); });
+        const Captured<void> sent = co_await std::move(sending);
+        failure = sent.error;
         // A session torn down meanwhile (a stop, a sign-out, a failure of its own) is not ours to fail.
         if (!self || currentSessionID() != sessionID)
             co_return;
     }
-    // From here on the stream's end report speaks for the session; a failed opening stays the start's.
-    if (!failure)
-        m_session->isOpening = false;
     if (failure) {
+        // A failed opening stays the start's.
         QCoro::Task<> failing = failStart(failure, sessionID, generation);
         co_await std::move(failing);
         co_return;
     }
+    // From here on the stream's end report speaks for the session.
+    m_session->setOpening(false);
 
     startWebSocketPing(sessionID);
-    if (m_startGeneration == generation) {
-        m_isStartingRecording = false;
-        m_pendingHandsFreeStartCancel = false;
-    }
-    if (m_pendingPushToTalkStop && m_state.triggerMode == DictationTriggerMode::pushToTalk) {
-        m_pendingPushToTalkStop = false;
+    const bool stopQueued = m_start && m_start->isPushToTalkStopQueued;
+    if (m_startGeneration == generation)
+        m_start.reset();
+    if (stopQueued && m_state.triggerMode == DictationTriggerMode::pushToTalk) {
+        if (m_start)
+            m_start->isPushToTalkStopQueued = false;
         QCoro::Task<> stopping = stopRecordingTask();
         co_await std::move(stopping);
     }
 }
 
+// Both handlers are called on the main thread; each message and the end become tasks of their own.
+WebSocketTransport::MessageHandler DictationCoordinator::streamMessageHandler(QUuid sessionID)
+{
+    QPointer<DictationCoordinator> self(this);
+    return [self, sessionID](const ServerStreamMessage& message) {
+        if (!self)
+            return;
+        DictationCoordinator* coordinator = self.data();
+        coordinator->launchMainActorTask(
+            [coordinator, message, sessionID](
+                CancelToken) { return coordinator->handleServerMessage(message, sessionID); },
+            QStringLiteral("handleServerMessage"));
+    };
+}
+
+WebSocketTransport::TerminationHandler DictationCoordinator::streamTerminationHandler(QUuid sessionID)
+{
+    QPointer<DictationCoordinator> self(this);
+    return [self, sessionID](std::exception_ptr error) {
+        if (!self)
+            return;
+        DictationCoordinator* coordinator = self.data();
+        coordinator->launchMainActorTask(
+            [coordinator, sessionID, error](
+                CancelToken) { return coordinator->handleWebSocketTermination(sessionID, error); },
+            QStringLiteral("handleWebSocketTermination"));
+    };
+}
 QCoro::Task<> DictationCoordinator::failStart(
     std::exception_ptr error, std::optional<QUuid> openedSessionID, quint64 startGeneration)
 {
@@ -502,9 +547,7 @@ QCoro::Task<> DictationCoordinator::failStart(
         co_return;
     if (signedOut) {
         if (m_startGeneration == startGeneration) {
-            m_isStartingRecording = false;
-            m_pendingPushToTalkStop = false;
-            m_pendingHandsFreeStartCancel = false;
+            m_start.reset();
             setTriggerMode(std::nullopt);
         }
         // The press could not dictate: the HUD says why (the session expired, where to sign in).
@@ -514,9 +557,7 @@ QCoro::Task<> DictationCoordinator::failStart(
     if (overtaken())
         co_return;
 
-    m_isStartingRecording = false;
-    m_pendingPushToTalkStop = false;
-    m_pendingHandsFreeStartCancel = false;
+    m_start.reset();
     setTriggerMode(std::nullopt);
     const QString description = localizedDescription(error);
     // Signed out, the missing key is no news: why the user was signed out stays the error until

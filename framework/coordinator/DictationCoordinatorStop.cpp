@@ -5,19 +5,22 @@
 #include <QPointer>
 
 #include "async/CancelToken.h"
+#include "audio/RecorderInbox.h"
 #include "coordinator/CoordinatorHelpers.h"
 
 namespace tessvale {
 
 bool DictationCoordinator::isStopPending() const
 {
-    return m_session && m_session->isStopPending;
+    return m_session && m_session->isStopPending();
 }
 
 QCoro::Task<> DictationCoordinator::stopRecordingTask()
 {
     QPointer<DictationCoordinator> self(this);
-    m_pendingPushToTalkStop = false;
+    // This stop answers a release queued meanwhile too.
+    if (m_start)
+        m_start->isPushToTalkStopQueued = false;
     setPhase(DictationPhase::finalizing);
     logActivity(QStringLiteral("Stopping recording for ")
         + (m_state.triggerMode ? rawValue(*m_state.triggerMode) : QStringLiteral("unknown"))
@@ -26,7 +29,7 @@ QCoro::Task<> DictationCoordinator::stopRecordingTask()
     // Marked before the grace wait, so a confirmation or a state change during it keeps finalizing
     // and cannot make this stop give up.
     if (m_session)
-        m_session->isStopPending = true;
+        m_session->markStopPending();
 
     if (m_services.recorder.isRunning() && stoppingSessionID) {
         try {
@@ -48,28 +51,23 @@ QCoro::Task<> DictationCoordinator::stopRecordingTask()
     const QList<QByteArray> leftover = m_services.recorder.stop();
     if (m_session) {
         // Chunks delivered before stop() returned come first, whatever the event loop still holds.
-        if (const std::shared_ptr<RecorderInbox> inbox = m_session->recorderInbox)
+        if (const std::shared_ptr<RecorderInbox> inbox = m_session->recorderInbox())
             takeRecorderInbox(inbox);
     }
     // Taking the inbox may have ended the session (a lost microphone's stop).
     if (m_session) {
         m_session->retireRecorderInbox();
-        m_session->statistics.capturedChunkCount += leftover.size();
+        m_session->countCapturedChunks(leftover.size());
     }
-    m_isStartingRecording = false;
+    m_start.reset();
     setAudioLevel(0);
 
-    if (!m_session || !m_session->transport) {
+    if (!m_session || !m_session->transport()) {
         setPhase(m_state.isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
         co_return;
     }
-    DictationSession& session = *m_session;
-    if (session.isReadyForAudio)
-        session.queuedAudioChunks.append(leftover);
-    else
-        session.bufferedAudioChunks.append(leftover);
-    session.shouldStopAfterQueuedAudioDrains = true;
-    if (session.isReadyForAudio) {
+    m_session->addLeftoverAndStop(leftover);
+    if (m_session->isReadyForAudio()) {
         QCoro::Task<> draining = drainQueuedAudio();
         co_await std::move(draining);
     }

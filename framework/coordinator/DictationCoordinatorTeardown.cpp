@@ -8,23 +8,23 @@ std::optional<QUuid> DictationCoordinator::currentSessionID() const
 {
     if (!m_session)
         return std::nullopt;
-    return m_session->id;
+    return m_session->id();
 }
 
 QCoro::Task<> DictationCoordinator::disconnectSessionTransport()
 {
     QPointer<DictationCoordinator> self(this);
     const std::optional<QUuid> closingSessionID = currentSessionID();
-    m_disconnectingSessionID = closingSessionID;
+    m_closingSessions.closing = closingSessionID;
     // The microphone closes first; what it still held is not sent.
     m_services.recorder.stop();
-    m_isStartingRecording = false;
+    m_start.reset();
     setAudioLevel(0);
     setTriggerMode(std::nullopt);
     std::optional<WebSocketTransport> transport;
     if (m_session) {
         m_session->halt();
-        transport = m_session->transport;
+        transport = m_session->transport();
     }
     if (transport) {
         // A copy: the session may be replaced while the close runs.
@@ -39,21 +39,21 @@ QCoro::Task<> DictationCoordinator::disconnectSessionTransport()
         }
     }
     m_session.reset();
-    m_disconnectingSessionID.reset();
+    m_closingSessions.closing.reset();
     if (closingSessionID)
-        m_disconnectedSessionID = closingSessionID;
+        m_closingSessions.closed = closingSessionID;
     logActivity(QStringLiteral("Disconnected session transport."));
 }
 
 QCoro::Task<> DictationCoordinator::finishSessionIfIdle(std::optional<QUuid> sessionID)
 {
-    if (m_isInserting || (sessionID && currentSessionID() != sessionID))
+    if (m_insertion.isRunning || (sessionID && currentSessionID() != sessionID))
         co_return;
     QPointer<DictationCoordinator> self(this);
     QCoro::Task<> disconnecting = disconnectSessionTransport();
     co_await std::move(disconnecting);
     // A newer session that began during the close owns the phase.
-    if (!self || m_session || m_isStartingRecording || m_state.phase == DictationPhase::error)
+    if (!self || m_session || m_start || m_state.phase == DictationPhase::error)
         co_return;
     setPhase(m_state.isAuthenticated ? DictationPhase::ready : DictationPhase::signedOut);
 }

@@ -5,6 +5,7 @@
 
 #include <QPointer>
 
+#include "async/Captured.h"
 #include "coordinator/CoordinatorHelpers.h"
 
 namespace tessvale {
@@ -16,11 +17,12 @@ const QString kRejectedKeyText = QStringLiteral("Saved session expired before di
 } // namespace
 
 void DictationCoordinator::replaceSessionTask(
-    TaskHandle& field, QUuid sessionID, SessionTaskBody body, const QString& label)
+    DictationSession::Timer timer, QUuid sessionID, SessionTaskBody body, const QString& label)
 {
-    field.cancel();
-    field = launchMainActorTask(
-        [body = std::move(body), sessionID](CancelToken token) { return body(sessionID, token); }, label);
+    m_session->cancelTimer(timer);
+    m_session->setTimer(timer,
+        launchMainActorTask(
+            [body = std::move(body), sessionID](CancelToken token) { return body(sessionID, token); }, label));
 }
 
 QCoro::Task<> DictationCoordinator::runSessionStartTimeout(QUuid sessionID, CancelToken token)
@@ -38,10 +40,9 @@ QCoro::Task<> DictationCoordinator::runSessionStartTimeout(QUuid sessionID, Canc
 
 QCoro::Task<> DictationCoordinator::handleSessionStartTimeout(QUuid sessionID)
 {
-    if (currentSessionID() != sessionID || m_session->isReadyForAudio)
+    if (currentSessionID() != sessionID || m_session->isReadyForAudio())
         co_return;
     stopSessionAudio();
-    m_pendingPushToTalkStop = false;
     setLastError(QStringLiteral("Tessvale took too long to start the dictation session."));
     setPhase(DictationPhase::error);
     logActivity(QStringLiteral("Timed out waiting for the dictation session to start."));
@@ -52,19 +53,19 @@ QCoro::Task<> DictationCoordinator::handleSessionStartTimeout(QUuid sessionID)
 QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, std::exception_ptr error)
 {
     QPointer<DictationCoordinator> self(this);
-    if (m_disconnectingSessionID == sessionID) {
+    if (m_closingSessions.closing == sessionID) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" during disconnect."));
         co_return;
     }
     // The usual order: the socket reports its end after our disconnect has returned.
-    if (m_disconnectedSessionID == sessionID) {
+    if (m_closingSessions.closed == sessionID) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" after its disconnect."));
         co_return;
     }
     // A failed opening also fails the start message, and the start handles it.
-    if (currentSessionID() == sessionID && m_session->isOpening) {
+    if (currentSessionID() == sessionID && m_session->isOpening()) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" while its start handles the failed opening."));
         co_return;
@@ -72,16 +73,16 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
     if (currentSessionID() != sessionID) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" because active session is ")
-            + (m_session ? logID(m_session->id) : QStringLiteral("none")) + QLatin1Char('.'));
+            + (m_session ? logID(m_session->id()) : QStringLiteral("none")) + QLatin1Char('.'));
         co_return;
     }
     if (hasCommittedOrInserting()) {
-        logActivity(
-            QStringLiteral("Ignoring websocket termination after transcript commit for ") + logID(sessionID) + u'.');
+        logActivity(QStringLiteral("Ignoring websocket termination after transcript commit for ") + logID(sessionID)
+            + QLatin1Char('.'));
         co_return;
     }
     // The service finished the session before its socket closed: that is its normal end.
-    if (m_session->isCompleted) {
+    if (m_session->isCompleted()) {
         logActivity(QStringLiteral("Ignoring websocket termination for ") + logID(sessionID)
             + QStringLiteral(" after the session completed."));
         QCoro::Task<> finishing = finishSessionIfIdle();
@@ -100,11 +101,7 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
     }
 
     stopSessionAudio();
-    m_pendingPushToTalkStop = false;
-    m_session->isReadyForAudio = false;
-    m_session->isDrainingQueuedAudio = false;
-    m_session->startTimeoutTask.cancel();
-    m_session->startTimeoutTask = TaskHandle();
+    m_session->endStreaming();
     const QString message
         = error ? localizedDescription(error) : QStringLiteral("The dictation connection closed unexpectedly.");
     QCoro::Task<> ending = endFailedSession(sessionID, message, QStringLiteral("WebSocket terminated for "));
@@ -114,7 +111,7 @@ QCoro::Task<> DictationCoordinator::handleWebSocketTermination(QUuid sessionID, 
 QCoro::Task<> DictationCoordinator::endFailedSession(QUuid sessionID, QString message, QString logPrefix)
 {
     QPointer<DictationCoordinator> self(this);
-    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(sessionID, message, m_session->insertionTarget);
+    QCoro::Task<bool> recovering = fetchDictationRecoveryIfNeeded(sessionID, message, m_session->insertionTarget());
     const bool recovered = co_await std::move(recovering);
     // A commit that won the race, or a teardown meanwhile, settles the session instead.
     if (!self || currentSessionID() != sessionID || hasCommittedOrInserting())
@@ -132,14 +129,14 @@ void DictationCoordinator::startWebSocketPing(QUuid sessionID)
 {
     if (currentSessionID() != sessionID)
         return;
-    m_session->pingTask.cancel();
-    m_session->pingTask = TaskHandle();
+    m_session->cancelTimer(DictationSession::Timer::ping);
     if (!m_state.config || m_state.config->webSocketPingIntervalSeconds <= 0)
         return;
     const Duration interval = std::chrono::seconds(m_state.config->webSocketPingIntervalSeconds);
-    m_session->pingTask = launchMainActorTask(
-        [this, sessionID, interval](CancelToken token) { return runWebSocketPing(sessionID, interval, token); },
-        QStringLiteral("webSocketPing"));
+    m_session->setTimer(DictationSession::Timer::ping,
+        launchMainActorTask(
+            [this, sessionID, interval](CancelToken token) { return runWebSocketPing(sessionID, interval, token); },
+            QStringLiteral("webSocketPing")));
 }
 
 QCoro::Task<> DictationCoordinator::runWebSocketPing(QUuid sessionID, Duration interval, CancelToken token)
@@ -160,21 +157,16 @@ QCoro::Task<> DictationCoordinator::runWebSocketPing(QUuid sessionID, Duration i
 QCoro::Task<> DictationCoordinator::sendWebSocketPing(QUuid sessionID)
 {
     QPointer<DictationCoordinator> self(this);
-    if (currentSessionID() != sessionID || !m_session->transport || !isLivePhase()) {
-        if (m_session) {
-            m_session->pingTask.cancel();
-            m_session->pingTask = TaskHandle();
-        }
+    if (currentSessionID() != sessionID || !m_session->transport() || !isLivePhase()) {
+        if (m_session)
+            m_session->cancelTimer(DictationSession::Timer::ping);
         co_return;
     }
-    const WebSocketTransport transport = *m_session->transport;
-    std::exception_ptr failure;
-    try {
-        QCoro::Task<> sending = transport.send(ClientStreamMessage::ping(sessionID.toString(QUuid::WithoutBraces)));
-        co_await std::move(sending);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const WebSocketTransport transport = *m_session->transport();
+    QCoro::Task<Captured<void>> sending
+        = captured([&] { return transport.send(ClientStreamMessage::ping(sessionID.toString(QUuid::WithoutBraces))); });
+    const Captured<void> sent = co_await std::move(sending);
+    const std::exception_ptr failure = sent.error;
     if (!self || !failure || currentSessionID() != sessionID)
         co_return;
     logActivity(QStringLiteral("WebSocket keepalive failed for ") + logID(sessionID) + QStringLiteral(": ")
@@ -204,7 +196,8 @@ QCoro::Task<> DictationCoordinator::runSessionErrorCleanup(QUuid sessionID, Canc
         co_return;
     if (!self || currentSessionID() != sessionID || m_state.phase != DictationPhase::error || hasCommittedOrInserting())
         co_return;
-    logActivity(QStringLiteral("Disconnecting after unrecovered server error for ") + logID(sessionID) + u'.');
+    logActivity(
+        QStringLiteral("Disconnecting after unrecovered server error for ") + logID(sessionID) + QLatin1Char('.'));
     QCoro::Task<> closing = disconnectSessionTransport();
     co_await std::move(closing);
 }
@@ -216,7 +209,7 @@ QCoro::Task<> DictationCoordinator::runSessionCompletionWatchdog(QUuid sessionID
     const bool slept = co_await std::move(waiting);
     if (!slept)
         co_return;
-    if (!self || currentSessionID() != sessionID || hasCommittedOrInserting() || m_session->isCompleted
+    if (!self || currentSessionID() != sessionID || hasCommittedOrInserting() || m_session->isCompleted()
         || !isLivePhase())
         co_return;
     stopSessionAudio();
@@ -234,7 +227,7 @@ QCoro::Task<> DictationCoordinator::runCommittedTranscriptInsertion(TranscriptCo
         co_await std::move(finishing);
         co_return;
     }
-    QCoro::Task<> inserting = insertTranscriptTask(payload.finalText, payload.sessionID, m_session->insertionTarget);
+    QCoro::Task<> inserting = insertTranscriptTask(payload.finalText, payload.sessionID, m_session->insertionTarget());
     co_await std::move(inserting);
 }
 

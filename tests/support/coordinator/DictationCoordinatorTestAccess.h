@@ -38,7 +38,8 @@ public:
     {
         const bool opened = transport.has_value();
         coordinator.m_session = std::make_unique<DictationSession>(sessionID, std::move(transport), std::move(target));
-        coordinator.m_session->hasStream = opened;
+        if (opened)
+            coordinator.m_session->markStreamBegun();
     }
 
     // What bootstrap starts in the background.
@@ -53,14 +54,11 @@ public:
     {
         return coordinator.currentSessionID();
     }
-    static bool isInserting(const DictationCoordinator& coordinator) { return coordinator.m_isInserting; }
-    static bool isStartingRecording(const DictationCoordinator& coordinator)
-    {
-        return coordinator.m_isStartingRecording;
-    }
+    static bool isInserting(const DictationCoordinator& coordinator) { return coordinator.m_insertion.isRunning; }
+    static bool isStartingRecording(const DictationCoordinator& coordinator) { return coordinator.m_start.has_value(); }
     static bool hasTransport(const DictationCoordinator& coordinator)
     {
-        return coordinator.m_session && coordinator.m_session->transport.has_value();
+        return coordinator.m_session && coordinator.m_session->transport().has_value();
     }
     // A stop of the current session has begun: the microphone may run on through its grace.
     static bool isStopPending(const DictationCoordinator& coordinator) { return coordinator.isStopPending(); }
@@ -70,9 +68,9 @@ public:
     static quint64 startGeneration(const DictationCoordinator& coordinator) { return coordinator.m_startGeneration; }
     static std::optional<QUuid> completedSessionID(const DictationCoordinator& coordinator)
     {
-        if (!coordinator.m_session || !coordinator.m_session->isCompleted)
+        if (!coordinator.m_session || !coordinator.m_session->isCompleted())
             return std::nullopt;
-        return coordinator.m_session->id;
+        return coordinator.m_session->id();
     }
 
     // What a committed transcript starts: the inserting phase, then the insertion of text for the open
@@ -80,10 +78,10 @@ public:
     static QCoro::Task<> insertCommittedTranscript(DictationCoordinator& coordinator, QString text)
     {
         coordinator.setPhase(DictationPhase::inserting);
-        coordinator.m_isInserting = true;
+        coordinator.m_insertion.isRunning = true;
         return coordinator.insertTranscriptTask(std::move(text),
             coordinator.currentSessionID().value_or(QUuid::createUuid()),
-            coordinator.m_session ? coordinator.m_session->insertionTarget : nullptr);
+            coordinator.m_session ? coordinator.m_session->insertionTarget() : nullptr);
     }
 
     // As a recovered transcript leaves it.
