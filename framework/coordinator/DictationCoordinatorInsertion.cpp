@@ -149,11 +149,9 @@ void DictationCoordinator::settleFailedInsertion(std::exception_ptr error, const
                 + QStringLiteral(". Click back into that field and try again.");
         }
     } else if (errorCase == TextInsertionError::transcriptNotDelivered
-        || errorCase == TextInsertionError::clipboardUnreadable) {
-        // Nothing of ours reached the target, so inserting again is safe.
-        retry = PendingInsertionRetry { sessionID, text, target };
-    } else if (errorCase == TextInsertionError::pasteNotTaken) {
-        // Not known to have arrived: kept for a retry the user decides on, having seen the field.
+        || errorCase == TextInsertionError::clipboardUnreadable || errorCase == TextInsertionError::pasteNotTaken) {
+        // Nothing of ours reached the target, so inserting again is safe; a paste nobody was seen to take
+        // is not known to have arrived, and is kept for a retry the user decides on, having seen the field.
         retry = PendingInsertionRetry { sessionID, text, target };
     }
     // Any other failure offers no retry; a partial insertion in particular would insert its
