@@ -109,6 +109,14 @@ double longestMainLoopGap(const std::function<QCoro::Task<T>()>& start, TaskOutc
     return longest;
 }
 
+// An owner of the clipboard that answers with an incremental transfer and never stops sending 1 MB pieces.
+void startEndlessOwner(QProcess& owner)
+{
+    owner.start(testing::helperProgramPath(QStringLiteral("tessvale-selection-owner")),
+        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--endless"), QStringLiteral("1048576") });
+    waitUntil([&] { return owner.canReadLine() || owner.waitForReadyRead(100); }, 10000ms);
+}
+
 void SnapshotOfAnEndlessOwner(benchmark::State& state)
 {
     application();
@@ -118,9 +126,7 @@ void SnapshotOfAnEndlessOwner(benchmark::State& state)
     }
     const PlatformServices platform = makePlatformServices();
     QProcess owner;
-    owner.start(testing::helperProgramPath(QStringLiteral("tessvale-selection-owner")),
-        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--endless"), QStringLiteral("1048576") });
-    waitUntil([&] { return owner.canReadLine() || owner.waitForReadyRead(100); }, 10000ms);
+    startEndlessOwner(owner);
     const double before = residentMegabytes();
     double longest = 0;
     double block = 0;
@@ -160,9 +166,7 @@ void PasteOverAnEndlessOwner(benchmark::State& state)
     TextInsertionService service(diagnostics, {},
         TextInsertionPlatform { platform.clipboard, platform.injector, nullptr, platform.sessionInput });
     QProcess owner;
-    owner.start(testing::helperProgramPath(QStringLiteral("tessvale-selection-owner")),
-        { QStringLiteral("--text"), QStringLiteral("copied"), QStringLiteral("--endless"), QStringLiteral("1048576") });
-    waitUntil([&] { return owner.canReadLine() || owner.waitForReadyRead(100); }, 10000ms);
+    startEndlessOwner(owner);
     const double before = residentMegabytes();
     double longest = 0;
     double block = 0;
