@@ -3,24 +3,49 @@
 #include <algorithm>
 #include <atomic>
 
-#include <QMetaObject>
 #include <QObject>
+#include <QTimer>
 
 namespace tessvale {
 
-// Shared with the posted pings, which may run after the watchdog is gone.
-struct HangWatchdog::Pings
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the watchdog looks, and how often the watched thread says it runs: often enough to report
+// close to the threshold.
+std::chrono::milliseconds tickFor(std::chrono::milliseconds threshold)
 {
-    std::atomic<bool> answered { true };
+    return std::max(std::chrono::milliseconds(20), threshold / 8);
+}
+
+} // namespace
+
+// Beats in the watched thread while its event loop runs. Only an atomic time crosses between the threads,
+// so no allocation made in one is freed in the other.
+class HangWatchdog::Pings final : public QObject
+{
+public:
+    explicit Pings(std::chrono::milliseconds tick)
+    {
+        m_timer.setInterval(tick);
+        connect(&m_timer, &QTimer::timeout, this, [this] { lastBeat = Clock::now().time_since_epoch().count(); });
+        m_timer.start();
+    }
+
+    std::atomic<Clock::rep> lastBeat { Clock::now().time_since_epoch().count() };
+
+private:
+    QTimer m_timer { this };
 };
 
 HangWatchdog::HangWatchdog(
     QObject* context, std::chrono::milliseconds threshold, std::function<void(std::chrono::milliseconds)> onHang)
-    : m_context(context)
-    , m_threshold(threshold)
+    : m_threshold(threshold)
     , m_onHang(std::move(onHang))
-    , m_pings(std::make_shared<Pings>())
+    , m_pings(std::make_unique<Pings>(tickFor(threshold)))
 {
+    Q_ASSERT(context->thread() == m_pings->thread());
     m_thread = std::thread([this] { run(); });
 }
 
@@ -42,31 +67,24 @@ void HangWatchdog::stop()
 
 void HangWatchdog::run()
 {
-    using Clock = std::chrono::steady_clock;
-    // Check often enough to report close to the threshold.
-    const auto tick = std::max(std::chrono::milliseconds(20), m_threshold / 8);
-    Clock::time_point sentAt;
-    bool waiting = false;
+    const auto tick = tickFor(m_threshold);
+    Clock::rep reportedBeat = 0;
     bool reported = false;
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stopping) {
-        if (!waiting || m_pings->answered.load()) {
-            waiting = true;
+        const Clock::rep beat = m_pings->lastBeat.load();
+        // A beat since the report: the thread answered, so the next hang is a new one.
+        if (reported && beat != reportedBeat)
             reported = false;
-            sentAt = Clock::now();
-            m_pings->answered = false;
-            std::shared_ptr<Pings> pings = m_pings;
-            QMetaObject::invokeMethod(
-                m_context, [pings] { pings->answered = true; }, Qt::QueuedConnection);
-        } else if (!reported) {
-            const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sentAt);
-            if (waited >= m_threshold) {
-                reported = true;
-                lock.unlock();
-                m_onHang(waited);
-                lock.lock();
-                continue;
-            }
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+            Clock::now() - Clock::time_point(Clock::duration(beat)));
+        if (!reported && waited >= m_threshold) {
+            reported = true;
+            reportedBeat = beat;
+            lock.unlock();
+            m_onHang(waited);
+            lock.lock();
+            continue;
         }
         m_wake.wait_for(lock, tick, [this] { return m_stopping; });
     }

@@ -11,9 +11,10 @@ class QObject;
 
 namespace tessvale {
 
-// Notices when the thread of a context object stops running its event loop: a worker thread posts
-// a ping to the context and, when the ping has waited longer than the threshold, reports the hang
-// once (from the worker thread). A new hang is reported after the thread has answered again.
+// Notices when the thread of a context object stops running its event loop: a timer in that thread
+// beats while the loop runs, and a worker thread that sees no beat for longer than the threshold
+// reports the hang once (from the worker thread). A new hang is reported after the thread has beaten
+// again. Made and destroyed in the context's thread.
 class HangWatchdog
 {
 public:
@@ -30,14 +31,13 @@ public:
     void stop();
 
 private:
-    struct Pings;
+    class Pings;
 
     void run();
 
-    QObject* m_context;
     std::chrono::milliseconds m_threshold;
     std::function<void(std::chrono::milliseconds)> m_onHang;
-    std::shared_ptr<Pings> m_pings;
+    std::unique_ptr<Pings> m_pings;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stopping = false;
