@@ -26,8 +26,10 @@ public:
     // A press right after a release of the same key code gets a later server time by this much:
     // clients that read their own key events take a release and a press at one time for auto-repeat.
     static constexpr std::chrono::milliseconds repeatedKeyDelay { 2 };
-    // How long a target may take to read the keys typed so far before its answer is given up on.
-    static constexpr std::chrono::milliseconds readConfirmationTimeout { 3000 };
+    // How long a target may take to read the keys typed so far before its answer is given up on: a
+    // toolkit handling hundreds of keys and keymap changes on a loaded machine takes seconds (4.7 s
+    // seen), and an answer given up on stops the typing or reports it unconfirmed.
+    static constexpr std::chrono::milliseconds readConfirmationTimeout { 10000 };
     static constexpr std::chrono::milliseconds readConfirmationPoll { 2 };
 
     // syntheticInput marks our keys so the keyboard monitor does not take them for the user's.
