@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
