@@ -211,6 +211,28 @@ TEST_F(CoordinatorSessionTest, AReleaseQueuedDuringTheStopsGraceGoesWithTheStart
     EXPECT_EQ(h.stream().count(Case::stopSession), 1);
 }
 
+// A press that first closes what a failed session left open, and its release during that close: the
+// start it then begins is cancelled before the microphone opens, and the failure stays.
+TEST_F(CoordinatorSessionTest, AReleaseWhileThePressClosesTheLastSessionCancelsItsStart)
+{
+    h.openDictation();
+    h.deliver(ServerStreamMessage::sessionError(QStringLiteral("The service failed.")));
+    OneShot<> closed = h.stream().disconnectGate.emplace();
+    c().dismissFailure();
+    c().startPushToTalk();
+    h.settle();
+    c().stopPushToTalk();
+    h.settle();
+    closed.resolve();
+    h.advance(1s);
+
+    EXPECT_EQ(h.streams.size(), 1);
+    EXPECT_EQ(h.fakeRecorder.starts, 1);
+    EXPECT_FALSE(c().triggerMode());
+    EXPECT_EQ(c().phase(), DictationPhase::error);
+    EXPECT_TRUE(h.logged(QStringLiteral("Canceled push-to-talk dictation before the session opened.")));
+}
+
 TEST_F(CoordinatorSessionTest, AServiceThatFinalizesOnItsOwnClosesTheMicrophoneAndGetsThirtySeconds)
 {
     const QUuid id = h.openDictation();
