@@ -426,6 +426,13 @@ private:
         bool isHandsFreeCancelQueued = false;
     };
     std::optional<PendingStart> m_start;
+    // A push-to-talk press closing what is left of the last session, before its start exists: a release
+    // meanwhile is queued here and handed to the start.
+    struct ClearingPushToTalk
+    {
+        bool isStopQueued = false;
+    };
+    std::optional<ClearingPushToTalk> m_clearingPushToTalk;
     // Bumped by every start, so a start overtaken during its awaits ends quietly.
     quint64 m_startGeneration = 0;
     // The session whose stream is closing, and the one last closed: their sockets' end reports come later.

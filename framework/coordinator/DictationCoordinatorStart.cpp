@@ -94,6 +94,11 @@ QCoro::Task<> DictationCoordinator::startPushToTalkTask()
 QCoro::Task<> DictationCoordinator::stopPushToTalkTask()
 {
     if (m_state.triggerMode != DictationTriggerMode::pushToTalk) {
+        if (m_clearingPushToTalk) {
+            m_clearingPushToTalk->isStopQueued = true;
+            logActivity(QStringLiteral("Queued push-to-talk stop while the dictation session is starting."));
+            co_return;
+        }
         logActivity(QStringLiteral("Ignored push-to-talk stop because push-to-talk is not active."));
         co_return;
     }
@@ -244,14 +249,23 @@ QString DictationCoordinator::microphoneLogDescription() const
 QCoro::Task<> DictationCoordinator::startRecordingTask(DictationTriggerMode mode)
 {
     QPointer<DictationCoordinator> self(this);
+    const bool pushToTalk = mode == DictationTriggerMode::pushToTalk;
+    if (pushToTalk)
+        m_clearingPushToTalk = ClearingPushToTalk { false };
     QCoro::Task<bool> clearing = clearWayForStart();
     const bool mayStart = co_await std::move(clearing);
-    if (!self || !mayStart)
+    if (!self)
+        co_return;
+    const bool releasedMeanwhile = pushToTalk && m_clearingPushToTalk && m_clearingPushToTalk->isStopQueued;
+    if (pushToTalk)
+        m_clearingPushToTalk.reset();
+    if (!mayStart)
         co_return;
 
     const FocusedInsertionTargetRef candidate = m_services.focusTargetProvider();
     const quint64 generation = ++m_startGeneration;
     m_start = PendingStart { generation, m_state.phase };
+    m_start->isPushToTalkStopQueued = releasedMeanwhile;
     // A start asked for replaces what the HUD told of the last one.
     endFailureNotice();
     setTriggerMode(mode);

@@ -305,27 +305,40 @@ TEST_F(CoordinatorSessionFailureTest, ATeardownThatFinishesAfterANewStartLeavesT
     EXPECT_TRUE(h.fakeRecorder.running);
 }
 
-TEST(CoordinatorRecoveryWaitTest, AFailureWaitingForTheRecoveryEndsWithTheCoordinator)
+// A failure waiting for the session's recovery fetch ends with the coordinator, or, once a sign-out has
+// torn the session down, when that fetch ends.
+TEST(CoordinatorRecoveryWaitTest, AFailureWaitingForTheRecoveryEndsWithTheFetchOrTheCoordinator)
 {
-    auto target
-        = std::make_shared<const FocusedInsertionTarget>(FocusedApplicationTarget { QStringLiteral("Editor"), 4242 },
-            AccessibilityElement(), AccessibilityElement(), std::nullopt, std::nullopt, false);
-    const std::weak_ptr<const FocusedInsertionTarget> watched = target;
-    {
-        CoordinatorHarness h;
-        h.prepareDictation();
-        h.focusTarget = std::exchange(target, nullptr);
-        h.recoveryAnswer
-            = CloudAnswer<DictationSessionRecoveryResponse> { recovery({}, QStringLiteral("x")), {}, OneShot<>() };
-        const QUuid id = h.openDictation();
-        h.focusTarget = nullptr;
-        // The error fetches; the failed state that follows waits for that fetch's answer.
-        h.deliver(ServerStreamMessage::sessionError(QStringLiteral("Engine fault.")));
-        h.deliver(ServerStreamMessage::sessionStateChanged({ id, FSharpUnionCase(QStringLiteral("Failed")), {} }));
-        ASSERT_EQ(h.cloudCalls.value(QStringLiteral("recovery")), 1);
+    for (const bool signOut : { false, true }) {
+        SCOPED_TRACE(signOut ? "signed out, then the fetch ends" : "the coordinator goes");
+        auto target = std::make_shared<const FocusedInsertionTarget>(
+            FocusedApplicationTarget { QStringLiteral("Editor"), 4242 }, AccessibilityElement(), AccessibilityElement(),
+            std::nullopt, std::nullopt, false);
+        const std::weak_ptr<const FocusedInsertionTarget> watched = target;
+        {
+            CoordinatorHarness h;
+            h.prepareDictation();
+            h.focusTarget = std::exchange(target, nullptr);
+            h.recoveryAnswer
+                = CloudAnswer<DictationSessionRecoveryResponse> { recovery({}, QStringLiteral("x")), {}, OneShot<>() };
+            const QUuid id = h.openDictation();
+            h.focusTarget = nullptr;
+            // The error fetches; the failed state that follows waits for that fetch's answer.
+            h.deliver(ServerStreamMessage::sessionError(QStringLiteral("Engine fault.")));
+            h.deliver(ServerStreamMessage::sessionStateChanged({ id, FSharpUnionCase(QStringLiteral("Failed")), {} }));
+            ASSERT_EQ(h.cloudCalls.value(QStringLiteral("recovery")), 1);
+            if (signOut) {
+                h.coordinator().signOut();
+                h.settle();
+                ASSERT_FALSE(DictationCoordinatorTestAccess::sessionID(h.coordinator()));
+                h.recoveryAnswer->gate->resolve();
+                h.settle();
+                EXPECT_TRUE(watched.expired());
+            }
+        }
+        // Every coroutine that held the session's target has ended.
+        EXPECT_TRUE(watched.expired());
     }
-    // Every coroutine that held the session's target has ended.
-    EXPECT_TRUE(watched.expired());
 }
 
 TEST_F(CoordinatorSessionFailureTest, KeepAliveRunsOnTheConfiguredIntervalAndAFailedPingEndsTheSession)

@@ -173,6 +173,66 @@ TEST_F(CoordinatorSessionTest, AQueuedCancelOrReleaseRestoresThePhaseTheStartFou
     }
 }
 
+// A second tap during the first release's grace, while the start message is still on its way: its
+// release is queued on the start, which the first stop ends with its grace, so the start's own end
+// stops nothing more. The next dictation records until its own release.
+TEST_F(CoordinatorSessionTest, AReleaseQueuedDuringTheStopsGraceGoesWithTheStart)
+{
+    h.streamSendFailure = [this](const ClientStreamMessage& message) {
+        h.stream().holdSends = message.messageCase() == Case::startSession;
+        return std::exception_ptr();
+    };
+    c().startPushToTalk();
+    h.settle();
+    ASSERT_EQ(h.stream().heldSends.size(), 1);
+    const QUuid id = h.stream().sessionID();
+    c().stopPushToTalk();
+    h.settle();
+    c().startPushToTalk();
+    c().stopPushToTalk();
+    h.settle();
+    ASSERT_TRUE(h.logged(QStringLiteral("Queued push-to-talk stop while the dictation session is starting.")));
+    h.advance(175ms);
+    h.deliver(ServerStreamMessage::sessionStarted(id));
+    ASSERT_EQ(h.stream().count(Case::stopSession), 1);
+
+    h.stream().releaseSend();
+    h.settle();
+    EXPECT_EQ(h.stream().count(Case::stopSession), 1);
+    h.deliver(ServerStreamMessage::sessionCompleted(id));
+    ASSERT_EQ(c().phase(), DictationPhase::ready);
+
+    h.openDictation();
+    h.advance(1s);
+    EXPECT_EQ(c().phase(), DictationPhase::recording);
+    EXPECT_TRUE(h.fakeRecorder.running);
+    c().stopPushToTalk();
+    stopAfterGrace();
+    EXPECT_EQ(h.stream().count(Case::stopSession), 1);
+}
+
+// A press that first closes what a failed session left open, and its release during that close: the
+// start it then begins is cancelled before the microphone opens, and the failure stays.
+TEST_F(CoordinatorSessionTest, AReleaseWhileThePressClosesTheLastSessionCancelsItsStart)
+{
+    h.openDictation();
+    h.deliver(ServerStreamMessage::sessionError(QStringLiteral("The service failed.")));
+    OneShot<> closed = h.stream().disconnectGate.emplace();
+    c().dismissFailure();
+    c().startPushToTalk();
+    h.settle();
+    c().stopPushToTalk();
+    h.settle();
+    closed.resolve();
+    h.advance(1s);
+
+    EXPECT_EQ(h.streams.size(), 1);
+    EXPECT_EQ(h.fakeRecorder.starts, 1);
+    EXPECT_FALSE(c().triggerMode());
+    EXPECT_EQ(c().phase(), DictationPhase::error);
+    EXPECT_TRUE(h.logged(QStringLiteral("Canceled push-to-talk dictation before the session opened.")));
+}
+
 TEST_F(CoordinatorSessionTest, AServiceThatFinalizesOnItsOwnClosesTheMicrophoneAndGetsThirtySeconds)
 {
     const QUuid id = h.openDictation();
