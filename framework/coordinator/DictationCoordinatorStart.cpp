@@ -504,7 +504,9 @@ QCoro::Task<> DictationCoordinator::connectSessionStream(
     const bool stopQueued = m_start && m_start->isPushToTalkStopQueued;
     if (m_startGeneration == generation)
         m_start.reset();
-    if (stopQueued && m_state.triggerMode == DictationTriggerMode::pushToTalk) {
+    // A session the service failed meanwhile has nothing left to stop: its failure stays what it says.
+    const bool live = m_state.phase == DictationPhase::starting || m_state.phase == DictationPhase::recording;
+    if (stopQueued && live && m_state.triggerMode == DictationTriggerMode::pushToTalk) {
         if (m_start)
             m_start->isPushToTalkStopQueued = false;
         QCoro::Task<> stopping = stopRecordingTask();

@@ -211,6 +211,29 @@ TEST_F(CoordinatorSessionTest, AReleaseQueuedDuringTheStopsGraceGoesWithTheStart
     EXPECT_EQ(h.stream().count(Case::stopSession), 1);
 }
 
+// A release after the service failed the session while its start message was on its way: the failure
+// stays, and nothing is stopped on the failed session.
+TEST_F(CoordinatorSessionTest, AReleaseAfterTheServiceFailedTheStartingSessionLeavesTheFailure)
+{
+    h.streamSendFailure = [this](const ClientStreamMessage& message) {
+        h.stream().holdSends = message.messageCase() == Case::startSession;
+        return std::exception_ptr();
+    };
+    c().startPushToTalk();
+    h.settle();
+    ASSERT_EQ(h.stream().heldSends.size(), 1);
+    h.deliver(ServerStreamMessage::sessionError(QStringLiteral("The service failed.")));
+    ASSERT_EQ(c().phase(), DictationPhase::error);
+    c().stopPushToTalk();
+    h.settle();
+    h.stream().releaseSend();
+    h.advance(31s);
+
+    EXPECT_EQ(c().phase(), DictationPhase::error);
+    EXPECT_EQ(h.stream().count(Case::stopSession), 0);
+    EXPECT_TRUE(c().lastError().contains(QStringLiteral("The service failed."))) << c().lastError().toStdString();
+}
+
 // A press that first closes what a failed session left open, and its release during that close: the
 // start it then begins is cancelled before the microphone opens, and the failure stays.
 TEST_F(CoordinatorSessionTest, AReleaseWhileThePressClosesTheLastSessionCancelsItsStart)
