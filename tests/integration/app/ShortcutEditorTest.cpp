@@ -64,6 +64,9 @@ struct EditorWindow
         widget.show();
         widget.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&widget));
+        // A loaded window manager may still move the focus once more: a recording would end with it.
+        EXPECT_TRUE(waitUntil([&] { return tessvale::testing::activeWindowId() == widget.winId(); }));
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&widget));
         edit->setFocus();
     }
 
