@@ -33,6 +33,17 @@ protected:
         h.settle();
         h.advance(175ms);
     }
+    // A push-to-talk start whose StartSession message stays on its way until the test lets it go.
+    void startWithTheStartMessageHeld()
+    {
+        h.streamSendFailure = [this](const ClientStreamMessage& message) {
+            h.stream().holdSends = message.messageCase() == Case::startSession;
+            return std::exception_ptr();
+        };
+        c().startPushToTalk();
+        h.settle();
+        ASSERT_EQ(h.stream().heldSends.size(), 1);
+    }
 
     CoordinatorHarness h;
 };
@@ -178,13 +189,7 @@ TEST_F(CoordinatorSessionTest, AQueuedCancelOrReleaseRestoresThePhaseTheStartFou
 // stops nothing more. The next dictation records until its own release.
 TEST_F(CoordinatorSessionTest, AReleaseQueuedDuringTheStopsGraceGoesWithTheStart)
 {
-    h.streamSendFailure = [this](const ClientStreamMessage& message) {
-        h.stream().holdSends = message.messageCase() == Case::startSession;
-        return std::exception_ptr();
-    };
-    c().startPushToTalk();
-    h.settle();
-    ASSERT_EQ(h.stream().heldSends.size(), 1);
+    ASSERT_NO_FATAL_FAILURE(startWithTheStartMessageHeld());
     const QUuid id = h.stream().sessionID();
     c().stopPushToTalk();
     h.settle();
@@ -215,13 +220,7 @@ TEST_F(CoordinatorSessionTest, AReleaseQueuedDuringTheStopsGraceGoesWithTheStart
 // stays, and nothing is stopped on the failed session.
 TEST_F(CoordinatorSessionTest, AReleaseAfterTheServiceFailedTheStartingSessionLeavesTheFailure)
 {
-    h.streamSendFailure = [this](const ClientStreamMessage& message) {
-        h.stream().holdSends = message.messageCase() == Case::startSession;
-        return std::exception_ptr();
-    };
-    c().startPushToTalk();
-    h.settle();
-    ASSERT_EQ(h.stream().heldSends.size(), 1);
+    ASSERT_NO_FATAL_FAILURE(startWithTheStartMessageHeld());
     h.deliver(ServerStreamMessage::sessionError(QStringLiteral("The service failed.")));
     ASSERT_EQ(c().phase(), DictationPhase::error);
     c().stopPushToTalk();
