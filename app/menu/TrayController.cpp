@@ -213,6 +213,8 @@ void TrayController::watchEmbedding()
 {
     // On X11 the icon is a small window of its own that the tray host embeds; when the host goes
     // away Qt hides it. That hide is the only sign of a lost tray, so no timer runs while embedded.
+    // Qt also replaces the window (hiding the old one) whenever a tray host announces itself, which
+    // can come after the icon was shown: the replacement is watched from then on.
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (widget->inherits("QSystemTrayIconSys") && widget != m_embeddedWindow) {
             m_embeddedWindow = widget;
@@ -265,11 +267,15 @@ bool TrayController::eventFilter(QObject* watched, QEvent* event)
         return true;
     if (watched == m_embeddedWindow && event->type() == QEvent::Hide) {
         QTimer::singleShot(0, this, [this] {
-            if (m_trayIcon && !QSystemTrayIcon::isSystemTrayAvailable()) {
-                m_embeddedWindow = nullptr;
-                m_trayIcon->hide();
-                showFallbackWindow();
+            if (!m_trayIcon)
+                return;
+            if (QSystemTrayIcon::isSystemTrayAvailable()) {
+                watchEmbedding();
+                return;
             }
+            m_embeddedWindow = nullptr;
+            m_trayIcon->hide();
+            showFallbackWindow();
         });
     }
     return QObject::eventFilter(watched, event);

@@ -19,6 +19,8 @@
 #include "support/async/EventLoopWaits.h"
 #include "support/coordinator/CoordinatorHarness.h"
 
+#include <X11/Xlib.h>
+
 using namespace tessvale;
 
 namespace {
@@ -31,6 +33,25 @@ QWidget* trayIconWindow()
             return widget;
     }
     return nullptr;
+}
+
+// What a tray host sends to every client once it holds the tray selection.
+void announceTrayHost()
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const Window root = DefaultRootWindow(display);
+    const Atom selection = XInternAtom(display, "_NET_SYSTEM_TRAY_S0", False);
+    XEvent event {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = root;
+    event.xclient.message_type = XInternAtom(display, "MANAGER", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = CurrentTime;
+    event.xclient.data.l[1] = static_cast<long>(selection);
+    event.xclient.data.l[2] = static_cast<long>(XGetSelectionOwner(display, selection));
+    XSendEvent(display, root, False, StructureNotifyMask, &event);
+    XCloseDisplay(display);
 }
 
 // Embedded: the icon's window sits inside the tray host's windows (the X window tree, from the top).
@@ -228,6 +249,16 @@ TEST(TrayFallback, ChildShowsTheWindowUntilATrayHostAppears)
     fflush(stdout);
     ASSERT_TRUE(waitUntil([&] { return tray->isTrayIconShown(); }, std::chrono::seconds(60)));
     ASSERT_TRUE(waitUntil([&] { return isEmbedded(trayIconWindow()); }, std::chrono::seconds(60)));
+    // The host announces itself again, as it may just after the icon was shown: Qt gives the icon a
+    // new window.
+    const WId first = trayIconWindow()->winId();
+    announceTrayHost();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            QWidget* icon = trayIconWindow();
+            return icon && icon->winId() != first && isEmbedded(icon);
+        },
+        std::chrono::seconds(60)));
     EXPECT_FALSE(tray->fallbackWindow()->isVisible());
     // Embedded, nothing polls.
     for (const QTimer* timer : tray->findChildren<QTimer*>())
