@@ -6,6 +6,7 @@
 #include <QProcessEnvironment>
 
 #include "platform/linux/X11Connection.h"
+#include "platform/linux/focus/EwmhWindowSystem.h"
 #include "support/HelperPrograms.h"
 #include "support/async/EventLoopWaits.h"
 
@@ -81,7 +82,15 @@ bool TextTargetProcess::start(int timeoutMs)
     if (!ready)
         return false;
     m_windowId = ready->toULongLong();
-    return waitUntil([this] { return activeWindowId() == m_windowId; }, std::chrono::milliseconds(timeoutMs));
+    // The window manager may name the window active before or after it moves the input focus there,
+    // and the keys go where the input focus is.
+    EwmhWindowSystem windows;
+    return waitUntil(
+        [&] {
+            const std::optional<KeyboardFocusWindow> keys = windows.keyboardFocusWindow();
+            return activeWindowId() == m_windowId && keys && keys->windowId == m_windowId;
+        },
+        std::chrono::milliseconds(timeoutMs));
 }
 
 QString TextTargetProcess::text() const

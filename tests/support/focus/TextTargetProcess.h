@@ -41,7 +41,8 @@ public:
     explicit TextTargetProcess(QString title = QStringLiteral("Tessvale Text Target"), bool multiline = false,
         QString initialText = {}, QString program = QStringLiteral("tessvale-text-target"));
 
-    // Starts the target and waits until it printed READY and its window is the active one.
+    // Starts the target and waits until it printed READY and its window is the active one and has the
+    // keyboard focus.
     bool start(int timeoutMs = 60000);
     qint64 processId() const { return m_process.processId(); }
     quint64 windowId() const { return m_windowId; }
