@@ -66,6 +66,19 @@ protected:
         return target;
     }
 
+    // The bare Xlib target, which takes the keyboard focus itself, captured without an element.
+    static FocusedInsertionTargetRef startXlibTarget(
+        DesktopProcess& target, const QString& report, QStringList arguments = {})
+    {
+        arguments << QStringLiteral("--report") << report;
+        if (!target.start(helperProgramPath(QStringLiteral("tessvale-xlib-text-target")), arguments)
+            || !target.waitForReadyLine())
+            return nullptr;
+        return std::make_shared<const FocusedInsertionTarget>(
+            FocusedApplicationTarget { QStringLiteral("Target"), static_cast<qint32>(target.processId()) }, nullptr,
+            nullptr, std::nullopt, std::nullopt, false);
+    }
+
     std::unique_ptr<TextInsertionService> makeService(QList<Driver> drivers, TextInsertionHooks hooks = {})
     {
         hooks.enabledDrivers = std::move(drivers);
@@ -239,12 +252,8 @@ TEST_F(DesktopTest, APasteTheApplicationDoesNotTakeIsNoSuccessWhateverElseReadsT
     // A window with the keyboard focus that reads its keys but has no paste.
     QTemporaryDir dir;
     DesktopProcess target;
-    ASSERT_TRUE(target.start(helperProgramPath(QStringLiteral("tessvale-xlib-text-target")),
-        { QStringLiteral("--report"), dir.filePath(QStringLiteral("report.txt")) }));
-    ASSERT_TRUE(target.waitForReadyLine());
-    const auto captured = std::make_shared<const FocusedInsertionTarget>(
-        FocusedApplicationTarget { QStringLiteral("Target"), static_cast<qint32>(target.processId()) }, nullptr,
-        nullptr, std::nullopt, std::nullopt, false);
+    const auto captured = startXlibTarget(target, dir.filePath(QStringLiteral("report.txt")));
+    ASSERT_TRUE(captured);
     auto service = makeService({ Driver::pasteboard, Driver::unicodeTyping });
     EXPECT_EQ(insertionError(*service, QStringLiteral("dictated"), captured), TextInsertionError::pasteNotTaken);
     // The watcher did fetch the transcript: that was not the paste.
@@ -255,6 +264,23 @@ TEST_F(DesktopTest, APasteTheApplicationDoesNotTakeIsNoSuccessWhateverElseReadsT
     })) << seen.toStdString();
     // A late paste would get the transcript, not the user's clipboard.
     EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard), QStringLiteral("dictated"));
+}
+
+TEST_F(DesktopTest, APasteAskedForInAMultipleRequestCountsAndThePreviousClipboardComesBack)
+{
+    QGuiApplication::clipboard()->setText(QStringLiteral("previous clipboard"), QClipboard::Clipboard);
+    QTemporaryDir dir;
+    const QString report = dir.filePath(QStringLiteral("report.txt"));
+    DesktopProcess target;
+    const auto captured = startXlibTarget(target, report, { QStringLiteral("--paste-multiple") });
+    ASSERT_TRUE(captured);
+    auto service = makeService({ Driver::pasteboard });
+    EXPECT_EQ(insertionError(*service, QStringLiteral("dictated"), captured), std::nullopt);
+    EXPECT_TRUE(waitUntil([&] {
+        QFile file(report);
+        return file.open(QIODevice::ReadOnly) && file.readAll() == "dictated";
+    }));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard), QStringLiteral("previous clipboard"));
 }
 
 TEST_F(DesktopTest, TargetThatEndedFailsWithUnableToRestoreFocusAndLeavesTheOtherWindowAlone)

@@ -48,6 +48,31 @@ xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
 const char* const pasteTextTargets[]
     = { "UTF8_STRING", "STRING", "TEXT", "COMPOUND_TEXT", "text/plain", "text/plain;charset=utf-8" };
 
+// A MULTIPLE request lists its targets in a property of the requestor: pairs of a target and the
+// property for its answer. Whether one of them is in targets; a list of over 64 pairs is read no
+// further, since no paste asks for that many.
+bool multipleRequestAsksFor(
+    xcb_connection_t* connection, const xcb_selection_request_event_t& request, const QList<unsigned long>& targets)
+{
+    if (request.property == XCB_ATOM_NONE)
+        return false;
+    constexpr uint32_t maxPairs = 64;
+    const xcb_get_property_cookie_t cookie
+        = xcb_get_property(connection, 0, request.requestor, request.property, XCB_ATOM_ANY, 0, maxPairs * 2);
+    xcb_generic_error_t* error = nullptr;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, &error);
+    std::free(error);
+    bool found = false;
+    if (reply && reply->format == 32) {
+        const auto* atoms = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+        const int count = xcb_get_property_value_length(reply) / 4;
+        for (int i = 0; i + 1 < count && !found; i += 2)
+            found = targets.contains(atoms[i]);
+    }
+    std::free(reply);
+    return found;
+}
+
 } // namespace
 
 TrackingMimeData::TrackingMimeData(std::function<void(const QString&)> onFetch)
@@ -77,6 +102,7 @@ QtClipboard::QtClipboard(QObject* parent)
         if (m_x11) {
             m_xcb = x11->connection();
             m_clipboardAtom = internAtom(x11->connection(), "CLIPBOARD");
+            m_multipleAtom = internAtom(x11->connection(), "MULTIPLE");
             for (const char* name : pasteTextTargets)
                 m_textAtoms << internAtom(x11->connection(), name);
             QCoreApplication::instance()->installNativeEventFilter(this);
@@ -311,7 +337,10 @@ bool QtClipboard::nativeEventFilter(const QByteArray& eventType, void* message, 
     // Seen before Qt answers it: a fetch is a request, answered right after.
     const bool afterKey = m_pasteKeyNoted && static_cast<qint32>(event->full_sequence - m_pasteMark) >= 0;
     const bool byFocused = m_pasteClient == 0 || (request->requestor & ~m_qtResourceMask) == m_pasteClient;
-    notifyFetch({ selection, m_textAtoms.contains(request->target), afterKey && byFocused });
+    const bool text = m_textAtoms.contains(request->target)
+        || (request->target == m_multipleAtom
+            && multipleRequestAsksFor(static_cast<xcb_connection_t*>(m_xcb), *request, m_textAtoms));
+    notifyFetch({ selection, text, afterKey && byFocused });
     return false;
 }
 

@@ -80,6 +80,7 @@ private:
     // Qt's own connection, whose requests and events the paste key is ordered against.
     void* m_xcb = nullptr;
     unsigned long m_clipboardAtom = 0;
+    unsigned long m_multipleAtom = 0;
     QList<unsigned long> m_textAtoms;
     // Set by notePasteKey: the first request of Qt's connection after it, and the client whose window
     // had the keyboard focus then (0: unknown).

@@ -7,9 +7,11 @@
 //     take a key code for a key of the keyboard: those keysyms on any other code type nothing;
 //   - it answers _NET_WM_PING in the order of its events (unless --no-ping).
 //
-//   tessvale-xlib-text-target --report FILE [--title TITLE] [--stall-ms N] [--no-ping]
+//   tessvale-xlib-text-target --report FILE [--title TITLE] [--stall-ms N] [--no-ping] [--paste-multiple]
 //
 // --stall-ms N: sleeps N ms before handling the first mapping change, like a busy application.
+// --paste-multiple: Shift+Insert pastes the clipboard's UTF8_STRING, asked for in a MULTIPLE request as
+// some older toolkits do.
 // The text (UTF-8) goes to the report file after every character. Prints "READY <window id>" once
 // the window has the keyboard focus.
 #include <chrono>
@@ -104,6 +106,7 @@ int main(int argc, char** argv)
     std::string title = "Tessvale Xlib Target";
     int stallMs = 0;
     bool answerPings = true;
+    bool pasteMultiple = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--report" && i + 1 < argc)
@@ -114,6 +117,8 @@ int main(int argc, char** argv)
             stallMs = std::atoi(argv[++i]);
         else if (argument == "--no-ping")
             answerPings = false;
+        else if (argument == "--paste-multiple")
+            pasteMultiple = true;
     }
     // The core protocol only: mapping changes arrive as MappingNotify and we fetch the map ourselves.
     XkbIgnoreExtension(True);
@@ -137,6 +142,9 @@ int main(int argc, char** argv)
     hints.input = True;
     XSetWMHints(display, window, &hints);
     XSelectInput(display, window, KeyPressMask | KeyReleaseMask | FocusChangeMask | StructureNotifyMask);
+    const Atom multiple = XInternAtom(display, "MULTIPLE", False);
+    const Atom pasteRequest = XInternAtom(display, "TESSVALE_PASTE_REQUEST", False);
+    const Atom pasteText = XInternAtom(display, "TESSVALE_PASTE_TEXT", False);
     XMapRaised(display, window);
 
     Keymap keymap;
@@ -189,6 +197,14 @@ int main(int argc, char** argv)
             if (repeat)
                 break;
             const KeySym keysym = keymap.lookup(event.xkey.keycode, event.xkey.state & ShiftMask);
+            if (pasteMultiple && keysym == XK_Insert && (event.xkey.state & ShiftMask)) {
+                const Atom pairs[2] = { XInternAtom(display, "UTF8_STRING", False), pasteText };
+                XChangeProperty(display, window, pasteRequest, XInternAtom(display, "ATOM_PAIR", False), 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(pairs), 2);
+                XConvertSelection(
+                    display, XInternAtom(display, "CLIPBOARD", False), multiple, pasteRequest, window, event.xkey.time);
+                break;
+            }
             if ((keysym == XK_Return && event.xkey.keycode != returnKey)
                 || (keysym == XK_Tab && event.xkey.keycode != tabKey))
                 break;
@@ -197,6 +213,27 @@ int main(int argc, char** argv)
                 appendUtf8(text, c);
                 if (!report.empty())
                     writeReport(report, text);
+            }
+            break;
+        }
+        case SelectionNotify: {
+            if (event.xselection.property == None)
+                break;
+            Atom type = None;
+            int format = 0;
+            unsigned long count = 0;
+            unsigned long after = 0;
+            unsigned char* data = nullptr;
+            if (XGetWindowProperty(display, window, pasteText, 0, 1 << 20, True, AnyPropertyType, &type, &format,
+                    &count, &after, &data)
+                    == Success
+                && data) {
+                if (format == 8) {
+                    text.append(reinterpret_cast<const char*>(data), count);
+                    if (!report.empty())
+                        writeReport(report, text);
+                }
+                XFree(data);
             }
             break;
         }
