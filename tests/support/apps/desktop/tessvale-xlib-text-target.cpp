@@ -10,8 +10,8 @@
 //   tessvale-xlib-text-target --report FILE [--title TITLE] [--stall-ms N] [--no-ping] [--paste-multiple]
 //
 // --stall-ms N: sleeps N ms before handling the first mapping change, like a busy application.
-// --paste-multiple: Shift+Insert pastes the clipboard's UTF8_STRING, asked for in a MULTIPLE request as
-// some older toolkits do.
+// --paste-multiple: Shift+Insert pastes the clipboard's UTF8_STRING, asked for inside a MULTIPLE request
+// (the selection protocol's way to ask for several forms at once).
 // The text (UTF-8) goes to the report file after every character. Prints "READY <window id>" once
 // the window has the keyboard focus.
 #include <chrono>
